@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tandra {
+
+// Upper-case hexadecimal with at least `minDigits` digits, more when the value needs them.
+inline std::string hexText(std::uint64_t value, int minDigits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (static_cast<int>(text.size()) < minDigits) text.insert(0, minDigits - text.size(), '0');
+  return text;
+}
+
+// Exactly two upper-case digits of a byte.
+inline std::string hexByte(std::uint8_t value) { return hexText(value, 2); }
+
+}  // namespace tandra

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tandra {
+
+// The programming voltage: its button caption and the two codes of the voltage command.
+struct VppLevel {
+  const char* caption;
+  std::uint8_t selectCode;
+  std::uint8_t levelCode;
+};
+
+// Settings 1 to 5; anything else sends the codes of 4 and 5 and leaves the caption alone
+// (caption nullptr).
+VppLevel vppLevel(int vppSetting);
+
+// What the operator has chosen for the devices in the sockets.
+struct DeviceSettings {
+  int deviceFamily = 0;  // 0: no device type chosen
+  int socketCount = 0;
+  int vppSetting = 1;
+  std::uint8_t vppSelectCode = 0;
+  std::uint8_t vppLevelCode = 0;
+  std::string pulseWidthText = "40";
+};
+
+}  // namespace tandra

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+
+#include "device/DeviceSettings.h"
+#include "device/Engine.h"
+#include "image/ImageBuffer.h"
+#include "link/D2XXUnit.h"
+#include "link/Discovery.h"
+#include "link/Host.h"
+#include "link/Link.h"
+
+namespace tandra {
+
+class FtApi;
+
+// Everything the window owns apart from its widgets: the link to the programmer, the image,
+// the settings and the engine, wired together once. The window's handlers call the methods
+// of the same names; tests drive them with a test host and the virtual programmer.
+class Workbench {
+ public:
+  Workbench(FtApi& api, Host& host);
+  Workbench(const Workbench&) = delete;
+  Workbench& operator=(const Workbench&) = delete;
+
+  Host& host;
+  D2XXUnit usb;
+  Link link;
+  Discovery discovery;
+  ImageBuffer image;
+  DeviceSettings settings;
+  Engine engine;
+
+  // Start-up, the status line, the Quit button, the watchdog and closing.
+  void FormCreate();
+  void FormActivate();
+  void StaticText3Click();
+  void Quit_Func_ButClick() { link.Quit(); }
+  void Timer1Timer() { link.Timer1Timer(); }
+  void FormCloseQuery();
+
+  // The two control states that open and close every piece of work.
+  void BusyState();
+  void IdleState();
+
+  // Shows the Vpp setting on its button and sends it to an identified programmer.
+  void VppStep();
+
+  // "&Quit = " and the current address.
+  std::string quitCaption() const;
+  void showQuitCaption() { host.setCaption(Control::Quit_Func_But, quitCaption()); }
+};
+
+}  // namespace tandra

@@ -1,0 +1,66 @@
+#include "gui/Dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+namespace {
+
+const QStringList kFilters = {"Bin (*.Bin *.bin)", "Hex (*.Hex *.hex)", "All (*)"};
+
+void place(QMessageBox& box, std::optional<tandra::ScreenPoint> topLeft) {
+  if (topLeft) box.move(topLeft->left, topLeft->top);
+}
+
+QMessageBox::Icon iconFor(tandra::BoxKind kind) {
+  switch (kind) {
+    case tandra::BoxKind::Error: return QMessageBox::Critical;
+    case tandra::BoxKind::Warning: return QMessageBox::Warning;
+    case tandra::BoxKind::Information: return QMessageBox::Information;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& suffix,
+                      int filterIndex) {
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(mode);
+  dialog.setNameFilters(kFilters);
+  const int index = filterIndex >= 1 && filterIndex <= kFilters.size() ? filterIndex - 1 : 0;
+  dialog.selectNameFilter(kFilters[index]);
+  dialog.setDefaultSuffix(suffix);
+  if (mode == QFileDialog::AcceptOpen) {
+    // A typed name need not exist: loading it then reports the missing file.
+    dialog.setFileMode(QFileDialog::AnyFile);
+  } else {
+    dialog.setOption(QFileDialog::ReadOnly, false);
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+}  // namespace
+
+void QtDialogs::showBox(QWidget* parent, tandra::BoxKind kind, const QString& text,
+                        std::optional<tandra::ScreenPoint> topLeft) {
+  QMessageBox box(iconFor(kind), parent ? parent->windowTitle() : QString(), text,
+                  QMessageBox::Ok, parent);
+  place(box, topLeft);
+  box.exec();
+}
+
+bool QtDialogs::askYesNo(QWidget* parent, const QString& text,
+                         std::optional<tandra::ScreenPoint> topLeft) {
+  QMessageBox box(QMessageBox::Question, parent ? parent->windowTitle() : QString(), text,
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  place(box, topLeft);
+  return box.exec() == QMessageBox::Yes;
+}
+
+QString QtDialogs::openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) {
+  return runFileDialog(parent, QFileDialog::AcceptOpen, defaultSuffix, filterIndex);
+}
+
+QString QtDialogs::saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) {
+  return runFileDialog(parent, QFileDialog::AcceptSave, defaultSuffix, filterIndex);
+}

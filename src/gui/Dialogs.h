@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "link/Host.h"
+
+class QWidget;
+
+// The window's modal boxes and file dialogs, behind one seam so that tests answer them
+// without a person.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  virtual void showBox(QWidget* parent, tandra::BoxKind kind, const QString& text,
+                       std::optional<tandra::ScreenPoint> topLeft) = 0;
+  virtual bool askYesNo(QWidget* parent, const QString& text,
+                        std::optional<tandra::ScreenPoint> topLeft) = 0;
+  // An empty string when the operator cancels.
+  virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) = 0;
+  virtual QString saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) = 0;
+};
+
+// Qt's own message boxes and file dialogs.
+class QtDialogs final : public Dialogs {
+ public:
+  void showBox(QWidget* parent, tandra::BoxKind kind, const QString& text,
+               std::optional<tandra::ScreenPoint> topLeft) override;
+  bool askYesNo(QWidget* parent, const QString& text,
+                std::optional<tandra::ScreenPoint> topLeft) override;
+  QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) override;
+  QString saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) override;
+};

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "device/Workbench.h"
+#include "gui/Dialogs.h"
+#include "link/Host.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+// The one window. It owns the widgets and a Workbench, implements Host for it, and forwards
+// every event to the handler of the same name.
+class TMainForm final : public QWidget, public tandra::Host {
+  Q_OBJECT
+
+ public:
+  explicit TMainForm(tandra::FtApi& api, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  tandra::Workbench& workbench() { return workbench_; }
+  void setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
+  // The eighteen buttons that the busy and idle states switch.
+  const std::array<QPushButton*, 18>& buttons() const { return buttons_; }
+  QStringList logLines() const { return logLines_; }
+
+  // Host
+  void processMessages() override;
+  void startWatchdog() override;
+  void stopWatchdog() override;
+  void sleepMs(int milliseconds) override;
+  void insertLogLine(const std::string& text) override;
+  void appendLogLine(const std::string& text) override;
+  void clearLog() override;
+  void setCaption(tandra::Control control, const std::string& text) override;
+  void setVisible(tandra::Control control, bool visible) override;
+  void disableAllButtons() override;
+  void enableButtons(bool operationButtons) override;
+  void enableQuitButton() override;
+  void showBox(tandra::BoxKind kind, const std::string& text,
+               std::optional<tandra::ScreenPoint> topLeft) override;
+  bool askYesNo(const std::string& text, std::optional<tandra::ScreenPoint> topLeft) override;
+  std::optional<std::string> openFileDialog() override;
+  using QWidget::setVisible;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private slots:
+  void FormActivate();
+  void StaticText3Click();
+  void Quit_Func_ButClick();
+  void Timer1Timer();
+  void Device_BoxClick();
+
+ private:
+  void createControls();
+  void connectHandlers();
+  QWidget* control(tandra::Control control) const;
+  void showLog();
+  // Runs a handler unless another one is still running (its message pumping would otherwise
+  // let a second command share the transfer buffers), and carries out a close that was asked
+  // for while it ran.
+  template <typename Handler>
+  void handle(Handler&& handler);
+
+  std::unique_ptr<Dialogs> dialogs_;
+  tandra::Workbench workbench_;
+  int handlerDepth_ = 0;
+  bool activated_ = false;
+  bool closePending_ = false;
+  QStringList logLines_;
+
+ public:
+  // The controls, by their names.
+  QFrame* Panel1 = nullptr;
+  QFrame* Panel2 = nullptr;
+  QFrame* Panel3 = nullptr;
+  QFrame* Panel4 = nullptr;
+  QFrame* Panel5 = nullptr;
+  QPushButton* Program_Eprom = nullptr;
+  QPushButton* Quit_Func_But = nullptr;
+  QPushButton* Blank_Chk = nullptr;
+  QPushButton* Verify_Eprom = nullptr;
+  QPushButton* Move_Eprom = nullptr;
+  QPushButton* Prg_Compare = nullptr;
+  QPushButton* Chk_Sum_But = nullptr;
+  QPushButton* Load_But = nullptr;
+  QPushButton* Save_But = nullptr;
+  QPushButton* File_But = nullptr;
+  QPushButton* Device = nullptr;
+  QPushButton* Edit = nullptr;
+  QPushButton* Fill = nullptr;
+  QPushButton* Vpp_But = nullptr;
+  QPushButton* Pulse = nullptr;
+  QPushButton* Start_Buf_Add = nullptr;
+  QPushButton* Start_Add = nullptr;
+  QPushButton* End_Add = nullptr;
+  QLabel* StaticText2 = nullptr;
+  QLabel* StaticText3 = nullptr;
+  QLabel* StaticText4 = nullptr;
+  std::array<QLabel*, 5> Device_n{};
+  QPlainTextEdit* Edit_1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QLineEdit* Chg_Edit_Add = nullptr;
+  QLineEdit* FillEdit = nullptr;
+  QLineEdit* P_Edit = nullptr;
+  QListWidget* Num_Of_Devices = nullptr;
+  QListWidget* Device_Box = nullptr;
+  QListWidget* File_Type = nullptr;
+  QListWidget* FillBox = nullptr;
+  QTimer* Timer1 = nullptr;
+
+ private:
+  std::array<QPushButton*, 18> buttons_{};
+};

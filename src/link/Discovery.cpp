@@ -1,0 +1,66 @@
+#include "link/Discovery.h"
+
+#include "link/D2XXUnit.h"
+#include "link/Host.h"
+#include "link/Link.h"
+
+namespace tandra {
+
+namespace {
+constexpr ScreenPoint kDiscoveryBoxCorner{375, 325};
+}
+
+std::string Discovery::versionText(int major, int minor) {
+  return std::to_string(major) + (minor < 10 ? ".0" : ".") + std::to_string(minor);
+}
+
+void Discovery::notFound() {
+  host_.showBox(BoxKind::Information, kNotFoundText, kDiscoveryBoxCorner);
+}
+
+void Discovery::run() {
+  host_.clearLog();
+  host_.setVisible(Control::Memo1, true);
+  usb_.setErrorReporting(false);
+
+  usb_.GetFTDeviceCount();
+  if (usb_.deviceCount() != 1) {
+    notFound();
+    host_.setVisible(Control::Memo1, false);
+    return;
+  }
+  usb_.GetFTDeviceSerialNo(0);
+  usb_.GetFTDeviceDescription(0);
+
+  // A repeated search opens the device again; the earlier handle is let go first so that no
+  // handle leaks and the interface is not claimed twice.
+  if (usb_.isOpen()) usb_.CloseFTDevice();
+  if (usb_.Open_USB_Device_By_Serial_Number("") == 0) usb_.SetFTTimeouts(500, 0);
+
+  link_.store(opcode::Identify);
+  link_.packet()[7] = opcode::Identify;
+  link_.connectionState = kOpened;
+  link_.SendCommand();
+
+  if (link_.replyStatus() != 0x00) {
+    notFound();
+    host_.setVisible(Control::Memo1, false);
+    return;
+  }
+
+  link_.connectionState = kIdentified;
+  const int major = link_.reply()[1];
+  const int minor = link_.reply()[2];
+  versionText_ = versionText(major, minor);
+  versionNumber_ = major * 256 + minor;
+  host_.setCaption(Control::StaticText3, kFoundPrefix + versionText_);
+
+  if (runVppStep) runVppStep();
+  if (versionNumber_ < kLeastAcceptedVersion &&
+      host_.askYesNo(kFirmwareQuestion, kDiscoveryBoxCorner) && runFirmwareUpdate) {
+    runFirmwareUpdate();
+  }
+  host_.setVisible(Control::Memo1, false);
+}
+
+}  // namespace tandra

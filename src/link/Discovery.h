@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tandra {
+
+class D2XXUnit;
+class Host;
+class Link;
+
+// Finding the programmer: exactly one USB device must be attached; it is opened and asked for
+// its firmware version. Runs at start-up and whenever the operator clicks the status line.
+class Discovery {
+ public:
+  static constexpr int kLeastAcceptedVersion = 0x114;  // 1.20
+  static constexpr const char* kNotFoundText = "The Vasko Programmer Could Not Be Found....";
+  static constexpr const char* kFirmwareQuestion =
+      "This Software Requires Firmware Version - 1.20\r\nDo You Want to Flash Update the "
+      "Programmer ?";
+  static constexpr const char* kFoundPrefix = "Usb Programmer Found - FirmWare Version ";
+
+  Discovery(D2XXUnit& usb, Link& link, Host& host) : usb_(usb), link_(link), host_(host) {}
+
+  // Set by the owner: the Vpp step (sends the chosen voltage) and the firmware update.
+  std::function<void()> runVppStep;
+  std::function<void()> runFirmwareUpdate;
+
+  void run();
+
+  int firmwareVersionNumber() const { return versionNumber_; }
+  const std::string& firmwareVersionText() const { return versionText_; }
+
+  // "1.05" for major 1, minor 5: the minor number gets a leading zero when it has one digit.
+  static std::string versionText(int major, int minor);
+
+ private:
+  void notFound();
+
+  D2XXUnit& usb_;
+  Link& link_;
+  Host& host_;
+  int versionNumber_ = 0;
+  std::string versionText_;
+};
+
+}  // namespace tandra

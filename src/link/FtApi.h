@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tandra {
+
+// The D2XX vocabulary: a status word, an opaque device handle and the flag values of the
+// published interface.
+using FtStatus = std::uint32_t;
+using FtHandle = void*;
+
+namespace ft {
+inline constexpr FtStatus Ok = 0;
+inline constexpr FtStatus InvalidHandle = 1;
+inline constexpr FtStatus DeviceNotFound = 2;
+inline constexpr FtStatus DeviceNotOpened = 3;
+inline constexpr FtStatus IoError = 4;
+inline constexpr FtStatus InsufficientResources = 5;
+inline constexpr FtStatus InvalidParameter = 6;
+inline constexpr FtStatus InvalidBaudRate = 7;
+inline constexpr FtStatus OtherError = 18;
+
+inline constexpr std::uint32_t ListNumberOnly = 0x80000000;
+inline constexpr std::uint32_t ListByIndex = 0x40000000;
+inline constexpr std::uint32_t ListAll = 0x20000000;
+inline constexpr std::uint32_t OpenBySerialNumber = 1;
+inline constexpr std::uint32_t OpenByDescription = 2;
+
+// D2XX writes at most this many characters (terminator included) for a description; a serial
+// number is shorter. Buffers handed to ListDevices must hold at least this much.
+inline constexpr std::uint32_t ListStringCapacity = 64;
+}  // namespace ft
+
+// The seven D2XX calls that the program makes, as an interface. One implementation calls the
+// vendor's library, one libftdi1, and one is the virtual programmer. Arguments keep the
+// meaning of the published C calls: for ListDevices, `arg1` is the address of a count or a
+// device index cast to a pointer, depending on `flags`.
+class FtApi {
+ public:
+  virtual ~FtApi() = default;
+
+  virtual FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) = 0;
+  virtual FtStatus OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) = 0;
+  virtual FtStatus SetTimeouts(FtHandle handle, std::uint32_t readTimeoutMs,
+                               std::uint32_t writeTimeoutMs) = 0;
+  virtual FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) = 0;
+  virtual FtStatus Write(FtHandle handle, const void* buffer, std::uint32_t count,
+                         std::uint32_t* written) = 0;
+  virtual FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
+                        std::uint32_t* received) = 0;
+  virtual FtStatus Close(FtHandle handle) = 0;
+};
+
+}  // namespace tandra

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "link/Commands.h"
+#include "link/D2XXUnit.h"
+
+namespace tandra {
+
+class Host;
+
+// Connection state: how far discovery got with the programmer.
+enum ConnectionState : int {
+  kNoProgrammer = 0,  // nothing reached
+  kOpened = 1,        // opened (or tried) and asked, but no good answer
+  kIdentified = 2,    // the programmer answered the identify command
+};
+
+// The command packet protocol: packets are built in place at the start of the transfer
+// unit's write buffer, never cleared between commands, and answered into its read buffer.
+class Link {
+ public:
+  static constexpr int kDefaultReplyDataLength = 2048;
+  static constexpr int kCommandLength = 8;
+  static constexpr std::uint8_t kLostReplyStatus = 0x55;
+
+  Link(D2XXUnit& usb, Host& host) : usb_(usb), host_(host) {}
+
+  // Values every sender and waiter uses.
+  int packetLength = kCommandLength;
+  int replyDataLength = kDefaultReplyDataLength;
+  int quitFlag = 0;
+  std::uint8_t watchdogFlag = 0;
+  std::uint8_t controlByte = 0;
+  std::uint8_t highAddressByte = 0;
+  std::uint16_t latchValue = 0;
+  int currentSocket = 1;
+  int connectionState = kNoProgrammer;
+
+  // Set by the owner: what the idle command resets (the current address goes back to the
+  // device start), and what a lost reply resets (the hex view's cursor row).
+  std::function<void()> onCurrentAddressReset;
+  std::function<void()> onReplyLost;
+
+  std::uint8_t* packet() { return usb_.writeBuffer().data(); }
+  const std::uint8_t* reply() const { return usb_.readBuffer().data(); }
+  std::uint8_t replyStatus() const { return reply()[6]; }
+  D2XXUnit& usb() { return usb_; }
+
+  // Stores the opcode and the fixed bytes of a command; parameters are the caller's, and
+  // bytes the table marks "as left" are not touched.
+  void store(std::uint8_t op);
+
+  void SendCommand();
+  void WaitReply();
+  void SendReadBlock();
+  void LatchLowAddress() { SendLatch(latch::LowAddress); }
+  void LatchHighAddress() { SendLatch(latch::HighAddress); }
+  void LatchControl() { SendLatch(latch::Control); }
+  void SendIdle();
+  // The voltage command; sent only to an identified programmer.
+  void SendVoltage(std::uint8_t vppSelectCode, std::uint8_t vppLevelCode);
+
+  // Socket selection for the current socket: adjusts bit 7 of the control byte and returns
+  // the socket select code.
+  std::uint8_t selectSocket();
+
+  void Timer1Timer();  // the reply watchdog fired
+  void Quit() { quitFlag = 5; }
+
+ private:
+  void SendLatch(std::uint8_t selector);
+
+  D2XXUnit& usb_;
+  Host& host_;
+};
+
+}  // namespace tandra

@@ -1,0 +1,204 @@
+#include "sim/VirtualProgrammer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/Commands.h"
+
+namespace tandra {
+
+namespace {
+
+constexpr std::size_t kReplyHeader = 8;
+constexpr std::size_t kStandardReplyData = 2048;
+
+void copyListString(const std::string& text, void* destination) {
+  const std::size_t length = std::min<std::size_t>(text.size(), ft::ListStringCapacity - 1);
+  std::memcpy(destination, text.data(), length);
+  static_cast<char*>(destination)[length] = '\0';
+}
+
+}  // namespace
+
+VirtualProgrammer::VirtualProgrammer(Clock& clock) : clock_(clock) { setDeviceCount(1); }
+
+void VirtualProgrammer::setDeviceCount(int count) {
+  devices_.clear();
+  for (int i = 1; i <= count; ++i) {
+    std::string serial = std::to_string(i);
+    serial.insert(0, 6 - std::min<std::size_t>(serial.size(), 6), '0');
+    devices_.push_back({"VP" + serial, "Tandra USB Programmer"});
+  }
+}
+
+void VirtualProgrammer::setFirmwareVersion(int major, int minor) {
+  firmwareMajor_ = major;
+  firmwareMinor_ = minor;
+}
+
+void VirtualProgrammer::shortenWrites(int count, std::uint32_t missing) {
+  shortWrites_ = count;
+  shortWriteMissing_ = missing;
+}
+
+std::size_t VirtualProgrammer::pendingReplyBytes() const {
+  std::size_t total = 0;
+  for (const Reply& reply : replies_) total += reply.bytes.size() - reply.consumed;
+  return total;
+}
+
+// --- FtApi ---
+
+FtStatus VirtualProgrammer::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  if ((flags & ft::ListNumberOnly) != 0) {
+    if (arg1 == nullptr) return ft::InvalidParameter;
+    *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(devices_.size());
+    return ft::Ok;
+  }
+  if ((flags & ft::ListByIndex) != 0) {
+    const auto index = reinterpret_cast<std::uintptr_t>(arg1);
+    if (arg2 == nullptr) return ft::InvalidParameter;
+    if (index >= devices_.size()) return ft::DeviceNotFound;
+    const AttachedDevice& device = devices_[index];
+    copyListString((flags & ft::OpenByDescription) != 0 ? device.description : device.serialNumber,
+                   arg2);
+    return ft::Ok;
+  }
+  return ft::InvalidParameter;
+}
+
+FtStatus VirtualProgrammer::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
+  if (handle == nullptr || arg1 == nullptr) return ft::InvalidParameter;
+  const std::string wanted(static_cast<const char*>(arg1));
+  const auto matches = [&](const AttachedDevice& device) {
+    if (wanted.empty()) return true;  // the driver opens the first device it finds
+    return (flags & ft::OpenByDescription) != 0 ? device.description == wanted
+                                                : device.serialNumber == wanted;
+  };
+  if (std::none_of(devices_.begin(), devices_.end(), matches)) return ft::DeviceNotFound;
+  if (open_) return ft::DeviceNotOpened;  // already claimed
+  open_ = true;
+  ++openCount_;
+  replies_.clear();
+  *handle = handleToken();
+  return ft::Ok;
+}
+
+FtStatus VirtualProgrammer::SetTimeouts(FtHandle handle, std::uint32_t readTimeoutMs,
+                                        std::uint32_t /*writeTimeoutMs*/) {
+  if (!validHandle(handle)) return ft::InvalidHandle;
+  readTimeoutMs_ = readTimeoutMs;
+  return ft::Ok;
+}
+
+std::uint32_t VirtualProgrammer::arrivedBytes() {
+  const Clock::Millis now = clock_.now();
+  std::size_t total = 0;
+  for (const Reply& reply : replies_) {
+    if (reply.arrivesAt > now) break;
+    total += reply.bytes.size() - reply.consumed;
+  }
+  return static_cast<std::uint32_t>(total);
+}
+
+FtStatus VirtualProgrammer::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
+  if (!validHandle(handle)) return ft::InvalidHandle;
+  if (rxBytes == nullptr) return ft::InvalidParameter;
+  if (queueStatusFails_) return ft::IoError;
+  *rxBytes = arrivedBytes();
+  return ft::Ok;
+}
+
+FtStatus VirtualProgrammer::Write(FtHandle handle, const void* buffer, std::uint32_t count,
+                                  std::uint32_t* written) {
+  if (written != nullptr) *written = 0;
+  if (!validHandle(handle)) return ft::InvalidHandle;
+  if (buffer == nullptr || written == nullptr) return ft::InvalidParameter;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  std::vector<std::uint8_t> packet(bytes, bytes + count);
+  packets_.push_back(packet);
+  *written = count;
+  if (shortWrites_ > 0) {
+    --shortWrites_;
+    *written = count > shortWriteMissing_ ? count - shortWriteMissing_ : 0;
+  }
+  onPacket(packet);
+  return ft::Ok;
+}
+
+FtStatus VirtualProgrammer::Read(FtHandle handle, void* buffer, std::uint32_t count,
+                                 std::uint32_t* received) {
+  if (received != nullptr) *received = 0;
+  if (!validHandle(handle)) return ft::InvalidHandle;
+  if (buffer == nullptr || received == nullptr) return ft::InvalidParameter;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  const Clock::Millis deadline = clock_.now() + Clock::Millis(readTimeoutMs_);
+  std::uint32_t got = 0;
+  while (got < count) {
+    // Take what has arrived.
+    while (got < count && !replies_.empty() && replies_.front().arrivesAt <= clock_.now()) {
+      Reply& reply = replies_.front();
+      const std::size_t take = std::min<std::size_t>(count - got, reply.bytes.size() - reply.consumed);
+      std::memcpy(out + got, reply.bytes.data() + reply.consumed, take);
+      got += static_cast<std::uint32_t>(take);
+      reply.consumed += take;
+      if (reply.consumed == reply.bytes.size()) replies_.pop_front();
+    }
+    if (got == count) break;
+    // Wait for the next reply if it comes within the time-out. A time-out of 0 means no limit;
+    // with nothing on its way such a read would hang, so it returns what it has.
+    const bool limited = readTimeoutMs_ != 0;
+    if (replies_.empty() || (limited && replies_.front().arrivesAt > deadline)) {
+      if (limited) clock_.sleepUntil(deadline);
+      break;
+    }
+    clock_.sleepUntil(replies_.front().arrivesAt);
+  }
+  *received = got;
+  return ft::Ok;
+}
+
+FtStatus VirtualProgrammer::Close(FtHandle handle) {
+  if (!validHandle(handle)) return ft::InvalidHandle;
+  open_ = false;
+  ++closeCount_;
+  replies_.clear();
+  return ft::Ok;
+}
+
+// --- The firmware ---
+
+void VirtualProgrammer::answer(std::uint8_t op, std::size_t dataLength, std::uint8_t status,
+                               std::uint8_t byte1, std::uint8_t byte2) {
+  if (repliesToDrop_ > 0) {
+    --repliesToDrop_;
+    return;
+  }
+  Reply reply{clock_.now() + replyDelay_, std::vector<std::uint8_t>(kReplyHeader + dataLength, 0)};
+  std::uint8_t* header = reply.bytes.data();
+  header[0] = op;
+  header[1] = byte1;
+  header[2] = byte2;
+  header[6] = status;
+  header[7] = headerChecksum(header);
+  replies_.push_back(std::move(reply));
+}
+
+void VirtualProgrammer::onPacket(const std::vector<std::uint8_t>& packet) {
+  if (packet.size() < kReplyHeader) return;
+  const std::uint8_t op = packet[0];
+  switch (op) {
+    case opcode::Identify:
+      answer(op, kStandardReplyData, identifyStatus_, static_cast<std::uint8_t>(firmwareMajor_),
+             static_cast<std::uint8_t>(firmwareMinor_));
+      break;
+    case opcode::ReadBlock:
+      answer(op, static_cast<std::size_t>(packet[5]) * 256 + packet[6], 0x00);
+      break;
+    default:
+      if (isAnswered(op)) answer(op, kStandardReplyData, 0x00);
+      break;
+  }
+}
+
+}  // namespace tandra

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "TestHost.h"
+#include "device/Workbench.h"
+#include "sim/VirtualProgrammer.h"
+
+namespace tandra::test {
+
+// The whole core on the virtual programmer, as the window wires it, with a test host.
+class WorkbenchFixture : public ::testing::Test {
+ protected:
+  WorkbenchFixture() { host.onWatchdog = [this] { bench.Timer1Timer(); }; }
+
+  // Creation and the start-up search, as when the window first shows.
+  void startUp() {
+    bench.FormCreate();
+    bench.FormActivate();
+  }
+
+  std::vector<std::uint8_t> packet(std::size_t fromEnd = 0) const {
+    const auto& all = programmer.packets();
+    return all.size() > fromEnd ? all[all.size() - 1 - fromEnd] : std::vector<std::uint8_t>{};
+  }
+
+  TestHost host;
+  VirtualProgrammer programmer{host.clock};
+  Workbench bench{programmer, host};
+};
+
+}  // namespace tandra::test

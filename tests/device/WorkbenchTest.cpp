@@ -1,0 +1,97 @@
+#include "WorkbenchFixture.h"
+
+namespace tandra::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class WorkbenchTest : public WorkbenchFixture {};
+
+TEST_F(WorkbenchTest, StartUpIdentifiesSendsTheVoltageAndOpensTheDeviceList) {
+  startUp();
+  EXPECT_EQ(bench.link.connectionState, kIdentified);
+  EXPECT_EQ(host.caption(Control::Vpp_But), "Vpp = 25");
+  EXPECT_EQ(host.caption(Control::Device), "No Device");
+  ASSERT_EQ(programmer.packets().size(), 3u);
+  EXPECT_EQ(programmer.packets()[1], (Bytes{0x90, 0x0F, 0xB0, 0, 0, 0, 0, 0x4F}));
+  EXPECT_EQ(programmer.packets()[2][0], opcode::Idle);  // entering the busy state
+  EXPECT_TRUE(host.buttonsBusy);
+  EXPECT_FALSE(host.isVisible(Control::Memo1));
+  EXPECT_TRUE(host.isVisible(Control::Device_Box));
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0000");
+}
+
+TEST_F(WorkbenchTest, BusyStateSetsTheMaskFromTheCountAndClearsOnlyThoseSockets) {
+  bench.settings.socketCount = 3;
+  bench.engine.socketFailureFlags = {1, 1, 1, 1, 1};
+  bench.image.currentAddress = 0x1234;
+  bench.link.quitFlag = 5;
+  bench.BusyState();
+  EXPECT_EQ(bench.engine.activeSocketMask, 7);
+  EXPECT_EQ(bench.engine.socketFailureFlags, (std::array<int, 5>{0, 0, 0, 1, 1}));
+  EXPECT_EQ(bench.image.currentAddress, 0);
+  EXPECT_EQ(bench.link.quitFlag, 0);
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0000");
+
+  bench.settings.socketCount = 0;  // no count chosen: the mask stays as it was
+  bench.BusyState();
+  EXPECT_EQ(bench.engine.activeSocketMask, 7);
+}
+
+TEST_F(WorkbenchTest, IdleStateShowsTheReachedAddressThenResetsIt) {
+  startUp();
+  host.visible.insert(Control::FillBox);
+  host.visible.insert(Control::StaticText2);
+  bench.image.currentAddress = 0x800;
+  bench.IdleState();
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0800");
+  EXPECT_EQ(bench.image.currentAddress, 0);
+  EXPECT_FALSE(host.isVisible(Control::FillBox));
+  EXPECT_FALSE(host.isVisible(Control::StaticText2));
+  EXPECT_TRUE(host.operationButtonsEnabled);
+  EXPECT_EQ(packet()[0], opcode::Idle);
+}
+
+TEST_F(WorkbenchTest, WithoutAProgrammerTheIdleStateLeavesOperationButtonsDisabled) {
+  programmer.setDeviceCount(0);
+  startUp();
+  bench.IdleState();
+  EXPECT_FALSE(host.buttonsBusy);
+  EXPECT_FALSE(host.operationButtonsEnabled);
+  EXPECT_TRUE(programmer.packets().empty());
+}
+
+TEST_F(WorkbenchTest, ClosingAnIdentifiedProgrammerSendsIdleAndClosesIt) {
+  startUp();
+  programmer.clearPackets();
+  bench.FormCloseQuery();
+  ASSERT_EQ(programmer.packets().size(), 1u);
+  EXPECT_EQ(packet()[0], opcode::Idle);
+  EXPECT_EQ(programmer.closeCount(), 1);
+  EXPECT_FALSE(host.watchdogRunning);
+}
+
+TEST_F(WorkbenchTest, ClosingInStateOneSendsNothingAndClosesNothing) {
+  programmer.setIdentifyStatus(0xFF);
+  startUp();
+  ASSERT_EQ(bench.link.connectionState, kOpened);
+  programmer.clearPackets();
+  bench.FormCloseQuery();
+  EXPECT_TRUE(programmer.packets().empty());
+  EXPECT_EQ(programmer.closeCount(), 0);
+  EXPECT_EQ(bench.link.quitFlag, 5);
+}
+
+TEST_F(WorkbenchTest, StatusLineClickSearchesAgainAndEndsIdle) {
+  programmer.setDeviceCount(0);
+  startUp();
+  programmer.setDeviceCount(1);
+  bench.StaticText3Click();
+  EXPECT_EQ(bench.link.connectionState, kIdentified);
+  EXPECT_EQ(host.caption(Control::StaticText3), "Usb Programmer Found - FirmWare Version 1.20");
+  EXPECT_TRUE(host.operationButtonsEnabled);
+  EXPECT_FALSE(host.buttonsBusy);
+}
+
+}  // namespace
+}  // namespace tandra::test

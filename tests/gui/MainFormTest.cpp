@@ -1,0 +1,139 @@
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <memory>
+
+#include "ScriptedDialogs.h"
+#include "gui/MainForm.h"
+#include "sim/VirtualProgrammer.h"
+
+using tandra::VirtualProgrammer;
+
+class MainFormTest : public QObject {
+  Q_OBJECT
+
+ private:
+  // A window on a virtual programmer, shown and through its start-up search.
+  std::unique_ptr<TMainForm> startWindow(VirtualProgrammer& programmer) {
+    auto form = std::make_unique<TMainForm>(programmer);
+    form->setDialogs(std::make_unique<ScriptedDialogs>(
+        ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
+    form->show();
+    // The search runs once the window is first shown; it ends with the device list up.
+    if (!QTest::qWaitFor([&] { return form->Device_Box->isVisible(); }, 5000)) {
+      qWarning("the start-up search did not finish");
+    }
+    return form;
+  }
+
+  QStringList boxes_;
+  QQueue<bool> yesNo_;
+  QQueue<QString> files_;
+
+ private slots:
+  void init() {
+    boxes_.clear();
+    yesNo_.clear();
+    files_.clear();
+  }
+
+  void startUpFindsTheProgrammerAndAsksForTheDevice() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    QCOMPARE(form->StaticText3->text(), QString("Usb Programmer Found - FirmWare Version 1.20"));
+    QVERIFY(!form->Memo1->isVisible());
+    QVERIFY(boxes_.isEmpty());
+    QCOMPARE(form->workbench().link.connectionState, 2);
+    QCOMPARE(form->Vpp_But->text(), QString("Vpp = 25"));
+    QCOMPARE(form->Device->text(), QString("No Device"));
+    // The start-up search sends the identify, the voltage and then the busy state's idle.
+    QCOMPARE(programmer.packets().size(), std::size_t{3});
+    QCOMPARE(programmer.packets()[1][0], std::uint8_t{0x90});
+  }
+
+  void busyStateDisablesAllEighteenButtonsAndShowsTheStartAddress() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    for (QPushButton* button : form->buttons()) QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+    QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 0000"));
+  }
+
+  void idleStateWithoutProgrammerKeepsOperationButtonsDisabled() {
+    VirtualProgrammer programmer;
+    programmer.setDeviceCount(0);
+    auto form = startWindow(programmer);
+    QCOMPARE(boxes_, QStringList{"The Vasko Programmer Could Not Be Found...."});
+    QCOMPARE(form->StaticText3->text(), QString("Looking For Programmer"));
+    form->workbench().IdleState();
+    for (QPushButton* button : form->buttons()) {
+      const bool operation = button == form->Program_Eprom || button == form->Blank_Chk ||
+                             button == form->Verify_Eprom || button == form->Move_Eprom ||
+                             button == form->Prg_Compare || button == form->Vpp_But;
+      QVERIFY2(button->isEnabled() != operation, qPrintable(button->objectName()));
+    }
+  }
+
+  void quitCaptionShowsTheCurrentAddressWithAtLeastFourDigits() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    auto& bench = form->workbench();
+    bench.image.currentAddress = 0x7F;
+    bench.showQuitCaption();
+    QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 007F"));
+    bench.image.currentAddress = 0x1F800;
+    bench.showQuitCaption();
+    QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 1F800"));
+  }
+
+  void clickOnTheStatusLineSearchesAgain() {
+    VirtualProgrammer programmer;
+    programmer.setDeviceCount(0);
+    auto form = startWindow(programmer);
+    programmer.setDeviceCount(1);
+    QTest::mouseClick(form->StaticText3, Qt::LeftButton);
+    QTRY_COMPARE(form->StaticText3->text(),
+                 QString("Usb Programmer Found - FirmWare Version 1.20"));
+    QVERIFY(form->Program_Eprom->isEnabled());
+  }
+
+  void statusLogTakesNewLinesAtTheTop() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    form->insertLogLine("first");
+    form->insertLogLine("second");
+    form->appendLogLine("last");
+    QCOMPARE(form->Memo1->toPlainText(), QString("second\nfirst\nlast"));
+  }
+
+  void closingSendsIdleAndClosesTheIdentifiedProgrammer() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    programmer.clearPackets();
+    QVERIFY(form->close());
+    QCOMPARE(programmer.closeCount(), 1);
+    QCOMPARE(programmer.packets().size(), std::size_t{1});
+    QCOMPARE(programmer.packets()[0][0], std::uint8_t{0x24});
+  }
+
+  void closingDuringAReplyWaitClosesOnlyAfterTheHandlerUnwound() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    bool closedDuringWait = false;
+    programmer.setReplyDelay(std::chrono::milliseconds(300));
+    // The close arrives while the status-line search waits for the identify reply.
+    QTimer::singleShot(50, form.get(), [&] {
+      form->close();
+      closedDuringWait = !programmer.isOpen() || form->isHidden();
+    });
+    QTest::mouseClick(form->StaticText3, Qt::LeftButton);
+    QVERIFY(!closedDuringWait);
+    QTRY_VERIFY(form->isHidden());
+    QCOMPARE(programmer.closeCount(), 2);  // the search's reopen, then the close
+    QVERIFY(!programmer.isOpen());
+  }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "MainFormTest.moc"

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QQueue>
+#include <QStringList>
+
+#include "gui/Dialogs.h"
+
+// Answers the window's boxes and dialogs from a script and records what they said.
+class ScriptedDialogs final : public Dialogs {
+ public:
+  struct Record {
+    QStringList* boxes;
+    QQueue<bool>* yesNo;
+    QQueue<QString>* files;
+  };
+  explicit ScriptedDialogs(Record record) : record_(record) {}
+
+  void showBox(QWidget*, tandra::BoxKind, const QString& text,
+               std::optional<tandra::ScreenPoint>) override {
+    record_.boxes->append(text);
+  }
+  bool askYesNo(QWidget*, const QString& text, std::optional<tandra::ScreenPoint>) override {
+    record_.boxes->append(text);
+    return record_.yesNo->isEmpty() ? false : record_.yesNo->dequeue();
+  }
+  QString openFileName(QWidget*, const QString&, int) override { return nextFile(); }
+  QString saveFileName(QWidget*, const QString&, int) override { return nextFile(); }
+
+ private:
+  QString nextFile() { return record_.files->isEmpty() ? QString() : record_.files->dequeue(); }
+  Record record_;
+};
