@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "image/LineEntry.h"
+
 namespace tandra {
 
 // The programming voltage: its button caption and the two codes of the voltage command.
@@ -18,12 +20,17 @@ VppLevel vppLevel(int vppSetting);
 
 // What the operator has chosen for the devices in the sockets.
 struct DeviceSettings {
-  int deviceFamily = 0;  // 0: no device type chosen
+  static constexpr std::string_view kPulseDigits = "1234567890";
+
+  int deviceListRow = 0;     // the row last clicked in the device list, -1 for none
+  std::string deviceCaption;  // the chosen type's caption, without the socket count
+  int deviceFamily = 0;      // 0: no device type chosen
   int socketCount = 0;
   int vppSetting = 1;
   std::uint8_t vppSelectCode = 0;
   std::uint8_t vppLevelCode = 0;
-  std::string pulseWidthText = "40";
+  // The pulse width entry: digits only, three at most.
+  LineEntry pulseEntry{3, kPulseDigits, "40"};
 };
 
 }  // namespace tandra

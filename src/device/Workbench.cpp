@@ -1,13 +1,17 @@
 #include "device/Workbench.h"
 
-#include "common/HexText.h"
-
 namespace tandra {
 
 Workbench::Workbench(FtApi& api, Host& hostRef)
-    : host(hostRef), usb(api, hostRef), link(usb, hostRef), discovery(usb, link, hostRef) {
+    : host(hostRef),
+      usb(api, hostRef),
+      link(usb, hostRef),
+      discovery(usb, link, hostRef),
+      states(hostRef, link, image, settings, engine),
+      selection(hostRef, link, image, settings, states),
+      buffer(hostRef, link, image, states) {
   link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
-  discovery.runVppStep = [this] { VppStep(); };
+  discovery.runVppStep = [this] { selection.VppStep(); };
 }
 
 void Workbench::FormCreate() {
@@ -22,14 +26,14 @@ void Workbench::FormCreate() {
 void Workbench::FormActivate() {
   host.processMessages();
   discovery.run();
-  BusyState();
+  states.BusyState();
   host.setVisible(Control::Memo1, false);
   host.setVisible(Control::Device_Box, true);
 }
 
 void Workbench::StaticText3Click() {
   discovery.run();
-  IdleState();
+  states.IdleState();
 }
 
 void Workbench::FormCloseQuery() {
@@ -40,39 +44,6 @@ void Workbench::FormCloseQuery() {
     link.SendIdle();
     usb.CloseFTDevice();
   }
-}
-
-std::string Workbench::quitCaption() const {
-  return "&Quit = " + hexText(static_cast<std::uint32_t>(image.currentAddress), 4);
-}
-
-void Workbench::BusyState() {
-  link.SendIdle();
-  host.disableAllButtons();
-  host.setVisible(Control::Memo1, false);
-  showQuitCaption();
-  engine.setMaskFromCount(settings.socketCount);
-  engine.clearFailureFlags(settings.socketCount);
-  host.processMessages();
-}
-
-void Workbench::IdleState() {
-  host.enableButtons(link.connectionState > kNoProgrammer);
-  for (Control popup : {Control::P_Edit, Control::FillBox, Control::FillEdit, Control::File_Type,
-                        Control::StaticText2, Control::Num_Of_Devices}) {
-    host.setVisible(popup, false);
-  }
-  showQuitCaption();
-  link.SendIdle();
-  host.processMessages();
-}
-
-void Workbench::VppStep() {
-  const VppLevel level = vppLevel(settings.vppSetting);
-  if (level.caption != nullptr) host.setCaption(Control::Vpp_But, level.caption);
-  settings.vppSelectCode = level.selectCode;
-  settings.vppLevelCode = level.levelCode;
-  link.SendVoltage(level.selectCode, level.levelCode);
 }
 
 }  // namespace tandra

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <string>
-
+#include "device/BufferActions.h"
+#include "device/ControlStates.h"
+#include "device/DeviceSelection.h"
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
 #include "image/ImageBuffer.h"
@@ -30,6 +31,9 @@ class Workbench {
   ImageBuffer image;
   DeviceSettings settings;
   Engine engine;
+  ControlStates states;
+  DeviceSelection selection;
+  BufferActions buffer;
 
   // Start-up, the status line, the Quit button, the watchdog and closing.
   void FormCreate();
@@ -38,17 +42,6 @@ class Workbench {
   void Quit_Func_ButClick() { link.Quit(); }
   void Timer1Timer() { link.Timer1Timer(); }
   void FormCloseQuery();
-
-  // The two control states that open and close every piece of work.
-  void BusyState();
-  void IdleState();
-
-  // Shows the Vpp setting on its button and sends it to an identified programmer.
-  void VppStep();
-
-  // "&Quit = " and the current address.
-  std::string quitCaption() const;
-  void showQuitCaption() { host.setCaption(Control::Quit_Func_But, quitCaption()); }
 };
 
 }  // namespace tandra

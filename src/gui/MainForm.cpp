@@ -11,6 +11,7 @@
 
 #include "device/Catalogue.h"
 #include "gui/ClickLabel.h"
+#include "gui/KeyEntry.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ void TMainForm::createControls() {
     return l;
   };
   auto entry = [this](const char* name, int x, int y, int w, int maxLength) {
-    auto* e = new QLineEdit(this);
+    auto* e = new KeyEntry(this);
     e->setObjectName(name);
     e->setGeometry(x, y, w, 23);
     e->setFont(boxFont(13));
@@ -227,8 +228,19 @@ void TMainForm::connectHandlers() {
           &TMainForm::StaticText3Click);
   connect(Quit_Func_But, &QPushButton::clicked, this, &TMainForm::Quit_Func_ButClick);
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+  connect(Device, &QPushButton::clicked, this, &TMainForm::DeviceClick);
   connect(Device_Box, &QListWidget::itemClicked, this, &TMainForm::Device_BoxClick);
+  connect(Num_Of_Devices, &QListWidget::itemClicked, this, &TMainForm::Num_Of_DevicesClick);
+  connect(Vpp_But, &QPushButton::clicked, this, &TMainForm::Vpp_ButClick);
+  connect(Pulse, &QPushButton::clicked, this, &TMainForm::PulseClick);
+  connect(P_Edit, &KeyEntry::keyTyped, this, &TMainForm::P_EditKeyPress);
+  connect(Chk_Sum_But, &QPushButton::clicked, this, &TMainForm::Chk_Sum_ButClick);
+  connect(Fill, &QPushButton::clicked, this, &TMainForm::FillClick);
+  connect(FillBox, &QListWidget::itemClicked, this, &TMainForm::FillBoxClick);
+  connect(FillEdit, &KeyEntry::keyTyped, this, &TMainForm::FillEditKeyPress);
 }
+
+int TMainForm::clickedRow(const QListWidget* list) { return list->currentRow(); }
 
 template <typename Handler>
 void TMainForm::handle(Handler&& handler) {
@@ -276,9 +288,42 @@ void TMainForm::StaticText3Click() {
 void TMainForm::Quit_Func_ButClick() { workbench_.Quit_Func_ButClick(); }
 void TMainForm::Timer1Timer() { workbench_.Timer1Timer(); }
 
+void TMainForm::DeviceClick() {
+  handle([this] { workbench_.selection.DeviceClick(); });
+}
+
 void TMainForm::Device_BoxClick() {
-  handle([this] {
-    Device_Box->hide();
-    workbench_.IdleState();
-  });
+  handle([this] { workbench_.selection.Device_BoxClick(clickedRow(Device_Box)); });
+}
+
+void TMainForm::Num_Of_DevicesClick() {
+  handle([this] { workbench_.selection.Num_Of_DevicesClick(clickedRow(Num_Of_Devices)); });
+}
+
+void TMainForm::Vpp_ButClick() {
+  handle([this] { workbench_.selection.Vpp_ButClick(); });
+}
+
+void TMainForm::PulseClick() {
+  handle([this] { workbench_.selection.PulseClick(); });
+}
+
+void TMainForm::P_EditKeyPress(char character) {
+  handle([this, character] { workbench_.selection.P_EditKeyPress(character); });
+}
+
+void TMainForm::Chk_Sum_ButClick() {
+  handle([this] { workbench_.buffer.Chk_Sum_ButClick(); });
+}
+
+void TMainForm::FillClick() {
+  handle([this] { workbench_.buffer.FillClick(); });
+}
+
+void TMainForm::FillBoxClick() {
+  handle([this] { workbench_.buffer.FillBoxClick(clickedRow(FillBox)); });
+}
+
+void TMainForm::FillEditKeyPress(char character) {
+  handle([this, character] { workbench_.buffer.FillEditKeyPress(character); });
 }

@@ -9,9 +9,9 @@
 #include "gui/Dialogs.h"
 #include "link/Host.h"
 
+class KeyEntry;
 class QFrame;
 class QLabel;
-class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
@@ -42,6 +42,7 @@ class TMainForm final : public QWidget, public tandra::Host {
   void clearLog() override;
   void setCaption(tandra::Control control, const std::string& text) override;
   void setVisible(tandra::Control control, bool visible) override;
+  void setFocus(tandra::Control control) override;
   void disableAllButtons() override;
   void enableButtons(bool operationButtons) override;
   void enableQuitButton() override;
@@ -60,13 +61,23 @@ class TMainForm final : public QWidget, public tandra::Host {
   void StaticText3Click();
   void Quit_Func_ButClick();
   void Timer1Timer();
+  void DeviceClick();
   void Device_BoxClick();
+  void Num_Of_DevicesClick();
+  void Vpp_ButClick();
+  void PulseClick();
+  void P_EditKeyPress(char character);
+  void Chk_Sum_ButClick();
+  void FillClick();
+  void FillBoxClick();
+  void FillEditKeyPress(char character);
 
  private:
   void createControls();
   void connectHandlers();
   QWidget* control(tandra::Control control) const;
   void showLog();
+  static int clickedRow(const QListWidget* list);
   // Runs a handler unless another one is still running (its message pumping would otherwise
   // let a second command share the transfer buffers), and carries out a close that was asked
   // for while it ran.
@@ -111,9 +122,9 @@ class TMainForm final : public QWidget, public tandra::Host {
   std::array<QLabel*, 5> Device_n{};
   QPlainTextEdit* Edit_1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
-  QLineEdit* Chg_Edit_Add = nullptr;
-  QLineEdit* FillEdit = nullptr;
-  QLineEdit* P_Edit = nullptr;
+  KeyEntry* Chg_Edit_Add = nullptr;
+  KeyEntry* FillEdit = nullptr;
+  KeyEntry* P_Edit = nullptr;
   QListWidget* Num_Of_Devices = nullptr;
   QListWidget* Device_Box = nullptr;
   QListWidget* File_Type = nullptr;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QThread>
@@ -57,6 +58,10 @@ void TMainForm::setCaption(Control which, const std::string& text) {
 
 void TMainForm::setVisible(Control which, bool visible) {
   if (QWidget* widget = control(which)) widget->setVisible(visible);
+}
+
+void TMainForm::setFocus(Control which) {
+  if (QWidget* widget = control(which)) widget->setFocus();
 }
 
 void TMainForm::disableAllButtons() {

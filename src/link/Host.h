@@ -70,6 +70,7 @@ class Host {
 
   virtual void setCaption(Control control, const std::string& text) = 0;
   virtual void setVisible(Control control, bool visible) = 0;
+  virtual void setFocus(Control control) = 0;
 
   // The window's part of the busy and idle states.
   virtual void disableAllButtons() = 0;

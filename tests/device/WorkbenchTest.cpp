@@ -26,7 +26,7 @@ TEST_F(WorkbenchTest, BusyStateSetsTheMaskFromTheCountAndClearsOnlyThoseSockets)
   bench.engine.socketFailureFlags = {1, 1, 1, 1, 1};
   bench.image.currentAddress = 0x1234;
   bench.link.quitFlag = 5;
-  bench.BusyState();
+  bench.states.BusyState();
   EXPECT_EQ(bench.engine.activeSocketMask, 7);
   EXPECT_EQ(bench.engine.socketFailureFlags, (std::array<int, 5>{0, 0, 0, 1, 1}));
   EXPECT_EQ(bench.image.currentAddress, 0);
@@ -34,7 +34,7 @@ TEST_F(WorkbenchTest, BusyStateSetsTheMaskFromTheCountAndClearsOnlyThoseSockets)
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0000");
 
   bench.settings.socketCount = 0;  // no count chosen: the mask stays as it was
-  bench.BusyState();
+  bench.states.BusyState();
   EXPECT_EQ(bench.engine.activeSocketMask, 7);
 }
 
@@ -43,7 +43,7 @@ TEST_F(WorkbenchTest, IdleStateShowsTheReachedAddressThenResetsIt) {
   host.visible.insert(Control::FillBox);
   host.visible.insert(Control::StaticText2);
   bench.image.currentAddress = 0x800;
-  bench.IdleState();
+  bench.states.IdleState();
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0800");
   EXPECT_EQ(bench.image.currentAddress, 0);
   EXPECT_FALSE(host.isVisible(Control::FillBox));
@@ -55,7 +55,7 @@ TEST_F(WorkbenchTest, IdleStateShowsTheReachedAddressThenResetsIt) {
 TEST_F(WorkbenchTest, WithoutAProgrammerTheIdleStateLeavesOperationButtonsDisabled) {
   programmer.setDeviceCount(0);
   startUp();
-  bench.IdleState();
+  bench.states.IdleState();
   EXPECT_FALSE(host.buttonsBusy);
   EXPECT_FALSE(host.operationButtonsEnabled);
   EXPECT_TRUE(programmer.packets().empty());

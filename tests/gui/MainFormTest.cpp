@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "ScriptedDialogs.h"
+#include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
 #include "sim/VirtualProgrammer.h"
 
@@ -26,6 +27,11 @@ class MainFormTest : public QObject {
       qWarning("the start-up search did not finish");
     }
     return form;
+  }
+
+  static void clickRow(QListWidget* list, int row) {
+    const QRect rect = list->visualItemRect(list->item(row));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
   }
 
   QStringList boxes_;
@@ -66,7 +72,7 @@ class MainFormTest : public QObject {
     auto form = startWindow(programmer);
     QCOMPARE(boxes_, QStringList{"The Vasko Programmer Could Not Be Found...."});
     QCOMPARE(form->StaticText3->text(), QString("Looking For Programmer"));
-    form->workbench().IdleState();
+    form->workbench().states.IdleState();
     for (QPushButton* button : form->buttons()) {
       const bool operation = button == form->Program_Eprom || button == form->Blank_Chk ||
                              button == form->Verify_Eprom || button == form->Move_Eprom ||
@@ -80,10 +86,10 @@ class MainFormTest : public QObject {
     auto form = startWindow(programmer);
     auto& bench = form->workbench();
     bench.image.currentAddress = 0x7F;
-    bench.showQuitCaption();
+    bench.states.showQuitCaption();
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 007F"));
     bench.image.currentAddress = 0x1F800;
-    bench.showQuitCaption();
+    bench.states.showQuitCaption();
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 1F800"));
   }
 
@@ -105,6 +111,83 @@ class MainFormTest : public QObject {
     form->insertLogLine("second");
     form->appendLogLine("last");
     QCOMPARE(form->Memo1->toPlainText(), QString("second\nfirst\nlast"));
+  }
+
+  void deviceDialogRunsFromTheButtonThroughBothListsToIdle() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, 17);  // 27C256
+    QVERIFY(!form->Device_Box->isVisible());
+    QVERIFY(form->Num_Of_Devices->isVisible());
+    QVERIFY(!form->Device->isEnabled());
+    clickRow(form->Num_Of_Devices, 3);
+    QVERIFY(!form->Num_Of_Devices->isVisible());
+    QCOMPARE(form->Device->text(), QString("3 - 27C256"));
+    QCOMPARE(form->End_Add->text(), QString("End Of Eprom=7FFF"));
+    QVERIFY(form->Device_n[2]->isVisible());
+    QVERIFY(!form->Device_n[3]->isVisible());
+    for (QPushButton* button : form->buttons()) QVERIFY(button->isEnabled());
+
+    QTest::mouseClick(form->Device, Qt::LeftButton);
+    QVERIFY(form->Device_Box->isVisible());
+    QVERIFY(!form->Device_n[0]->isVisible());
+    QVERIFY(!form->Quit_Func_But->isEnabled());
+    clickRow(form->Device_Box, 3);  // an empty row
+    QCOMPARE(boxes_, QStringList{"No Device Was Selected."});
+    QCOMPARE(form->Device->text(), QString("No Device"));
+    QVERIFY(form->Quit_Func_But->isEnabled());
+  }
+
+  void fillListKeepsQuitDisabledUntilCancel() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    form->workbench().states.IdleState();
+    QTest::mouseClick(form->Fill, Qt::LeftButton);
+    QVERIFY(form->FillBox->isVisible());
+    QVERIFY(!form->Quit_Func_But->isEnabled());
+    clickRow(form->FillBox, 3);
+    QVERIFY(!form->FillBox->isVisible());
+    QVERIFY(form->Quit_Func_But->isEnabled());
+  }
+
+  void typedFillByteGoesThroughTheEntry() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    form->workbench().states.IdleState();
+    QTest::mouseClick(form->Fill, Qt::LeftButton);
+    clickRow(form->FillBox, 2);
+    QVERIFY(form->FillEdit->isVisible());
+    QTest::keyClicks(form->FillEdit, "ag");  // a wrong key empties the entry
+    QCOMPARE(form->FillEdit->text(), QString());
+    QTest::keyClicks(form->FillEdit, "5a");
+    QCOMPARE(form->FillEdit->text(), QString("5A"));
+    QTest::keyClick(form->FillEdit, Qt::Key_Return);
+    QVERIFY(!form->FillEdit->isVisible());
+    QCOMPARE(form->workbench().image[0x3FFFF], std::uint8_t{0x5A});
+  }
+
+  void checksumRefreshShowsTheSumAndQuitAtTheStart() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    form->workbench().states.IdleState();
+    form->workbench().image.currentAddress = 0x123;
+    QTest::mouseClick(form->Chk_Sum_But, Qt::LeftButton);
+    QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=0000"));
+    QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 0000"));
+  }
+
+  void pulseEntryOpensWithoutTheBusyStateAndEnterCloses() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    form->workbench().states.IdleState();
+    QTest::mouseClick(form->Pulse, Qt::LeftButton);
+    QVERIFY(form->P_Edit->isVisible());
+    QVERIFY(form->Program_Eprom->isEnabled());
+    QTest::keyClick(form->P_Edit, Qt::Key_Backspace);
+    QTest::keyClicks(form->P_Edit, "12");
+    QTest::keyClick(form->P_Edit, Qt::Key_Return);
+    QCOMPARE(form->Pulse->text(), QString("Pulse = 12"));
+    QVERIFY(!form->P_Edit->isVisible());
   }
 
   void closingSendsIdleAndClosesTheIdentifiedProgrammer() {

@@ -35,6 +35,7 @@ class TestHost final : public Host {
   std::deque<std::string> log;  // front is line 0
   std::map<Control, std::string> captions;
   std::set<Control> visible;
+  std::optional<Control> focused;
   std::vector<Box> boxes;
   std::vector<int> sleeps;
   int pumps = 0;
@@ -61,6 +62,7 @@ class TestHost final : public Host {
   void clearLog() override { log.clear(); }
   void setCaption(Control control, const std::string& text) override { captions[control] = text; }
   void setVisible(Control control, bool shown) override;
+  void setFocus(Control control) override { focused = control; }
   void disableAllButtons() override;
   void enableButtons(bool operationButtons) override;
   void enableQuitButton() override { quitEnabled = true; }

@@ -1,1 +1,0 @@
-#include "image/ImageBuffer.h"

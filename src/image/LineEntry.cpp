@@ -1,0 +1,33 @@
+#include "image/LineEntry.h"
+
+#include <cctype>
+
+namespace tandra {
+
+void LineEntry::setText(std::string text) {
+  if (text == text_) return;
+  text_ = std::move(text);
+  FillEditChange();
+}
+
+void LineEntry::type(char character) {
+  if (accepted_.find(character) == std::string_view::npos) clearMark_ = true;
+
+  const std::string before = text_;
+  const auto code = static_cast<unsigned char>(character);
+  if (character == kBackspace) {
+    if (!text_.empty()) text_.pop_back();
+  } else if (code >= 0x20 && code != 0x7F && text_.size() < maxLength_) {
+    text_.push_back(static_cast<char>(std::toupper(code)));
+  }
+  if (text_ != before) FillEditChange();
+}
+
+// The change handler both entries share: a marked entry is emptied and unmarked.
+void LineEntry::FillEditChange() {
+  if (!clearMark_) return;
+  text_.clear();
+  clearMark_ = false;
+}
+
+}  // namespace tandra

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "image/Checksum.h"
+#include "image/ImageBuffer.h"
+#include "image/LineEntry.h"
+
+namespace tandra::test {
+namespace {
+
+ImageBuffer deviceOf(std::int32_t endAddress, std::uint8_t fill) {
+  ImageBuffer image;
+  fillBuffer(image, fill);
+  image.deviceEndAddress = endAddress;
+  return image;
+}
+
+TEST(BufferChecksum, SumsTheWholeAddressWindowInSixteenBits) {
+  EXPECT_EQ(bufferChecksum(ImageBuffer{}), 0x0000);  // before any device: byte 0 alone
+  EXPECT_EQ(bufferChecksum(deviceOf(0x7FF, 0xFF)), 0xF800);
+  EXPECT_EQ(bufferChecksum(deviceOf(0xFFFF, 0xFF)), 0x0000);
+  // 256K of 0x01 sums to 0x40000, which wraps to 0; one more at the last address shows.
+  ImageBuffer whole = deviceOf(0x3FFFF, 0x01);
+  EXPECT_EQ(bufferChecksum(whole), 0x0000);
+  whole[0x3FFFF] = 0x02;
+  EXPECT_EQ(bufferChecksum(whole), 0x0001);
+}
+
+TEST(BufferChecksum, BytesAbove64KCountForLargeDevices) {
+  ImageBuffer image = deviceOf(0x1FFFF, 0x00);
+  image[0x10000] = 0x5A;
+  EXPECT_EQ(bufferChecksum(image), 0x005A);
+  image[0x20000] = 0x11;  // outside a 128K device
+  EXPECT_EQ(bufferChecksum(image), 0x005A);
+}
+
+TEST(Fill, CoversEveryByteOfTheBuffer) {
+  ImageBuffer image;
+  fillBuffer(image, 0xA5);
+  EXPECT_EQ(image[0], 0xA5);
+  EXPECT_EQ(image[0x1FFFF], 0xA5);
+  EXPECT_EQ(image[ImageBuffer::kSize - 1], 0xA5);
+}
+
+constexpr std::string_view kHex = "1234567890ABCDEFabcdef";
+
+std::string typed(std::string_view keys, LineEntry entry = LineEntry{2, kHex}) {
+  for (char key : keys) entry.type(key);
+  return entry.text();
+}
+
+TEST(LineEntry, AcceptedKeysAppendInUpperCaseUpToTheLength) {
+  EXPECT_EQ(typed("7"), "7");
+  EXPECT_EQ(typed("af"), "AF");
+  EXPECT_EQ(typed("ABC"), "AB");
+}
+
+TEST(LineEntry, RejectedKeyThatChangesTheTextEmptiesTheEntry) {
+  EXPECT_EQ(typed("AG"), "");
+  EXPECT_EQ(typed("AG7"), "7");
+  EXPECT_EQ(typed("A\b"), "");   // Backspace empties instead of deleting one character
+  EXPECT_EQ(typed("AB\b"), "");
+}
+
+TEST(LineEntry, RejectedKeyThatLeavesTheTextEmptiesItAtTheNextChange) {
+  LineEntry entry{2, kHex};
+  entry.type('A');
+  entry.type(LineEntry::kEscape);
+  EXPECT_EQ(entry.text(), "A");
+  EXPECT_TRUE(entry.clearMark());
+  entry.type('5');  // the digit is lost with the rest
+  EXPECT_EQ(entry.text(), "");
+  EXPECT_FALSE(entry.clearMark());
+}
+
+TEST(LineEntry, ProgramSetTextRunsTheChangeHandlerToo) {
+  LineEntry entry{3, "1234567890", "40"};
+  entry.type(LineEntry::kEscape);
+  entry.setText("40");  // no change, nothing happens
+  EXPECT_EQ(entry.text(), "40");
+  entry.setText("5");
+  EXPECT_EQ(entry.text(), "");
+}
+
+}  // namespace
+}  // namespace tandra::test
