@@ -1,16 +1,187 @@
 #include "link/Ftd2xxLibrary.h"
 
-// Placeholder until the loader lands.
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
 namespace tandra {
-struct Ftd2xxLibrary::Functions {};
-std::unique_ptr<Ftd2xxLibrary> Ftd2xxLibrary::load(const std::string&) { return nullptr; }
-const char* Ftd2xxLibrary::defaultLibraryName() { return "libftd2xx.so"; }
-Ftd2xxLibrary::~Ftd2xxLibrary() = default;
-FtStatus Ftd2xxLibrary::ListDevices(void*, void*, std::uint32_t) { return ft::OtherError; }
-FtStatus Ftd2xxLibrary::OpenEx(void*, std::uint32_t, FtHandle*) { return ft::OtherError; }
-FtStatus Ftd2xxLibrary::SetTimeouts(FtHandle, std::uint32_t, std::uint32_t) { return ft::OtherError; }
-FtStatus Ftd2xxLibrary::GetQueueStatus(FtHandle, std::uint32_t*) { return ft::OtherError; }
-FtStatus Ftd2xxLibrary::Write(FtHandle, const void*, std::uint32_t, std::uint32_t*) { return ft::OtherError; }
-FtStatus Ftd2xxLibrary::Read(FtHandle, void*, std::uint32_t, std::uint32_t*) { return ft::OtherError; }
-FtStatus Ftd2xxLibrary::Close(FtHandle) { return ft::OtherError; }
+
+namespace {
+
+// The vendor's integer types. Windows is LLP64, so DWORD and ULONG are both 32 bits there. On
+// Linux and macOS the vendor header defines DWORD as unsigned int but ULONG (and with it the
+// FT_STATUS return value and the time-outs of FT_SetTimeouts) as unsigned long, which is 64 bits
+// on LP64: declaring them all as 32-bit values would read half of each time-out argument.
+#if defined(_WIN32)
+using Dword = unsigned long;
+using Ulong = unsigned long;
+// WINAPI: only 32-bit x86 has a separate calling convention; elsewhere the compiler ignores it.
+#define TANDRA_D2XX_CALL __stdcall
+#else
+using Dword = unsigned int;
+using Ulong = unsigned long;
+#define TANDRA_D2XX_CALL
+#endif
+
+static_assert(sizeof(Dword) == sizeof(std::uint32_t), "D2XX DWORD is 32 bits everywhere");
+
+using ListDevicesFn = Ulong(TANDRA_D2XX_CALL*)(void*, void*, Dword);
+using OpenExFn = Ulong(TANDRA_D2XX_CALL*)(void*, Dword, void**);
+using SetTimeoutsFn = Ulong(TANDRA_D2XX_CALL*)(void*, Ulong, Ulong);
+using GetQueueStatusFn = Ulong(TANDRA_D2XX_CALL*)(void*, Dword*);
+using WriteFn = Ulong(TANDRA_D2XX_CALL*)(void*, void*, Dword, Dword*);
+using ReadFn = Ulong(TANDRA_D2XX_CALL*)(void*, void*, Dword, Dword*);
+using CloseFn = Ulong(TANDRA_D2XX_CALL*)(void*);
+using SetLatencyTimerFn = Ulong(TANDRA_D2XX_CALL*)(void*, unsigned char);
+
+// The chip holds back a part-filled packet until its latency timer runs out (16 ms by default),
+// which would add that much to every short reply of the programmer.
+constexpr unsigned char kLatencyTimerMs = 2;
+
+void* openModule(const std::string& path) {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+#else
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+}
+
+void closeModule(void* module) {
+#if defined(_WIN32)
+  FreeLibrary(reinterpret_cast<HMODULE>(module));
+#else
+  dlclose(module);
+#endif
+}
+
+// Looks `name` up and stores it in `fn`; false when the library does not export it. The address
+// is copied rather than cast because ISO C++ has no conversion from an object pointer (dlsym) or
+// from a differently typed function pointer (GetProcAddress) to the function pointer we need.
+template <typename Fn>
+bool resolve(void* module, const char* name, Fn& fn) {
+#if defined(_WIN32)
+  const FARPROC address = GetProcAddress(reinterpret_cast<HMODULE>(module), name);
+#else
+  void* const address = dlsym(module, name);
+#endif
+  static_assert(sizeof(address) == sizeof(fn));
+  if (address == nullptr) return false;
+  std::memcpy(&fn, &address, sizeof fn);
+  return true;
+}
+
+FtStatus status(Ulong value) {
+  return static_cast<FtStatus>(value);
+}
+
+}  // namespace
+
+struct Ftd2xxLibrary::Functions {
+  ListDevicesFn listDevices = nullptr;
+  OpenExFn openEx = nullptr;
+  SetTimeoutsFn setTimeouts = nullptr;
+  GetQueueStatusFn getQueueStatus = nullptr;
+  WriteFn write = nullptr;
+  ReadFn read = nullptr;
+  CloseFn close = nullptr;
+  SetLatencyTimerFn setLatencyTimer = nullptr;  // Optional: older libraries lack it.
+};
+
+const char* Ftd2xxLibrary::defaultLibraryName() {
+#if defined(_WIN32)
+  return "ftd2xx.dll";
+#elif defined(__APPLE__)
+  return "libftd2xx.dylib";
+#else
+  return "libftd2xx.so";
+#endif
+}
+
+std::unique_ptr<Ftd2xxLibrary> Ftd2xxLibrary::load(const std::string& path) {
+  void* const module = openModule(path.empty() ? defaultLibraryName() : path);
+  if (module == nullptr) return nullptr;
+
+  auto functions = std::make_unique<Functions>();
+  const bool complete = resolve(module, "FT_ListDevices", functions->listDevices) &&
+                        resolve(module, "FT_OpenEx", functions->openEx) &&
+                        resolve(module, "FT_SetTimeouts", functions->setTimeouts) &&
+                        resolve(module, "FT_GetQueueStatus", functions->getQueueStatus) &&
+                        resolve(module, "FT_Write", functions->write) &&
+                        resolve(module, "FT_Read", functions->read) &&
+                        resolve(module, "FT_Close", functions->close);
+  if (!complete) {
+    closeModule(module);
+    return nullptr;
+  }
+  resolve(module, "FT_SetLatencyTimer", functions->setLatencyTimer);
+  return std::unique_ptr<Ftd2xxLibrary>(new Ftd2xxLibrary(module, std::move(functions)));
+}
+
+Ftd2xxLibrary::Ftd2xxLibrary(void* module, std::unique_ptr<Functions> functions)
+    : module_(module), functions_(std::move(functions)) {}
+
+Ftd2xxLibrary::~Ftd2xxLibrary() {
+  functions_.reset();
+  closeModule(module_);
+}
+
+FtStatus Ftd2xxLibrary::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  // Passed through untouched: depending on `flags`, arg1 is the address of a DWORD count or a
+  // device index in place of a pointer.
+  return status(functions_->listDevices(arg1, arg2, Dword{flags}));
+}
+
+FtStatus Ftd2xxLibrary::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
+  if (handle == nullptr) return ft::InvalidParameter;
+  void* opened = nullptr;
+  const FtStatus result = status(functions_->openEx(arg1, Dword{flags}, &opened));
+  *handle = opened;
+  if (result == ft::Ok && functions_->setLatencyTimer != nullptr) {
+    // A refusal only costs speed, so it does not fail the open.
+    functions_->setLatencyTimer(opened, kLatencyTimerMs);
+  }
+  return result;
+}
+
+FtStatus Ftd2xxLibrary::SetTimeouts(FtHandle handle, std::uint32_t readTimeoutMs,
+                                    std::uint32_t writeTimeoutMs) {
+  return status(functions_->setTimeouts(handle, Ulong{readTimeoutMs}, Ulong{writeTimeoutMs}));
+}
+
+FtStatus Ftd2xxLibrary::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
+  if (rxBytes == nullptr) return ft::InvalidParameter;
+  Dword queued = 0;
+  const FtStatus result = status(functions_->getQueueStatus(handle, &queued));
+  *rxBytes = static_cast<std::uint32_t>(queued);
+  return result;
+}
+
+FtStatus Ftd2xxLibrary::Write(FtHandle handle, const void* buffer, std::uint32_t count,
+                              std::uint32_t* written) {
+  if (written == nullptr) return ft::InvalidParameter;
+  Dword sent = 0;
+  // The published prototype takes a non-const buffer; the library only reads it.
+  const FtStatus result =
+      status(functions_->write(handle, const_cast<void*>(buffer), Dword{count}, &sent));
+  *written = static_cast<std::uint32_t>(sent);
+  return result;
+}
+
+FtStatus Ftd2xxLibrary::Read(FtHandle handle, void* buffer, std::uint32_t count,
+                             std::uint32_t* received) {
+  if (received == nullptr) return ft::InvalidParameter;
+  Dword got = 0;
+  const FtStatus result = status(functions_->read(handle, buffer, Dword{count}, &got));
+  *received = static_cast<std::uint32_t>(got);
+  return result;
+}
+
+FtStatus Ftd2xxLibrary::Close(FtHandle handle) {
+  return status(functions_->close(handle));
+}
+
 }  // namespace tandra

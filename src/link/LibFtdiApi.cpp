@@ -1,14 +1,271 @@
 #include "link/LibFtdiApi.h"
 
-// Placeholder until the backend lands.
+#include <ftdi.h>
+#include <libusb.h>
+
+#include <climits>
+#include <string>
+
 namespace tandra {
+
+namespace {
+
+// The chip holds back a part-filled packet until its latency timer runs out (16 ms by default),
+// which would add that much to every short reply of the programmer.
+constexpr unsigned char kLatencyTimerMs = 2;
+
+// libusb's time-out for one poll of the chip. A live chip answers every poll within its latency
+// timer, with at least its two status bytes, so this only runs out when the chip has stopped
+// answering; keeping it short keeps a read close to its own deadline.
+constexpr int kPollTimeoutMs = 50;
+
+// What a D2XX write time-out of 0 (the driver's default) becomes: libftdi's own default.
+constexpr int kDefaultWriteTimeoutMs = 5000;
+
+// ftdi_usb_open_dev's result when the interface could not be claimed.
+constexpr int kClaimFailed = -5;
+// ftdi_usb_get_strings' result when the device could not be opened to read them.
+constexpr int kStringsOpenFailed = -4;
+
+// The FTDI devices libftdi finds under its default ids, freed when done.
+class DeviceList {
+ public:
+  explicit DeviceList(ftdi_context* ctx) : count_(ftdi_usb_find_all(ctx, &head_, 0, 0)) {}
+  ~DeviceList() { ftdi_list_free(&head_); }
+  DeviceList(const DeviceList&) = delete;
+  DeviceList& operator=(const DeviceList&) = delete;
+
+  // Negative when libusb could not list the bus.
+  int count() const { return count_; }
+  ftdi_device_list* head() const { return head_; }
+
+  libusb_device* at(std::uintptr_t index) const {
+    ftdi_device_list* node = head_;
+    for (; node != nullptr && index > 0; node = node->next) --index;
+    return node != nullptr ? node->dev : nullptr;
+  }
+
+ private:
+  ftdi_device_list* head_ = nullptr;
+  int count_;
+};
+
+// One bulk-in transfer at most. ftdi_read_data keeps starting transfers until it has the size
+// asked for, and when a later one fails it reports only the error, losing what it had already
+// copied. Asking for one byte takes exactly one transfer; the rest of what that transfer
+// brought stays in libftdi's buffer, and the second call copies it out without touching the bus.
+bool fetchFromChip(ftdi_context* ctx, std::vector<std::uint8_t>& into) {
+  ctx->usb_read_timeout = kPollTimeoutMs;
+  unsigned char first = 0;
+  const int got = ftdi_read_data(ctx, &first, 1);
+  if (got == LIBUSB_ERROR_TIMEOUT) return true;
+  if (got < 0) return false;
+  if (got == 0) return true;
+  into.push_back(first);
+
+  const unsigned rest = ctx->readbuffer_remaining;
+  if (rest == 0) return true;
+  const std::size_t at = into.size();
+  into.resize(at + rest);
+  const int more = ftdi_read_data(ctx, into.data() + at, static_cast<int>(rest));
+  into.resize(at + static_cast<std::size_t>(std::max(more, 0)));
+  return true;
+}
+
+// Reads the serial number or the description of `dev` into `text`, which holds
+// ft::ListStringCapacity characters. Returns libftdi's result.
+int readString(ftdi_context* ctx, libusb_device* dev, bool serial, char* text) {
+  constexpr int kCapacity = static_cast<int>(ft::ListStringCapacity);
+  return ftdi_usb_get_strings(ctx, dev, nullptr, 0, serial ? nullptr : text, serial ? 0 : kCapacity,
+                              serial ? text : nullptr, serial ? kCapacity : 0);
+}
+
+// Opens `dev` on `ctx` and claims its interface. The first attempt has libusb detach the
+// kernel's serial driver and attach it again at close, so that the port is back as a tty once
+// the program lets go. In that mode libusb fails the claim as soon as the kernel (or a sandbox
+// in front of usbfs) refuses the detach request, even when no driver holds the interface;
+// libftdi's plain mode only tries the detach and claims anyway, so it gets the second attempt.
+int openChip(ftdi_context* ctx, libusb_device* dev) {
+  ctx->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+  const int result = ftdi_usb_open_dev(ctx, dev);
+  if (result != kClaimFailed) return result;
+  ctx->module_detach_mode = AUTO_DETACH_SIO_MODULE;
+  return ftdi_usb_open_dev(ctx, dev);
+}
+
+}  // namespace
+
+struct LibFtdiApi::Device {
+  Device() : ctx(ftdi_new()) {}
+  ~Device() {
+    if (ctx == nullptr) return;
+    ftdi_usb_close(ctx);
+    ftdi_free(ctx);
+  }
+  Device(const Device&) = delete;
+  Device& operator=(const Device&) = delete;
+
+  ftdi_context* ctx;  // Each device has its own, and with it its own libusb context.
+  int bus = -1;
+  int address = -1;
+  std::uint32_t readTimeoutMs = 0;  // No time-out until SetTimeouts, as with D2XX.
+  ReceiveQueue queue;
+  ReceiveQueue::Fetch fetch;
+};
+
 LibFtdiApi::LibFtdiApi() = default;
-LibFtdiApi::~LibFtdiApi() = default;
-FtStatus LibFtdiApi::ListDevices(void*, void*, std::uint32_t) { return ft::OtherError; }
-FtStatus LibFtdiApi::OpenEx(void*, std::uint32_t, FtHandle*) { return ft::OtherError; }
-FtStatus LibFtdiApi::SetTimeouts(FtHandle, std::uint32_t, std::uint32_t) { return ft::OtherError; }
-FtStatus LibFtdiApi::GetQueueStatus(FtHandle, std::uint32_t*) { return ft::OtherError; }
-FtStatus LibFtdiApi::Write(FtHandle, const void*, std::uint32_t, std::uint32_t*) { return ft::OtherError; }
-FtStatus LibFtdiApi::Read(FtHandle, void*, std::uint32_t, std::uint32_t*) { return ft::OtherError; }
-FtStatus LibFtdiApi::Close(FtHandle) { return ft::OtherError; }
+
+LibFtdiApi::~LibFtdiApi() {
+  devices_.clear();
+  if (lister_ != nullptr) ftdi_free(lister_);
+}
+
+LibFtdiApi::Device* LibFtdiApi::find(FtHandle handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = devices_.find(handle);
+  return it != devices_.end() ? it->second.get() : nullptr;
+}
+
+bool LibFtdiApi::isOpen(int bus, int address) {
+  for (const auto& [handle, device] : devices_) {
+    if (device->bus == bus && device->address == address) return true;
+  }
+  return false;
+}
+
+FtStatus LibFtdiApi::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  const bool numberOnly = (flags & ft::ListNumberOnly) != 0;
+  const std::uint32_t wanted = flags & (ft::OpenBySerialNumber | ft::OpenByDescription);
+  const bool byIndex = (flags & ft::ListByIndex) != 0 && arg2 != nullptr &&
+                       (wanted == ft::OpenBySerialNumber || wanted == ft::OpenByDescription);
+  if (numberOnly ? arg1 == nullptr : !byIndex) return ft::InvalidParameter;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lister_ == nullptr) lister_ = ftdi_new();
+  if (lister_ == nullptr) return ft::OtherError;
+  const DeviceList list(lister_);
+  if (list.count() < 0) return ft::IoError;
+  if (numberOnly) {
+    *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(list.count());
+    return ft::Ok;
+  }
+
+  char* const text = static_cast<char*>(arg2);
+  text[0] = '\0';
+  libusb_device* const dev = list.at(reinterpret_cast<std::uintptr_t>(arg1));
+  if (dev == nullptr) return ft::DeviceNotFound;
+  const int result = readString(lister_, dev, wanted == ft::OpenBySerialNumber, text);
+  if (result == kStringsOpenFailed) return ft::DeviceNotOpened;
+  if (result < 0) {
+    text[0] = '\0';
+    return ft::IoError;
+  }
+  return ft::Ok;
+}
+
+FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
+  if (handle == nullptr) return ft::InvalidParameter;
+  *handle = nullptr;
+  if (flags != ft::OpenBySerialNumber && flags != ft::OpenByDescription) {
+    return ft::InvalidParameter;
+  }
+  const std::string wanted = arg1 != nullptr ? static_cast<const char*>(arg1) : "";
+
+  // Held throughout, so that two threads cannot both find the same device free.
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto device = std::make_unique<Device>();
+  if (device->ctx == nullptr) return ft::InsufficientResources;
+
+  const DeviceList list(device->ctx);
+  if (list.count() < 0) return ft::IoError;
+  libusb_device* chosen = nullptr;
+  for (ftdi_device_list* node = list.head(); node != nullptr && chosen == nullptr;
+       node = node->next) {
+    // An empty text takes the first device, as D2XX does. A device whose strings cannot be
+    // read (in use elsewhere, say) is simply not a match.
+    char text[ft::ListStringCapacity] = {};
+    if (wanted.empty() ||
+        (readString(device->ctx, node->dev, flags == ft::OpenBySerialNumber, text) == 0 &&
+         wanted == text)) {
+      chosen = node->dev;
+    }
+  }
+  if (chosen == nullptr) return ft::DeviceNotFound;
+
+  device->bus = libusb_get_bus_number(chosen);
+  device->address = libusb_get_device_address(chosen);
+  // Our own record first: the kernel refuses a second claim, but not every stand-in for usbfs
+  // does (umockdev's replay grants it), and this answer costs no USB traffic.
+  if (isOpen(device->bus, device->address)) return ft::DeviceNotOpened;
+  if (openChip(device->ctx, chosen) != 0) return ft::DeviceNotOpened;
+  if (ftdi_set_latency_timer(device->ctx, kLatencyTimerMs) != 0) return ft::IoError;
+  device->ctx->usb_write_timeout = kDefaultWriteTimeoutMs;
+
+  ftdi_context* const ctx = device->ctx;
+  device->fetch = [ctx](std::vector<std::uint8_t>& into) { return fetchFromChip(ctx, into); };
+  FtHandle const opened = device.get();
+  devices_.emplace(opened, std::move(device));
+  *handle = opened;
+  return ft::Ok;
+}
+
+FtStatus LibFtdiApi::SetTimeouts(FtHandle handle, std::uint32_t readTimeoutMs,
+                                 std::uint32_t writeTimeoutMs) {
+  Device* const device = find(handle);
+  if (device == nullptr) return ft::InvalidHandle;
+  device->readTimeoutMs = readTimeoutMs;
+  device->ctx->usb_write_timeout =
+      writeTimeoutMs == 0 ? kDefaultWriteTimeoutMs
+                          : static_cast<int>(std::min<std::uint32_t>(writeTimeoutMs, INT_MAX));
+  return ft::Ok;
+}
+
+FtStatus LibFtdiApi::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
+  Device* const device = find(handle);
+  if (device == nullptr) return ft::InvalidHandle;
+  if (rxBytes == nullptr) return ft::InvalidParameter;
+  const FtStatus status = device->queue.poll(device->fetch);
+  *rxBytes = static_cast<std::uint32_t>(device->queue.size());
+  return status;
+}
+
+FtStatus LibFtdiApi::Write(FtHandle handle, const void* buffer, std::uint32_t count,
+                           std::uint32_t* written) {
+  Device* const device = find(handle);
+  if (device == nullptr) return ft::InvalidHandle;
+  if (written == nullptr || (buffer == nullptr && count > 0) || count > INT_MAX) {
+    return ft::InvalidParameter;
+  }
+  *written = 0;
+  const int sent = ftdi_write_data(device->ctx, static_cast<const unsigned char*>(buffer),
+                                   static_cast<int>(count));
+  if (sent < 0) return ft::IoError;
+  *written = static_cast<std::uint32_t>(sent);
+  return ft::Ok;
+}
+
+FtStatus LibFtdiApi::Read(FtHandle handle, void* buffer, std::uint32_t count,
+                          std::uint32_t* received) {
+  Device* const device = find(handle);
+  if (device == nullptr) return ft::InvalidHandle;
+  if (received == nullptr || (buffer == nullptr && count > 0)) return ft::InvalidParameter;
+  return device->queue.read(static_cast<std::uint8_t*>(buffer), count, received,
+                            device->readTimeoutMs, SteadyClock::instance(), device->fetch);
+}
+
+FtStatus LibFtdiApi::Close(FtHandle handle) {
+  std::unique_ptr<Device> device;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = devices_.find(handle);
+    if (it == devices_.end()) return ft::InvalidHandle;
+    device = std::move(it->second);
+    devices_.erase(it);
+  }
+  // Released and closed outside the lock; a release refused by an unplugged device changes
+  // nothing for the caller.
+  device.reset();
+  return ft::Ok;
+}
+
 }  // namespace tandra

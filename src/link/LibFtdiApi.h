@@ -1,8 +1,75 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "link/Clock.h"
 #include "link/FtApi.h"
 
+struct ftdi_context;
+
 namespace tandra {
+
+// What the chip has sent and the program has not read yet. libftdi reads only when asked, so
+// this queue stands in for the driver's receive buffer behind GetQueueStatus, and carries the
+// D2XX read rule: wait until `count` bytes are there or the read time-out has run out, then
+// hand over whatever came.
+class ReceiveQueue {
+ public:
+  // One short read from the chip, appending whatever came (possibly nothing) to `into`.
+  // Returns false when the transfer failed.
+  using Fetch = std::function<bool(std::vector<std::uint8_t>& into)>;
+
+  // An empty answer from the chip comes back at once under some hosts; this keeps the read
+  // loop from spinning on them.
+  static constexpr Clock::Millis kIdlePause{1};
+
+  std::size_t size() const { return bytes_.size() - head_; }
+
+  FtStatus poll(const Fetch& fetch) { return fetch(bytes_) ? ft::Ok : ft::IoError; }
+
+  // A time-out of 0 means none: the read waits for the full count, as D2XX does until
+  // SetTimeouts is called. `*received` counts the bytes handed over, also on failure.
+  FtStatus read(std::uint8_t* out, std::uint32_t count, std::uint32_t* received,
+                std::uint32_t timeoutMs, Clock& clock, const Fetch& fetch) {
+    const Clock::Millis deadline = clock.now() + Clock::Millis(timeoutMs);
+    *received = take(out, count);
+    while (*received < count) {
+      if (timeoutMs != 0 && clock.now() >= deadline) break;
+      const std::size_t before = bytes_.size();
+      if (!fetch(bytes_)) return ft::IoError;
+      if (bytes_.size() == before) {
+        clock.sleepUntil(clock.now() + kIdlePause);
+      } else {
+        *received += take(out + *received, count - *received);
+      }
+    }
+    return ft::Ok;
+  }
+
+ private:
+  std::uint32_t take(std::uint8_t* out, std::uint32_t count) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(count, size()));
+    if (n > 0) std::memcpy(out, bytes_.data() + head_, n);
+    head_ += n;
+    if (head_ == bytes_.size()) {
+      bytes_.clear();
+      head_ = 0;
+    }
+    return n;
+  }
+
+  std::vector<std::uint8_t> bytes_;
+  std::size_t head_ = 0;
+};
 
 // The seven D2XX calls on libftdi1, for systems without the vendor's library. libftdi has no
 // queue-status call and a different time-out model, so this keeps its own receive buffer and
@@ -22,6 +89,22 @@ class LibFtdiApi final : public FtApi {
   FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
                 std::uint32_t* received) override;
   FtStatus Close(FtHandle handle) override;
+
+ private:
+  struct Device;
+
+  LibFtdiApi(const LibFtdiApi&) = delete;
+  LibFtdiApi& operator=(const LibFtdiApi&) = delete;
+
+  // The open device behind `handle`, or nullptr for a handle this object did not hand out.
+  Device* find(FtHandle handle);
+  bool isOpen(int bus, int address);
+
+  // Guards the table of open devices and the listing context, not the transfers themselves:
+  // like a D2XX handle, each handle is used by one thread at a time.
+  std::mutex mutex_;
+  ftdi_context* lister_ = nullptr;  // For enumeration and string descriptors only.
+  std::map<FtHandle, std::unique_ptr<Device>> devices_;
 };
 
 }  // namespace tandra

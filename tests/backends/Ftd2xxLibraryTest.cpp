@@ -1,0 +1,102 @@
+#include "link/Ftd2xxLibrary.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "FakeD2xx.h"
+
+namespace tandra {
+namespace {
+
+bool isLoaded(const char* path) {
+  void* const module = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+  if (module != nullptr) dlclose(module);
+  return module != nullptr;
+}
+
+TEST(Ftd2xxLibraryLoad, TakesOnlyCompleteLibrariesAndUnloadsThem) {
+  EXPECT_EQ(Ftd2xxLibrary::load("/nonexistent/libftd2xx.so"), nullptr);
+  EXPECT_EQ(Ftd2xxLibrary::load(FAKE_D2XX_NO_READ_PATH), nullptr);
+  EXPECT_FALSE(isLoaded(FAKE_D2XX_NO_READ_PATH));
+
+  auto library = Ftd2xxLibrary::load(FAKE_D2XX_NO_LATENCY_PATH);  // that one is optional
+  ASSERT_NE(library, nullptr);
+  char first[] = "";
+  FtHandle handle = nullptr;
+  EXPECT_EQ(library->OpenEx(first, ft::OpenBySerialNumber, &handle), ft::Ok);
+  EXPECT_EQ(handle, kFakeD2xxHandle);
+  library.reset();
+  EXPECT_FALSE(isLoaded(FAKE_D2XX_NO_LATENCY_PATH));
+}
+
+// Reaches the fake's record through a reference of the test's own, which keeps it loaded.
+class Ftd2xxLibraryCalls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FakeD2xxStateFn stateFn = nullptr;
+    void* const symbol = module_ != nullptr ? dlsym(module_, kFakeD2xxStateSymbol) : nullptr;
+    std::memcpy(&stateFn, &symbol, sizeof stateFn);
+    ASSERT_NE(stateFn, nullptr);
+    *(fake = stateFn()) = FakeD2xxState{};
+    ASSERT_NE(library = Ftd2xxLibrary::load(FAKE_D2XX_PATH), nullptr);
+  }
+  void TearDown() override {
+    library.reset();
+    if (module_ != nullptr) dlclose(module_);
+  }
+
+  void* module_ = dlopen(FAKE_D2XX_PATH, RTLD_NOW);
+  FakeD2xxState* fake = nullptr;
+  std::unique_ptr<Ftd2xxLibrary> library;
+  std::uint32_t n = 0;
+};
+
+TEST_F(Ftd2xxLibraryCalls, ListingAndOpeningPassArgumentsThrough) {
+  fake->deviceCount = 3;
+  ASSERT_EQ(library->ListDevices(&n, nullptr, ft::ListNumberOnly), ft::Ok);
+  EXPECT_EQ(n, 3u);
+  // The index travels in place of a pointer and must arrive as that same value.
+  char text[ft::ListStringCapacity] = {};
+  void* const index = reinterpret_cast<void*>(std::uintptr_t{2});
+  ASSERT_EQ(library->ListDevices(index, text, ft::ListByIndex | ft::OpenBySerialNumber), ft::Ok);
+  EXPECT_EQ(fake->listArg1, index);
+  EXPECT_EQ(fake->listFlags, ft::ListByIndex | ft::OpenBySerialNumber);
+  EXPECT_STREQ(text, "FT5EED01");
+
+  // The latency timer goes to 2 ms on the handle just opened, and only after a success.
+  FtHandle handle = nullptr;
+  fake->result = ft::DeviceNotOpened;
+  EXPECT_EQ(library->OpenEx(text, ft::OpenBySerialNumber, &handle), ft::DeviceNotOpened);
+  EXPECT_EQ(fake->latencyCalls, 0);
+  fake->result = ft::Ok;
+  ASSERT_EQ(library->OpenEx(text, ft::OpenBySerialNumber, &handle), ft::Ok);
+  EXPECT_STREQ(fake->openText, "FT5EED01");
+  EXPECT_EQ(fake->latencyCalls, 1);
+  EXPECT_EQ(fake->latency, 2);
+  EXPECT_EQ(fake->latencyHandle, kFakeD2xxHandle);
+}
+
+TEST_F(Ftd2xxLibraryCalls, TransfersPassDataCountsAndStatusesThrough) {
+  FtHandle const handle = kFakeD2xxHandle;
+  std::vector<std::uint8_t> packet(264);
+  for (std::size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i);
+  ASSERT_EQ(library->Write(handle, packet.data(), 264, &n), ft::Ok);
+  EXPECT_EQ(n, 264u);
+  EXPECT_EQ(std::vector<std::uint8_t>(fake->written, fake->written + fake->writtenCount), packet);
+  fake->readLength = 5;  // a short read is still Ok; the count tells
+  ASSERT_EQ(library->Read(handle, packet.data(), 8, &n), ft::Ok);
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(packet[4], 0xA4);
+
+  fake->result = ft::IoError;
+  EXPECT_EQ(library->Read(handle, packet.data(), 8, &n), ft::IoError);
+  EXPECT_EQ(library->Close(handle), ft::IoError);
+  EXPECT_EQ(fake->lastHandle, handle);
+}
+
+}  // namespace
+}  // namespace tandra

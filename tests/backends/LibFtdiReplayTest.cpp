@@ -1,0 +1,123 @@
+// LibFtdiApi against a programmer replayed by umockdev from replay/*.ioctl, one recording per
+// suite (see run-replay.sh). Opening requests and commands must match the recording byte for
+// byte or the replay refuses them. String descriptors cannot be replayed this way, so serial
+// numbers and descriptions are not tried here.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "link/LibFtdiApi.h"
+
+namespace tandra {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class Replay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("UMOCKDEV_DIR") == nullptr) GTEST_SKIP() << "needs umockdev-run";
+  }
+  FtStatus open(FtHandle* out) {
+    char first[] = "";
+    return api.OpenEx(first, ft::OpenBySerialNumber, out);
+  }
+  std::uint32_t count() {
+    std::uint32_t n = 99;
+    EXPECT_EQ(api.ListDevices(&n, nullptr, ft::ListNumberOnly), ft::Ok);
+    return n;
+  }
+  std::uint32_t queued() {
+    std::uint32_t n = 99;
+    EXPECT_EQ(api.GetQueueStatus(handle, &n), ft::Ok);
+    return n;
+  }
+  void write(const Bytes& packet) {
+    std::uint32_t n = 0;
+    const auto size = static_cast<std::uint32_t>(packet.size());
+    ASSERT_EQ(api.Write(handle, packet.data(), size, &n), ft::Ok);
+    EXPECT_EQ(n, size);
+  }
+
+  LibFtdiApi api;
+  FtHandle handle = nullptr;
+  Bytes reply = Bytes(264);
+  std::uint32_t received = 0;
+};
+using Session = Replay;
+using Silent = Replay;
+using Refused = Replay;
+using NoDevice = Replay;
+
+Bytes counting(std::size_t size, int first, int step) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<std::uint8_t>(first + step * static_cast<int>(i));
+  }
+  return bytes;
+}
+
+TEST_F(Session, ExchangesCommandsAndReplies) {
+  EXPECT_EQ(count(), 1u);
+  ASSERT_EQ(open(&handle), ft::Ok);
+  FtHandle again = nullptr;
+  EXPECT_EQ(open(&again), ft::DeviceNotOpened);
+  ASSERT_EQ(api.SetTimeouts(handle, 500, 0), ft::Ok);
+
+  // The reply trickles in: the queue reports what came, a read takes it and waits for the rest.
+  write({0x56, 0, 0, 0, 0, 0, 0, 0x56});
+  EXPECT_EQ(queued(), 0u);
+  EXPECT_EQ(queued(), 3u);
+  ASSERT_EQ(api.Read(handle, reply.data(), 8, &received), ft::Ok);
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + received),
+            (Bytes{0x56, 0x03, 0x07, 0x11, 0x22, 0x33, 0x44, 0x55}));
+  EXPECT_EQ(queued(), 0u);
+
+  // Five packets in one transfer arrive without the chip's status bytes.
+  write(counting(264, 0, 1));
+  ASSERT_EQ(api.Read(handle, reply.data(), 264, &received), ft::Ok);
+  EXPECT_EQ(reply, counting(264, 0xFF, -1));
+
+  write(counting(74, 0x80, 1));
+  EXPECT_EQ(api.Read(handle, reply.data(), 8, &received), ft::IoError);
+
+  EXPECT_EQ(api.Close(handle), ft::Ok);
+  EXPECT_EQ(api.Close(handle), ft::InvalidHandle);
+  ASSERT_EQ(open(&handle), ft::Ok);  // closing let it go
+  EXPECT_EQ(api.Close(handle), ft::Ok);
+}
+
+TEST_F(Silent, ReadReturnsWhenTheReadTimeOutRunsOut) {
+  ASSERT_EQ(open(&handle), ft::Ok);
+  ASSERT_EQ(api.SetTimeouts(handle, 100, 0), ft::Ok);
+  write({0x56, 0, 0, 0, 0, 0, 0, 0x56});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(api.Read(handle, reply.data(), 8, &received), ft::Ok);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(received, 0u);
+  // The deadline is kept in whole milliseconds, so it may end up to one short.
+  EXPECT_GE(waited, std::chrono::milliseconds(99));
+  EXPECT_LT(waited, std::chrono::milliseconds(1000));
+}
+
+TEST_F(Refused, FailedOpenLeavesNoHandle) {
+  EXPECT_EQ(count(), 1u);
+  handle = &handle;
+  EXPECT_EQ(open(&handle), ft::DeviceNotOpened);
+  EXPECT_EQ(handle, nullptr);
+}
+
+TEST_F(NoDevice, NothingToListOrOpen) {
+  EXPECT_EQ(count(), 0u);
+  char text[ft::ListStringCapacity] = "stale";
+  EXPECT_EQ(api.ListDevices(nullptr, text, ft::ListByIndex | ft::OpenByDescription),
+            ft::DeviceNotFound);
+  EXPECT_STREQ(text, "");
+  EXPECT_EQ(open(&handle), ft::DeviceNotFound);
+}
+
+}  // namespace
+}  // namespace tandra
