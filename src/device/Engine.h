@@ -1,25 +1,62 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 namespace tandra {
 
-// Which sockets are still in play in the running operation, and the engine's working values.
+class DeviceSelection;
+class Host;
+class ImageBuffer;
+class Link;
+struct DeviceSettings;
+
+// Prepares the programmer for reading or programming a device family, places addresses on its
+// three latches, reads blocks from one socket and records failed sockets.
 class Engine {
  public:
   static constexpr int kSockets = 5;
+  static constexpr int kBlockSize = 2048;
+  static constexpr int kPageSize = 256;
+
+  Engine(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings,
+         DeviceSelection& selection)
+      : host_(host), link_(link), image_(image), settings_(settings), selection_(selection) {}
 
   // Bit s-1 set while socket s is in play.
   int activeSocketMask = 0;
   // 1 once socket s has failed in the current operation (index s-1).
   std::array<int, kSockets> socketFailureFlags{};
+  std::string resultMessage;
+  std::uint8_t familyAddressBits = 0;
+  std::uint8_t baseControlByte = 0;
+  std::uint8_t powerByte = 0;
   // Position within the current block or page.
   int byteIndex = 0;
 
   // Mask for a socket count of 1 to 5 (0x01, 0x03 ... 0x1F); any other count leaves the mask.
   void setMaskFromCount(int socketCount);
   void clearFailureFlags(int socketCount);
+  bool socketFailed(int socket) const { return socketFailureFlags[socket - 1] != 0; }
+
+  void ReadSetUp();
+  void ProgramSetUp();
+  void BlockAddressStep();
+  // Reads one block of the current socket into the read buffer.
+  void ReadBlock();
+  // Marks the current socket failed with the result message.
+  void FailureStep();
+
+ private:
+  void CommonSetUp();
+  void latch(void (Link::*latchCommand)(), std::uint16_t value);
+
+  Host& host_;
+  Link& link_;
+  ImageBuffer& image_;
+  DeviceSettings& settings_;
+  DeviceSelection& selection_;
 };
 
 }  // namespace tandra

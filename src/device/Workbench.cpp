@@ -9,7 +9,9 @@ Workbench::Workbench(FtApi& api, Host& hostRef)
       discovery(usb, link, hostRef),
       states(hostRef, link, image, settings, engine),
       selection(hostRef, link, image, settings, states),
-      buffer(hostRef, link, image, states) {
+      engine(hostRef, link, image, settings, selection),
+      buffer(hostRef, link, image, states),
+      operations(hostRef, link, image, settings, engine, states, selection, buffer) {
   link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
   discovery.runVppStep = [this] { selection.VppStep(); };
 }

@@ -5,6 +5,7 @@
 #include "device/DeviceSelection.h"
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
+#include "device/Operations.h"
 #include "image/ImageBuffer.h"
 #include "link/D2XXUnit.h"
 #include "link/Discovery.h"
@@ -30,10 +31,11 @@ class Workbench {
   Discovery discovery;
   ImageBuffer image;
   DeviceSettings settings;
-  Engine engine;
   ControlStates states;
   DeviceSelection selection;
+  Engine engine;
   BufferActions buffer;
+  Operations operations;
 
   // Start-up, the status line, the Quit button, the watchdog and closing.
   void FormCreate();

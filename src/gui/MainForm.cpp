@@ -228,6 +228,11 @@ void TMainForm::connectHandlers() {
           &TMainForm::StaticText3Click);
   connect(Quit_Func_But, &QPushButton::clicked, this, &TMainForm::Quit_Func_ButClick);
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+  connect(Program_Eprom, &QPushButton::clicked, this, &TMainForm::Program_EpromClick);
+  connect(Blank_Chk, &QPushButton::clicked, this, &TMainForm::Blank_ChkClick);
+  connect(Verify_Eprom, &QPushButton::clicked, this, &TMainForm::Verify_EpromClick);
+  connect(Move_Eprom, &QPushButton::clicked, this, &TMainForm::Move_EpromClick);
+  connect(Prg_Compare, &QPushButton::clicked, this, &TMainForm::Prg_CompareClick);
   connect(Device, &QPushButton::clicked, this, &TMainForm::DeviceClick);
   connect(Device_Box, &QListWidget::itemClicked, this, &TMainForm::Device_BoxClick);
   connect(Num_Of_Devices, &QListWidget::itemClicked, this, &TMainForm::Num_Of_DevicesClick);
@@ -287,6 +292,26 @@ void TMainForm::StaticText3Click() {
 // Quit and the watchdog only raise flags; they must work while a handler runs.
 void TMainForm::Quit_Func_ButClick() { workbench_.Quit_Func_ButClick(); }
 void TMainForm::Timer1Timer() { workbench_.Timer1Timer(); }
+
+void TMainForm::Program_EpromClick() {
+  handle([this] { workbench_.operations.Program_EpromClick(); });
+}
+
+void TMainForm::Blank_ChkClick() {
+  handle([this] { workbench_.operations.Blank_ChkClick(); });
+}
+
+void TMainForm::Verify_EpromClick() {
+  handle([this] { workbench_.operations.Verify_EpromClick(); });
+}
+
+void TMainForm::Move_EpromClick() {
+  handle([this] { workbench_.operations.Move_EpromClick(); });
+}
+
+void TMainForm::Prg_CompareClick() {
+  handle([this] { workbench_.operations.Prg_CompareClick(); });
+}
 
 void TMainForm::DeviceClick() {
   handle([this] { workbench_.selection.DeviceClick(); });

@@ -61,6 +61,11 @@ class TMainForm final : public QWidget, public tandra::Host {
   void StaticText3Click();
   void Quit_Func_ButClick();
   void Timer1Timer();
+  void Program_EpromClick();
+  void Blank_ChkClick();
+  void Verify_EpromClick();
+  void Move_EpromClick();
+  void Prg_CompareClick();
   void DeviceClick();
   void Device_BoxClick();
   void Num_Of_DevicesClick();

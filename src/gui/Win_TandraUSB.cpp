@@ -46,7 +46,10 @@ int main(int argc, char* argv[]) {
 
   std::unique_ptr<tandra::FtApi> driver;
   if (arguments.contains("--virtual")) {
-    driver = std::make_unique<tandra::VirtualProgrammer>();
+    // Five blank chips, answering in the time real ones take.
+    auto programmer = std::make_unique<tandra::VirtualProgrammer>();
+    programmer->setRealisticTiming(true);
+    driver = std::move(programmer);
   } else {
     std::string chosen;
     driver = tandra::openHardwareBackend(&chosen);

@@ -1,5 +1,6 @@
 #include "link/Link.h"
 
+#include <algorithm>
 #include <string>
 
 #include "link/Host.h"
@@ -27,11 +28,15 @@ void Link::SendCommand() {
 void Link::WaitReply() {
   host_.startWatchdog();
   watchdogFlag = 0;
+  replyComplete_ = false;
   for (;;) {
     host_.processMessages();
     const FtStatus status = usb_.GetFTQueueStatus();
     if (status != ft::Ok || watchdogFlag > 0) {
       usb_.readBuffer()[6] = kLostReplyStatus;
+      // A programmer that can no longer be asked ends the running operation, as the watchdog
+      // does; otherwise every later wait would fail the same way while the operation went on.
+      if (status != ft::Ok) quitFlag = 5;
       host_.stopWatchdog();
       host_.insertLogLine("Device no longer present ... PortStatus-" + std::to_string(status) +
                           " USB-" + std::to_string(watchdogFlag));
@@ -42,7 +47,8 @@ void Link::WaitReply() {
     if (quitFlag > 0) break;
   }
   host_.stopWatchdog();
-  usb_.ReadFTBuffer(static_cast<std::uint32_t>(kCommandLength + replyDataLength));
+  const auto expected = static_cast<std::uint32_t>(kCommandLength + replyDataLength);
+  replyComplete_ = usb_.ReadFTBuffer(expected) == expected;
 }
 
 std::uint8_t Link::selectSocket() {
@@ -71,8 +77,19 @@ void Link::SendLatch(std::uint8_t selector) {
   SendCommand();
 }
 
+// A reply the host gave up on can still arrive after its wait ended. It is thrown away here, so
+// that it is never taken for the answer to a later command: every operation starts and ends
+// with the idle command, and so on a clean link.
+void Link::drainReceiveQueue() {
+  for (int round = 0; round < 8; ++round) {
+    if (usb_.GetFTQueueStatus() != ft::Ok || usb_.queueCount() == 0) return;
+    usb_.ReadFTBuffer(std::min<std::uint32_t>(usb_.queueCount(), D2XXUnit::kTransferBufferSize));
+  }
+}
+
 void Link::SendIdle() {
   if (connectionState == kIdentified) {
+    drainReceiveQueue();
     store(opcode::Idle);
     SendCommand();
   }

@@ -46,6 +46,9 @@ class Link {
   std::uint8_t* packet() { return usb_.writeBuffer().data(); }
   const std::uint8_t* reply() const { return usb_.readBuffer().data(); }
   std::uint8_t replyStatus() const { return reply()[6]; }
+  // True when the last wait read every byte it asked for; false after a lost or short reply,
+  // when the read buffer still holds older bytes that must not pass for the programmer's answer.
+  bool replyComplete() const { return replyComplete_; }
   D2XXUnit& usb() { return usb_; }
 
   // Stores the opcode and the fixed bytes of a command; parameters are the caller's, and
@@ -71,9 +74,11 @@ class Link {
 
  private:
   void SendLatch(std::uint8_t selector);
+  void drainReceiveQueue();
 
   D2XXUnit& usb_;
   Host& host_;
+  bool replyComplete_ = false;
 };
 
 }  // namespace tandra

@@ -20,7 +20,10 @@ void copyListString(const std::string& text, void* destination) {
 
 }  // namespace
 
-VirtualProgrammer::VirtualProgrammer(Clock& clock) : clock_(clock) { setDeviceCount(1); }
+VirtualProgrammer::VirtualProgrammer(Clock& clock) : clock_(clock) {
+  setDeviceCount(1);
+  for (auto& socket : sockets_) socket.emplace();
+}
 
 void VirtualProgrammer::setDeviceCount(int count) {
   devices_.clear();
@@ -104,7 +107,7 @@ std::uint32_t VirtualProgrammer::arrivedBytes() {
 FtStatus VirtualProgrammer::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
   if (!validHandle(handle)) return ft::InvalidHandle;
   if (rxBytes == nullptr) return ft::InvalidParameter;
-  if (queueStatusFails_) return ft::IoError;
+  if (queueStatusFails_ || unplugged_) return ft::IoError;
   *rxBytes = arrivedBytes();
   return ft::Ok;
 }
@@ -114,9 +117,11 @@ FtStatus VirtualProgrammer::Write(FtHandle handle, const void* buffer, std::uint
   if (written != nullptr) *written = 0;
   if (!validHandle(handle)) return ft::InvalidHandle;
   if (buffer == nullptr || written == nullptr) return ft::InvalidParameter;
+  if (unplugged_) return ft::IoError;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   std::vector<std::uint8_t> packet(bytes, bytes + count);
-  packets_.push_back(packet);
+  if (recordPackets_) packets_.push_back(packet);
+  bytesWritten_ += count;
   *written = count;
   if (shortWrites_ > 0) {
     --shortWrites_;
@@ -131,6 +136,7 @@ FtStatus VirtualProgrammer::Read(FtHandle handle, void* buffer, std::uint32_t co
   if (received != nullptr) *received = 0;
   if (!validHandle(handle)) return ft::InvalidHandle;
   if (buffer == nullptr || received == nullptr) return ft::InvalidParameter;
+  if (unplugged_) return ft::IoError;
   auto* out = static_cast<std::uint8_t*>(buffer);
   const Clock::Millis deadline = clock_.now() + Clock::Millis(readTimeoutMs_);
   std::uint32_t got = 0;
@@ -155,6 +161,7 @@ FtStatus VirtualProgrammer::Read(FtHandle handle, void* buffer, std::uint32_t co
     clock_.sleepUntil(replies_.front().arrivesAt);
   }
   *received = got;
+  bytesRead_ += got;
   return ft::Ok;
 }
 
@@ -168,20 +175,22 @@ FtStatus VirtualProgrammer::Close(FtHandle handle) {
 
 // --- The firmware ---
 
-void VirtualProgrammer::answer(std::uint8_t op, std::size_t dataLength, std::uint8_t status,
-                               std::uint8_t byte1, std::uint8_t byte2) {
+void VirtualProgrammer::answer(std::uint8_t op, std::vector<std::uint8_t> data,
+                               std::uint8_t status, std::uint8_t byte1, std::uint8_t byte2,
+                               Clock::Millis takes) {
   if (repliesToDrop_ > 0) {
     --repliesToDrop_;
     return;
   }
-  Reply reply{clock_.now() + replyDelay_, std::vector<std::uint8_t>(kReplyHeader + dataLength, 0)};
-  std::uint8_t* header = reply.bytes.data();
-  header[0] = op;
-  header[1] = byte1;
-  header[2] = byte2;
-  header[6] = status;
-  header[7] = headerChecksum(header);
-  replies_.push_back(std::move(reply));
+  std::vector<std::uint8_t> bytes(kReplyHeader, 0);
+  bytes[0] = op;
+  bytes[1] = byte1;
+  bytes[2] = byte2;
+  bytes[6] = status;
+  bytes[7] = headerChecksum(bytes.data());
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  if (!realisticTiming_) takes = {};
+  replies_.push_back({clock_.now() + replyDelay_ + takes, std::move(bytes)});
 }
 
 void VirtualProgrammer::onPacket(const std::vector<std::uint8_t>& packet) {
@@ -189,16 +198,97 @@ void VirtualProgrammer::onPacket(const std::vector<std::uint8_t>& packet) {
   const std::uint8_t op = packet[0];
   switch (op) {
     case opcode::Identify:
-      answer(op, kStandardReplyData, identifyStatus_, static_cast<std::uint8_t>(firmwareMajor_),
-             static_cast<std::uint8_t>(firmwareMinor_));
-      break;
-    case opcode::ReadBlock:
-      answer(op, static_cast<std::size_t>(packet[5]) * 256 + packet[6], 0x00);
-      break;
+      answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), identifyStatus_,
+             static_cast<std::uint8_t>(firmwareMajor_), static_cast<std::uint8_t>(firmwareMinor_));
+      return;
+    case opcode::Voltage:
+      vppSelectCode_ = packet[1];
+      vppLevelCode_ = packet[2];
+      return;
+    case opcode::SetUp: setUp(packet); return;
+    case opcode::Latch:
+      if (packet[1] == latch::LowAddress) lowAddressLatch_ = packet[2];
+      if (packet[1] == latch::HighAddress) highAddressLatch_ = packet[2];
+      if (packet[1] == latch::Control) controlLatch_ = packet[2];
+      return;
+    case opcode::ReadBlock: readBlock(packet); return;
+    case opcode::ProgramBlock: programBlock(packet); return;
     default:
-      if (isAnswered(op)) answer(op, kStandardReplyData, 0x00);
-      break;
+      if (isAnswered(op)) answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+      return;
   }
+}
+
+void VirtualProgrammer::setUp(const std::vector<std::uint8_t>& packet) {
+  familyAddressBits_ = packet[3];
+  upperAddress_ = 0;
+  previousBlock_.reset();
+}
+
+std::uint32_t VirtualProgrammer::blockAddress(std::uint8_t highAddressByte) {
+  // Undo the way the host spreads address bits 8 to 15 over the high latch for each family.
+  std::uint32_t high = highAddressByte;
+  switch (familyAddressBits_) {
+    case 0x08: high &= 0x07; break;                  // 2K: A8-A10, A11 held high
+    case 0x00: high &= 0x0F; break;                  // 4K
+    case 0xE0: high = (high ^ 0x20) & 0x3F; break;   // 8K and 16K
+    case 0xA0: high = (high ^ 0x20) & 0x7F; break;   // 32K
+    case 0x20: high ^= 0x20; break;                  // 64K and up
+    default: break;
+  }
+  const std::uint32_t address16 = (high << 8) | lowAddressLatch_;
+  if (previousBlock_ && address16 < *previousBlock_) upperAddress_ = (upperAddress_ + 1) & 0x3;
+  previousBlock_ = address16;
+  return (upperAddress_ << 16) | address16;
+}
+
+Eprom* VirtualProgrammer::selectedChip(std::uint8_t selectCode, std::uint8_t controlByte) {
+  int picked = 0;
+  int count = 0;
+  const bool bit7 = (controlByte & 0x80) != 0;
+  const struct {
+    std::uint8_t code;
+    int socket;
+  } lines[] = {{0xBE, 1}, {0xBD, 2}, {0xBB, 4}, {0xB7, 5}};
+  for (const auto& line : lines) {
+    if (selectCode == line.code && bit7) {
+      picked = line.socket;
+      ++count;
+    }
+  }
+  if (!bit7) {  // socket 3 is picked by a cleared bit 7
+    picked = 3;
+    ++count;
+    if (selectCode != 0xBF) ++count;
+  }
+  if (count != 1) return nullptr;
+  std::optional<Eprom>& chip = socket(picked);
+  return chip ? &*chip : nullptr;
+}
+
+void VirtualProgrammer::readBlock(const std::vector<std::uint8_t>& packet) {
+  const std::size_t length = static_cast<std::size_t>(packet[5]) * 256 + packet[6];
+  const std::uint32_t address = blockAddress(packet[2]);
+  const Eprom* chip = selectedChip(packet[4], packet[3]);
+  std::vector<std::uint8_t> data(length, 0xFF);  // an empty socket's lines float high
+  if (chip != nullptr) {
+    for (std::size_t i = 0; i < length; ++i) data[i] = chip->read(address + static_cast<std::uint32_t>(i));
+  }
+  // 2,056 bytes at full speed, about 1 MB/s.
+  answer(opcode::ReadBlock, std::move(data), 0x00, 0, 0, Clock::Millis(2));
+}
+
+void VirtualProgrammer::programBlock(const std::vector<std::uint8_t>& packet) {
+  algorithmCode_ = packet[1];
+  pulseWidth_ = packet[3];
+  const std::uint32_t address = blockAddress(packet[4]);
+  Eprom* chip = selectedChip(packet[6], packet[5]);
+  bool good = false;
+  if (chip != nullptr && packet.size() >= kReplyHeader + 256) {
+    good = chip->program(address, std::span(packet).subspan(kReplyHeader, 256));
+  }
+  // A pulse per byte, then the read-back.
+  answer(opcode::ProgramBlock, {}, good ? 0x00 : 0xFF, 0, 0, Clock::Millis(20));
 }
 
 }  // namespace tandra

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/Clock.h"
 #include "link/FtApi.h"
+#include "sim/Eprom.h"
 
 namespace tandra {
 
@@ -34,6 +37,20 @@ class VirtualProgrammer final : public FtApi {
   // Status byte of the identify reply (0x00 when all is well).
   void setIdentifyStatus(std::uint8_t status) { identifyStatus_ = status; }
 
+  // --- The five sockets, each empty or holding a chip (all hold blank 256K chips at first) ---
+  static constexpr int kSockets = 5;
+  std::optional<Eprom>& socket(int number) { return sockets_.at(static_cast<std::size_t>(number - 1)); }
+  Eprom& chip(int number) { return *socket(number); }
+  void removeChip(int number) { socket(number).reset(); }
+
+  // What the firmware was last told.
+  std::uint8_t vppSelectCode() const { return vppSelectCode_; }
+  std::uint8_t pulseWidth() const { return pulseWidth_; }
+  std::uint8_t algorithmCode() const { return algorithmCode_; }
+
+  // Replies take the time a full-speed link and real chips would (for a demonstration).
+  void setRealisticTiming(bool on) { realisticTiming_ = on; }
+
   // --- Faults on demand ---
   // The next `count` commands that would be answered get no reply at all.
   void dropReplies(int count) { repliesToDrop_ = count; }
@@ -44,10 +61,16 @@ class VirtualProgrammer final : public FtApi {
   void shortenWrites(int count, std::uint32_t missing);
   // The queue-status call fails with an I/O error while this is on.
   void setQueueStatusFailure(bool on) { queueStatusFails_ = on; }
+  // The cable is pulled: every call on the open device fails.
+  void setUnplugged(bool on) { unplugged_ = on; }
 
   // --- What the host sent ---
   const std::vector<std::vector<std::uint8_t>>& packets() const { return packets_; }
   void clearPackets() { packets_.clear(); }
+  // Keeping every packet costs time and memory in long runs; benchmarks turn it off.
+  void setRecordPackets(bool on) { recordPackets_ = on; }
+  std::uint64_t bytesWritten() const { return bytesWritten_; }
+  std::uint64_t bytesRead() const { return bytesRead_; }
   bool isOpen() const { return open_; }
   int openCount() const { return openCount_; }
   int closeCount() const { return closeCount_; }
@@ -80,8 +103,16 @@ class VirtualProgrammer final : public FtApi {
 
   // The firmware: one packet per write.
   void onPacket(const std::vector<std::uint8_t>& packet);
-  void answer(std::uint8_t op, std::size_t dataLength, std::uint8_t status,
-              std::uint8_t byte1 = 0, std::uint8_t byte2 = 0);
+  void answer(std::uint8_t op, std::vector<std::uint8_t> data, std::uint8_t status,
+              std::uint8_t byte1 = 0, std::uint8_t byte2 = 0, Clock::Millis takes = {});
+  void setUp(const std::vector<std::uint8_t>& packet);
+  void readBlock(const std::vector<std::uint8_t>& packet);
+  void programBlock(const std::vector<std::uint8_t>& packet);
+  // The chip address that the latches and a block command's high-address byte point at.
+  std::uint32_t blockAddress(std::uint8_t highAddressByte);
+  // The socket picked by a select code and bit 7 of the control byte; nullptr when none (or
+  // more than one) is picked, or the socket is empty.
+  Eprom* selectedChip(std::uint8_t selectCode, std::uint8_t controlByte);
 
   Clock& clock_;
   std::vector<AttachedDevice> devices_;
@@ -94,6 +125,25 @@ class VirtualProgrammer final : public FtApi {
   int shortWrites_ = 0;
   std::uint32_t shortWriteMissing_ = 0;
   bool queueStatusFails_ = false;
+  bool unplugged_ = false;
+  bool realisticTiming_ = false;
+  bool recordPackets_ = true;
+  std::uint64_t bytesWritten_ = 0;
+  std::uint64_t bytesRead_ = 0;
+
+  std::array<std::optional<Eprom>, kSockets> sockets_;
+  std::uint8_t vppSelectCode_ = 0;
+  std::uint8_t vppLevelCode_ = 0;
+  std::uint8_t familyAddressBits_ = 0;
+  std::uint8_t lowAddressLatch_ = 0;
+  std::uint8_t highAddressLatch_ = 0;
+  std::uint8_t controlLatch_ = 0;
+  std::uint8_t pulseWidth_ = 0;
+  std::uint8_t algorithmCode_ = 0;
+  // Address bits 16 and 17 are on no latch: the firmware counts them itself, carrying when a
+  // block starts below the one before.
+  std::uint32_t upperAddress_ = 0;
+  std::optional<std::uint32_t> previousBlock_;
 
   bool open_ = false;
   int openCount_ = 0;

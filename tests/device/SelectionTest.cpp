@@ -8,11 +8,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 class SelectionTest : public WorkbenchFixture {
  protected:
-  void choose(int row, int countRow) {
-    bench.selection.DeviceClick();
-    bench.selection.Device_BoxClick(row);
-    if (bench.settings.deviceFamily != 0) bench.selection.Num_Of_DevicesClick(countRow);
-  }
   void typePulse(std::string_view keys) {
     for (char key : keys) bench.selection.P_EditKeyPress(key);
   }

@@ -19,6 +19,13 @@ class WorkbenchFixture : public ::testing::Test {
     bench.FormActivate();
   }
 
+  // Picks a device type by its row in the device list and the number of sockets.
+  void choose(int row, int sockets) {
+    bench.selection.DeviceClick();
+    bench.selection.Device_BoxClick(row);
+    if (bench.settings.deviceFamily != 0) bench.selection.Num_Of_DevicesClick(sockets);
+  }
+
   std::vector<std::uint8_t> packet(std::size_t fromEnd = 0) const {
     const auto& all = programmer.packets();
     return all.size() > fromEnd ? all[all.size() - 1 - fromEnd] : std::vector<std::uint8_t>{};

@@ -190,6 +190,38 @@ class MainFormTest : public QObject {
     QVERIFY(!form->P_Edit->isVisible());
   }
 
+  void duringAnOperationOnlyQuitIsEnabledAndItCountsThroughTheBlocks() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, 17);  // 27C256
+    clickRow(form->Num_Of_Devices, 2);
+    QStringList quitCaptions;
+    QStringList enabledDuring;
+    // Samples the window at every message pump inside the operation.
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, [&] {
+      if (!form->StaticText2->isVisible()) return;  // not between start and end message
+      if (quitCaptions.isEmpty() || quitCaptions.last() != form->Quit_Func_But->text()) {
+        quitCaptions << form->Quit_Func_But->text();
+      }
+      for (QPushButton* button : form->buttons()) {
+        if (button->isEnabled() && !enabledDuring.contains(button->objectName())) {
+          enabledDuring << button->objectName();
+        }
+      }
+    });
+    sampler.start(0);
+    QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);
+    sampler.stop();
+    QCOMPARE(enabledDuring, QStringList{"Quit_Func_But"});
+    QVERIFY(quitCaptions.size() >= 16);
+    QCOMPARE(quitCaptions.mid(0, 3), (QStringList{"&Quit = 0000", "&Quit = 0800", "&Quit = 1000"}));
+    QCOMPARE(form->StaticText3->text(), QString("Blank Test Done...."));
+    QCOMPARE(form->Device_n[0]->text(), QString("1- Is Blank      "));
+    QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 8000"));
+    QVERIFY(form->Program_Eprom->isEnabled());
+  }
+
   void closingSendsIdleAndClosesTheIdentifiedProgrammer() {
     VirtualProgrammer programmer;
     auto form = startWindow(programmer);

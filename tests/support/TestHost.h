@@ -34,6 +34,7 @@ class TestHost final : public Host {
   // --- what happened ---
   std::deque<std::string> log;  // front is line 0
   std::map<Control, std::string> captions;
+  std::map<Control, std::vector<std::string>> captionHistory;
   std::set<Control> visible;
   std::optional<Control> focused;
   std::vector<Box> boxes;
@@ -60,7 +61,10 @@ class TestHost final : public Host {
   void insertLogLine(const std::string& text) override { log.push_front(text); }
   void appendLogLine(const std::string& text) override { log.push_back(text); }
   void clearLog() override { log.clear(); }
-  void setCaption(Control control, const std::string& text) override { captions[control] = text; }
+  void setCaption(Control control, const std::string& text) override {
+    captions[control] = text;
+    captionHistory[control].push_back(text);
+  }
   void setVisible(Control control, bool shown) override;
   void setFocus(Control control) override { focused = control; }
   void disableAllButtons() override;

@@ -1,0 +1,226 @@
+#include "device/Operations.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/HexText.h"
+#include "device/BufferActions.h"
+#include "device/ControlStates.h"
+#include "device/DeviceSelection.h"
+#include "device/DeviceSettings.h"
+#include "device/Engine.h"
+#include "device/FamilyRules.h"
+#include "image/ImageBuffer.h"
+#include "link/Host.h"
+#include "link/Link.h"
+
+namespace tandra {
+
+namespace {
+
+constexpr Operations::Texts kProgramTexts{"Programming Device from Buffer....", "Programmed OK ",
+                                          "Not Programmed", "Programming Done...."};
+constexpr Operations::Texts kBlankTexts{"Checking to see if Device is erased....",
+                                        " Is Blank      ", "Is Not Blank", "Blank Test Done...."};
+constexpr Operations::Texts kVerifyTexts{"Verifying Device to Buffer....", " Verified OK   ",
+                                         "Didn't Verify", "Verify Test Done...."};
+constexpr Operations::Texts kCompareTexts{"Program Compare Device to Buffer....",
+                                          "Can Be Programed", "Can`t Be Programed",
+                                          "Program Compare Test Done...."};
+constexpr const char* kMoveStart = "Moving Device #1 to Buffer....";
+constexpr const char* kMoveEnd = "Device #1 Has Been Moved to Buffer....";
+constexpr std::uint8_t kSocketFailed = 0xFF;
+
+bool isErased(std::uint8_t d, std::uint8_t) { return d == 0xFF; }
+bool isEqual(std::uint8_t d, std::uint8_t b) { return d == b; }
+// Programming can only clear bits: every 1 of the buffer byte must still be 1 in the device.
+bool canBeProgrammed(std::uint8_t d, std::uint8_t b) { return (d & b) == b; }
+
+}  // namespace
+
+void Operations::writeInitialSocketTexts(const Texts& texts) {
+  for (int socket = 1; socket <= Engine::kSockets; ++socket) {
+    host_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + texts.initialSocket);
+  }
+}
+
+bool Operations::replyArrived() {
+  if (link_.replyComplete()) return true;
+  link_.quitFlag = std::max(link_.quitFlag, 5);
+  return false;
+}
+
+bool Operations::readBlock() {
+  engine_.ReadBlock();
+  return replyArrived();
+}
+
+bool Operations::stepAddress(std::int32_t by) {
+  image_.currentAddress += by;
+  if (image_.currentAddress < image_.deviceEndAddress) return false;
+  link_.quitFlag += 1;
+  return true;
+}
+
+bool Operations::interrupted(bool reachedEnd) const {
+  return link_.quitFlag - (reachedEnd ? 1 : 0) > 0;
+}
+
+void Operations::showStopped(std::int32_t address) {
+  for (int socket = 1; socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+    if (!engine_.socketFailed(socket)) {
+      host_.setCaption(socketLabel(socket), std::to_string(socket) + "-Stopped");
+    }
+  }
+  host_.setCaption(Control::StaticText3,
+                   "Stopped at " + hexText(static_cast<std::uint32_t>(address), 4) + "....");
+}
+
+void Operations::runReadTest(const Texts& texts, ByteTest passes) {
+  states_.BusyState();
+  engine_.ReadSetUp();
+  host_.enableQuitButton();
+  host_.setCaption(Control::StaticText2, texts.start);
+  host_.setVisible(Control::StaticText2, true);
+  writeInitialSocketTexts(texts);
+
+  bool reachedEnd = false;
+  std::int32_t blockStart = image_.currentAddress;
+  do {
+    blockStart = image_.currentAddress;
+    engine_.BlockAddressStep();
+    for (int socket = 1; socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+      link_.currentSocket = socket;
+      if (engine_.socketFailed(socket)) continue;
+      // Without a complete reply the link is in doubt: a further command could take the late
+      // reply for its own. Nothing more is sent until the idle state has drained the link.
+      if (!readBlock()) break;
+      const std::uint8_t* block = link_.reply() + Link::kCommandLength;
+      int& i = engine_.byteIndex;
+      do {
+        const std::int32_t address = image_.currentAddress + i;
+        const std::uint8_t expected = ImageBuffer::contains(address) ? image_[address] : 0xFF;
+        if (!passes(block[i], expected)) {
+          engine_.resultMessage = texts.failure;
+          engine_.FailureStep();
+        }
+        ++i;
+      } while (link_.quitFlag <= 0 && i < link_.replyDataLength);
+    }
+    reachedEnd = stepAddress(Engine::kBlockSize);
+  } while (link_.quitFlag <= 0 && engine_.activeSocketMask != 0);
+
+  if (interrupted(reachedEnd)) {
+    showStopped(blockStart);
+  } else {
+    host_.setCaption(Control::StaticText3, texts.end);
+  }
+  states_.IdleState();
+}
+
+void Operations::Blank_ChkClick() { runReadTest(kBlankTexts, isErased); }
+void Operations::Verify_EpromClick() { runReadTest(kVerifyTexts, isEqual); }
+void Operations::Prg_CompareClick() { runReadTest(kCompareTexts, canBeProgrammed); }
+
+void Operations::Move_EpromClick() {
+  states_.BusyState();
+  host_.enableQuitButton();
+  host_.setCaption(Control::StaticText2, kMoveStart);
+  host_.setVisible(Control::StaticText2, true);
+  engine_.ReadSetUp();
+  link_.currentSocket = 1;
+
+  bool reachedEnd = false;
+  std::int32_t blockStart = image_.currentAddress;
+  do {
+    blockStart = image_.currentAddress;
+    engine_.BlockAddressStep();
+    if (readBlock()) {
+      const std::uint8_t* block = link_.reply() + Link::kCommandLength;
+      int& i = engine_.byteIndex;
+      do {
+        const std::int32_t address = image_.currentAddress + i;
+        if (ImageBuffer::contains(address)) image_[address] = block[i];
+        ++i;
+      } while (link_.quitFlag <= 0 && i < link_.replyDataLength);
+    }
+    reachedEnd = stepAddress(Engine::kBlockSize);
+  } while (link_.quitFlag <= 0);
+
+  if (interrupted(reachedEnd)) {
+    showStopped(blockStart);
+  } else {
+    host_.setCaption(Control::StaticText3, kMoveEnd);
+  }
+  buffer_.Chk_Sum_ButClick();
+}
+
+void Operations::programPage() {
+  const FamilyRules& rules = familyRules(settings_.deviceFamily);
+  for (int socket = 1; socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+    link_.currentSocket = socket;
+    if (engine_.socketFailed(socket)) continue;
+    const std::uint8_t selectCode = link_.selectSocket();
+    link_.store(opcode::ProgramBlock);
+    std::uint8_t* packet = link_.packet();
+    packet[1] = rules.algorithmCode;
+    packet[2] = rules.algorithmFlag;
+    packet[3] = pulseWidth_;
+    packet[4] = link_.highAddressByte;
+    packet[5] = link_.controlByte;
+    packet[6] = selectCode;
+    link_.SendCommand();
+    if (!replyArrived()) return;  // the link is in doubt: nothing more until it is drained
+    if (link_.replyStatus() == kSocketFailed) {
+      engine_.resultMessage = kProgramTexts.failure;
+      engine_.FailureStep();
+    }
+  }
+}
+
+void Operations::Program_EpromClick() {
+  // The width sent is the one the caption shows: an entry left without Enter is applied as
+  // Enter would, and one the programmer cannot take stops Program before anything is sent.
+  if (!selection_.applyPulseWidth()) return;
+  pulseWidth_ = static_cast<std::uint8_t>(std::stoi(settings_.pulseEntry.text()));
+
+  states_.BusyState();
+  host_.setCaption(Control::StaticText2, kProgramTexts.start);
+  host_.setVisible(Control::StaticText2, true);
+  host_.enableQuitButton();
+  selection_.VppStep();
+  writeInitialSocketTexts(kProgramTexts);
+
+  selection_.VppStep();
+  engine_.ProgramSetUp();
+  image_.currentAddress = image_.deviceStartAddress;
+  link_.packetLength = Link::kCommandLength + Engine::kPageSize;
+  link_.replyDataLength = 0;
+
+  bool reachedEnd = false;
+  std::int32_t pageStart = image_.currentAddress;
+  do {
+    pageStart = image_.currentAddress;
+    engine_.BlockAddressStep();
+    std::uint8_t* data = link_.packet() + Link::kCommandLength;
+    for (int i = 0; i < Engine::kPageSize; ++i) {
+      const std::int32_t address = image_.currentAddress;
+      data[i] = ImageBuffer::contains(address) ? image_[address] : 0xFF;
+      ++image_.currentAddress;
+    }
+    reachedEnd = image_.currentAddress >= image_.deviceEndAddress;
+    if (reachedEnd) link_.quitFlag += 1;
+    programPage();
+  } while (link_.quitFlag <= 0 && engine_.activeSocketMask != 0);
+
+  link_.packetLength = Link::kCommandLength;
+  link_.replyDataLength = Link::kDefaultReplyDataLength;
+  if (interrupted(reachedEnd)) {
+    showStopped(pageStart);
+  } else {
+    host_.setCaption(Control::StaticText3, kProgramTexts.end);
+  }
+  states_.IdleState();
+}
+
+}  // namespace tandra

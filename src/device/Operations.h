@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tandra {
+
+class BufferActions;
+class ControlStates;
+class DeviceSelection;
+class Engine;
+class Host;
+class ImageBuffer;
+class Link;
+struct DeviceSettings;
+
+// The five things the operator does to the devices in the sockets, each run to its end inside
+// its button's handler: Program, Blank Check, Verify, Move Device #1 and Program Compare.
+class Operations {
+ public:
+  Operations(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings, Engine& engine,
+             ControlStates& states, DeviceSelection& selection, BufferActions& buffer)
+      : host_(host),
+        link_(link),
+        image_(image),
+        settings_(settings),
+        engine_(engine),
+        states_(states),
+        selection_(selection),
+        buffer_(buffer) {}
+
+  void Program_EpromClick();
+  void Blank_ChkClick();
+  void Verify_EpromClick();
+  void Move_EpromClick();
+  void Prg_CompareClick();
+
+  // The texts of one operation; the socket texts are shown for socket 1.
+  struct Texts {
+    const char* start;
+    const char* initialSocket;  // after "n-"
+    const char* failure;
+    const char* end;
+  };
+  // A device byte `d` against the buffer byte `b`.
+  using ByteTest = bool (*)(std::uint8_t d, std::uint8_t b);
+
+ private:
+  void runReadTest(const Texts& texts, ByteTest passes);
+  void writeInitialSocketTexts(const Texts& texts);
+  // Reads the current socket's block; false when no complete reply came, so that nothing
+  // stale in the read buffer is taken for the device's bytes.
+  bool readBlock();
+  // False (and the operation asked to stop) when the last wait got no complete reply.
+  bool replyArrived();
+  // Adds one to the quit flag once the device end is reached; true then.
+  bool stepAddress(std::int32_t by);
+  // After a loop: true when Quit, the watchdog or a lost programmer ended it before the end.
+  bool interrupted(bool reachedEnd) const;
+  void showStopped(std::int32_t address);
+  void programPage();
+
+  Host& host_;
+  Link& link_;
+  ImageBuffer& image_;
+  DeviceSettings& settings_;
+  Engine& engine_;
+  ControlStates& states_;
+  DeviceSelection& selection_;
+  BufferActions& buffer_;
+  std::uint8_t pulseWidth_ = 0;
+};
+
+}  // namespace tandra

@@ -1,0 +1,160 @@
+#include "WorkbenchFixture.h"
+#include "device/FamilyRules.h"
+
+namespace tandra::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Rows of the device list used below.
+constexpr int k2716 = 1, k2764 = 8, k27C64 = 10, k27C256 = 17, k27C512 = 20, k27C1001 = 23;
+
+class EngineTest : public WorkbenchFixture {
+ protected:
+  EngineTest() { startUp(); }
+
+  void chooseAt(int row, int sockets, int vppSetting) {
+    choose(row, sockets);
+    bench.settings.vppSetting = vppSetting;
+    bench.selection.VppStep();
+    programmer.clearPackets();
+  }
+
+  // Header bytes 0 to 6 of every packet sent since the last clear.
+  std::vector<Bytes> sent() const {
+    std::vector<Bytes> headers;
+    for (const Bytes& p : programmer.packets()) headers.emplace_back(p.begin(), p.begin() + 7);
+    return headers;
+  }
+
+  // The high-address byte and control byte the block address step places for `address`.
+  std::pair<std::uint8_t, std::uint8_t> latchedAt(std::int32_t address) {
+    bench.image.currentAddress = address;
+    bench.engine.BlockAddressStep();
+    return {bench.link.highAddressByte, bench.link.controlByte};
+  }
+};
+
+TEST_F(EngineTest, ReadSetUpOfA27C256At12Volts) {
+  chooseAt(k27C256, 1, 3);
+  bench.engine.ReadSetUp();
+  const std::vector<Bytes> expected = {
+      {0x90, 0xBF, 0xB0, 0x00, 0x00, 0x00, 0x00},  // the Vpp step; bytes 3-6 as left
+      {0x94, 0x2F, 0xFF, 0x00, 0x00, 0x00, 0x00},
+      {0x92, 0x00, 0xFF, 0xA0, 0xED, 0x3F, 0xBF},
+  };
+  const std::vector<Bytes> got = sent();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0][0], 0x90);
+  EXPECT_EQ(got[0][1], 0xBF);
+  EXPECT_EQ(Bytes(got[1].begin(), got[1].begin() + 3), (Bytes{0x94, 0x2F, 0xFF}));
+  EXPECT_EQ(got[2], expected[2]);
+  EXPECT_EQ(host.sleeps, std::vector<int>{10});
+}
+
+TEST_F(EngineTest, ProgramSetUpOfA2716At25Volts) {
+  chooseAt(k2716, 1, 1);
+  bench.engine.ProgramSetUp();
+  const std::vector<Bytes> got = sent();
+  ASSERT_EQ(got.size(), 3u);  // no Vpp step: Program runs it itself
+  EXPECT_EQ(Bytes(got[0].begin(), got[0].begin() + 3), (Bytes{0x94, 0x2F, 0x05}));
+  EXPECT_EQ(Bytes(got[1].begin(), got[1].begin() + 3), (Bytes{0x94, 0x2F, 0xFF}));
+  EXPECT_EQ(got[2], (Bytes{0x92, 0x00, 0xFF, 0x08, 0x7D, 0x07, 0xBF}));
+  EXPECT_EQ(programmer.packets()[2][7], 0xDC);  // checksum over the stored bytes
+}
+
+TEST_F(EngineTest, LargeDevicesSkipTheAllOnesLatchAndMaskThePower) {
+  chooseAt(k27C1001, 1, 3);
+  bench.engine.ReadSetUp();
+  const std::vector<Bytes> got = sent();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1][0], 0x92);
+  EXPECT_EQ(got[1][5], 0x3B);
+}
+
+TEST_F(EngineTest, ProgramSetUpPowerBytesByFamily) {
+  const struct {
+    int row, vpp;
+    std::uint8_t power, base;
+  } cases[] = {{k2764, 2, 0x11, 0xFD}, {k27C256, 3, 0xB7, 0xFD}, {k27C1001, 3, 0xB2, 0xFD},
+               {k2716, 1, 0x07, 0x7D}};
+  for (const auto& c : cases) {
+    chooseAt(c.row, 1, c.vpp);
+    bench.engine.ProgramSetUp();
+    EXPECT_EQ(packet()[5], c.power) << c.row;
+    EXPECT_EQ(packet()[4], c.base) << c.row;
+  }
+}
+
+TEST_F(EngineTest, BlockAddressStepPlacesTheAddressByFamily) {
+  chooseAt(k2716, 1, 1);
+  bench.engine.ReadSetUp();
+  EXPECT_EQ(latchedAt(0x0000).first, 0x08);
+  chooseAt(k27C64, 1, 3);
+  bench.engine.ReadSetUp();
+  EXPECT_EQ(latchedAt(0x1800).first, 0xF8);
+  chooseAt(k27C256, 1, 3);
+  bench.engine.ReadSetUp();
+  EXPECT_EQ(latchedAt(0x7800).first, 0xD8);
+  chooseAt(k27C512, 1, 3);
+  bench.engine.ReadSetUp();
+  EXPECT_EQ(latchedAt(0xF800).first, 0xD8);
+  chooseAt(k27C1001, 1, 3);
+  bench.engine.ReadSetUp();
+  programmer.clearPackets();
+  EXPECT_EQ(latchedAt(0x1F800), std::make_pair(std::uint8_t{0xD8}, std::uint8_t{0xED}));
+  // Low, high and control latches, in that order, and the progress on the Quit button.
+  const std::vector<Bytes> got = sent();
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(Bytes(got[0].begin(), got[0].begin() + 3), (Bytes{0x94, 0x2F, 0x00}));
+  EXPECT_EQ(Bytes(got[1].begin(), got[1].begin() + 3), (Bytes{0x94, 0x0F, 0xD8}));
+  EXPECT_EQ(Bytes(got[2].begin(), got[2].begin() + 3), (Bytes{0x94, 0x3F, 0xED}));
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 1F800");
+}
+
+TEST_F(EngineTest, FamiliesWithoutACatalogueRowFollowTheirRules) {
+  bench.engine.baseControlByte = 0xED;
+  bench.engine.familyAddressBits = 0x08;
+  bench.settings.deviceFamily = 10;
+  EXPECT_EQ(latchedAt(0x0300).first, 0x0B);
+  bench.settings.deviceFamily = 11;
+  EXPECT_EQ(latchedAt(0x4500).first, ((0x45 & 0x3F) ^ 0x20) | 0x40 | 0x80);
+  bench.settings.deviceFamily = 13;
+  EXPECT_EQ(latchedAt(0x18000).second, 0xED | 0x04 | 0x01);
+  bench.settings.deviceFamily = 0;  // no rule: the last high byte stays
+  EXPECT_EQ(latchedAt(0x7700).first, 0x60);
+  EXPECT_EQ(familyRules(5).algorithmCode, 2);
+  EXPECT_EQ(familyRules(12).algorithmFlag, 0x40);
+  EXPECT_EQ(familyRules(7).algorithmCode, 0);
+}
+
+TEST_F(EngineTest, FailureStepMarksASocketOnceHoweverOftenItRuns) {
+  chooseAt(k27C256, 3, 3);
+  bench.engine.ReadSetUp();
+  EXPECT_EQ(bench.engine.activeSocketMask, 0x07);
+  bench.engine.resultMessage = "Didn't Verify";
+  bench.link.currentSocket = 2;
+  bench.engine.FailureStep();
+  bench.engine.FailureStep();
+  EXPECT_EQ(host.caption(Control::Device_2), "2-Didn't Verify");
+  EXPECT_EQ(host.captionHistory[Control::Device_2].back(), "2-Didn't Verify");
+  EXPECT_EQ(bench.engine.socketFailureFlags[1], 1);
+  EXPECT_EQ(bench.engine.activeSocketMask, 0x05);
+  bench.link.currentSocket = 1;
+  bench.engine.FailureStep();
+  bench.link.currentSocket = 3;
+  bench.engine.FailureStep();
+  EXPECT_EQ(bench.engine.activeSocketMask, 0x00);
+}
+
+TEST_F(EngineTest, SetUpResetsTheSocketsInPlay) {
+  chooseAt(k27C256, 3, 3);
+  bench.engine.socketFailureFlags = {1, 1, 1, 1, 1};
+  bench.engine.activeSocketMask = 0;
+  bench.engine.ProgramSetUp();
+  EXPECT_EQ(bench.engine.activeSocketMask, 0x07);
+  EXPECT_EQ(bench.engine.socketFailureFlags, (std::array<int, 5>{0, 0, 0, 1, 1}));
+}
+
+}  // namespace
+}  // namespace tandra::test

@@ -1,0 +1,270 @@
+#include <random>
+
+#include "WorkbenchFixture.h"
+
+namespace tandra::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int k2716 = 1, k2732 = 4, k27C64 = 10, k27C256 = 17, k27C512 = 20, k27C1001 = 23,
+              k27C2001 = 26;
+
+class OperationsTest : public WorkbenchFixture {
+ protected:
+  OperationsTest() { startUp(); }
+
+  void fillRandom(unsigned seed) {
+    std::mt19937 random(seed);
+    for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
+      bench.image[a] = static_cast<std::uint8_t>(random());
+    }
+  }
+
+  bool chipHoldsTheBuffer(int socket) {
+    const Eprom& chip = programmer.chip(socket);
+    for (std::int32_t a = 0; a <= bench.image.deviceEndAddress; ++a) {
+      if (chip.read(static_cast<std::uint32_t>(a)) != bench.image[a]) return false;
+    }
+    return true;
+  }
+
+  std::string label(int socket) const { return host.caption(socketLabel(socket)); }
+  std::string status() const { return host.caption(Control::StaticText3); }
+
+  // Read block commands sent to one socket since the packets were last cleared.
+  int readsOf(std::uint8_t selectCode) const {
+    int count = 0;
+    for (const Bytes& p : programmer.packets()) count += p[0] == 0x20 && p[4] == selectCode;
+    return count;
+  }
+  int programsOf(std::uint8_t selectCode) const {
+    int count = 0;
+    for (const Bytes& p : programmer.packets()) count += p[0] == 0x43 && p[6] == selectCode;
+    return count;
+  }
+};
+
+TEST_F(OperationsTest, ProgramThenVerifyOnEveryFamilyAndSocketCount) {
+  for (int row : {k2716, k2732, k27C64, k27C256, k27C512, k27C1001, k27C2001}) {
+    for (int sockets : {1, 5}) {
+      for (int s = 1; s <= 5; ++s) programmer.chip(s).erase();
+      fillRandom(static_cast<unsigned>(row * 10 + sockets));
+      choose(row, sockets);
+      bench.operations.Program_EpromClick();
+      EXPECT_EQ(status(), "Programming Done....") << row;
+      for (int s = 1; s <= 5; ++s) {
+        EXPECT_EQ(chipHoldsTheBuffer(s), s <= sockets) << row << " socket " << s;
+      }
+      EXPECT_EQ(label(sockets), std::to_string(sockets) + "-Programmed OK ");
+
+      bench.operations.Verify_EpromClick();
+      EXPECT_EQ(status(), "Verify Test Done....");
+      EXPECT_EQ(label(1), "1- Verified OK   ") << row;
+      EXPECT_EQ(label(sockets), std::to_string(sockets) + "- Verified OK   ") << row;
+
+      bench.operations.Prg_CompareClick();
+      EXPECT_EQ(status(), "Program Compare Test Done....");
+      EXPECT_EQ(label(1), "1-Can Be Programed") << row;
+    }
+  }
+  // Programming leaves the link as it found it.
+  EXPECT_EQ(bench.link.packetLength, 8);
+  EXPECT_EQ(bench.link.replyDataLength, 2048);
+}
+
+TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
+  fillRandom(1);
+  bench.image[0x4321] = 0x00;
+  choose(k27C256, 2);
+  bench.operations.Program_EpromClick();
+  bench.image[0x4321] = 0x01;
+  bench.image[0x0100] = static_cast<std::uint8_t>(bench.image[0x0100] & 0x7E);  // only clears
+  bench.operations.Prg_CompareClick();
+  EXPECT_EQ(label(1), "1-Can`t Be Programed");
+  EXPECT_EQ(label(2), "2-Can`t Be Programed");
+}
+
+TEST_F(OperationsTest, BlankCheckTellsErasedChipsFromUsedOnes) {
+  choose(k27C512, 3);
+  programmer.chip(3).cells()[0xFFFF] = 0x7F;
+  bench.operations.Blank_ChkClick();
+  EXPECT_EQ(label(1), "1- Is Blank      ");
+  EXPECT_EQ(label(2), "2- Is Blank      ");
+  EXPECT_EQ(label(3), "3-Is Not Blank");
+  EXPECT_EQ(status(), "Blank Test Done....");
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 10000");
+  EXPECT_FALSE(host.isVisible(Control::StaticText2));
+}
+
+TEST_F(OperationsTest, VerifyMarksOnlyTheDifferingSocketAndStopsReadingIt) {
+  fillRandom(2);
+  choose(k27C256, 3);
+  bench.operations.Program_EpromClick();
+  programmer.chip(2).cells()[0x0800 + 17] &= 0x00;  // the second block
+  bench.image[0x0800 + 17] = 0xFF;
+  for (int s : {1, 3}) programmer.chip(s).cells()[0x0800 + 17] = 0xFF;
+  programmer.clearPackets();
+  bench.operations.Verify_EpromClick();
+  EXPECT_EQ(label(1), "1- Verified OK   ");
+  EXPECT_EQ(label(2), "2-Didn't Verify");
+  EXPECT_EQ(label(3), "3- Verified OK   ");
+  EXPECT_EQ(readsOf(0xBD), 2);   // blocks 1 and 2 only
+  EXPECT_EQ(readsOf(0xBE), 16);  // every block of 32K
+}
+
+TEST_F(OperationsTest, ASocketThatRefusesAPageIsNeverSentAnother) {
+  fillRandom(3);
+  bench.image[0] = 0x00;
+  choose(k27C64, 2);
+  programmer.chip(1).setStuckBit(0, 3, true);
+  programmer.clearPackets();
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(label(1), "1-Not Programmed");
+  EXPECT_EQ(label(2), "2-Programmed OK ");
+  EXPECT_EQ(programsOf(0xBE), 1);
+  EXPECT_EQ(programsOf(0xBD), 32);  // 8K in 256-byte pages
+  EXPECT_TRUE(chipHoldsTheBuffer(2));
+  EXPECT_EQ(status(), "Programming Done....");
+}
+
+TEST_F(OperationsTest, ProgramStopsAfterThePageWhereEverySocketFailed) {
+  fillRandom(4);
+  choose(k27C256, 2);
+  programmer.removeChip(1);
+  programmer.chip(2).setStuckBit(5, 0, false);
+  bench.image[5] = 0x01;
+  programmer.clearPackets();
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(label(1), "1-Not Programmed");
+  EXPECT_EQ(label(2), "2-Not Programmed");
+  EXPECT_EQ(programsOf(0xBE) + programsOf(0xBD), 2);
+  EXPECT_EQ(status(), "Programming Done....");
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0100");
+}
+
+TEST_F(OperationsTest, ProgramSendsThePulseWidthAndAlgorithmOfTheDevice) {
+  choose(k27C512, 1);
+  bench.selection.PulseClick();
+  bench.selection.P_EditKeyPress('\b');
+  bench.selection.P_EditKeyPress('7');  // left without Enter: Program applies it
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(programmer.pulseWidth(), 7);
+  EXPECT_EQ(programmer.algorithmCode(), 2);
+  EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 7");
+
+  bench.selection.PulseClick();
+  bench.selection.P_EditKeyPress('\b');  // an empty entry becomes 20
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(programmer.pulseWidth(), 20);
+  EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 20");
+
+  bench.selection.P_EditKeyPress('\b');
+  for (char c : std::string("300")) bench.selection.P_EditKeyPress(c);
+  programmer.clearPackets();
+  bench.operations.Program_EpromClick();  // refused before anything is sent
+  EXPECT_TRUE(programmer.packets().empty());
+  EXPECT_EQ(host.boxTexts().back(), "Pulse Width Must Be 1 To 255.");
+}
+
+TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
+  choose(k27C64, 3);
+  fillRandom(5);
+  const std::uint8_t beyond = bench.image[0x2000];
+  for (std::uint32_t a = 0; a < 0x40000; ++a) programmer.chip(1).cells()[a] = static_cast<std::uint8_t>(a * 7);
+  bench.operations.Move_EpromClick();
+  for (std::int32_t a = 0; a < 0x2000; ++a) ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>(a * 7));
+  EXPECT_EQ(bench.image[0x2000], beyond);
+  EXPECT_EQ(status(), "Device #1 Has Been Moved to Buffer....");
+  EXPECT_TRUE(host.caption(Control::Chk_Sum_But).starts_with("CheckSum="));
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0000");
+  EXPECT_EQ(label(1), "");  // Move writes no socket label
+}
+
+TEST_F(OperationsTest, MoveOfA256KDeviceReadsAllOfIt) {
+  choose(k27C2001, 1);
+  for (std::uint32_t a = 0; a < 0x40000; ++a) {
+    programmer.chip(1).cells()[a] = static_cast<std::uint8_t>((a >> 16) * 0x40 + (a & 0x3F));
+  }
+  bench.operations.Move_EpromClick();
+  for (std::int32_t a = 0; a < 0x40000; a += 0x1001) {
+    ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>((a >> 16) * 0x40 + (a & 0x3F))) << a;
+  }
+  EXPECT_EQ(bench.image[0x3FFFF], static_cast<std::uint8_t>(3 * 0x40 + 0x3F));
+}
+
+TEST_F(OperationsTest, ProgressShowsEveryBlockAddressOnTheQuitButton) {
+  choose(k2716, 1);
+  host.captionHistory.clear();
+  bench.operations.Blank_ChkClick();
+  // The busy state, the one block, and the idle state with the address reached.
+  const std::vector<std::string> expected = {"&Quit = 0000", "&Quit = 0000", "&Quit = 0800"};
+  EXPECT_EQ(host.captionHistory[Control::Quit_Func_But], expected);
+}
+
+TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
+  fillRandom(6);
+  choose(k27C256, 3);
+  bench.operations.Program_EpromClick();
+  // Quit in the third block, with the programmer's reply to it coming too late to be read.
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 1000" && bench.link.quitFlag == 0 &&
+        host.caption(Control::StaticText3) != "Stopped at 1000....") {
+      programmer.setReplyDelay(Clock::Millis(700));
+      bench.Quit_Func_ButClick();
+    }
+  };
+  bench.operations.Verify_EpromClick();
+  host.onPump = nullptr;
+  EXPECT_EQ(status(), "Stopped at 1000....");
+  for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "-Stopped") << s;
+  EXPECT_FALSE(host.buttonsBusy);
+
+  // The operator looks, then verifies again: the late replies must not shift the new run.
+  programmer.setReplyDelay(Clock::Millis(0));
+  host.clock.advance(Clock::Millis(2000));
+  bench.operations.Verify_EpromClick();
+  EXPECT_EQ(status(), "Verify Test Done....");
+  for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "- Verified OK   ") << s;
+}
+
+TEST_F(OperationsTest, SilentProgrammerDuringProgramIsReportedAsAStop) {
+  fillRandom(7);
+  choose(k27C256, 2);
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 0300") programmer.dropReplies(1000);
+  };
+  bench.operations.Program_EpromClick();
+  host.onPump = nullptr;
+  EXPECT_EQ(host.log.front(), "Device no longer present ... PortStatus-0 USB-5");
+  EXPECT_EQ(status(), "Stopped at 0300....");
+  EXPECT_EQ(label(1), "1-Stopped");
+  EXPECT_EQ(label(2), "2-Stopped");
+  EXPECT_FALSE(host.buttonsBusy);
+  EXPECT_EQ(bench.link.packetLength, 8);
+}
+
+TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
+  fillRandom(8);
+  choose(k27C256, 2);
+  bench.operations.Program_EpromClick();
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 2000") programmer.setUnplugged(true);
+  };
+  bench.operations.Verify_EpromClick();
+  host.onPump = nullptr;
+  EXPECT_EQ(status(), "Stopped at 2000....");
+  EXPECT_EQ(label(1), "1-Stopped");
+  EXPECT_EQ(label(2), "2-Stopped");
+}
+
+TEST_F(OperationsTest, WithoutASocketCountNothingIsReadAndTheTestEnds) {
+  bench.image.deviceEndAddress = 0x7FFF;
+  programmer.clearPackets();
+  bench.operations.Blank_ChkClick();
+  EXPECT_EQ(readsOf(0xBE), 0);
+  EXPECT_EQ(status(), "Blank Test Done....");
+}
+
+}  // namespace
+}  // namespace tandra::test
