@@ -30,10 +30,14 @@ class RecordingReporter final : public benchmark::ConsoleReporter {
  private:
   static double toNanos(benchmark::TimeUnit unit) {
     switch (unit) {
-      case benchmark::kSecond: return 1e9;
-      case benchmark::kMillisecond: return 1e6;
-      case benchmark::kMicrosecond: return 1e3;
-      default: return 1.0;
+      case benchmark::kSecond:
+        return 1e9;
+      case benchmark::kMillisecond:
+        return 1e6;
+      case benchmark::kMicrosecond:
+        return 1e3;
+      default:
+        return 1.0;
     }
   }
 };

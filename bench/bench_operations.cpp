@@ -75,10 +75,11 @@ void report(const char* what, double hostNanosPerRun, const Totals& totals, std:
   if (runs == 0) return;
   const double perCommandHost = hostNanosPerRun / (static_cast<double>(totals.commands) / runs);
   const double perCommandLink = totals.linkSeconds * 1e9 / static_cast<double>(totals.commands);
-  std::printf("%-8s host %7.2f us per command; a full-speed link needs %7.2f us for its bytes; "
-              "host share %.1f%%\n",
-              what, perCommandHost / 1000, perCommandLink / 1000,
-              100.0 * perCommandHost / (perCommandHost + perCommandLink));
+  std::printf(
+      "%-8s host %7.2f us per command; a full-speed link needs %7.2f us for its bytes; "
+      "host share %.1f%%\n",
+      what, perCommandHost / 1000, perCommandLink / 1000,
+      100.0 * perCommandHost / (perCommandHost + perCommandLink));
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ inline std::string hexText(std::uint64_t value, int minDigits) {
 }
 
 // Exactly two upper-case digits of a byte.
-inline std::string hexByte(std::uint8_t value) { return hexText(value, 2); }
+inline std::string hexByte(std::uint8_t value) {
+  return hexText(value, 2);
+}
 
 }  // namespace tandra

@@ -57,15 +57,12 @@ struct DeviceType {
 
 // The UV EPROMs. Headers, empty rows and the 5-volt EEPROM rows select nothing.
 inline constexpr std::array<DeviceType, 19> kCatalogue{{
-    {1, "2716", 0x007FF, 1, 1},      {2, "27C16", 0x007FF, 1, 3},
-    {4, "2732", 0x00FFF, 2, 1},      {5, "2732A", 0x00FFF, 2, 2},
-    {6, "27C32", 0x00FFF, 2, 3},     {8, "2764", 0x01FFF, 3, 2},
-    {9, "2764A", 0x01FFF, 3, 3},     {10, "27C64", 0x01FFF, 3, 3},
-    {12, "27128", 0x03FFF, 3, 2},    {13, "27128A", 0x03FFF, 3, 3},
-    {14, "27C128", 0x03FFF, 3, 3},   {16, "27256", 0x07FFF, 4, 3},
-    {17, "27C256", 0x07FFF, 4, 3},   {19, "27512", 0x0FFFF, 5, 3},
-    {20, "27C512", 0x0FFFF, 5, 3},   {22, "27010", 0x1FFFF, 6, 3},
-    {23, "27C1001", 0x1FFFF, 6, 3},  {25, "27C020", 0x3FFFF, 6, 3},
+    {1, "2716", 0x007FF, 1, 1},     {2, "27C16", 0x007FF, 1, 3},    {4, "2732", 0x00FFF, 2, 1},
+    {5, "2732A", 0x00FFF, 2, 2},    {6, "27C32", 0x00FFF, 2, 3},    {8, "2764", 0x01FFF, 3, 2},
+    {9, "2764A", 0x01FFF, 3, 3},    {10, "27C64", 0x01FFF, 3, 3},   {12, "27128", 0x03FFF, 3, 2},
+    {13, "27128A", 0x03FFF, 3, 3},  {14, "27C128", 0x03FFF, 3, 3},  {16, "27256", 0x07FFF, 4, 3},
+    {17, "27C256", 0x07FFF, 4, 3},  {19, "27512", 0x0FFFF, 5, 3},   {20, "27C512", 0x0FFFF, 5, 3},
+    {22, "27010", 0x1FFFF, 6, 3},   {23, "27C1001", 0x1FFFF, 6, 3}, {25, "27C020", 0x3FFFF, 6, 3},
     {26, "27C2001", 0x3FFFF, 6, 3},
 }};
 
@@ -79,10 +76,14 @@ constexpr const DeviceType* catalogueEntry(int row) {
 // The programming pulse width each family starts with.
 constexpr std::string_view pulseWidthForFamily(int family) {
   switch (family) {
-    case 1: return "40";
-    case 2: return "10";
-    case 6: return "2";
-    default: return "5";
+    case 1:
+      return "40";
+    case 2:
+      return "10";
+    case 6:
+      return "2";
+    default:
+      return "5";
   }
 }
 

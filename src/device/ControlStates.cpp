@@ -13,7 +13,9 @@ std::string ControlStates::quitCaption() const {
   return "&Quit = " + hexText(static_cast<std::uint32_t>(image_.currentAddress), 4);
 }
 
-void ControlStates::showQuitCaption() { host_.setCaption(Control::Quit_Func_But, quitCaption()); }
+void ControlStates::showQuitCaption() {
+  host_.setCaption(Control::Quit_Func_But, quitCaption());
+}
 
 void ControlStates::BusyState() {
   link_.SendIdle();

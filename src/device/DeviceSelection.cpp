@@ -54,8 +54,9 @@ void DeviceSelection::Num_Of_DevicesClick(int row) {
   for (int socket = 1; socket <= 5; ++socket) {
     host_.setVisible(socketLabel(socket), socket <= settings_.socketCount);
   }
-  host_.setCaption(Control::End_Add,
-                   "End Of Eprom=" + hexText(static_cast<std::uint32_t>(image_.deviceEndAddress), 4));
+  host_.setCaption(
+      Control::End_Add,
+      "End Of Eprom=" + hexText(static_cast<std::uint32_t>(image_.deviceEndAddress), 4));
   states_.IdleState();
 }
 

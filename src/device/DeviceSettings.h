@@ -22,9 +22,9 @@ VppLevel vppLevel(int vppSetting);
 struct DeviceSettings {
   static constexpr std::string_view kPulseDigits = "1234567890";
 
-  int deviceListRow = 0;     // the row last clicked in the device list, -1 for none
+  int deviceListRow = 0;      // the row last clicked in the device list, -1 for none
   std::string deviceCaption;  // the chosen type's caption, without the socket count
-  int deviceFamily = 0;      // 0: no device type chosen
+  int deviceFamily = 0;       // 0: no device type chosen
   int socketCount = 0;
   int vppSetting = 1;
   std::uint8_t vppSelectCode = 0;

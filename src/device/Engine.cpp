@@ -18,17 +18,23 @@ std::uint8_t highAddressByte(HighAddressRule rule, std::int32_t address, std::ui
                              std::uint8_t previous) {
   const auto h = static_cast<std::uint8_t>((address >> 8) & 0xFF);
   switch (rule) {
-    case HighAddressRule::OrAddressBits: return static_cast<std::uint8_t>(h | addressBits);
-    case HighAddressRule::Plain: return h;
-    case HighAddressRule::FlipA13SetA14A15: return static_cast<std::uint8_t>((h ^ 0x20) | 0xC0);
-    case HighAddressRule::FlipA13SetA15: return static_cast<std::uint8_t>((h ^ 0x20) | 0x80);
-    case HighAddressRule::FlipA13: return static_cast<std::uint8_t>(h ^ 0x20);
+    case HighAddressRule::OrAddressBits:
+      return static_cast<std::uint8_t>(h | addressBits);
+    case HighAddressRule::Plain:
+      return h;
+    case HighAddressRule::FlipA13SetA14A15:
+      return static_cast<std::uint8_t>((h ^ 0x20) | 0xC0);
+    case HighAddressRule::FlipA13SetA15:
+      return static_cast<std::uint8_t>((h ^ 0x20) | 0x80);
+    case HighAddressRule::FlipA13:
+      return static_cast<std::uint8_t>(h ^ 0x20);
     case HighAddressRule::Masked: {
       auto byte = static_cast<std::uint8_t>(((h & 0x3F) ^ 0x20) | 0x40);
       if ((address & 0x4000) != 0) byte |= 0x80;
       return byte;
     }
-    case HighAddressRule::Unchanged: break;
+    case HighAddressRule::Unchanged:
+      break;
   }
   return previous;
 }

@@ -8,13 +8,13 @@ namespace tandra {
 
 // How the high-address byte is formed from H, bits 8 to 15 of the address.
 enum class HighAddressRule {
-  Unchanged,          // keeps the value of the last block
-  OrAddressBits,      // H | family address bits
-  Plain,              // H
-  FlipA13SetA14A15,   // (H ^ 0x20) | 0xC0
-  FlipA13SetA15,      // (H ^ 0x20) | 0x80
-  FlipA13,            // H ^ 0x20
-  Masked,             // ((H & 0x3F) ^ 0x20) | 0x40, | 0x80 for address bit 14
+  Unchanged,         // keeps the value of the last block
+  OrAddressBits,     // H | family address bits
+  Plain,             // H
+  FlipA13SetA14A15,  // (H ^ 0x20) | 0xC0
+  FlipA13SetA15,     // (H ^ 0x20) | 0x80
+  FlipA13,           // H ^ 0x20
+  Masked,            // ((H & 0x3F) ^ 0x20) | 0x40, | 0x80 for address bit 14
 };
 
 // What the engine does differently per device family: the set-up bytes, the way an address is
@@ -22,7 +22,7 @@ enum class HighAddressRule {
 struct FamilyRules {
   int family;
   std::optional<std::uint8_t> familyAddressBits;  // none: keep those of the previous set-up
-  std::uint8_t readPowerMask;                      // ANDed with the Vpp select code
+  std::uint8_t readPowerMask;                     // ANDed with the Vpp select code
   std::uint8_t programPowerMask;
   std::uint8_t programBaseControl;
   HighAddressRule highAddress;
@@ -32,8 +32,8 @@ struct FamilyRules {
   std::uint8_t algorithmFlag;
 };
 
-inline constexpr FamilyRules kOtherFamily{0,    std::nullopt, 0x7F, 0xF7, 0xFD,
-                                         HighAddressRule::Unchanged, false, false, 0, 0x01};
+inline constexpr FamilyRules kOtherFamily{
+    0, std::nullopt, 0x7F, 0xF7, 0xFD, HighAddressRule::Unchanged, false, false, 0, 0x01};
 
 inline constexpr std::array<FamilyRules, 10> kFamilyRules{{
     {1, 0x08, 0x7F, 0xF7, 0x7D, HighAddressRule::OrAddressBits, false, false, 1, 0x01},

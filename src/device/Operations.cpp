@@ -31,10 +31,16 @@ constexpr const char* kMoveStart = "Moving Device #1 to Buffer....";
 constexpr const char* kMoveEnd = "Device #1 Has Been Moved to Buffer....";
 constexpr std::uint8_t kSocketFailed = 0xFF;
 
-bool isErased(std::uint8_t d, std::uint8_t) { return d == 0xFF; }
-bool isEqual(std::uint8_t d, std::uint8_t b) { return d == b; }
+bool isErased(std::uint8_t d, std::uint8_t) {
+  return d == 0xFF;
+}
+bool isEqual(std::uint8_t d, std::uint8_t b) {
+  return d == b;
+}
 // Programming can only clear bits: every 1 of the buffer byte must still be 1 in the device.
-bool canBeProgrammed(std::uint8_t d, std::uint8_t b) { return (d & b) == b; }
+bool canBeProgrammed(std::uint8_t d, std::uint8_t b) {
+  return (d & b) == b;
+}
 
 }  // namespace
 
@@ -118,9 +124,15 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes) {
   states_.IdleState();
 }
 
-void Operations::Blank_ChkClick() { runReadTest(kBlankTexts, isErased); }
-void Operations::Verify_EpromClick() { runReadTest(kVerifyTexts, isEqual); }
-void Operations::Prg_CompareClick() { runReadTest(kCompareTexts, canBeProgrammed); }
+void Operations::Blank_ChkClick() {
+  runReadTest(kBlankTexts, isErased);
+}
+void Operations::Verify_EpromClick() {
+  runReadTest(kVerifyTexts, isEqual);
+}
+void Operations::Prg_CompareClick() {
+  runReadTest(kCompareTexts, canBeProgrammed);
+}
 
 void Operations::Move_EpromClick() {
   states_.BusyState();

@@ -14,9 +14,12 @@ void place(QMessageBox& box, std::optional<tandra::ScreenPoint> topLeft) {
 
 QMessageBox::Icon iconFor(tandra::BoxKind kind) {
   switch (kind) {
-    case tandra::BoxKind::Error: return QMessageBox::Critical;
-    case tandra::BoxKind::Warning: return QMessageBox::Warning;
-    case tandra::BoxKind::Information: return QMessageBox::Information;
+    case tandra::BoxKind::Error:
+      return QMessageBox::Critical;
+    case tandra::BoxKind::Warning:
+      return QMessageBox::Warning;
+    case tandra::BoxKind::Information:
+      return QMessageBox::Information;
   }
   return QMessageBox::NoIcon;
 }
@@ -43,8 +46,8 @@ QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QStri
 
 void QtDialogs::showBox(QWidget* parent, tandra::BoxKind kind, const QString& text,
                         std::optional<tandra::ScreenPoint> topLeft) {
-  QMessageBox box(iconFor(kind), parent ? parent->windowTitle() : QString(), text,
-                  QMessageBox::Ok, parent);
+  QMessageBox box(iconFor(kind), parent ? parent->windowTitle() : QString(), text, QMessageBox::Ok,
+                  parent);
   place(box, topLeft);
   box.exec();
 }

@@ -7,11 +7,19 @@ void KeyEntry::keyPressEvent(QKeyEvent* event) {
   char character = 0;
   switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: character = '\r'; break;
-    case Qt::Key_Escape: character = '\x1B'; break;
-    case Qt::Key_Backspace: character = '\b'; break;
+    case Qt::Key_Enter:
+      character = '\r';
+      break;
+    case Qt::Key_Escape:
+      character = '\x1B';
+      break;
+    case Qt::Key_Backspace:
+      character = '\b';
+      break;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: QLineEdit::keyPressEvent(event); return;
+    case Qt::Key_Backtab:
+      QLineEdit::keyPressEvent(event);
+      return;
     default: {
       const QString text = event->text();
       if (text.size() == 1 && text[0].unicode() < 0x100) {
@@ -25,4 +33,6 @@ void KeyEntry::keyPressEvent(QKeyEvent* event) {
 }
 
 // No paste or cut behind the handler's back.
-void KeyEntry::contextMenuEvent(QContextMenuEvent* event) { event->accept(); }
+void KeyEntry::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+}

@@ -12,6 +12,7 @@
 #include "device/Catalogue.h"
 #include "gui/ClickLabel.h"
 #include "gui/KeyEntry.h"
+#include "gui/PopupList.h"
 
 namespace {
 
@@ -39,8 +40,12 @@ QFont namedFont(const QString& family, int pixelSize, bool bold, bool fixedPitch
   return font;
 }
 
-QFont buttonFont() { return namedFont("MS Sans Serif", 12, true, false); }
-QFont boxFont(int pixelSize) { return namedFont("Fixedsys", pixelSize, false, true); }
+QFont buttonFont() {
+  return namedFont("MS Sans Serif", 12, true, false);
+}
+QFont boxFont(int pixelSize) {
+  return namedFont("Fixedsys", pixelSize, false, true);
+}
 
 void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
   QPalette palette = widget->palette();
@@ -85,8 +90,7 @@ void TMainForm::createControls() {
     paint(frame, QPalette::Window, colour);
     return frame;
   };
-  auto button = [this](const char* name, int x, int y, int w, const char* text,
-                       const char* hint) {
+  auto button = [this](const char* name, int x, int y, int w, const char* text, const char* hint) {
     auto* b = new QPushButton(QString::fromUtf8(text), this);
     b->setObjectName(name);
     b->setGeometry(x, y, w, 21);
@@ -105,7 +109,7 @@ void TMainForm::createControls() {
     return l;
   };
   auto list = [this](const char* name, int x, int y, int w, int h, QStringList items) {
-    auto* l = new QListWidget(this);
+    auto* l = new PopupList(this);
     l->setObjectName(name);
     l->setGeometry(x, y, w, h);
     l->setFont(boxFont(12));
@@ -134,10 +138,10 @@ void TMainForm::createControls() {
 
   Program_Eprom = button("Program_Eprom", 10, 5, 110, "&Program Device",
                          "Programs the Device from the Buffer..");
-  Quit_Func_But = button("Quit_Func_But", 144, 5, 103, "&Quit = 00000",
-                         "Lets You Stop a Fuction in Process..");
-  Blank_Chk = button("Blank_Chk", 10, 40, 110, "&Blank Check",
-                     "Checks for FF in All Address Loctions..");
+  Quit_Func_But =
+      button("Quit_Func_But", 144, 5, 103, "&Quit = 00000", "Lets You Stop a Fuction in Process..");
+  Blank_Chk =
+      button("Blank_Chk", 10, 40, 110, "&Blank Check", "Checks for FF in All Address Loctions..");
   paint(Blank_Chk, QPalette::ButtonText, Qt::yellow);
   Verify_Eprom = button("Verify_Eprom", 10, 64, 110, "&Verify Device",
                         "Compares Data in the Device to the Buffer..");
@@ -150,8 +154,8 @@ void TMainForm::createControls() {
                     "Loads the Buffer from a Binary or Hex File.. ");
   Save_But = button("Save_But", 10, 200, 110, "&Save Buffer",
                     "Saves the Buffer to Disk in Hex or Binary Format..");
-  File_But = button("File_But", 10, 224, 110, "Binary File",
-                    "Sets the File Format to Binary or Hex..");
+  File_But =
+      button("File_But", 10, 224, 110, "Binary File", "Sets the File Format to Binary or Hex..");
   Device = button("Device", 10, 248, 110, "No Device", "Selects the Device Type..");
   paint(Device, QPalette::ButtonText, Qt::yellow);
   Edit = button("Edit", 10, 384, 110, "&Edit Buffer", nullptr);
@@ -165,15 +169,15 @@ void TMainForm::createControls() {
   Start_Add = button("Start_Add", 10, 512, 125, "Start Of Eprom=0000", nullptr);
   End_Add = button("End_Add", 10, 536, 125, "End Of Eprom=0000", nullptr);
 
-  StaticText3 = label(new ClickLabel, "StaticText3", 280, 5, 141, 17, "Looking For Programmer",
-                      Qt::yellow);
+  StaticText3 =
+      label(new ClickLabel, "StaticText3", 280, 5, 141, 17, "Looking For Programmer", Qt::yellow);
   StaticText3->adjustSize();  // the label grows with its text
   StaticText2 = label(new QLabel, "StaticText2", 144, 32, 69, 17, "", Qt::red);
   StaticText2->hide();
   for (int n = 1; n <= 5; ++n) {
     const QByteArray name = "Device_" + QByteArray::number(n);
-    QLabel* socket = label(new QLabel, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "",
-                           Qt::cyan);
+    QLabel* socket =
+        label(new QLabel, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "", Qt::cyan);
     socket->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     socket->hide();
     Device_n[static_cast<std::size_t>(n - 1)] = socket;
@@ -201,13 +205,15 @@ void TMainForm::createControls() {
   Memo1->setPlainText("Memo1");
 
   Chg_Edit_Add = entry("Chg_Edit_Add", 244, 48, 59, 6);
-  Num_Of_Devices = list("Num_Of_Devices", 296, 48, 103, 97, {"# of Devices", "1", "2", "3", "4", "5"});
+  Num_Of_Devices =
+      list("Num_Of_Devices", 296, 48, 103, 97, {"# of Devices", "1", "2", "3", "4", "5"});
   QStringList deviceRows;
   for (std::string_view row : tandra::kDeviceListRows) {
     deviceRows << QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
   }
   Device_Box = list("Device_Box", 386, 44, 319, 485, deviceRows);
-  File_Type = list("File_Type", 128, 200, 105, 72, {"Binary", "Intel Hex", "Motorola Hex", "Ascii Hex"});
+  File_Type =
+      list("File_Type", 128, 200, 105, 72, {"Binary", "Intel Hex", "Motorola Hex", "Ascii Hex"});
   FillBox = list("FillBox", 128, 384, 160, 72,
                  {"Fill Buffer With 00", "Fill Buffer With FF", "Fill Buffer With XX", "Cancel"});
   FillEdit = entry("FillEdit", 296, 413, 38, 2);
@@ -234,29 +240,23 @@ void TMainForm::connectHandlers() {
   connect(Move_Eprom, &QPushButton::clicked, this, &TMainForm::Move_EpromClick);
   connect(Prg_Compare, &QPushButton::clicked, this, &TMainForm::Prg_CompareClick);
   connect(Device, &QPushButton::clicked, this, &TMainForm::DeviceClick);
-  connect(Device_Box, &QListWidget::itemClicked, this, &TMainForm::Device_BoxClick);
-  connect(Num_Of_Devices, &QListWidget::itemClicked, this, &TMainForm::Num_Of_DevicesClick);
+  connect(Device_Box, &PopupList::picked, this, &TMainForm::Device_BoxClick);
+  connect(Num_Of_Devices, &PopupList::picked, this, &TMainForm::Num_Of_DevicesClick);
   connect(Vpp_But, &QPushButton::clicked, this, &TMainForm::Vpp_ButClick);
   connect(Pulse, &QPushButton::clicked, this, &TMainForm::PulseClick);
   connect(P_Edit, &KeyEntry::keyTyped, this, &TMainForm::P_EditKeyPress);
   connect(Chk_Sum_But, &QPushButton::clicked, this, &TMainForm::Chk_Sum_ButClick);
   connect(Fill, &QPushButton::clicked, this, &TMainForm::FillClick);
-  connect(FillBox, &QListWidget::itemClicked, this, &TMainForm::FillBoxClick);
+  connect(FillBox, &PopupList::picked, this, &TMainForm::FillBoxClick);
   connect(FillEdit, &KeyEntry::keyTyped, this, &TMainForm::FillEditKeyPress);
+  connect(File_But, &QPushButton::clicked, this, &TMainForm::File_ButClick);
+  connect(File_Type, &PopupList::picked, this, &TMainForm::File_TypeClick);
+  connect(Load_But, &QPushButton::clicked, this, &TMainForm::Load_ButClick);
+  connect(Save_But, &QPushButton::clicked, this, &TMainForm::Save_ButClick);
 }
 
-int TMainForm::clickedRow(const QListWidget* list) { return list->currentRow(); }
-
-template <typename Handler>
-void TMainForm::handle(Handler&& handler) {
-  if (handlerDepth_ > 0) return;
-  ++handlerDepth_;
-  handler();
-  --handlerDepth_;
-  if (closePending_) {
-    closePending_ = false;
-    QTimer::singleShot(0, this, &QWidget::close);
-  }
+int TMainForm::clickedRow(const QListWidget* list) {
+  return list->currentRow();
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
@@ -290,8 +290,12 @@ void TMainForm::StaticText3Click() {
 }
 
 // Quit and the watchdog only raise flags; they must work while a handler runs.
-void TMainForm::Quit_Func_ButClick() { workbench_.Quit_Func_ButClick(); }
-void TMainForm::Timer1Timer() { workbench_.Timer1Timer(); }
+void TMainForm::Quit_Func_ButClick() {
+  workbench_.Quit_Func_ButClick();
+}
+void TMainForm::Timer1Timer() {
+  workbench_.Timer1Timer();
+}
 
 void TMainForm::Program_EpromClick() {
   handle([this] { workbench_.operations.Program_EpromClick(); });

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QStringList>
 #include <QWidget>
 #include <array>
+#include <exception>
 #include <memory>
 
 #include "device/Workbench.h"
@@ -10,6 +12,7 @@
 #include "link/Host.h"
 
 class KeyEntry;
+class PopupList;
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -30,6 +33,7 @@ class TMainForm final : public QWidget, public tandra::Host {
   void setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
   // The eighteen buttons that the busy and idle states switch.
   const std::array<QPushButton*, 18>& buttons() const { return buttons_; }
+  int fileFormatCode() const { return fileFormatCode_; }
   QStringList logLines() const { return logLines_; }
 
   // Host
@@ -76,6 +80,10 @@ class TMainForm final : public QWidget, public tandra::Host {
   void FillClick();
   void FillBoxClick();
   void FillEditKeyPress(char character);
+  void File_ButClick();
+  void File_TypeClick();
+  void Load_ButClick();
+  void Save_ButClick();
 
  private:
   void createControls();
@@ -89,7 +97,15 @@ class TMainForm final : public QWidget, public tandra::Host {
   template <typename Handler>
   void handle(Handler&& handler);
 
+  // Image files: load one, save the buffer (the format is the row chosen in File_Type).
+  void loadImageFile(const std::string& path);
+  void saveImageFile(const std::string& path);
+  void showProgressNote(const char* text);
+
   std::unique_ptr<Dialogs> dialogs_;
+  int fileFormatCode_ = 0;
+  QString dialogExtension_ = "Bin";
+  int dialogFilter_ = 1;
   tandra::Workbench workbench_;
   int handlerDepth_ = 0;
   bool activated_ = false;
@@ -130,12 +146,29 @@ class TMainForm final : public QWidget, public tandra::Host {
   KeyEntry* Chg_Edit_Add = nullptr;
   KeyEntry* FillEdit = nullptr;
   KeyEntry* P_Edit = nullptr;
-  QListWidget* Num_Of_Devices = nullptr;
-  QListWidget* Device_Box = nullptr;
-  QListWidget* File_Type = nullptr;
-  QListWidget* FillBox = nullptr;
+  PopupList* Num_Of_Devices = nullptr;
+  PopupList* Device_Box = nullptr;
+  PopupList* File_Type = nullptr;
+  PopupList* FillBox = nullptr;
   QTimer* Timer1 = nullptr;
 
  private:
   std::array<QPushButton*, 18> buttons_{};
 };
+
+template <typename Handler>
+void TMainForm::handle(Handler&& handler) {
+  if (handlerDepth_ > 0) return;
+  ++handlerDepth_;
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    // Nothing a handler meets may take the program down; the operator hears of it instead.
+    showBox(tandra::BoxKind::Error, error.what(), std::nullopt);
+  }
+  --handlerDepth_;
+  if (closePending_) {
+    closePending_ = false;
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  }
+}

@@ -18,15 +18,25 @@ QWidget* TMainForm::control(Control which) const {
   return findChild<QWidget*>(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
 }
 
-void TMainForm::processMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TMainForm::processMessages() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
-void TMainForm::startWatchdog() { Timer1->start(); }
+void TMainForm::startWatchdog() {
+  Timer1->start();
+}
 
-void TMainForm::stopWatchdog() { Timer1->stop(); }
+void TMainForm::stopWatchdog() {
+  Timer1->stop();
+}
 
-void TMainForm::sleepMs(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
+void TMainForm::sleepMs(int milliseconds) {
+  QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
 
-void TMainForm::showLog() { Memo1->setPlainText(logLines_.join('\n')); }
+void TMainForm::showLog() {
+  Memo1->setPlainText(logLines_.join('\n'));
+}
 
 void TMainForm::insertLogLine(const std::string& text) {
   logLines_.prepend(QString::fromStdString(text));
@@ -81,7 +91,9 @@ void TMainForm::enableButtons(bool operationButtons) {
   }
 }
 
-void TMainForm::enableQuitButton() { Quit_Func_But->setEnabled(true); }
+void TMainForm::enableQuitButton() {
+  Quit_Func_But->setEnabled(true);
+}
 
 void TMainForm::showBox(tandra::BoxKind kind, const std::string& text,
                         std::optional<tandra::ScreenPoint> topLeft) {
@@ -93,7 +105,7 @@ bool TMainForm::askYesNo(const std::string& text, std::optional<tandra::ScreenPo
 }
 
 std::optional<std::string> TMainForm::openFileDialog() {
-  const QString name = dialogs_->openFileName(this, "Bin", 1);
+  const QString name = dialogs_->openFileName(this, dialogExtension_, dialogFilter_);
   if (name.isEmpty()) return std::nullopt;
   return name.toStdString();
 }

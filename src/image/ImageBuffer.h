@@ -22,7 +22,9 @@ class ImageBuffer {
 
   std::uint8_t* data() { return bytes_->data(); }
   const std::uint8_t* data() const { return bytes_->data(); }
-  std::uint8_t& operator[](std::int32_t address) { return (*bytes_)[static_cast<std::size_t>(address)]; }
+  std::uint8_t& operator[](std::int32_t address) {
+    return (*bytes_)[static_cast<std::size_t>(address)];
+  }
   std::uint8_t operator[](std::int32_t address) const {
     return (*bytes_)[static_cast<std::size_t>(address)];
   }

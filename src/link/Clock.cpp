@@ -5,8 +5,7 @@
 namespace tandra {
 
 Clock::Millis SteadyClock::now() {
-  return std::chrono::duration_cast<Millis>(
-      std::chrono::steady_clock::now().time_since_epoch());
+  return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
 void SteadyClock::sleepUntil(Millis when) {

@@ -19,7 +19,9 @@ inline constexpr std::uint8_t Latch = 0x94;
 inline constexpr std::uint8_t FlashCheck = 0xAA;
 }  // namespace opcode
 
-inline constexpr bool isAnswered(std::uint8_t op) { return op < 0x80; }
+inline constexpr bool isAnswered(std::uint8_t op) {
+  return op < 0x80;
+}
 
 // How a builder treats header bytes 1 to 6: a fixed value, a parameter it stores, or a byte
 // it does not touch, so the packet carries whatever the previous command left there.
@@ -68,11 +70,16 @@ struct SocketSelect {
 
 constexpr SocketSelect socketSelect(int socket) {
   switch (socket) {
-    case 2: return {0xBD, true};
-    case 3: return {0xBF, false};
-    case 4: return {0xBB, true};
-    case 5: return {0xB7, true};
-    default: return {0xBE, true};
+    case 2:
+      return {0xBD, true};
+    case 3:
+      return {0xBF, false};
+    case 4:
+      return {0xBB, true};
+    case 5:
+      return {0xB7, true};
+    default:
+      return {0xBE, true};
   }
 }
 

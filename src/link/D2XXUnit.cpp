@@ -11,13 +11,20 @@ namespace {
 
 std::string_view statusSuffix(FtStatus status) {
   switch (status) {
-    case ft::InvalidHandle: return " - Invalid Handle...";
-    case ft::DeviceNotFound: return " - Device Not Found....";
-    case ft::DeviceNotOpened: return " - Device Not Opened...";
-    case ft::IoError: return " - General IO Error...";
-    case ft::InsufficientResources: return " - Insufficient Resources...";
-    case ft::InvalidParameter: return " - Invalid Parameter ...";
-    default: return {};
+    case ft::InvalidHandle:
+      return " - Invalid Handle...";
+    case ft::DeviceNotFound:
+      return " - Device Not Found....";
+    case ft::DeviceNotOpened:
+      return " - Device Not Opened...";
+    case ft::IoError:
+      return " - General IO Error...";
+    case ft::InsufficientResources:
+      return " - Insufficient Resources...";
+    case ft::InvalidParameter:
+      return " - Invalid Parameter ...";
+    default:
+      return {};
   }
 }
 
@@ -44,8 +51,7 @@ FtStatus D2XXUnit::GetFTDeviceCount() {
   return status;
 }
 
-FtStatus D2XXUnit::listByIndex(std::uint32_t index, std::uint32_t openFlag,
-                               std::string_view name) {
+FtStatus D2XXUnit::listByIndex(std::uint32_t index, std::uint32_t openFlag, std::string_view name) {
   // The published call takes the index itself in place of a pointer.
   void* indexArg = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
   const FtStatus status =

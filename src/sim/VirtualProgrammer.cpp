@@ -144,7 +144,8 @@ FtStatus VirtualProgrammer::Read(FtHandle handle, void* buffer, std::uint32_t co
     // Take what has arrived.
     while (got < count && !replies_.empty() && replies_.front().arrivesAt <= clock_.now()) {
       Reply& reply = replies_.front();
-      const std::size_t take = std::min<std::size_t>(count - got, reply.bytes.size() - reply.consumed);
+      const std::size_t take =
+          std::min<std::size_t>(count - got, reply.bytes.size() - reply.consumed);
       std::memcpy(out + got, reply.bytes.data() + reply.consumed, take);
       got += static_cast<std::uint32_t>(take);
       reply.consumed += take;
@@ -175,9 +176,8 @@ FtStatus VirtualProgrammer::Close(FtHandle handle) {
 
 // --- The firmware ---
 
-void VirtualProgrammer::answer(std::uint8_t op, std::vector<std::uint8_t> data,
-                               std::uint8_t status, std::uint8_t byte1, std::uint8_t byte2,
-                               Clock::Millis takes) {
+void VirtualProgrammer::answer(std::uint8_t op, std::vector<std::uint8_t> data, std::uint8_t status,
+                               std::uint8_t byte1, std::uint8_t byte2, Clock::Millis takes) {
   if (repliesToDrop_ > 0) {
     --repliesToDrop_;
     return;
@@ -205,14 +205,20 @@ void VirtualProgrammer::onPacket(const std::vector<std::uint8_t>& packet) {
       vppSelectCode_ = packet[1];
       vppLevelCode_ = packet[2];
       return;
-    case opcode::SetUp: setUp(packet); return;
+    case opcode::SetUp:
+      setUp(packet);
+      return;
     case opcode::Latch:
       if (packet[1] == latch::LowAddress) lowAddressLatch_ = packet[2];
       if (packet[1] == latch::HighAddress) highAddressLatch_ = packet[2];
       if (packet[1] == latch::Control) controlLatch_ = packet[2];
       return;
-    case opcode::ReadBlock: readBlock(packet); return;
-    case opcode::ProgramBlock: programBlock(packet); return;
+    case opcode::ReadBlock:
+      readBlock(packet);
+      return;
+    case opcode::ProgramBlock:
+      programBlock(packet);
+      return;
     default:
       if (isAnswered(op)) answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
       return;
@@ -229,12 +235,23 @@ std::uint32_t VirtualProgrammer::blockAddress(std::uint8_t highAddressByte) {
   // Undo the way the host spreads address bits 8 to 15 over the high latch for each family.
   std::uint32_t high = highAddressByte;
   switch (familyAddressBits_) {
-    case 0x08: high &= 0x07; break;                  // 2K: A8-A10, A11 held high
-    case 0x00: high &= 0x0F; break;                  // 4K
-    case 0xE0: high = (high ^ 0x20) & 0x3F; break;   // 8K and 16K
-    case 0xA0: high = (high ^ 0x20) & 0x7F; break;   // 32K
-    case 0x20: high ^= 0x20; break;                  // 64K and up
-    default: break;
+    case 0x08:
+      high &= 0x07;
+      break;  // 2K: A8-A10, A11 held high
+    case 0x00:
+      high &= 0x0F;
+      break;  // 4K
+    case 0xE0:
+      high = (high ^ 0x20) & 0x3F;
+      break;  // 8K and 16K
+    case 0xA0:
+      high = (high ^ 0x20) & 0x7F;
+      break;  // 32K
+    case 0x20:
+      high ^= 0x20;
+      break;  // 64K and up
+    default:
+      break;
   }
   const std::uint32_t address16 = (high << 8) | lowAddressLatch_;
   if (previousBlock_ && address16 < *previousBlock_) upperAddress_ = (upperAddress_ + 1) & 0x3;
@@ -272,7 +289,8 @@ void VirtualProgrammer::readBlock(const std::vector<std::uint8_t>& packet) {
   const Eprom* chip = selectedChip(packet[4], packet[3]);
   std::vector<std::uint8_t> data(length, 0xFF);  // an empty socket's lines float high
   if (chip != nullptr) {
-    for (std::size_t i = 0; i < length; ++i) data[i] = chip->read(address + static_cast<std::uint32_t>(i));
+    for (std::size_t i = 0; i < length; ++i)
+      data[i] = chip->read(address + static_cast<std::uint32_t>(i));
   }
   // 2,056 bytes at full speed, about 1 MB/s.
   answer(opcode::ReadBlock, std::move(data), 0x00, 0, 0, Clock::Millis(2));

@@ -39,7 +39,9 @@ class VirtualProgrammer final : public FtApi {
 
   // --- The five sockets, each empty or holding a chip (all hold blank 256K chips at first) ---
   static constexpr int kSockets = 5;
-  std::optional<Eprom>& socket(int number) { return sockets_.at(static_cast<std::size_t>(number - 1)); }
+  std::optional<Eprom>& socket(int number) {
+    return sockets_.at(static_cast<std::size_t>(number - 1));
+  }
   Eprom& chip(int number) { return *socket(number); }
   void removeChip(int number) { socket(number).reset(); }
 

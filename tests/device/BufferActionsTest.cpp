@@ -60,7 +60,13 @@ TEST_F(BufferActionsTest, EntryKeyFilterEmptiesOnWrongKeys) {
   const struct {
     const char* keys;
     const char* shown;
-  } cases[] = {{"AG", ""}, {"A\b", ""}, {"A\x1B", "A"}, {"A\x1B" "5", ""}, {"c3", "C3"}};
+  } cases[] = {{"AG", ""},
+               {"A\b", ""},
+               {"A\x1B", "A"},
+               {"A\x1B"
+                "5",
+                ""},
+               {"c3", "C3"}};
   for (const auto& c : cases) {
     bench.buffer.FillClick();
     bench.buffer.FillBoxClick(2);

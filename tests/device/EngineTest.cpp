@@ -76,7 +76,9 @@ TEST_F(EngineTest, ProgramSetUpPowerBytesByFamily) {
   const struct {
     int row, vpp;
     std::uint8_t power, base;
-  } cases[] = {{k2764, 2, 0x11, 0xFD}, {k27C256, 3, 0xB7, 0xFD}, {k27C1001, 3, 0xB2, 0xFD},
+  } cases[] = {{k2764, 2, 0x11, 0xFD},
+               {k27C256, 3, 0xB7, 0xFD},
+               {k27C1001, 3, 0xB2, 0xFD},
                {k2716, 1, 0x07, 0x7D}};
   for (const auto& c : cases) {
     chooseAt(c.row, 1, c.vpp);

@@ -171,9 +171,11 @@ TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
   choose(k27C64, 3);
   fillRandom(5);
   const std::uint8_t beyond = bench.image[0x2000];
-  for (std::uint32_t a = 0; a < 0x40000; ++a) programmer.chip(1).cells()[a] = static_cast<std::uint8_t>(a * 7);
+  for (std::uint32_t a = 0; a < 0x40000; ++a)
+    programmer.chip(1).cells()[a] = static_cast<std::uint8_t>(a * 7);
   bench.operations.Move_EpromClick();
-  for (std::int32_t a = 0; a < 0x2000; ++a) ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>(a * 7));
+  for (std::int32_t a = 0; a < 0x2000; ++a)
+    ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>(a * 7));
   EXPECT_EQ(bench.image[0x2000], beyond);
   EXPECT_EQ(status(), "Device #1 Has Been Moved to Buffer....");
   EXPECT_TRUE(host.caption(Control::Chk_Sum_But).starts_with("CheckSum="));

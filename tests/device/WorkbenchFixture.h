@@ -11,7 +11,9 @@ namespace tandra::test {
 // The whole core on the virtual programmer, as the window wires it, with a test host.
 class WorkbenchFixture : public ::testing::Test {
  protected:
-  WorkbenchFixture() { host.onWatchdog = [this] { bench.Timer1Timer(); }; }
+  WorkbenchFixture() {
+    host.onWatchdog = [this] { bench.Timer1Timer(); };
+  }
 
   // Creation and the start-up search, as when the window first shows.
   void startUp() {

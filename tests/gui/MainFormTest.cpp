@@ -2,12 +2,14 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
 #include "ScriptedDialogs.h"
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
+#include "gui/PopupList.h"
 #include "sim/VirtualProgrammer.h"
 
 using tandra::VirtualProgrammer;
@@ -19,8 +21,8 @@ class MainFormTest : public QObject {
   // A window on a virtual programmer, shown and through its start-up search.
   std::unique_ptr<TMainForm> startWindow(VirtualProgrammer& programmer) {
     auto form = std::make_unique<TMainForm>(programmer);
-    form->setDialogs(std::make_unique<ScriptedDialogs>(
-        ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
+    form->setDialogs(
+        std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
     form->show();
     // The search runs once the window is first shown; it ends with the device list up.
     if (!QTest::qWaitFor([&] { return form->Device_Box->isVisible(); }, 5000)) {
@@ -62,7 +64,8 @@ class MainFormTest : public QObject {
   void busyStateDisablesAllEighteenButtonsAndShowsTheStartAddress() {
     VirtualProgrammer programmer;
     auto form = startWindow(programmer);
-    for (QPushButton* button : form->buttons()) QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+    for (QPushButton* button : form->buttons())
+      QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 0000"));
   }
 
@@ -220,6 +223,77 @@ class MainFormTest : public QObject {
     QCOMPARE(form->Device_n[0]->text(), QString("1- Is Blank      "));
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 8000"));
     QVERIFY(form->Program_Eprom->isEnabled());
+  }
+
+  void formatListSetsTheButtonAndTheDialogs() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    form->workbench().states.IdleState();
+    QTest::mouseClick(form->File_But, Qt::LeftButton);
+    QVERIFY(form->File_Type->isVisible());
+    QVERIFY(!form->Load_But->isEnabled());
+    clickRow(form->File_Type, 2);
+    QCOMPARE(form->File_But->text(), QString("Motorola Hex File"));
+    QCOMPARE(form->fileFormatCode(), 2);
+    QVERIFY(!form->File_Type->isVisible());
+    QVERIFY(form->Load_But->isEnabled());
+  }
+
+  void loadShowsTheFileAndTheChecksumAndSaveWritesIt() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, 1);  // 2716
+    clickRow(form->Num_Of_Devices, 1);
+    QTemporaryDir folder;
+    const QString hexPath = folder.filePath("in.hex");
+    QFile hex(hexPath);
+    QVERIFY(hex.open(QIODevice::WriteOnly));
+    hex.write(":0400000001020304F2\n:00000001FF\n");
+    hex.close();
+    QTest::mouseClick(form->File_But, Qt::LeftButton);
+    clickRow(form->File_Type, 1);
+    files_.enqueue(hexPath);
+    QTest::mouseClick(form->Load_But, Qt::LeftButton);
+    QVERIFY(boxes_.isEmpty());
+    QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + hexPath);
+    QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=000A"));
+    QVERIFY(!form->StaticText2->isVisible());
+
+    const QString binPath = folder.filePath("out.bin");
+    QTest::mouseClick(form->File_But, Qt::LeftButton);
+    clickRow(form->File_Type, 0);
+    files_.enqueue(binPath);
+    QTest::mouseClick(form->Save_But, Qt::LeftButton);
+    QFile bin(binPath);
+    QVERIFY(bin.open(QIODevice::ReadOnly));
+    const QByteArray saved = bin.readAll();
+    QCOMPARE(saved.size(), 0x800);
+    QCOMPARE(saved.left(4), QByteArray("\x01\x02\x03\x04"));
+  }
+
+  void aFailedLoadShowsTheMessageAndKeepsTheCaptions() {
+    VirtualProgrammer programmer;
+    auto form = startWindow(programmer);
+    form->workbench().states.IdleState();
+    QTemporaryDir folder;
+    const QString badPath = folder.filePath("bad.hex");
+    QFile bad(badPath);
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("0102\n01 02\n");
+    bad.close();
+    QTest::mouseClick(form->File_But, Qt::LeftButton);
+    clickRow(form->File_Type, 3);
+    files_ << badPath << folder.filePath("missing.hex");
+    QTest::mouseClick(form->Load_But, Qt::LeftButton);
+    QTest::mouseClick(form->Load_But, Qt::LeftButton);
+    QCOMPARE(boxes_, (QStringList{"'$ 0' is not a valid integer value.", "File not found."}));
+    QCOMPARE(form->StaticText4->text(), QString("Last File Loaded in Buffer=No File Loaded"));
+    QCOMPARE(form->Chk_Sum_But->text(), QString("&Check Sum=0000"));
+    QVERIFY(!form->StaticText2->isVisible());
+    QCOMPARE(form->workbench().image[2], std::uint8_t{0x01});  // stored before the failure
+    // A cancelled dialog still refreshes the checksum.
+    QTest::mouseClick(form->Load_But, Qt::LeftButton);
+    QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=0001"));
   }
 
   void closingSendsIdleAndClosesTheIdentifiedProgrammer() {

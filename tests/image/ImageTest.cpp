@@ -57,7 +57,7 @@ TEST(LineEntry, AcceptedKeysAppendInUpperCaseUpToTheLength) {
 TEST(LineEntry, RejectedKeyThatChangesTheTextEmptiesTheEntry) {
   EXPECT_EQ(typed("AG"), "");
   EXPECT_EQ(typed("AG7"), "7");
-  EXPECT_EQ(typed("A\b"), "");   // Backspace empties instead of deleting one character
+  EXPECT_EQ(typed("A\b"), "");  // Backspace empties instead of deleting one character
   EXPECT_EQ(typed("AB\b"), "");
 }
 

@@ -137,11 +137,13 @@ TEST_F(D2XXUnitTest, EachOperationReportsUnderItsOwnName) {
   usb.SetFTTimeouts(500, 0);
   usb.GetFTQueueStatus();
   usb.ReadFTBuffer(8);
-  const std::vector<std::string> expected = {
-      "GetFTDeviceCount - General IO Error...",   "GetFTDeviceSerialNo - General IO Error...",
-      "GetFTDeviceDescription - General IO Error...", "FT_Close - General IO Error...",
-      "FT_SetTimeouts - General IO Error...",     "FT_GetQueueStatus - General IO Error...",
-      "FT_Read - General IO Error..."};
+  const std::vector<std::string> expected = {"GetFTDeviceCount - General IO Error...",
+                                             "GetFTDeviceSerialNo - General IO Error...",
+                                             "GetFTDeviceDescription - General IO Error...",
+                                             "FT_Close - General IO Error...",
+                                             "FT_SetTimeouts - General IO Error...",
+                                             "FT_GetQueueStatus - General IO Error...",
+                                             "FT_Read - General IO Error..."};
   EXPECT_EQ(host.boxTexts(), expected);
 }
 

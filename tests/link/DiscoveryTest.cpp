@@ -42,11 +42,8 @@ TEST_F(DiscoveryTest, IdentifyReplyGivesVersionTextNumberAndTheQuestionBelow120)
     int number;
     bool asks;
   } cases[] = {
-      {1, 5, "1.05", 261, true},
-      {1, 19, "1.19", 275, true},
-      {1, 20, "1.20", 276, false},
-      {2, 0, "2.00", 512, false},
-      {1, 100, "1.100", 356, false},
+      {1, 5, "1.05", 261, true},  {1, 19, "1.19", 275, true},    {1, 20, "1.20", 276, false},
+      {2, 0, "2.00", 512, false}, {1, 100, "1.100", 356, false},
   };
   for (const auto& c : cases) {
     programmer.setFirmwareVersion(c.major, c.minor);

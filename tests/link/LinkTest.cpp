@@ -59,8 +59,9 @@ TEST_F(LinkTest, LatchAfterReadBlockKeepsTheReadBlockBytesThreeToSix) {
   link.SendReadBlock();
   link.latchValue = 0x1234;
   link.LatchHighAddress();
-  EXPECT_EQ(lastPacket(), (Bytes{0x94, 0x0F, 0x34, 0xED, 0xBD, 0x08, 0x00,
-                                 static_cast<std::uint8_t>(0x94 + 0x0F + 0x34 + 0xED + 0xBD + 0x08)}));
+  EXPECT_EQ(lastPacket(),
+            (Bytes{0x94, 0x0F, 0x34, 0xED, 0xBD, 0x08, 0x00,
+                   static_cast<std::uint8_t>(0x94 + 0x0F + 0x34 + 0xED + 0xBD + 0x08)}));
 }
 
 TEST_F(LinkTest, LongPacketsCarryThePayloadLeftInTheWriteBuffer) {

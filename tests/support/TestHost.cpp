@@ -54,8 +54,7 @@ void TestHost::enableButtons(bool operationButtons) {
   if (operationButtons) operationButtonsEnabled = true;
 }
 
-void TestHost::showBox(BoxKind kind, const std::string& text,
-                       std::optional<ScreenPoint> topLeft) {
+void TestHost::showBox(BoxKind kind, const std::string& text, std::optional<ScreenPoint> topLeft) {
   boxes.push_back({kind, text, topLeft, false});
 }
 

@@ -47,7 +47,7 @@ class TestHost final : public Host {
   bool quitEnabled = true;
 
   // --- scripted answers ---
-  std::deque<bool> yesNoAnswers;  // empty: answer No
+  std::deque<bool> yesNoAnswers;                       // empty: answer No
   std::deque<std::optional<std::string>> fileAnswers;  // empty: cancel
 
   std::string caption(Control control) const;
@@ -70,8 +70,7 @@ class TestHost final : public Host {
   void disableAllButtons() override;
   void enableButtons(bool operationButtons) override;
   void enableQuitButton() override { quitEnabled = true; }
-  void showBox(BoxKind kind, const std::string& text,
-               std::optional<ScreenPoint> topLeft) override;
+  void showBox(BoxKind kind, const std::string& text, std::optional<ScreenPoint> topLeft) override;
   bool askYesNo(const std::string& text, std::optional<ScreenPoint> topLeft) override;
   std::optional<std::string> openFileDialog() override;
 

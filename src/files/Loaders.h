@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+
+namespace tandra {
+
+class ImageBuffer;
+
+// What a load did besides storing bytes, for the information box that follows it.
+struct LoadReport {
+  std::uint64_t bytesOutsideBuffer = 0;  // record bytes addressed past the image buffer, dropped
+  std::uint64_t bytesNotLoaded = 0;      // bytes of a binary file past the device's range
+  int badChecksums = 0;                  // records whose checksum did not match
+  long firstBadChecksumLine = 0;
+
+  // The information box text; empty when there is nothing to tell.
+  std::string notes() const;
+};
+
+// A binary image: up to device end address + 1 bytes from address 0; a shorter file replaces
+// only as many bytes as it holds. The file is opened for reading only.
+LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path);
+LoadReport loadBinary(ImageBuffer& image, std::istream& in);
+
+// Intel Hex, Motorola S-records and Ascii hex lines, in any mix. Every data record's start is
+// folded into the device range; bytes addressed past the image buffer are dropped and counted.
+// Failures (a file that cannot be read, a field that is not hexadecimal) throw FileError; the
+// bytes stored before stay in the buffer.
+LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path);
+LoadReport loadHexText(ImageBuffer& image, std::istream& in);
+
+}  // namespace tandra

@@ -1,0 +1,176 @@
+#include "files/TextLoader.h"
+
+#include <cctype>
+
+#include "files/FileError.h"
+#include "image/ImageBuffer.h"
+
+namespace tandra {
+
+namespace {
+
+constexpr int kCtrlZ = 0x1A;
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool TextLoader::readLine(std::istream& in) {
+  line_.clear();
+  std::streambuf* buffer = in.rdbuf();
+  for (;;) {
+    const int c = buffer->sbumpc();
+    if (c == std::char_traits<char>::eof() || c == kCtrlZ) {
+      endOfText_ = true;
+      break;
+    }
+    if (c == '\r') {
+      if (buffer->sgetc() == '\n') buffer->sbumpc();
+      break;
+    }
+    if (c == '\n') break;
+    line_.push_back(static_cast<char>(c));
+  }
+  if (!endOfText_) {
+    // A terminator right before the end of the text ends the last line, not an empty one.
+    const int next = buffer->sgetc();
+    if (next == std::char_traits<char>::eof() || next == kCtrlZ) endOfText_ = true;
+  }
+  if (in.bad()) throw FileError(ioMessage(100));
+  ++lineNumber_;
+  return true;
+}
+
+void TextLoader::load(std::istream& in) {
+  do {
+    readLine(in);
+    dispatch();
+  } while (!endFlag_ && !endOfText_);
+  image_.currentAddress = static_cast<std::int32_t>(
+      std::min<std::int64_t>(std::max<std::int64_t>(loadAddress_, 0), INT32_MAX));
+}
+
+void TextLoader::dispatch() {
+  if (line_.empty()) {
+    rest_ = {};
+    Read_Ascii_Hex_Line();
+    return;
+  }
+  const char lead = line_[0];
+  rest_ = std::string_view(line_).substr(1);
+  if (lead == ':') {
+    Read_Intel_Record();
+  } else if (lead == 'S') {
+    sRecordType_ = 0;
+    if (!rest_.empty()) {
+      if (std::isdigit(static_cast<unsigned char>(rest_[0])))
+        sRecordType_ = static_cast<unsigned>(rest_[0] - '0');
+      rest_.remove_prefix(1);
+    }
+    if (sRecordType_ >= 7 && sRecordType_ <= 9) {
+      checkRecord(rest_, false);
+      endFlag_ = true;
+    } else if (sRecordType_ >= 1 && sRecordType_ <= 3) {
+      Read_S_Record();
+    }
+  } else {
+    Read_Ascii_Hex_Line();
+  }
+}
+
+std::uint32_t TextLoader::hexField(std::size_t digits) {
+  const std::string_view field = rest_.substr(0, digits);
+  rest_.remove_prefix(field.size());
+  if (field.empty()) throw FileError(conversionMessage(field));
+  std::uint32_t value = 0;
+  for (char c : field) {
+    const int digit = hexDigit(c);
+    if (digit < 0) throw FileError(conversionMessage(field));
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+void TextLoader::checkRecord(std::string_view digits, bool intel) {
+  // Intel: byte count, address, type, data and checksum sum to 0. S-record: count, address,
+  // data and checksum sum to 0xFF. A record cut short counts as a wrong checksum.
+  bool good = digits.size() >= 2;
+  unsigned sum = 0;
+  if (good) {
+    const int high = hexDigit(digits[0]), low = hexDigit(digits[1]);
+    good = high >= 0 && low >= 0;
+    const std::size_t count = good ? static_cast<std::size_t>(high * 16 + low) : 0;
+    const std::size_t bytes = intel ? count + 5 : count + 1;
+    good = good && digits.size() >= bytes * 2;
+    for (std::size_t i = 0; good && i < bytes; ++i) {
+      const int h = hexDigit(digits[2 * i]), l = hexDigit(digits[2 * i + 1]);
+      good = h >= 0 && l >= 0;
+      sum += static_cast<unsigned>(h * 16 + l);
+    }
+    good = good && (sum & 0xFF) == (intel ? 0x00u : 0xFFu);
+  }
+  if (good) return;
+  if (report_.badChecksums++ == 0) report_.firstBadChecksumLine = lineNumber_;
+}
+
+void TextLoader::Read_Intel_Record() {
+  checkRecord(rest_, true);
+  recordByteCount_ = hexField(2);
+  loadAddress_ = hexField(4);
+  switch (hexField(2)) {
+    case 0x00:
+      Store_Record_Data();
+      break;
+    case 0x01:
+      endFlag_ = true;
+      break;
+    case 0x02:
+      segmentBase_ = static_cast<std::int64_t>(hexField(4)) * 16;
+      break;
+    case 0x04:
+      linearBase_ = static_cast<std::int64_t>(hexField(4)) * 65536;
+      break;
+    default:
+      break;
+  }
+}
+
+void TextLoader::Read_S_Record() {
+  checkRecord(rest_, false);
+  const std::int64_t count = hexField(2);
+  const std::size_t addressDigits = 2 + 2 * sRecordType_;  // 4, 6 or 8
+  recordByteCount_ = count - static_cast<std::int64_t>(addressDigits / 2) - 1;
+  loadAddress_ = hexField(addressDigits);
+  Store_Record_Data();
+}
+
+void TextLoader::Store_Record_Data() {
+  // Device sizes are powers of two: this folds every record into the device range.
+  loadAddress_ = (loadAddress_ + segmentBase_ + linearBase_) & image_.deviceEndAddress;
+  for (std::int64_t i = 0; i < recordByteCount_; ++i) {
+    storeByte(loadAddress_ + i, static_cast<std::uint8_t>(hexField(2)));
+  }
+}
+
+void TextLoader::Read_Ascii_Hex_Line() {
+  rest_ = line_;
+  for (std::size_t pairs = line_.size() / 2; pairs > 0; --pairs) {
+    storeByte(loadAddress_, static_cast<std::uint8_t>(hexField(2)));
+    ++loadAddress_;
+  }
+}
+
+void TextLoader::storeByte(std::int64_t address, std::uint8_t value) {
+  if (ImageBuffer::contains(address)) {
+    image_[static_cast<std::int32_t>(address)] = value;
+  } else {
+    ++report_.bytesOutsideBuffer;
+  }
+}
+
+}  // namespace tandra

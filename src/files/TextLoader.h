@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+
+#include "files/Loaders.h"
+
+namespace tandra {
+
+class ImageBuffer;
+
+// The text loader: one line at a time (CR, LF or CR LF end a line, Ctrl-Z ends the text),
+// dispatched on the line's first character to the Intel, S-record or Ascii hex parser.
+class TextLoader {
+ public:
+  TextLoader(ImageBuffer& image, LoadReport& report) : image_(image), report_(report) {}
+
+  void load(std::istream& in);
+
+ private:
+  bool readLine(std::istream& in);
+  void dispatch();
+  void Read_Intel_Record();
+  void Read_S_Record();
+  void Read_Ascii_Hex_Line();
+  void Store_Record_Data();
+
+  // Takes a field of up to `digits` hexadecimal digits from the front of the rest of the line.
+  std::uint32_t hexField(std::size_t digits);
+  // Checks the checksum of the record in `digits` (the line after its start code and type).
+  void checkRecord(std::string_view digits, bool intel);
+  void storeByte(std::int64_t address, std::uint8_t value);
+
+  ImageBuffer& image_;
+  LoadReport& report_;
+
+  std::string line_;
+  std::string_view rest_;
+  long lineNumber_ = 0;
+  bool endOfText_ = false;
+
+  std::int64_t loadAddress_ = 0;
+  std::int64_t segmentBase_ = 0;
+  std::int64_t linearBase_ = 0;
+  bool endFlag_ = false;
+  std::int64_t recordByteCount_ = 0;
+  unsigned sRecordType_ = 0;
+};
+
+}  // namespace tandra

@@ -1,0 +1,98 @@
+#include "files/TextSaver.h"
+
+#include "image/ImageBuffer.h"
+
+namespace tandra {
+
+void TextSaver::appendHex(std::uint32_t value, int digits, std::string& to) const {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    to.push_back(kDigits[(value >> shift) & 0xF]);
+}
+
+void TextSaver::writeLine(const std::string& line) {
+  text_ += line;
+  text_ += "\r\n";
+}
+
+bool TextSaver::pastDeviceEnd() const {
+  return static_cast<std::int64_t>(writeAddress_) > image_.deviceEndAddress;
+}
+
+void TextSaver::Put_Hex_Byte() {
+  const std::int64_t address = writeAddress_;
+  const std::uint8_t value =
+      ImageBuffer::contains(address) ? image_[static_cast<std::int32_t>(address)] : 0xFF;
+  recordSum_ = static_cast<std::uint8_t>(recordSum_ + value);
+  appendHex(value, 2, outputLine_);
+  ++writeAddress_;
+}
+
+void TextSaver::Write_Segment_Record() {
+  const std::uint32_t segment = (writeAddress_ / 65536) * 4096;
+  const auto checksum = static_cast<std::uint8_t>(
+      (256 - ((0x02 + 0x02 + (segment >> 8) + (segment & 0xFF)) % 256)) % 256);
+  std::string line = ":02000002";
+  appendHex(segment, 4, line);
+  appendHex(checksum, 2, line);
+  writeLine(line);
+}
+
+void TextSaver::Write_Intel_Hex() {
+  Write_Segment_Record();
+  do {
+    const std::uint32_t offset = writeAddress_ % 65536;
+    outputLine_.clear();
+    appendHex(offset, 4, outputLine_);
+    outputLine_ += "00";
+    recordSum_ = static_cast<std::uint8_t>((offset >> 8) + (offset & 0xFF));
+    // Every record carries 16 bytes, unless a 64 KiB boundary ends it.
+    std::uint32_t n = 0;
+    do {
+      Put_Hex_Byte();
+      ++n;
+    } while (n < 16 && writeAddress_ % 65536 != 0);
+    const auto checksum = static_cast<std::uint8_t>((256 - ((n + recordSum_) % 256)) % 256);
+    std::string line = ":";
+    appendHex(n, 2, line);
+    line += outputLine_;
+    appendHex(checksum, 2, line);
+    writeLine(line);
+    if (writeAddress_ % 65536 == 0) Write_Segment_Record();
+  } while (!pastDeviceEnd());
+  writeLine(":00000001FF");
+}
+
+void TextSaver::Write_Motorola_Hex() {
+  do {
+    outputLine_.clear();
+    appendHex(writeAddress_, 6, outputLine_);
+    recordSum_ = static_cast<std::uint8_t>((writeAddress_ >> 16) + ((writeAddress_ >> 8) & 0xFF) +
+                                           (writeAddress_ & 0xFF));
+    std::uint32_t n = 0;
+    do {
+      Put_Hex_Byte();
+      ++n;
+    } while (n < 16 && !pastDeviceEnd());
+    const std::uint32_t count = n + 4;
+    const auto checksum = static_cast<std::uint8_t>(0xFF - ((count + recordSum_) % 256));
+    std::string line = "S2";
+    appendHex(count, 2, line);
+    line += outputLine_;
+    appendHex(checksum, 2, line);
+    writeLine(line);
+  } while (!pastDeviceEnd());
+  writeLine("S804000000FB");
+}
+
+void TextSaver::Write_Ascii_Hex() {
+  do {
+    outputLine_.clear();
+    do {
+      Put_Hex_Byte();
+    } while (writeAddress_ % 16 != 0 && !pastDeviceEnd());
+    writeLine(outputLine_);
+  } while (!pastDeviceEnd());
+}
+
+}  // namespace tandra

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QListWidget>
+
+// A pop-up list whose row is picked by a click or, from the keyboard, by Enter.
+class PopupList final : public QListWidget {
+  Q_OBJECT
+
+ public:
+  explicit PopupList(QWidget* parent);
+
+ signals:
+  void picked();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "files/FileError.h"
+#include "files/Loaders.h"
+#include "image/ImageBuffer.h"
+
+namespace tandra::test {
+
+// A scratch folder of its own for each test, removed afterwards.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("tandra-files-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline ImageBuffer imageFor(std::int32_t deviceEnd, std::uint8_t fill = 0x00) {
+  ImageBuffer image;
+  std::fill(image.data(), image.data() + ImageBuffer::kSize, fill);
+  image.deviceEndAddress = deviceEnd;
+  return image;
+}
+
+inline LoadReport loadText(ImageBuffer& image, const std::string& text) {
+  std::istringstream in(text);
+  return loadHexText(image, in);
+}
+
+// The message of the FileError a load throws, or "" when it throws none.
+inline std::string loadError(ImageBuffer& image, const std::string& text) {
+  try {
+    loadText(image, text);
+  } catch (const FileError& error) {
+    return error.what();
+  }
+  return {};
+}
+
+}  // namespace tandra::test
