@@ -13,6 +13,7 @@ Workbench::Workbench(FtApi& api, Host& hostRef)
       buffer(hostRef, link, image, states),
       operations(hostRef, link, image, settings, engine, states, selection, buffer) {
   link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
+  link.onReplyLost = [this] { view.cursorRow = 0; };
   discovery.runVppStep = [this] { selection.VppStep(); };
 }
 

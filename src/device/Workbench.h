@@ -6,6 +6,7 @@
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
 #include "device/Operations.h"
+#include "image/HexView.h"
 #include "image/ImageBuffer.h"
 #include "link/D2XXUnit.h"
 #include "link/Discovery.h"
@@ -30,6 +31,7 @@ class Workbench {
   Link link;
   Discovery discovery;
   ImageBuffer image;
+  HexView view{image};
   DeviceSettings settings;
   ControlStates states;
   DeviceSelection selection;

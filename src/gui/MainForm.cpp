@@ -11,6 +11,7 @@
 
 #include "device/Catalogue.h"
 #include "gui/ClickLabel.h"
+#include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 #include "gui/PopupList.h"
 
@@ -186,14 +187,11 @@ void TMainForm::createControls() {
                       "Last File Loaded in Buffer=No File Loaded", QColor(0xC0, 0xC0, 0xC0));
   StaticText4->adjustSize();
 
-  Edit_1 = new QPlainTextEdit(this);
+  Edit_1 = new HexViewWidget(this);
   Edit_1->setObjectName("Edit_1");
   Edit_1->setGeometry(184, 80, 521, 273);
-  Edit_1->setReadOnly(true);
-  Edit_1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Edit_1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Edit_1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Edit_1->setFont(namedFont("Courier New", 12, false, true));
+  Edit_1->fitRows(tandra::HexView::kRows + 1);
   paint(Edit_1, QPalette::Text, Qt::black);
   Edit_1->hide();
 
@@ -253,6 +251,13 @@ void TMainForm::connectHandlers() {
   connect(File_Type, &PopupList::picked, this, &TMainForm::File_TypeClick);
   connect(Load_But, &QPushButton::clicked, this, &TMainForm::Load_ButClick);
   connect(Save_But, &QPushButton::clicked, this, &TMainForm::Save_ButClick);
+  connect(Edit, &QPushButton::clicked, this, &TMainForm::EditClick);
+  connect(Edit_1, &HexViewWidget::keyDown, this, &TMainForm::Edit_1KeyDown);
+  connect(Edit_1, &HexViewWidget::keyTyped, this, &TMainForm::Edit_1KeyPress);
+  connect(Edit_1, &HexViewWidget::keyUp, this, &TMainForm::Edit_1KeyUp);
+  connect(Edit_1, &HexViewWidget::clickedAt, this, &TMainForm::Edit_1MouseDown);
+  connect(Edit_1, &HexViewWidget::focusLost, this, &TMainForm::Edit_1Exit);
+  connect(Chg_Edit_Add, &KeyEntry::keyTyped, this, &TMainForm::Chg_Edit_AddKeyPress);
 }
 
 int TMainForm::clickedRow(const QListWidget* list) {

@@ -11,6 +11,7 @@
 #include "gui/Dialogs.h"
 #include "link/Host.h"
 
+class HexViewWidget;
 class KeyEntry;
 class PopupList;
 class QFrame;
@@ -84,6 +85,13 @@ class TMainForm final : public QWidget, public tandra::Host {
   void File_TypeClick();
   void Load_ButClick();
   void Save_ButClick();
+  void EditClick();
+  void Edit_1KeyDown(int qtKey);
+  void Edit_1KeyPress(char character);
+  void Edit_1KeyUp();
+  void Edit_1MouseDown(int position);
+  void Edit_1Exit();
+  void Chg_Edit_AddKeyPress(char character);
 
  private:
   void createControls();
@@ -101,6 +109,11 @@ class TMainForm final : public QWidget, public tandra::Host {
   void loadImageFile(const std::string& path);
   void saveImageFile(const std::string& path);
   void showProgressNote(const char* text);
+  // The hex view: its whole text, one of its lines, the caret, and what an event asks for.
+  void renderView();
+  void replaceViewLine(int line, const std::string& text);
+  void placeViewCaret();
+  void applyViewEffect(const tandra::HexView::Effect& effect);
 
   std::unique_ptr<Dialogs> dialogs_;
   int fileFormatCode_ = 0;
@@ -141,7 +154,7 @@ class TMainForm final : public QWidget, public tandra::Host {
   QLabel* StaticText3 = nullptr;
   QLabel* StaticText4 = nullptr;
   std::array<QLabel*, 5> Device_n{};
-  QPlainTextEdit* Edit_1 = nullptr;
+  HexViewWidget* Edit_1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   KeyEntry* Chg_Edit_Add = nullptr;
   KeyEntry* FillEdit = nullptr;

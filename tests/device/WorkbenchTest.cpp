@@ -82,6 +82,14 @@ TEST_F(WorkbenchTest, ClosingInStateOneSendsNothingAndClosesNothing) {
   EXPECT_EQ(bench.link.quitFlag, 5);
 }
 
+TEST_F(WorkbenchTest, ALostReplyPutsTheHexViewCursorOnItsFirstRow) {
+  startUp();
+  bench.view.cursorRow = 9;
+  programmer.dropReplies(1);
+  bench.link.SendIdle();
+  EXPECT_EQ(bench.view.cursorRow, 0);
+}
+
 TEST_F(WorkbenchTest, StatusLineClickSearchesAgainAndEndsIdle) {
   programmer.setDeviceCount(0);
   startUp();

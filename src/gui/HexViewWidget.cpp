@@ -1,0 +1,66 @@
+#include "gui/HexViewWidget.h"
+
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+HexViewWidget::HexViewWidget(QWidget* parent) : QPlainTextEdit(parent) {
+  setReadOnly(true);
+  setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setTabChangesFocus(true);  // Tab leaves the view, and so closes it
+  setUndoRedoEnabled(false);
+  // The whole page, header and sixteen lines, fits the box without scrolling.
+  document()->setDocumentMargin(1);
+  setFrameShape(QFrame::Box);
+  setLineWidth(1);
+}
+
+void HexViewWidget::fitRows(int rows) {
+  QFont shown = font();
+  const int room = height() - 2 * frameWidth() - 2 * static_cast<int>(document()->documentMargin());
+  while (shown.pixelSize() > 8 && QFontMetrics(shown).lineSpacing() * rows > room) {
+    shown.setPixelSize(shown.pixelSize() - 1);
+  }
+  setFont(shown);
+}
+
+void HexViewWidget::keyPressEvent(QKeyEvent* event) {
+  event->accept();
+  emit keyDown(event->key());
+  const QString text = event->text();
+  if (text.size() == 1 && text[0].unicode() < 0x100) {
+    emit keyTyped(static_cast<char>(text[0].unicode()));
+  }
+}
+
+void HexViewWidget::keyReleaseEvent(QKeyEvent* event) {
+  event->accept();
+  if (!event->isAutoRepeat()) emit keyUp();
+}
+
+void HexViewWidget::mousePressEvent(QMouseEvent* event) {
+  setTextCursor(cursorForPosition(event->position().toPoint()));
+  event->accept();
+  emit clickedAt(textCursor().position());
+}
+
+// No selections: a click only places the cursor.
+void HexViewWidget::mouseMoveEvent(QMouseEvent* event) {
+  event->accept();
+}
+void HexViewWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  mousePressEvent(event);
+}
+void HexViewWidget::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+}
+
+void HexViewWidget::focusOutEvent(QFocusEvent* event) {
+  QPlainTextEdit::focusOutEvent(event);
+  emit focusLost();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+// The hex view's text box: it shows the text it is given and reports keys, clicks and the loss
+// of focus; the window decides what they do. Its own caret movement and editing are off.
+class HexViewWidget final : public QPlainTextEdit {
+  Q_OBJECT
+
+ public:
+  explicit HexViewWidget(QWidget* parent);
+
+  // Shrinks the font, where it must, until `rows` lines fit the box without scrolling.
+  void fitRows(int rows);
+
+ signals:
+  void keyDown(int qtKey);
+  void keyTyped(char character);
+  void keyUp();
+  // The caret position the click put the caret at (a line break counts one character).
+  void clickedAt(int position);
+  void focusLost();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+};

@@ -1,0 +1,136 @@
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QtTest>
+#include <memory>
+
+#include "ScriptedDialogs.h"
+#include "gui/HexViewWidget.h"
+#include "gui/KeyEntry.h"
+#include "gui/MainForm.h"
+#include "gui/PopupList.h"
+#include "sim/VirtualProgrammer.h"
+
+// The hex view through the real widget: keys and clicks reach the view's rules, and what the
+// box shows follows.
+class HexViewWidgetTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<tandra::VirtualProgrammer> programmer_;
+  std::unique_ptr<TMainForm> form_;
+  QStringList boxes_;
+  QQueue<bool> yesNo_;
+  QQueue<QString> files_;
+
+  QString line(int n) const { return form_->Edit_1->document()->findBlockByNumber(n).text(); }
+  int caret() const { return form_->Edit_1->textCursor().position(); }
+  // Clicks at a caret position of the box (a line break counting one character).
+  void clickAt(int position) {
+    QTextCursor cursor(form_->Edit_1->document());
+    cursor.setPosition(position);
+    const QRect rect = form_->Edit_1->cursorRect(cursor);
+    QTest::mouseClick(form_->Edit_1->viewport(), Qt::LeftButton, {},
+                      QPoint(rect.left() + 2, rect.center().y()));
+  }
+
+ private slots:
+  void init() {
+    programmer_ = std::make_unique<tandra::VirtualProgrammer>();
+    form_ = std::make_unique<TMainForm>(*programmer_);
+    form_->setDialogs(
+        std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
+    form_->show();
+    QVERIFY(QTest::qWaitFor([&] { return form_->Device_Box->isVisible(); }, 5000));
+    form_->workbench().selection.Device_BoxClick(1);  // 2716
+    form_->workbench().selection.Num_Of_DevicesClick(1);
+    QApplication::setActiveWindow(form_.get());
+    QTest::mouseClick(form_->Edit, Qt::LeftButton);
+    QVERIFY(form_->Edit_1->isVisible());
+  }
+  void cleanup() { form_.reset(); }
+
+  void openingShowsTheFirstPageWithTheCaretOnByteZero() {
+    QCOMPARE(form_->Edit_1->document()->blockCount(), 17);
+    QCOMPARE(line(0), QString("Address = 00000              Hex Data = 00                Ascii "
+                              "Data = ."));
+    QVERIFY(line(16).startsWith("000F0  00 00"));
+    QCOMPARE(caret(), 80);  // before the first digit of byte 0
+  }
+
+  void typedDigitsRewriteOneLineAndReachTheBuffer() {
+    int changes = 0;
+    int changedCharacters = 0;
+    connect(form_->Edit_1->document(), &QTextDocument::contentsChange,
+            [&](int, int removed, int added) {
+              ++changes;
+              changedCharacters = std::max({changedCharacters, removed, added});
+            });
+    QTest::keyClick(form_->Edit_1, Qt::Key_4);
+    const int afterFirstDigit = changes;
+    QTest::keyClick(form_->Edit_1, Qt::Key_1);
+    QCOMPARE(form_->workbench().image[0], std::uint8_t{0x41});
+    QVERIFY(line(1).startsWith("00000  41 00"));
+    QCOMPARE(line(1).right(16), QString("A..............."));
+    QVERIFY(changedCharacters <= 73);  // a line at a time, never the page
+    QVERIFY(afterFirstDigit >= 1);
+    QCOMPARE(caret(), 80 + 3);  // the next byte's high digit
+  }
+
+  void arrowAndPageKeysMoveTheCursorAndThePage() {
+    QTest::keyClick(form_->Edit_1, Qt::Key_Right);
+    QTest::keyClick(form_->Edit_1, Qt::Key_Down);
+    QCOMPARE(form_->workbench().view.cursorAddress(), 0x11);
+    QVERIFY(line(0).startsWith("Address = 00011"));
+    QTest::keyClick(form_->Edit_1, Qt::Key_PageDown);
+    QVERIFY(line(1).startsWith("00100"));
+    for (int i = 0; i < 10; ++i) QTest::keyClick(form_->Edit_1, Qt::Key_PageDown);
+    QVERIFY(line(1).startsWith("00700"));  // a 2716 ends there
+    QVERIFY(line(16).startsWith("007F0"));
+  }
+
+  void clicksPlaceTheCursorInBothAreas() {
+    clickAt(73 + 74 * 3 + 7 + 3 * 5 + 1);  // data line 3, low digit of byte 5
+    QCOMPARE(form_->workbench().view.cursorAddress(), 0x35);
+    QCOMPARE(form_->workbench().view.nibbleFlag, 1);
+    clickAt(73 + 74 * 2 + 57 + 4);  // data line 2, character of byte 4
+    QCOMPARE(form_->workbench().view.areaFlag, 1);
+    QTest::keyClicks(form_->Edit_1, "Z");
+    QCOMPARE(form_->workbench().image[0x24], std::uint8_t{'Z'});
+    QCOMPARE(form_->workbench().view.cursorColumn, 5);
+  }
+
+  void headerAddressOpensTheAddressEntryAndEnterJumps() {
+    clickAt(12);
+    QVERIFY(form_->Chg_Edit_Add->isVisible());
+    QVERIFY(form_->Edit_1->isVisible());
+    QTest::keyClicks(form_->Chg_Edit_Add,
+                     "5g\x1B"
+                     "f0");
+    QCOMPARE(form_->Chg_Edit_Add->text(), QString("5F0"));
+    QTest::keyClick(form_->Chg_Edit_Add, Qt::Key_Return);
+    QVERIFY(!form_->Chg_Edit_Add->isVisible());
+    QVERIFY(form_->Edit_1->isVisible());
+    QVERIFY(line(1).startsWith("005F0"));
+  }
+
+  void losingTheFocusHidesTheView() {
+    form_->Chk_Sum_But->setFocus();
+    QVERIFY(!form_->Edit_1->isVisible());
+  }
+
+  void enterInTheEntryReopensAHiddenView() {
+    clickAt(12);
+    clickAt(80);  // back into the view, the entry still open
+    form_->Chk_Sum_But->setFocus();
+    QVERIFY(!form_->Edit_1->isVisible());
+    QVERIFY(form_->Chg_Edit_Add->isVisible());
+    QTest::keyClicks(form_->Chg_Edit_Add, "700");
+    QTest::keyClick(form_->Chg_Edit_Add, Qt::Key_Return);
+    QVERIFY(form_->Edit_1->isVisible());
+    QVERIFY(line(1).startsWith("00700"));
+  }
+};
+
+QTEST_MAIN(HexViewWidgetTest)
+#include "HexViewWidgetTest.moc"
