@@ -20,7 +20,7 @@
 #include <streambuf>
 #include <vector>
 
-#include "files/FileError.h"
+#include "common/FileError.h"
 #include "files/Loaders.h"
 #include "image/ImageBuffer.h"
 

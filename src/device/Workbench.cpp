@@ -7,6 +7,7 @@ Workbench::Workbench(FtApi& api, Host& hostRef)
       usb(api, hostRef),
       link(usb, hostRef),
       discovery(usb, link, hostRef),
+      firmware(usb, link, hostRef),
       states(hostRef, link, image, settings, engine),
       selection(hostRef, link, image, settings, states),
       engine(hostRef, link, image, settings, selection),
@@ -15,6 +16,7 @@ Workbench::Workbench(FtApi& api, Host& hostRef)
   link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
   link.onReplyLost = [this] { view.cursorRow = 0; };
   discovery.runVppStep = [this] { selection.VppStep(); };
+  discovery.runFirmwareUpdate = [this] { firmware.run(); };
 }
 
 void Workbench::FormCreate() {

@@ -10,6 +10,7 @@
 #include "image/ImageBuffer.h"
 #include "link/D2XXUnit.h"
 #include "link/Discovery.h"
+#include "link/FirmwareUpdate.h"
 #include "link/Host.h"
 #include "link/Link.h"
 
@@ -30,6 +31,7 @@ class Workbench {
   D2XXUnit usb;
   Link link;
   Discovery discovery;
+  FirmwareUpdate firmware;
   ImageBuffer image;
   HexView view{image};
   DeviceSettings settings;

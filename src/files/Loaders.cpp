@@ -5,7 +5,7 @@
 #include <fstream>
 #include <limits>
 
-#include "files/FileError.h"
+#include "common/FileError.h"
 #include "files/TextLoader.h"
 #include "image/ImageBuffer.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "files/FileError.h"
+#include "common/FileError.h"
 #include "files/TextSaver.h"
 #include "image/ImageBuffer.h"
 

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "files/FileError.h"
+#include "common/FileError.h"
 #include "image/ImageBuffer.h"
 
 namespace tandra {

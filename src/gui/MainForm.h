@@ -7,6 +7,7 @@
 #include <exception>
 #include <memory>
 
+#include "common/FileError.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
 #include "link/Host.h"
@@ -175,6 +176,8 @@ void TMainForm::handle(Handler&& handler) {
   ++handlerDepth_;
   try {
     handler();
+  } catch (const tandra::FileError& error) {
+    showBox(tandra::BoxKind::Error, tandra::boxText(error.what()), std::nullopt);
   } catch (const std::exception& error) {
     // Nothing a handler meets may take the program down; the operator hears of it instead.
     showBox(tandra::BoxKind::Error, error.what(), std::nullopt);

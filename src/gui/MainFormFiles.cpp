@@ -3,7 +3,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include "files/FileError.h"
+#include "common/FileError.h"
 #include "files/FileFormat.h"
 #include "files/Loaders.h"
 #include "files/Savers.h"

@@ -1,5 +1,6 @@
 // The program entry: picks the programmer's driver, creates the window and runs it.
 #include <QApplication>
+#include <QRegularExpression>
 #include <QStringList>
 #include <cstdio>
 #include <memory>
@@ -45,10 +46,25 @@ int main(int argc, char* argv[]) {
   const QStringList arguments = QApplication::arguments();
 
   std::unique_ptr<tandra::FtApi> driver;
-  if (arguments.contains("--virtual")) {
+  const QStringList firmware = arguments.filter(QRegularExpression("^--virtual-firmware="));
+  if (arguments.contains("--virtual") || !firmware.isEmpty()) {
     // Five blank chips, answering in the time real ones take.
     auto programmer = std::make_unique<tandra::VirtualProgrammer>();
     programmer->setRealisticTiming(true);
+    if (!firmware.isEmpty()) {
+      // --virtual-firmware=MAJOR.MINOR: a programmer with older (or newer) firmware.
+      const QStringList version = firmware.last().section('=', 1).split('.');
+      bool majorOk = false;
+      bool minorOk = false;
+      const int major = version.value(0).toInt(&majorOk);
+      const int minor = version.value(1).toInt(&minorOk);
+      if (version.size() != 2 || !majorOk || !minorOk || major < 0 || major > 255 || minor < 0 ||
+          minor > 255) {
+        std::fprintf(stderr, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, e.g. 1.10\n");
+        return 2;
+      }
+      programmer->setFirmwareVersion(major, minor);
+    }
     driver = std::move(programmer);
   } else {
     std::string chosen;

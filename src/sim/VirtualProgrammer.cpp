@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::size_t kReplyHeader = 8;
 constexpr std::size_t kStandardReplyData = 2048;
+constexpr std::size_t kFirmwareRecordSize = 74;
 
 void copyListString(const std::string& text, void* destination) {
   const std::size_t length = std::min<std::size_t>(text.size(), ft::ListStringCapacity - 1);
@@ -177,15 +178,14 @@ FtStatus VirtualProgrammer::Close(FtHandle handle) {
 // --- The firmware ---
 
 void VirtualProgrammer::answer(std::uint8_t op, std::vector<std::uint8_t> data, std::uint8_t status,
-                               std::uint8_t byte1, std::uint8_t byte2, Clock::Millis takes) {
+                               HeaderBytes bytes1to3, Clock::Millis takes) {
   if (repliesToDrop_ > 0) {
     --repliesToDrop_;
     return;
   }
   std::vector<std::uint8_t> bytes(kReplyHeader, 0);
   bytes[0] = op;
-  bytes[1] = byte1;
-  bytes[2] = byte2;
+  std::copy(bytes1to3.begin(), bytes1to3.end(), bytes.begin() + 1);
   bytes[6] = status;
   bytes[7] = headerChecksum(bytes.data());
   bytes.insert(bytes.end(), data.begin(), data.end());
@@ -195,11 +195,29 @@ void VirtualProgrammer::answer(std::uint8_t op, std::vector<std::uint8_t> data, 
 
 void VirtualProgrammer::onPacket(const std::vector<std::uint8_t>& packet) {
   if (packet.size() < kReplyHeader) return;
+  if (packet.size() == kFirmwareRecordSize) {
+    firmwareRecord(packet);
+    return;
+  }
   const std::uint8_t op = packet[0];
   switch (op) {
+    case opcode::FlashCheck:
+      // Answered although its opcode is above 0x80: the update waits for it.
+      answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00,
+             {0x00, static_cast<std::uint8_t>(firmwareCheck_ >> 8),
+              static_cast<std::uint8_t>(firmwareCheck_ & 0xFF)});
+      return;
+    case opcode::Restart:
+      ++restarts_;
+      if (firmwareRecords_ > 0) setFirmwareVersion(1, 20);
+      firmwareCheck_ = 0;
+      firmwareRecords_ = 0;
+      replies_.clear();
+      return;
     case opcode::Identify:
-      answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), identifyStatus_,
-             static_cast<std::uint8_t>(firmwareMajor_), static_cast<std::uint8_t>(firmwareMinor_));
+      answer(
+          op, std::vector<std::uint8_t>(kStandardReplyData, 0), identifyStatus_,
+          {static_cast<std::uint8_t>(firmwareMajor_), static_cast<std::uint8_t>(firmwareMinor_)});
       return;
     case opcode::Voltage:
       vppSelectCode_ = packet[1];
@@ -223,6 +241,32 @@ void VirtualProgrammer::onPacket(const std::vector<std::uint8_t>& packet) {
       if (isAnswered(op)) answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
       return;
   }
+}
+
+void VirtualProgrammer::firmwareRecord(const std::vector<std::uint8_t>& packet) {
+  for (std::size_t i = 0; i < packet.size(); ++i) {
+    if (i != 7) firmwareCheck_ = static_cast<std::uint16_t>(firmwareCheck_ + packet[i]);
+  }
+  ++firmwareRecords_;
+  answer(packet[0], std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+}
+
+std::vector<std::uint8_t> VirtualProgrammer::makeUpdateFile(int records) {
+  std::vector<std::uint8_t> file = {0xAA, 0x55, 'U', 'p', 'd', 'a',  't',  'e',
+                                    ' ',  'F',  'i', 'l', 'e', 0x06, 0x00, 0x00};
+  std::uint16_t check = 0;
+  for (int r = 0; r < records; ++r) {
+    for (std::size_t i = 0; i < kFirmwareRecordSize; ++i) {
+      std::uint8_t byte = static_cast<std::uint8_t>(r * 31 + i * 7);
+      if (i == 2) byte = static_cast<std::uint8_t>((r * 64) >> 8);  // where the code goes
+      if (i == 3) byte = static_cast<std::uint8_t>((r * 64) & 0xFF);
+      if (i != 7) check = static_cast<std::uint16_t>(check + byte);
+      file.push_back(byte);
+    }
+  }
+  file[14] = static_cast<std::uint8_t>(check >> 8);
+  file[15] = static_cast<std::uint8_t>(check & 0xFF);
+  return file;
 }
 
 void VirtualProgrammer::setUp(const std::vector<std::uint8_t>& packet) {
@@ -293,7 +337,7 @@ void VirtualProgrammer::readBlock(const std::vector<std::uint8_t>& packet) {
       data[i] = chip->read(address + static_cast<std::uint32_t>(i));
   }
   // 2,056 bytes at full speed, about 1 MB/s.
-  answer(opcode::ReadBlock, std::move(data), 0x00, 0, 0, Clock::Millis(2));
+  answer(opcode::ReadBlock, std::move(data), 0x00, {}, Clock::Millis(2));
 }
 
 void VirtualProgrammer::programBlock(const std::vector<std::uint8_t>& packet) {
@@ -306,7 +350,7 @@ void VirtualProgrammer::programBlock(const std::vector<std::uint8_t>& packet) {
     good = chip->program(address, std::span(packet).subspan(kReplyHeader, 256));
   }
   // A pulse per byte, then the read-back.
-  answer(opcode::ProgramBlock, {}, good ? 0x00 : 0xFF, 0, 0, Clock::Millis(20));
+  answer(opcode::ProgramBlock, {}, good ? 0x00 : 0xFF, {}, Clock::Millis(20));
 }
 
 }  // namespace tandra

@@ -34,6 +34,16 @@ class VirtualProgrammer final : public FtApi {
   void setFirmwareVersion(int major, int minor);
   int firmwareMajor() const { return firmwareMajor_; }
   int firmwareMinor() const { return firmwareMinor_; }
+  // The firmware update: the 16-bit sum of every byte of the records received (byte 7, the
+  // packet checksum, left out) is the check value the flash check reports. A restart after a
+  // transfer brings the programmer up with the version its update files carry, 1.20.
+  std::uint16_t firmwareCheckValue() const { return firmwareCheck_; }
+  int firmwareRecordsReceived() const { return firmwareRecords_; }
+  int restarts() const { return restarts_; }
+  // An update file this programmer takes: the header, then `records` records of made-up code
+  // whose bytes 2 and 3 count up, with the check value the programmer will compute.
+  static std::vector<std::uint8_t> makeUpdateFile(int records);
+
   // Status byte of the identify reply (0x00 when all is well).
   void setIdentifyStatus(std::uint8_t status) { identifyStatus_ = status; }
 
@@ -105,11 +115,14 @@ class VirtualProgrammer final : public FtApi {
 
   // The firmware: one packet per write.
   void onPacket(const std::vector<std::uint8_t>& packet);
+  // Header bytes 1 to 3 of a reply; what they mean depends on the command.
+  using HeaderBytes = std::array<std::uint8_t, 3>;
   void answer(std::uint8_t op, std::vector<std::uint8_t> data, std::uint8_t status,
-              std::uint8_t byte1 = 0, std::uint8_t byte2 = 0, Clock::Millis takes = {});
+              HeaderBytes bytes1to3 = {}, Clock::Millis takes = {});
   void setUp(const std::vector<std::uint8_t>& packet);
   void readBlock(const std::vector<std::uint8_t>& packet);
   void programBlock(const std::vector<std::uint8_t>& packet);
+  void firmwareRecord(const std::vector<std::uint8_t>& packet);
   // The chip address that the latches and a block command's high-address byte point at.
   std::uint32_t blockAddress(std::uint8_t highAddressByte);
   // The socket picked by a select code and bit 7 of the control byte; nullptr when none (or
@@ -144,6 +157,9 @@ class VirtualProgrammer final : public FtApi {
   std::uint8_t algorithmCode_ = 0;
   // Address bits 16 and 17 are on no latch: the firmware counts them itself, carrying when a
   // block starts below the one before.
+  std::uint16_t firmwareCheck_ = 0;
+  int firmwareRecords_ = 0;
+  int restarts_ = 0;
   std::uint32_t upperAddress_ = 0;
   std::optional<std::uint32_t> previousBlock_;
 

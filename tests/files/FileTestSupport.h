@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "files/FileError.h"
+#include "common/FileError.h"
 #include "files/Loaders.h"
 #include "image/ImageBuffer.h"
 

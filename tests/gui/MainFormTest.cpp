@@ -296,6 +296,48 @@ class MainFormTest : public QObject {
     QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=0001"));
   }
 
+  void oldFirmwareIsOfferedAnUpdateThatEndsGood() {
+    VirtualProgrammer programmer;
+    programmer.setFirmwareVersion(1, 10);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("update.bin");
+    const std::vector<std::uint8_t> file = VirtualProgrammer::makeUpdateFile(20);
+    QFile update(path);
+    QVERIFY(update.open(QIODevice::WriteOnly));
+    update.write(reinterpret_cast<const char*>(file.data()), static_cast<qint64>(file.size()));
+    update.close();
+    yesNo_ << true;
+    files_ << path;
+    auto form = startWindow(programmer);
+    QCOMPARE(boxes_, (QStringList{"This Software Requires Firmware Version - 1.20\r\nDo You "
+                                  "Want to Flash Update the Programmer ?",
+                                  "Good Update..."}));
+    QCOMPARE(programmer.firmwareRecordsReceived(), 0);  // restarted
+    QCOMPARE(programmer.restarts(), 1);
+    QCOMPARE(form->StaticText3->text(), QString("Updating Programmer Flash Code...."));
+    QVERIFY(form->logLines().last().startsWith("Found    - "));
+    // A new search finds the new version.
+    form->workbench().states.IdleState();
+    QTest::mouseClick(form->StaticText3, Qt::LeftButton);
+    QCOMPARE(form->StaticText3->text(), QString("Usb Programmer Found - FirmWare Version 1.20"));
+  }
+
+  void anUnreadableUpdateFileEndsTheSearchWithTheErrorBox() {
+    VirtualProgrammer programmer;
+    programmer.setFirmwareVersion(1, 19);
+    yesNo_ << true;
+    files_ << "/nonexistent/update.bin";
+    TMainForm form(programmer);
+    form.setDialogs(
+        std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
+    form.show();
+    QTRY_COMPARE(boxes_.size(), 2);
+    QCOMPARE(boxes_.last(), QString("File not found."));
+    for (const auto& packet : programmer.packets())
+      QVERIFY(packet.size() == 8 && packet[0] != 0xAA);
+    QCOMPARE(form.workbench().link.packetLength, 8);
+  }
+
   void closingSendsIdleAndClosesTheIdentifiedProgrammer() {
     VirtualProgrammer programmer;
     auto form = startWindow(programmer);

@@ -1,10 +1,23 @@
-#include "files/FileError.h"
+#pragma once
 
 #include <cerrno>
+#include <stdexcept>
+#include <string>
+#include <string_view>
 
 namespace tandra {
 
-std::string ioMessage(int code) {
+// A file that cannot be opened, read or written, or a text that is not a number: the message is
+// what the error box shows.
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The input/output messages by code: 2 "File not found", 3 "Invalid filename", 4 "Too many
+// open files", 5 "File access denied", 100 "Read beyond end of file", 101 "Disk full",
+// 106 "Invalid numeric input", any other "I/O error <code>".
+inline std::string ioMessage(int code) {
   switch (code) {
     case 2:
       return "File not found";
@@ -25,7 +38,8 @@ std::string ioMessage(int code) {
   }
 }
 
-std::string ioMessageForErrno(int error) {
+// The message for a system error number (errno) met while opening, reading or writing.
+inline std::string ioMessageForErrno(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
@@ -42,18 +56,22 @@ std::string ioMessageForErrno(int error) {
     case EROFS:
       return ioMessage(5);
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
       return ioMessage(101);
     default:
       return ioMessage(error);
   }
 }
 
-std::string conversionMessage(std::string_view field) {
+// "'$G1' is not a valid integer value" for the field "G1".
+inline std::string conversionMessage(std::string_view field) {
   return "'$" + std::string(field) + "' is not a valid integer value";
 }
 
-std::string boxText(std::string message) {
+// The text of the error box: the message, with a period added when it does not end in one.
+inline std::string boxText(std::string message) {
   if (message.empty() || message.back() != '.') message += '.';
   return message;
 }

@@ -1,0 +1,109 @@
+#include "link/FirmwareUpdate.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "common/FileError.h"
+#include "common/HexText.h"
+#include "link/D2XXUnit.h"
+#include "link/Host.h"
+#include "link/Link.h"
+
+namespace tandra {
+
+namespace {
+
+constexpr std::uint8_t kHeaderMark[12] = {'U', 'p', 'd', 'a', 't', 'e',
+                                          ' ', 'F', 'i', 'l', 'e', 0x06};
+constexpr std::uint8_t kFlashCheck[8] = {0xAA, 0x43, 0x00, 0x00, 0x00, 0x00, 0x00, 0xED};
+constexpr std::uint8_t kRestart[8] = {0x52, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x52};
+constexpr std::size_t kExpectedHigh = 14;
+constexpr std::size_t kExpectedLow = 15;
+
+}  // namespace
+
+std::size_t FirmwareUpdate::recordCount(std::size_t length) {
+  return length < kHeaderSize ? 0 : (length - kHeaderSize) / kRecordSize;
+}
+
+bool FirmwareUpdate::headerIsValid(const std::vector<std::uint8_t>& file) {
+  // The expected check value follows the mark: a file too short to hold it is no update file.
+  return file.size() >= kHeaderSize &&
+         std::equal(std::begin(kHeaderMark), std::end(kHeaderMark), file.begin() + 2);
+}
+
+std::vector<std::uint8_t> FirmwareUpdate::readFile(const std::string& path) const {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) throw FileError(ioMessage(5));
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw FileError(ioMessageForErrno(errno != 0 ? errno : ENOENT));
+  std::vector<std::uint8_t> file(kBufferSize);
+  in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  if (in.bad()) throw FileError(ioMessage(100));
+  file.resize(static_cast<std::size_t>(in.gcount()));
+  return file;
+}
+
+void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
+  link_.packetLength = static_cast<int>(kRecordSize);
+  std::uint8_t* packet = link_.packet();
+  const std::size_t records = recordCount(file.size());
+  for (std::size_t i = 0; i < records; ++i) {
+    const std::size_t start = kHeaderSize + kRecordSize * i;
+    std::memcpy(packet, file.data() + start, kRecordSize);
+    // Progress: bytes 2 and 3 of the record that follows, or of this one when it is the last
+    // the file holds.
+    const std::size_t next = start + kRecordSize;
+    const std::size_t shown = next + 3 < file.size() ? next : start;
+    host_.setCaption(Control::Quit_Func_But,
+                     "&Quit = " + hexText(file[shown + 2] * 256u + file[shown + 3], 4));
+    packet[7] = headerChecksum(packet);
+    if (usb_.WriteFTBuffer(kRecordSize) < kRecordSize) {
+      host_.insertLogLine("USB Device Write TimeOut 1...");
+    }
+    link_.WaitReply();
+  }
+}
+
+bool FirmwareUpdate::checkFlash(const std::vector<std::uint8_t>& file) {
+  link_.packetLength = Link::kCommandLength;
+  std::memcpy(link_.packet(), kFlashCheck, sizeof kFlashCheck);
+  if (usb_.WriteFTBuffer(sizeof kFlashCheck) < sizeof kFlashCheck) {
+    host_.insertLogLine("USB Device Write TimeOut 2...");
+  }
+  link_.WaitReply();
+
+  const std::uint8_t* reply = link_.reply();
+  for (int i = 0; i < 8; ++i) host_.appendLogLine(hexByte(reply[i]));
+  host_.appendLogLine("Expected - " + hexByte(file[kExpectedHigh]) + hexByte(file[kExpectedLow]));
+  host_.appendLogLine("Found    - " + hexByte(reply[2]) + hexByte(reply[3]));
+  // Without a complete reply the bytes compared are older ones: that is no good update.
+  return link_.replyComplete() && reply[2] == file[kExpectedHigh] && reply[3] == file[kExpectedLow];
+}
+
+void FirmwareUpdate::restart() {
+  std::memcpy(link_.packet(), kRestart, sizeof kRestart);
+  usb_.WriteFTBuffer(sizeof kRestart);
+}
+
+void FirmwareUpdate::run() {
+  host_.setCaption(Control::StaticText3, kUpdatingText);
+  const std::optional<std::string> path = host_.openFileDialog();
+  if (path) {
+    const std::vector<std::uint8_t> file = readFile(*path);
+    if (!headerIsValid(file)) {
+      host_.showBox(BoxKind::Warning, kInvalidFileText, std::nullopt);
+    } else {
+      sendRecords(file);
+      const bool good = checkFlash(file);
+      host_.showBox(BoxKind::Warning, good ? kGoodText : kBadText, std::nullopt);
+      restart();
+    }
+  }
+  link_.packetLength = Link::kCommandLength;
+}
+
+}  // namespace tandra

@@ -1,0 +1,178 @@
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "LinkFixture.h"
+#include "common/FileError.h"
+#include "link/FirmwareUpdate.h"
+
+namespace tandra::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class FirmwareUpdateTest : public LinkFixture {
+ protected:
+  FirmwareUpdateTest() {
+    openIdentified();
+    folder_ = std::filesystem::temp_directory_path() /
+              ("tandra-update-" + std::to_string(std::random_device()()));
+    std::filesystem::create_directories(folder_);
+  }
+  ~FirmwareUpdateTest() override { std::filesystem::remove_all(folder_); }
+
+  // Offers `file` in the open dialog and runs the update.
+  void update(const Bytes& file) {
+    const std::string path = (folder_ / "update.bin").string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()),
+               static_cast<std::streamsize>(file.size()));
+    host.fileAnswers.push_back(path);
+    firmware.run();
+  }
+
+  // Packets sent, by kind.
+  int records() const {
+    int n = 0;
+    for (const Bytes& p : programmer.packets()) n += p.size() == 74;
+    return n;
+  }
+  const Bytes* find(std::uint8_t op) const {
+    for (const Bytes& p : programmer.packets()) {
+      if (p.size() == 8 && p[0] == op) return &p;
+    }
+    return nullptr;
+  }
+  std::vector<std::string> logTail(std::size_t n) const {
+    return {host.log.end() - static_cast<long>(n), host.log.end()};
+  }
+
+  FirmwareUpdate firmware{usb, link, host};
+  std::filesystem::path folder_;
+};
+
+TEST_F(FirmwareUpdateTest, EveryWholeRecordIsSentThenTheCheckAndTheRestart) {
+  for (int count : {0, 10, 72, 80}) {
+    programmer.clearPackets();
+    update(VirtualProgrammer::makeUpdateFile(count));
+    EXPECT_EQ(records(), count) << count;
+    ASSERT_NE(find(0xAA), nullptr);
+    EXPECT_EQ(*find(0xAA), (Bytes{0xAA, 0x43, 0, 0, 0, 0, 0, 0xED}));
+    ASSERT_NE(find(0x52), nullptr);
+    EXPECT_EQ(*find(0x52), (Bytes{0x52, 0, 0, 0, 0, 0, 0, 0x52}));
+    EXPECT_EQ(programmer.packets().back()[0], 0x52);  // the restart comes last
+    EXPECT_EQ(link.packetLength, 8);
+  }
+}
+
+TEST_F(FirmwareUpdateTest, RecordsGoOutWithTheirChecksumAndTheProgressOfTheNext) {
+  Bytes file = VirtualProgrammer::makeUpdateFile(10);
+  update(file);
+  const Bytes& first = programmer.packets()[0];
+  EXPECT_EQ(Bytes(first.begin(), first.begin() + 7), Bytes(file.begin() + 16, file.begin() + 23));
+  EXPECT_EQ(first[7], headerChecksum(first.data()));
+  EXPECT_EQ(Bytes(first.begin() + 8, first.end()), Bytes(file.begin() + 24, file.begin() + 90));
+  // The caption shows bytes 2 and 3 of the record after the one being sent; for the last
+  // record, its own.
+  const std::vector<std::string>& progress = host.captionHistory[Control::Quit_Func_But];
+  ASSERT_EQ(progress.size(), 10u);
+  EXPECT_EQ(progress[0], "&Quit = 0040");
+  EXPECT_EQ(progress[8], "&Quit = 0240");
+  EXPECT_EQ(progress[9], "&Quit = 0240");
+}
+
+TEST_F(FirmwareUpdateTest, AGoodCheckValueIsLoggedAndReported) {
+  update(VirtualProgrammer::makeUpdateFile(10));
+  const std::vector<std::string> expected = {
+      "AA", "00", "67", "73", "00", "00", "00", "84", "Expected - 6773", "Found    - 6773"};
+  EXPECT_EQ(logTail(10), expected);
+  EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Good Update..."});
+  EXPECT_EQ(host.boxes[0].kind, BoxKind::Warning);
+  EXPECT_EQ(host.caption(Control::StaticText3), "Updating Programmer Flash Code....");
+  EXPECT_EQ(programmer.restarts(), 1);
+  EXPECT_EQ(programmer.firmwareMinor(), 20);
+}
+
+TEST_F(FirmwareUpdateTest, ADifferentCheckValueIsABadUpdateAndStillRestarts) {
+  Bytes file = VirtualProgrammer::makeUpdateFile(5);
+  file[15] ^= 0x01;
+  update(file);
+  EXPECT_EQ(host.log.back().substr(0, 11), "Found    - ");
+  EXPECT_NE(host.log.back().substr(11), host.log[host.log.size() - 2].substr(11));
+  EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Warning: Bad Update..."});
+  EXPECT_EQ(programmer.restarts(), 1);
+}
+
+TEST_F(FirmwareUpdateTest, TheHeaderMarkDecidesNotTheFirstTwoBytes) {
+  Bytes file = VirtualProgrammer::makeUpdateFile(3);
+  file[0] = 0x12;
+  file[1] = 0x34;
+  update(file);
+  EXPECT_EQ(records(), 3);
+
+  for (Bytes bad : {Bytes(VirtualProgrammer::makeUpdateFile(3)), Bytes(10, 0x00)}) {
+    if (bad.size() > 13) bad[13] = 0x07;
+    host.boxes.clear();
+    programmer.clearPackets();
+    update(bad);
+    EXPECT_EQ(host.boxTexts(),
+              std::vector<std::string>{
+                  "Invalid File Type...\r\nCan Not Update Units With This File......"});
+    EXPECT_TRUE(programmer.packets().empty());
+    EXPECT_EQ(link.packetLength, 8);
+  }
+}
+
+TEST_F(FirmwareUpdateTest, ALongFileIsUsedUpToTheBuffer) {
+  Bytes file = VirtualProgrammer::makeUpdateFile(124);
+  file.resize(20000, 0x5A);
+  update(file);
+  EXPECT_EQ(records(), 124);  // (9,215 - 16) / 74 whole records
+}
+
+TEST_F(FirmwareUpdateTest, ACancelledDialogSendsNothingAndKeepsTheCaption) {
+  firmware.run();
+  EXPECT_TRUE(programmer.packets().empty());
+  EXPECT_EQ(host.caption(Control::StaticText3), "Updating Programmer Flash Code....");
+  EXPECT_EQ(link.packetLength, 8);
+}
+
+TEST_F(FirmwareUpdateTest, AnUnreadableFileThrowsBeforeAnythingIsSent) {
+  host.fileAnswers.push_back((folder_ / "missing.bin").string());
+  try {
+    firmware.run();
+    FAIL() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), "File not found");
+  }
+  EXPECT_TRUE(programmer.packets().empty());
+  EXPECT_EQ(link.packetLength, 8);
+}
+
+TEST_F(FirmwareUpdateTest, UnansweredRecordsAreLoggedAndTheTransferGoesOn) {
+  programmer.dropReplies(1);
+  update(VirtualProgrammer::makeUpdateFile(6));
+  EXPECT_EQ(records(), 6);
+  EXPECT_EQ(std::count(host.log.begin(), host.log.end(),
+                       "Device no longer present ... PortStatus-0 USB-5"),
+            1);
+  EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Good Update..."});
+}
+
+TEST_F(FirmwareUpdateTest, ShortWritesAreLoggedWithTheirNumber) {
+  programmer.shortenWrites(2, 1);
+  update(VirtualProgrammer::makeUpdateFile(1));
+  EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "USB Device Write TimeOut 1..."), 1);
+  EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "USB Device Write TimeOut 2..."), 1);
+}
+
+TEST_F(FirmwareUpdateTest, AnUnansweredFlashCheckIsNeverAGoodUpdate) {
+  // A check value that the stale reply bytes would match.
+  Bytes file = VirtualProgrammer::makeUpdateFile(0);
+  programmer.dropReplies(1);
+  update(file);
+  EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Warning: Bad Update..."});
+}
+
+}  // namespace
+}  // namespace tandra::test
