@@ -82,6 +82,32 @@ void Operations::showStopped(std::int32_t address) {
                    "Stopped at " + hexText(static_cast<std::uint32_t>(address), 4) + "....");
 }
 
+template <typename ByteAction>
+Operations::LoopEnd Operations::readBlocks(bool everySocket, ByteAction&& takeByte) {
+  bool reachedEnd = false;
+  std::int32_t blockStart = image_.currentAddress;
+  do {
+    blockStart = image_.currentAddress;
+    engine_.BlockAddressStep();
+    const int lastSocket = everySocket ? std::min(settings_.socketCount, Engine::kSockets) : 1;
+    for (int socket = 1; socket <= lastSocket; ++socket) {
+      link_.currentSocket = socket;
+      if (everySocket && engine_.socketFailed(socket)) continue;
+      // Without a complete reply the link is in doubt: a further command could take the late
+      // reply for its own. Nothing more is sent until the idle state has drained the link.
+      if (!readBlock()) break;
+      const std::uint8_t* block = link_.reply() + Link::kCommandLength;
+      int& i = engine_.byteIndex;
+      do {
+        takeByte(image_.currentAddress + i, block[i]);
+        ++i;
+      } while (link_.quitFlag <= 0 && i < link_.replyDataLength);
+    }
+    reachedEnd = stepAddress(Engine::kBlockSize);
+  } while (link_.quitFlag <= 0 && (!everySocket || engine_.activeSocketMask != 0));
+  return {interrupted(reachedEnd), blockStart};
+}
+
 void Operations::runReadTest(const Texts& texts, ByteTest passes) {
   states_.BusyState();
   engine_.ReadSetUp();
@@ -90,34 +116,15 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes) {
   host_.setVisible(Control::StaticText2, true);
   writeInitialSocketTexts(texts);
 
-  bool reachedEnd = false;
-  std::int32_t blockStart = image_.currentAddress;
-  do {
-    blockStart = image_.currentAddress;
-    engine_.BlockAddressStep();
-    for (int socket = 1; socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
-      link_.currentSocket = socket;
-      if (engine_.socketFailed(socket)) continue;
-      // Without a complete reply the link is in doubt: a further command could take the late
-      // reply for its own. Nothing more is sent until the idle state has drained the link.
-      if (!readBlock()) break;
-      const std::uint8_t* block = link_.reply() + Link::kCommandLength;
-      int& i = engine_.byteIndex;
-      do {
-        const std::int32_t address = image_.currentAddress + i;
-        const std::uint8_t expected = ImageBuffer::contains(address) ? image_[address] : 0xFF;
-        if (!passes(block[i], expected)) {
-          engine_.resultMessage = texts.failure;
-          engine_.FailureStep();
-        }
-        ++i;
-      } while (link_.quitFlag <= 0 && i < link_.replyDataLength);
+  const LoopEnd end = readBlocks(true, [&](std::int32_t address, std::uint8_t device) {
+    const std::uint8_t expected = ImageBuffer::contains(address) ? image_[address] : 0xFF;
+    if (!passes(device, expected)) {
+      engine_.resultMessage = texts.failure;
+      engine_.FailureStep();
     }
-    reachedEnd = stepAddress(Engine::kBlockSize);
-  } while (link_.quitFlag <= 0 && engine_.activeSocketMask != 0);
-
-  if (interrupted(reachedEnd)) {
-    showStopped(blockStart);
+  });
+  if (end.interrupted) {
+    showStopped(end.blockStart);
   } else {
     host_.setCaption(Control::StaticText3, texts.end);
   }
@@ -140,27 +147,13 @@ void Operations::Move_EpromClick() {
   host_.setCaption(Control::StaticText2, kMoveStart);
   host_.setVisible(Control::StaticText2, true);
   engine_.ReadSetUp();
-  link_.currentSocket = 1;
 
-  bool reachedEnd = false;
-  std::int32_t blockStart = image_.currentAddress;
-  do {
-    blockStart = image_.currentAddress;
-    engine_.BlockAddressStep();
-    if (readBlock()) {
-      const std::uint8_t* block = link_.reply() + Link::kCommandLength;
-      int& i = engine_.byteIndex;
-      do {
-        const std::int32_t address = image_.currentAddress + i;
-        if (ImageBuffer::contains(address)) image_[address] = block[i];
-        ++i;
-      } while (link_.quitFlag <= 0 && i < link_.replyDataLength);
-    }
-    reachedEnd = stepAddress(Engine::kBlockSize);
-  } while (link_.quitFlag <= 0);
-
-  if (interrupted(reachedEnd)) {
-    showStopped(blockStart);
+  // Socket 1 whatever the count; no socket is marked.
+  const LoopEnd end = readBlocks(false, [&](std::int32_t address, std::uint8_t device) {
+    if (ImageBuffer::contains(address)) image_[address] = device;
+  });
+  if (end.interrupted) {
+    showStopped(end.blockStart);
   } else {
     host_.setCaption(Control::StaticText3, kMoveEnd);
   }

@@ -46,6 +46,15 @@ class Operations {
   using ByteTest = bool (*)(std::uint8_t d, std::uint8_t b);
 
  private:
+  struct LoopEnd {
+    bool interrupted;         // Quit, the watchdog or a lost programmer ended it early
+    std::int32_t blockStart;  // where the last block began
+  };
+  // The block loop every reading operation shares: per block the address step, then a read of
+  // every socket in play (or of socket 1 alone), each byte handed to `takeByte` with its
+  // address, until the device end, a stop, or no socket is left.
+  template <typename ByteAction>
+  LoopEnd readBlocks(bool everySocket, ByteAction&& takeByte);
   void runReadTest(const Texts& texts, ByteTest passes);
   void writeInitialSocketTexts(const Texts& texts);
   // Reads the current socket's block; false when no complete reply came, so that nothing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -13,6 +14,15 @@
 #include "image/ImageBuffer.h"
 
 namespace tandra::test {
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // A scratch folder of its own for each test, removed afterwards.
 class ScratchFolder {
@@ -29,20 +39,32 @@ class ScratchFolder {
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
   }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
   std::string file(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& path() const { return path_; }
+
+  // Runs a shell command line in the folder; a failure carries the command's error output.
+  ::testing::AssertionResult run(const std::string& command) const;
 
  private:
   std::filesystem::path path_;
 };
 
-inline void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
+inline std::string shellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+inline ::testing::AssertionResult ScratchFolder::run(const std::string& command) const {
+  const std::string line =
+      "cd " + shellQuoted(path_.string()) + " && ( " + command + " ) 2>tool-errors.txt";
+  const int status = std::system(line.c_str());
+  if (status == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << command << "\nfailed with status " << status << ":\n"
+                                       << readFile(file("tool-errors.txt"));
 }
 
 inline ImageBuffer imageFor(std::int32_t deviceEnd, std::uint8_t fill = 0x00) {

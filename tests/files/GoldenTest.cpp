@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FileTestSupport.h"
 #include "files/Loaders.h"
 #include "files/Savers.h"
 #include "image/ImageBuffer.h"
@@ -20,11 +21,6 @@ namespace tandra::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string golden(const std::string& name) {
   const std::string path = std::string(TANDRA_TEST_DATA) + "/" + name;
@@ -51,32 +47,7 @@ std::vector<std::string> crLfLines(const std::string& text) {
   return lines;
 }
 
-ImageBuffer filled(std::int32_t deviceEnd, std::uint8_t value) {
-  ImageBuffer image;
-  image.deviceEndAddress = deviceEnd;
-  std::fill(image.data(), image.data() + ImageBuffer::kSize, value);
-  return image;
-}
 
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device random;
-    do {
-      path_ = fs::temp_directory_path() / ("tandra-golden-" + std::to_string(random()));
-    } while (!fs::create_directory(path_));
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Whole files: the all-FF 2716 and the one-byte files before any device type is chosen.
@@ -104,7 +75,7 @@ class GoldenSave : public ::testing::TestWithParam<GoldenFile> {};
 
 TEST_P(GoldenSave, WritesTheGoldenFileByteForByte) {
   const GoldenFile& g = GetParam();
-  const ImageBuffer image = filled(g.deviceEnd, 0xFF);
+  const ImageBuffer image = imageFor(g.deviceEnd, 0xFF);
   ScratchFolder folder;
   const std::string path = folder.file("saved");
   if (g.format == FileFormat::Binary) {
@@ -119,7 +90,7 @@ TEST_P(GoldenSave, WritesTheGoldenFileByteForByte) {
 
 TEST_P(GoldenSave, GoldenFileLoadsBackAsFF) {
   const GoldenFile& g = GetParam();
-  ImageBuffer image = filled(g.deviceEnd, 0x00);
+  ImageBuffer image = imageFor(g.deviceEnd, 0x00);
   ScratchFolder folder;
   const std::string path = folder.file("golden");
   std::ofstream(path, std::ios::binary) << golden(g.file);
@@ -155,7 +126,7 @@ class GoldenSegmentRecords : public ::testing::TestWithParam<BankedDevice> {};
 TEST_P(GoldenSegmentRecords, OpenEveryBankAndFollowTheLast) {
   const BankedDevice& d = GetParam();
   const std::vector<std::string> lines =
-      crLfLines(hexFileText(filled(d.deviceEnd, 0xFF), FileFormat::IntelHex));
+      crLfLines(hexFileText(imageFor(d.deviceEnd, 0xFF), FileFormat::IntelHex));
   // Per bank a segment record and 4,096 records of 16 bytes; then the next bank's segment
   // record and the end record.
   const std::size_t perBank = 1 + 4096;
@@ -190,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(Golden, GoldenSegmentRecords,
 // lines, against the golden excerpt.
 TEST(GoldenExcerpt, Intel27C010AroundTheBankBoundaries) {
   const std::vector<std::string> lines =
-      crLfLines(hexFileText(filled(0x1FFFF, 0xFF), FileFormat::IntelHex));
+      crLfLines(hexFileText(imageFor(0x1FFFF, 0xFF), FileFormat::IntelHex));
   ASSERT_EQ(lines.size(), 8196u);
   // Line 0 the first segment record, 1..4096 bank 0, 4097 the segment record of bank 1,
   // 4098..8193 bank 1, 8194 the segment record of bank 2, 8195 the end record.
@@ -204,7 +175,7 @@ TEST(GoldenExcerpt, Intel27C010AroundTheBankBoundaries) {
 
 TEST(GoldenExcerpt, Motorola27C010RecordAt10000) {
   const std::vector<std::string> lines =
-      crLfLines(hexFileText(filled(0x1FFFF, 0xFF), FileFormat::MotorolaHex));
+      crLfLines(hexFileText(imageFor(0x1FFFF, 0xFF), FileFormat::MotorolaHex));
   ASSERT_EQ(lines.size(), 8193u);
   EXPECT_EQ(lines[0x10000 / 16], "S214010000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFA");
   EXPECT_EQ(lines.back(), "S804000000FB");

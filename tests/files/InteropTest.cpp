@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "FileTestSupport.h"
 #include "files/Loaders.h"
 #include "files/Savers.h"
 #include "image/ImageBuffer.h"
@@ -37,22 +38,6 @@ bool toolInstalled(const std::string& tool) {
   return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string shellQuoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 // Every byte value turns up, and no two neighbouring records look alike.
 std::string randomBytes(std::size_t count, std::uint32_t seed) {
   std::mt19937 random(seed);
@@ -60,38 +45,6 @@ std::string randomBytes(std::size_t count, std::uint32_t seed) {
   for (char& b : bytes) b = static_cast<char>(random() >> 24);
   return bytes;
 }
-
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device random;
-    do {
-      path_ = fs::temp_directory_path() / ("tandra-interop-" + std::to_string(random()));
-    } while (!fs::create_directory(path_));
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  // Runs a shell command line in the folder.
-  ::testing::AssertionResult run(const std::string& command) const {
-    const std::string line =
-        "cd " + shellQuoted(path_.string()) + " && ( " + command + " ) 2>tool-errors.txt";
-    const int status = std::system(line.c_str());
-    if (status == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << command << "\nfailed with status " << status << ":\n"
-                                         << readFile(file("tool-errors.txt"));
-  }
-
- private:
-  fs::path path_;
-};
 
 // A buffer in which every byte differs from what the load must store: the complement of
 // `expected` at `at` onwards, kUntouched everywhere else.
