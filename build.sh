@@ -49,7 +49,7 @@ case "${1:-}" in
   sanitize)
     install_missing
     build build-sanitize -DTANDRA_SANITIZE=ON -DTANDRA_BUILD_BENCH=OFF
-    ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build-sanitize --output-on-failure -j "$JOBS"
+    ctest --test-dir build-sanitize --output-on-failure -j "$JOBS"
     ;;
   bench)
     install_missing

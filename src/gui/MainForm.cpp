@@ -70,7 +70,11 @@ TMainForm::TMainForm(tandra::FtApi& api, QWidget* parent)
   workbench_.FormCreate();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // The controls outlive this part of the window by a moment: what they report while they are
+  // taken down (the hex view losing the focus) must not reach handlers of a window that is gone.
+  for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+}
 
 void TMainForm::createControls() {
   setWindowTitle(kWindowCaption);
