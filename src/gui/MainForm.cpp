@@ -214,6 +214,7 @@ void TMainForm::createControls() {
     deviceRows << QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
   }
   Device_Box = list("Device_Box", 386, 44, 319, 485, deviceRows);
+  Device_Box->fitRows();
   File_Type =
       list("File_Type", 128, 200, 105, 72, {"Binary", "Intel Hex", "Motorola Hex", "Ascii Hex"});
   FillBox = list("FillBox", 128, 384, 160, 72,

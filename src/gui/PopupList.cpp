@@ -6,6 +6,17 @@ PopupList::PopupList(QWidget* parent) : QListWidget(parent) {
   connect(this, &QListWidget::itemClicked, this, &PopupList::picked);
 }
 
+void PopupList::fitRows() {
+  setUniformItemSizes(true);
+  QFont shown = font();
+  const int room = height() - 2 * frameWidth();
+  while (shown.pixelSize() > 8 && count() > 0) {
+    setFont(shown);
+    if (sizeHintForRow(0) * count() <= room) break;
+    shown.setPixelSize(shown.pixelSize() - 1);
+  }
+}
+
 void PopupList::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
     event->accept();

@@ -9,6 +9,9 @@ class PopupList final : public QListWidget {
  public:
   explicit PopupList(QWidget* parent);
 
+  // Shrinks the font, where it must, until every row shows without scrolling.
+  void fitRows();
+
  signals:
   void picked();
 
