@@ -17,8 +17,12 @@ namespace {
 
 std::string temporaryNameBeside(const fs::path& target) {
   std::random_device random;
-  const auto tag = std::to_string(random() % 1000000);
-  return (target.parent_path() / ("." + target.filename().string() + "." + tag + ".tmp")).string();
+  std::string name(1, '.');
+  name += target.filename().string();
+  name += '.';
+  name += std::to_string(random() % 1000000);
+  name += ".tmp";
+  return (target.parent_path() / name).string();
 }
 
 // Removes the temporary file unless it was put in place.
