@@ -27,17 +27,15 @@ QMessageBox::Icon iconFor(tandra::BoxKind kind) {
 QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& suffix,
                       int filterIndex) {
   QFileDialog dialog(parent);
+  dialog.setObjectName(mode == QFileDialog::AcceptOpen ? "OpenDialog1" : "SaveDialog1");
   dialog.setAcceptMode(mode);
   dialog.setNameFilters(kFilters);
   const int index = filterIndex >= 1 && filterIndex <= kFilters.size() ? filterIndex - 1 : 0;
   dialog.selectNameFilter(kFilters[index]);
   dialog.setDefaultSuffix(suffix);
-  if (mode == QFileDialog::AcceptOpen) {
-    // A typed name need not exist: loading it then reports the missing file.
-    dialog.setFileMode(QFileDialog::AnyFile);
-  } else {
-    dialog.setOption(QFileDialog::ReadOnly, false);
-  }
+  // A typed name need not exist: loading it then reports the missing file. Saving over an
+  // existing file asks first (the dialog's default).
+  dialog.setFileMode(QFileDialog::AnyFile);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
