@@ -17,6 +17,14 @@ inline std::string hexText(std::uint64_t value, int minDigits) {
   return text;
 }
 
+// The value of a hexadecimal digit in either case, -1 for any other character.
+constexpr int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 // Exactly two upper-case digits of a byte.
 inline std::string hexByte(std::uint8_t value) {
   return hexText(value, 2);

@@ -9,12 +9,12 @@
 
 namespace tandra {
 
-std::string ControlStates::quitCaption() const {
-  return "&Quit = " + hexText(static_cast<std::uint32_t>(image_.currentAddress), 4);
+std::string quitCaption(std::int32_t address) {
+  return "&Quit = " + hexText(static_cast<std::uint32_t>(address), 4);
 }
 
 void ControlStates::showQuitCaption() {
-  host_.setCaption(Control::Quit_Func_But, quitCaption());
+  host_.setCaption(Control::Quit_Func_But, quitCaption(image_.currentAddress));
 }
 
 void ControlStates::BusyState() {

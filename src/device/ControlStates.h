@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tandra {
@@ -9,6 +10,9 @@ class Host;
 class ImageBuffer;
 class Link;
 struct DeviceSettings;
+
+// "&Quit = " and an address with at least four digits: the Quit button's progress caption.
+std::string quitCaption(std::int32_t address);
 
 // The busy state and the idle state that open and close every piece of work: the buttons,
 // the pop-ups, the Quit caption, the idle command and the socket mask.
@@ -21,8 +25,7 @@ class ControlStates {
   void BusyState();
   void IdleState();
 
-  // "&Quit = " and the current address.
-  std::string quitCaption() const;
+  // The Quit caption with the current address.
   void showQuitCaption();
 
  private:

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/HexText.h"
+#include "device/ControlStates.h"
 #include "device/DeviceSelection.h"
 #include "device/DeviceSettings.h"
 #include "device/FamilyRules.h"
@@ -89,8 +89,7 @@ void Engine::CommonSetUp() {
 void Engine::BlockAddressStep() {
   const std::int32_t address = image_.currentAddress;
   latch(&Link::LatchLowAddress, static_cast<std::uint16_t>(address & 0xFF));
-  host_.setCaption(Control::Quit_Func_But,
-                   "&Quit = " + hexText(static_cast<std::uint32_t>(address), 4));
+  host_.setCaption(Control::Quit_Func_But, quitCaption(address));
   host_.processMessages();
 
   const FamilyRules& rules = familyRules(settings_.deviceFamily);

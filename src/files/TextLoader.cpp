@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "common/FileError.h"
+#include "common/HexText.h"
 #include "image/ImageBuffer.h"
 
 namespace tandra {
@@ -10,13 +11,6 @@ namespace tandra {
 namespace {
 
 constexpr int kCtrlZ = 0x1A;
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 }  // namespace
 
@@ -89,7 +83,7 @@ std::uint32_t TextLoader::hexField(std::size_t digits) {
   if (field.empty()) throw FileError(conversionMessage(field));
   std::uint32_t value = 0;
   for (char c : field) {
-    const int digit = hexDigit(c);
+    const int digit = hexDigitValue(c);
     if (digit < 0) throw FileError(conversionMessage(field));
     value = value * 16 + static_cast<std::uint32_t>(digit);
   }
@@ -102,13 +96,13 @@ void TextLoader::checkRecord(std::string_view digits, bool intel) {
   bool good = digits.size() >= 2;
   unsigned sum = 0;
   if (good) {
-    const int high = hexDigit(digits[0]), low = hexDigit(digits[1]);
+    const int high = hexDigitValue(digits[0]), low = hexDigitValue(digits[1]);
     good = high >= 0 && low >= 0;
     const std::size_t count = good ? static_cast<std::size_t>(high * 16 + low) : 0;
     const std::size_t bytes = intel ? count + 5 : count + 1;
     good = good && digits.size() >= bytes * 2;
     for (std::size_t i = 0; good && i < bytes; ++i) {
-      const int h = hexDigit(digits[2 * i]), l = hexDigit(digits[2 * i + 1]);
+      const int h = hexDigitValue(digits[2 * i]), l = hexDigitValue(digits[2 * i + 1]);
       good = h >= 0 && l >= 0;
       sum += static_cast<unsigned>(h * 16 + l);
     }

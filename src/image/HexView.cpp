@@ -13,13 +13,6 @@ char shownCharacter(std::uint8_t value) {
   return value < 0x20 || value > 0x7F ? '.' : static_cast<char>(value);
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // Where each line starts when a line break takes `breakLength` characters.
 int lineStart(int line, int breakLength) {
   return line == 0 ? 0
@@ -181,7 +174,7 @@ HexView::Effect HexView::KeyPress(char character) {
   if (areaFlag == 1) {
     value = static_cast<std::uint8_t>(character);
   } else {
-    const int digit = hexValue(character);
+    const int digit = hexDigitValue(character);
     if (digit < 0) return {};
     if (nibbleFlag == 0) {
       value = static_cast<std::uint8_t>(digit * 16 + (value & 0x0F));
@@ -215,14 +208,14 @@ HexView::Effect HexView::MouseDown(int position) {
 }
 
 bool HexView::addressEntryTakes(char character) {
-  return hexValue(character) >= 0 || character == '\b';
+  return hexDigitValue(character) >= 0 || character == '\b';
 }
 
 HexView::Effect HexView::addressEntered(std::string_view text) {
   if (text.empty()) return {};
   std::uint32_t value = 0;
   for (char c : text) {
-    const int digit = hexValue(c);
+    const int digit = hexDigitValue(c);
     if (digit < 0) return {};  // the entry takes nothing else
     value = value * 16 + static_cast<std::uint32_t>(digit);
   }

@@ -89,18 +89,19 @@ TEST_F(EngineTest, ProgramSetUpPowerBytesByFamily) {
 }
 
 TEST_F(EngineTest, BlockAddressStepPlacesTheAddressByFamily) {
-  chooseAt(k2716, 1, 1);
-  bench.engine.ReadSetUp();
-  EXPECT_EQ(latchedAt(0x0000).first, 0x08);
-  chooseAt(k27C64, 1, 3);
-  bench.engine.ReadSetUp();
-  EXPECT_EQ(latchedAt(0x1800).first, 0xF8);
-  chooseAt(k27C256, 1, 3);
-  bench.engine.ReadSetUp();
-  EXPECT_EQ(latchedAt(0x7800).first, 0xD8);
-  chooseAt(k27C512, 1, 3);
-  bench.engine.ReadSetUp();
-  EXPECT_EQ(latchedAt(0xF800).first, 0xD8);
+  const struct {
+    int row, vpp;
+    std::int32_t address;
+    std::uint8_t highAddressByte;
+  } cases[] = {{k2716, 1, 0x0000, 0x08},
+               {k27C64, 3, 0x1800, 0xF8},
+               {k27C256, 3, 0x7800, 0xD8},
+               {k27C512, 3, 0xF800, 0xD8}};
+  for (const auto& c : cases) {
+    chooseAt(c.row, 1, c.vpp);
+    bench.engine.ReadSetUp();
+    EXPECT_EQ(latchedAt(c.address).first, c.highAddressByte) << c.row;
+  }
   chooseAt(k27C1001, 1, 3);
   bench.engine.ReadSetUp();
   programmer.clearPackets();

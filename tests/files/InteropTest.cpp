@@ -112,11 +112,17 @@ void expectLoadStores(const std::string& path, std::int32_t deviceEnd, std::int3
   EXPECT_EQ(report.bytesOutsideBuffer, 0u);
 }
 
-class NeedsSrecord {
+// A case run in a scratch folder of its own, skipped where srecord is not installed.
+template <typename Case>
+class WithSrecord : public ::testing::TestWithParam<Case> {
  protected:
-  static bool missing() { return !toolInstalled("srec_cat") || !toolInstalled("srec_cmp"); }
-  static constexpr const char* kMissing =
-      "srec_cat/srec_cmp not installed (Debian package srecord; ./build.sh installs it)";
+  void SetUp() override {
+    if (!toolInstalled("srec_cat") || !toolInstalled("srec_cmp")) {
+      GTEST_SKIP() << "srec_cat/srec_cmp not installed (Debian package srecord; ./build.sh "
+                      "installs it)";
+    }
+  }
+  ScratchFolder folder;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -260,13 +266,7 @@ std::vector<SrecCatImage> srecCatImages() {
   return all;
 }
 
-class SrecCatImageFile : public ::testing::TestWithParam<SrecCatImage>, protected NeedsSrecord {
- protected:
-  void SetUp() override {
-    if (missing()) GTEST_SKIP() << kMissing;
-  }
-  ScratchFolder folder;
-};
+using SrecCatImageFile = WithSrecord<SrecCatImage>;
 
 TEST_P(SrecCatImageFile, LoadsIntoTheBytesSrecCatReadsFromIt) {
   const auto& [output, deviceEnd] = GetParam();
@@ -314,13 +314,7 @@ const std::vector<LinkedImage> kLinkedImages{
      "S325FFFC0000"},
 };
 
-class SrecCatLinkedImage : public ::testing::TestWithParam<LinkedImage>, protected NeedsSrecord {
- protected:
-  void SetUp() override {
-    if (missing()) GTEST_SKIP() << kMissing;
-  }
-  ScratchFolder folder;
-};
+using SrecCatLinkedImage = WithSrecord<LinkedImage>;
 
 TEST_P(SrecCatLinkedImage, FoldsToAddressZero) {
   const LinkedImage& c = GetParam();
@@ -360,14 +354,7 @@ const std::vector<BoundaryRecord> kBoundaryRecords{
     {"S3At20000", 0x3FFFF, 0x20000, "-Motorola -address-length=4", "-Motorola", "S3150001FFF8"},
 };
 
-class SrecCatBoundaryRecord : public ::testing::TestWithParam<BoundaryRecord>,
-                              protected NeedsSrecord {
- protected:
-  void SetUp() override {
-    if (missing()) GTEST_SKIP() << kMissing;
-  }
-  ScratchFolder folder;
-};
+using SrecCatBoundaryRecord = WithSrecord<BoundaryRecord>;
 
 TEST_P(SrecCatBoundaryRecord, StoresOnBothSidesOfTheBoundary) {
   const BoundaryRecord& c = GetParam();

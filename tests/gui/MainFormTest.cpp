@@ -31,6 +31,13 @@ class MainFormTest : public QObject {
     return form;
   }
 
+  // The same, then back to the idle state, as after a device has been chosen.
+  std::unique_ptr<TMainForm> startIdleWindow(VirtualProgrammer& programmer) {
+    auto form = startWindow(programmer);
+    form->workbench().states.IdleState();
+    return form;
+  }
+
   static void clickRow(QListWidget* list, int row) {
     const QRect rect = list->visualItemRect(list->item(row));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
@@ -143,8 +150,7 @@ class MainFormTest : public QObject {
 
   void fillListKeepsQuitDisabledUntilCancel() {
     VirtualProgrammer programmer;
-    auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
+    auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->Fill, Qt::LeftButton);
     QVERIFY(form->FillBox->isVisible());
     QVERIFY(!form->Quit_Func_But->isEnabled());
@@ -155,8 +161,7 @@ class MainFormTest : public QObject {
 
   void typedFillByteGoesThroughTheEntry() {
     VirtualProgrammer programmer;
-    auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
+    auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->Fill, Qt::LeftButton);
     clickRow(form->FillBox, 2);
     QVERIFY(form->FillEdit->isVisible());
@@ -171,8 +176,7 @@ class MainFormTest : public QObject {
 
   void checksumRefreshShowsTheSumAndQuitAtTheStart() {
     VirtualProgrammer programmer;
-    auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
+    auto form = startIdleWindow(programmer);
     form->workbench().image.currentAddress = 0x123;
     QTest::mouseClick(form->Chk_Sum_But, Qt::LeftButton);
     QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=0000"));
@@ -181,8 +185,7 @@ class MainFormTest : public QObject {
 
   void pulseEntryOpensWithoutTheBusyStateAndEnterCloses() {
     VirtualProgrammer programmer;
-    auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
+    auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->Pulse, Qt::LeftButton);
     QVERIFY(form->P_Edit->isVisible());
     QVERIFY(form->Program_Eprom->isEnabled());
@@ -227,8 +230,7 @@ class MainFormTest : public QObject {
 
   void formatListSetsTheButtonAndTheDialogs() {
     VirtualProgrammer programmer;
-    auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
+    auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->File_But, Qt::LeftButton);
     QVERIFY(form->File_Type->isVisible());
     QVERIFY(!form->Load_But->isEnabled());
@@ -273,8 +275,7 @@ class MainFormTest : public QObject {
 
   void aFailedLoadShowsTheMessageAndKeepsTheCaptions() {
     VirtualProgrammer programmer;
-    auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
+    auto form = startIdleWindow(programmer);
     QTemporaryDir folder;
     const QString badPath = folder.filePath("bad.hex");
     QFile bad(badPath);
