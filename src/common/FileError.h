@@ -65,9 +65,14 @@ inline std::string ioMessageForErrno(int error) {
   }
 }
 
-// "'$G1' is not a valid integer value" for the field "G1".
+// "'12X' is not a valid integer value": a text that should have been a number.
+inline std::string notAnIntegerMessage(std::string_view text) {
+  return "'" + std::string(text) + "' is not a valid integer value";
+}
+
+// "'$G1' is not a valid integer value" for the hexadecimal field "G1".
 inline std::string conversionMessage(std::string_view field) {
-  return "'$" + std::string(field) + "' is not a valid integer value";
+  return notAnIntegerMessage("$" + std::string(field));
 }
 
 // The text of the error box: the message, with a period added when it does not end in one.

@@ -1,5 +1,6 @@
 #include "device/BufferActions.h"
 
+#include <algorithm>
 #include <string>
 
 #include "common/HexText.h"
@@ -49,9 +50,10 @@ void BufferActions::FillBoxClick(int item) {
 
 void BufferActions::FillEditKeyPress(char character) {
   if (character == LineEntry::kEnter) {
-    if (!fillEntry.text().empty()) {
-      fillBuffer(image_, static_cast<std::uint8_t>(std::stoul(fillEntry.text(), nullptr, 16)));
-    }
+    // The key filter lets nothing but hexadecimal digits stay in the entry.
+    int value = 0;
+    for (char c : fillEntry.text()) value = value * 16 + std::max(hexDigitValue(c), 0);
+    if (!fillEntry.text().empty()) fillBuffer(image_, static_cast<std::uint8_t>(value));
     states_.IdleState();
     return;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "common/FileError.h"
 #include "common/HexText.h"
 #include "device/Catalogue.h"
 #include "device/ControlStates.h"
@@ -41,7 +42,7 @@ void DeviceSelection::Device_BoxClick(int row) {
     host_.showBox(BoxKind::Information, kNoDeviceText, std::nullopt);
     states_.IdleState();
   }
-  settings_.pulseEntry.setText(std::string(pulseWidthForFamily(settings_.deviceFamily)));
+  settings_.pulseEntry.setOwnText(std::string(pulseWidthForFamily(settings_.deviceFamily)));
   showPulseEntry();
   host_.setCaption(Control::Pulse, "Pulse = " + settings_.pulseEntry.text());
   VppStep();
@@ -84,21 +85,25 @@ void DeviceSelection::showPulseEntry() {
   host_.setCaption(Control::P_Edit, settings_.pulseEntry.text());
 }
 
-bool DeviceSelection::applyPulseWidth() {
+std::optional<std::uint8_t> DeviceSelection::applyPulseWidth() {
   LineEntry& entry = settings_.pulseEntry;
   if (entry.text().empty()) {
-    entry.setText("20");
+    entry.setOwnText("20");
     showPulseEntry();
+  }
+  const std::optional<int> width = entry.decimalValue();
+  if (!width) {
+    host_.showBox(BoxKind::Error, boxText(notAnIntegerMessage(entry.text())), std::nullopt);
+    return std::nullopt;
   }
   // The programmer takes the width as one byte; a width of 0 or above 255 would go out as a
   // different pulse from the one shown.
-  const int width = std::stoi(entry.text());
-  if (width < 1 || width > 255) {
+  if (*width < 1 || *width > 255) {
     host_.showBox(BoxKind::Error, kPulseRangeText, std::nullopt);
-    return false;
+    return std::nullopt;
   }
   host_.setCaption(Control::Pulse, "Pulse = " + entry.text());
-  return true;
+  return static_cast<std::uint8_t>(*width);
 }
 
 void DeviceSelection::P_EditKeyPress(char character) {

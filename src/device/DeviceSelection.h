@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 namespace tandra {
 
 class ControlStates;
@@ -29,9 +32,9 @@ class DeviceSelection {
   void PulseClick();
   void P_EditKeyPress(char character);
 
-  // Applies the pulse entry as Enter does; false (with the error box shown) when it holds no
-  // width the programmer can take.
-  bool applyPulseWidth();
+  // Applies the pulse entry as Enter does and gives the width; nothing (with the error box
+  // shown) when the entry holds no width the programmer can take.
+  std::optional<std::uint8_t> applyPulseWidth();
 
  private:
   void showPulseEntry();

@@ -72,8 +72,16 @@ bool Operations::interrupted(bool reachedEnd) const {
   return link_.quitFlag - (reachedEnd ? 1 : 0) > 0;
 }
 
-void Operations::showStopped(std::int32_t address) {
-  for (int socket = 1; socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+bool Operations::deviceChosen() {
+  if (settings_.deviceFamily != 0) return true;
+  // Without a type there are no set-up, address or programming rules to drive the chips with.
+  host_.showBox(BoxKind::Information, DeviceSelection::kNoDeviceText, std::nullopt);
+  return false;
+}
+
+void Operations::showStopped(std::int32_t address, bool socketLabels) {
+  for (int socket = 1; socketLabels && socket <= std::min(settings_.socketCount, Engine::kSockets);
+       ++socket) {
     if (!engine_.socketFailed(socket)) {
       host_.setCaption(socketLabel(socket), std::to_string(socket) + "-Stopped");
     }
@@ -109,6 +117,7 @@ Operations::LoopEnd Operations::readBlocks(bool everySocket, ByteAction&& takeBy
 }
 
 void Operations::runReadTest(const Texts& texts, ByteTest passes) {
+  if (!deviceChosen()) return;
   states_.BusyState();
   engine_.ReadSetUp();
   host_.enableQuitButton();
@@ -142,6 +151,7 @@ void Operations::Prg_CompareClick() {
 }
 
 void Operations::Move_EpromClick() {
+  if (!deviceChosen()) return;
   states_.BusyState();
   host_.enableQuitButton();
   host_.setCaption(Control::StaticText2, kMoveStart);
@@ -153,7 +163,7 @@ void Operations::Move_EpromClick() {
     if (ImageBuffer::contains(address)) image_[address] = device;
   });
   if (end.interrupted) {
-    showStopped(end.blockStart);
+    showStopped(end.blockStart, false);  // Move gives the sockets no verdict
   } else {
     host_.setCaption(Control::StaticText3, kMoveEnd);
   }
@@ -186,8 +196,10 @@ void Operations::programPage() {
 void Operations::Program_EpromClick() {
   // The width sent is the one the caption shows: an entry left without Enter is applied as
   // Enter would, and one the programmer cannot take stops Program before anything is sent.
-  if (!selection_.applyPulseWidth()) return;
-  pulseWidth_ = static_cast<std::uint8_t>(std::stoi(settings_.pulseEntry.text()));
+  if (!deviceChosen()) return;
+  const std::optional<std::uint8_t> width = selection_.applyPulseWidth();
+  if (!width) return;
+  pulseWidth_ = *width;
 
   states_.BusyState();
   host_.setCaption(Control::StaticText2, kProgramTexts.start);
@@ -213,9 +225,14 @@ void Operations::Program_EpromClick() {
       data[i] = ImageBuffer::contains(address) ? image_[address] : 0xFF;
       ++image_.currentAddress;
     }
-    reachedEnd = image_.currentAddress >= image_.deviceEndAddress;
-    if (reachedEnd) link_.quitFlag += 1;
+    const bool lastPage = image_.currentAddress >= image_.deviceEndAddress;
     programPage();
+    // The end is acted on only once every socket has answered the last page: raised before,
+    // it would cut that page's reply waits short.
+    if (lastPage) {
+      reachedEnd = true;
+      link_.quitFlag += 1;
+    }
   } while (link_.quitFlag <= 0 && engine_.activeSocketMask != 0);
 
   link_.packetLength = Link::kCommandLength;

@@ -66,7 +66,9 @@ class Operations {
   bool stepAddress(std::int32_t by);
   // After a loop: true when Quit, the watchdog or a lost programmer ended it before the end.
   bool interrupted(bool reachedEnd) const;
-  void showStopped(std::int32_t address);
+  // Refuses (with the box) when no device type is chosen.
+  bool deviceChosen();
+  void showStopped(std::int32_t address, bool socketLabels = true);
   void programPage();
 
   Host& host_;

@@ -6,6 +6,7 @@
 #include <array>
 #include <exception>
 #include <memory>
+#include <new>
 
 #include "common/FileError.h"
 #include "device/Workbench.h"
@@ -28,6 +29,8 @@ class TMainForm final : public QWidget, public tandra::Host {
   Q_OBJECT
 
  public:
+  static constexpr const char* kUnexpectedErrorText = "An unexpected error stopped this task.";
+
   explicit TMainForm(tandra::FtApi& api, QWidget* parent = nullptr);
   ~TMainForm() override;
 
@@ -178,9 +181,12 @@ void TMainForm::handle(Handler&& handler) {
     handler();
   } catch (const tandra::FileError& error) {
     showBox(tandra::BoxKind::Error, tandra::boxText(error.what()), std::nullopt);
-  } catch (const std::exception& error) {
-    // Nothing a handler meets may take the program down; the operator hears of it instead.
-    showBox(tandra::BoxKind::Error, error.what(), std::nullopt);
+  } catch (const std::bad_alloc&) {
+    showBox(tandra::BoxKind::Error, "Not enough memory for this task.", std::nullopt);
+  } catch (const std::exception&) {
+    // Nothing a handler meets may take the program down; the operator hears of it in the
+    // program's own words, never in a library's.
+    showBox(tandra::BoxKind::Error, kUnexpectedErrorText, std::nullopt);
   }
   --handlerDepth_;
   if (closePending_) {

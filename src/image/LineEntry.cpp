@@ -23,6 +23,16 @@ void LineEntry::type(char character) {
   if (text_ != before) FillEditChange();
 }
 
+std::optional<int> LineEntry::decimalValue() const {
+  if (text_.empty() || text_.size() > maxLength_) return std::nullopt;
+  int value = 0;
+  for (char c : text_) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 // The change handler both entries share: a marked entry is emptied and unmarked.
 void LineEntry::FillEditChange() {
   if (!clearMark_) return;

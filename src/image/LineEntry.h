@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,14 @@ class LineEntry {
 
   // Sets the text as the program does; a change runs the change handler like typing would.
   void setText(std::string text);
+  // Sets a text the program itself chooses (a device's pulse width, the Enter default): the
+  // clear-mark a stray key may have left is dropped first, so the text shown is the one set.
+  void setOwnText(std::string text) {
+    clearMark_ = false;
+    setText(std::move(text));
+  }
+  // The text read as a decimal number of at most `maxLength` digits; nullopt when it is none.
+  std::optional<int> decimalValue() const;
   // A typed character other than Enter (the owner handles Enter): the key filter, then the
   // entry's own editing, then the change handler when the text changed.
   void type(char character);

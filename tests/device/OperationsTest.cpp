@@ -260,12 +260,49 @@ TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
   EXPECT_EQ(label(2), "2-Stopped");
 }
 
-TEST_F(OperationsTest, WithoutASocketCountNothingIsReadAndTheTestEnds) {
-  bench.image.deviceEndAddress = 0x7FFF;
+TEST_F(OperationsTest, TheLastPageWaitsForSlowRepliesLikeEveryOtherPage) {
+  fillRandom(9);
+  choose(k2716, 2);
+  programmer.setReplyDelay(Clock::Millis(700));  // longer than the read time-out
   programmer.clearPackets();
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(programsOf(0xBE) + programsOf(0xBD), 16);
+  EXPECT_EQ(status(), "Programming Done....");
+  EXPECT_EQ(label(2), "2-Programmed OK ");
+  EXPECT_TRUE(chipHoldsTheBuffer(2));
+  EXPECT_TRUE(host.log.empty());
+}
+
+TEST_F(OperationsTest, WithoutADeviceTypeNoOperationSendsAnything) {
+  choose(k27C256, 2);  // then a header row: the end address and the count stay
+  choose(0, 0);
+  ASSERT_EQ(bench.settings.deviceFamily, 0);
+  const std::vector<void (Operations::*)()> clicks = {
+      &Operations::Program_EpromClick, &Operations::Blank_ChkClick, &Operations::Verify_EpromClick,
+      &Operations::Move_EpromClick, &Operations::Prg_CompareClick};
+  for (auto click : clicks) {
+    host.boxes.clear();
+    host.captions.erase(Control::StaticText2);
+    programmer.clearPackets();
+    (bench.operations.*click)();
+    EXPECT_TRUE(programmer.packets().empty());
+    EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"No Device Was Selected."});
+    EXPECT_EQ(host.caption(Control::StaticText2), "");
+    EXPECT_FALSE(host.buttonsBusy);
+  }
+  EXPECT_EQ(label(1), "");
+}
+
+TEST_F(OperationsTest, AStoppedMoveLeavesTheSocketLabelsAlone) {
+  choose(k27C256, 3);
   bench.operations.Blank_ChkClick();
-  EXPECT_EQ(readsOf(0xBE), 0);
-  EXPECT_EQ(status(), "Blank Test Done....");
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") bench.Quit_Func_ButClick();
+  };
+  bench.operations.Move_EpromClick();
+  host.onPump = nullptr;
+  EXPECT_EQ(status(), "Stopped at 1000....");
+  for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "- Is Blank      ");
 }
 
 }  // namespace

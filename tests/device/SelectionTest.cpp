@@ -151,5 +151,36 @@ TEST_F(SelectionTest, PulseWidthsTheProgrammerCannotTakeAreRefused) {
   EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 255");
 }
 
+TEST_F(SelectionTest, AStrayKeyInThePulseEntryNeverOverridesTheDeviceWidth) {
+  // Escape, or a letter in a full entry, marks the entry without changing its text.
+  for (const char* stray : {"\x1B", "\b123X"}) {
+    bench.selection.PulseClick();
+    typePulse(stray);
+    typePulse("\r");
+    choose(17, 1);  // 27C256: 5
+    EXPECT_EQ(bench.settings.pulseEntry.text(), "5") << stray;
+    EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 5") << stray;
+    choose(1, 1);  // 2716: 40
+    EXPECT_EQ(host.caption(Control::P_Edit), "40") << stray;
+    EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 40") << stray;
+  }
+}
+
+TEST_F(SelectionTest, AnEmptiedPulseEntryBecomesTwentyForGood) {
+  startUp();
+  choose(17, 1);
+  for (const char* ending : {"\r", ""}) {
+    host.boxes.clear();
+    bench.selection.PulseClick();
+    typePulse("\b\b");  // the second Backspace marks the empty entry
+    typePulse(ending);
+    if (*ending == '\0') bench.operations.Program_EpromClick();
+    EXPECT_TRUE(host.boxes.empty()) << "no box, and surely no library text";
+    EXPECT_EQ(bench.settings.pulseEntry.text(), "20");
+    EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 20");
+  }
+  EXPECT_EQ(programmer.pulseWidth(), 20);
+}
+
 }  // namespace
 }  // namespace tandra::test
