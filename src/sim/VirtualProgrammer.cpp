@@ -3,15 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/Commands.h"
-
 namespace tandra {
 
 namespace {
-
-constexpr std::size_t kReplyHeader = 8;
-constexpr std::size_t kStandardReplyData = 2048;
-constexpr std::size_t kFirmwareRecordSize = 74;
 
 void copyListString(const std::string& text, void* destination) {
   const std::size_t length = std::min<std::size_t>(text.size(), ft::ListStringCapacity - 1);
@@ -38,6 +32,10 @@ void VirtualProgrammer::setDeviceCount(int count) {
 void VirtualProgrammer::setFirmwareVersion(int major, int minor) {
   firmwareMajor_ = major;
   firmwareMinor_ = minor;
+}
+
+Eprom& VirtualProgrammer::insertChip(int number, std::string_view typeName) {
+  return socket(number).emplace(sim::chipType(typeName));
 }
 
 void VirtualProgrammer::shortenWrites(int count, std::uint32_t missing) {
@@ -173,184 +171,6 @@ FtStatus VirtualProgrammer::Close(FtHandle handle) {
   ++closeCount_;
   replies_.clear();
   return ft::Ok;
-}
-
-// --- The firmware ---
-
-void VirtualProgrammer::answer(std::uint8_t op, std::vector<std::uint8_t> data, std::uint8_t status,
-                               HeaderBytes bytes1to3, Clock::Millis takes) {
-  if (repliesToDrop_ > 0) {
-    --repliesToDrop_;
-    return;
-  }
-  std::vector<std::uint8_t> bytes(kReplyHeader, 0);
-  bytes[0] = op;
-  std::copy(bytes1to3.begin(), bytes1to3.end(), bytes.begin() + 1);
-  bytes[6] = status;
-  bytes[7] = headerChecksum(bytes.data());
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  if (!realisticTiming_) takes = {};
-  replies_.push_back({clock_.now() + replyDelay_ + takes, std::move(bytes)});
-}
-
-void VirtualProgrammer::onPacket(const std::vector<std::uint8_t>& packet) {
-  if (packet.size() < kReplyHeader) return;
-  if (packet.size() == kFirmwareRecordSize) {
-    firmwareRecord(packet);
-    return;
-  }
-  const std::uint8_t op = packet[0];
-  switch (op) {
-    case opcode::FlashCheck:
-      // Answered although its opcode is above 0x80: the update waits for it.
-      answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00,
-             {0x00, static_cast<std::uint8_t>(firmwareCheck_ >> 8),
-              static_cast<std::uint8_t>(firmwareCheck_ & 0xFF)});
-      return;
-    case opcode::Restart:
-      ++restarts_;
-      if (firmwareRecords_ > 0) setFirmwareVersion(1, 20);
-      firmwareCheck_ = 0;
-      firmwareRecords_ = 0;
-      replies_.clear();
-      return;
-    case opcode::Identify:
-      answer(
-          op, std::vector<std::uint8_t>(kStandardReplyData, 0), identifyStatus_,
-          {static_cast<std::uint8_t>(firmwareMajor_), static_cast<std::uint8_t>(firmwareMinor_)});
-      return;
-    case opcode::Voltage:
-      vppSelectCode_ = packet[1];
-      vppLevelCode_ = packet[2];
-      return;
-    case opcode::SetUp:
-      setUp(packet);
-      return;
-    case opcode::Latch:
-      if (packet[1] == latch::LowAddress) lowAddressLatch_ = packet[2];
-      if (packet[1] == latch::HighAddress) highAddressLatch_ = packet[2];
-      if (packet[1] == latch::Control) controlLatch_ = packet[2];
-      return;
-    case opcode::ReadBlock:
-      readBlock(packet);
-      return;
-    case opcode::ProgramBlock:
-      programBlock(packet);
-      return;
-    default:
-      if (isAnswered(op)) answer(op, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
-      return;
-  }
-}
-
-void VirtualProgrammer::firmwareRecord(const std::vector<std::uint8_t>& packet) {
-  for (std::size_t i = 0; i < packet.size(); ++i) {
-    if (i != 7) firmwareCheck_ = static_cast<std::uint16_t>(firmwareCheck_ + packet[i]);
-  }
-  ++firmwareRecords_;
-  answer(packet[0], std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
-}
-
-std::vector<std::uint8_t> VirtualProgrammer::makeUpdateFile(int records) {
-  std::vector<std::uint8_t> file = {0xAA, 0x55, 'U', 'p', 'd', 'a',  't',  'e',
-                                    ' ',  'F',  'i', 'l', 'e', 0x06, 0x00, 0x00};
-  std::uint16_t check = 0;
-  for (int r = 0; r < records; ++r) {
-    for (std::size_t i = 0; i < kFirmwareRecordSize; ++i) {
-      std::uint8_t byte = static_cast<std::uint8_t>(r * 31 + i * 7);
-      if (i == 2) byte = static_cast<std::uint8_t>((r * 64) >> 8);  // where the code goes
-      if (i == 3) byte = static_cast<std::uint8_t>((r * 64) & 0xFF);
-      if (i != 7) check = static_cast<std::uint16_t>(check + byte);
-      file.push_back(byte);
-    }
-  }
-  file[14] = static_cast<std::uint8_t>(check >> 8);
-  file[15] = static_cast<std::uint8_t>(check & 0xFF);
-  return file;
-}
-
-void VirtualProgrammer::setUp(const std::vector<std::uint8_t>& packet) {
-  familyAddressBits_ = packet[3];
-  upperAddress_ = 0;
-  previousBlock_.reset();
-}
-
-std::uint32_t VirtualProgrammer::blockAddress(std::uint8_t highAddressByte) {
-  // Undo the way the host spreads address bits 8 to 15 over the high latch for each family.
-  std::uint32_t high = highAddressByte;
-  switch (familyAddressBits_) {
-    case 0x08:
-      high &= 0x07;
-      break;  // 2K: A8-A10, A11 held high
-    case 0x00:
-      high &= 0x0F;
-      break;  // 4K
-    case 0xE0:
-      high = (high ^ 0x20) & 0x3F;
-      break;  // 8K and 16K
-    case 0xA0:
-      high = (high ^ 0x20) & 0x7F;
-      break;  // 32K
-    case 0x20:
-      high ^= 0x20;
-      break;  // 64K and up
-    default:
-      break;
-  }
-  const std::uint32_t address16 = (high << 8) | lowAddressLatch_;
-  if (previousBlock_ && address16 < *previousBlock_) upperAddress_ = (upperAddress_ + 1) & 0x3;
-  previousBlock_ = address16;
-  return (upperAddress_ << 16) | address16;
-}
-
-Eprom* VirtualProgrammer::selectedChip(std::uint8_t selectCode, std::uint8_t controlByte) {
-  int picked = 0;
-  int count = 0;
-  const bool bit7 = (controlByte & 0x80) != 0;
-  const struct {
-    std::uint8_t code;
-    int socket;
-  } lines[] = {{0xBE, 1}, {0xBD, 2}, {0xBB, 4}, {0xB7, 5}};
-  for (const auto& line : lines) {
-    if (selectCode == line.code && bit7) {
-      picked = line.socket;
-      ++count;
-    }
-  }
-  if (!bit7) {  // socket 3 is picked by a cleared bit 7
-    picked = 3;
-    ++count;
-    if (selectCode != 0xBF) ++count;
-  }
-  if (count != 1) return nullptr;
-  std::optional<Eprom>& chip = socket(picked);
-  return chip ? &*chip : nullptr;
-}
-
-void VirtualProgrammer::readBlock(const std::vector<std::uint8_t>& packet) {
-  const std::size_t length = static_cast<std::size_t>(packet[5]) * 256 + packet[6];
-  const std::uint32_t address = blockAddress(packet[2]);
-  const Eprom* chip = selectedChip(packet[4], packet[3]);
-  std::vector<std::uint8_t> data(length, 0xFF);  // an empty socket's lines float high
-  if (chip != nullptr) {
-    for (std::size_t i = 0; i < length; ++i)
-      data[i] = chip->read(address + static_cast<std::uint32_t>(i));
-  }
-  // 2,056 bytes at full speed, about 1 MB/s.
-  answer(opcode::ReadBlock, std::move(data), 0x00, {}, Clock::Millis(2));
-}
-
-void VirtualProgrammer::programBlock(const std::vector<std::uint8_t>& packet) {
-  algorithmCode_ = packet[1];
-  pulseWidth_ = packet[3];
-  const std::uint32_t address = blockAddress(packet[4]);
-  Eprom* chip = selectedChip(packet[6], packet[5]);
-  bool good = false;
-  if (chip != nullptr && packet.size() >= kReplyHeader + 256) {
-    good = chip->program(address, std::span(packet).subspan(kReplyHeader, 256));
-  }
-  // A pulse per byte, then the read-back.
-  answer(opcode::ProgramBlock, {}, good ? 0x00 : 0xFF, {}, Clock::Millis(20));
 }
 
 }  // namespace tandra

@@ -5,6 +5,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/Clock.h"
@@ -17,6 +18,11 @@ namespace tandra {
 // the programmer's firmware does and answers with the same replies. It stands in for the
 // hardware in the program (--virtual), the tests and the benchmarks, and can be told to
 // misbehave.
+//
+// Its firmware is strict: it checks every packet against what the hardware depends on (the
+// checksum, the set-up for the socket wiring, the latched address, the control and power bytes,
+// the voltage, the algorithm) and keeps a list of what was wrong. A host that gets something
+// wrong leaves chips unprogrammed or programmed at the wrong place, as on the bench.
 class VirtualProgrammer final : public FtApi {
  public:
   struct AttachedDevice {
@@ -47,18 +53,25 @@ class VirtualProgrammer final : public FtApi {
   // Status byte of the identify reply (0x00 when all is well).
   void setIdentifyStatus(std::uint8_t status) { identifyStatus_ = status; }
 
-  // --- The five sockets, each empty or holding a chip (all hold blank 256K chips at first) ---
+  // --- The five sockets, each empty or holding a chip. At first each holds a blank chip of
+  // whatever type the host sets the programmer up for. ---
   static constexpr int kSockets = 5;
   std::optional<Eprom>& socket(int number) {
     return sockets_.at(static_cast<std::size_t>(number - 1));
   }
   Eprom& chip(int number) { return *socket(number); }
   void removeChip(int number) { socket(number).reset(); }
+  // A blank chip of the named type (throws std::invalid_argument for an unknown name).
+  Eprom& insertChip(int number, std::string_view typeName);
 
   // What the firmware was last told.
   std::uint8_t vppSelectCode() const { return vppSelectCode_; }
   std::uint8_t pulseWidth() const { return pulseWidth_; }
   std::uint8_t algorithmCode() const { return algorithmCode_; }
+
+  // Everything the host sent that the hardware would not have taken, one line each.
+  const std::vector<std::string>& violations() const { return violations_; }
+  void clearViolations() { violations_.clear(); }
 
   // Replies take the time a full-speed link and real chips would (for a demonstration).
   void setRealisticTiming(bool on) { realisticTiming_ = on; }
@@ -113,21 +126,32 @@ class VirtualProgrammer final : public FtApi {
   FtHandle handleToken() const { return const_cast<VirtualProgrammer*>(this); }
   std::uint32_t arrivedBytes();
 
+  enum class SetUpMode { None, Read, Program };
+  using Packet = std::vector<std::uint8_t>;
+
   // The firmware: one packet per write.
-  void onPacket(const std::vector<std::uint8_t>& packet);
+  void onPacket(const Packet& packet);
   // Header bytes 1 to 3 of a reply; what they mean depends on the command.
   using HeaderBytes = std::array<std::uint8_t, 3>;
   void answer(std::uint8_t op, std::vector<std::uint8_t> data, std::uint8_t status,
               HeaderBytes bytes1to3 = {}, Clock::Millis takes = {});
-  void setUp(const std::vector<std::uint8_t>& packet);
-  void readBlock(const std::vector<std::uint8_t>& packet);
-  void programBlock(const std::vector<std::uint8_t>& packet);
-  void firmwareRecord(const std::vector<std::uint8_t>& packet);
-  // The chip address that the latches and a block command's high-address byte point at.
-  std::uint32_t blockAddress(std::uint8_t highAddressByte);
+  void violation(const std::string& what);
+  void voltage(const Packet& packet);
+  void latch(const Packet& packet);
+  void setUp(const Packet& packet);
+  void readBlock(const Packet& packet);
+  void programBlock(const Packet& packet);
+  void firmwareRecord(const Packet& packet);
+  // The chip address the latches point at for a block command with these high-address and
+  // control bytes, after checking them against the set-up; nothing when there is no set-up
+  // of the kind the command needs.
+  std::optional<std::uint32_t> blockAddress(const char* command, SetUpMode needed,
+                                            std::uint8_t highAddressByte, std::uint8_t controlByte);
   // The socket picked by a select code and bit 7 of the control byte; nullptr when none (or
   // more than one) is picked, or the socket is empty.
   Eprom* selectedChip(std::uint8_t selectCode, std::uint8_t controlByte);
+  // Whether a chip takes a programming pulse given with this algorithm at the present voltage.
+  bool takesPulse(const Eprom& chip, std::uint8_t algorithm) const;
 
   Clock& clock_;
   std::vector<AttachedDevice> devices_;
@@ -149,19 +173,27 @@ class VirtualProgrammer final : public FtApi {
   std::array<std::optional<Eprom>, kSockets> sockets_;
   std::uint8_t vppSelectCode_ = 0;
   std::uint8_t vppLevelCode_ = 0;
-  std::uint8_t familyAddressBits_ = 0;
+  bool voltageGiven_ = false;
   std::uint8_t lowAddressLatch_ = 0;
   std::uint8_t highAddressLatch_ = 0;
   std::uint8_t controlLatch_ = 0;
+  // The latch commands (selector, value) since the last command of another kind: what a
+  // set-up finds on the latches when it comes.
+  std::vector<std::array<std::uint8_t, 2>> recentLatches_;
+  SetUpMode mode_ = SetUpMode::None;
+  const sim::PinoutRules* wiring_ = nullptr;  // the socket wiring the last set-up chose
+  std::uint8_t baseControl_ = 0;
   std::uint8_t pulseWidth_ = 0;
   std::uint8_t algorithmCode_ = 0;
   // Address bits 16 and 17 are on no latch: the firmware counts them itself, carrying when a
   // block starts below the one before.
+  std::uint32_t upperAddress_ = 0;
+  std::optional<std::uint32_t> previousBlock_;
   std::uint16_t firmwareCheck_ = 0;
   int firmwareRecords_ = 0;
   int restarts_ = 0;
-  std::uint32_t upperAddress_ = 0;
-  std::optional<std::uint32_t> previousBlock_;
+  std::uint64_t packetNumber_ = 0;
+  std::vector<std::string> violations_;
 
   bool open_ = false;
   int openCount_ = 0;

@@ -85,6 +85,64 @@ TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
   EXPECT_EQ(label(2), "2-Can`t Be Programed");
 }
 
+TEST_F(OperationsTest, VerifyWantsEqualBytesProgramCompareOnlyBitsThatCanStillBeCleared) {
+  fillRandom(11);
+  choose(k27C256, 3);
+  bench.operations.Program_EpromClick();
+  // Socket 1 still holds a 1 where the buffer now wants a 0: programmable, but not the same.
+  programmer.chip(1).cells()[0x1234] = 0x3F;
+  bench.image[0x1234] = 0x0F;
+  for (int s : {2, 3}) programmer.chip(s).cells()[0x1234] = 0x0F;
+  // Socket 3 lacks a 1 the buffer wants at another address: neither.
+  programmer.chip(3).cells()[0x5000] = 0x0F;
+  bench.image[0x5000] = 0x10;
+  for (int s : {1, 2}) programmer.chip(s).cells()[0x5000] = 0x10;
+
+  bench.operations.Verify_EpromClick();
+  EXPECT_EQ(label(1), "1-Didn't Verify");
+  EXPECT_EQ(label(2), "2- Verified OK   ");
+  EXPECT_EQ(label(3), "3-Didn't Verify");
+  bench.operations.Prg_CompareClick();
+  EXPECT_EQ(label(1), "1-Can Be Programed");
+  EXPECT_EQ(label(2), "2-Can Be Programed");
+  EXPECT_EQ(label(3), "3-Can`t Be Programed");
+}
+
+TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
+  fillRandom(12);
+  choose(k27C256, 3);
+  programmer.insertChip(1, "27C256");
+  programmer.insertChip(2, "27C512");  // another algorithm
+  programmer.insertChip(3, "27256");   // same wiring, algorithm and voltage
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(label(1), "1-Programmed OK ");
+  EXPECT_EQ(label(2), "2-Not Programmed");
+  EXPECT_EQ(label(3), "3-Programmed OK ");
+  EXPECT_EQ(programmer.chip(2).read(0), 0xFF);  // untouched
+  EXPECT_TRUE(chipHoldsTheBuffer(3));
+
+  // A 2716 wants 25 V: at 12.5 V it stays blank, and a 27C16 at 25 V takes nothing either.
+  choose(k2716, 2);
+  programmer.insertChip(1, "2716");
+  programmer.insertChip(2, "27C16");
+  bench.selection.Vpp_ButClick();
+  bench.selection.Vpp_ButClick();  // 25 -> 21 -> 12.5
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(label(1), "1-Not Programmed");
+  EXPECT_EQ(label(2), "2-Programmed OK ");
+  bench.selection.Vpp_ButClick();  // back to 25
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(label(1), "1-Programmed OK ");
+  EXPECT_EQ(label(2), "2-Not Programmed");
+
+  // A 1 Mbit chip chosen as 2 Mbit: the upper half lands on the lower one and fails read-back.
+  choose(k27C2001, 1);
+  programmer.insertChip(1, "27C010");
+  bench.operations.Program_EpromClick();
+  EXPECT_EQ(label(1), "1-Not Programmed");
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 20100");
+}
+
 TEST_F(OperationsTest, BlankCheckTellsErasedChipsFromUsedOnes) {
   choose(k27C512, 3);
   programmer.chip(3).cells()[0xFFFF] = 0x7F;
@@ -173,7 +231,10 @@ TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
   const std::uint8_t beyond = bench.image[0x2000];
   for (std::uint32_t a = 0; a < 0x40000; ++a)
     programmer.chip(1).cells()[a] = static_cast<std::uint8_t>(a * 7);
+  host.captionHistory.clear();
   bench.operations.Move_EpromClick();
+  EXPECT_EQ(host.captionHistory[Control::StaticText2],
+            std::vector<std::string>{"Moving Device #1 to Buffer...."});
   for (std::int32_t a = 0; a < 0x2000; ++a)
     ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>(a * 7));
   EXPECT_EQ(bench.image[0x2000], beyond);

@@ -15,6 +15,13 @@ class WorkbenchFixture : public ::testing::Test {
     host.onWatchdog = [this] { bench.Timer1Timer(); };
   }
 
+  // Whatever a test did, the programmer must have been driven as the hardware needs.
+  void TearDown() override {
+    if (expectCleanProtocol) {
+      EXPECT_EQ(programmer.violations(), std::vector<std::string>{});
+    }
+  }
+
   // Creation and the start-up search, as when the window first shows.
   void startUp() {
     bench.FormCreate();
@@ -35,6 +42,7 @@ class WorkbenchFixture : public ::testing::Test {
 
   TestHost host;
   VirtualProgrammer programmer{host.clock};
+  bool expectCleanProtocol = true;
   Workbench bench{programmer, host};
 };
 

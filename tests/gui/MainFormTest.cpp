@@ -226,6 +226,7 @@ class MainFormTest : public QObject {
     QCOMPARE(form->Device_n[0]->text(), QString("1- Is Blank      "));
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 8000"));
     QVERIFY(form->Program_Eprom->isEnabled());
+    QCOMPARE(programmer.violations(), std::vector<std::string>{});
   }
 
   void formatListSetsTheButtonAndTheDialogs() {

@@ -1,0 +1,39 @@
+#include "sim/ChipTypes.h"
+
+#include <cctype>
+#include <stdexcept>
+#include <string>
+
+namespace tandra::sim {
+
+const PinoutRules& rulesFor(Pinout pinout) {
+  for (const PinoutRules& rules : kPinoutRules) {
+    if (rules.pinout == pinout) return rules;
+  }
+  return kPinoutRules.front();
+}
+
+const ChipType* findChipType(std::string_view name) {
+  const auto same = [](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (std::toupper(static_cast<unsigned char>(a[i])) !=
+          std::toupper(static_cast<unsigned char>(b[i]))) {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (same(name, "27010")) name = "27C010";
+  for (const ChipType& type : kChipTypes) {
+    if (same(type.name, name)) return &type;
+  }
+  return nullptr;
+}
+
+const ChipType& chipType(std::string_view name) {
+  if (const ChipType* type = findChipType(name)) return *type;
+  throw std::invalid_argument("no EPROM type " + std::string(name));
+}
+
+}  // namespace tandra::sim

@@ -1,0 +1,366 @@
+// The programmer's firmware in memory: what it does with each command packet, and what it
+// checks before it drives the sockets.
+#include <algorithm>
+#include <cstdio>
+
+#include "sim/VirtualProgrammer.h"
+
+namespace tandra {
+
+namespace {
+
+using sim::PinoutRules;
+
+// The wire format as the firmware reads it.
+namespace op {
+constexpr std::uint8_t ReadBlock = 0x20;
+constexpr std::uint8_t Idle = 0x24;
+constexpr std::uint8_t ProgramBlock = 0x43;
+constexpr std::uint8_t Restart = 0x52;
+constexpr std::uint8_t Identify = 0x56;
+constexpr std::uint8_t Voltage = 0x90;
+constexpr std::uint8_t SetUp = 0x92;
+constexpr std::uint8_t Latch = 0x94;
+constexpr std::uint8_t FlashCheck = 0xAA;
+}  // namespace op
+
+constexpr std::uint8_t kLowLatch = 0x2F;
+constexpr std::uint8_t kHighLatch = 0x0F;
+constexpr std::uint8_t kControlLatch = 0x3F;
+
+constexpr std::size_t kHeader = 8;
+constexpr std::size_t kPage = 256;
+constexpr std::size_t kStandardReplyData = 2048;
+constexpr std::size_t kFirmwareRecordSize = 74;
+constexpr std::size_t kLargestReplyData = 32768 - kHeader;
+constexpr std::uint8_t kFailed = 0xFF;
+
+std::uint8_t sumOfHeader(const std::uint8_t* bytes) {
+  unsigned sum = 0;
+  for (int i = 0; i < 7; ++i) sum += bytes[i];
+  return static_cast<std::uint8_t>(sum);
+}
+
+std::string hex(unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%02X", value);
+  return text;
+}
+
+bool isVoltage(std::uint8_t selectCode) {
+  return selectCode == sim::vpp::V25 || selectCode == sim::vpp::V21 ||
+         selectCode == sim::vpp::V12_5;
+}
+
+}  // namespace
+
+void VirtualProgrammer::violation(const std::string& what) {
+  violations_.push_back("packet " + std::to_string(packetNumber_) + ": " + what);
+}
+
+void VirtualProgrammer::answer(std::uint8_t opcode, std::vector<std::uint8_t> data,
+                               std::uint8_t status, HeaderBytes bytes1to3, Clock::Millis takes) {
+  if (repliesToDrop_ > 0) {
+    --repliesToDrop_;
+    return;
+  }
+  std::vector<std::uint8_t> bytes(kHeader, 0);
+  bytes[0] = opcode;
+  std::copy(bytes1to3.begin(), bytes1to3.end(), bytes.begin() + 1);
+  bytes[6] = status;
+  bytes[7] = sumOfHeader(bytes.data());
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  if (!realisticTiming_) takes = {};
+  replies_.push_back({clock_.now() + replyDelay_ + takes, std::move(bytes)});
+}
+
+void VirtualProgrammer::onPacket(const Packet& packet) {
+  ++packetNumber_;
+  if (packet.size() < kHeader) {
+    violation("a packet of " + std::to_string(packet.size()) + " bytes, shorter than a header");
+    return;
+  }
+  if (packet[7] != sumOfHeader(packet.data())) {
+    violation("checksum " + hex(packet[7]) + " where " + hex(sumOfHeader(packet.data())) +
+              " belongs (command " + hex(packet[0]) + ")");
+  }
+  if (packet.size() == kFirmwareRecordSize) {
+    firmwareRecord(packet);
+    return;
+  }
+  const std::uint8_t opcode = packet[0];
+  if (opcode == op::Latch) {
+    latch(packet);
+    return;
+  }
+  switch (opcode) {
+    case op::FlashCheck:
+      // Answered although its opcode is above 0x80: the update waits for it.
+      answer(opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00,
+             {0x00, static_cast<std::uint8_t>(firmwareCheck_ >> 8),
+              static_cast<std::uint8_t>(firmwareCheck_ & 0xFF)});
+      break;
+    case op::Restart:
+      ++restarts_;
+      if (firmwareRecords_ > 0) setFirmwareVersion(1, 20);
+      firmwareCheck_ = 0;
+      firmwareRecords_ = 0;
+      replies_.clear();
+      break;
+    case op::Identify:
+      answer(
+          opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), identifyStatus_,
+          {static_cast<std::uint8_t>(firmwareMajor_), static_cast<std::uint8_t>(firmwareMinor_)});
+      break;
+    case op::Idle:
+      // The idle command ends a set-up: the sockets are let go until the next one.
+      mode_ = SetUpMode::None;
+      answer(opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+      break;
+    case op::Voltage:
+      voltage(packet);
+      break;
+    case op::SetUp:
+      setUp(packet);
+      break;
+    case op::ReadBlock:
+      readBlock(packet);
+      break;
+    case op::ProgramBlock:
+      programBlock(packet);
+      break;
+    default:
+      violation("unknown command " + hex(opcode));
+      if (opcode < 0x80) answer(opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+      break;
+  }
+  recentLatches_.clear();
+}
+
+void VirtualProgrammer::firmwareRecord(const Packet& packet) {
+  for (std::size_t i = 0; i < packet.size(); ++i) {
+    if (i != 7) firmwareCheck_ = static_cast<std::uint16_t>(firmwareCheck_ + packet[i]);
+  }
+  ++firmwareRecords_;
+  answer(packet[0], std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+}
+
+std::vector<std::uint8_t> VirtualProgrammer::makeUpdateFile(int records) {
+  std::vector<std::uint8_t> file = {0xAA, 0x55, 'U', 'p', 'd', 'a',  't',  'e',
+                                    ' ',  'F',  'i', 'l', 'e', 0x06, 0x00, 0x00};
+  std::uint16_t check = 0;
+  for (int r = 0; r < records; ++r) {
+    for (std::size_t i = 0; i < kFirmwareRecordSize; ++i) {
+      std::uint8_t byte = static_cast<std::uint8_t>(r * 31 + i * 7);
+      if (i == 2) byte = static_cast<std::uint8_t>((r * 64) >> 8);  // where the code goes
+      if (i == 3) byte = static_cast<std::uint8_t>((r * 64) & 0xFF);
+      if (i != 7) check = static_cast<std::uint16_t>(check + byte);
+      file.push_back(byte);
+    }
+  }
+  file[14] = static_cast<std::uint8_t>(check >> 8);
+  file[15] = static_cast<std::uint8_t>(check & 0xFF);
+  return file;
+}
+
+void VirtualProgrammer::voltage(const Packet& packet) {
+  vppSelectCode_ = packet[1];
+  vppLevelCode_ = packet[2];
+  voltageGiven_ = true;
+  if (!isVoltage(vppSelectCode_) || vppLevelCode_ != sim::vpp::kLevel) {
+    violation("voltage codes " + hex(vppSelectCode_) + " " + hex(vppLevelCode_) +
+              " name no programming voltage of this programmer");
+  }
+}
+
+void VirtualProgrammer::latch(const Packet& packet) {
+  const std::uint8_t value = packet[2];
+  switch (packet[1]) {
+    case kLowLatch:
+      lowAddressLatch_ = value;
+      break;
+    case kHighLatch:
+      highAddressLatch_ = value;
+      break;
+    case kControlLatch:
+      controlLatch_ = value;
+      break;
+    default:
+      violation("latch selector " + hex(packet[1]) + " names no latch");
+      return;
+  }
+  recentLatches_.push_back({packet[1], value});
+}
+
+void VirtualProgrammer::setUp(const Packet& packet) {
+  mode_ = SetUpMode::None;
+  wiring_ = nullptr;
+  if (packet[1] != 0x00 || packet[2] != 0xFF || packet[6] != 0xBF) {
+    violation("set-up bytes 1, 2 and 6 are " + hex(packet[1]) + " " + hex(packet[2]) + " " +
+              hex(packet[6]) + ", not 0x00 0xFF 0xBF");
+  }
+  const std::uint8_t base = packet[4];
+  const bool reading = base == sim::kReadControl;
+  if (!reading && base != 0xFD && base != 0x7D) {
+    violation("set-up control byte " + hex(base) + " is neither a read nor a program set-up");
+    return;
+  }
+
+  // The address bits pick the socket wiring; the 64K and the 32-pin sockets share theirs and
+  // differ in the parked low latch.
+  const std::array<std::uint8_t, 2> parked = {kLowLatch, 0xFF};
+  const bool lowLatchParked = !recentLatches_.empty() && recentLatches_.back() == parked;
+  const PinoutRules* wiring = nullptr;
+  for (const PinoutRules& rules : sim::kPinoutRules) {
+    if (rules.setUpAddressBits != packet[3]) continue;
+    if (wiring == nullptr || rules.parkLowLatch == lowLatchParked) wiring = &rules;
+  }
+  if (wiring == nullptr) {
+    violation("set-up address bits " + hex(packet[3]) + " fit no socket wiring");
+    return;
+  }
+
+  std::vector<std::array<std::uint8_t, 2>> expectedLatches;
+  if (!reading) expectedLatches.push_back({kLowLatch, 0x05});  // program strobe armed
+  if (wiring->parkLowLatch) expectedLatches.push_back(parked);
+  if (recentLatches_ != expectedLatches) {
+    violation(std::string(reading ? "read" : "program") +
+              " set-up without the low-latch values its socket wiring needs first");
+  }
+  const std::uint8_t control = reading ? sim::kReadControl : wiring->programControl;
+  if (base != control) {
+    violation("set-up control byte " + hex(base) + " where " + hex(control) + " belongs");
+  }
+  if (!voltageGiven_) {
+    violation("set-up before any voltage command");
+  } else {
+    const std::uint8_t keep = reading ? wiring->readPowerKeep : wiring->programPowerKeep;
+    const auto power = static_cast<std::uint8_t>(vppSelectCode_ & keep);
+    if (packet[5] != power) {
+      violation("set-up power byte " + hex(packet[5]) + " where " + hex(power) +
+                " belongs for voltage " + hex(vppSelectCode_));
+    }
+  }
+  mode_ = reading ? SetUpMode::Read : SetUpMode::Program;
+  wiring_ = wiring;
+  baseControl_ = base;
+  upperAddress_ = 0;
+  previousBlock_.reset();
+}
+
+std::optional<std::uint32_t> VirtualProgrammer::blockAddress(const char* command, SetUpMode needed,
+                                                             std::uint8_t highAddressByte,
+                                                             std::uint8_t controlByte) {
+  if (mode_ != needed || wiring_ == nullptr) {
+    violation(std::string(command) + " without a " +
+              (needed == SetUpMode::Read ? "read" : "program") + " set-up");
+    return std::nullopt;
+  }
+  const PinoutRules& rules = *wiring_;
+  if (controlLatch_ != baseControl_) {
+    violation("control latch " + hex(controlLatch_) + " where the set-up's " + hex(baseControl_) +
+              " belongs");
+  }
+  // Bit 7 of the command's control byte selects socket 3; the rest is the latch's.
+  if ((controlByte & 0x7F) != (controlLatch_ & 0x7F)) {
+    violation(std::string(command) + " control byte " + hex(controlByte) +
+              " differs from the control latch " + hex(controlLatch_));
+  }
+  if (highAddressByte != highAddressLatch_) {
+    violation(std::string(command) + " high-address byte " + hex(highAddressByte) +
+              " differs from the high latch " + hex(highAddressLatch_));
+  }
+  const std::uint8_t lines = rules.addressLines | rules.invertedLines;
+  if ((highAddressLatch_ & rules.heldHigh) != rules.heldHigh ||
+      (highAddressLatch_ & ~(lines | rules.heldHigh) & 0xFF) != 0) {
+    violation("high latch " + hex(highAddressLatch_) +
+              " drives pins the socket wiring holds fixed");
+  }
+  const std::uint32_t high = (highAddressLatch_ ^ rules.invertedLines) & lines;
+  const std::uint32_t address16 = (high << 8) | lowAddressLatch_;
+  if (rules.countsUpperAddress) {
+    if (previousBlock_ && address16 < *previousBlock_) upperAddress_ = (upperAddress_ + 1) & 0x3;
+    previousBlock_ = address16;
+  }
+  return (upperAddress_ << 16) | address16;
+}
+
+Eprom* VirtualProgrammer::selectedChip(std::uint8_t selectCode, std::uint8_t controlByte) {
+  // Bits 0 to 3 of the select code enable sockets 1, 2, 4 and 5 (active low) while bit 7 of the
+  // control byte is high; socket 3 is enabled by that bit low, with no other socket enabled.
+  int socketNumber = 0;
+  if ((selectCode & 0xF0) == 0xB0) {
+    const bool bit7 = (controlByte & 0x80) != 0;
+    const int enabledLow = ~selectCode & 0x0F;
+    if (!bit7 && enabledLow == 0) socketNumber = 3;
+    if (bit7 && enabledLow == 0x1) socketNumber = 1;
+    if (bit7 && enabledLow == 0x2) socketNumber = 2;
+    if (bit7 && enabledLow == 0x4) socketNumber = 4;
+    if (bit7 && enabledLow == 0x8) socketNumber = 5;
+  }
+  if (socketNumber == 0) {
+    violation("socket select code " + hex(selectCode) + " with control byte " + hex(controlByte) +
+              " enables no single socket");
+    return nullptr;
+  }
+  std::optional<Eprom>& chip = socket(socketNumber);
+  return chip ? &*chip : nullptr;
+}
+
+bool VirtualProgrammer::takesPulse(const Eprom& chip, std::uint8_t algorithm) const {
+  if (wiring_ == nullptr || vppLevelCode_ != sim::vpp::kLevel) return false;
+  const sim::ChipType* type = chip.type();
+  if (type == nullptr) return algorithm == wiring_->algorithm && isVoltage(vppSelectCode_);
+  // A chip driven as another type, with another algorithm or at another voltage is left as
+  // it was (or, on the bench, worse).
+  return type->pinout == wiring_->pinout && algorithm == sim::rulesFor(type->pinout).algorithm &&
+         vppSelectCode_ == type->vppSelectCode;
+}
+
+void VirtualProgrammer::readBlock(const Packet& packet) {
+  if (packet[1] != 0x00) violation("read block byte 1 is " + hex(packet[1]) + ", not 0x00");
+  std::size_t length = static_cast<std::size_t>(packet[5]) * 256 + packet[6];
+  if (length == 0 || length > kLargestReplyData) {
+    violation("read block of " + std::to_string(length) + " bytes");
+    length = std::min(length, kLargestReplyData);
+  }
+  const std::optional<std::uint32_t> address =
+      blockAddress("read block", SetUpMode::Read, packet[2], packet[3]);
+  const Eprom* chip = selectedChip(packet[4], packet[3]);
+  std::vector<std::uint8_t> data(length, 0xFF);  // an empty socket's lines float high
+  if (chip != nullptr && address) {
+    for (std::size_t i = 0; i < length; ++i) {
+      data[i] = chip->read(*address + static_cast<std::uint32_t>(i));
+    }
+  }
+  // 2,056 bytes at full speed, about 1 MB/s.
+  answer(op::ReadBlock, std::move(data), 0x00, {}, Clock::Millis(2));
+}
+
+void VirtualProgrammer::programBlock(const Packet& packet) {
+  algorithmCode_ = packet[1];
+  pulseWidth_ = packet[3];
+  const std::optional<std::uint32_t> address =
+      blockAddress("program block", SetUpMode::Program, packet[4], packet[5]);
+  if (wiring_ != nullptr && packet[1] != wiring_->algorithm) {
+    violation("algorithm code " + hex(packet[1]) + " where the set-up's socket wiring takes " +
+              hex(wiring_->algorithm));
+  }
+  if (packet[2] != sim::kAlgorithmFlag) {
+    violation("algorithm flag " + hex(packet[2]) + ", not " + hex(sim::kAlgorithmFlag));
+  }
+  if (packet[3] == 0) violation("program block with a pulse width of 0");
+  if (packet.size() != kHeader + kPage) {
+    violation("program block of " + std::to_string(packet.size()) + " bytes, not 264");
+  }
+  Eprom* chip = selectedChip(packet[6], packet[5]);
+  bool good = false;
+  if (chip != nullptr && address && packet.size() >= kHeader + kPage &&
+      takesPulse(*chip, packet[1])) {
+    good = chip->program(*address, std::span(packet).subspan(kHeader, kPage));
+  }
+  // A pulse per byte, then the read-back.
+  answer(op::ProgramBlock, {}, good ? 0x00 : kFailed, {}, Clock::Millis(20));
+}
+
+}  // namespace tandra
