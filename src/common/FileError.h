@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -11,7 +12,17 @@ namespace tandra {
 // what the error box shows.
 class FileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit FileError(const std::string& message, long line = 0, std::string notes = {})
+      : std::runtime_error(message), line_(line), notes_(std::move(notes)) {}
+
+  // The line of a text file where the load stopped; 0 when no line is to blame.
+  long line() const { return line_; }
+  // What a load had noted before it stopped (bytes dropped, wrong checksums), one per line.
+  const std::string& notes() const { return notes_; }
+
+ private:
+  long line_;
+  std::string notes_;
 };
 
 // The input/output messages by code: 2 "File not found", 3 "Invalid filename", 4 "Too many
@@ -61,7 +72,8 @@ inline std::string ioMessageForErrno(int error) {
 #endif
       return ioMessage(101);
     default:
-      return ioMessage(error);
+      // A cause the table has no words for is told in the system's own.
+      return std::strerror(error);
   }
 }
 
@@ -70,15 +82,40 @@ inline std::string notAnIntegerMessage(std::string_view text) {
   return "'" + std::string(text) + "' is not a valid integer value";
 }
 
-// "'$G1' is not a valid integer value" for the hexadecimal field "G1".
+// "'$G1' is not a valid integer value" for the hexadecimal field "G1". Bytes that would not show
+// as themselves (control characters, anything beyond ASCII) are written as \xFF.
 inline std::string conversionMessage(std::string_view field) {
-  return notAnIntegerMessage("$" + std::string(field));
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string shown = "$";
+  for (char c : field) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F) {
+      shown += "\\x";
+      shown += kDigits[byte >> 4];
+      shown += kDigits[byte & 0xF];
+    } else {
+      shown += c;
+    }
+  }
+  return notAnIntegerMessage(shown);
 }
 
 // The text of the error box: the message, with a period added when it does not end in one.
 inline std::string boxText(std::string message) {
   if (message.empty() || message.back() != '.') message += '.';
   return message;
+}
+
+// The error box of a file: the message, then, for a load that had noted something before it
+// stopped, those notes (what was read up to the error stays in the buffer).
+inline std::string errorBoxText(const FileError& error) {
+  std::string text = boxText(error.what());
+  if (!error.notes().empty()) {
+    text += "\nWhat was read before ";
+    text += error.line() > 0 ? "line " + std::to_string(error.line()) : std::string("the error");
+    text += " is in the buffer, with these notes:\n" + error.notes();
+  }
+  return text;
 }
 
 }  // namespace tandra

@@ -1,11 +1,10 @@
 #include "files/Loaders.h"
 
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <limits>
+#include <algorithm>
+#include <istream>
 
 #include "common/FileError.h"
+#include "files/InputFile.h"
 #include "files/TextLoader.h"
 #include "image/ImageBuffer.h"
 
@@ -13,13 +12,45 @@ namespace tandra {
 
 namespace {
 
-std::ifstream openForReading(const std::string& path) {
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) throw FileError(ioMessage(5));
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FileError(ioMessageForErrno(errno != 0 ? errno : ENOENT));
-  return in;
+// A file past the device's end is counted only this far when it does not tell its size: a
+// device like /dev/zero has no end to count to.
+constexpr std::uint64_t kCountLimit = 1 << 20;
+
+// Bytes from a stream, for loads that do not come from a file.
+class StreamBytes final : public ByteSource {
+ public:
+  explicit StreamBytes(std::istream& in) : in_(in) {}
+  std::size_t read(std::uint8_t* into, std::size_t count) override {
+    in_.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(count));
+    if (in_.bad()) throw FileError(ioMessage(100));
+    return static_cast<std::size_t>(in_.gcount());
+  }
+
+ private:
+  std::istream& in_;
+};
+
+// Counts the bytes after the device range, up to the limit where the source has no size.
+void countTheRest(ByteSource& source, LoadReport& report) {
+  if (const std::optional<std::uint64_t> left = source.bytesLeft()) {
+    report.bytesNotLoaded = *left;
+    return;
+  }
+  std::uint8_t scrap[8192];
+  while (report.bytesNotLoaded < kCountLimit) {
+    const std::size_t got = source.read(scrap, sizeof scrap);
+    if (got == 0) return;
+    report.bytesNotLoaded += got;
+  }
+  report.notLoadedIsALowerBound = true;
+}
+
+LoadReport loadBinaryFrom(ImageBuffer& image, ByteSource& source) {
+  LoadReport report;
+  const auto wanted = static_cast<std::size_t>(
+      std::min<std::int64_t>(std::int64_t{image.deviceEndAddress} + 1, ImageBuffer::kSize));
+  if (source.read(image.data(), wanted) == wanted) countTheRest(source, report);
+  return report;
 }
 
 std::string plural(std::uint64_t n, const char* one, const char* many) {
@@ -35,8 +66,14 @@ std::string LoadReport::notes() const {
     text += line;
   };
   if (bytesNotLoaded > 0) {
-    add("The file is larger than the device: " + plural(bytesNotLoaded, "byte was", "bytes were") +
-        " not loaded.");
+    add("The file is larger than the device: " +
+        std::string(notLoadedIsALowerBound ? "at least " : "") +
+        plural(bytesNotLoaded, "byte was", "bytes were") + " not loaded.");
+  }
+  if (bytesFoldedOver > 0) {
+    add("The file's addresses, folded onto the device, stored " +
+        plural(bytesFoldedOver, "byte", "bytes") +
+        " over bytes the file itself had stored: it holds more than the device.");
   }
   if (bytesOutsideBuffer > 0) {
     add(plural(bytesOutsideBuffer, "byte lay", "bytes lay") + " outside the buffer and " +
@@ -51,32 +88,31 @@ std::string LoadReport::notes() const {
 }
 
 LoadReport loadBinary(ImageBuffer& image, std::istream& in) {
-  LoadReport report;
-  const auto wanted = static_cast<std::streamsize>(
-      std::min<std::int64_t>(std::int64_t{image.deviceEndAddress} + 1, ImageBuffer::kSize));
-  in.read(reinterpret_cast<char*>(image.data()), wanted);
-  if (in.bad()) throw FileError(ioMessage(100));
-  if (in.gcount() == wanted) {
-    in.clear();
-    in.ignore(std::numeric_limits<std::streamsize>::max());
-    report.bytesNotLoaded = static_cast<std::uint64_t>(in.gcount());
-  }
-  return report;
+  StreamBytes source(in);
+  return loadBinaryFrom(image, source);
 }
 
 LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path) {
-  std::ifstream in = openForReading(path);
-  return loadBinary(image, in);
+  InputFile file(path);
+  return loadBinaryFrom(image, file);
 }
 
 LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
   LoadReport report;
-  TextLoader(image, report).load(in);
+  TextLoader loader(image, report);
+  try {
+    loader.load(in);
+  } catch (const FileError& error) {
+    // What the load had noted goes with the error: the bytes before it stay in the buffer.
+    throw FileError(error.what(), error.line(), report.notes());
+  }
   return report;
 }
 
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path) {
-  std::ifstream in = openForReading(path);
+  InputFile file(path);
+  InputFileBuffer buffer(file);
+  std::istream in(&buffer);
   return loadHexText(image, in);
 }
 

@@ -12,6 +12,8 @@ class ImageBuffer;
 struct LoadReport {
   std::uint64_t bytesOutsideBuffer = 0;  // record bytes addressed past the image buffer, dropped
   std::uint64_t bytesNotLoaded = 0;      // bytes of a binary file past the device's range
+  bool notLoadedIsALowerBound = false;   // the file had no end in sight: at least that many
+  std::uint64_t bytesFoldedOver = 0;     // bytes folding stored over the file's own bytes
   int badChecksums = 0;                  // records whose checksum did not match
   long firstBadChecksumLine = 0;
 

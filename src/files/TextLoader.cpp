@@ -11,6 +11,9 @@ namespace tandra {
 namespace {
 
 constexpr int kCtrlZ = 0x1A;
+// No record comes near this: a longer line means the file is no image file (or has no end,
+// like /dev/zero), and reading on would only fill the memory.
+constexpr std::size_t kLongestLine = 65536;
 
 }  // namespace
 
@@ -28,6 +31,11 @@ bool TextLoader::readLine(std::istream& in) {
       break;
     }
     if (c == '\n') break;
+    if (line_.size() == kLongestLine) {
+      throw FileError("Line " + std::to_string(lineNumber_ + 1) + " is longer than " +
+                          std::to_string(kLongestLine) + " characters: this is not an image file",
+                      lineNumber_ + 1);
+    }
     line_.push_back(static_cast<char>(c));
   }
   if (!endOfText_) {
@@ -80,11 +88,11 @@ void TextLoader::dispatch() {
 std::uint32_t TextLoader::hexField(std::size_t digits) {
   const std::string_view field = rest_.substr(0, digits);
   rest_.remove_prefix(field.size());
-  if (field.empty()) throw FileError(conversionMessage(field));
+  if (field.empty()) throw FileError(conversionMessage(field), lineNumber_);
   std::uint32_t value = 0;
   for (char c : field) {
     const int digit = hexDigitValue(c);
-    if (digit < 0) throw FileError(conversionMessage(field));
+    if (digit < 0) throw FileError(conversionMessage(field), lineNumber_);
     value = value * 16 + static_cast<std::uint32_t>(digit);
   }
   return value;
@@ -145,9 +153,11 @@ void TextLoader::Read_S_Record() {
 
 void TextLoader::Store_Record_Data() {
   // Device sizes are powers of two: this folds every record into the device range.
-  loadAddress_ = (loadAddress_ + segmentBase_ + linearBase_) & image_.deviceEndAddress;
+  const std::int64_t unfolded = loadAddress_ + segmentBase_ + linearBase_;
+  loadAddress_ = unfolded & image_.deviceEndAddress;
+  const bool folded = loadAddress_ != unfolded;
   for (std::int64_t i = 0; i < recordByteCount_; ++i) {
-    storeByte(loadAddress_ + i, static_cast<std::uint8_t>(hexField(2)));
+    storeByte(loadAddress_ + i, static_cast<std::uint8_t>(hexField(2)), folded);
   }
 }
 
@@ -159,12 +169,18 @@ void TextLoader::Read_Ascii_Hex_Line() {
   }
 }
 
-void TextLoader::storeByte(std::int64_t address, std::uint8_t value) {
-  if (ImageBuffer::contains(address)) {
-    image_[static_cast<std::int32_t>(address)] = value;
-  } else {
+void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded) {
+  if (!ImageBuffer::contains(address)) {
     ++report_.bytesOutsideBuffer;
+    return;
   }
+  const auto at = static_cast<std::size_t>(address);
+  // A file may store an address twice on its own; it is folding's doing when either store
+  // came from a folded record, and then the file held more than the device.
+  if (stored_[at] && (folded || storedByFold_[at])) ++report_.bytesFoldedOver;
+  stored_[at] = true;
+  if (folded) storedByFold_[at] = true;
+  image_[static_cast<std::int32_t>(address)] = value;
 }
 
 }  // namespace tandra

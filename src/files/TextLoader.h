@@ -4,12 +4,12 @@
 #include <istream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "files/Loaders.h"
+#include "image/ImageBuffer.h"
 
 namespace tandra {
-
-class ImageBuffer;
 
 // The text loader: one line at a time (CR, LF or CR LF end a line, Ctrl-Z ends the text),
 // dispatched on the line's first character to the Intel, S-record or Ascii hex parser.
@@ -31,10 +31,13 @@ class TextLoader {
   std::uint32_t hexField(std::size_t digits);
   // Checks the checksum of the record in `digits` (the line after its start code and type).
   void checkRecord(std::string_view digits, bool intel);
-  void storeByte(std::int64_t address, std::uint8_t value);
+  void storeByte(std::int64_t address, std::uint8_t value, bool folded = false);
 
   ImageBuffer& image_;
   LoadReport& report_;
+  // Which buffer addresses this load has stored, and which of them a folded record stored.
+  std::vector<bool> stored_ = std::vector<bool>(ImageBuffer::kSize);
+  std::vector<bool> storedByFold_ = std::vector<bool>(ImageBuffer::kSize);
 
   std::string line_;
   std::string_view rest_;

@@ -180,7 +180,7 @@ void TMainForm::handle(Handler&& handler) {
   try {
     handler();
   } catch (const tandra::FileError& error) {
-    showBox(tandra::BoxKind::Error, tandra::boxText(error.what()), std::nullopt);
+    showBox(tandra::BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
   } catch (const std::bad_alloc&) {
     showBox(tandra::BoxKind::Error, "Not enough memory for this task.", std::nullopt);
   } catch (const std::exception&) {

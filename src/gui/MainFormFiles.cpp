@@ -74,7 +74,7 @@ void TMainForm::Load_ButClick() {
         loadImageFile(*path);
       } catch (const tandra::FileError& error) {
         // The load ends here: what was stored stays, the captions keep their contents.
-        showBox(BoxKind::Error, tandra::boxText(error.what()), std::nullopt);
+        showBox(BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
         return;
       }
     }
@@ -105,7 +105,7 @@ void TMainForm::Save_ButClick() {
     try {
       saveImageFile(name.toStdString());
     } catch (const tandra::FileError& error) {
-      showBox(BoxKind::Error, tandra::boxText(error.what()), std::nullopt);
+      showBox(BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
     }
   });
 }

@@ -1,4 +1,9 @@
+#include <sys/stat.h>
+
+#include <cstring>
+
 #include "FileTestSupport.h"
+#include "files/Savers.h"
 
 namespace tandra::test {
 namespace {
@@ -214,6 +219,93 @@ TEST(BinaryLoad, AWriteProtectedFileLoads) {
   ImageBuffer image = imageFor(k2716End);
   Load_Bin_File(image, path);
   EXPECT_EQ(image[1], 0x5B);
+}
+
+// The message and the notes of the FileError a load of `path` throws.
+template <typename Load>
+std::pair<std::string, std::string> failure(Load load, ImageBuffer& image,
+                                            const std::string& path) {
+  try {
+    load(image, path);
+  } catch (const FileError& error) {
+    return {error.what(), error.notes()};
+  }
+  return {};
+}
+
+TEST(LoadErrors, WhatWasNotedBeforeAnErrorComesWithIt) {
+  ImageBuffer image = imageFor(k27C2001End);
+  const std::string text = "S20C03FFFC1122334455667788FF\r\nG1\r\n";
+  try {
+    loadText(image, text);
+    ADD_FAILURE() << "the G1 line must stop the load";
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), "'$G1' is not a valid integer value");
+    EXPECT_EQ(error.line(), 2);
+    EXPECT_NE(error.notes().find("4 bytes lay outside the buffer"), std::string::npos);
+    EXPECT_NE(error.notes().find("wrong checksum; the first is on line 1"), std::string::npos);
+    EXPECT_EQ(errorBoxText(error),
+              "'$G1' is not a valid integer value.\n"
+              "What was read before line 2 is in the buffer, with these notes:\n" +
+                  error.notes());
+  }
+  EXPECT_EQ(bytesAt(image, 0x3FFFC, 4), (std::vector<std::uint8_t>{0x11, 0x22, 0x33, 0x44}));
+}
+
+TEST(LoadErrors, EndlessInputsEndWithAMessageOrANote) {
+  ScratchFolder folder;
+  ImageBuffer image = imageFor(k27C256End);
+  // A device without an end: the bytes past the device are counted up to a limit.
+  const LoadReport zeros = Load_Bin_File(image, "/dev/zero");
+  EXPECT_GT(zeros.bytesNotLoaded, 0u);
+  EXPECT_TRUE(zeros.notLoadedIsALowerBound);
+  EXPECT_NE(zeros.notes().find("at least"), std::string::npos);
+  // Text without line ends is refused at the first line too long for any record.
+  const auto [message, notes] = failure(Load_Hex_File, image, "/dev/zero");
+  EXPECT_NE(message.find("Line 1 "), std::string::npos) << message;
+  // A pipe nobody writes to is an empty file, not a wait.
+  const std::string fifo = folder.file("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(Load_Bin_File(image, fifo).notes(), "");
+  EXPECT_EQ(Load_Hex_File(image, fifo).notes(), "");
+}
+
+TEST(LoadErrors, ReadFailuresGiveTheMessageForTheirCause) {
+  // Reading the start of a process's own memory fails with an input/output error.
+  ImageBuffer image = imageFor(k2716End);
+  EXPECT_EQ(failure(Load_Bin_File, image, "/proc/self/mem").first, std::strerror(EIO));
+  EXPECT_EQ(failure(Load_Hex_File, image, "/proc/self/mem").first, std::strerror(EIO));
+  // Causes the table names keep its words; the others get the system's own text.
+  EXPECT_EQ(ioMessageForErrno(ENOENT), "File not found");
+  EXPECT_EQ(ioMessageForErrno(EACCES), "File access denied");
+  EXPECT_EQ(ioMessageForErrno(ENOSPC), "Disk full");
+  EXPECT_EQ(ioMessageForErrno(EIO), std::strerror(EIO));
+  EXPECT_EQ(ioMessageForErrno(EINTR), std::strerror(EINTR));
+}
+
+TEST(LoadErrors, FieldsWithBytesBeyondAsciiAreShownReadably) {
+  ImageBuffer image = imageFor(k2716End);
+  EXPECT_EQ(loadError(image, "\xFF\xFE\r\n"), "'$\\xFF\\xFE' is not a valid integer value");
+  EXPECT_EQ(loadError(image, "0G\r\n"), "'$0G' is not a valid integer value");
+}
+
+TEST(TextLoad, FoldingThatMakesAFileWriteAnAddressTwiceIsNoted) {
+  ImageBuffer whole = imageFor(0xFFFF);
+  for (std::int32_t a = 0; a <= 0xFFFF; ++a) whole[a] = static_cast<std::uint8_t>(a >> 8);
+  const std::string intel64K = hexFileText(whole, FileFormat::IntelHex);
+  ImageBuffer image = imageFor(k27C256End);
+  const LoadReport report = loadText(image, intel64K);
+  EXPECT_EQ(report.bytesFoldedOver, 32768u);
+  EXPECT_NE(report.notes().find("32768 bytes"), std::string::npos) << report.notes();
+
+  // An image linked at 0x8000 folds onto the device without overlap: nothing to tell.
+  std::string upperHalf;
+  for (const std::string& line :
+       {std::string(":020000020000FC\r\n"),
+        std::string(":10800000") + "000102030405060708090A0B0C0D0E0F" + "F8\r\n"}) {
+    upperHalf += line;
+  }
+  EXPECT_EQ(loadText(image, upperHalf).notes(), "");
 }
 
 TEST(FileErrors, MissingFilesAndFoldersGiveTheInputOutputMessage) {
