@@ -62,5 +62,10 @@ void HexViewWidget::contextMenuEvent(QContextMenuEvent* event) {
 
 void HexViewWidget::focusOutEvent(QFocusEvent* event) {
   QPlainTextEdit::focusOutEvent(event);
+  // Another program taking the focus, or a menu or pop-up of the system, is no move away from
+  // the view: the operator comes back to it. A click elsewhere in the window, or Tab, is.
+  if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
+    return;
+  }
   emit focusLost();
 }

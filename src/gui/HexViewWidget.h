@@ -19,6 +19,7 @@ class HexViewWidget final : public QPlainTextEdit {
   void keyUp();
   // The caret position the click put the caret at (a line break counts one character).
   void clickedAt(int position);
+  // The focus went elsewhere in the window (not to another program or a system pop-up).
   void focusLost();
 
  protected:

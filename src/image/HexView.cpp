@@ -184,9 +184,16 @@ HexView::Effect HexView::KeyPress(char character) {
     value = static_cast<std::uint8_t>((value & 0xF0) + digit);
     nibbleFlag = 0;
   }
-  const int row = cursorRow;
-  ++cursorColumn;
-  return Effect{.byteLine = row};
+  const Effect written{.byteLine = cursorRow};
+  if (++cursorColumn < 16) return written;
+  // After the last byte of a line the cursor stands on the first byte of the next line, or of
+  // the next page (the same page's at the device end); it goes there at once, so that every
+  // later key acts from the byte it shows and the header names the byte the next key writes.
+  cursorColumn = 0;
+  if (++cursorRow < kRows) return written;
+  cursorRow = 0;
+  if (pageStart + kPageSize + kPageSize - 1 <= image_.deviceEndAddress) pageStart += kPageSize;
+  return render();
 }
 
 HexView::Effect HexView::MouseDown(int position) {

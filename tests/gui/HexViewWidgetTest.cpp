@@ -119,6 +119,22 @@ class HexViewWidgetTest : public QObject {
     QVERIFY(!form_->Edit_1->isVisible());
   }
 
+  // Only a loss of focus inside the window closes the view: another program taking the focus,
+  // or a pop-up of the system, leaves it open for when the operator comes back.
+  void anotherProgramOrASystemPopupLeavesTheViewOpen() {
+    QWidget otherProgram;
+    otherProgram.show();
+    QApplication::setActiveWindow(&otherProgram);
+    QVERIFY(!form_->Edit_1->hasFocus());
+    QVERIFY(form_->Edit_1->isVisible());
+    QApplication::setActiveWindow(form_.get());
+    QVERIFY(form_->Edit_1->isVisible());
+    QVERIFY(form_->Edit_1->hasFocus());
+    QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
+    QApplication::sendEvent(form_->Edit_1, &popup);
+    QVERIFY(form_->Edit_1->isVisible());
+  }
+
   void enterInTheEntryReopensAHiddenView() {
     clickAt(12);
     clickAt(80);  // back into the view, the entry still open

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/HexText.h"
 #include "image/Checksum.h"
 #include "image/HexView.h"
 #include "image/ImageBuffer.h"
@@ -131,11 +132,67 @@ TEST_F(HexViewTest, TypingRunsOnToTheNextLineAndPage) {
   view.cursorColumn = 15;
   view.areaFlag = 1;
   press('x');
-  EXPECT_EQ(view.cursorColumn, 16);  // wrapped by the next key
+  EXPECT_EQ(view.pageStart, 0x200);  // the cursor is on the next page, and so is the view
   press('y');
   EXPECT_EQ(image[0x1FF], 'x');
   EXPECT_EQ(image[0x200], 'y');
   EXPECT_EQ(view.pageStart, 0x200);
+}
+
+// Typing the last byte of a line, a page or the device leaves the cursor on the byte the next
+// key writes, on the page shown; every key then acts from there.
+TEST_F(HexViewTest, AfterTheLastByteOfALinePageOrDeviceEveryKeyActsFromWhereTheCursorIs) {
+  image.deviceEndAddress = 0x3FFFF;
+  const struct {
+    const char* what;
+    std::int32_t page;
+    int row;
+    Key key;
+    std::int32_t pageAfter;
+    std::int32_t cursorAfter;  // address
+  } cases[] = {
+      {"Right after a line", 0x100, 3, Key::Right, 0x100, 0x141},
+      {"Left after a line", 0x100, 3, Key::Left, 0x100, 0x13F},
+      {"Down after a line", 0x100, 3, Key::Down, 0x100, 0x150},
+      {"Up after a line", 0x100, 3, Key::Up, 0x100, 0x130},
+      {"PageUp after a line", 0x100, 3, Key::PageUp, 0x000, 0x040},
+      {"PageDown after a line", 0x100, 3, Key::PageDown, 0x200, 0x240},
+      {"Right after a page", 0x100, 15, Key::Right, 0x200, 0x201},
+      {"Left after a page", 0x100, 15, Key::Left, 0x100, 0x1FF},
+      {"Down after a page", 0x100, 15, Key::Down, 0x200, 0x210},
+      {"Up after a page", 0x100, 15, Key::Up, 0x100, 0x1FF},
+      {"PageUp after a page", 0x100, 15, Key::PageUp, 0x100, 0x100},
+      {"PageDown after a page", 0x100, 15, Key::PageDown, 0x300, 0x300},
+      {"Right after the device", 0x3FF00, 15, Key::Right, 0x3FF00, 0x3FF01},
+      {"Down after the device", 0x3FF00, 15, Key::Down, 0x3FF00, 0x3FF10},
+      {"PageDown after the device", 0x3FF00, 15, Key::PageDown, 0x3FF00, 0x3FF00},
+  };
+  for (int area : {0, 1}) {
+    for (const auto& c : cases) {
+      view.areaFlag = area;
+      view.pageStart = c.page;
+      view.cursorRow = c.row;
+      view.cursorColumn = 15;
+      view.nibbleFlag = 0;
+      if (area == 0) view.KeyPress('A');
+      view.KeyPress(area == 0 ? 'B' : 'b');  // the last byte of the line
+      view.KeyDown(c.key);
+      EXPECT_EQ(view.pageStart, c.pageAfter) << c.what << " area " << area;
+      EXPECT_EQ(view.cursorAddress(), c.cursorAfter) << c.what << " area " << area;
+      EXPECT_GE(view.cursorColumn, 0);
+      EXPECT_LT(view.cursorColumn, 16) << c.what;
+      EXPECT_LT(view.cursorRow, 16) << c.what;
+      // The header names the byte the next key writes, and the line redrawn is that byte's.
+      const std::int32_t target = view.cursorAddress();
+      EXPECT_EQ(view.headerLine().substr(10, 5), hexText(static_cast<std::uint32_t>(target), 5));
+      if (area == 0) view.KeyPress('7');
+      const HexView::Effect typed = view.KeyPress('7');
+      EXPECT_EQ(image[target], area == 0 ? 0x77 : '7') << c.what;
+      if (!typed.renderPage) {
+        EXPECT_EQ(typed.byteLine, (target - view.pageStart) / 16) << c.what;
+      }
+    }
+  }
 }
 
 TEST_F(HexViewTest, PageKeysStayInsideTheDevice) {
