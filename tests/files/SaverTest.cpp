@@ -1,7 +1,13 @@
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include "FileTestSupport.h"
 #include "files/Savers.h"
@@ -83,6 +89,40 @@ class AtomicSave : public ::testing::Test {
   int filesInFolder() const {
     return static_cast<int>(std::distance(fs::directory_iterator(folder.path()), {}));
   }
+
+  // The save's error as an operator without special rights meets it: where the tests run as
+  // root (who may write anything), a child process gives up root for an unprivileged user
+  // that owns the scratch folder and its files.
+  std::string saveErrorAsOperator() {
+    if (::geteuid() != 0) return saveError();
+    constexpr uid_t kNobody = 65534;
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
+      EXPECT_EQ(::chown(entry.path().c_str(), kNobody, kNobody), 0);
+    }
+    EXPECT_EQ(::chown(folder.path().c_str(), kNobody, kNobody), 0);
+    int channel[2];
+    if (::pipe(channel) != 0) return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::close(channel[0]);
+      if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
+      const std::string error = saveError();
+      const ssize_t ignored = ::write(channel[1], error.data(), error.size());
+      (void)ignored;
+      ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string error;
+    char chunk[256];
+    for (ssize_t got; (got = ::read(channel[0], chunk, sizeof chunk)) > 0;)
+      error.append(chunk, got);
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the child could not give up root";
+    return error;
+  }
 };
 
 TEST_F(AtomicSave, ReplacesTheFileAndKeepsItsPermissions) {
@@ -95,17 +135,91 @@ TEST_F(AtomicSave, ReplacesTheFileAndKeepsItsPermissions) {
 }
 
 TEST_F(AtomicSave, AWriteProtectedFileIsRefusedAndKept) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write anything";
   fs::permissions(target, fs::perms::owner_read);
-  EXPECT_EQ(saveError(), "File access denied");
+  EXPECT_EQ(saveErrorAsOperator(), "File access denied");
   EXPECT_EQ(readFile(target), "old contents");
 }
 
-TEST_F(AtomicSave, AFolderThatTakesNoNewFileKeepsTheOldOne) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may write anything";
+TEST_F(AtomicSave, OnlyWriteAccessIsAskedFor) {
+  // A file that may be written but not read is replaced, and stays write-only.
+  fs::permissions(target, fs::perms::owner_write);
+  EXPECT_EQ(saveErrorAsOperator(), "");
+  EXPECT_TRUE(readFile(target) == std::string(0x8000, '\x42'));
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_write);
+}
+
+TEST_F(AtomicSave, AWritableFileInAFolderThatTakesNoNewFileIsWrittenInPlace) {
   fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_EQ(saveError(), "File access denied");
-  EXPECT_EQ(readFile(target), "old contents");
+  EXPECT_EQ(saveErrorAsOperator(), "");
+  EXPECT_TRUE(readFile(target) == std::string(0x8000, '\x42'));
+  EXPECT_EQ(filesInFolder(), 1);
+}
+
+TEST_F(AtomicSave, ANewFileInAFolderThatTakesNoNewFileIsRefused) {
+  fs::remove(target);
+  fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(saveErrorAsOperator(), "File access denied");
+  EXPECT_EQ(filesInFolder(), 0);
+}
+
+TEST_F(AtomicSave, SymbolicLinksAreFollowedAndTheirTargetReplaced) {
+  const std::string real = folder.file("real.bin");
+  writeFile(real, "old real");
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::remove(target);
+  fs::create_symlink("link2.bin", target);  // image.bin -> link2.bin -> real.bin
+  fs::create_symlink("real.bin", folder.file("link2.bin"));
+  EXPECT_EQ(saveError(), "");
+  EXPECT_TRUE(fs::is_symlink(target));
+  EXPECT_TRUE(fs::is_symlink(folder.file("link2.bin")));
+  EXPECT_TRUE(readFile(real) == std::string(0x8000, '\x42'));
+  EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(filesInFolder(), 3);
+
+  // A link to a file not there yet makes that file.
+  fs::create_symlink("new.bin", folder.file("dangling.bin"));
+  Save_Bin_File(image, folder.file("dangling.bin"));
+  EXPECT_TRUE(fs::is_symlink(folder.file("dangling.bin")));
+  EXPECT_EQ(fs::file_size(folder.file("new.bin")), 0x8000u);
+}
+
+TEST_F(AtomicSave, WhatIsNoRegularFileIsWrittenNotReplaced) {
+  // A pipe with a reader gets the bytes and stays a pipe; one without a reader is an error,
+  // not a wait.
+  const std::string pipe = folder.file("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  try {
+    Save_Bin_File(image, pipe);
+    ADD_FAILURE() << "nobody reads the pipe";
+  } catch (const FileError&) {
+  }
+  std::string received;
+  std::thread reader([&] { received = readFile(pipe); });
+  while (received.empty()) {
+    try {
+      Save_Bin_File(image, pipe);
+      break;
+    } catch (const FileError&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // until the reader opens
+    }
+  }
+  reader.join();
+  EXPECT_TRUE(received == std::string(0x8000, '\x42'));
+  EXPECT_TRUE(fs::is_fifo(pipe));
+  // A device node of our own (the system's null device, made here so that a fault cannot
+  // replace the real one): written to, and still a device.
+  const std::string device = folder.file("null");
+  if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+    Save_Hex_File(image, device, FileFormat::IntelHex);
+    EXPECT_TRUE(fs::is_character_file(device));
+  }
+}
+
+TEST_F(AtomicSave, ANameAsLongAsTheSystemTakesCanBeSaved) {
+  const std::string longName = folder.file(std::string(250, 'n') + ".bin");
+  EXPECT_EQ((Save_Bin_File(image, longName), fs::file_size(longName)), 0x8000u);
+  EXPECT_EQ(filesInFolder(), 2);
 }
 
 TEST_F(AtomicSave, AShortWriteIsAnErrorAndLeavesNoTrace) {
