@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace tandra {
 
@@ -49,6 +51,12 @@ class FtApi {
   virtual FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
                         std::uint32_t* received) = 0;
   virtual FtStatus Close(FtHandle handle) = 0;
+
+  // What the operator is told the programmer is reached through.
+  virtual std::string driverName() const { return "USB driver"; }
+  // What the driver met that the operator should hear of (a chip that refused a setting, a
+  // device it may not open and why), each once, oldest first.
+  virtual std::vector<std::string> takeNotes() { return {}; }
 };
 
 }  // namespace tandra

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 
 namespace tandra {
 
@@ -50,32 +51,28 @@ class DeviceList {
   int count_;
 };
 
-// One bulk-in transfer at most. ftdi_read_data keeps starting transfers until it has the size
-// asked for, and when a later one fails it reports only the error, losing what it had already
-// copied. Asking for one byte takes exactly one transfer; the rest of what that transfer
-// brought stays in libftdi's buffer, and the second call copies it out without touching the bus.
+// One bulk-in transfer straight through libusb. ftdi_read_data is not used: when libusb ends a
+// transfer with a time-out after part of it came (a long reply trickling in), libftdi reports
+// only the error and drops those bytes.
 bool fetchFromChip(ftdi_context* ctx, std::vector<std::uint8_t>& into) {
-  ctx->usb_read_timeout = kPollTimeoutMs;
-  unsigned char first = 0;
-  const int got = ftdi_read_data(ctx, &first, 1);
-  if (got == LIBUSB_ERROR_TIMEOUT) return true;
-  if (got < 0) return false;
-  if (got == 0) return true;
-  into.push_back(first);
-
-  const unsigned rest = ctx->readbuffer_remaining;
-  if (rest == 0) return true;
-  const std::size_t at = into.size();
-  into.resize(at + rest);
-  const int more = ftdi_read_data(ctx, into.data() + at, static_cast<int>(rest));
-  into.resize(at + static_cast<std::size_t>(std::max(more, 0)));
-  return true;
+  const BulkTransfer transfer = [ctx](unsigned char* buffer, int size, int* actual) {
+    return libusb_bulk_transfer(ctx->usb_dev, static_cast<unsigned char>(ctx->out_ep), buffer, size,
+                                actual, kPollTimeoutMs);
+  };
+  return fetchFromTransfer(transfer, ctx->readbuffer_chunksize, ctx->max_packet_size, into);
 }
 
 // Reads the serial number or the description of `dev` into `text`, which holds
-// ft::ListStringCapacity characters. Returns libftdi's result.
+// ft::ListStringCapacity characters. Returns libftdi's result. A chip without a serial number
+// string has an empty one, as the vendor's driver reports it.
 int readString(ftdi_context* ctx, libusb_device* dev, bool serial, char* text) {
   constexpr int kCapacity = static_cast<int>(ft::ListStringCapacity);
+  libusb_device_descriptor descriptor{};
+  if (serial && libusb_get_device_descriptor(dev, &descriptor) == 0 &&
+      descriptor.iSerialNumber == 0) {
+    text[0] = '\0';
+    return 0;
+  }
   return ftdi_usb_get_strings(ctx, dev, nullptr, 0, serial ? nullptr : text, serial ? 0 : kCapacity,
                               serial ? text : nullptr, serial ? kCapacity : 0);
 }
@@ -94,6 +91,28 @@ int openChip(ftdi_context* ctx, libusb_device* dev) {
 }
 
 }  // namespace
+
+void appendPayload(const std::uint8_t* transfer, std::size_t actual, std::size_t packetSize,
+                   std::vector<std::uint8_t>& into) {
+  constexpr std::size_t kStatusBytes = 2;
+  if (packetSize <= kStatusBytes) return;
+  for (std::size_t packet = 0; packet < actual; packet += packetSize) {
+    const std::size_t end = std::min(actual, packet + packetSize);
+    if (end > packet + kStatusBytes)
+      into.insert(into.end(), transfer + packet + kStatusBytes, transfer + end);
+  }
+}
+
+bool fetchFromTransfer(const BulkTransfer& transfer, std::size_t transferSize,
+                       std::size_t packetSize, std::vector<std::uint8_t>& into) {
+  std::vector<std::uint8_t> buffer(std::max<std::size_t>(transferSize, packetSize));
+  int actual = 0;
+  const int result = transfer(buffer.data(), static_cast<int>(buffer.size()), &actual);
+  appendPayload(buffer.data(),
+                static_cast<std::size_t>(std::clamp(actual, 0, static_cast<int>(buffer.size()))),
+                packetSize, into);
+  return result == 0 || result == kTransferTimedOut;
+}
 
 struct LibFtdiApi::Device {
   Device() : ctx(ftdi_new()) {}
@@ -198,7 +217,10 @@ FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
   // does (umockdev's replay grants it), and this answer costs no USB traffic.
   if (isOpen(device->bus, device->address)) return ft::DeviceNotOpened;
   if (openChip(device->ctx, chosen) != 0) return ft::DeviceNotOpened;
-  if (ftdi_set_latency_timer(device->ctx, kLatencyTimerMs) != 0) return ft::IoError;
+  // The oldest chips have no latency timer to set: they work all the same, only slower.
+  if (ftdi_set_latency_timer(device->ctx, kLatencyTimerMs) != 0) {
+    notes_.push_back("The USB chip has no latency timer to set: replies will come more slowly.");
+  }
   device->ctx->usb_write_timeout = kDefaultWriteTimeoutMs;
 
   ftdi_context* const ctx = device->ctx;
@@ -251,6 +273,11 @@ FtStatus LibFtdiApi::Read(FtHandle handle, void* buffer, std::uint32_t count,
   if (received == nullptr || (buffer == nullptr && count > 0)) return ft::InvalidParameter;
   return device->queue.read(static_cast<std::uint8_t*>(buffer), count, received,
                             device->readTimeoutMs, SteadyClock::instance(), device->fetch);
+}
+
+std::vector<std::string> LibFtdiApi::takeNotes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(notes_, {});
 }
 
 FtStatus LibFtdiApi::Close(FtHandle handle) {

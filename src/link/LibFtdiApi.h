@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "link/Clock.h"
@@ -71,6 +72,20 @@ class ReceiveQueue {
   std::size_t head_ = 0;
 };
 
+// One bulk-in transfer from the chip into `buffer` (at most `size` bytes): sets `*actual` to the
+// bytes that came and returns libusb's result, which may be a time-out although bytes came.
+using BulkTransfer = std::function<int(unsigned char* buffer, int size, int* actual)>;
+inline constexpr int kTransferTimedOut = -7;  // LIBUSB_ERROR_TIMEOUT
+
+// The data of one bulk-in transfer: the chip starts every packet of `packetSize` bytes with two
+// modem-status bytes, which are dropped.
+void appendPayload(const std::uint8_t* transfer, std::size_t actual, std::size_t packetSize,
+                   std::vector<std::uint8_t>& into);
+// One poll of the chip: every byte that reached the host is kept, whatever status the transfer
+// ended with. False when the transfer failed for another reason than a time-out.
+bool fetchFromTransfer(const BulkTransfer& transfer, std::size_t transferSize,
+                       std::size_t packetSize, std::vector<std::uint8_t>& into);
+
 // The seven D2XX calls on libftdi1, for systems without the vendor's library. libftdi has no
 // queue-status call and a different time-out model, so this keeps its own receive buffer and
 // read deadline.
@@ -89,6 +104,8 @@ class LibFtdiApi final : public FtApi {
   FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
                 std::uint32_t* received) override;
   FtStatus Close(FtHandle handle) override;
+  std::string driverName() const override { return "libftdi1"; }
+  std::vector<std::string> takeNotes() override;
 
  private:
   struct Device;
@@ -105,6 +122,7 @@ class LibFtdiApi final : public FtApi {
   std::mutex mutex_;
   ftdi_context* lister_ = nullptr;  // For enumeration and string descriptors only.
   std::map<FtHandle, std::unique_ptr<Device>> devices_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace tandra

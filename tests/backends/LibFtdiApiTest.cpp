@@ -91,6 +91,89 @@ TEST(ReceiveQueue, FailedTransferIsAnIoErrorAfterHandingOverWhatCame) {
 }
 
 #if defined(TANDRA_HAVE_LIBFTDI)
+// What the chip sends: each packet of `packetSize` bytes starts with the status bytes 31 60.
+Bytes packets(const Bytes& payload, std::size_t packetSize) {
+  Bytes wire;
+  for (std::size_t at = 0; at < payload.size(); at += packetSize - 2) {
+    wire.insert(wire.end(), {0x31, 0x60});
+    const std::size_t end = std::min(payload.size(), at + packetSize - 2);
+    wire.insert(wire.end(), payload.begin() + static_cast<std::ptrdiff_t>(at),
+                payload.begin() + static_cast<std::ptrdiff_t>(end));
+  }
+  return wire;
+}
+
+Bytes counting(std::size_t size) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+  return bytes;
+}
+
+// A bulk-in endpoint that hands out scripted transfers: (bytes on the wire, libusb's result).
+BulkTransfer scriptedTransfers(std::deque<std::pair<Bytes, int>>& script) {
+  return [&script](unsigned char* buffer, int size, int* actual) {
+    if (script.empty()) {
+      *actual = 0;
+      return kTransferTimedOut;
+    }
+    auto [wire, result] = script.front();
+    script.pop_front();
+    *actual = std::min(size, static_cast<int>(wire.size()));
+    std::copy(wire.begin(), wire.begin() + *actual, buffer);
+    return result;
+  };
+}
+
+TEST(LibFtdiTransfer, EveryByteThatCameIsKeptWithoutTheStatusBytes) {
+  const struct {
+    const char* what;
+    std::size_t payload;
+    std::size_t packetSize;
+    int result;
+    bool ok;
+  } cases[] = {
+      {"33 full packets ending in a time-out", 33 * 62, 64, kTransferTimedOut, true},
+      {"a short packet last", 2 * 62 + 9, 64, 0, true},
+      {"status bytes alone: nothing came", 0, 64, 0, true},
+      {"high-speed packets", 3 * 510 + 1, 512, kTransferTimedOut, true},
+      {"a transfer that failed keeps what came", 62 + 5, 64, -1, false},
+  };
+  for (const auto& c : cases) {
+    const Bytes payload = counting(c.payload);
+    Bytes wire = packets(payload, c.packetSize);
+    if (wire.empty()) wire = {0x31, 0x60};
+    std::deque<std::pair<Bytes, int>> script = {{wire, c.result}};
+    Bytes into = {0xAA};
+    EXPECT_EQ(fetchFromTransfer(scriptedTransfers(script), 4096, c.packetSize, into), c.ok)
+        << c.what;
+    Bytes expected = {0xAA};
+    expected.insert(expected.end(), payload.begin(), payload.end());
+    EXPECT_EQ(into, expected) << c.what;
+  }
+}
+
+TEST(LibFtdiTransfer, AReadBlockReplyThatTricklesInArrivesWhole) {
+  // 2,056 bytes at about 35 kB/s: the first transfer fills 33 packets and then times out.
+  const Bytes reply = counting(2056);
+  const Bytes wire = packets(reply, 64);
+  std::deque<std::pair<Bytes, int>> script = {
+      {Bytes(wire.begin(), wire.begin() + 33 * 64), kTransferTimedOut},
+      {Bytes(wire.begin() + 33 * 64, wire.end()), 0}};
+  const BulkTransfer transfer = scriptedTransfers(script);
+  ManualClock clock;
+  ReceiveQueue queue;
+  const ReceiveQueue::Fetch fetch = [&](Bytes& into) {
+    return fetchFromTransfer(transfer, 4096, 64, into);
+  };
+  ASSERT_EQ(queue.poll(fetch), ft::Ok);
+  EXPECT_EQ(queue.size(), 33u * 62u);
+  Bytes out(2056);
+  std::uint32_t n = 0;
+  ASSERT_EQ(queue.read(out.data(), 2056, &n, 500, clock, fetch), ft::Ok);
+  EXPECT_EQ(n, 2056u);
+  EXPECT_EQ(out, reply);
+}
+
 TEST(LibFtdiApi, RefusesForeignHandlesAndBadRequestsWithoutADevice) {
   LibFtdiApi api;
   int foreign = 0;  // never to be followed: AddressSanitizer would flag a read through it

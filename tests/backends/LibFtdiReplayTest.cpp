@@ -2,14 +2,38 @@
 // suite (see run-replay.sh). Opening requests and commands must match the recording byte for
 // byte or the replay refuses them. String descriptors cannot be replayed this way, so serial
 // numbers and descriptions are not tried here.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <libusb.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "link/LibFtdiApi.h"
+
+namespace {
+// Armed by a test: the next bulk-in transfer that brings data ends with a time-out, as libusb
+// reports it when a transfer's time runs out after part of it came.
+std::atomic<bool> timeOutNextDataTransfer{false};
+}  // namespace
+
+// libusb's bulk transfer as the program calls it, passed through to the real one.
+extern "C" int libusb_bulk_transfer(libusb_device_handle* device, unsigned char endpoint,
+                                    unsigned char* data, int length, int* transferred,
+                                    unsigned int timeout) {
+  using Real =
+      int (*)(libusb_device_handle*, unsigned char, unsigned char*, int, int*, unsigned int);
+  static const auto real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "libusb_bulk_transfer"));
+  const int result = real(device, endpoint, data, length, transferred, timeout);
+  const bool dataCame = (endpoint & 0x80) != 0 && transferred != nullptr && *transferred > 2;
+  if (result == 0 && dataCame && timeOutNextDataTransfer.exchange(false)) {
+    return LIBUSB_ERROR_TIMEOUT;
+  }
+  return result;
+}
 
 namespace tandra {
 namespace {
@@ -51,6 +75,8 @@ using Session = Replay;
 using Silent = Replay;
 using Refused = Replay;
 using NoDevice = Replay;
+using NoLatencyTimer = Replay;
+using NoSerialNumber = Replay;
 
 Bytes counting(std::size_t size, int first, int step) {
   Bytes bytes(size);
@@ -76,9 +102,13 @@ TEST_F(Session, ExchangesCommandsAndReplies) {
             (Bytes{0x56, 0x03, 0x07, 0x11, 0x22, 0x33, 0x44, 0x55}));
   EXPECT_EQ(queued(), 0u);
 
-  // Five packets in one transfer arrive without the chip's status bytes.
+  // Five packets in one transfer arrive without the chip's status bytes, and all of them are
+  // kept although the transfer ended in a time-out.
+  timeOutNextDataTransfer = true;
   write(counting(264, 0, 1));
   ASSERT_EQ(api.Read(handle, reply.data(), 264, &received), ft::Ok);
+  EXPECT_FALSE(timeOutNextDataTransfer);
+  EXPECT_EQ(received, 264u);
   EXPECT_EQ(reply, counting(264, 0xFF, -1));
 
   write(counting(74, 0x80, 1));
@@ -117,6 +147,24 @@ TEST_F(NoDevice, NothingToListOrOpen) {
             ft::DeviceNotFound);
   EXPECT_STREQ(text, "");
   EXPECT_EQ(open(&handle), ft::DeviceNotFound);
+}
+
+TEST_F(NoLatencyTimer, OpensAllTheSameAndSaysSo) {
+  ASSERT_EQ(open(&handle), ft::Ok);
+  EXPECT_EQ(api.takeNotes(),
+            std::vector<std::string>{
+                "The USB chip has no latency timer to set: replies will come more slowly."});
+  EXPECT_TRUE(api.takeNotes().empty());  // told once
+  ASSERT_EQ(api.SetTimeouts(handle, 500, 0), ft::Ok);
+  write({0x56, 0, 0, 0, 0, 0, 0, 0x56});
+  ASSERT_EQ(api.Read(handle, reply.data(), 8, &received), ft::Ok);
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 8), (Bytes{0x56, 1, 0x14, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(NoSerialNumber, ItsSerialNumberIsAnEmptyText) {
+  char text[ft::ListStringCapacity] = "stale";
+  EXPECT_EQ(api.ListDevices(nullptr, text, ft::ListByIndex | ft::OpenBySerialNumber), ft::Ok);
+  EXPECT_STREQ(text, "");
 }
 
 }  // namespace
