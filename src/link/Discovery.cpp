@@ -42,7 +42,8 @@ void Discovery::run() {
   link_.connectionState = kOpened;
   link_.SendCommand();
 
-  if (link_.replyStatus() != 0x00) {
+  // A reply cut off before its status byte is no answer: the buffer holds older bytes there.
+  if (!link_.replyHeaderArrived() || link_.replyStatus() != 0x00) {
     notFound();
     host_.setVisible(Control::Memo1, false);
     return;

@@ -80,8 +80,9 @@ bool FirmwareUpdate::checkFlash(const std::vector<std::uint8_t>& file) {
   for (int i = 0; i < 8; ++i) host_.appendLogLine(hexByte(reply[i]));
   host_.appendLogLine("Expected - " + hexByte(file[kExpectedHigh]) + hexByte(file[kExpectedLow]));
   host_.appendLogLine("Found    - " + hexByte(reply[2]) + hexByte(reply[3]));
-  // Without a complete reply the bytes compared are older ones: that is no good update.
-  return link_.replyComplete() && reply[2] == file[kExpectedHigh] && reply[3] == file[kExpectedLow];
+  // Without the reply's header the bytes compared are older ones: that is no good update.
+  return link_.replyHeaderArrived() && reply[2] == file[kExpectedHigh] &&
+         reply[3] == file[kExpectedLow];
 }
 
 void FirmwareUpdate::restart() {

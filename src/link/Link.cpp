@@ -28,7 +28,7 @@ void Link::SendCommand() {
 void Link::WaitReply() {
   host_.startWatchdog();
   watchdogFlag = 0;
-  replyComplete_ = false;
+  replyLength_ = 0;
   for (;;) {
     host_.processMessages();
     const FtStatus status = usb_.GetFTQueueStatus();
@@ -47,8 +47,7 @@ void Link::WaitReply() {
     if (quitFlag > 0) break;
   }
   host_.stopWatchdog();
-  const auto expected = static_cast<std::uint32_t>(kCommandLength + replyDataLength);
-  replyComplete_ = usb_.ReadFTBuffer(expected) == expected;
+  replyLength_ = usb_.ReadFTBuffer(static_cast<std::uint32_t>(kCommandLength + replyDataLength));
 }
 
 std::uint8_t Link::selectSocket() {

@@ -46,9 +46,16 @@ class Link {
   std::uint8_t* packet() { return usb_.writeBuffer().data(); }
   const std::uint8_t* reply() const { return usb_.readBuffer().data(); }
   std::uint8_t replyStatus() const { return reply()[6]; }
-  // True when the last wait read every byte it asked for; false after a lost or short reply,
-  // when the read buffer still holds older bytes that must not pass for the programmer's answer.
-  bool replyComplete() const { return replyComplete_; }
+  // A reply is usable when the bytes its use needs have arrived; the rest of the read buffer
+  // still holds older bytes that must not pass for the programmer's answer.
+  // The bytes the last wait read (0 after a lost reply).
+  std::uint32_t replyLength() const { return replyLength_; }
+  // The 8 header bytes: enough for a status, a version or a check value.
+  bool replyHeaderArrived() const { return replyLength_ >= kCommandLength; }
+  // The header and the reply data length after it: a read block's data.
+  bool replyComplete() const {
+    return replyLength_ >= static_cast<std::uint32_t>(kCommandLength + replyDataLength);
+  }
   D2XXUnit& usb() { return usb_; }
 
   // Stores the opcode and the fixed bytes of a command; parameters are the caller's, and
@@ -78,7 +85,7 @@ class Link {
 
   D2XXUnit& usb_;
   Host& host_;
-  bool replyComplete_ = false;
+  std::uint32_t replyLength_ = 0;
 };
 
 }  // namespace tandra

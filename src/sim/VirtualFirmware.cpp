@@ -30,7 +30,6 @@ constexpr std::uint8_t kControlLatch = 0x3F;
 
 constexpr std::size_t kHeader = 8;
 constexpr std::size_t kPage = 256;
-constexpr std::size_t kStandardReplyData = 2048;
 constexpr std::size_t kFirmwareRecordSize = 74;
 constexpr std::size_t kLargestReplyData = 32768 - kHeader;
 constexpr std::uint8_t kFailed = 0xFF;
@@ -64,12 +63,17 @@ void VirtualProgrammer::answer(std::uint8_t opcode, std::vector<std::uint8_t> da
     --repliesToDrop_;
     return;
   }
+  // Only the commands with data to send (a read block) send more than the 8 header bytes.
   std::vector<std::uint8_t> bytes(kHeader, 0);
   bytes[0] = opcode;
   std::copy(bytes1to3.begin(), bytes1to3.end(), bytes.begin() + 1);
   bytes[6] = status;
   bytes[7] = sumOfHeader(bytes.data());
   bytes.insert(bytes.end(), data.begin(), data.end());
+  if (repliesToCut_ > 0) {
+    --repliesToCut_;
+    bytes.resize(std::min(bytes.size(), cutRepliesTo_));
+  }
   if (!realisticTiming_) takes = {};
   replies_.push_back({clock_.now() + replyDelay_ + takes, std::move(bytes)});
 }
@@ -96,7 +100,7 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
   switch (opcode) {
     case op::FlashCheck:
       // Answered although its opcode is above 0x80: the update waits for it.
-      answer(opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00,
+      answer(opcode, {}, 0x00,
              {0x00, static_cast<std::uint8_t>(firmwareCheck_ >> 8),
               static_cast<std::uint8_t>(firmwareCheck_ & 0xFF)});
       break;
@@ -109,13 +113,13 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
       break;
     case op::Identify:
       answer(
-          opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), identifyStatus_,
+          opcode, {}, identifyStatus_,
           {static_cast<std::uint8_t>(firmwareMajor_), static_cast<std::uint8_t>(firmwareMinor_)});
       break;
     case op::Idle:
       // The idle command ends a set-up: the sockets are let go until the next one.
       mode_ = SetUpMode::None;
-      answer(opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+      answer(opcode, {}, 0x00);
       break;
     case op::Voltage:
       voltage(packet);
@@ -131,7 +135,7 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
       break;
     default:
       violation("unknown command " + hex(opcode));
-      if (opcode < 0x80) answer(opcode, std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+      if (opcode < 0x80) answer(opcode, {}, 0x00);
       break;
   }
   recentLatches_.clear();
@@ -142,7 +146,7 @@ void VirtualProgrammer::firmwareRecord(const Packet& packet) {
     if (i != 7) firmwareCheck_ = static_cast<std::uint16_t>(firmwareCheck_ + packet[i]);
   }
   ++firmwareRecords_;
-  answer(packet[0], std::vector<std::uint8_t>(kStandardReplyData, 0), 0x00);
+  answer(packet[0], {}, 0x00);
 }
 
 std::vector<std::uint8_t> VirtualProgrammer::makeUpdateFile(int records) {

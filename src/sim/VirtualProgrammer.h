@@ -79,6 +79,12 @@ class VirtualProgrammer final : public FtApi {
   // --- Faults on demand ---
   // The next `count` commands that would be answered get no reply at all.
   void dropReplies(int count) { repliesToDrop_ = count; }
+  // The next `count` replies stop after their first `keep` bytes, as from a driver that went
+  // silent in the middle of one.
+  void cutReplies(int count, std::size_t keep) {
+    repliesToCut_ = count;
+    cutRepliesTo_ = keep;
+  }
   // Every reply starts this long after its command was written.
   void setReplyDelay(Clock::Millis delay) { replyDelay_ = delay; }
   // The next `count` writes each report `missing` bytes fewer than asked (the bytes still
@@ -160,6 +166,8 @@ class VirtualProgrammer final : public FtApi {
   std::uint8_t identifyStatus_ = 0x00;
 
   int repliesToDrop_ = 0;
+  int repliesToCut_ = 0;
+  std::size_t cutRepliesTo_ = 0;
   Clock::Millis replyDelay_{0};
   int shortWrites_ = 0;
   std::uint32_t shortWriteMissing_ = 0;

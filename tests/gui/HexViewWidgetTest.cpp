@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ScriptedDialogs.h"
+#include "SkippingClock.h"
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
@@ -17,6 +18,7 @@ class HexViewWidgetTest : public QObject {
   Q_OBJECT
 
  private:
+  SkippingClock clock_;
   std::unique_ptr<tandra::VirtualProgrammer> programmer_;
   std::unique_ptr<TMainForm> form_;
   QStringList boxes_;
@@ -36,7 +38,7 @@ class HexViewWidgetTest : public QObject {
 
  private slots:
   void init() {
-    programmer_ = std::make_unique<tandra::VirtualProgrammer>();
+    programmer_ = std::make_unique<tandra::VirtualProgrammer>(clock_);
     form_ = std::make_unique<TMainForm>(*programmer_);
     form_->setDialogs(
         std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ScriptedDialogs.h"
+#include "SkippingClock.h"
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
@@ -43,6 +44,7 @@ class MainFormTest : public QObject {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
   }
 
+  SkippingClock clock_;
   QStringList boxes_;
   QQueue<bool> yesNo_;
   QQueue<QString> files_;
@@ -55,7 +57,7 @@ class MainFormTest : public QObject {
   }
 
   void startUpFindsTheProgrammerAndAsksForTheDevice() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     QCOMPARE(form->StaticText3->text(), QString("Usb Programmer Found - FirmWare Version 1.20"));
     QVERIFY(!form->Memo1->isVisible());
@@ -69,7 +71,7 @@ class MainFormTest : public QObject {
   }
 
   void busyStateDisablesAllEighteenButtonsAndShowsTheStartAddress() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     for (QPushButton* button : form->buttons())
       QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
@@ -77,7 +79,7 @@ class MainFormTest : public QObject {
   }
 
   void idleStateWithoutProgrammerKeepsOperationButtonsDisabled() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     programmer.setDeviceCount(0);
     auto form = startWindow(programmer);
     QCOMPARE(boxes_, QStringList{"The Vasko Programmer Could Not Be Found...."});
@@ -92,7 +94,7 @@ class MainFormTest : public QObject {
   }
 
   void quitCaptionShowsTheCurrentAddressWithAtLeastFourDigits() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     auto& bench = form->workbench();
     bench.image.currentAddress = 0x7F;
@@ -104,7 +106,7 @@ class MainFormTest : public QObject {
   }
 
   void clickOnTheStatusLineSearchesAgain() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     programmer.setDeviceCount(0);
     auto form = startWindow(programmer);
     programmer.setDeviceCount(1);
@@ -115,7 +117,7 @@ class MainFormTest : public QObject {
   }
 
   void statusLogTakesNewLinesAtTheTop() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     form->insertLogLine("first");
     form->insertLogLine("second");
@@ -124,7 +126,7 @@ class MainFormTest : public QObject {
   }
 
   void deviceDialogRunsFromTheButtonThroughBothListsToIdle() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     clickRow(form->Device_Box, 17);  // 27C256
     QVERIFY(!form->Device_Box->isVisible());
@@ -149,7 +151,7 @@ class MainFormTest : public QObject {
   }
 
   void fillListKeepsQuitDisabledUntilCancel() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->Fill, Qt::LeftButton);
     QVERIFY(form->FillBox->isVisible());
@@ -160,7 +162,7 @@ class MainFormTest : public QObject {
   }
 
   void typedFillByteGoesThroughTheEntry() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->Fill, Qt::LeftButton);
     clickRow(form->FillBox, 2);
@@ -175,7 +177,7 @@ class MainFormTest : public QObject {
   }
 
   void checksumRefreshShowsTheSumAndQuitAtTheStart() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     form->workbench().image.currentAddress = 0x123;
     QTest::mouseClick(form->Chk_Sum_But, Qt::LeftButton);
@@ -184,7 +186,7 @@ class MainFormTest : public QObject {
   }
 
   void pulseEntryOpensWithoutTheBusyStateAndEnterCloses() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->Pulse, Qt::LeftButton);
     QVERIFY(form->P_Edit->isVisible());
@@ -197,7 +199,7 @@ class MainFormTest : public QObject {
   }
 
   void duringAnOperationOnlyQuitIsEnabledAndItCountsThroughTheBlocks() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     clickRow(form->Device_Box, 17);  // 27C256
     clickRow(form->Num_Of_Devices, 2);
@@ -230,7 +232,7 @@ class MainFormTest : public QObject {
   }
 
   void formatListSetsTheButtonAndTheDialogs() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     QTest::mouseClick(form->File_But, Qt::LeftButton);
     QVERIFY(form->File_Type->isVisible());
@@ -243,7 +245,7 @@ class MainFormTest : public QObject {
   }
 
   void loadShowsTheFileAndTheChecksumAndSaveWritesIt() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     clickRow(form->Device_Box, 1);  // 2716
     clickRow(form->Num_Of_Devices, 1);
@@ -275,7 +277,7 @@ class MainFormTest : public QObject {
   }
 
   void aFailedLoadShowsTheMessageAndKeepsTheCaptions() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     QTemporaryDir folder;
     const QString badPath = folder.filePath("bad.hex");
@@ -299,7 +301,7 @@ class MainFormTest : public QObject {
   }
 
   void oldFirmwareIsOfferedAnUpdateThatEndsGood() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     programmer.setFirmwareVersion(1, 10);
     QTemporaryDir folder;
     const QString path = folder.filePath("update.bin");
@@ -325,7 +327,7 @@ class MainFormTest : public QObject {
   }
 
   void anUnreadableUpdateFileEndsTheSearchWithTheErrorBox() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     programmer.setFirmwareVersion(1, 19);
     yesNo_ << true;
     files_ << "/nonexistent/update.bin";
@@ -341,7 +343,7 @@ class MainFormTest : public QObject {
   }
 
   void closingSendsIdleAndClosesTheIdentifiedProgrammer() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     programmer.clearPackets();
     QVERIFY(form->close());
@@ -351,7 +353,7 @@ class MainFormTest : public QObject {
   }
 
   void closingDuringAReplyWaitClosesOnlyAfterTheHandlerUnwound() {
-    VirtualProgrammer programmer;
+    VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     bool closedDuringWait = false;
     programmer.setReplyDelay(std::chrono::milliseconds(300));

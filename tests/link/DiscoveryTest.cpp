@@ -89,6 +89,22 @@ TEST_F(DiscoveryTest, BadIdentifyStatusLeavesStateOneAndShowsNotFound) {
   EXPECT_EQ(vppSteps, 0);
 }
 
+TEST_F(DiscoveryTest, AnIdentifyReplyCutOffBeforeItsStatusIsNoAnswer) {
+  programmer.cutReplies(1, 2);  // 56 01, then silence
+  discovery.run();
+  EXPECT_EQ(link.connectionState, kOpened);
+  EXPECT_EQ(host.boxTexts(),
+            std::vector<std::string>{"The Vasko Programmer Could Not Be Found...."});
+  EXPECT_EQ(vppSteps, 0);
+
+  // The header alone is a whole answer: the programmer has no data to send after it.
+  host.boxes.clear();
+  discovery.run();
+  EXPECT_EQ(link.replyLength(), 8u);
+  EXPECT_EQ(link.connectionState, kIdentified);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
 TEST_F(DiscoveryTest, SilentProgrammerMeetsTheWatchdogAndIsNotFound) {
   programmer.dropReplies(1);
   discovery.run();
