@@ -4,42 +4,11 @@
 #include <QStringList>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "gui/MainForm.h"
 #include "link/HardwareBackend.h"
 #include "sim/VirtualProgrammer.h"
-
-namespace {
-
-// Stands in for a driver when none could be loaded: no programmer is ever found.
-class NoDriver final : public tandra::FtApi {
- public:
-  tandra::FtStatus ListDevices(void* arg1, void*, std::uint32_t flags) override {
-    if ((flags & tandra::ft::ListNumberOnly) != 0 && arg1 != nullptr) {
-      *static_cast<std::uint32_t*>(arg1) = 0;
-      return tandra::ft::Ok;
-    }
-    return tandra::ft::DeviceNotFound;
-  }
-  tandra::FtStatus OpenEx(void*, std::uint32_t, tandra::FtHandle*) override {
-    return tandra::ft::DeviceNotFound;
-  }
-  tandra::FtStatus SetTimeouts(tandra::FtHandle, std::uint32_t, std::uint32_t) override {
-    return tandra::ft::InvalidHandle;
-  }
-  tandra::FtStatus GetQueueStatus(tandra::FtHandle, std::uint32_t*) override {
-    return tandra::ft::InvalidHandle;
-  }
-  tandra::FtStatus Write(tandra::FtHandle, const void*, std::uint32_t, std::uint32_t*) override {
-    return tandra::ft::InvalidHandle;
-  }
-  tandra::FtStatus Read(tandra::FtHandle, void*, std::uint32_t, std::uint32_t*) override {
-    return tandra::ft::InvalidHandle;
-  }
-  tandra::FtStatus Close(tandra::FtHandle) override { return tandra::ft::InvalidHandle; }
-};
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
@@ -47,7 +16,17 @@ int main(int argc, char* argv[]) {
 
   std::unique_ptr<tandra::FtApi> driver;
   const QStringList firmware = arguments.filter(QRegularExpression("^--virtual-firmware="));
-  if (arguments.contains("--virtual") || !firmware.isEmpty()) {
+  const QStringList driverWords = arguments.filter(QRegularExpression("^--driver="));
+  std::optional<tandra::DriverChoice> choice = tandra::DriverChoice::Automatic;
+  if (!driverWords.isEmpty()) {
+    choice = tandra::parseDriverChoice(driverWords.last().section('=', 1).toStdString());
+    if (!choice) {
+      std::fprintf(stderr, "--driver wants d2xx, libftdi or virtual\n");
+      return 2;
+    }
+  }
+  if (arguments.contains("--virtual") || !firmware.isEmpty() ||
+      choice == tandra::DriverChoice::Virtual) {
     // Five blank chips, answering in the time real ones take.
     auto programmer = std::make_unique<tandra::VirtualProgrammer>();
     programmer->setRealisticTiming(true);
@@ -67,10 +46,7 @@ int main(int argc, char* argv[]) {
     }
     driver = std::move(programmer);
   } else {
-    std::string chosen;
-    driver = tandra::openHardwareBackend(&chosen);
-    std::fprintf(stderr, "USB driver: %s\n", chosen.c_str());
-    if (!driver) driver = std::make_unique<NoDriver>();
+    driver = tandra::chooseDriver(*choice, tandra::hardwareDrivers());
   }
 
   TMainForm MainForm(*driver);

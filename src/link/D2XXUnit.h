@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/FtApi.h"
 
@@ -46,6 +47,10 @@ class D2XXUnit {
   FtHandle handle() const { return handle_; }
   // True between a successful open and the close; the handle itself is kept after a close.
   bool isOpen() const { return open_; }
+
+  // The driver behind the unit, and what it has to tell the operator.
+  std::string driverName() const { return api_.driverName(); }
+  std::vector<std::string> takeDriverNotes() { return api_.takeNotes(); }
 
   bool errorReporting() const { return errorReporting_; }
   void setErrorReporting(bool on) { errorReporting_ = on; }

@@ -18,13 +18,19 @@ void Discovery::notFound() {
   host_.showBox(BoxKind::Information, kNotFoundText, kDiscoveryBoxCorner);
 }
 
+void Discovery::logDriverNotes() {
+  for (const std::string& note : usb_.takeDriverNotes()) host_.insertLogLine(note);
+}
+
 void Discovery::run() {
   host_.clearLog();
   host_.setVisible(Control::Memo1, true);
+  host_.insertLogLine("USB driver: " + usb_.driverName());
   usb_.setErrorReporting(false);
 
   usb_.GetFTDeviceCount();
   if (usb_.deviceCount() != 1) {
+    logDriverNotes();
     notFound();
     host_.setVisible(Control::Memo1, false);
     return;
@@ -36,6 +42,7 @@ void Discovery::run() {
   // handle leaks and the interface is not claimed twice.
   if (usb_.isOpen()) usb_.CloseFTDevice();
   if (usb_.Open_USB_Device_By_Serial_Number("") == 0) usb_.SetFTTimeouts(500, 0);
+  logDriverNotes();
 
   link_.store(opcode::Identify);
   link_.packet()[7] = opcode::Identify;

@@ -36,6 +36,8 @@ class Discovery {
 
  private:
   void notFound();
+  // What the driver met (a refused setting, a device it may not open) goes into the log.
+  void logDriverNotes();
 
   D2XXUnit& usb_;
   Link& link_;

@@ -27,6 +27,9 @@ class Ftd2xxLibrary final : public FtApi {
   FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
                 std::uint32_t* received) override;
   FtStatus Close(FtHandle handle) override;
+  std::string driverName() const override {
+    return std::string("D2XX library ") + defaultLibraryName();
+  }
 
  private:
   struct Functions;

@@ -1,15 +1,57 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "link/FtApi.h"
 
 namespace tandra {
 
-// The driver for a real programmer: the vendor's D2XX library when it can be loaded, else
-// libftdi1 when the program was built with it. Returns nullptr when neither is available;
-// `chosen` then says why.
-std::unique_ptr<FtApi> openHardwareBackend(std::string* chosen);
+// Which driver reaches the programmer: chosen by the program, or named by the operator.
+enum class DriverChoice { Automatic, D2xx, LibFtdi, Virtual };
+
+// "d2xx", "libftdi", "virtual" (any case); nothing for another word.
+std::optional<DriverChoice> parseDriverChoice(std::string_view word);
+
+// The drivers a build can offer; a factory gives nullptr where its driver is not available.
+struct DriverFactories {
+  std::function<std::unique_ptr<FtApi>()> d2xx;
+  std::function<std::unique_ptr<FtApi>()> libFtdi;
+};
+
+// The real drivers of this build: the vendor's library when it loads, libftdi1 when built in.
+DriverFactories hardwareDrivers();
+
+// The driver for a real programmer. Automatic: on Windows the vendor's library; elsewhere
+// libftdi1, which takes the chip from the kernel's serial driver, unless it is missing or finds
+// no device while the vendor's library finds one. Never nullptr: without a driver the result is
+// one that finds no device and says why in its name.
+std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers);
+
+// A driver that finds nothing, for a build or a system without a USB driver.
+class NoDriver final : public FtApi {
+ public:
+  explicit NoDriver(std::string why) : why_(std::move(why)) {}
+  FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+  FtStatus OpenEx(void*, std::uint32_t, FtHandle*) override { return ft::DeviceNotFound; }
+  FtStatus SetTimeouts(FtHandle, std::uint32_t, std::uint32_t) override {
+    return ft::InvalidHandle;
+  }
+  FtStatus GetQueueStatus(FtHandle, std::uint32_t*) override { return ft::InvalidHandle; }
+  FtStatus Write(FtHandle, const void*, std::uint32_t, std::uint32_t*) override {
+    return ft::InvalidHandle;
+  }
+  FtStatus Read(FtHandle, void*, std::uint32_t, std::uint32_t*) override {
+    return ft::InvalidHandle;
+  }
+  FtStatus Close(FtHandle) override { return ft::InvalidHandle; }
+  std::string driverName() const override { return why_; }
+
+ private:
+  std::string why_;
+};
 
 }  // namespace tandra

@@ -120,6 +120,7 @@ class VirtualProgrammer final : public FtApi {
   FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
                 std::uint32_t* received) override;
   FtStatus Close(FtHandle handle) override;
+  std::string driverName() const override { return "virtual programmer"; }
 
  private:
   struct Reply {

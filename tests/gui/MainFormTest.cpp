@@ -119,6 +119,7 @@ class MainFormTest : public QObject {
   void statusLogTakesNewLinesAtTheTop() {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
+    form->clearLog();
     form->insertLogLine("first");
     form->insertLogLine("second");
     form->appendLogLine("last");

@@ -123,12 +123,58 @@ TEST_F(DiscoveryTest, RepeatedSearchClosesTheEarlierHandleBeforeOpeningAgain) {
   EXPECT_EQ(programmer.packets().size(), 2u);
 }
 
+// The virtual programmer with something to tell, as a driver meeting an old chip would.
+class TellingProgrammer final : public FtApi {
+ public:
+  explicit TellingProgrammer(VirtualProgrammer& programmer) : programmer_(programmer) {}
+  FtStatus ListDevices(void* a, void* b, std::uint32_t f) override {
+    return programmer_.ListDevices(a, b, f);
+  }
+  FtStatus OpenEx(void* a, std::uint32_t f, FtHandle* h) override {
+    notes_.push_back("The USB chip has no latency timer to set: replies will come more slowly.");
+    return programmer_.OpenEx(a, f, h);
+  }
+  FtStatus SetTimeouts(FtHandle h, std::uint32_t r, std::uint32_t w) override {
+    return programmer_.SetTimeouts(h, r, w);
+  }
+  FtStatus GetQueueStatus(FtHandle h, std::uint32_t* n) override {
+    return programmer_.GetQueueStatus(h, n);
+  }
+  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
+    return programmer_.Write(h, b, c, n);
+  }
+  FtStatus Read(FtHandle h, void* b, std::uint32_t c, std::uint32_t* n) override {
+    return programmer_.Read(h, b, c, n);
+  }
+  FtStatus Close(FtHandle h) override { return programmer_.Close(h); }
+  std::string driverName() const override { return "libftdi1"; }
+  std::vector<std::string> takeNotes() override { return std::exchange(notes_, {}); }
+
+ private:
+  VirtualProgrammer& programmer_;
+  std::vector<std::string> notes_;
+};
+
+TEST_F(DiscoveryTest, TheDriverAndWhatItMetGoIntoTheStatusLog) {
+  TellingProgrammer telling(programmer);
+  D2XXUnit unit(telling, host);
+  Link tellingLink(unit, host);
+  Discovery search(unit, tellingLink, host);
+  search.run();
+  EXPECT_EQ(tellingLink.connectionState, kIdentified);
+  const std::deque<std::string> expected = {
+      "The USB chip has no latency timer to set: replies will come more slowly.",
+      "USB driver: libftdi1"};
+  EXPECT_EQ(host.log, expected);
+}
+
 TEST_F(DiscoveryTest, SearchClearsAndShowsTheLogThenHidesIt) {
   host.log = {"old line"};
   std::vector<bool> visibleDuringPumps;
   host.onPump = [&] { visibleDuringPumps.push_back(host.isVisible(Control::Memo1)); };
   discovery.run();
-  EXPECT_TRUE(host.log.empty());
+  // Only what this search wrote: the driver it went through.
+  EXPECT_EQ(host.log, std::deque<std::string>{"USB driver: virtual programmer"});
   ASSERT_FALSE(visibleDuringPumps.empty());
   EXPECT_TRUE(visibleDuringPumps.front());
   EXPECT_FALSE(host.isVisible(Control::Memo1));
