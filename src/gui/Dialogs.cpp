@@ -1,15 +1,28 @@
 #include "gui/Dialogs.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStringList>
 
 namespace {
 
 const QStringList kFilters = {"Bin (*.Bin *.bin)", "Hex (*.Hex *.hex)", "All (*)"};
 
-void place(QMessageBox& box, std::optional<tandra::ScreenPoint> topLeft) {
-  if (topLeft) box.move(topLeft->left, topLeft->top);
+// A box with a place of its own goes there; any other stands in the middle of the screen that
+// holds the window (Qt would centre it on the window).
+void place(QMessageBox& box, const QWidget* parent, std::optional<tandra::ScreenPoint> topLeft) {
+  if (topLeft) {
+    box.move(topLeft->left, topLeft->top);
+    return;
+  }
+  box.adjustSize();
+  const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect frame = box.frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  box.move(frame.topLeft());
 }
 
 QMessageBox::Icon iconFor(tandra::BoxKind kind) {
@@ -46,7 +59,7 @@ void QtDialogs::showBox(QWidget* parent, tandra::BoxKind kind, const QString& te
                         std::optional<tandra::ScreenPoint> topLeft) {
   QMessageBox box(iconFor(kind), parent ? parent->windowTitle() : QString(), text, QMessageBox::Ok,
                   parent);
-  place(box, topLeft);
+  place(box, parent, topLeft);
   box.exec();
 }
 
@@ -54,7 +67,7 @@ bool QtDialogs::askYesNo(QWidget* parent, const QString& text,
                          std::optional<tandra::ScreenPoint> topLeft) {
   QMessageBox box(QMessageBox::Question, parent ? parent->windowTitle() : QString(), text,
                   QMessageBox::Yes | QMessageBox::No, parent);
-  place(box, topLeft);
+  place(box, parent, topLeft);
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include "device/Catalogue.h"
@@ -73,7 +74,8 @@ TMainForm::TMainForm(tandra::FtApi& api, QWidget* parent)
 TMainForm::~TMainForm() {
   // The controls outlive this part of the window by a moment: what they report while they are
   // taken down (the hex view losing the focus) must not reach handlers of a window that is gone.
-  for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+  for (QObject* child : findChildren<QObject*>())
+    QObject::disconnect(child, nullptr, this, nullptr);
 }
 
 void TMainForm::createControls() {
@@ -274,8 +276,17 @@ void TMainForm::showEvent(QShowEvent* event) {
   // The first display of the window is its activation: that is when the programmer search runs.
   if (!activated_) {
     activated_ = true;
+    centreOnScreen();
     QTimer::singleShot(0, this, &TMainForm::FormActivate);
   }
+}
+
+void TMainForm::centreOnScreen() {
+  const QScreen* shownOn = screen();
+  if (shownOn == nullptr) return;
+  QRect frame = frameGeometry();
+  frame.moveCenter(shownOn->availableGeometry().center());
+  move(frame.topLeft());
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

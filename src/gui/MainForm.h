@@ -99,6 +99,8 @@ class TMainForm final : public QWidget, public tandra::Host {
 
  private:
   void createControls();
+  // The window stands in the middle of the desktop of the screen that holds it.
+  void centreOnScreen();
   void connectHandlers();
   QWidget* control(tandra::Control control) const;
   void showLog();

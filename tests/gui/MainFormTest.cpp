@@ -70,6 +70,39 @@ class MainFormTest : public QObject {
     QCOMPARE(programmer.packets()[1][0], std::uint8_t{0x90});
   }
 
+  // Boxes that name no place of their own, and the window itself, stand in the middle of the
+  // screen that holds the window, not in the middle of the window.
+  void boxesWithoutAPlaceAndTheWindowAreCentredOnTheScreen() {
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    const QPoint screenCentre = form->screen()->availableGeometry().center();
+    QVERIFY((form->frameGeometry().center() - screenCentre).manhattanLength() <= 4);
+
+    QWidget corner;
+    corner.setGeometry(0, 0, 120, 90);
+    corner.show();
+    QtDialogs dialogs;
+    for (const bool placed : {false, true}) {
+      QRect shown;
+      QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box == nullptr) return;
+        shown = box->frameGeometry();
+        box->close();
+      });
+      const std::optional<tandra::ScreenPoint> topLeft =
+          placed ? std::optional<tandra::ScreenPoint>({375, 325}) : std::nullopt;
+      dialogs.showBox(&corner, tandra::BoxKind::Warning, "Good Update...", topLeft);
+      QVERIFY(!shown.isNull());
+      if (placed) {
+        QCOMPARE(shown.topLeft(), QPoint(375, 325));
+      } else {
+        QVERIFY2((shown.center() - screenCentre).manhattanLength() <= 4,
+                 qPrintable(QString("box at %1,%2").arg(shown.x()).arg(shown.y())));
+      }
+    }
+  }
+
   void busyStateDisablesAllEighteenButtonsAndShowsTheStartAddress() {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
