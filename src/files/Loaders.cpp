@@ -4,7 +4,7 @@
 #include <istream>
 
 #include "common/FileError.h"
-#include "files/InputFile.h"
+#include "common/InputFile.h"
 #include "files/TextLoader.h"
 #include "image/ImageBuffer.h"
 

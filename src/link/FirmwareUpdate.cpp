@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include "common/FileError.h"
 #include "common/HexText.h"
+#include "common/InputFile.h"
 #include "link/D2XXUnit.h"
 #include "link/Host.h"
 #include "link/Link.h"
@@ -35,15 +34,10 @@ bool FirmwareUpdate::headerIsValid(const std::vector<std::uint8_t>& file) {
 }
 
 std::vector<std::uint8_t> FirmwareUpdate::readFile(const std::string& path) const {
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) throw FileError(ioMessage(5));
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FileError(ioMessageForErrno(errno != 0 ? errno : ENOENT));
+  // Read as an image file is: a pipe or a device the operator picks cannot hold the search.
+  InputFile in(path);
   std::vector<std::uint8_t> file(kBufferSize);
-  in.read(reinterpret_cast<char*>(file.data()), static_cast<std::streamsize>(file.size()));
-  if (in.bad()) throw FileError(ioMessage(100));
-  file.resize(static_cast<std::size_t>(in.gcount()));
+  file.resize(in.read(file.data(), file.size()));
   return file;
 }
 

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -147,6 +149,15 @@ TEST_F(FirmwareUpdateTest, AnUnreadableFileThrowsBeforeAnythingIsSent) {
   }
   EXPECT_TRUE(programmer.packets().empty());
   EXPECT_EQ(link.packetLength, 8);
+
+  // A pipe nobody writes to is an empty file, not a search held up.
+  const std::string pipe = (folder_ / "pipe").string();
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  host.fileAnswers.push_back(pipe);
+  firmware.run();
+  EXPECT_EQ(host.boxTexts().back(),
+            "Invalid File Type...\r\nCan Not Update Units With This File......");
+  EXPECT_TRUE(programmer.packets().empty());
 }
 
 TEST_F(FirmwareUpdateTest, UnansweredRecordsAreLoggedAndTheTransferGoesOn) {

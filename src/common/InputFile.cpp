@@ -1,4 +1,4 @@
-#include "files/InputFile.h"
+#include "common/InputFile.h"
 
 #include <fcntl.h>
 #include <poll.h>
