@@ -19,11 +19,29 @@ class FileError : public std::runtime_error {
   long line() const { return line_; }
   // What a load had noted before it stopped (bytes dropped, wrong checksums), one per line.
   const std::string& notes() const { return notes_; }
+  // The file it is about, where known.
+  const std::string& path() const { return path_; }
+  FileError about(const std::string& path) const {
+    FileError named(*this);
+    named.path_ = path;
+    return named;
+  }
 
  private:
   long line_;
   std::string notes_;
+  std::string path_;
 };
+
+// Runs `work` on the file at `path`; a FileError it throws names the file.
+template <typename Work>
+auto aboutFile(const std::string& path, Work&& work) {
+  try {
+    return work();
+  } catch (const FileError& error) {
+    throw error.about(path);
+  }
+}
 
 // The input/output messages by code: 2 "File not found", 3 "Invalid filename", 4 "Too many
 // open files", 5 "File access denied", 100 "Read beyond end of file", 101 "Disk full",
@@ -106,10 +124,11 @@ inline std::string boxText(std::string message) {
   return message;
 }
 
-// The error box of a file: the message, then, for a load that had noted something before it
-// stopped, those notes (what was read up to the error stays in the buffer).
+// The error box of a file: the message, the file under it, then, for a load that had noted
+// something before it stopped, those notes (what was read up to the error stays in the buffer).
 inline std::string errorBoxText(const FileError& error) {
   std::string text = boxText(error.what());
+  if (!error.path().empty()) text += "\n" + error.path();
   if (!error.notes().empty()) {
     text += "\nWhat was read before ";
     text += error.line() > 0 ? "line " + std::to_string(error.line()) : std::string("the error");

@@ -30,7 +30,7 @@ void ControlStates::BusyState() {
 void ControlStates::IdleState() {
   host_.enableButtons(link_.connectionState > kNoProgrammer);
   for (Control popup : {Control::P_Edit, Control::FillBox, Control::FillEdit, Control::File_Type,
-                        Control::StaticText2, Control::Num_Of_Devices}) {
+                        Control::StaticText2, Control::Num_Of_Devices, Control::Progress}) {
     host_.setVisible(popup, false);
   }
   showQuitCaption();

@@ -78,6 +78,8 @@ void DeviceSelection::VppStep() {
 
 void DeviceSelection::PulseClick() {
   host_.setVisible(Control::P_Edit, true);
+  // The entry opens with its text selected: a width typed replaces the one shown.
+  settings_.pulseEntry.selectAll();
   host_.setFocus(Control::P_Edit);
 }
 

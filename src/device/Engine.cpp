@@ -119,6 +119,7 @@ void Engine::FailureStep() {
   socketFailureFlags[socket - 1] = 1;
   activeSocketMask &= ~(1 << (socket - 1));
   host_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + resultMessage);
+  host_.showSocketFailed(socket, true);
 }
 
 }  // namespace tandra

@@ -18,15 +18,18 @@ namespace tandra {
 
 namespace {
 
-constexpr Operations::Texts kProgramTexts{"Programming Device from Buffer....", "Programmed OK ",
-                                          "Not Programmed", "Programming Done...."};
-constexpr Operations::Texts kBlankTexts{"Checking to see if Device is erased....",
+constexpr Operations::Texts kProgramTexts{"Program Device", "Programming Device from Buffer....",
+                                          "Programmed OK ", "Not Programmed",
+                                          "Programming Done...."};
+constexpr Operations::Texts kBlankTexts{"Blank Check", "Checking to see if Device is erased....",
                                         " Is Blank      ", "Is Not Blank", "Blank Test Done...."};
-constexpr Operations::Texts kVerifyTexts{"Verifying Device to Buffer....", " Verified OK   ",
-                                         "Didn't Verify", "Verify Test Done...."};
-constexpr Operations::Texts kCompareTexts{"Program Compare Device to Buffer....",
+constexpr Operations::Texts kVerifyTexts{"Verify Device", "Verifying Device to Buffer....",
+                                         " Verified OK   ", "Didn't Verify",
+                                         "Verify Test Done...."};
+constexpr Operations::Texts kCompareTexts{"Program Compare", "Program Compare Device to Buffer....",
                                           "Can Be Programed", "Can`t Be Programed",
                                           "Program Compare Test Done...."};
+constexpr const char* kMoveName = "Move Device #1";
 constexpr const char* kMoveStart = "Moving Device #1 to Buffer....";
 constexpr const char* kMoveEnd = "Device #1 Has Been Moved to Buffer....";
 constexpr std::uint8_t kSocketFailed = 0xFF;
@@ -42,12 +45,44 @@ bool canBeProgrammed(std::uint8_t d, std::uint8_t b) {
   return (d & b) == b;
 }
 
+// "0.4 s", "12.3 s", "2 min 05 s".
+std::string elapsedText(std::int64_t ms) {
+  if (ms < 60000) {
+    return std::to_string(ms / 1000) + "." + std::to_string(ms / 100 % 10) + " s";
+  }
+  const std::int64_t seconds = ms / 1000;
+  const std::string rest = std::to_string(seconds % 60);
+  return std::to_string(seconds / 60) + " min " + (rest.size() < 2 ? "0" : "") + rest + " s";
+}
+
 }  // namespace
 
 void Operations::writeInitialSocketTexts(const Texts& texts) {
   for (int socket = 1; socket <= Engine::kSockets; ++socket) {
     host_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + texts.initialSocket);
+    host_.showSocketFailed(socket, false);
   }
+}
+
+void Operations::beginProgress(const char* operation) {
+  progress_ = Progress{operation, 0, std::int64_t{image_.deviceEndAddress} + 1, 0};
+  startedMs_ = host_.monotonicMs();
+  // The log tells of this operation alone, and is shown once it is over.
+  host_.clearLog();
+  host_.setVisible(Control::Progress, true);
+  showProgress(image_.currentAddress);
+}
+
+void Operations::showProgress(std::int64_t reached) {
+  progress_.done = std::clamp<std::int64_t>(reached, 0, progress_.total);
+  progress_.elapsedMs = host_.monotonicMs() - startedMs_;
+  host_.showProgress(progress_);
+}
+
+void Operations::endProgress(std::int64_t reached) {
+  showProgress(reached);
+  host_.insertLogLine(progress_.operation + " took " + elapsedText(progress_.elapsedMs));
+  host_.setVisible(Control::Memo1, true);
 }
 
 bool Operations::replyArrived() {
@@ -97,6 +132,7 @@ Operations::LoopEnd Operations::readBlocks(bool everySocket, ByteAction&& takeBy
   do {
     blockStart = image_.currentAddress;
     engine_.BlockAddressStep();
+    showProgress(blockStart);
     const int lastSocket = everySocket ? std::min(settings_.socketCount, Engine::kSockets) : 1;
     for (int socket = 1; socket <= lastSocket; ++socket) {
       link_.currentSocket = socket;
@@ -124,6 +160,7 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes) {
   host_.setCaption(Control::StaticText2, texts.start);
   host_.setVisible(Control::StaticText2, true);
   writeInitialSocketTexts(texts);
+  beginProgress(texts.name);
 
   const LoopEnd end = readBlocks(true, [&](std::int32_t address, std::uint8_t device) {
     const std::uint8_t expected = ImageBuffer::contains(address) ? image_[address] : 0xFF;
@@ -137,6 +174,7 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes) {
   } else {
     host_.setCaption(Control::StaticText3, texts.end);
   }
+  endProgress(end.interrupted ? end.blockStart : image_.currentAddress);
   states_.IdleState();
 }
 
@@ -157,6 +195,7 @@ void Operations::Move_EpromClick() {
   host_.setCaption(Control::StaticText2, kMoveStart);
   host_.setVisible(Control::StaticText2, true);
   engine_.ReadSetUp();
+  beginProgress(kMoveName);
 
   // Socket 1 whatever the count; no socket is marked.
   const LoopEnd end = readBlocks(false, [&](std::int32_t address, std::uint8_t device) {
@@ -167,6 +206,7 @@ void Operations::Move_EpromClick() {
   } else {
     host_.setCaption(Control::StaticText3, kMoveEnd);
   }
+  endProgress(end.interrupted ? end.blockStart : image_.currentAddress);
   buffer_.Chk_Sum_ButClick();
 }
 
@@ -207,6 +247,7 @@ void Operations::Program_EpromClick() {
   host_.enableQuitButton();
   selection_.VppStep();
   writeInitialSocketTexts(kProgramTexts);
+  beginProgress(kProgramTexts.name);
 
   selection_.VppStep();
   engine_.ProgramSetUp();
@@ -219,6 +260,7 @@ void Operations::Program_EpromClick() {
   do {
     pageStart = image_.currentAddress;
     engine_.BlockAddressStep();
+    showProgress(pageStart);
     std::uint8_t* data = link_.packet() + Link::kCommandLength;
     for (int i = 0; i < Engine::kPageSize; ++i) {
       const std::int32_t address = image_.currentAddress;
@@ -237,11 +279,13 @@ void Operations::Program_EpromClick() {
 
   link_.packetLength = Link::kCommandLength;
   link_.replyDataLength = Link::kDefaultReplyDataLength;
-  if (interrupted(reachedEnd)) {
+  const bool stopped = interrupted(reachedEnd);
+  if (stopped) {
     showStopped(pageStart);
   } else {
     host_.setCaption(Control::StaticText3, kProgramTexts.end);
   }
+  endProgress(stopped ? pageStart : image_.currentAddress);
   states_.IdleState();
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/Host.h"
+
 namespace tandra {
 
 class BufferActions;
@@ -37,6 +39,7 @@ class Operations {
 
   // The texts of one operation; the socket texts are shown for socket 1.
   struct Texts {
+    const char* name;  // the button's words, for the log
     const char* start;
     const char* initialSocket;  // after "n-"
     const char* failure;
@@ -70,6 +73,10 @@ class Operations {
   bool deviceChosen();
   void showStopped(std::int32_t address, bool socketLabels = true);
   void programPage();
+  // The progress of the running operation, and its time in the log when it is over.
+  void beginProgress(const char* operation);
+  void showProgress(std::int64_t reached);
+  void endProgress(std::int64_t reached);
 
   Host& host_;
   Link& link_;
@@ -80,6 +87,8 @@ class Operations {
   DeviceSelection& selection_;
   BufferActions& buffer_;
   std::uint8_t pulseWidth_ = 0;
+  Progress progress_;
+  std::int64_t startedMs_ = 0;
 };
 
 }  // namespace tandra

@@ -93,8 +93,10 @@ LoadReport loadBinary(ImageBuffer& image, std::istream& in) {
 }
 
 LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path) {
-  InputFile file(path);
-  return loadBinaryFrom(image, file);
+  return aboutFile(path, [&] {
+    InputFile file(path);
+    return loadBinaryFrom(image, file);
+  });
 }
 
 LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
@@ -110,10 +112,12 @@ LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
 }
 
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path) {
-  InputFile file(path);
-  InputFileBuffer buffer(file);
-  std::istream in(&buffer);
-  return loadHexText(image, in);
+  return aboutFile(path, [&] {
+    InputFile file(path);
+    InputFileBuffer buffer(file);
+    std::istream in(&buffer);
+    return loadHexText(image, in);
+  });
 }
 
 }  // namespace tandra

@@ -140,7 +140,9 @@ void replaceFile(const std::string& path, std::string_view bytes) {
 void Save_Bin_File(const ImageBuffer& image, const std::string& path) {
   const auto length = static_cast<std::size_t>(
       std::min<std::int64_t>(std::int64_t{image.deviceEndAddress} + 1, ImageBuffer::kSize));
-  replaceFile(path, std::string_view(reinterpret_cast<const char*>(image.data()), length));
+  aboutFile(path, [&] {
+    replaceFile(path, std::string_view(reinterpret_cast<const char*>(image.data()), length));
+  });
 }
 
 std::string hexFileText(const ImageBuffer& image, FileFormat format) {
@@ -162,7 +164,7 @@ std::string hexFileText(const ImageBuffer& image, FileFormat format) {
 }
 
 void Save_Hex_File(const ImageBuffer& image, const std::string& path, FileFormat format) {
-  replaceFile(path, hexFileText(image, format));
+  aboutFile(path, [&] { replaceFile(path, hexFileText(image, format)); });
 }
 
 }  // namespace tandra

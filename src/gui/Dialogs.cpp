@@ -6,24 +6,42 @@
 #include <QScreen>
 #include <QStringList>
 
+QStringList fileDialogFilters(bool sRecords) {
+  // S-record files come under many names; the default extension stays Hex.
+  const QString hex =
+      sRecords ? "Hex (*.Hex *.hex *.s19 *.s28 *.s37 *.srec *.mot)" : "Hex (*.Hex *.hex)";
+  return {"Bin (*.Bin *.bin)", hex, "All (*)"};
+}
+
 namespace {
 
-const QStringList kFilters = {"Bin (*.Bin *.bin)", "Hex (*.Hex *.hex)", "All (*)"};
+// A message box with a place of its own, or else the middle of the screen that holds its
+// window (Qt would centre it on the window). The size is final only when the box is shown, so
+// that is when it is placed.
+class PlacedBox final : public QMessageBox {
+ public:
+  PlacedBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons,
+            QWidget* parent, std::optional<tandra::ScreenPoint> topLeft)
+      : QMessageBox(icon, title, text, buttons, parent), topLeft_(topLeft) {}
 
-// A box with a place of its own goes there; any other stands in the middle of the screen that
-// holds the window (Qt would centre it on the window).
-void place(QMessageBox& box, const QWidget* parent, std::optional<tandra::ScreenPoint> topLeft) {
-  if (topLeft) {
-    box.move(topLeft->left, topLeft->top);
-    return;
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    if (topLeft_) {
+      move(topLeft_->left, topLeft_->top);
+      return;
+    }
+    const QWidget* parent = parentWidget();
+    const QScreen* shownOn = parent != nullptr ? parent->screen() : screen();
+    if (shownOn == nullptr) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(shownOn->availableGeometry().center());
+    move(frame.topLeft());
   }
-  box.adjustSize();
-  const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
-  if (screen == nullptr) return;
-  QRect frame = box.frameGeometry();
-  frame.moveCenter(screen->availableGeometry().center());
-  box.move(frame.topLeft());
-}
+
+ private:
+  std::optional<tandra::ScreenPoint> topLeft_;
+};
 
 QMessageBox::Icon iconFor(tandra::BoxKind kind) {
   switch (kind) {
@@ -38,13 +56,13 @@ QMessageBox::Icon iconFor(tandra::BoxKind kind) {
 }
 
 QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& suffix,
-                      int filterIndex) {
+                      int filterIndex, const QStringList& filters) {
   QFileDialog dialog(parent);
   dialog.setObjectName(mode == QFileDialog::AcceptOpen ? "OpenDialog1" : "SaveDialog1");
   dialog.setAcceptMode(mode);
-  dialog.setNameFilters(kFilters);
-  const int index = filterIndex >= 1 && filterIndex <= kFilters.size() ? filterIndex - 1 : 0;
-  dialog.selectNameFilter(kFilters[index]);
+  dialog.setNameFilters(filters);
+  const int index = filterIndex >= 1 && filterIndex <= filters.size() ? filterIndex - 1 : 0;
+  dialog.selectNameFilter(filters[index]);
   dialog.setDefaultSuffix(suffix);
   // A typed name need not exist: loading it then reports the missing file. Saving over an
   // existing file asks first (the dialog's default).
@@ -57,24 +75,25 @@ QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QStri
 
 void QtDialogs::showBox(QWidget* parent, tandra::BoxKind kind, const QString& text,
                         std::optional<tandra::ScreenPoint> topLeft) {
-  QMessageBox box(iconFor(kind), parent ? parent->windowTitle() : QString(), text, QMessageBox::Ok,
-                  parent);
-  place(box, parent, topLeft);
+  PlacedBox box(iconFor(kind), parent ? parent->windowTitle() : QString(), text, QMessageBox::Ok,
+                parent, topLeft);
   box.exec();
 }
 
 bool QtDialogs::askYesNo(QWidget* parent, const QString& text,
                          std::optional<tandra::ScreenPoint> topLeft) {
-  QMessageBox box(QMessageBox::Question, parent ? parent->windowTitle() : QString(), text,
-                  QMessageBox::Yes | QMessageBox::No, parent);
-  place(box, parent, topLeft);
+  PlacedBox box(QMessageBox::Question, parent ? parent->windowTitle() : QString(), text,
+                QMessageBox::Yes | QMessageBox::No, parent, topLeft);
   return box.exec() == QMessageBox::Yes;
 }
 
-QString QtDialogs::openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) {
-  return runFileDialog(parent, QFileDialog::AcceptOpen, defaultSuffix, filterIndex);
+QString QtDialogs::openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
+                                bool sRecords) {
+  return runFileDialog(parent, QFileDialog::AcceptOpen, defaultSuffix, filterIndex,
+                       fileDialogFilters(sRecords));
 }
 
 QString QtDialogs::saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) {
-  return runFileDialog(parent, QFileDialog::AcceptSave, defaultSuffix, filterIndex);
+  return runFileDialog(parent, QFileDialog::AcceptSave, defaultSuffix, filterIndex,
+                       fileDialogFilters(false));
 }

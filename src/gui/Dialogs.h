@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "link/Host.h"
 
 class QWidget;
+
+// The file dialogs' three filters: Bin, Hex, All.
+QStringList fileDialogFilters(bool sRecords);
 
 // The window's modal boxes and file dialogs, behind one seam so that tests answer them
 // without a person.
@@ -16,8 +20,10 @@ class Dialogs {
                        std::optional<tandra::ScreenPoint> topLeft) = 0;
   virtual bool askYesNo(QWidget* parent, const QString& text,
                         std::optional<tandra::ScreenPoint> topLeft) = 0;
-  // An empty string when the operator cancels.
-  virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) = 0;
+  // An empty string when the operator cancels. With `sRecords` the Hex filter also offers the
+  // names S-record files go by.
+  virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
+                               bool sRecords) = 0;
   virtual QString saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) = 0;
 };
 
@@ -28,6 +34,7 @@ class QtDialogs final : public Dialogs {
                std::optional<tandra::ScreenPoint> topLeft) override;
   bool askYesNo(QWidget* parent, const QString& text,
                 std::optional<tandra::ScreenPoint> topLeft) override;
-  QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) override;
+  QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
+                       bool sRecords) override;
   QString saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) override;
 };

@@ -4,6 +4,10 @@
 #include <QKeyEvent>
 
 void KeyEntry::keyPressEvent(QKeyEvent* event) {
+  if (!isVisible()) {  // a hidden entry takes no keys
+    event->ignore();
+    return;
+  }
   char character = 0;
   switch (event->key()) {
     case Qt::Key_Return:

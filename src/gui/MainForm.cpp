@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -40,6 +41,18 @@ QFont namedFont(const QString& family, int pixelSize, bool bold, bool fixedPitch
   font.setPixelSize(pixelSize);
   font.setBold(bold);
   return font;
+}
+
+// Yellow captions on a navy face, the window's own colour: a light face would leave yellow
+// text next to unreadable, and these buttons carry the device type and the blank check.
+void paintYellowOnNavy(QPushButton* button) {
+  QPalette palette = button->palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::ButtonText, Qt::yellow);
+  }
+  palette.setColor(QPalette::Button, QColor(0x00, 0x00, 0x80));
+  palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x9A, 0x9A, 0x60));
+  button->setPalette(palette);
 }
 
 QFont buttonFont() {
@@ -149,7 +162,7 @@ void TMainForm::createControls() {
       button("Quit_Func_But", 144, 5, 103, "&Quit = 00000", "Lets You Stop a Fuction in Process..");
   Blank_Chk =
       button("Blank_Chk", 10, 40, 110, "&Blank Check", "Checks for FF in All Address Loctions..");
-  paint(Blank_Chk, QPalette::ButtonText, Qt::yellow);
+  paintYellowOnNavy(Blank_Chk);
   Verify_Eprom = button("Verify_Eprom", 10, 64, 110, "&Verify Device",
                         "Compares Data in the Device to the Buffer..");
   Move_Eprom = button("Move_Eprom", 10, 88, 110, "&Move Device #1",
@@ -164,7 +177,7 @@ void TMainForm::createControls() {
   File_But =
       button("File_But", 10, 224, 110, "Binary File", "Sets the File Format to Binary or Hex..");
   Device = button("Device", 10, 248, 110, "No Device", "Selects the Device Type..");
-  paint(Device, QPalette::ButtonText, Qt::yellow);
+  paintYellowOnNavy(Device);
   Edit = button("Edit", 10, 384, 110, "&Edit Buffer", nullptr);
   paint(Edit, QPalette::ButtonText, palette().color(QPalette::Highlight));
   Fill = button("Fill", 10, 408, 110, "&Fill Buffer", nullptr);
@@ -224,6 +237,14 @@ void TMainForm::createControls() {
   FillEdit = entry("FillEdit", 296, 413, 38, 2);
   P_Edit = entry("P_Edit", 128, 456, 38, 3);
   P_Edit->setText("40");
+
+  // Beside the Quit button, under the progress note: how far the running operation has got.
+  Progress = new QProgressBar(this);
+  Progress->setObjectName("Progress");
+  Progress->setGeometry(144, 54, 290, 18);
+  Progress->setFont(buttonFont());
+  Progress->setTextVisible(true);
+  Progress->hide();
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");

@@ -20,6 +20,7 @@ class QFrame;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 
@@ -50,6 +51,10 @@ class TMainForm final : public QWidget, public tandra::Host {
   void appendLogLine(const std::string& text) override;
   void clearLog() override;
   void setCaption(tandra::Control control, const std::string& text) override;
+  void setHint(tandra::Control control, const std::string& text) override;
+  std::int64_t monotonicMs() override;
+  void showSocketFailed(int socket, bool failed) override;
+  void showProgress(const tandra::Progress& progress) override;
   void setVisible(tandra::Control control, bool visible) override;
   void setFocus(tandra::Control control) override;
   void disableAllButtons() override;
@@ -103,6 +108,8 @@ class TMainForm final : public QWidget, public tandra::Host {
   void centreOnScreen();
   void connectHandlers();
   QWidget* control(tandra::Control control) const;
+  // The button a pop-up list or entry belongs to; nullptr for other controls.
+  QPushButton* openerOf(const QWidget* popup) const;
   void showLog();
   static int clickedRow(const QListWidget* list);
   // Runs a handler unless another one is still running (its message pumping would otherwise
@@ -130,6 +137,9 @@ class TMainForm final : public QWidget, public tandra::Host {
   bool activated_ = false;
   bool closePending_ = false;
   QStringList logLines_;
+  // Where the keyboard goes back to once the buttons are enabled again: the opener of a pop-up
+  // that closed while its opener was still disabled.
+  QPushButton* returnFocusTo_ = nullptr;
 
  public:
   // The controls, by their names.
@@ -170,6 +180,7 @@ class TMainForm final : public QWidget, public tandra::Host {
   PopupList* File_Type = nullptr;
   PopupList* FillBox = nullptr;
   QTimer* Timer1 = nullptr;
+  QProgressBar* Progress = nullptr;
 
  private:
   std::array<QPushButton*, 18> buttons_{};

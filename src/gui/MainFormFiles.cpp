@@ -21,7 +21,7 @@ constexpr const char* kSavingNote = "Saving Buffer to Hex File....";
 void TMainForm::File_ButClick() {
   handle([this] {
     workbench_.states.BusyState();
-    File_Type->show();
+    setVisible(Control::File_Type, true);
   });
 }
 
@@ -41,7 +41,7 @@ void TMainForm::File_TypeClick() {
 }
 
 void TMainForm::showProgressNote(const char* text) {
-  StaticText2->setText(text);
+  setCaption(Control::StaticText2, text);
   StaticText2->show();
   processMessages();
 }

@@ -1,17 +1,41 @@
 // The window's side of the Host seam.
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <chrono>
 
+#include "files/FileFormat.h"
+#include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
+#include "gui/PopupList.h"
 
 using tandra::Control;
+
+namespace {
+
+// "0:07", "12:34": minutes and seconds.
+QString minutesAndSeconds(std::int64_t ms) {
+  const std::int64_t seconds = ms / 1000;
+  return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+}
+
+}  // namespace
+
+QPushButton* TMainForm::openerOf(const QWidget* popup) const {
+  if (popup == Device_Box || popup == Num_Of_Devices) return Device;
+  if (popup == File_Type) return File_But;
+  if (popup == FillBox || popup == FillEdit) return Fill;
+  if (popup == P_Edit) return Pulse;
+  return nullptr;
+}
 
 QWidget* TMainForm::control(Control which) const {
   const std::string_view name = tandra::controlName(which);
@@ -32,6 +56,12 @@ void TMainForm::stopWatchdog() {
 
 void TMainForm::sleepMs(int milliseconds) {
   QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+std::int64_t TMainForm::monotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void TMainForm::showLog() {
@@ -58,20 +88,52 @@ void TMainForm::setCaption(Control which, const std::string& text) {
   const QString caption = QString::fromStdString(text);
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
     button->setText(caption);
+  } else if (which == Control::StaticText4) {
+    // A long path would run past the window's edge: its middle gives way, and the whole of it
+    // is the hint.
+    const int room = width() - StaticText4->x() - 10;
+    StaticText4->setText(StaticText4->fontMetrics().elidedText(caption, Qt::ElideMiddle, room));
+    StaticText4->setToolTip(caption);
+    StaticText4->adjustSize();
   } else if (auto* label = qobject_cast<QLabel*>(widget)) {
     label->setText(caption);
-    if (which == Control::StaticText3 || which == Control::StaticText4) label->adjustSize();
+    // The status line and the progress note grow with their text.
+    if (which == Control::StaticText3 || which == Control::StaticText2) label->adjustSize();
   } else if (auto* entry = qobject_cast<QLineEdit*>(widget)) {
     entry->setText(caption);
   }
 }
 
+void TMainForm::setHint(Control which, const std::string& text) {
+  if (QWidget* widget = control(which)) widget->setToolTip(QString::fromStdString(text));
+}
+
 void TMainForm::setVisible(Control which, bool visible) {
-  if (QWidget* widget = control(which)) widget->setVisible(visible);
+  QWidget* widget = control(which);
+  if (widget == nullptr || widget->isVisible() == visible) return;
+  QPushButton* opener = openerOf(widget);
+  if (!visible && opener != nullptr && widget->hasFocus()) {
+    // A closing pop-up hands the keyboard back to its button, never to whatever button comes
+    // first in the window (a Space there could start Program); while that button is disabled
+    // the hand-back waits for the buttons to be enabled.
+    if (opener->isEnabled()) {
+      opener->setFocus();
+    } else {
+      returnFocusTo_ = opener;
+      widget->clearFocus();
+    }
+  }
+  widget->setVisible(visible);
+  // A list that comes up takes the keyboard, so that it can be answered with it.
+  if (visible && qobject_cast<PopupList*>(widget) != nullptr) widget->setFocus();
 }
 
 void TMainForm::setFocus(Control which) {
-  if (QWidget* widget = control(which)) widget->setFocus();
+  QWidget* widget = control(which);
+  if (widget == nullptr) return;
+  widget->setFocus();
+  // An entry given the focus this way has its text selected: typing replaces it.
+  if (auto* entry = qobject_cast<KeyEntry*>(widget)) entry->selectAll();
 }
 
 void TMainForm::disableAllButtons() {
@@ -89,6 +151,30 @@ void TMainForm::enableButtons(bool operationButtons) {
                               Load_But, File_But, End_Add, Device, Pulse, Edit, Fill}) {
     button->setEnabled(true);
   }
+  QWidget* focused = focusWidget();
+  if (returnFocusTo_ != nullptr && (focused == nullptr || !focused->isVisible())) {
+    returnFocusTo_->setFocus();
+  }
+  returnFocusTo_ = nullptr;
+}
+
+void TMainForm::showSocketFailed(int socket, bool failed) {
+  if (socket < 1 || socket > static_cast<int>(Device_n.size())) return;
+  QLabel* label = Device_n[static_cast<std::size_t>(socket - 1)];
+  // The bad chip stands out from across the bench: dark red and bold on the aqua label.
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText,
+                   failed ? QColor(0x8B, 0x00, 0x00) : this->palette().color(QPalette::WindowText));
+  label->setPalette(palette);
+  QFont font = label->font();
+  font.setBold(failed);
+  label->setFont(font);
+}
+
+void TMainForm::showProgress(const tandra::Progress& progress) {
+  Progress->setRange(0, static_cast<int>(std::max<std::int64_t>(progress.total, 1)));
+  Progress->setValue(static_cast<int>(progress.done));
+  Progress->setFormat(QString("%p%   ") + minutesAndSeconds(progress.elapsedMs));
 }
 
 void TMainForm::enableQuitButton() {
@@ -105,7 +191,9 @@ bool TMainForm::askYesNo(const std::string& text, std::optional<tandra::ScreenPo
 }
 
 std::optional<std::string> TMainForm::openFileDialog() {
-  const QString name = dialogs_->openFileName(this, dialogExtension_, dialogFilter_);
+  const QString name =
+      dialogs_->openFileName(this, dialogExtension_, dialogFilter_,
+                             fileFormatCode_ == static_cast<int>(tandra::FileFormat::MotorolaHex));
   if (name.isEmpty()) return std::nullopt;
   return name.toStdString();
 }

@@ -18,6 +18,11 @@ void PopupList::fitRows() {
 }
 
 void PopupList::keyPressEvent(QKeyEvent* event) {
+  // A list that is not shown takes no keys: they would change a choice nobody sees.
+  if (!isVisible()) {
+    event->ignore();
+    return;
+  }
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
     event->accept();
     emit picked();

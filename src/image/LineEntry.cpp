@@ -15,9 +15,15 @@ void LineEntry::type(char character) {
 
   const std::string before = text_;
   const auto code = static_cast<unsigned char>(character);
-  if (character == kBackspace) {
+  const bool printable = code >= 0x20 && code != 0x7F;
+  if (selected_ && (printable || character == kBackspace)) {
+    // A typed key replaces the selected text, as in any entry.
+    text_.clear();
+    selected_ = false;
+    if (printable) text_.push_back(static_cast<char>(std::toupper(code)));
+  } else if (character == kBackspace) {
     if (!text_.empty()) text_.pop_back();
-  } else if (code >= 0x20 && code != 0x7F && text_.size() < maxLength_) {
+  } else if (printable && text_.size() < maxLength_) {
     text_.push_back(static_cast<char>(std::toupper(code)));
   }
   if (text_ != before) FillEditChange();

@@ -22,6 +22,9 @@ class LineEntry {
       : maxLength_(maxLength), accepted_(accepted), text_(std::move(initialText)) {}
 
   const std::string& text() const { return text_; }
+  // The whole text selected, as in an entry given the focus: the next typed key replaces it.
+  void selectAll() { selected_ = !text_.empty(); }
+  bool selected() const { return selected_; }
   bool clearMark() const { return clearMark_; }
   void setClearMark(bool marked) { clearMark_ = marked; }
 
@@ -46,6 +49,7 @@ class LineEntry {
   std::string_view accepted_;
   std::string text_;
   bool clearMark_ = false;
+  bool selected_ = false;
 };
 
 }  // namespace tandra

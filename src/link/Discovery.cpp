@@ -15,6 +15,7 @@ std::string Discovery::versionText(int major, int minor) {
 }
 
 void Discovery::notFound() {
+  host_.setHint(Control::StaticText3, kRetryHint);
   host_.showBox(BoxKind::Information, kNotFoundText, kDiscoveryBoxCorner);
 }
 
@@ -57,6 +58,7 @@ void Discovery::run() {
   }
 
   link_.connectionState = kIdentified;
+  host_.setHint(Control::StaticText3, "");
   const int major = link_.reply()[1];
   const int minor = link_.reply()[2];
   versionText_ = versionText(major, minor);

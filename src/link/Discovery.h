@@ -19,6 +19,7 @@ class Discovery {
       "This Software Requires Firmware Version - 1.20\r\nDo You Want to Flash Update the "
       "Programmer ?";
   static constexpr const char* kFoundPrefix = "Usb Programmer Found - FirmWare Version ";
+  static constexpr const char* kRetryHint = "Click to look for the programmer again";
 
   Discovery(D2XXUnit& usb, Link& link, Host& host) : usb_(usb), link_(link), host_(host) {}
 

@@ -35,10 +35,12 @@ bool FirmwareUpdate::headerIsValid(const std::vector<std::uint8_t>& file) {
 
 std::vector<std::uint8_t> FirmwareUpdate::readFile(const std::string& path) const {
   // Read as an image file is: a pipe or a device the operator picks cannot hold the search.
-  InputFile in(path);
-  std::vector<std::uint8_t> file(kBufferSize);
-  file.resize(in.read(file.data(), file.size()));
-  return file;
+  return aboutFile(path, [&] {
+    InputFile in(path);
+    std::vector<std::uint8_t> file(kBufferSize);
+    file.resize(in.read(file.data(), file.size()));
+    return file;
+  });
 }
 
 void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,7 @@ enum class Control {
   FillEdit,
   Edit_1,
   Chg_Edit_Add,
+  Progress,  // how far the running operation has got
 };
 
 constexpr Control socketLabel(int socket) {
@@ -47,6 +49,14 @@ constexpr Control socketLabel(int socket) {
 }
 
 std::string_view controlName(Control control);
+
+// Where a device operation has got: `done` of `total` addresses after `elapsedMs`.
+struct Progress {
+  std::string operation;  // the operation's button words, "Verify Device"
+  std::int64_t done = 0;
+  std::int64_t total = 0;
+  std::int64_t elapsedMs = 0;
+};
 
 // What the core asks of the window. The GUI implements it with Qt; tests and command-line
 // front ends implement it without a window. The core never touches a widget directly.
@@ -62,6 +72,8 @@ class Host {
   virtual void stopWatchdog() = 0;
   // Block the thread without handling window messages.
   virtual void sleepMs(int milliseconds) = 0;
+  // Milliseconds on a clock that only moves forward, for timing an operation.
+  virtual std::int64_t monotonicMs() = 0;
 
   // The status log: insertLogLine puts the newest line on top.
   virtual void insertLogLine(const std::string& text) = 0;
@@ -69,6 +81,8 @@ class Host {
   virtual void clearLog() = 0;
 
   virtual void setCaption(Control control, const std::string& text) = 0;
+  // The hint a control shows when the pointer rests on it (empty: none).
+  virtual void setHint(Control control, const std::string& text) = 0;
   virtual void setVisible(Control control, bool visible) = 0;
   virtual void setFocus(Control control) = 0;
 
@@ -78,6 +92,11 @@ class Host {
   // `operationButtons` is true (otherwise they keep their state).
   virtual void enableButtons(bool operationButtons) = 0;
   virtual void enableQuitButton() = 0;
+
+  // A socket's result: marked as failed, or back to the look of one that has not failed.
+  virtual void showSocketFailed(int socket, bool failed) = 0;
+  // The running operation's progress (Control::Progress shows it).
+  virtual void showProgress(const Progress& progress) = 0;
 
   // Modal boxes and the open-file dialog.
   virtual void showBox(BoxKind kind, const std::string& text,

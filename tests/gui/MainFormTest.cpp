@@ -6,55 +6,16 @@
 #include <QtTest>
 #include <memory>
 
-#include "ScriptedDialogs.h"
-#include "SkippingClock.h"
+#include "WindowFixture.h"
 #include "gui/KeyEntry.h"
-#include "gui/MainForm.h"
-#include "gui/PopupList.h"
-#include "sim/VirtualProgrammer.h"
 
 using tandra::VirtualProgrammer;
 
-class MainFormTest : public QObject {
+class MainFormTest : public QObject, public WindowFixture {
   Q_OBJECT
 
- private:
-  // A window on a virtual programmer, shown and through its start-up search.
-  std::unique_ptr<TMainForm> startWindow(VirtualProgrammer& programmer) {
-    auto form = std::make_unique<TMainForm>(programmer);
-    form->setDialogs(
-        std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
-    form->show();
-    // The search runs once the window is first shown; it ends with the device list up.
-    if (!QTest::qWaitFor([&] { return form->Device_Box->isVisible(); }, 5000)) {
-      qWarning("the start-up search did not finish");
-    }
-    return form;
-  }
-
-  // The same, then back to the idle state, as after a device has been chosen.
-  std::unique_ptr<TMainForm> startIdleWindow(VirtualProgrammer& programmer) {
-    auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
-    return form;
-  }
-
-  static void clickRow(QListWidget* list, int row) {
-    const QRect rect = list->visualItemRect(list->item(row));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-  }
-
-  SkippingClock clock_;
-  QStringList boxes_;
-  QQueue<bool> yesNo_;
-  QQueue<QString> files_;
-
  private slots:
-  void init() {
-    boxes_.clear();
-    yesNo_.clear();
-    files_.clear();
-  }
+  void init() { resetScript(); }
 
   void startUpFindsTheProgrammerAndAsksForTheDevice() {
     VirtualProgrammer programmer{clock_};
@@ -324,7 +285,9 @@ class MainFormTest : public QObject {
     files_ << badPath << folder.filePath("missing.hex");
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
-    QCOMPARE(boxes_, (QStringList{"'$ 0' is not a valid integer value.", "File not found."}));
+    // The message, and under it the file it is about.
+    QCOMPARE(boxes_, (QStringList{"'$ 0' is not a valid integer value.\n" + badPath,
+                                  "File not found.\n" + folder.filePath("missing.hex")}));
     QCOMPARE(form->StaticText4->text(), QString("Last File Loaded in Buffer=No File Loaded"));
     QCOMPARE(form->Chk_Sum_But->text(), QString("&Check Sum=0000"));
     QVERIFY(!form->StaticText2->isVisible());
@@ -370,7 +333,7 @@ class MainFormTest : public QObject {
         std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
     form.show();
     QTRY_COMPARE(boxes_.size(), 2);
-    QCOMPARE(boxes_.last(), QString("File not found."));
+    QCOMPARE(boxes_.last(), QString("File not found.\n/nonexistent/update.bin"));
     for (const auto& packet : programmer.packets())
       QVERIFY(packet.size() == 8 && packet[0] != 0xAA);
     QCOMPARE(form.workbench().link.packetLength, 8);

@@ -23,7 +23,11 @@ class ScriptedDialogs final : public Dialogs {
     record_.boxes->append(text);
     return record_.yesNo->isEmpty() ? false : record_.yesNo->dequeue();
   }
-  QString openFileName(QWidget*, const QString&, int) override { return nextFile(); }
+  QString openFileName(QWidget*, const QString&, int, bool sRecords) override {
+    lastOpenOfferedSRecords = sRecords;
+    return nextFile();
+  }
+  bool lastOpenOfferedSRecords = false;
   QString saveFileName(QWidget*, const QString&, int) override { return nextFile(); }
 
  private:

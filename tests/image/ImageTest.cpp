@@ -72,6 +72,29 @@ TEST(LineEntry, RejectedKeyThatLeavesTheTextEmptiesItAtTheNextChange) {
   EXPECT_FALSE(entry.clearMark());
 }
 
+TEST(LineEntry, ASelectedTextIsReplacedByTheNextTypedKey) {
+  const struct {
+    const char* keys;
+    const char* after;
+  } cases[] = {{"1", "1"},
+               {"12", "12"},
+               {"\b", ""},
+               {"X", ""},
+               {"\x1B"
+                "7",
+                ""}};
+  for (const auto& c : cases) {
+    LineEntry entry{3, "1234567890", "5"};
+    entry.selectAll();
+    for (const char* key = c.keys; *key != '\0'; ++key) entry.type(*key);
+    EXPECT_EQ(entry.text(), c.after) << c.keys;
+    EXPECT_FALSE(entry.selected() && *c.keys != '\x1B') << c.keys;
+  }
+  LineEntry empty{3, "1234567890", ""};
+  empty.selectAll();
+  EXPECT_FALSE(empty.selected());
+}
+
 TEST(LineEntry, ProgramSetTextRunsTheChangeHandlerToo) {
   LineEntry entry{3, "1234567890", "40"};
   entry.type(LineEntry::kEscape);

@@ -81,6 +81,15 @@ TEST_F(DiscoveryTest, AnsweringYesRunsTheFirmwareUpdate) {
   EXPECT_EQ(updates, 1);
 }
 
+TEST_F(DiscoveryTest, TheStatusLineSaysAClickSearchesAgainWhileNoProgrammerIsFound) {
+  programmer.setDeviceCount(0);
+  discovery.run();
+  EXPECT_EQ(host.hints[Control::StaticText3], "Click to look for the programmer again");
+  programmer.setDeviceCount(1);
+  discovery.run();
+  EXPECT_EQ(host.hints[Control::StaticText3], "");
+}
+
 TEST_F(DiscoveryTest, BadIdentifyStatusLeavesStateOneAndShowsNotFound) {
   programmer.setIdentifyStatus(0xFF);
   discovery.run();

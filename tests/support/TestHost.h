@@ -35,6 +35,9 @@ class TestHost final : public Host {
   std::deque<std::string> log;  // front is line 0
   std::map<Control, std::string> captions;
   std::map<Control, std::vector<std::string>> captionHistory;
+  std::map<Control, std::string> hints;
+  std::set<int> failedSockets;
+  std::vector<Progress> progress;
   std::set<Control> visible;
   std::optional<Control> focused;
   std::vector<Box> boxes;
@@ -58,6 +61,7 @@ class TestHost final : public Host {
   void startWatchdog() override;
   void stopWatchdog() override { watchdogRunning = false; }
   void sleepMs(int milliseconds) override;
+  std::int64_t monotonicMs() override { return clock.now().count(); }
   void insertLogLine(const std::string& text) override { log.push_front(text); }
   void appendLogLine(const std::string& text) override { log.push_back(text); }
   void clearLog() override { log.clear(); }
@@ -65,11 +69,20 @@ class TestHost final : public Host {
     captions[control] = text;
     captionHistory[control].push_back(text);
   }
+  void setHint(Control control, const std::string& text) override { hints[control] = text; }
   void setVisible(Control control, bool shown) override;
   void setFocus(Control control) override { focused = control; }
   void disableAllButtons() override;
   void enableButtons(bool operationButtons) override;
   void enableQuitButton() override { quitEnabled = true; }
+  void showSocketFailed(int socket, bool failed) override {
+    if (failed) {
+      failedSockets.insert(socket);
+    } else {
+      failedSockets.erase(socket);
+    }
+  }
+  void showProgress(const Progress& shown) override { progress.push_back(shown); }
   void showBox(BoxKind kind, const std::string& text, std::optional<ScreenPoint> topLeft) override;
   bool askYesNo(const std::string& text, std::optional<ScreenPoint> topLeft) override;
   std::optional<std::string> openFileDialog() override;
