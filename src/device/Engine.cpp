@@ -46,7 +46,10 @@ void Engine::setMaskFromCount(int socketCount) {
 }
 
 void Engine::clearFailureFlags(int socketCount) {
-  for (int s = 1; s <= std::min(socketCount, kSockets); ++s) socketFailureFlags[s - 1] = 0;
+  for (int s = 1; s <= std::min(socketCount, kSockets); ++s) {
+    socketFailureFlags[s - 1] = 0;
+    firstFailures[s - 1].reset();
+  }
 }
 
 void Engine::latch(void (Link::*latchCommand)(), std::uint16_t value) {
@@ -117,6 +120,7 @@ void Engine::FailureStep() {
   const int socket = link_.currentSocket;
   if (socket < 1 || socket > kSockets) return;
   socketFailureFlags[socket - 1] = 1;
+  if (!firstFailures[socket - 1] && failureDetail) firstFailures[socket - 1] = failureDetail;
   activeSocketMask &= ~(1 << (socket - 1));
   host_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + resultMessage);
   host_.showSocketFailed(socket, true);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tandra {
@@ -11,6 +12,14 @@ class Host;
 class ImageBuffer;
 class Link;
 struct DeviceSettings;
+
+// Where a socket first failed: the address, and for a byte test the byte the buffer wanted and
+// the byte the chip gave (Program's page refusal has neither).
+struct SocketFailure {
+  std::int32_t address = 0;
+  std::optional<std::uint8_t> expected;
+  std::optional<std::uint8_t> actual;
+};
 
 // Prepares the programmer for reading or programming a device family, places addresses on its
 // three latches, reads blocks from one socket and records failed sockets.
@@ -29,6 +38,10 @@ class Engine {
   // 1 once socket s has failed in the current operation (index s-1).
   std::array<int, kSockets> socketFailureFlags{};
   std::string resultMessage;
+  // Set with the result message before the failure step: where and how the socket failed.
+  std::optional<SocketFailure> failureDetail;
+  // The first failure of each socket in the current operation (index s-1).
+  std::array<std::optional<SocketFailure>, kSockets> firstFailures{};
   std::uint8_t familyAddressBits = 0;
   std::uint8_t baseControlByte = 0;
   std::uint8_t powerByte = 0;

@@ -55,7 +55,29 @@ std::string elapsedText(std::int64_t ms) {
   return std::to_string(seconds / 60) + " min " + (rest.size() < 2 ? "0" : "") + rest + " s";
 }
 
+std::string trimmed(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return std::string(text);
+}
+
 }  // namespace
+
+std::string SocketResult::describe() const {
+  std::string text = words;
+  if (state != State::Failed || !failure) return text;
+  text += " at 0x" + hexText(static_cast<std::uint32_t>(failure->address), 5);
+  if (failure->expected && failure->actual) {
+    text += ": expected 0x" + hexByte(*failure->expected) + ", read 0x" + hexByte(*failure->actual);
+  }
+  return text;
+}
+
+bool OperationResult::allPassed() const {
+  return !stopped && std::all_of(sockets.begin(), sockets.end(), [](const SocketResult& s) {
+    return s.state == SocketResult::State::Passed;
+  });
+}
 
 void Operations::writeInitialSocketTexts(const Texts& texts) {
   for (int socket = 1; socket <= Engine::kSockets; ++socket) {
@@ -79,8 +101,30 @@ void Operations::showProgress(std::int64_t reached) {
   host_.showProgress(progress_);
 }
 
-void Operations::endProgress(std::int64_t reached) {
+void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* texts) {
   showProgress(reached);
+  lastResult_ = OperationResult{progress_.operation,
+                                stopped,
+                                progress_.elapsedMs,
+                                static_cast<std::int32_t>(progress_.done),
+                                {}};
+  for (int socket = 1;
+       texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+    SocketResult result{socket, SocketResult::State::Passed, trimmed(texts->initialSocket), {}};
+    if (engine_.socketFailed(socket)) {
+      result = {socket, SocketResult::State::Failed, texts->failure,
+                engine_.firstFailures[static_cast<std::size_t>(socket - 1)]};
+    } else if (stopped) {
+      result = {socket, SocketResult::State::Stopped, "Stopped", {}};
+    }
+    lastResult_.sockets.push_back(result);
+  }
+  // Newest on top: the time, then each failing socket in order.
+  for (auto it = lastResult_.sockets.rbegin(); it != lastResult_.sockets.rend(); ++it) {
+    if (it->state == SocketResult::State::Failed) {
+      host_.insertLogLine("socket " + std::to_string(it->socket) + ": " + it->describe());
+    }
+  }
   host_.insertLogLine(progress_.operation + " took " + elapsedText(progress_.elapsedMs));
   host_.setVisible(Control::Memo1, true);
 }
@@ -152,7 +196,7 @@ Operations::LoopEnd Operations::readBlocks(bool everySocket, ByteAction&& takeBy
   return {interrupted(reachedEnd), blockStart};
 }
 
-void Operations::runReadTest(const Texts& texts, ByteTest passes) {
+void Operations::runReadTest(const Texts& texts, ByteTest passes, bool erasedWanted) {
   if (!deviceChosen()) return;
   states_.BusyState();
   engine_.ReadSetUp();
@@ -163,9 +207,10 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes) {
   beginProgress(texts.name);
 
   const LoopEnd end = readBlocks(true, [&](std::int32_t address, std::uint8_t device) {
-    const std::uint8_t expected = ImageBuffer::contains(address) ? image_[address] : 0xFF;
-    if (!passes(device, expected)) {
+    const std::uint8_t wanted = ImageBuffer::contains(address) ? image_[address] : 0xFF;
+    if (!passes(device, wanted)) {
       engine_.resultMessage = texts.failure;
+      engine_.failureDetail = SocketFailure{address, erasedWanted ? 0xFF : wanted, device};
       engine_.FailureStep();
     }
   });
@@ -174,12 +219,12 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes) {
   } else {
     host_.setCaption(Control::StaticText3, texts.end);
   }
-  endProgress(end.interrupted ? end.blockStart : image_.currentAddress);
+  endProgress(end.interrupted ? end.blockStart : image_.currentAddress, end.interrupted, &texts);
   states_.IdleState();
 }
 
 void Operations::Blank_ChkClick() {
-  runReadTest(kBlankTexts, isErased);
+  runReadTest(kBlankTexts, isErased, true);
 }
 void Operations::Verify_EpromClick() {
   runReadTest(kVerifyTexts, isEqual);
@@ -206,7 +251,7 @@ void Operations::Move_EpromClick() {
   } else {
     host_.setCaption(Control::StaticText3, kMoveEnd);
   }
-  endProgress(end.interrupted ? end.blockStart : image_.currentAddress);
+  endProgress(end.interrupted ? end.blockStart : image_.currentAddress, end.interrupted, nullptr);
   buffer_.Chk_Sum_ButClick();
 }
 
@@ -228,6 +273,8 @@ void Operations::programPage() {
     if (!replyArrived()) return;  // the link is in doubt: nothing more until it is drained
     if (link_.replyStatus() == kSocketFailed) {
       engine_.resultMessage = kProgramTexts.failure;
+      // The programmer tells only that the page did not take, not which byte.
+      engine_.failureDetail = SocketFailure{image_.currentAddress - Engine::kPageSize, {}, {}};
       engine_.FailureStep();
     }
   }
@@ -285,7 +332,7 @@ void Operations::Program_EpromClick() {
   } else {
     host_.setCaption(Control::StaticText3, kProgramTexts.end);
   }
-  endProgress(stopped ? pageStart : image_.currentAddress);
+  endProgress(stopped ? pageStart : image_.currentAddress, stopped, &kProgramTexts);
   states_.IdleState();
 }
 

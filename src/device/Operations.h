@@ -1,7 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "device/Engine.h"
 
 #include "link/Host.h"
 
@@ -15,6 +19,30 @@ class Host;
 class ImageBuffer;
 class Link;
 struct DeviceSettings;
+
+// What became of one socket in an operation.
+struct SocketResult {
+  enum class State { Passed, Failed, Stopped };
+  int socket = 0;
+  State state = State::Passed;
+  std::string words;  // "Verified OK", "Didn't Verify", "Stopped"
+  std::optional<SocketFailure> failure;
+
+  // "Verified OK", "Didn't Verify at 0x01A7F: expected 0x3C, read 0x38", "Stopped".
+  std::string describe() const;
+};
+
+// What the last operation did: how far it got, how long it took and every socket's result
+// (none for Move, which reads socket 1 and judges no socket).
+struct OperationResult {
+  std::string operation;  // "Verify Device"
+  bool stopped = false;   // Quit, the watchdog or a lost programmer ended it early
+  std::int64_t elapsedMs = 0;
+  std::int32_t reached = 0;
+  std::vector<SocketResult> sockets;
+
+  bool allPassed() const;
+};
 
 // The five things the operator does to the devices in the sockets, each run to its end inside
 // its button's handler: Program, Blank Check, Verify, Move Device #1 and Program Compare.
@@ -37,6 +65,9 @@ class Operations {
   void Move_EpromClick();
   void Prg_CompareClick();
 
+  // The result of the last operation that ran.
+  const OperationResult& lastResult() const { return lastResult_; }
+
   // The texts of one operation; the socket texts are shown for socket 1.
   struct Texts {
     const char* name;  // the button's words, for the log
@@ -58,7 +89,8 @@ class Operations {
   // address, until the device end, a stop, or no socket is left.
   template <typename ByteAction>
   LoopEnd readBlocks(bool everySocket, ByteAction&& takeByte);
-  void runReadTest(const Texts& texts, ByteTest passes);
+  // `erasedWanted`: the test wants 0xFF whatever the buffer holds (Blank Check).
+  void runReadTest(const Texts& texts, ByteTest passes, bool erasedWanted = false);
   void writeInitialSocketTexts(const Texts& texts);
   // Reads the current socket's block; false when no complete reply came, so that nothing
   // stale in the read buffer is taken for the device's bytes.
@@ -73,10 +105,11 @@ class Operations {
   bool deviceChosen();
   void showStopped(std::int32_t address, bool socketLabels = true);
   void programPage();
-  // The progress of the running operation, and its time in the log when it is over.
+  // The progress of the running operation; when it is over, its result, with its time and its
+  // failing sockets in the log.
   void beginProgress(const char* operation);
   void showProgress(std::int64_t reached);
-  void endProgress(std::int64_t reached);
+  void endProgress(std::int64_t reached, bool stopped, const Texts* texts);
 
   Host& host_;
   Link& link_;
@@ -89,6 +122,7 @@ class Operations {
   std::uint8_t pulseWidth_ = 0;
   Progress progress_;
   std::int64_t startedMs_ = 0;
+  OperationResult lastResult_;
 };
 
 }  // namespace tandra

@@ -1,5 +1,7 @@
 #include <random>
 
+#include "common/HexText.h"
+
 #include "WorkbenchFixture.h"
 
 namespace tandra::test {
@@ -319,6 +321,44 @@ TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
   EXPECT_EQ(status(), "Stopped at 2000....");
   EXPECT_EQ(label(1), "1-Stopped");
   EXPECT_EQ(label(2), "2-Stopped");
+}
+
+TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
+  fillRandom(14);
+  bench.image[0x1A7F] = 0x3C;
+  choose(k27C256, 5);
+  programmer.chip(4).setStuckBit(0x1A7F, 2, false);  // reads 0x38 where 0x3C was written
+  bench.operations.Program_EpromClick();
+  const OperationResult& program = bench.operations.lastResult();
+  ASSERT_EQ(program.sockets.size(), 5u);
+  EXPECT_EQ(program.sockets[3].describe(), "Not Programmed at 0x01A00");
+  EXPECT_EQ(program.sockets[0].describe(), "Programmed OK");
+  EXPECT_FALSE(program.allPassed());
+
+  // Verify finds the byte itself.
+  bench.operations.Verify_EpromClick();
+  const OperationResult& verify = bench.operations.lastResult();
+  EXPECT_EQ(verify.operation, "Verify Device");
+  for (int s : {1, 2, 3, 5}) {
+    EXPECT_EQ(verify.sockets[static_cast<std::size_t>(s - 1)].state, SocketResult::State::Passed);
+  }
+  EXPECT_EQ(verify.sockets[3].describe(), "Didn't Verify at 0x01A7F: expected 0x3C, read 0x38");
+  EXPECT_EQ(host.log.at(1), "socket 4: Didn't Verify at 0x01A7F: expected 0x3C, read 0x38");
+
+  bench.operations.Blank_ChkClick();
+  EXPECT_EQ(bench.operations.lastResult().sockets[0].describe(),
+            "Is Not Blank at 0x00000: expected 0xFF, read 0x" + hexByte(bench.image[0]));
+
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") bench.Quit_Func_ButClick();
+  };
+  bench.operations.Prg_CompareClick();
+  host.onPump = nullptr;
+  const OperationResult& stopped = bench.operations.lastResult();
+  EXPECT_TRUE(stopped.stopped);
+  EXPECT_EQ(stopped.sockets[0].describe(), "Stopped");
+  EXPECT_EQ(stopped.sockets[3].state, SocketResult::State::Stopped);
+  EXPECT_FALSE(stopped.allPassed());
 }
 
 TEST_F(OperationsTest, EveryOperationShowsItsProgressAndLogsItsTime) {
