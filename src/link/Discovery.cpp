@@ -30,7 +30,9 @@ void Discovery::run() {
   usb_.setErrorReporting(false);
 
   usb_.GetFTDeviceCount();
-  if (usb_.deviceCount() != 1) {
+  // With a serial number named, any number of devices will do: the one named is opened.
+  const bool counted = wantedSerial.empty() ? usb_.deviceCount() == 1 : usb_.deviceCount() >= 1;
+  if (!counted) {
     logDriverNotes();
     notFound();
     host_.setVisible(Control::Memo1, false);
@@ -42,7 +44,7 @@ void Discovery::run() {
   // A repeated search opens the device again; the earlier handle is let go first so that no
   // handle leaks and the interface is not claimed twice.
   if (usb_.isOpen()) usb_.CloseFTDevice();
-  if (usb_.Open_USB_Device_By_Serial_Number("") == 0) usb_.SetFTTimeouts(500, 0);
+  if (usb_.Open_USB_Device_By_Serial_Number(wantedSerial) == 0) usb_.SetFTTimeouts(500, 0);
   logDriverNotes();
 
   link_.store(opcode::Identify);

@@ -23,6 +23,9 @@ class Discovery {
 
   Discovery(D2XXUnit& usb, Link& link, Host& host) : usb_(usb), link_(link), host_(host) {}
 
+  // The programmer to open when several are attached (empty: exactly one must be).
+  std::string wantedSerial;
+
   // Set by the owner: the Vpp step (sends the chosen voltage) and the firmware update.
   std::function<void()> runVppStep;
   std::function<void()> runFirmwareUpdate;
