@@ -97,7 +97,9 @@ inline std::string ioMessageForErrno(int error) {
 
 // "'12X' is not a valid integer value": a text that should have been a number.
 inline std::string notAnIntegerMessage(std::string_view text) {
-  return "'" + std::string(text) + "' is not a valid integer value";
+  // Appended piece by piece: g++ 12 misreads "'" + std::string(...) as an overlapping copy.
+  std::string message(1, '\'');
+  return message.append(text).append("' is not a valid integer value");
 }
 
 // "'$G1' is not a valid integer value" for the hexadecimal field "G1". Bytes that would not show

@@ -1,5 +1,7 @@
 #include "files/TextLoader.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 
 #include "common/FileError.h"
@@ -11,36 +13,72 @@ namespace tandra {
 namespace {
 
 constexpr int kCtrlZ = 0x1A;
+
+// The value of every character as a hexadecimal digit, -1 for the others: looked up once per
+// character of every record.
+constexpr std::array<std::int8_t, 256> kDigitValues = [] {
+  std::array<std::int8_t, 256> values{};
+  for (int c = 0; c < 256; ++c)
+    values[static_cast<std::size_t>(c)] =
+        static_cast<std::int8_t>(hexDigitValue(static_cast<char>(c)));
+  return values;
+}();
+
+int digitValue(char c) {
+  return kDigitValues[static_cast<unsigned char>(c)];
+}
 // No record comes near this: a longer line means the file is no image file (or has no end,
 // like /dev/zero), and reading on would only fill the memory.
 constexpr std::size_t kLongestLine = 65536;
 
 }  // namespace
 
+// The text is taken a chunk at a time and each line cut out of the chunk in one piece: a
+// character at a time through the stream costs more than all the parsing after it.
+bool TextLoader::refill(std::streambuf& buffer) {
+  chunkPos_ = 0;
+  chunkLength_ = static_cast<std::size_t>(
+      std::max<std::streamsize>(buffer.sgetn(chunk_.data(), kChunkSize), 0));
+  return chunkLength_ > 0;
+}
+
+int TextLoader::peek(std::streambuf& buffer) {
+  if (chunkPos_ == chunkLength_ && !refill(buffer)) return std::char_traits<char>::eof();
+  return static_cast<unsigned char>(chunk_[chunkPos_]);
+}
+
 bool TextLoader::readLine(std::istream& in) {
   line_.clear();
-  std::streambuf* buffer = in.rdbuf();
+  std::streambuf& buffer = *in.rdbuf();
   for (;;) {
-    const int c = buffer->sbumpc();
-    if (c == std::char_traits<char>::eof() || c == kCtrlZ) {
+    if (chunkPos_ == chunkLength_ && !refill(buffer)) {
       endOfText_ = true;
       break;
     }
-    if (c == '\r') {
-      if (buffer->sgetc() == '\n') buffer->sbumpc();
-      break;
-    }
-    if (c == '\n') break;
-    if (line_.size() == kLongestLine) {
+    const char* begin = chunk_.data() + chunkPos_;
+    const char* end = chunk_.data() + chunkLength_;
+    const char* stop = std::find_if(begin, end, [](char c) {
+      return c == '\r' || c == '\n' || c == static_cast<char>(kCtrlZ);
+    });
+    if (line_.size() + static_cast<std::size_t>(stop - begin) > kLongestLine) {
       throw FileError("Line " + std::to_string(lineNumber_ + 1) + " is longer than " +
                           std::to_string(kLongestLine) + " characters: this is not an image file",
                       lineNumber_ + 1);
     }
-    line_.push_back(static_cast<char>(c));
+    line_.append(begin, stop);
+    chunkPos_ += static_cast<std::size_t>(stop - begin);
+    if (stop == end) continue;
+    ++chunkPos_;
+    if (*stop == static_cast<char>(kCtrlZ)) {
+      endOfText_ = true;
+      break;
+    }
+    if (*stop == '\r' && peek(buffer) == '\n') ++chunkPos_;
+    break;
   }
   if (!endOfText_) {
     // A terminator right before the end of the text ends the last line, not an empty one.
-    const int next = buffer->sgetc();
+    const int next = peek(buffer);
     if (next == std::char_traits<char>::eof() || next == kCtrlZ) endOfText_ = true;
   }
   if (in.bad()) throw FileError(ioMessage(100));
@@ -91,11 +129,24 @@ std::uint32_t TextLoader::hexField(std::size_t digits) {
   if (field.empty()) throw FileError(conversionMessage(field), lineNumber_);
   std::uint32_t value = 0;
   for (char c : field) {
-    const int digit = hexDigitValue(c);
+    const int digit = digitValue(c);
     if (digit < 0) throw FileError(conversionMessage(field), lineNumber_);
     value = value * 16 + static_cast<std::uint32_t>(digit);
   }
   return value;
+}
+
+std::uint8_t TextLoader::dataByte() {
+  // Two digits at hand, the common case, are read here; anything else takes the field rules.
+  if (rest_.size() >= 2) {
+    const int high = digitValue(rest_[0]);
+    const int low = digitValue(rest_[1]);
+    if (high >= 0 && low >= 0) {
+      rest_.remove_prefix(2);
+      return static_cast<std::uint8_t>(high * 16 + low);
+    }
+  }
+  return static_cast<std::uint8_t>(hexField(2));
 }
 
 void TextLoader::checkRecord(std::string_view digits, bool intel) {
@@ -104,13 +155,13 @@ void TextLoader::checkRecord(std::string_view digits, bool intel) {
   bool good = digits.size() >= 2;
   unsigned sum = 0;
   if (good) {
-    const int high = hexDigitValue(digits[0]), low = hexDigitValue(digits[1]);
+    const int high = digitValue(digits[0]), low = digitValue(digits[1]);
     good = high >= 0 && low >= 0;
     const std::size_t count = good ? static_cast<std::size_t>(high * 16 + low) : 0;
     const std::size_t bytes = intel ? count + 5 : count + 1;
     good = good && digits.size() >= bytes * 2;
     for (std::size_t i = 0; good && i < bytes; ++i) {
-      const int h = hexDigitValue(digits[2 * i]), l = hexDigitValue(digits[2 * i + 1]);
+      const int h = digitValue(digits[2 * i]), l = digitValue(digits[2 * i + 1]);
       good = h >= 0 && l >= 0;
       sum += static_cast<unsigned>(h * 16 + l);
     }
@@ -157,14 +208,14 @@ void TextLoader::Store_Record_Data() {
   loadAddress_ = unfolded & image_.deviceEndAddress;
   const bool folded = loadAddress_ != unfolded;
   for (std::int64_t i = 0; i < recordByteCount_; ++i) {
-    storeByte(loadAddress_ + i, static_cast<std::uint8_t>(hexField(2)), folded);
+    storeByte(loadAddress_ + i, dataByte(), folded);
   }
 }
 
 void TextLoader::Read_Ascii_Hex_Line() {
   rest_ = line_;
   for (std::size_t pairs = line_.size() / 2; pairs > 0; --pairs) {
-    storeByte(loadAddress_, static_cast<std::uint8_t>(hexField(2)));
+    storeByte(loadAddress_, dataByte());
     ++loadAddress_;
   }
 }
@@ -174,12 +225,11 @@ void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded
     ++report_.bytesOutsideBuffer;
     return;
   }
-  const auto at = static_cast<std::size_t>(address);
+  std::uint8_t& marks = stores_[static_cast<std::size_t>(address)];
   // A file may store an address twice on its own; it is folding's doing when either store
   // came from a folded record, and then the file held more than the device.
-  if (stored_[at] && (folded || storedByFold_[at])) ++report_.bytesFoldedOver;
-  stored_[at] = true;
-  if (folded) storedByFold_[at] = true;
+  if ((marks & kStored) != 0 && (folded || (marks & kStoredByFold) != 0)) ++report_.bytesFoldedOver;
+  marks |= folded ? kStored | kStoredByFold : kStored;
   image_[static_cast<std::int32_t>(address)] = value;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -21,6 +22,8 @@ class TextLoader {
 
  private:
   bool readLine(std::istream& in);
+  bool refill(std::streambuf& buffer);
+  int peek(std::streambuf& buffer);
   void dispatch();
   void Read_Intel_Record();
   void Read_S_Record();
@@ -29,6 +32,8 @@ class TextLoader {
 
   // Takes a field of up to `digits` hexadecimal digits from the front of the rest of the line.
   std::uint32_t hexField(std::size_t digits);
+  // A data byte: a two-digit field.
+  std::uint8_t dataByte();
   // Checks the checksum of the record in `digits` (the line after its start code and type).
   void checkRecord(std::string_view digits, bool intel);
   void storeByte(std::int64_t address, std::uint8_t value, bool folded = false);
@@ -36,8 +41,14 @@ class TextLoader {
   ImageBuffer& image_;
   LoadReport& report_;
   // Which buffer addresses this load has stored, and which of them a folded record stored.
-  std::vector<bool> stored_ = std::vector<bool>(ImageBuffer::kSize);
-  std::vector<bool> storedByFold_ = std::vector<bool>(ImageBuffer::kSize);
+  static constexpr std::uint8_t kStored = 1;
+  static constexpr std::uint8_t kStoredByFold = 2;
+  std::vector<std::uint8_t> stores_ = std::vector<std::uint8_t>(ImageBuffer::kSize);
+
+  static constexpr std::size_t kChunkSize = 65536;
+  std::vector<char> chunk_ = std::vector<char>(kChunkSize);
+  std::size_t chunkPos_ = 0;
+  std::size_t chunkLength_ = 0;
 
   std::string line_;
   std::string_view rest_;

@@ -1,18 +1,36 @@
 #include "files/TextSaver.h"
 
+#include <algorithm>
+
 #include "image/ImageBuffer.h"
 
 namespace tandra {
 
 void TextSaver::appendHex(std::uint32_t value, int digits, std::string& to) const {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
-    to.push_back(kDigits[(value >> shift) & 0xF]);
+  char text[8];
+  for (int i = digits - 1; i >= 0; --i, value >>= 4) text[i] = kDigits[value & 0xF];
+  to.append(text, static_cast<std::size_t>(digits));
 }
 
 void TextSaver::writeLine(const std::string& line) {
   text_ += line;
   text_ += "\r\n";
+}
+
+// A record line straight into the text: its start, the data built in the output line, its
+// checksum.
+void TextSaver::writeRecord(std::string_view start, std::uint32_t count, std::uint8_t checksum) {
+  text_ += start;
+  appendHex(count, 2, text_);
+  text_ += outputLine_;
+  appendHex(checksum, 2, text_);
+  text_ += "\r\n";
+}
+
+void TextSaver::reserve(std::size_t bytesPerByte) {
+  const auto bytes = static_cast<std::size_t>(std::max(image_.deviceEndAddress, 0)) + 1;
+  text_.reserve(bytes * bytesPerByte + bytes / 4 + 64);
 }
 
 bool TextSaver::pastDeviceEnd() const {
@@ -39,6 +57,7 @@ void TextSaver::Write_Segment_Record() {
 }
 
 void TextSaver::Write_Intel_Hex() {
+  reserve(3);  // 32 digits and 11 more characters for every 16 bytes
   Write_Segment_Record();
   do {
     const std::uint32_t offset = writeAddress_ % 65536;
@@ -53,17 +72,14 @@ void TextSaver::Write_Intel_Hex() {
       ++n;
     } while (n < 16 && writeAddress_ % 65536 != 0);
     const auto checksum = static_cast<std::uint8_t>((256 - ((n + recordSum_) % 256)) % 256);
-    std::string line = ":";
-    appendHex(n, 2, line);
-    line += outputLine_;
-    appendHex(checksum, 2, line);
-    writeLine(line);
+    writeRecord(":", n, checksum);
     if (writeAddress_ % 65536 == 0) Write_Segment_Record();
   } while (!pastDeviceEnd());
   writeLine(":00000001FF");
 }
 
 void TextSaver::Write_Motorola_Hex() {
+  reserve(3);
   do {
     outputLine_.clear();
     appendHex(writeAddress_, 6, outputLine_);
@@ -76,16 +92,13 @@ void TextSaver::Write_Motorola_Hex() {
     } while (n < 16 && !pastDeviceEnd());
     const std::uint32_t count = n + 4;
     const auto checksum = static_cast<std::uint8_t>(0xFF - ((count + recordSum_) % 256));
-    std::string line = "S2";
-    appendHex(count, 2, line);
-    line += outputLine_;
-    appendHex(checksum, 2, line);
-    writeLine(line);
+    writeRecord("S2", count, checksum);
   } while (!pastDeviceEnd());
   writeLine("S804000000FB");
 }
 
 void TextSaver::Write_Ascii_Hex() {
+  reserve(3);
   do {
     outputLine_.clear();
     do {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tandra {
 
@@ -24,6 +25,9 @@ class TextSaver {
   void Put_Hex_Byte();
   void appendHex(std::uint32_t value, int digits, std::string& to) const;
   void writeLine(const std::string& line);
+  void writeRecord(std::string_view start, std::uint32_t count, std::uint8_t checksum);
+  // Room for the whole text at once: about `bytesPerByte` characters for every image byte.
+  void reserve(std::size_t bytesPerByte);
   bool pastDeviceEnd() const;
 
   const ImageBuffer& image_;
