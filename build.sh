@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libftdi1-dev umockdev srecord xxd)
+          libbenchmark-dev libftdi1-dev libcli11-dev nlohmann-json3-dev umockdev srecord xxd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_missing() {

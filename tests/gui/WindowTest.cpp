@@ -7,7 +7,12 @@
 #include <QtTest>
 #include <cmath>
 
+#include <QTemporaryDir>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
 #include "WindowFixture.h"
+#include "cli/Cli.h"
 #include "gui/KeyEntry.h"
 
 using tandra::VirtualProgrammer;
@@ -188,6 +193,58 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer present{clock_};
     auto found = startWindow(present);
     QCOMPARE(found->StaticText3->toolTip(), QString());
+  }
+
+  // One set of handlers under both front ends: the same chips get the same verdicts.
+  void theWindowAndTheCommandLineJudgeTheSameChipsAlike() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("image.bin");
+    std::vector<std::uint8_t> image(0x8000);
+    for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<std::uint8_t>(a * 13);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+    file.close();
+    const auto sameChips = [&](VirtualProgrammer& programmer) {
+      for (int socket = 1; socket <= 3; ++socket) {
+        std::copy(image.begin(), image.end(),
+                  programmer.insertChip(socket, "27C256").cells().begin());
+      }
+      programmer.chip(2).setStuckBit(0x1234, 0, true);
+      std::fill(programmer.chip(3).cells().begin() + 0x4000, programmer.chip(3).cells().end(),
+                0xFF);
+    };
+
+    VirtualProgrammer forWindow{clock_};
+    sameChips(forWindow);
+    auto form = startIdleWindow(forWindow);
+    form->workbench().selection.Device_BoxClick(17);
+    form->workbench().selection.Num_Of_DevicesClick(3);
+    files_ << path;
+    QTest::mouseClick(form->Load_But, Qt::LeftButton);
+    QTest::mouseClick(form->Verify_Eprom, Qt::LeftButton);
+    const tandra::OperationResult& window = form->workbench().operations.lastResult();
+
+    VirtualProgrammer forCli{clock_};
+    sameChips(forCli);
+    std::ostringstream out, err;
+    tandra::cli::CliIo io{out, err, false, nullptr, &forCli};
+    QCOMPARE(tandra::cli::runCli(
+                 {"verify", "-d", "27C256", "-n", "3", path.toStdString(), "--json"}, io),
+             1);
+    const nlohmann::json cli = nlohmann::json::parse(out.str())["operations"][0]["sockets"];
+    QCOMPARE(window.sockets.size(), cli.size());
+    for (std::size_t s = 0; s < cli.size(); ++s) {
+      QCOMPARE(QString::fromStdString(window.sockets[s].describe()),
+               QString::fromStdString(cli[s]["text"].get<std::string>()));
+    }
+    const auto hexByte = [](int value) {
+      return QString("%1").arg(value, 2, 16, QChar('0')).toUpper();
+    };
+    QCOMPARE(QString::fromStdString(window.sockets[1].describe()),
+             "Didn't Verify at 0x01234: expected 0x" + hexByte(image[0x1234]) + ", read 0x" +
+                 hexByte(image[0x1234] | 1));
+    QCOMPARE(form->Device_n[2]->text(), QString("3-Didn't Verify"));
   }
 
   void longWorkShowsItsProgressAndTime() {

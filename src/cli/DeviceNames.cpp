@@ -1,0 +1,63 @@
+#include "cli/DeviceNames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+#include <vector>
+
+namespace tandra::cli {
+
+namespace {
+
+std::string upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+// Edits (insertions, deletions, changes) between two names.
+std::size_t distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+std::string_view listName(const DeviceType& type) {
+  return firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]);
+}
+
+}  // namespace
+
+std::string_view firstWord(std::string_view row) {
+  return row.substr(0, row.find(' '));
+}
+
+const DeviceType* findDeviceType(std::string_view name) {
+  const std::string wanted = upper(name);
+  for (const DeviceType& type : kCatalogue) {
+    if (upper(listName(type)) == wanted || upper(type.caption) == wanted) return &type;
+  }
+  return nullptr;
+}
+
+std::string nearestDeviceNames(std::string_view name) {
+  std::vector<std::pair<std::size_t, std::string_view>> ranked;
+  for (const DeviceType& type : kCatalogue) {
+    ranked.emplace_back(distance(upper(name), listName(type)), listName(type));
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  return std::string(ranked[0].second) + ", " + std::string(ranked[1].second) + " or " +
+         std::string(ranked[2].second);
+}
+
+}  // namespace tandra::cli

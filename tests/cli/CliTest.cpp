@@ -1,0 +1,233 @@
+// tandra-cli end to end on the virtual programmer: the command line in, the exit code, the
+// result lines and the JSON document out.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+
+#include "cli/Cli.h"
+#include "link/Clock.h"
+#include "sim/VirtualProgrammer.h"
+
+namespace tandra::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// Passes every call to the virtual programmer, and presses Ctrl-C once it has taken
+// `interruptAfter` program block commands.
+class InterruptingProgrammer final : public FtApi {
+ public:
+  InterruptingProgrammer(VirtualProgrammer& programmer, std::atomic<bool>& flag, int after)
+      : programmer_(programmer), flag_(flag), after_(after) {}
+  FtStatus ListDevices(void* a, void* b, std::uint32_t f) override {
+    return programmer_.ListDevices(a, b, f);
+  }
+  FtStatus OpenEx(void* a, std::uint32_t f, FtHandle* h) override {
+    return programmer_.OpenEx(a, f, h);
+  }
+  FtStatus SetTimeouts(FtHandle h, std::uint32_t r, std::uint32_t w) override {
+    return programmer_.SetTimeouts(h, r, w);
+  }
+  FtStatus GetQueueStatus(FtHandle h, std::uint32_t* n) override {
+    return programmer_.GetQueueStatus(h, n);
+  }
+  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
+    if (c == 264 && static_cast<const std::uint8_t*>(b)[0] == 0x43 && --after_ == 0) flag_ = true;
+    return programmer_.Write(h, b, c, n);
+  }
+  FtStatus Read(FtHandle h, void* b, std::uint32_t c, std::uint32_t* n) override {
+    return programmer_.Read(h, b, c, n);
+  }
+  FtStatus Close(FtHandle h) override { return programmer_.Close(h); }
+
+ private:
+  VirtualProgrammer& programmer_;
+  std::atomic<bool>& flag_;
+  int after_;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  CliTest() {
+    folder_ = fs::temp_directory_path() / ("tandra-cli-" + std::to_string(std::random_device()()));
+    fs::create_directories(folder_);
+    std::mt19937 random(7);
+    image_.resize(0x8000);
+    for (auto& byte : image_) byte = static_cast<std::uint8_t>(random());
+    image_[0x1A7F] = 0x3C;
+    write("image.bin", std::string(image_.begin(), image_.end()));
+  }
+  ~CliTest() override { fs::remove_all(folder_); }
+
+  std::string path(const std::string& name) const { return (folder_ / name).string(); }
+  void write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+
+  // Runs a command line on the test's programmer (or on `driver`).
+  int run(std::vector<std::string> arguments, FtApi* driver = nullptr) {
+    out_.str("");
+    err_.str("");
+    cli::CliIo io{out_, err_, false, &interrupted_, driver != nullptr ? driver : &programmer_};
+    return cli::runCli(arguments, io);
+  }
+  nlohmann::json runJson(std::vector<std::string> arguments) {
+    arguments.push_back("--json");
+    code_ = run(arguments);
+    return nlohmann::json::parse(out_.str());
+  }
+  bool says(const std::string& text) const {
+    return out_.str().find(text) != std::string::npos || err_.str().find(text) != std::string::npos;
+  }
+  bool chipHoldsTheImage(int socket) {
+    const auto& cells = programmer_.chip(socket).cells();
+    return std::equal(image_.begin(), image_.end(), cells.begin());
+  }
+
+  ManualClock clock_;
+  VirtualProgrammer programmer_{clock_};
+  std::atomic<bool> interrupted_{false};
+  std::ostringstream out_, err_;
+  Bytes image_;
+  fs::path folder_;
+  int code_ = -1;
+};
+
+TEST_F(CliTest, ProgramFiveSocketsThenVerifyTheyPass) {
+  EXPECT_EQ(run({"program", "-d", "27c256", "-n", "5", path("image.bin")}), 0) << err_.str();
+  for (int s = 1; s <= 5; ++s) {
+    EXPECT_TRUE(says("socket " + std::to_string(s) + ": Programmed OK")) << s;
+    EXPECT_TRUE(says("socket " + std::to_string(s) + ": Verified OK")) << s;
+    EXPECT_TRUE(chipHoldsTheImage(s)) << s;
+  }
+  EXPECT_TRUE(says("program: 5 of 5 sockets passed in "));
+  EXPECT_EQ(programmer_.violations(), std::vector<std::string>{});
+  EXPECT_EQ(programmer_.packets().back()[0], 0x24);  // idled
+  EXPECT_FALSE(programmer_.isOpen());                // and let go
+}
+
+TEST_F(CliTest, AStuckBitIsNamedWithItsAddressAndBytes) {
+  programmer_.chip(4).setStuckBit(0x1A7F, 2, false);
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--no-verify"}), 1);
+  const nlohmann::json document = runJson({"verify", "-d", "27C256", "-n", "5", path("image.bin")});
+  EXPECT_EQ(code_, 1);
+  const nlohmann::json& socket4 = document["operations"][0]["sockets"][3];
+  EXPECT_EQ(socket4["result"], "failed");
+  EXPECT_EQ(socket4["address"], 0x1A7F);
+  EXPECT_EQ(socket4["expected"], 0x3C);
+  EXPECT_EQ(socket4["actual"], 0x38);
+  EXPECT_EQ(socket4["text"], "Didn't Verify at 0x01A7F: expected 0x3C, read 0x38");
+  EXPECT_EQ(document["operations"][0]["sockets"][0]["result"], "passed");
+  EXPECT_EQ(document["exit_code"], 1);
+  run({"verify", "-d", "27C256", "-n", "5", path("image.bin")});
+  EXPECT_TRUE(says("socket 4: Didn't Verify at 0x01A7F: expected 0x3C, read 0x38"));
+  EXPECT_TRUE(says("verify: 4 of 5 sockets passed"));
+}
+
+TEST_F(CliTest, ExitCodesTellWhatWentWrong) {
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "2", path("image.bin")}), 0);
+  EXPECT_EQ(run({"blank", "-d", "27C256", "-n", "2"}), 1);  // programmed chips are not blank
+  EXPECT_TRUE(says("socket 1: Is Not Blank at 0x00000: expected 0xFF"));
+
+  write("bad.hex",
+        ":10000000000102030405060708090A0B0C0D0E0F78\r\n"
+        ":10001000101112131415161718191A1B1C1D1E1F68\r\nG1\r\n");
+  EXPECT_EQ(run({"verify", "-d", "27C256", path("bad.hex")}), 2);
+  EXPECT_TRUE(says("line 3")) << err_.str();
+  EXPECT_EQ(run({"verify", "-d", "27C265", path("image.bin")}), 2);
+  EXPECT_TRUE(says("27C256")) << err_.str();  // among the nearest names
+  EXPECT_EQ(run({"verify", "-d", "27C256", path("missing.bin")}), 2);
+  EXPECT_TRUE(says("File not found."));
+  EXPECT_EQ(run({"verify", "-d", "27C256", "-n", "7", path("image.bin")}), 2);
+
+  programmer_.setDeviceCount(0);
+  EXPECT_EQ(run({"blank", "-d", "27C256"}), 3);
+  EXPECT_TRUE(says("no programmer found"));
+  programmer_.setDeviceCount(2);
+  EXPECT_EQ(run({"blank", "-d", "27C256"}), 3);
+  EXPECT_TRUE(says("--serial"));
+  EXPECT_EQ(run({"blank", "-d", "27C256", "--serial", "VP000002"}), 1);
+
+  programmer_.setDeviceCount(1);
+  programmer_.setFirmwareVersion(1, 10);
+  EXPECT_EQ(run({"blank", "-d", "27C256"}), 4);
+  EXPECT_TRUE(says("older than 1.20"));
+  const Bytes update = VirtualProgrammer::makeUpdateFile(3);
+  write("update.bin", std::string(update.begin(), update.end()));
+  EXPECT_EQ(run({"blank", "-d", "27C256", "--update-firmware", path("update.bin")}), 1);
+  EXPECT_TRUE(says("Good Update..."));
+  EXPECT_TRUE(says("firmware 1.20"));
+}
+
+TEST_F(CliTest, CtrlCStopsLikeQuitIdlesAndNeverReportsAPass) {
+  std::atomic<bool>& flag = interrupted_;
+  InterruptingProgrammer interrupting(programmer_, flag, 38);  // in the middle of a page
+  out_.str("");
+  cli::CliIo io{out_, err_, false, &interrupted_, &interrupting};
+  EXPECT_EQ(cli::runCli({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--json"}, io),
+            130);
+  const nlohmann::json document = nlohmann::json::parse(out_.str());
+  ASSERT_EQ(document["operations"].size(), 1u);  // no verify after the stop
+  for (const auto& socket : document["operations"][0]["sockets"]) {
+    EXPECT_EQ(socket["result"], "stopped");
+  }
+  // Every packet whole, the page under way sent to every socket, then the idle command and
+  // the close.
+  const auto& packets = programmer_.packets();
+  for (const Bytes& packet : packets) EXPECT_TRUE(packet.size() == 8 || packet.size() == 264);
+  int programs = 0;
+  for (const Bytes& packet : packets) programs += packet[0] == 0x43;
+  EXPECT_EQ(programs % 5, 0);
+  EXPECT_EQ(packets.back()[0], 0x24);
+  EXPECT_FALSE(programmer_.isOpen());
+  EXPECT_EQ(programmer_.violations(), std::vector<std::string>{});
+}
+
+TEST_F(CliTest, AFileThatLoadedWithNotesIsProgrammedOnlyWhenForced) {
+  write("checksum.hex", ":10000000000102030405060708090A0B0C0D0E0F00\r\n");  // wrong checksum
+  EXPECT_EQ(run({"program", "-d", "27C256", path("checksum.hex")}), 2);
+  EXPECT_TRUE(says("--force"));
+  EXPECT_TRUE(says("wrong checksum"));
+  EXPECT_EQ(programmer_.packets().size(), 0u);  // refused before the programmer was reached
+  EXPECT_EQ(run({"program", "-d", "27C256", path("checksum.hex"), "--force"}), 0);
+}
+
+TEST_F(CliTest, ReadConvertAndChecksumGoThroughTheWindowsLoadersAndSavers) {
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "1", path("image.bin")}), 0);
+  EXPECT_EQ(run({"read", "-d", "27C256", path("back.s19")}), 0);
+  EXPECT_TRUE(says("as srec (by the extension .s19)"));
+  EXPECT_EQ(run({"convert", "-d", "27C256", path("back.s19"), path("back.bin")}), 0);
+  std::ifstream back(path("back.bin"), std::ios::binary);
+  EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(back), {}), image_);
+
+  unsigned sum = 0;
+  for (std::uint8_t byte : image_) sum += byte;
+  const nlohmann::json document = runJson({"checksum", "-d", "27C256", path("back.s19")});
+  char expected[5];
+  std::snprintf(expected, sizeof expected, "%04X", sum & 0xFFFF);
+  EXPECT_EQ(document["checksum"], expected);
+  EXPECT_EQ(document["input"]["format"], "srec");
+  EXPECT_EQ(document["input"]["format_chosen"], "by content");
+}
+
+TEST_F(CliTest, ListAndDevicesTellWhatThereIs) {
+  const nlohmann::json programmers = runJson({"list"});
+  ASSERT_EQ(programmers["programmers"].size(), 1u);
+  EXPECT_EQ(programmers["programmers"][0]["serial"], "VP000001");
+  EXPECT_EQ(programmers["programmers"][0]["firmware"], "1.20");
+  const nlohmann::json devices = runJson({"devices"});
+  ASSERT_EQ(devices["devices"].size(), 19u);
+  EXPECT_EQ(devices["devices"][16]["type"], "27C1001");
+  EXPECT_EQ(devices["devices"][16]["bytes"], 0x20000);
+  EXPECT_EQ(run({"--version"}), 0);
+  EXPECT_EQ(run({"frobnicate"}), 2);
+}
+
+}  // namespace
+}  // namespace tandra::test
