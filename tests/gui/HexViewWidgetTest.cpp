@@ -27,6 +27,15 @@ class HexViewWidgetTest : public QObject {
 
   QString line(int n) const { return form_->Edit_1->document()->findBlockByNumber(n).text(); }
   int caret() const { return form_->Edit_1->textCursor().position(); }
+  // The box's data lines against the buffer they stand for.
+  bool screenShowsTheBuffer() const {
+    for (int row = 0; row < tandra::HexView::kRows; ++row) {
+      if (line(row + 1).toStdString() != form_->workbench().view.dataLine(row)) return false;
+    }
+    return true;
+  }
+  // Data line `row`, high digit of byte `column`, a line break counting one character.
+  static int digitPosition(int row, int column) { return 73 + 74 * row + 7 + 3 * column; }
   // Clicks at a caret position of the box (a line break counting one character).
   void clickAt(int position) {
     QTextCursor cursor(form_->Edit_1->document());
@@ -89,6 +98,27 @@ class HexViewWidgetTest : public QObject {
     for (int i = 0; i < 10; ++i) QTest::keyClick(form_->Edit_1, Qt::Key_PageDown);
     QVERIFY(line(1).startsWith("00700"));  // a 2716 ends there
     QVERIFY(line(16).startsWith("007F0"));
+  }
+
+  void keysAfterTheLastByteOfALineKeepTheCursorOnThePage() {
+    clickAt(digitPosition(0, 15));
+    QTest::keyClicks(form_->Edit_1, "AB");
+    QTest::keyClick(form_->Edit_1, Qt::Key_Right);
+    QVERIFY(line(0).startsWith("Address = 00011"));
+    QCOMPARE(caret(), digitPosition(1, 1));
+    QTest::keyClicks(form_->Edit_1, "12");
+    QCOMPARE(form_->workbench().image[0x11], std::uint8_t{0x12});
+    QVERIFY(screenShowsTheBuffer());
+
+    clickAt(digitPosition(15, 15));
+    QTest::keyClicks(form_->Edit_1, "CD");
+    QTest::keyClick(form_->Edit_1, Qt::Key_Down);
+    QVERIFY(line(0).startsWith("Address = 00110"));
+    QTest::keyClicks(form_->Edit_1, "77");
+    QCOMPARE(form_->workbench().image[0xFF], std::uint8_t{0xCD});
+    QCOMPARE(form_->workbench().image[0x110], std::uint8_t{0x77});
+    QVERIFY(line(0).startsWith("Address = "));
+    QVERIFY(screenShowsTheBuffer());
   }
 
   void clicksPlaceTheCursorInBothAreas() {
