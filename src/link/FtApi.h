@@ -33,6 +33,19 @@ inline constexpr std::uint32_t OpenByDescription = 2;
 inline constexpr std::uint32_t ListStringCapacity = 64;
 }  // namespace ft
 
+// What the operator is told when a programmer is seen but cannot be opened, with the fix.
+namespace opennote {
+inline constexpr const char* kNoPermission =
+    "This user may not open the programmer: install the udev rule 60-tandra-usb.rules "
+    "(see the README), then plug the programmer in again.";
+inline constexpr const char* kInUse =
+    "The programmer is in use by another program or driver: close it, or unplug the "
+    "programmer and plug it in again.";
+inline constexpr const char* kSerialDriver =
+    "The kernel's serial driver holds the programmer, and the vendor's library cannot take it: "
+    "start with --driver=libftdi, or unload the driver (sudo rmmod ftdi_sio).";
+}  // namespace opennote
+
 // The seven D2XX calls that the program makes, as an interface. One implementation calls the
 // vendor's library, one libftdi1, and one is the virtual programmer. Arguments keep the
 // meaning of the published C calls: for ListDevices, `arg1` is the address of a count or a

@@ -1,5 +1,8 @@
 #include "link/Ftd2xxLibrary.h"
 
+#include <filesystem>
+#include <utility>
+
 #include <cstring>
 
 #if defined(_WIN32)
@@ -122,7 +125,18 @@ std::unique_ptr<Ftd2xxLibrary> Ftd2xxLibrary::load(const std::string& path) {
 }
 
 Ftd2xxLibrary::Ftd2xxLibrary(void* module, std::unique_ptr<Functions> functions)
-    : module_(module), functions_(std::move(functions)) {}
+    : module_(module), functions_(std::move(functions)) {
+#if defined(__linux__)
+  serialDriverLoaded = [] {
+    std::error_code ignored;
+    return std::filesystem::exists("/sys/module/ftdi_sio", ignored);
+  };
+#endif
+}
+
+std::vector<std::string> Ftd2xxLibrary::takeNotes() {
+  return std::exchange(notes_, {});
+}
 
 Ftd2xxLibrary::~Ftd2xxLibrary() {
   functions_.reset();
@@ -140,6 +154,11 @@ FtStatus Ftd2xxLibrary::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle
   void* opened = nullptr;
   const FtStatus result = status(functions_->openEx(arg1, Dword{flags}, &opened));
   *handle = opened;
+  // On Linux the vendor's library cannot open a chip the kernel's serial driver holds, which
+  // is how a stock system has it; it only says "not opened".
+  if (result == ft::DeviceNotOpened && serialDriverLoaded && serialDriverLoaded()) {
+    notes_.push_back(opennote::kSerialDriver);
+  }
   if (result == ft::Ok && functions_->setLatencyTimer != nullptr) {
     // A refusal only costs speed, so it does not fail the open.
     functions_->setLatencyTimer(opened, kLatencyTimerMs);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,11 @@ class Ftd2xxLibrary final : public FtApi {
   std::string driverName() const override {
     return std::string("D2XX library ") + defaultLibraryName();
   }
+  std::vector<std::string> takeNotes() override;
+
+  // Whether the kernel's serial driver is loaded (on Linux, /sys/module/ftdi_sio); tests give
+  // their own answer.
+  std::function<bool()> serialDriverLoaded;
 
  private:
   struct Functions;
@@ -39,6 +45,7 @@ class Ftd2xxLibrary final : public FtApi {
 
   void* module_;
   std::unique_ptr<Functions> functions_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace tandra

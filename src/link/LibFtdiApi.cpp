@@ -23,8 +23,10 @@ constexpr int kPollTimeoutMs = 50;
 // What a D2XX write time-out of 0 (the driver's default) becomes: libftdi's own default.
 constexpr int kDefaultWriteTimeoutMs = 5000;
 
-// ftdi_usb_open_dev's result when the interface could not be claimed.
+// ftdi_usb_open_dev's results when the interface could not be claimed, and when the device
+// node may not be opened by this user.
 constexpr int kClaimFailed = -5;
+constexpr int kNoPermission = -8;
 // ftdi_usb_get_strings' result when the device could not be opened to read them.
 constexpr int kStringsOpenFailed = -4;
 
@@ -91,6 +93,17 @@ int openChip(ftdi_context* ctx, libusb_device* dev) {
 }
 
 }  // namespace
+
+const char* openFailureNote(int libftdiResult) {
+  switch (libftdiResult) {
+    case kNoPermission:
+      return opennote::kNoPermission;
+    case kClaimFailed:
+      return opennote::kInUse;
+    default:
+      return nullptr;
+  }
+}
 
 void appendPayload(const std::uint8_t* transfer, std::size_t actual, std::size_t packetSize,
                    std::vector<std::uint8_t>& into) {
@@ -216,7 +229,10 @@ FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
   // Our own record first: the kernel refuses a second claim, but not every stand-in for usbfs
   // does (umockdev's replay grants it), and this answer costs no USB traffic.
   if (isOpen(device->bus, device->address)) return ft::DeviceNotOpened;
-  if (openChip(device->ctx, chosen) != 0) return ft::DeviceNotOpened;
+  if (const int opened = openChip(device->ctx, chosen); opened != 0) {
+    if (const char* note = openFailureNote(opened)) notes_.push_back(note);
+    return ft::DeviceNotOpened;
+  }
   // The oldest chips have no latency timer to set: they work all the same, only slower.
   if (ftdi_set_latency_timer(device->ctx, kLatencyTimerMs) != 0) {
     notes_.push_back("The USB chip has no latency timer to set: replies will come more slowly.");

@@ -86,6 +86,10 @@ void appendPayload(const std::uint8_t* transfer, std::size_t actual, std::size_t
 bool fetchFromTransfer(const BulkTransfer& transfer, std::size_t transferSize,
                        std::size_t packetSize, std::vector<std::uint8_t>& into);
 
+// What the operator is told when libftdi could not open a chip it listed, from its result;
+// nullptr where there is nothing to tell.
+const char* openFailureNote(int libftdiResult);
+
 // The seven D2XX calls on libftdi1, for systems without the vendor's library. libftdi has no
 // queue-status call and a different time-out model, so this keeps its own receive buffer and
 // read deadline.

@@ -80,6 +80,20 @@ TEST_F(Ftd2xxLibraryCalls, ListingAndOpeningPassArgumentsThrough) {
   EXPECT_EQ(fake->latencyHandle, kFakeD2xxHandle);
 }
 
+TEST_F(Ftd2xxLibraryCalls, AChipTheSerialDriverHoldsIsExplainedWithTheFix) {
+  bool driverLoaded = true;
+  library->serialDriverLoaded = [&] { return driverLoaded; };
+  FtHandle handle = nullptr;
+  char any[] = "";
+  fake->result = ft::DeviceNotOpened;
+  library->OpenEx(any, ft::OpenBySerialNumber, &handle);
+  EXPECT_EQ(library->takeNotes(), std::vector<std::string>{opennote::kSerialDriver});
+  EXPECT_TRUE(library->takeNotes().empty());  // told once
+  driverLoaded = false;  // not opened for another reason: nothing to tell about the driver
+  library->OpenEx(any, ft::OpenBySerialNumber, &handle);
+  EXPECT_TRUE(library->takeNotes().empty());
+}
+
 TEST_F(Ftd2xxLibraryCalls, TransfersPassDataCountsAndStatusesThrough) {
   FtHandle const handle = kFakeD2xxHandle;
   std::vector<std::uint8_t> packet(264);

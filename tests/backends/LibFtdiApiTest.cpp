@@ -174,6 +174,13 @@ TEST(LibFtdiTransfer, AReadBlockReplyThatTricklesInArrivesWhole) {
   EXPECT_EQ(out, reply);
 }
 
+TEST(LibFtdiApi, AChipThatCannotBeOpenedIsExplainedWithTheFix) {
+  EXPECT_STREQ(openFailureNote(-8), opennote::kNoPermission);  // the device node's permissions
+  EXPECT_STREQ(openFailureNote(-5), opennote::kInUse);         // the interface is claimed
+  EXPECT_EQ(openFailureNote(-4), nullptr);
+  EXPECT_NE(std::string(opennote::kNoPermission).find("60-tandra-usb.rules"), std::string::npos);
+}
+
 TEST(LibFtdiApi, RefusesForeignHandlesAndBadRequestsWithoutADevice) {
   LibFtdiApi api;
   int foreign = 0;  // never to be followed: AddressSanitizer would flag a read through it
