@@ -1,11 +1,17 @@
 #include "common/InputFile.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 #include "common/FileError.h"
 
@@ -17,6 +23,34 @@ namespace {
 constexpr int kQuietPipeMs = 500;
 
 }  // namespace
+
+#if defined(_WIN32)
+
+InputFile::InputFile(const std::string& path) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(std::filesystem::u8path(path), ignored)) {
+    throw FileError(ioMessage(5));
+  }
+  fd_ = ::_wopen(std::filesystem::u8path(path).c_str(), _O_RDONLY | _O_BINARY);
+  if (fd_ < 0) throw FileError(ioMessageForErrno(errno));
+  struct _stat64 status {};
+  if (::_fstat64(fd_, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG) {
+    regular_ = true;
+    size_ = static_cast<std::uint64_t>(status.st_size);
+  }
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::_close(fd_);
+}
+
+std::size_t InputFile::readOnce(std::uint8_t* into, std::size_t count) {
+  const int got = ::_read(fd_, into, static_cast<unsigned>(std::min<std::size_t>(count, 1 << 30)));
+  if (got < 0) throw FileError(ioMessageForErrno(errno));
+  return static_cast<std::size_t>(got);
+}
+
+#else
 
 InputFile::InputFile(const std::string& path) {
   // Non-blocking, so that a pipe without a writer does not hold the window at the open.
@@ -54,6 +88,8 @@ std::size_t InputFile::readOnce(std::uint8_t* into, std::size_t count) {
     throw FileError(ioMessageForErrno(errno));
   }
 }
+
+#endif
 
 std::size_t InputFile::read(std::uint8_t* into, std::size_t count) {
   std::size_t total = 0;

@@ -9,6 +9,7 @@
 
 namespace tandra {
 
+#if !defined(_WIN32)
 namespace {
 
 std::uint32_t deviceCount(FtApi& api) {
@@ -17,6 +18,7 @@ std::uint32_t deviceCount(FtApi& api) {
 }
 
 }  // namespace
+#endif
 
 std::optional<DriverChoice> parseDriverChoice(std::string_view word) {
   std::string lower;
