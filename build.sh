@@ -4,11 +4,13 @@
 #   ./build.sh test      install what is missing, build, run every test
 #   ./build.sh sanitize  the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
+#   ./build.sh package   build the Debian package (build-package/tandra-usb_*.deb)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libftdi1-dev libcli11-dev nlohmann-json3-dev umockdev srecord xxd)
+          libbenchmark-dev libftdi1-dev libcli11-dev nlohmann-json3-dev umockdev srecord xxd
+          dpkg-dev desktop-file-utils appstream lintian g++-mingw-w64-x86-64-posix)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_missing() {
@@ -56,8 +58,14 @@ case "${1:-}" in
     build build-bench -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_GUI=OFF -DTANDRA_BUILD_TESTS=ON
     for b in build-bench/bench/bench_*; do [ -x "$b" ] && "$b"; done
     ;;
+  package)
+    install_missing
+    build build-package -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=OFF -DTANDRA_BUILD_BENCH=OFF
+    (cd build-package && cpack -G DEB)
+    ls build-package/*.deb
+    ;;
   *)
-    sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
     exit 1
     ;;
 esac

@@ -1,52 +1,120 @@
-// The program entry: picks the programmer's driver, creates the window and runs it.
+// The program entry: reads the command line, picks the programmer's driver, creates the window
+// and runs it.
 #include <QApplication>
-#include <QRegularExpression>
+#include <QCommandLineParser>
+#include <QIcon>
 #include <QStringList>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
+#include "common/Version.h"
 #include "gui/MainForm.h"
 #include "link/HardwareBackend.h"
 #include "sim/VirtualProgrammer.h"
 
-int main(int argc, char* argv[]) {
-  QApplication application(argc, argv);
-  const QStringList arguments = QApplication::arguments();
+namespace {
 
-  std::unique_ptr<tandra::FtApi> driver;
-  const QStringList firmware = arguments.filter(QRegularExpression("^--virtual-firmware="));
-  const QStringList driverWords = arguments.filter(QRegularExpression("^--driver="));
-  std::optional<tandra::DriverChoice> choice = tandra::DriverChoice::Automatic;
-  if (!driverWords.isEmpty()) {
-    choice = tandra::parseDriverChoice(driverWords.last().section('=', 1).toStdString());
+// What the command line asks for; nothing when the program is to end at once with `exitCode`.
+struct Start {
+  tandra::DriverChoice driver = tandra::DriverChoice::Automatic;
+  std::optional<std::pair<int, int>> virtualFirmware;
+};
+
+std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "The window of the Tandra USB gang EPROM programmer. Without options it looks for the "
+      "programmer on the USB bus.");
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
+  const QCommandLineOption virtualProgrammer("virtual",
+                                             "Use the virtual programmer, with five blank chips.");
+  const QCommandLineOption virtualFirmware(
+      "virtual-firmware",
+      "Use a virtual programmer whose firmware has this version (e.g. 1.10, which is offered "
+      "an update).",
+      "MAJOR.MINOR");
+  const QCommandLineOption driver("driver", "The USB driver: d2xx, libftdi or virtual.", "DRIVER");
+  parser.addOptions({virtualProgrammer, virtualFirmware, driver});
+
+  *exitCode = 0;
+  if (!parser.parse(arguments)) {
+    std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+    *exitCode = 2;
+    return std::nullopt;
+  }
+  if (parser.isSet(help)) {
+    // Read without an application object, the parser cannot name the program itself.
+    QString text = parser.helpText();
+    text.replace("<executable_name>", QCoreApplication::applicationName());
+    std::fputs(qPrintable(text), stdout);
+    return std::nullopt;
+  }
+  if (parser.isSet(version)) {
+    std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), tandra::kVersion);
+    return std::nullopt;
+  }
+
+  Start start;
+  if (parser.isSet(driver)) {
+    const std::optional<tandra::DriverChoice> choice =
+        tandra::parseDriverChoice(parser.value(driver).toStdString());
     if (!choice) {
       std::fprintf(stderr, "--driver wants d2xx, libftdi or virtual\n");
-      return 2;
+      *exitCode = 2;
+      return std::nullopt;
     }
+    start.driver = *choice;
   }
-  if (arguments.contains("--virtual") || !firmware.isEmpty() ||
-      choice == tandra::DriverChoice::Virtual) {
+  if (parser.isSet(virtualProgrammer)) start.driver = tandra::DriverChoice::Virtual;
+  if (parser.isSet(virtualFirmware)) {
+    const QStringList numbers = parser.value(virtualFirmware).split('.');
+    bool majorOk = false;
+    bool minorOk = false;
+    const int major = numbers.value(0).toInt(&majorOk);
+    const int minor = numbers.value(1).toInt(&minorOk);
+    if (numbers.size() != 2 || !majorOk || !minorOk || major < 0 || major > 255 || minor < 0 ||
+        minor > 255) {
+      std::fprintf(stderr, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, e.g. 1.10\n");
+      *exitCode = 2;
+      return std::nullopt;
+    }
+    start.virtualFirmware = std::make_pair(major, minor);
+    start.driver = tandra::DriverChoice::Virtual;
+  }
+  return start;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication::setApplicationName("tandra-usb");
+  QCoreApplication::setApplicationVersion(tandra::kVersion);
+  QCoreApplication::setOrganizationName("Tandra USB");
+
+  // Read before the window system is reached, so that --help and --version work without one.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  int exitCode = 0;
+  const std::optional<Start> start = readCommandLine(arguments, &exitCode);
+  if (!start) return exitCode;
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationDisplayName("Tandra USB");
+  QApplication::setWindowIcon(QIcon(":/icon.png"));
+
+  std::unique_ptr<tandra::FtApi> driver;
+  if (start->driver == tandra::DriverChoice::Virtual) {
     // Five blank chips, answering in the time real ones take.
     auto programmer = std::make_unique<tandra::VirtualProgrammer>();
     programmer->setRealisticTiming(true);
-    if (!firmware.isEmpty()) {
-      // --virtual-firmware=MAJOR.MINOR: a programmer with older (or newer) firmware.
-      const QStringList version = firmware.last().section('=', 1).split('.');
-      bool majorOk = false;
-      bool minorOk = false;
-      const int major = version.value(0).toInt(&majorOk);
-      const int minor = version.value(1).toInt(&minorOk);
-      if (version.size() != 2 || !majorOk || !minorOk || major < 0 || major > 255 || minor < 0 ||
-          minor > 255) {
-        std::fprintf(stderr, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, e.g. 1.10\n");
-        return 2;
-      }
-      programmer->setFirmwareVersion(major, minor);
+    if (start->virtualFirmware) {
+      programmer->setFirmwareVersion(start->virtualFirmware->first, start->virtualFirmware->second);
     }
     driver = std::move(programmer);
   } else {
-    driver = tandra::chooseDriver(*choice, tandra::hardwareDrivers());
+    driver = tandra::chooseDriver(start->driver, tandra::hardwareDrivers());
   }
 
   TMainForm MainForm(*driver);
