@@ -182,6 +182,13 @@ TEST_F(AtomicSave, SymbolicLinksAreFollowedAndTheirTargetReplaced) {
   Save_Bin_File(image, folder.file("dangling.bin"));
   EXPECT_TRUE(fs::is_symlink(folder.file("dangling.bin")));
   EXPECT_EQ(fs::file_size(folder.file("new.bin")), 0x8000u);
+
+  // Links that name each other name no file: refused, and both stay.
+  fs::create_symlink("loop-b.bin", folder.file("loop-a.bin"));
+  fs::create_symlink("loop-a.bin", folder.file("loop-b.bin"));
+  EXPECT_THROW(Save_Bin_File(image, folder.file("loop-a.bin")), FileError);
+  EXPECT_TRUE(fs::is_symlink(folder.file("loop-a.bin")));
+  EXPECT_TRUE(fs::is_symlink(folder.file("loop-b.bin")));
 }
 
 TEST_F(AtomicSave, WhatIsNoRegularFileIsWrittenNotReplaced) {
