@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 
+#include "ForwardingApi.h"
 #include "cli/Cli.h"
 #include "link/Clock.h"
 #include "sim/VirtualProgrammer.h"
@@ -19,35 +20,17 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// Passes every call to the virtual programmer, and presses Ctrl-C once it has taken
-// `interruptAfter` program block commands.
-class InterruptingProgrammer final : public FtApi {
+// Presses Ctrl-C once the programmer has taken `interruptAfter` program block commands.
+class InterruptingProgrammer final : public ForwardingApi {
  public:
   InterruptingProgrammer(VirtualProgrammer& programmer, std::atomic<bool>& flag, int after)
-      : programmer_(programmer), flag_(flag), after_(after) {}
-  FtStatus ListDevices(void* a, void* b, std::uint32_t f) override {
-    return programmer_.ListDevices(a, b, f);
-  }
-  FtStatus OpenEx(void* a, std::uint32_t f, FtHandle* h) override {
-    return programmer_.OpenEx(a, f, h);
-  }
-  FtStatus SetTimeouts(FtHandle h, std::uint32_t r, std::uint32_t w) override {
-    return programmer_.SetTimeouts(h, r, w);
-  }
-  FtStatus GetQueueStatus(FtHandle h, std::uint32_t* n) override {
-    return programmer_.GetQueueStatus(h, n);
-  }
+      : ForwardingApi(programmer), flag_(flag), after_(after) {}
   FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
     if (c == 264 && static_cast<const std::uint8_t*>(b)[0] == 0x43 && --after_ == 0) flag_ = true;
-    return programmer_.Write(h, b, c, n);
+    return ForwardingApi::Write(h, b, c, n);
   }
-  FtStatus Read(FtHandle h, void* b, std::uint32_t c, std::uint32_t* n) override {
-    return programmer_.Read(h, b, c, n);
-  }
-  FtStatus Close(FtHandle h) override { return programmer_.Close(h); }
 
  private:
-  VirtualProgrammer& programmer_;
   std::atomic<bool>& flag_;
   int after_;
 };
@@ -187,6 +170,34 @@ TEST_F(CliTest, CtrlCStopsLikeQuitIdlesAndNeverReportsAPass) {
   EXPECT_EQ(packets.back()[0], 0x24);
   EXPECT_FALSE(programmer_.isOpen());
   EXPECT_EQ(programmer_.violations(), std::vector<std::string>{});
+}
+
+// The cable pulled after `after` program block commands.
+class UnpluggingProgrammer final : public ForwardingApi {
+ public:
+  UnpluggingProgrammer(VirtualProgrammer& programmer, int after)
+      : ForwardingApi(programmer), programmer_(programmer), after_(after) {}
+  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
+    const FtStatus status = ForwardingApi::Write(h, b, c, n);
+    if (c == 264 && static_cast<const std::uint8_t*>(b)[0] == 0x43 && --after_ == 0) {
+      programmer_.setUnplugged(true);
+    }
+    return status;
+  }
+
+ private:
+  VirtualProgrammer& programmer_;
+  int after_;
+};
+
+TEST_F(CliTest, AProgrammerLostMidJobIsExitCodeThreeWithWhatWasDone) {
+  UnpluggingProgrammer unplugging(programmer_, 12);
+  const int code = run({"program", "-d", "27C256", "-n", "3", path("image.bin")}, &unplugging);
+  EXPECT_EQ(code, 3);
+  EXPECT_TRUE(says("Program Device (")) << out_.str();
+  EXPECT_TRUE(says("socket 1: Stopped"));
+  EXPECT_FALSE(says("OK"));
+  EXPECT_FALSE(says("Verify Device"));  // no verify after the loss
 }
 
 TEST_F(CliTest, AFileThatLoadedWithNotesIsProgrammedOnlyWhenForced) {

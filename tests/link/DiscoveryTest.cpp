@@ -1,3 +1,4 @@
+#include "ForwardingApi.h"
 #include "LinkFixture.h"
 #include "link/Discovery.h"
 
@@ -133,34 +134,17 @@ TEST_F(DiscoveryTest, RepeatedSearchClosesTheEarlierHandleBeforeOpeningAgain) {
 }
 
 // The virtual programmer with something to tell, as a driver meeting an old chip would.
-class TellingProgrammer final : public FtApi {
+class TellingProgrammer final : public ForwardingApi {
  public:
-  explicit TellingProgrammer(VirtualProgrammer& programmer) : programmer_(programmer) {}
-  FtStatus ListDevices(void* a, void* b, std::uint32_t f) override {
-    return programmer_.ListDevices(a, b, f);
-  }
-  FtStatus OpenEx(void* a, std::uint32_t f, FtHandle* h) override {
+  using ForwardingApi::ForwardingApi;
+  FtStatus OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) override {
     notes_.push_back("The USB chip has no latency timer to set: replies will come more slowly.");
-    return programmer_.OpenEx(a, f, h);
+    return ForwardingApi::OpenEx(arg1, flags, handle);
   }
-  FtStatus SetTimeouts(FtHandle h, std::uint32_t r, std::uint32_t w) override {
-    return programmer_.SetTimeouts(h, r, w);
-  }
-  FtStatus GetQueueStatus(FtHandle h, std::uint32_t* n) override {
-    return programmer_.GetQueueStatus(h, n);
-  }
-  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
-    return programmer_.Write(h, b, c, n);
-  }
-  FtStatus Read(FtHandle h, void* b, std::uint32_t c, std::uint32_t* n) override {
-    return programmer_.Read(h, b, c, n);
-  }
-  FtStatus Close(FtHandle h) override { return programmer_.Close(h); }
   std::string driverName() const override { return "libftdi1"; }
   std::vector<std::string> takeNotes() override { return std::exchange(notes_, {}); }
 
  private:
-  VirtualProgrammer& programmer_;
   std::vector<std::string> notes_;
 };
 
