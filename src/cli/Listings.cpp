@@ -1,0 +1,50 @@
+// The two jobs that only list: the programmers attached, and the device types.
+#include "cli/DeviceNames.h"
+#include "cli/Job.h"
+
+namespace tandra::cli {
+
+void Job::listDevices() {
+  document_["devices"] = nlohmann::json::array();
+  for (const DeviceType& type : kCatalogue) {
+    const std::string name(firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]));
+    const int bytes = type.endAddress + 1;
+    const char* vpp = type.vppSetting == 1 ? "25" : type.vppSetting == 2 ? "21" : "12.5";
+    const std::string pulse(pulseWidthForFamily(type.family));
+    const std::string size = std::to_string(bytes / 1024) + "K x 8";
+    const std::string volts = std::string("Vpp ") + vpp + " V";
+    say(name + std::string(9 - std::min<std::size_t>(name.size(), 8), ' ') + size +
+        std::string(10 - std::min<std::size_t>(size.size(), 9), ' ') + volts +
+        std::string(12 - std::min<std::size_t>(volts.size(), 11), ' ') + "pulse " + pulse);
+    document_["devices"].push_back(
+        {{"type", name}, {"bytes", bytes}, {"vpp", vpp}, {"pulse", std::stoi(pulse)}});
+  }
+}
+
+void Job::listProgrammers() {
+  openDriver(nullptr);
+  D2XXUnit& usb = bench_->usb;
+  usb.setErrorReporting(false);
+  usb.GetFTDeviceCount();
+  document_["programmers"] = nlohmann::json::array();
+  for (std::uint32_t index = 0; index < usb.deviceCount(); ++index) {
+    const std::string serial = usb.GetFTDeviceSerialNo(index) == ft::Ok ? usb.deviceString() : "";
+    const std::string description =
+        usb.GetFTDeviceDescription(index) == ft::Ok ? usb.deviceString() : "";
+    // Asked for its firmware, each by its serial number, then let go again.
+    bench_->discovery.wantedSerial = serial;
+    bench_->discovery.run();
+    const bool answered = bench_->link.connectionState == kIdentified;
+    const std::string firmware = answered ? bench_->discovery.firmwareVersionText() : "?";
+    bench_->FormCloseQuery();
+    bench_->link.connectionState = kNoProgrammer;
+    say(std::to_string(index) + "  " + serial + "  " + description + "  firmware " + firmware);
+    document_["programmers"].push_back({{"index", index},
+                                        {"serial", serial},
+                                        {"description", description},
+                                        {"firmware", firmware}});
+  }
+  if (usb.deviceCount() == 0) note("no programmer found through " + usb.driverName());
+}
+
+}  // namespace tandra::cli
