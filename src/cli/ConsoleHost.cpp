@@ -1,9 +1,9 @@
 #include "cli/ConsoleHost.h"
 
-#include <cstdio>
 #include <thread>
 
 #include "common/HexText.h"
+#include "common/TimeText.h"
 
 namespace tandra::cli {
 
@@ -12,14 +12,6 @@ namespace {
 constexpr std::int64_t kWatchdogMs = 3000;
 // A terminal line redrawn more often than this only flickers.
 constexpr std::int64_t kRedrawMs = 100;
-
-std::string minutesAndSeconds(std::int64_t ms) {
-  const std::int64_t seconds = ms / 1000;
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                static_cast<long long>(seconds % 60));
-  return text;
-}
 
 }  // namespace
 

@@ -101,24 +101,20 @@ std::string Job::outcome(int code) const {
 }
 
 int Job::runCommand() {
+  // The jobs that need no programmer end well unless they throw.
   const std::string& command = options_.command;
   if (command == "list") {
     listProgrammers();
-    return exitcode::kPassed;
-  }
-  if (command == "devices") {
+  } else if (command == "devices") {
     listDevices();
-    return exitcode::kPassed;
-  }
-  if (command == "checksum") {
+  } else if (command == "checksum") {
     checksum();
-    return exitcode::kPassed;
-  }
-  if (command == "convert") {
+  } else if (command == "convert") {
     convert();
-    return exitcode::kPassed;
+  } else {
+    return deviceWork();
   }
-  return deviceWork();
+  return exitcode::kPassed;
 }
 
 void Job::say(const std::string& line) {

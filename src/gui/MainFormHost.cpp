@@ -12,22 +12,13 @@
 #include <QTimer>
 #include <chrono>
 
+#include "common/TimeText.h"
 #include "files/FileFormat.h"
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
 
 using tandra::Control;
-
-namespace {
-
-// "0:07", "12:34": minutes and seconds.
-QString minutesAndSeconds(std::int64_t ms) {
-  const std::int64_t seconds = ms / 1000;
-  return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
-}
-
-}  // namespace
 
 QPushButton* TMainForm::openerOf(const QWidget* popup) const {
   if (popup == Device_Box || popup == Num_Of_Devices) return Device;
@@ -174,7 +165,8 @@ void TMainForm::showSocketFailed(int socket, bool failed) {
 void TMainForm::showProgress(const tandra::Progress& progress) {
   Progress->setRange(0, static_cast<int>(std::max<std::int64_t>(progress.total, 1)));
   Progress->setValue(static_cast<int>(progress.done));
-  Progress->setFormat(QString("%p%   ") + minutesAndSeconds(progress.elapsedMs));
+  Progress->setFormat(QString("%p%   ") +
+                      QString::fromStdString(tandra::minutesAndSeconds(progress.elapsedMs)));
 }
 
 void TMainForm::enableQuitButton() {
