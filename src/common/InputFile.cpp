@@ -33,6 +33,19 @@ InputFile::InputFile(const std::string& path) {
   }
   fd_ = ::_wopen(std::filesystem::u8path(path).c_str(), _O_RDONLY | _O_BINARY);
   if (fd_ < 0) throw FileError(ioMessageForErrno(errno));
+  examine();
+}
+
+InputFile InputFile::fromDescriptor(int descriptor) {
+  InputFile file;
+  file.fd_ = ::_dup(descriptor);
+  if (file.fd_ < 0) throw FileError(ioMessageForErrno(errno));
+  ::_setmode(file.fd_, _O_BINARY);
+  file.examine();
+  return file;
+}
+
+void InputFile::examine() {
   struct _stat64 status {};
   if (::_fstat64(fd_, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG) {
     regular_ = true;
@@ -56,14 +69,30 @@ InputFile::InputFile(const std::string& path) {
   // Non-blocking, so that a pipe without a writer does not hold the window at the open.
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) throw FileError(ioMessageForErrno(errno));
+  examine();
+}
+
+InputFile InputFile::fromDescriptor(int descriptor) {
+  InputFile file;
+  // A copy shares the file's state with the original; it is not made non-blocking, which
+  // would change the terminal or pipe for whoever else holds it.
+  file.fd_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (file.fd_ < 0) throw FileError(ioMessageForErrno(errno));
+  file.examine();
+  return file;
+}
+
+void InputFile::examine() {
   struct stat status {};
   if (::fstat(fd_, &status) != 0) {
     const int error = errno;
     ::close(fd_);
+    fd_ = -1;
     throw FileError(ioMessageForErrno(error));
   }
   if (S_ISDIR(status.st_mode)) {
     ::close(fd_);
+    fd_ = -1;
     throw FileError(ioMessage(5));
   }
   regular_ = S_ISREG(status.st_mode);
@@ -76,30 +105,62 @@ InputFile::~InputFile() {
 
 std::size_t InputFile::readOnce(std::uint8_t* into, std::size_t count) {
   for (;;) {
+    if (!regular_) {
+      // A pipe or a device: wait a little for more, and take a quiet spell as the end.
+      pollfd waiting{fd_, POLLIN, 0};
+      const int ready = ::poll(&waiting, 1, kQuietPipeMs);
+      if (ready == 0) return 0;
+      if (ready < 0 && errno != EINTR) throw FileError(ioMessageForErrno(errno));
+    }
     const ssize_t got = ::read(fd_, into, count);
     if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // A pipe with nothing in it just now: wait a little for more, then call it the end.
-      pollfd waiting{fd_, POLLIN, 0};
-      if (::poll(&waiting, 1, kQuietPipeMs) > 0) continue;
-      return 0;
-    }
+    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
     throw FileError(ioMessageForErrno(errno));
   }
 }
 
 #endif
 
-std::size_t InputFile::read(std::uint8_t* into, std::size_t count) {
+InputFile::InputFile(InputFile&& other) noexcept
+    : fd_(other.fd_),
+      regular_(other.regular_),
+      atEnd_(other.atEnd_),
+      size_(other.size_),
+      position_(other.position_),
+      peeked_(std::move(other.peeked_)),
+      peekedTaken_(other.peekedTaken_) {
+  other.fd_ = -1;
+}
+
+std::size_t InputFile::readFromFile(std::uint8_t* into, std::size_t count) {
   std::size_t total = 0;
   while (total < count && !atEnd_) {
     const std::size_t got = readOnce(into + total, count - total);
     if (got == 0) atEnd_ = true;
     total += got;
   }
+  return total;
+}
+
+std::size_t InputFile::read(std::uint8_t* into, std::size_t count) {
+  std::size_t total = std::min(count, peeked_.size() - peekedTaken_);
+  std::copy_n(peeked_.begin() + static_cast<std::ptrdiff_t>(peekedTaken_), total, into);
+  peekedTaken_ += total;
+  total += readFromFile(into + total, count - total);
   position_ += total;
   return total;
+}
+
+std::string_view InputFile::peek(std::size_t count) {
+  const std::size_t have = peeked_.size() - peekedTaken_;
+  if (have < count) {
+    peeked_.erase(peeked_.begin(), peeked_.begin() + static_cast<std::ptrdiff_t>(peekedTaken_));
+    peekedTaken_ = 0;
+    peeked_.resize(count);
+    peeked_.resize(have + readFromFile(peeked_.data() + have, count - have));
+  }
+  return {reinterpret_cast<const char*>(peeked_.data()) + peekedTaken_,
+          std::min(count, peeked_.size() - peekedTaken_)};
 }
 
 std::optional<std::uint64_t> InputFile::bytesLeft() const {

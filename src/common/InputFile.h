@@ -5,6 +5,8 @@
 #include <optional>
 #include <streambuf>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tandra {
 
@@ -24,21 +26,34 @@ class ByteSource {
 class InputFile final : public ByteSource {
  public:
   explicit InputFile(const std::string& path);
+  // An input the program was given already open (standard input): a copy of the descriptor is
+  // read, and left as it was found.
+  static InputFile fromDescriptor(int descriptor);
   ~InputFile() override;
+  InputFile(InputFile&& other) noexcept;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
+  InputFile& operator=(InputFile&&) = delete;
 
   std::size_t read(std::uint8_t* into, std::size_t count) override;
   std::optional<std::uint64_t> bytesLeft() const override;
+  // Up to `count` bytes from the start of what is left, which the reads that follow still
+  // give: a look at the head of a pipe, which can be read only once.
+  std::string_view peek(std::size_t count);
 
  private:
+  InputFile() = default;
+  void examine();
   std::size_t readOnce(std::uint8_t* into, std::size_t count);
+  std::size_t readFromFile(std::uint8_t* into, std::size_t count);
 
   int fd_ = -1;
   bool regular_ = false;
   bool atEnd_ = false;
   std::uint64_t size_ = 0;
   std::uint64_t position_ = 0;
+  std::vector<std::uint8_t> peeked_;  // read from the file, not yet handed out
+  std::size_t peekedTaken_ = 0;
 };
 
 // The same file as the character source a text loader reads line by line.

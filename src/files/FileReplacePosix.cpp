@@ -97,15 +97,21 @@ class TemporaryFile {
 
 }  // namespace
 
+void writeToDescriptor(int descriptor, std::string_view bytes) {
+  writeAll(descriptor, bytes);
+}
+
 void replaceFile(const std::string& path, std::string_view bytes) {
-  const fs::path target = resolvedTarget(path);
   struct stat status {};
-  const bool existed = ::stat(target.c_str(), &status) == 0;
-  if (existed && S_ISDIR(status.st_mode)) throw FileError(ioMessage(5));
-  if (existed && !S_ISREG(status.st_mode)) {
-    writeInPlace(target, bytes, false);
+  // A pipe or a device is written through the name given: the system follows the links to it,
+  // also those of /dev/stdout and /dev/fd that name a pipe of this process and no file.
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+    writeInPlace(path, bytes, false);
     return;
   }
+  const fs::path target = resolvedTarget(path);
+  const bool existed = ::stat(target.c_str(), &status) == 0;
+  if (existed && S_ISDIR(status.st_mode)) throw FileError(ioMessage(5));
   // A write-protected file stays protected: it is not replaced behind its back. Reading it is
   // not needed, so a write-only file is saved to.
   if (existed && ::access(target.c_str(), W_OK) != 0) throw FileError(ioMessageForErrno(errno));

@@ -1,4 +1,8 @@
 // Replacing a file on Windows: a temporary file beside it, moved over it when complete.
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -24,6 +28,16 @@ void writeFile(const fs::path& path, std::string_view bytes, const char* mode) {
 }
 
 }  // namespace
+
+void writeToDescriptor(int descriptor, std::string_view bytes) {
+  ::_setmode(descriptor, _O_BINARY);  // no line ends turned into CR LF
+  while (!bytes.empty()) {
+    const int written =
+        ::_write(descriptor, bytes.data(), static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 30)));
+    if (written <= 0) throw FileError(ioMessageForErrno(written < 0 ? errno : ENOSPC));
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
 
 void replaceFile(const std::string& path, std::string_view bytes) {
   const fs::path target = fs::u8path(path);

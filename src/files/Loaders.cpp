@@ -92,6 +92,10 @@ LoadReport loadBinary(ImageBuffer& image, std::istream& in) {
   return loadBinaryFrom(image, source);
 }
 
+LoadReport loadBinary(ImageBuffer& image, InputFile& file) {
+  return loadBinaryFrom(image, file);
+}
+
 LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path) {
   return aboutFile(path, [&] {
     InputFile file(path);
@@ -111,12 +115,16 @@ LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
   return report;
 }
 
+LoadReport loadHexText(ImageBuffer& image, InputFile& file) {
+  InputFileBuffer buffer(file);
+  std::istream in(&buffer);
+  return loadHexText(image, in);
+}
+
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path) {
   return aboutFile(path, [&] {
     InputFile file(path);
-    InputFileBuffer buffer(file);
-    std::istream in(&buffer);
-    return loadHexText(image, in);
+    return loadHexText(image, file);
   });
 }
 

@@ -7,6 +7,7 @@
 namespace tandra {
 
 class ImageBuffer;
+class InputFile;
 
 // What a load did besides storing bytes, for the information box that follows it.
 struct LoadReport {
@@ -25,6 +26,8 @@ struct LoadReport {
 // only as many bytes as it holds. The file is opened for reading only.
 LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path);
 LoadReport loadBinary(ImageBuffer& image, std::istream& in);
+// The same from a file that is open already: what was looked at (peeked) is loaded too.
+LoadReport loadBinary(ImageBuffer& image, InputFile& file);
 
 // Intel Hex, Motorola S-records and Ascii hex lines, in any mix. Every data record's start is
 // folded into the device range; bytes addressed past the image buffer are dropped and counted.
@@ -32,5 +35,6 @@ LoadReport loadBinary(ImageBuffer& image, std::istream& in);
 // bytes stored before stay in the buffer.
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path);
 LoadReport loadHexText(ImageBuffer& image, std::istream& in);
+LoadReport loadHexText(ImageBuffer& image, InputFile& file);
 
 }  // namespace tandra

@@ -8,12 +8,23 @@
 
 namespace tandra {
 
-void Save_Bin_File(const ImageBuffer& image, const std::string& path) {
+namespace {
+
+std::string_view deviceRange(const ImageBuffer& image) {
   const auto length = static_cast<std::size_t>(
       std::min<std::int64_t>(std::int64_t{image.deviceEndAddress} + 1, ImageBuffer::kSize));
-  aboutFile(path, [&] {
-    replaceFile(path, std::string_view(reinterpret_cast<const char*>(image.data()), length));
-  });
+  return {reinterpret_cast<const char*>(image.data()), length};
+}
+
+}  // namespace
+
+void Save_Bin_File(const ImageBuffer& image, const std::string& path) {
+  aboutFile(path, [&] { replaceFile(path, deviceRange(image)); });
+}
+
+std::string savedBytes(const ImageBuffer& image, FileFormat format) {
+  return format == FileFormat::Binary ? std::string(deviceRange(image))
+                                      : hexFileText(image, format);
 }
 
 std::string hexFileText(const ImageBuffer& image, FileFormat format) {

@@ -17,8 +17,12 @@ void Save_Hex_File(const ImageBuffer& image, const std::string& path, FileFormat
 
 // The text a text save writes (CR LF line ends, upper-case digits).
 std::string hexFileText(const ImageBuffer& image, FileFormat format);
+// The bytes a save in `format` writes: the device range itself, or the text.
+std::string savedBytes(const ImageBuffer& image, FileFormat format);
 
 // Writes `bytes` to `path` through a temporary file in the same folder.
 void replaceFile(const std::string& path, std::string_view bytes);
+// Writes all of `bytes` to an open descriptor (standard output), as it stands.
+void writeToDescriptor(int descriptor, std::string_view bytes);
 
 }  // namespace tandra
