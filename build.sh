@@ -9,8 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libftdi1-dev libcli11-dev nlohmann-json3-dev umockdev srecord xxd
-          dpkg-dev desktop-file-utils appstream lintian g++-mingw-w64-x86-64-posix)
+          libbenchmark-dev libftdi1-dev libcli11-dev nlohmann-json3-dev libssl-dev zlib1g-dev
+          umockdev srecord xxd python3-jsonschema
+          dpkg-dev desktop-file-utils appstream lintian g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_missing() {

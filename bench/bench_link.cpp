@@ -23,8 +23,8 @@ struct Bench {
   }
   test::TestHost host;
   VirtualProgrammer programmer{host.clock};
-  D2XXUnit usb{programmer, host};
-  Link link{usb, host};
+  D2XXUnit usb{programmer, host.events};
+  Link link{usb, host.events};
 };
 
 void BM_IdleRoundTripThroughLink(benchmark::State& state) {

@@ -40,16 +40,16 @@ struct Totals {
 };
 Totals programTotals, verifyTotals;
 
-void measure(benchmark::State& state, Totals& totals, void (Operations::*operation)(),
+void measure(benchmark::State& state, Totals& totals, Operation operation,
              std::uint64_t commandsPerRun) {
   Bench b;
   for (auto _ : state) {
     state.PauseTiming();
     for (int s = 1; s <= 5; ++s) b.programmer.chip(s).erase();
-    if (operation == &Operations::Verify_EpromClick) b.bench.operations.Program_EpromClick();
+    if (operation == Operation::Verify) b.bench.session.run(Operation::Program);
     const std::uint64_t before = b.programmer.bytesWritten() + b.programmer.bytesRead();
     state.ResumeTiming();
-    (b.bench.operations.*operation)();
+    b.bench.session.run(operation);
     state.PauseTiming();
     const std::uint64_t moved = b.programmer.bytesWritten() + b.programmer.bytesRead() - before;
     totals.linkSeconds += static_cast<double>(moved) / kFullSpeedBytesPerSecond;
@@ -61,13 +61,13 @@ void measure(benchmark::State& state, Totals& totals, void (Operations::*operati
 
 // 1,024 pages, each to five sockets.
 void BM_Program5x27C2001(benchmark::State& state) {
-  measure(state, programTotals, &Operations::Program_EpromClick, 1024 * 5);
+  measure(state, programTotals, Operation::Program, 1024 * 5);
 }
 BENCHMARK(BM_Program5x27C2001)->Unit(benchmark::kMillisecond);
 
 // 128 blocks of 2,048 bytes, each read from five sockets.
 void BM_Verify5x27C2001(benchmark::State& state) {
-  measure(state, verifyTotals, &Operations::Verify_EpromClick, 128 * 5);
+  measure(state, verifyTotals, Operation::Verify, 128 * 5);
 }
 BENCHMARK(BM_Verify5x27C2001)->Unit(benchmark::kMillisecond);
 

@@ -2,15 +2,39 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
 
 #include "cli/Job.h"
+#include "cli/Record.h"
 #include "common/Version.h"
 
 namespace tandra::cli {
 
 namespace {
 
-// The command line: one subcommand per job, and the options they share.
+constexpr const char* kJobs[] = {"list",    "devices", "program",  "verify", "blank",
+                                 "compare", "read",    "checksum", "convert"};
+constexpr const char* kHelpHint =
+    "(tandra-cli --help lists the jobs, tandra-cli JOB --help the options of one)";
+
+// A whole number from `low` to `high`, or a message that says what was wanted.
+int wholeNumber(const std::string& option, const std::string& text, int low, int high) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || value < low || value > high) {
+    throw CLI::ValidationError(option + " wants a whole number from " + std::to_string(low) +
+                               " to " + std::to_string(high) + ", not '" + text + "'");
+  }
+  return value;
+}
+
+// The command line: one subcommand per job, each with the options it takes, the shared ones
+// included, so that `tandra-cli JOB --help` tells all of them.
 class Parser {
  public:
   explicit Parser(CliOptions& o) : o_(o) {
@@ -18,103 +42,132 @@ class Parser {
     app_.description(
         "Programs, verifies, blank-checks, compares and reads one to five EPROMs of one type on "
         "the gang programmer, and loads, converts and checksums image files.");
-    app_.set_version_flag("--version", kVersion);
+    app_.set_version_flag("--version", std::string("tandra-cli ") + kVersion);
     app_.require_subcommand(1, 1);
-    app_.fallthrough();  // the shared options may follow the subcommand
-    shared();
 
-    app_.add_subcommand("list", "the programmers found: index, serial, description, firmware");
-    app_.add_subcommand("devices", "the device types: type, size, Vpp, default pulse width");
-    withFile(withDevice(app_.add_subcommand("program", "program sockets 1..n from the file"), true))
-        ->add_flag("--no-verify", o_.noVerify, "do not verify after programming");
-    findSub("program")->add_flag("--force", o_.force,
-                                 "program a file that loaded with dropped bytes or bad checksums");
-    withFile(withDevice(app_.add_subcommand("verify", "compare sockets 1..n with the file"), true));
-    withDevice(app_.add_subcommand("blank", "check that sockets 1..n are erased"), true);
-    withFile(withDevice(
-        app_.add_subcommand("compare", "program compare: can each socket still take the file?"),
-        true));
-    withFile(withDevice(app_.add_subcommand("read", "read socket 1 into the file"), false));
-    withFile(withDevice(
-        app_.add_subcommand("checksum", "the 16-bit checksum the window shows for the file"),
-        false));
-    CLI::App* convert = withDevice(
-        app_.add_subcommand("convert", "load one format and save another, for one device type"),
-        false);
-    convert->add_option("input", o_.input, "the file to read")->required();
-    convert->add_option("output", o_.output, "the file to write")->required();
+    shared(app_.add_subcommand("list", "the programmers found: index, serial, description, "
+                                       "firmware"));
+    shared(app_.add_subcommand("devices", "the device types: type, size, Vpp, pulse width"));
+    CLI::App* program = job("program", "program sockets 1..n from the file, then verify them",
+                            true, true);
+    program->add_flag("--no-verify", o_.noVerify, "do not verify after programming");
+    job("verify", "compare sockets 1..n with the file", true, true);
+    job("blank", "check that sockets 1..n are erased", true, false);
+    job("compare", "program compare: can each socket still take the file?", true, true);
+    job("read", "read socket 1 into the file (- for standard output)", false, true);
+    job("checksum", "the 16-bit checksum the window shows for the file", false, true);
+    CLI::App* convert = job("convert", "load one format and save another, for one device type",
+                            false, false);
+    convert->add_option("input", o_.input, "the file to read (- for standard input)")->required();
+    convert->add_option("output", o_.output, "the file to write (- for standard output)")
+        ->required();
+    for (const char* name : {"program", "verify", "compare"}) {
+      app_.get_subcommand(name)->add_flag(
+          "--force", o_.force,
+          "go on with a file that loaded with dropped bytes or wrong checksums");
+    }
   }
 
-  // An exit code when the program ends here (help, version, a wrong word).
-  std::optional<int> parse(std::vector<std::string> arguments, CliIo& io) {
+  // An exit code when the program ends here (help, version, a wrong word), with `message` set
+  // for a wrong word.
+  std::optional<int> parse(std::vector<std::string> arguments, CliIo& io, std::string* message) {
+    if (!arguments.empty() && !arguments.front().starts_with("-") &&
+        std::find(std::begin(kJobs), std::end(kJobs), arguments.front()) == std::end(kJobs)) {
+      *message = "no job '" + arguments.front() +
+                 "'; the jobs are list, devices, program, verify, blank, compare, read, "
+                 "checksum and convert";
+      return exitcode::kUsage;
+    }
     std::reverse(arguments.begin(), arguments.end());  // the order CLI11 takes them in
     try {
       app_.parse(arguments);
+      if (pulse_) o_.pulse = wholeNumber("--pulse", *pulse_, 1, 255);
+      o_.sockets = wholeNumber("--sockets", sockets_, 1, 5);
     } catch (const CLI::ParseError& error) {
-      const int code = app_.exit(error, io.out, io.err);
-      return code == 0 ? exitcode::kPassed : exitcode::kUsage;
+      // Help and the version end the program well, and are printed as the parser has them.
+      if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+        app_.exit(error, io.out, io.err);
+        return exitcode::kPassed;
+      }
+      *message = error.get_name() == "RequiredError" && app_.get_subcommands().empty()
+                     ? std::string("which job? the jobs are list, devices, program, verify, "
+                                   "blank, compare, read, checksum and convert")
+                     : std::string(error.what());
+      return exitcode::kUsage;
     }
     o_.command = app_.get_subcommands().front()->get_name();
     return std::nullopt;
   }
 
  private:
-  void shared() {
-    app_.add_option("--format", o_.format,
-                    "format of the file read (or written by read): bin, intel, srec, ascii or "
-                    "auto (by content, then by extension)")
-        ->capture_default_str();
-    app_.add_option("--out-format", o_.outFormat,
-                    "format of the file convert writes: bin, intel, srec, ascii or auto (by "
-                    "extension)")
-        ->capture_default_str();
-    app_.add_option("--pulse", o_.pulse, "programming pulse width, 1 to 255")
-        ->check(CLI::Range(1, 255));
-    app_.add_option("--vpp", o_.vpp, "programming voltage: 25, 21 or 12.5")
-        ->check(CLI::IsMember({"25", "21", "12.5"}));
-    app_.add_flag("--virtual", o_.virtualProgrammer,
-                  "use the virtual programmer, with five blank chips");
-    app_.add_option("--virtual-chips", o_.virtualChips,
-                    "preload the virtual programmer's sockets 1, 2, ... from these files")
-        ->allow_extra_args(false);
-    app_.add_option("--driver", o_.driver, "USB driver: d2xx, libftdi or virtual")
-        ->check(CLI::IsMember({"d2xx", "libftdi", "virtual"}, CLI::ignore_case));
-    app_.add_option("--serial", o_.serial, "the programmer to use when several are attached");
-    app_.add_option("--update-firmware", o_.updateFirmware,
-                    "update firmware older than 1.20 from this file");
-    app_.add_flag("--json", o_.json, "one JSON document on standard output");
-    app_.add_flag("--quiet", o_.quiet, "no progress line and no notes; results only");
-  }
-
-  CLI::App* withDevice(CLI::App* sub, bool sockets) {
+  CLI::App* job(const char* name, const char* what, bool sockets, bool file) {
+    CLI::App* sub = app_.add_subcommand(name, what);
     sub->add_option("-d,--device", o_.device, "device type as the list shows it, e.g. 27C256")
         ->required();
     if (sockets) {
-      sub->add_option("-n,--sockets", o_.sockets, "sockets in use, 1 to 5")
-          ->check(CLI::Range(1, 5))
-          ->capture_default_str();
+      sub->add_option("-n,--sockets", sockets_, "sockets in use, 1 to 5")->capture_default_str();
     }
+    if (file) sub->add_option("file", o_.input, "the image file (- for standard input)")->required();
+    shared(sub);
     return sub;
   }
 
-  CLI::App* withFile(CLI::App* sub) {
-    sub->add_option("file", o_.input, "the image file")->required();
-    return sub;
+  void shared(CLI::App* sub) {
+    sub->add_option("--format", o_.format,
+                    "format of the file read (or written by read): bin, intel, srec, ascii or "
+                    "auto (by content, then by extension)")
+        ->capture_default_str();
+    sub->add_option("--out-format", o_.outFormat,
+                    "format of the file convert writes: bin, intel, srec, ascii or auto (by "
+                    "extension)")
+        ->capture_default_str();
+    sub->add_option("--pulse", pulse_, "programming pulse width, 1 to 255");
+    sub->add_option("--vpp", o_.vpp, "programming voltage: 25, 21 or 12.5")
+        ->check(CLI::IsMember({"25", "21", "12.5"}));
+    sub->add_flag("--virtual", o_.virtualProgrammer,
+                  "use the virtual programmer, with five blank chips of the device type");
+    sub->add_option("--virtual-chips", o_.virtualChips,
+                    "preload the virtual programmer's next socket from FILE, in the file's own "
+                    "format; give it once per socket, for sockets 1, 2, ... in turn")
+        ->allow_extra_args(false);
+    sub->add_option("--driver", o_.driver, "USB driver: d2xx, libftdi or virtual")
+        ->check(CLI::IsMember({"d2xx", "libftdi", "virtual"}, CLI::ignore_case));
+    sub->add_option("--serial", o_.serial, "the programmer to use when several are attached");
+    sub->add_option("--update-firmware", o_.updateFirmware,
+                    "update firmware older than 1.20 from this file");
+    sub->add_flag("--json", o_.json, "one JSON record on standard output");
+    sub->add_flag("--quiet", o_.quiet, "no progress line and no notes; results and warnings");
   }
-
-  CLI::App* findSub(const std::string& name) { return app_.get_subcommand(name); }
 
   CliOptions& o_;
   CLI::App app_;
+  std::optional<std::string> pulse_;
+  std::string sockets_ = "1";
 };
 
 }  // namespace
 
 int runCli(const std::vector<std::string>& arguments, CliIo& io) {
   CliOptions options;
-  Parser parser(options);
-  if (const std::optional<int> ended = parser.parse(arguments, io)) return *ended;
-  return Job(options, io).run();
+  options.arguments = arguments;
+  std::string message;
+  std::optional<int> ended;
+  {
+    Parser parser(options);
+    ended = parser.parse(arguments, io, &message);
+  }
+  if (!ended) return Job(options, io).run();
+  if (message.empty()) return *ended;
+  // A wrong word still gets its record when one was asked for.
+  if (std::find(arguments.begin(), arguments.end(), "--json") != arguments.end()) {
+    nlohmann::json document = record::blank(options, std::chrono::system_clock::now());
+    document["error"] = message;
+    document["exit_code"] = *ended;
+    io.out << record::text(document) << "\n" << std::flush;
+  } else {
+    io.err << "tandra-cli: " << message << "\n" << kHelpHint << "\n" << std::flush;
+  }
+  return *ended;
 }
 
 }  // namespace tandra::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
@@ -15,13 +16,24 @@ namespace tandra::cli {
 
 // What a script reads from the exit code.
 namespace exitcode {
-inline constexpr int kPassed = 0;         // every socket passed (or the job needed none)
-inline constexpr int kSocketFailed = 1;   // at least one socket failed
-inline constexpr int kUsage = 2;          // a wrong word on the command line, or a bad file
-inline constexpr int kProgrammer = 3;     // no programmer, several without --serial, link lost
-inline constexpr int kOldFirmware = 4;    // the programmer's firmware is older than 1.20
-inline constexpr int kInterrupted = 130;  // Ctrl-C
+inline constexpr int kPassed = 0;        // every socket passed (or the job needed none)
+inline constexpr int kSocketFailed = 1;  // at least one socket failed
+inline constexpr int kUsage = 2;         // a wrong word, a bad file, or a record that was lost
+inline constexpr int kProgrammer = 3;    // no programmer, several without --serial, link lost
+inline constexpr int kOldFirmware = 4;   // the programmer's firmware is older than 1.20
+// A stop from outside: 128 and the signal's number, as a shell reports a process it killed
+// (130 Ctrl-C, 143 SIGTERM, 129 SIGHUP, 141 a reader that went away).
+inline constexpr int kSignalBase = 128;
+inline constexpr int kInterrupted = 130;
 }  // namespace exitcode
+
+// Signal numbers as POSIX gives them, also where the system names no such signal.
+namespace stopsignal {
+inline constexpr int kHangUp = 1;
+inline constexpr int kInterrupt = 2;
+inline constexpr int kBrokenPipe = 13;
+inline constexpr int kTerminate = 15;
+}  // namespace stopsignal
 
 // A job that cannot go on: the message for the operator and the exit code it ends with.
 struct JobError : std::runtime_error {
@@ -31,11 +43,12 @@ struct JobError : std::runtime_error {
 
 // Everything the command line says.
 struct CliOptions {
+  std::vector<std::string> arguments;  // as given, for the record
   std::string command;
   std::string device;
   int sockets = 1;
-  std::string input;   // the image file read (or, for `read`, written)
-  std::string output;  // `convert`'s second file
+  std::string input;   // the image file read (or, for `read`, written); "-" standard input
+  std::string output;  // `convert`'s second file; "-" standard output
   std::string format = "auto";
   std::string outFormat = "auto";
   std::optional<int> pulse;
@@ -53,11 +66,21 @@ struct CliOptions {
 
 // Where the program talks, and what it is given from outside.
 struct CliIo {
+  CliIo(std::ostream& outStream, std::ostream& errStream) : out(outStream), err(errStream) {}
+
   std::ostream& out;
   std::ostream& err;
   bool errIsTerminal = false;
-  const std::atomic<bool>* interrupted = nullptr;  // set by Ctrl-C
+  // The signal that asked the job to stop (SIGINT, SIGTERM, SIGHUP); 0 while none has.
+  const std::atomic<int>* stopSignal = nullptr;
   FtApi* driver = nullptr;  // a driver to use whatever the options say (tests)
+  // Why the last write to `out` or `err` failed, as an errno value, where the stream can tell
+  // (0 when it cannot); a reader that went away (EPIPE) stops the job as a signal does.
+  std::function<int()> outError;
+  std::function<int()> errError;
+  // Standard input and output as files, for the name "-": their descriptors.
+  int inputDescriptor = 0;
+  int outputDescriptor = 1;
 };
 
 // Runs one command line (without the program name) and gives its exit code.

@@ -2,8 +2,10 @@
 
 #include <thread>
 
+#include "cli/Console.h"
 #include "common/HexText.h"
 #include "common/TimeText.h"
+#include "device/Session.h"
 
 namespace tandra::cli {
 
@@ -15,24 +17,26 @@ constexpr std::int64_t kRedrawMs = 100;
 
 }  // namespace
 
-ConsoleHost::ConsoleHost(std::ostream* progress, const std::atomic<bool>* interrupted)
-    : progress_(progress), interrupted_(interrupted) {}
+ConsoleHost::ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal)
+    : console_(console), drawProgress_(showProgress), stopSignal_(stopSignal) {}
 
-std::string ConsoleHost::caption(Control control) const {
-  const auto it = captions_.find(control);
-  return it == captions_.end() ? std::string() : it->second;
+bool ConsoleHost::stopAsked() const {
+  return (stopSignal_ != nullptr && stopSignal_->load() != 0) || console_.readerGone();
+}
+
+bool ConsoleHost::stopIfAsked() {
+  if (!stopAsked()) return false;
+  if (session_ != nullptr && !session_->stopped()) session_->stop();
+  return true;
 }
 
 void ConsoleHost::processMessages() {
-  // Ctrl-C is the Quit button: the operation stops where Quit would stop it, and then the
-  // programmer is idled and let go as after any operation.
-  if (interrupted() && !quitPressed_) {
-    quitPressed_ = true;
-    if (onQuit) onQuit();
-  }
+  // A stop ends the operation where Quit would, and every operation after it; then the
+  // programmer is idled and let go as after any job.
+  stopIfAsked();
   if (watchdogRunning_ && monotonicMs() >= watchdogDeadline_) {
     watchdogRunning_ = false;
-    if (onWatchdog) onWatchdog();
+    if (session_ != nullptr) session_->link.Timer1Timer();
   }
   // A reply wait asks here between polls of the driver. With no window to serve, a short
   // pause keeps the wait from taking a whole processor, at a cost far below a reply's time.
@@ -55,39 +59,40 @@ std::int64_t ConsoleHost::monotonicMs() {
 }
 
 void ConsoleHost::showProgress(const Progress& progress) {
-  if (progress_ == nullptr) return;
+  if (!drawProgress_) return;
   const std::int64_t now = monotonicMs();
   const bool last = progress.done >= progress.total;
   if (!last && lastDrawnMs_ >= 0 && now - lastDrawnMs_ < kRedrawMs) return;
   lastDrawnMs_ = now;
   const std::int64_t percent = progress.total > 0 ? progress.done * 100 / progress.total : 0;
-  std::string line =
-      "\r" + progress.operation + "  0x" + hexText(static_cast<std::uint64_t>(progress.done), 5) +
-      " / 0x" +
-      hexText(static_cast<std::uint64_t>(std::max<std::int64_t>(progress.total - 1, 0)), 5) + "  " +
-      std::to_string(percent) + "%  " + minutesAndSeconds(progress.elapsedMs) + " elapsed";
+  // The address at work, and the device's last address: the end reads "0x3FFFF / 0x3FFFF".
+  const auto lastAddress = static_cast<std::uint64_t>(std::max<std::int64_t>(progress.total - 1, 0));
+  const auto address = std::min(static_cast<std::uint64_t>(progress.done), lastAddress);
+  std::string line = "\r" + progress.operation + "  0x" + hexText(address, 5) + " / 0x" +
+                     hexText(lastAddress, 5) + "  " + std::to_string(percent) + "%  " +
+                     minutesAndSeconds(progress.elapsedMs) + " elapsed";
   if (progress.done > 0 && !last) {
     const std::int64_t left = progress.elapsedMs * (progress.total - progress.done) / progress.done;
     line += "  " + minutesAndSeconds(left) + " left";
   }
-  *progress_ << line << "\033[K" << std::flush;
+  console_.progress(line + "\033[K");
   lineOpen_ = true;
 }
 
 void ConsoleHost::endProgressLine() {
-  if (progress_ == nullptr || !lineOpen_) return;
-  *progress_ << "\r\033[K" << std::flush;
+  if (!drawProgress_ || !lineOpen_) return;
+  console_.progress("\r\033[K");
   lineOpen_ = false;
   lastDrawnMs_ = -1;
 }
 
-void ConsoleHost::showBox(BoxKind, const std::string& text, std::optional<ScreenPoint>) {
-  boxes.push_back(text);
+void ConsoleHost::showMessage(BoxKind, const std::string& text, std::optional<ScreenPoint>) {
+  messages.push_back(text);
 }
 
-bool ConsoleHost::askYesNo(const std::string& text, std::optional<ScreenPoint>) {
-  boxes.push_back(text);
-  return firmwareFile.has_value();
+bool ConsoleHost::askQuestion(const std::string& text, std::optional<ScreenPoint>) {
+  messages.push_back(text);
+  return updateFile.has_value();
 }
 
 }  // namespace tandra::cli

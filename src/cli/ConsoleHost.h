@@ -1,38 +1,45 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <deque>
-#include <functional>
-#include <map>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "link/Host.h"
 
+namespace tandra {
+class Session;
+}
+
 namespace tandra::cli {
 
-// The window's part, for a program without one. Captions are kept for the report, boxes
-// become messages, the reply watchdog runs on the clock, Ctrl-C presses the Quit button, and
-// the progress of long work is one line that updates in place on a terminal.
+class Console;
+
+// The core's events for a program without a window. Messages and the status are kept for the
+// job's report, the reply watchdog runs on the clock, a stop signal (or a reader that went
+// away) stops the session, and the progress of long work is one line that updates in place on a
+// terminal.
 class ConsoleHost final : public Host {
  public:
-  // `progress`: where the progress line goes (a terminal), or nowhere. `interrupted`: set by
-  // Ctrl-C.
-  ConsoleHost(std::ostream* progress, const std::atomic<bool>* interrupted);
+  // `showProgress`: draw the progress line (standard error is a terminal and not --quiet).
+  // `stopSignal`: set by a signal that asks the job to stop.
+  ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal);
 
-  std::function<void()> onQuit;      // what the Quit button does
-  std::function<void()> onWatchdog;  // what the reply watchdog does when it fires
-  // How the firmware question and its file dialog are answered.
-  std::optional<std::string> firmwareFile;
+  // The session a stop and the watchdog act on.
+  void attach(Session& session) { session_ = &session; }
+  // Whether a signal or a reader that went away asks the job to stop.
+  bool stopAsked() const;
+  // Stops the session when a stop is asked; true then.
+  bool stopIfAsked();
 
-  // What the core showed.
-  std::vector<std::string> boxes;
+  // How the firmware question and its file are answered.
+  std::optional<std::string> updateFile;
+
+  // What the core said.
+  std::vector<std::string> messages;
   std::deque<std::string> log;  // front is the newest line
-  std::string caption(Control control) const;
-  bool interrupted() const { return interrupted_ != nullptr && interrupted_->load(); }
+  std::string status;
   // Ends the progress line, so that what follows starts on a clean line.
   void endProgressLine();
 
@@ -44,28 +51,30 @@ class ConsoleHost final : public Host {
   void insertLogLine(const std::string& text) override { log.push_front(text); }
   void appendLogLine(const std::string& text) override { log.push_back(text); }
   void clearLog() override { log.clear(); }
-  void setCaption(Control control, const std::string& text) override { captions_[control] = text; }
-  void setHint(Control, const std::string&) override {}
-  void setVisible(Control, bool) override {}
-  void setFocus(Control) override {}
-  void disableAllButtons() override {}
-  void enableButtons(bool) override {}
-  void enableQuitButton() override {}
-  void showSocketFailed(int, bool) override {}
+  void showLog(bool) override {}
+  void showStatus(const std::string& text) override { status = text; }
+  void showStatusAdvice(const std::string&) override {}
+  void showBusy() override {}
+  void showIdle(bool) override {}
+  void showOperation(const std::string&) override {}
+  void showAddress(std::uint32_t) override {}
   void showProgress(const Progress& progress) override;
-  void showBox(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) override;
-  bool askYesNo(const std::string& text, std::optional<ScreenPoint>) override;
-  std::optional<std::string> openFileDialog() override { return firmwareFile; }
+  void showSocket(int, const std::string&, bool) override {}
+  void showVpp(const std::string&) override {}
+  void showChecksum(std::uint16_t) override {}
+  void showMessage(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) override;
+  bool askQuestion(const std::string& text, std::optional<ScreenPoint>) override;
+  std::optional<std::string> chooseUpdateFile() override { return updateFile; }
 
  private:
-  std::ostream* progress_;
-  const std::atomic<bool>* interrupted_;
-  bool quitPressed_ = false;
+  Console& console_;
+  bool drawProgress_;
+  const std::atomic<int>* stopSignal_;
+  Session* session_ = nullptr;
   bool watchdogRunning_ = false;
   std::int64_t watchdogDeadline_ = 0;
   std::int64_t lastDrawnMs_ = -1;
   bool lineOpen_ = false;
-  std::map<Control, std::string> captions_;
 };
 
 }  // namespace tandra::cli

@@ -5,6 +5,9 @@
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "common/FileError.h"
 #include "common/HexText.h"
@@ -54,17 +57,10 @@ std::optional<FormatChoice> byExtension(const std::string& path) {
 }
 
 // What the first bytes of a file say: text or not, and which kind of line starts it.
-std::optional<FileFormat> byContent(const std::string& path) {
-  std::array<std::uint8_t, 4096> head{};
-  std::size_t length = 0;
-  try {
-    InputFile file(path);
-    length = file.read(head.data(), head.size());
-  } catch (const FileError&) {
-    return std::nullopt;  // the load itself will tell why
-  }
-  const auto begin = head.begin();
-  const auto end = head.begin() + static_cast<std::ptrdiff_t>(length);
+std::optional<FileFormat> byContent(InputFile& file) {
+  const std::string_view head = file.peek(4096);
+  const auto begin = reinterpret_cast<const std::uint8_t*>(head.data());
+  const auto end = begin + head.size();
   const bool text = std::all_of(begin, end, [](std::uint8_t b) {
     return (b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n' || b == '\t' || b == 0x1A;
   });
@@ -83,6 +79,19 @@ std::optional<FileFormat> byContent(const std::string& path) {
 }
 
 }  // namespace
+
+bool namesDescriptor(const std::string& path, int descriptor) {
+  if (isStandardStream(path)) return true;
+#if defined(_WIN32)
+  (void)descriptor;
+  return false;
+#else
+  struct stat named {};
+  struct stat open {};
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(descriptor, &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+#endif
+}
 
 std::optional<FileFormat> parseFormat(std::string_view word, bool* valid) {
   *valid = true;
@@ -109,9 +118,17 @@ std::string_view formatWord(FileFormat format) {
   return "bin";
 }
 
-FormatChoice inputFormat(const std::string& path, std::optional<FileFormat> asked) {
+InputFile openInput(const std::string& path, int standardInput) {
+  return aboutFile(path, [&] {
+    return isStandardStream(path) ? InputFile::fromDescriptor(standardInput) : InputFile(path);
+  });
+}
+
+FormatChoice inputFormat(InputFile& file, const std::string& path,
+                         std::optional<FileFormat> asked) {
   if (asked) return {*asked, "as asked"};
-  if (const std::optional<FileFormat> seen = byContent(path)) return {*seen, "by content"};
+  const std::optional<FileFormat> seen = aboutFile(path, [&] { return byContent(file); });
+  if (seen) return {*seen, "by content"};
   if (std::optional<FormatChoice> named = byExtension(path)) return *named;
   return {FileFormat::Binary, "as the default"};
 }
@@ -122,17 +139,25 @@ FormatChoice outputFormat(const std::string& path, std::optional<FileFormat> ask
   return {FileFormat::Binary, "as the default"};
 }
 
-LoadReport loadImage(ImageBuffer& image, const std::string& path, FileFormat format) {
+LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
+                     FileFormat format) {
   // The text loader reads Intel Hex, S-records and Ascii hex alike, as the window's does.
-  return format == FileFormat::Binary ? Load_Bin_File(image, path) : Load_Hex_File(image, path);
+  return aboutFile(path, [&] {
+    return format == FileFormat::Binary ? loadBinary(image, file) : loadHexText(image, file);
+  });
 }
 
-void saveImage(const ImageBuffer& image, const std::string& path, FileFormat format) {
-  if (format == FileFormat::Binary) {
-    Save_Bin_File(image, path);
-  } else {
-    Save_Hex_File(image, path, format);
+void saveImage(const ImageBuffer& image, const std::string& path, FileFormat format,
+               int standardOutput) {
+  if (!isStandardStream(path)) {
+    if (format == FileFormat::Binary) {
+      Save_Bin_File(image, path);
+    } else {
+      Save_Hex_File(image, path, format);
+    }
+    return;
   }
+  aboutFile(path, [&] { writeToDescriptor(standardOutput, savedBytes(image, format)); });
 }
 
 }  // namespace tandra::cli

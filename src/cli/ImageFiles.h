@@ -9,6 +9,7 @@
 
 namespace tandra {
 class ImageBuffer;
+class InputFile;
 }
 
 namespace tandra::cli {
@@ -25,13 +26,29 @@ std::optional<FileFormat> parseFormat(std::string_view word, bool* valid);
 // The word for a format, as the option takes it.
 std::string_view formatWord(FileFormat format);
 
+// "-": standard input to read from, or standard output to write to.
+inline bool isStandardStream(const std::string& path) {
+  return path == "-";
+}
+// Whether `path` writes to the open descriptor: "-" for it, or a name of the same file
+// (/dev/stdout, /dev/fd/1, the file standard output was sent to).
+bool namesDescriptor(const std::string& path, int descriptor);
+
+// The file to read, opened once: a pipe gives its bytes only once, so the look at its head
+// that chooses the format and the load itself read the same open file. "-" is standard input
+// (descriptor `standardInput`). Failures throw FileError.
+InputFile openInput(const std::string& path, int standardInput);
+
 // A file to read: as asked, else by its content, then by its extension, else binary.
-FormatChoice inputFormat(const std::string& path, std::optional<FileFormat> asked);
+FormatChoice inputFormat(InputFile& file, const std::string& path, std::optional<FileFormat> asked);
 // A file to write: as asked, else by its extension, else binary.
 FormatChoice outputFormat(const std::string& path, std::optional<FileFormat> asked);
 
-// Through the window's own loaders and savers; failures throw FileError.
-LoadReport loadImage(ImageBuffer& image, const std::string& path, FileFormat format);
-void saveImage(const ImageBuffer& image, const std::string& path, FileFormat format);
+// Through the window's own loaders and savers; failures throw FileError naming the file.
+LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
+                     FileFormat format);
+// "-" writes to the descriptor `standardOutput`, in place.
+void saveImage(const ImageBuffer& image, const std::string& path, FileFormat format,
+               int standardOutput);
 
 }  // namespace tandra::cli

@@ -1,12 +1,15 @@
 #include "cli/Job.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 
 #include "cli/DeviceNames.h"
 #include "cli/ImageFiles.h"
+#include "cli/Record.h"
 #include "common/FileError.h"
 #include "common/HexText.h"
-#include "common/Version.h"
+#include "common/InputFile.h"
 #include "link/HardwareBackend.h"
 #include "sim/VirtualProgrammer.h"
 
@@ -16,18 +19,6 @@ namespace {
 
 std::string seconds(std::int64_t ms) {
   return std::to_string(ms / 1000) + "." + std::to_string(ms / 100 % 10) + " s";
-}
-
-const char* stateWord(SocketResult::State state) {
-  switch (state) {
-    case SocketResult::State::Passed:
-      return "passed";
-    case SocketResult::State::Failed:
-      return "failed";
-    case SocketResult::State::Stopped:
-      break;
-  }
-  return "stopped";
 }
 
 std::optional<FileFormat> askedFormat(const std::string& word) {
@@ -40,17 +31,44 @@ std::optional<FileFormat> askedFormat(const std::string& word) {
   return format;
 }
 
+const char* signalName(int signal) {
+  switch (signal) {
+    case stopsignal::kHangUp:
+      return "SIGHUP";
+    case stopsignal::kInterrupt:
+      return "SIGINT";
+    case stopsignal::kBrokenPipe:
+      return "SIGPIPE";
+    case stopsignal::kTerminate:
+      return "SIGTERM";
+    default:
+      return "signal";
+  }
+}
+
+const char* vppWords(int vppSetting) {
+  return vppSetting == 1 ? "25" : vppSetting == 2 ? "21" : "12.5";
+}
+
+bool readsImage(const std::string& command) {
+  return command == "program" || command == "verify" || command == "compare";
+}
+
 }  // namespace
 
 Job::Job(const CliOptions& options, CliIo& io)
     : options_(options),
       io_(io),
-      startedMs_(0),
-      host_(io.errIsTerminal && !options.quiet ? &io.err : nullptr, io.interrupted) {
+      console_(io, options.quiet || options.json),
+      host_(console_, io.errIsTerminal && !options.quiet, io.stopSignal),
+      startedAt_(std::chrono::system_clock::now()) {
   startedMs_ = host_.monotonicMs();
-  document_["tool"] = "tandra-cli";
-  document_["version"] = kVersion;
-  document_["command"] = options.command;
+  document_ = record::blank(options, startedAt_);
+  // An image written to standard output leaves no room there for the record.
+  const bool imageToOut =
+      (options.command == "read" && namesDescriptor(options.input, io.outputDescriptor)) ||
+      (options.command == "convert" && namesDescriptor(options.output, io.outputDescriptor));
+  if (imageToOut) console_.recordOnStandardError();
 }
 
 Job::~Job() = default;
@@ -59,45 +77,98 @@ int Job::run() {
   int code = exitcode::kPassed;
   try {
     code = runCommand();
+  } catch (const Stopped&) {
+    code = stopCode();
   } catch (const JobError& error) {
     code = error.exitCode;
-    document_["error"] = error.what();
-    if (!options_.json) io_.err << "tandra-cli: " << error.what() << "\n";
+    fail(error.what());
   } catch (const FileError& error) {
     code = exitcode::kUsage;
     std::string where = error.path();
     if (error.line() > 0)
       where += (where.empty() ? "line " : ", line ") + std::to_string(error.line());
-    const std::string message = boxText(error.what()) + (where.empty() ? "" : " (" + where + ")");
-    document_["error"] = message;
-    if (!error.notes().empty()) document_["notes"] = error.notes();
-    if (!options_.json) io_.err << "tandra-cli: " << message << "\n";
+    if (!error.notes().empty() && document_["input"].is_object()) {
+      document_["input"]["notes"] = error.notes();
+    }
+    fail(boxText(error.what()) + (where.empty() ? "" : " (" + where + ")"));
+  } catch (const SettingError& error) {
+    code = exitcode::kUsage;
+    fail(error.what());
+  } catch (const std::bad_alloc&) {
+    code = exitcode::kProgrammer;
+    fail("not enough memory for this job");
+  } catch (const std::exception& error) {
+    // Whatever else went wrong is told in its own words; the programmer is still idled.
+    code = exitcode::kProgrammer;
+    fail(std::string("unexpected error: ") + error.what());
   }
   closeProgrammer();
-  if (host_.interrupted()) code = exitcode::kInterrupted;
+  finish(code);
+  return code;
+}
+
+void Job::finish(int& code) {
+  if (host_.stopAsked()) {
+    code = stopCode();
+    document_["stopped_by"] = signalName(code - exitcode::kSignalBase);
+  }
   host_.endProgressLine();
   const std::int64_t elapsed = host_.monotonicMs() - startedMs_;
   document_["elapsed_ms"] = elapsed;
   document_["exit_code"] = code;
   if (options_.json) {
-    io_.out << document_.dump(2) << "\n";
+    console_.record(record::text(document_));
   } else if (options_.command != "list" && options_.command != "devices") {
     // The closing line, in every case.
-    io_.out << options_.command << ": " << outcome(code) << " in " << seconds(elapsed) << "\n";
+    console_.record(options_.command + ": " + outcome(code) + " in " + seconds(elapsed) +
+                    (virtualProgrammer_ != nullptr ? " on the virtual programmer" : ""));
   }
-  return code;
+  // A record that could not be written is a job that failed, whatever it did to the chips;
+  // a reader that went away is a stop like a signal.
+  if (host_.stopAsked()) {
+    code = stopCode();
+  } else if (!console_.recordLost().empty()) {
+    if (document_["error"] != console_.recordLost()) {
+      console_.warn("tandra-cli: " + console_.recordLost());
+    }
+    code = exitcode::kUsage;
+  }
+}
+
+int Job::stopCode() const {
+  const int signal = io_.stopSignal != nullptr ? io_.stopSignal->load() : 0;
+  if (signal != 0) return exitcode::kSignalBase + signal;
+  return exitcode::kSignalBase + stopsignal::kBrokenPipe;
+}
+
+void Job::fail(const std::string& message) {
+  document_["error"] = message;
+  if (!options_.json) console_.warn("tandra-cli: " + message);
 }
 
 std::string Job::outcome(int code) const {
-  if (code == exitcode::kInterrupted) return "interrupted";
+  if (host_.stopAsked()) return "interrupted";
   if (code != exitcode::kPassed && code != exitcode::kSocketFailed) {
     return "stopped (exit code " + std::to_string(code) + ")";
   }
-  if (!bench_ || bench_->operations.lastResult().sockets.empty()) return "done";
-  int passed = 0;
-  const auto& sockets = bench_->operations.lastResult().sockets;
-  for (const SocketResult& socket : sockets) passed += socket.state == SocketResult::State::Passed;
-  return std::to_string(passed) + " of " + std::to_string(sockets.size()) + " sockets passed";
+  if (results_.empty() || results_.front().sockets.empty()) return "done";
+  // A socket passes the job when it passed every operation of it (Program and its Verify).
+  std::map<int, bool> passed;
+  for (const OperationResult& result : results_) {
+    for (const SocketResult& socket : result.sockets) {
+      const bool ok = socket.state == SocketResult::State::Passed;
+      passed.try_emplace(socket.socket, true);
+      passed[socket.socket] = passed[socket.socket] && ok;
+    }
+  }
+  const auto good = std::count_if(passed.begin(), passed.end(), [](const auto& s) {
+    return s.second;
+  });
+  return std::to_string(good) + " of " + std::to_string(passed.size()) + " sockets passed";
+}
+
+void Job::checkStop() {
+  if (host_.stopIfAsked()) throw Stopped{};
 }
 
 int Job::runCommand() {
@@ -118,11 +189,7 @@ int Job::runCommand() {
 }
 
 void Job::say(const std::string& line) {
-  if (!options_.json) io_.out << line << "\n";
-}
-
-void Job::note(const std::string& line) {
-  if (!options_.json && !options_.quiet) io_.err << line << "\n";
+  if (!options_.json) console_.record(line);
 }
 
 const DeviceType& Job::deviceType() const {
@@ -133,8 +200,13 @@ const DeviceType& Job::deviceType() const {
 }
 
 void Job::openDriver(const DeviceType* type) {
+  const std::optional<DriverChoice> named = parseDriverChoice(options_.driver);
   const bool wantsVirtual = options_.virtualProgrammer || !options_.virtualChips.empty() ||
-                            parseDriverChoice(options_.driver) == DriverChoice::Virtual;
+                            named == DriverChoice::Virtual;
+  if (wantsVirtual && named && named != DriverChoice::Virtual) {
+    throw JobError(exitcode::kUsage, "--virtual and --driver " + options_.driver +
+                                         " name two different programmers: give one of them");
+  }
   if (io_.driver != nullptr) {
     driver_ = io_.driver;
   } else if (wantsVirtual) {
@@ -146,81 +218,105 @@ void Job::openDriver(const DeviceType* type) {
              options_.command == "devices") {
     ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
   } else {
-    const DriverChoice choice =
-        parseDriverChoice(options_.driver).value_or(DriverChoice::Automatic);
-    ownDriver_ = chooseDriver(choice, hardwareDrivers());
+    ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers());
   }
   if (driver_ == nullptr) driver_ = ownDriver_.get();
-  bench_ = std::make_unique<Workbench>(*driver_, host_);
-  host_.onQuit = [this] { bench_->Quit_Func_ButClick(); };
-  host_.onWatchdog = [this] { bench_->Timer1Timer(); };
-  bench_->FormCreate();
+  session_ = std::make_unique<Session>(*driver_, host_);
+  host_.attach(*session_);
+  if (virtualProgrammer_ != nullptr && type != nullptr) fillVirtualSockets(*type);
+}
 
+void Job::fillVirtualSockets(const DeviceType& type) {
   // The virtual programmer's sockets hold chips of the chosen type, blank or from files.
-  if (virtualProgrammer_ == nullptr || type == nullptr) return;
   if (options_.virtualChips.size() > VirtualProgrammer::kSockets) {
     throw JobError(exitcode::kUsage, "the programmer has five sockets, not " +
                                          std::to_string(options_.virtualChips.size()));
   }
-  const std::string chipName(firstWord(kDeviceListRows[static_cast<std::size_t>(type->row)]));
+  const std::string chipName(firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]));
   for (int socket = 1; socket <= VirtualProgrammer::kSockets; ++socket) {
     Eprom& chip = virtualProgrammer_->insertChip(socket, chipName);
     if (socket > static_cast<int>(options_.virtualChips.size())) continue;
     const std::string& path = options_.virtualChips[static_cast<std::size_t>(socket - 1)];
     ImageBuffer contents;
-    contents.deviceEndAddress = type->endAddress;
+    contents.deviceEndAddress = type.endAddress;
     std::fill(contents.data(), contents.data() + ImageBuffer::kSize, 0xFF);
-    loadImage(contents, path, inputFormat(path, askedFormat(options_.format)).format);
+    // A chip's file is read in its own format, whatever --format says of the job's file.
+    InputFile file = openInput(path, io_.inputDescriptor);
+    loadImage(contents, file, path, inputFormat(file, path, std::nullopt).format);
     std::copy(contents.data(), contents.data() + chip.size(), chip.cells().begin());
   }
 }
 
 void Job::chooseDevice(const DeviceType& type) {
-  // The device list and the count list, as the operator clicks them; the programmer is not
-  // reached yet, so nothing is sent.
-  bench_->selection.DeviceClick();
-  bench_->selection.Device_BoxClick(type.row);
-  bench_->selection.Num_Of_DevicesClick(options_.sockets);
+  // The programmer is not reached yet, so nothing is sent.
+  session_->select(type, options_.sockets);
   document_["device"] = std::string(firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]));
   document_["sockets"] = options_.sockets;
 }
 
-LoadReport Job::loadInput(const std::string& path, const std::string& formatWord) {
-  const FormatChoice format = inputFormat(path, askedFormat(formatWord));
-  note("reading " + path + " as " + std::string(cli::formatWord(format.format)) + " (" +
-       format.how + ")");
-  const LoadReport report = loadImage(bench_->image, path, format.format);
-  document_["input"] = {{"path", path},
-                        {"format", cli::formatWord(format.format)},
+LoadReport Job::loadInput(const std::string& path) {
+  InputFile file = openInput(path, io_.inputDescriptor);
+  const FormatChoice format = inputFormat(file, path, askedFormat(options_.format));
+  console_.note("reading " + path + " as " + std::string(formatWord(format.format)) + " (" +
+                format.how + ")");
+  std::error_code ignored;
+  const std::string absolute =
+      isStandardStream(path) ? path : std::filesystem::absolute(path, ignored).string();
+  document_["input"] = {{"path", absolute},
+                        {"format", formatWord(format.format)},
                         {"format_chosen", format.how},
-                        {"notes", report.notes()}};
-  if (!report.notes().empty()) note(report.notes());
+                        {"notes", nullptr}};
+  const LoadReport report = loadImage(session_->image, file, path, format.format);
+  document_["input"]["notes"] = report.notes();
+  // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
+  if (!report.notes().empty() && !options_.json) console_.warn(report.notes());
+  recordImage("file");
   return report;
+}
+
+void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
+  if (loaded.notes().empty() || options_.force) return;
+  throw JobError(exitcode::kUsage, std::string("the file did not load cleanly, so it is not ") +
+                                       work + " (--force goes on all the same): " +
+                                       loaded.notes());
+}
+
+void Job::recordImage(const char* source) {
+  const ImageBuffer& image = session_->image;
+  const auto size = static_cast<std::size_t>(image.deviceEndAddress) + 1;
+  const std::string_view bytes(reinterpret_cast<const char*>(image.data()), size);
+  document_["image"] = record::image(source, bytes, session_->checksum());
+  document_["checksum"] = hexText(session_->checksum(), 4);
 }
 
 void Job::sayDiscoveryNotes() {
   // What the driver met, oldest first, but not the line that names it (the report does).
   for (auto line = host_.log.rbegin(); line != host_.log.rend(); ++line) {
-    if (!line->starts_with("USB driver: ")) note(*line);
+    if (!line->starts_with("USB driver: ")) console_.note(*line);
   }
 }
 
 void Job::connect() {
-  Discovery& discovery = bench_->discovery;
-  discovery.wantedSerial = options_.serial;
-  host_.firmwareFile.reset();
-  if (!options_.updateFirmware.empty()) host_.firmwareFile = options_.updateFirmware;
-  discovery.run();
+  Session& session = *session_;
+  host_.updateFile.reset();
+  if (!options_.updateFirmware.empty()) host_.updateFile = options_.updateFirmware;
+  session.connect(options_.serial);
   sayDiscoveryNotes();
-  if (bench_->link.connectionState == kIdentified &&
-      discovery.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion && host_.firmwareFile) {
+  if (session.connected() &&
+      session.discovery.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion &&
+      host_.updateFile) {
     // After an update the programmer is searched for again, as a click on the status line does.
-    for (const std::string& box : host_.boxes) note(box);
-    host_.boxes.clear();
-    bench_->StaticText3Click();
+    for (const std::string& message : host_.messages) console_.note(message);
+    host_.messages.clear();
+    checkStop();
+    session.connect(options_.serial);
   }
-  const std::uint32_t count = bench_->usb.deviceCount();
-  if (bench_->link.connectionState != kIdentified) {
+  if (!session.connected()) {
+    D2XXUnit& usb = session.usb;
+    if (dynamic_cast<NoDriver*>(driver_) != nullptr) {
+      throw JobError(exitcode::kProgrammer, usb.driverName());
+    }
+    const std::uint32_t count = usb.deviceCount();
     if (count == 0) throw JobError(exitcode::kProgrammer, "no programmer found");
     if (count > 1 && options_.serial.empty()) {
       throw JobError(exitcode::kProgrammer,
@@ -228,74 +324,77 @@ void Job::connect() {
                          " programmers are attached: pick one with --serial (tandra-cli list "
                          "shows their serial numbers)");
     }
-    throw JobError(exitcode::kProgrammer,
-                   options_.serial.empty()
-                       ? "the programmer does not answer"
-                       : "no programmer with serial " + options_.serial + " answers");
+    if (options_.serial.empty()) throw JobError(exitcode::kProgrammer, "the programmer does not answer");
+    std::string serials;
+    for (std::uint32_t index = 0; index < count; ++index) {
+      if (usb.GetFTDeviceSerialNo(index) != ft::Ok) continue;
+      serials += (serials.empty() ? "" : ", ") + usb.deviceString();
+    }
+    throw JobError(exitcode::kProgrammer, "no programmer with serial " + options_.serial +
+                                              " answers; attached: " +
+                                              (serials.empty() ? "none" : serials));
   }
-  document_["programmer"] = {{"driver", bench_->usb.driverName()},
-                             {"serial", options_.serial},
-                             {"firmware", discovery.firmwareVersionText()}};
-  note("programmer found through " + bench_->usb.driverName() + ", firmware " +
-       discovery.firmwareVersionText());
-  if (discovery.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion) {
+  recordProgrammer();
+  console_.note("programmer found through " + session.usb.driverName() + ", firmware " +
+                session.discovery.firmwareVersionText());
+  if (session.discovery.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion) {
     throw JobError(exitcode::kOldFirmware,
-                   "the programmer's firmware " + discovery.firmwareVersionText() +
+                   "the programmer's firmware " + session.discovery.firmwareVersionText() +
                        " is older than 1.20; update it with --update-firmware FILE");
   }
 }
 
-void Job::applySettings() {
-  DeviceSelection& selection = bench_->selection;
-  if (options_.pulse) {
-    selection.PulseClick();
-    for (char digit : std::to_string(*options_.pulse)) selection.P_EditKeyPress(digit);
-    selection.P_EditKeyPress(LineEntry::kEnter);
+void Job::recordProgrammer() {
+  // The serial number and description as the programmer's USB chip gives them: of the one
+  // named with --serial, or else of the only one attached.
+  D2XXUnit& usb = session_->usb;
+  std::string serial;
+  std::string description;
+  for (std::uint32_t index = 0; index < usb.deviceCount(); ++index) {
+    if (usb.GetFTDeviceSerialNo(index) != ft::Ok) continue;
+    if (!options_.serial.empty() && usb.deviceString() != options_.serial) continue;
+    serial = usb.deviceString();
+    if (usb.GetFTDeviceDescription(index) == ft::Ok) description = usb.deviceString();
+    break;
   }
-  if (!options_.vpp.empty()) {
-    const int wanted = options_.vpp == "25" ? 1 : options_.vpp == "21" ? 2 : 3;
-    for (int clicks = 0; clicks < 3 && bench_->settings.vppSetting != wanted; ++clicks) {
-      selection.Vpp_ButClick();
-    }
-  }
-  if (!host_.boxes.empty()) throw JobError(exitcode::kUsage, host_.boxes.back());
+  document_["programmer"] = {{"driver", usb.driverName()},
+                             {"serial", serial},
+                             {"description", description},
+                             {"firmware", session_->discovery.firmwareVersionText()}};
 }
 
-const OperationResult& Job::operate(void (Operations::*click)()) {
-  (bench_->operations.*click)();
+void Job::applySettings() {
+  if (options_.pulse) session_->setPulseWidth(*options_.pulse);
+  if (!options_.vpp.empty()) {
+    session_->setVpp(options_.vpp == "25" ? 1 : options_.vpp == "21" ? 2 : 3);
+  }
+}
+
+const OperationResult& Job::operate(Operation operation) {
+  checkStop();
+  const OperationResult& result = session_->run(operation);
   host_.endProgressLine();
-  const OperationResult& result = bench_->operations.lastResult();
-  // Stopped, and not by Ctrl-C: the programmer stopped answering.
-  if (result.stopped && !host_.interrupted()) linkLost_ = true;
+  // Stopped, and not from outside: the programmer stopped answering.
+  if (result.stopped && !host_.stopAsked()) linkLost_ = true;
+  document_["pulse_width"] = session_->settings.pulseWidth;
+  document_["vpp"] = vppWords(session_->settings.vppSetting);
+  results_.push_back(result);
   report(result);
+  if (!console_.recordLost().empty()) throw JobError(exitcode::kUsage, console_.recordLost());
   return result;
 }
 
 void Job::report(const OperationResult& result) {
-  nlohmann::json sockets = nlohmann::json::array();
   say(result.operation + " (" + seconds(result.elapsedMs) + (result.stopped ? ", stopped" : "") +
       ")");
   for (const SocketResult& socket : result.sockets) {
     say("socket " + std::to_string(socket.socket) + ": " + socket.describe());
-    nlohmann::json entry = {{"socket", socket.socket},
-                            {"result", stateWord(socket.state)},
-                            {"text", socket.describe()}};
-    if (socket.failure) {
-      entry["address"] = socket.failure->address;
-      if (socket.failure->expected) entry["expected"] = *socket.failure->expected;
-      if (socket.failure->actual) entry["actual"] = *socket.failure->actual;
-    }
-    sockets.push_back(entry);
   }
-  document_["operations"].push_back({{"name", result.operation},
-                                     {"stopped", result.stopped},
-                                     {"elapsed_ms", result.elapsedMs},
-                                     {"reached", result.reached},
-                                     {"sockets", sockets}});
+  document_["operations"].push_back(record::operation(result));
 }
 
 int Job::exitCodeFor(const OperationResult& result) const {
-  if (host_.interrupted()) return exitcode::kInterrupted;
+  if (host_.stopAsked()) return stopCode();
   if (linkLost_) return exitcode::kProgrammer;
   return result.allPassed() ? exitcode::kPassed : exitcode::kSocketFailed;
 }
@@ -303,68 +402,69 @@ int Job::exitCodeFor(const OperationResult& result) const {
 int Job::deviceWork() {
   const DeviceType& type = deviceType();
   const std::string& command = options_.command;
+  checkStop();  // a job stopped before it began leaves the programmer alone
   openDriver(&type);
   chooseDevice(type);
-  if (command == "program" || command == "verify" || command == "compare") {
-    const LoadReport loaded = loadInput(options_.input, options_.format);
-    if (command == "program" && !loaded.notes().empty() && !options_.force) {
-      throw JobError(exitcode::kUsage,
-                     "the file did not load cleanly, so it is not programmed (--force programs "
-                     "it all the same): " +
-                         loaded.notes());
-    }
+  if (readsImage(command)) {
+    const LoadReport loaded = loadInput(options_.input);
+    refuseUncleanLoad(loaded, command == "program"  ? "programmed"
+                              : command == "verify" ? "verified against"
+                                                    : "compared");
   }
+  checkStop();
   connect();
+  checkStop();
   applySettings();
   if (command == "program") {
-    const OperationResult& programmed = operate(&Operations::Program_EpromClick);
-    int code = exitCodeFor(programmed);
-    if (code == exitcode::kPassed || code == exitcode::kSocketFailed) {
-      if (!options_.noVerify)
-        code = std::max(code, exitCodeFor(operate(&Operations::Verify_EpromClick)));
+    int code = exitCodeFor(operate(Operation::Program));
+    if ((code == exitcode::kPassed || code == exitcode::kSocketFailed) && !options_.noVerify) {
+      code = std::max(code, exitCodeFor(operate(Operation::Verify)));
     }
     return code;
   }
-  if (command == "verify") return exitCodeFor(operate(&Operations::Verify_EpromClick));
-  if (command == "blank") return exitCodeFor(operate(&Operations::Blank_ChkClick));
-  if (command == "compare") return exitCodeFor(operate(&Operations::Prg_CompareClick));
+  if (command == "verify") return exitCodeFor(operate(Operation::Verify));
+  if (command == "blank") return exitCodeFor(operate(Operation::BlankCheck));
+  if (command == "compare") return exitCodeFor(operate(Operation::ProgramCompare));
   // read: socket 1 into the buffer, then the buffer into the file.
-  const int code = exitCodeFor(operate(&Operations::Move_EpromClick));
+  const int code = exitCodeFor(operate(Operation::Move));
   if (code != exitcode::kPassed) return code;
-  const FormatChoice format = outputFormat(options_.input, askedFormat(options_.format));
-  note("writing " + options_.input + " as " + std::string(formatWord(format.format)) + " (" +
-       format.how + ")");
-  saveImage(bench_->image, options_.input, format.format);
-  document_["output"] = {{"path", options_.input}, {"format", formatWord(format.format)}};
+  recordImage("socket 1");
+  saveOutput(options_.input, options_.format);
   return code;
+}
+
+void Job::saveOutput(const std::string& path, const std::string& formatWordAsked) {
+  const FormatChoice format = outputFormat(path, askedFormat(formatWordAsked));
+  console_.note("writing " + path + " as " + std::string(formatWord(format.format)) + " (" +
+                format.how + ")");
+  saveImage(session_->image, path, format.format, io_.outputDescriptor);
+  document_["output"] = {{"path", path}, {"format", formatWord(format.format)}};
 }
 
 void Job::closeProgrammer() {
   // As the window's close: the idle command, then the device let go.
-  if (bench_) bench_->FormCloseQuery();
+  if (!session_) return;
+  try {
+    session_->close();
+  } catch (const std::exception& error) {
+    fail(std::string("the programmer could not be let go: ") + error.what());
+  }
 }
 
 void Job::checksum() {
   const DeviceType& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
-  loadInput(options_.input, options_.format);
-  bench_->buffer.Chk_Sum_ButClick();
-  const std::string caption = host_.caption(Control::Chk_Sum_But);
-  document_["checksum"] = caption.substr(caption.find('=') + 1);
-  say(caption);
+  loadInput(options_.input);
+  say("CheckSum=" + hexText(session_->checksum(), 4));
 }
 
 void Job::convert() {
   const DeviceType& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
-  loadInput(options_.input, options_.format);
-  const FormatChoice format = outputFormat(options_.output, askedFormat(options_.outFormat));
-  note("writing " + options_.output + " as " + std::string(formatWord(format.format)) + " (" +
-       format.how + ")");
-  saveImage(bench_->image, options_.output, format.format);
-  document_["output"] = {{"path", options_.output}, {"format", formatWord(format.format)}};
+  loadInput(options_.input);
+  saveOutput(options_.output, options_.outFormat);
 }
 
 }  // namespace tandra::cli

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Console.h"
 #include "cli/ConsoleHost.h"
 #include "device/Catalogue.h"
-#include "device/Workbench.h"
+#include "device/Session.h"
 #include "files/Loaders.h"
 
 namespace tandra {
@@ -16,9 +19,9 @@ class VirtualProgrammer;
 
 namespace tandra::cli {
 
-// One run of the command-line program: the window's core with a console in place of the
-// window. Every device operation is the window's own handler; this class only chooses what
-// the operator would have clicked, and reports what came of it.
+// One run of the command-line program: a session on the programmer with a console in place of
+// the window. It runs the session's typed calls, the same ones the window's handlers run, and
+// reports what came of them: result lines as they are known, or one JSON record at the end.
 class Job {
  public:
   Job(const CliOptions& options, CliIo& io);
@@ -30,6 +33,10 @@ class Job {
   int run();
 
  private:
+  // Thrown where a stop was asked for (a signal, a reader that went away): the job ends there,
+  // as after Quit.
+  struct Stopped {};
+
   int runCommand();
   void listProgrammers();
   void listDevices();
@@ -37,35 +44,48 @@ class Job {
   void convert();
   int deviceWork();
 
-  // The steps of a job, in the order the window's operator takes them.
+  // The steps of a job.
   const DeviceType& deviceType() const;
   void openDriver(const DeviceType* type);
+  void fillVirtualSockets(const DeviceType& type);
   void chooseDevice(const DeviceType& type);
-  LoadReport loadInput(const std::string& path, const std::string& formatWord);
+  LoadReport loadInput(const std::string& path);
+  // Refuses to work with a file that did not load cleanly, unless --force says otherwise.
+  void refuseUncleanLoad(const LoadReport& loaded, const char* work) const;
   void connect();
+  void recordProgrammer();
   void applySettings();
-  const OperationResult& operate(void (Operations::*click)());
+  const OperationResult& operate(Operation operation);
+  void saveOutput(const std::string& path, const std::string& formatWord);
+  void recordImage(const char* source);
   void closeProgrammer();
+  // Ends the job here (throws Stopped) when a stop was asked for.
+  void checkStop();
+  int stopCode() const;
   int exitCodeFor(const OperationResult& result) const;
   // The closing line's words for how the job ended.
   std::string outcome(int code) const;
+  // The error that ends the job, for the record and standard error.
+  void fail(const std::string& message);
+  void finish(int& code);
 
-  // What the operator is told: results on standard output (or in the JSON document), notes and
-  // errors on standard error.
+  // What the operator is told: results in the record, notes and warnings on standard error.
   void say(const std::string& line);
-  void note(const std::string& line);
   void report(const OperationResult& result);
   void sayDiscoveryNotes();
 
   const CliOptions& options_;
   CliIo& io_;
-  std::int64_t startedMs_;
+  Console console_;
+  ConsoleHost host_;
+  std::chrono::system_clock::time_point startedAt_;
+  std::int64_t startedMs_ = 0;
   std::unique_ptr<FtApi> ownDriver_;
   VirtualProgrammer* virtualProgrammer_ = nullptr;
   FtApi* driver_ = nullptr;
-  ConsoleHost host_;
-  std::unique_ptr<Workbench> bench_;
+  std::unique_ptr<Session> session_;
   bool linkLost_ = false;
+  std::vector<OperationResult> results_;
   nlohmann::json document_;
 };
 

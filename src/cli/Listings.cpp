@@ -23,28 +23,29 @@ void Job::listDevices() {
 
 void Job::listProgrammers() {
   openDriver(nullptr);
-  D2XXUnit& usb = bench_->usb;
+  D2XXUnit& usb = session_->usb;
   usb.setErrorReporting(false);
   usb.GetFTDeviceCount();
   document_["programmers"] = nlohmann::json::array();
   for (std::uint32_t index = 0; index < usb.deviceCount(); ++index) {
+    checkStop();
     const std::string serial = usb.GetFTDeviceSerialNo(index) == ft::Ok ? usb.deviceString() : "";
     const std::string description =
         usb.GetFTDeviceDescription(index) == ft::Ok ? usb.deviceString() : "";
     // Asked for its firmware, each by its serial number, then let go again.
-    bench_->discovery.wantedSerial = serial;
-    bench_->discovery.run();
-    const bool answered = bench_->link.connectionState == kIdentified;
-    const std::string firmware = answered ? bench_->discovery.firmwareVersionText() : "?";
-    bench_->FormCloseQuery();
-    bench_->link.connectionState = kNoProgrammer;
+    const bool answered = session_->connect(serial);
+    const std::string firmware = answered ? session_->discovery.firmwareVersionText() : "?";
+    session_->close();
+    session_->link.connectionState = kNoProgrammer;
     say(std::to_string(index) + "  " + serial + "  " + description + "  firmware " + firmware);
     document_["programmers"].push_back({{"index", index},
                                         {"serial", serial},
                                         {"description", description},
                                         {"firmware", firmware}});
   }
-  if (usb.deviceCount() == 0) note("no programmer found through " + usb.driverName());
+  if (usb.deviceCount() == 0) {
+    throw JobError(exitcode::kProgrammer, "no programmer found through " + usb.driverName());
+  }
 }
 
 }  // namespace tandra::cli

@@ -6,18 +6,16 @@
 
 namespace tandra {
 
-class ControlStates;
-class Host;
-class ImageBuffer;
-class Link;
+class Panel;
+class Session;
 
-// The buffer checksum and the fill, with their button, list and byte entry.
+// The window's handlers for the buffer checksum and the fill, with their button, list and byte
+// entry.
 class BufferActions {
  public:
   static constexpr std::string_view kHexDigits = "1234567890ABCDEFabcdef";
 
-  BufferActions(Host& host, Link& link, ImageBuffer& image, ControlStates& states)
-      : host_(host), link_(link), image_(image), states_(states) {}
+  BufferActions(Panel& panel, Session& session) : panel_(panel), session_(session) {}
 
   // Recomputes the checksum of the address window, shows it and ends in the idle state.
   void Chk_Sum_ButClick();
@@ -30,10 +28,8 @@ class BufferActions {
   LineEntry fillEntry{2, kHexDigits};
 
  private:
-  Host& host_;
-  Link& link_;
-  ImageBuffer& image_;
-  ControlStates& states_;
+  Panel& panel_;
+  Session& session_;
 };
 
 }  // namespace tandra

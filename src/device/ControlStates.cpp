@@ -1,6 +1,5 @@
 #include "device/ControlStates.h"
 
-#include "common/HexText.h"
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
 #include "image/ImageBuffer.h"
@@ -9,18 +8,13 @@
 
 namespace tandra {
 
-std::string quitCaption(std::int32_t address) {
-  return "&Quit = " + hexText(static_cast<std::uint32_t>(address), 4);
-}
-
 void ControlStates::showQuitCaption() {
-  host_.setCaption(Control::Quit_Func_But, quitCaption(image_.currentAddress));
+  host_.showAddress(static_cast<std::uint32_t>(image_.currentAddress));
 }
 
 void ControlStates::BusyState() {
   link_.SendIdle();
-  host_.disableAllButtons();
-  host_.setVisible(Control::Memo1, false);
+  host_.showBusy();
   showQuitCaption();
   engine_.setMaskFromCount(settings_.socketCount);
   engine_.clearFailureFlags(settings_.socketCount);
@@ -28,11 +22,7 @@ void ControlStates::BusyState() {
 }
 
 void ControlStates::IdleState() {
-  host_.enableButtons(link_.connectionState > kNoProgrammer);
-  for (Control popup : {Control::P_Edit, Control::FillBox, Control::FillEdit, Control::File_Type,
-                        Control::StaticText2, Control::Num_Of_Devices, Control::Progress}) {
-    host_.setVisible(popup, false);
-  }
+  host_.showIdle(link_.connectionState > kNoProgrammer);
   showQuitCaption();
   link_.SendIdle();
   host_.processMessages();

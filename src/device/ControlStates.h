@@ -1,8 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 namespace tandra {
 
 class Engine;
@@ -11,11 +8,8 @@ class ImageBuffer;
 class Link;
 struct DeviceSettings;
 
-// "&Quit = " and an address with at least four digits: the Quit button's progress caption.
-std::string quitCaption(std::int32_t address);
-
-// The busy state and the idle state that open and close every piece of work: the buttons,
-// the pop-ups, the Quit caption, the idle command and the socket mask.
+// The busy state and the idle state that open and close every piece of work: the idle command,
+// the socket mask, and the front end told that work begins or has ended.
 class ControlStates {
  public:
   ControlStates(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings,
@@ -25,7 +19,7 @@ class ControlStates {
   void BusyState();
   void IdleState();
 
-  // The Quit caption with the current address.
+  // The address the work has reached, shown on the Quit button.
   void showQuitCaption();
 
  private:

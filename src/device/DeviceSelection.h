@@ -2,24 +2,22 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
+
+#include "image/LineEntry.h"
 
 namespace tandra {
 
-class ControlStates;
-class Host;
-class ImageBuffer;
-class Link;
-struct DeviceSettings;
+class Panel;
+class Session;
 
-// Choosing the device type, the socket count, the programming voltage and the pulse width.
+// The window's handlers for the device type, the socket count, the programming voltage and the
+// pulse width: their pop-up lists, entry and captions over the session's settings.
 class DeviceSelection {
  public:
-  static constexpr const char* kNoDeviceText = "No Device Was Selected.";
-  static constexpr const char* kPulseRangeText = "Pulse Width Must Be 1 To 255.";
+  static constexpr std::string_view kPulseDigits = "1234567890";
 
-  DeviceSelection(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings,
-                  ControlStates& states)
-      : host_(host), link_(link), image_(image), settings_(settings), states_(states) {}
+  DeviceSelection(Panel& panel, Session& session) : panel_(panel), session_(session) {}
 
   void DeviceClick();
   // `row` is the clicked row of the device list, -1 when none is selected.
@@ -27,8 +25,6 @@ class DeviceSelection {
   // `row` is the clicked row of the count list ("# of Devices", "1" ... "5").
   void Num_Of_DevicesClick(int row);
   void Vpp_ButClick();
-  // Shows the Vpp setting on its button and sends it to an identified programmer.
-  void VppStep();
   void PulseClick();
   void P_EditKeyPress(char character);
 
@@ -36,14 +32,14 @@ class DeviceSelection {
   // shown) when the entry holds no width the programmer can take.
   std::optional<std::uint8_t> applyPulseWidth();
 
+  // The pulse width entry: digits only, three at most.
+  LineEntry pulseEntry{3, kPulseDigits, "40"};
+
  private:
   void showPulseEntry();
 
-  Host& host_;
-  Link& link_;
-  ImageBuffer& image_;
-  DeviceSettings& settings_;
-  ControlStates& states_;
+  Panel& panel_;
+  Session& session_;
 };
 
 }  // namespace tandra

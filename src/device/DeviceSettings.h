@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "image/LineEntry.h"
-
 namespace tandra {
 
 // The programming voltage: its button caption and the two codes of the voltage command.
@@ -20,8 +18,6 @@ VppLevel vppLevel(int vppSetting);
 
 // What the operator has chosen for the devices in the sockets.
 struct DeviceSettings {
-  static constexpr std::string_view kPulseDigits = "1234567890";
-
   int deviceListRow = 0;      // the row last clicked in the device list, -1 for none
   std::string deviceCaption;  // the chosen type's caption, without the socket count
   int deviceFamily = 0;       // 0: no device type chosen
@@ -29,8 +25,7 @@ struct DeviceSettings {
   int vppSetting = 1;
   std::uint8_t vppSelectCode = 0;
   std::uint8_t vppLevelCode = 0;
-  // The pulse width entry: digits only, three at most.
-  LineEntry pulseEntry{3, kPulseDigits, "40"};
+  std::uint8_t pulseWidth = 40;  // what Program sends; the type's own width once one is chosen
 };
 
 }  // namespace tandra

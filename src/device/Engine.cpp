@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "device/ControlStates.h"
-#include "device/DeviceSelection.h"
 #include "device/DeviceSettings.h"
 #include "device/FamilyRules.h"
 #include "image/ImageBuffer.h"
@@ -57,8 +55,16 @@ void Engine::latch(void (Link::*latchCommand)(), std::uint16_t value) {
   (link_.*latchCommand)();
 }
 
+void Engine::VppStep() {
+  const VppLevel level = vppLevel(settings_.vppSetting);
+  if (level.caption != nullptr) host_.showVpp(level.caption);
+  settings_.vppSelectCode = level.selectCode;
+  settings_.vppLevelCode = level.levelCode;
+  link_.SendVoltage(level.selectCode, level.levelCode);
+}
+
 void Engine::ReadSetUp() {
-  selection_.VppStep();
+  VppStep();
   const FamilyRules& rules = familyRules(settings_.deviceFamily);
   baseControlByte = 0xED;
   powerByte = static_cast<std::uint8_t>(settings_.vppSelectCode & rules.readPowerMask);
@@ -92,7 +98,7 @@ void Engine::CommonSetUp() {
 void Engine::BlockAddressStep() {
   const std::int32_t address = image_.currentAddress;
   latch(&Link::LatchLowAddress, static_cast<std::uint16_t>(address & 0xFF));
-  host_.setCaption(Control::Quit_Func_But, quitCaption(address));
+  host_.showAddress(static_cast<std::uint32_t>(address));
   host_.processMessages();
 
   const FamilyRules& rules = familyRules(settings_.deviceFamily);
@@ -122,8 +128,7 @@ void Engine::FailureStep() {
   socketFailureFlags[socket - 1] = 1;
   if (!firstFailures[socket - 1] && failureDetail) firstFailures[socket - 1] = failureDetail;
   activeSocketMask &= ~(1 << (socket - 1));
-  host_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + resultMessage);
-  host_.showSocketFailed(socket, true);
+  host_.showSocket(socket, resultMessage, true);
 }
 
 }  // namespace tandra

@@ -7,7 +7,6 @@
 
 namespace tandra {
 
-class DeviceSelection;
 class Host;
 class ImageBuffer;
 class Link;
@@ -29,9 +28,8 @@ class Engine {
   static constexpr int kBlockSize = 2048;
   static constexpr int kPageSize = 256;
 
-  Engine(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings,
-         DeviceSelection& selection)
-      : host_(host), link_(link), image_(image), settings_(settings), selection_(selection) {}
+  Engine(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings)
+      : host_(host), link_(link), image_(image), settings_(settings) {}
 
   // Bit s-1 set while socket s is in play.
   int activeSocketMask = 0;
@@ -53,6 +51,8 @@ class Engine {
   void clearFailureFlags(int socketCount);
   bool socketFailed(int socket) const { return socketFailureFlags[socket - 1] != 0; }
 
+  // Shows the Vpp setting and sends it to an identified programmer.
+  void VppStep();
   void ReadSetUp();
   void ProgramSetUp();
   void BlockAddressStep();
@@ -69,7 +69,6 @@ class Engine {
   Link& link_;
   ImageBuffer& image_;
   DeviceSettings& settings_;
-  DeviceSelection& selection_;
 };
 
 }  // namespace tandra

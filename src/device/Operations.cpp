@@ -4,12 +4,11 @@
 #include <cstring>
 
 #include "common/HexText.h"
-#include "device/BufferActions.h"
 #include "device/ControlStates.h"
-#include "device/DeviceSelection.h"
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
 #include "device/FamilyRules.h"
+#include "image/Checksum.h"
 #include "image/ImageBuffer.h"
 #include "link/Host.h"
 #include "link/Link.h"
@@ -81,8 +80,7 @@ bool OperationResult::allPassed() const {
 
 void Operations::writeInitialSocketTexts(const Texts& texts) {
   for (int socket = 1; socket <= Engine::kSockets; ++socket) {
-    host_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + texts.initialSocket);
-    host_.showSocketFailed(socket, false);
+    host_.showSocket(socket, texts.initialSocket, false);
   }
 }
 
@@ -91,7 +89,6 @@ void Operations::beginProgress(const char* operation) {
   startedMs_ = host_.monotonicMs();
   // The log tells of this operation alone, and is shown once it is over.
   host_.clearLog();
-  host_.setVisible(Control::Progress, true);
   showProgress(image_.currentAddress);
 }
 
@@ -126,7 +123,7 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
     }
   }
   host_.insertLogLine(progress_.operation + " took " + elapsedText(progress_.elapsedMs));
-  host_.setVisible(Control::Memo1, true);
+  host_.showLog(true);
 }
 
 bool Operations::replyArrived() {
@@ -154,25 +151,24 @@ bool Operations::interrupted(bool reachedEnd) const {
 bool Operations::deviceChosen() {
   if (settings_.deviceFamily != 0) return true;
   // Without a type there are no set-up, address or programming rules to drive the chips with.
-  host_.showBox(BoxKind::Information, DeviceSelection::kNoDeviceText, std::nullopt);
+  host_.showMessage(BoxKind::Information, kNoDeviceText, std::nullopt);
   return false;
 }
 
 void Operations::showStopped(std::int32_t address, bool socketLabels) {
   for (int socket = 1; socketLabels && socket <= std::min(settings_.socketCount, Engine::kSockets);
        ++socket) {
-    if (!engine_.socketFailed(socket)) {
-      host_.setCaption(socketLabel(socket), std::to_string(socket) + "-Stopped");
-    }
+    if (!engine_.socketFailed(socket)) host_.showSocket(socket, "Stopped", false);
   }
-  host_.setCaption(Control::StaticText3,
-                   "Stopped at " + hexText(static_cast<std::uint32_t>(address), 4) + "....");
+  host_.showStatus("Stopped at " + hexText(static_cast<std::uint32_t>(address), 4) + "....");
 }
 
 template <typename ByteAction>
 Operations::LoopEnd Operations::readBlocks(bool everySocket, ByteAction&& takeByte) {
   bool reachedEnd = false;
   std::int32_t blockStart = image_.currentAddress;
+  // A stop held from before the first block reads nothing at all.
+  if (link_.stopHeld()) return {true, blockStart};
   do {
     blockStart = image_.currentAddress;
     engine_.BlockAddressStep();
@@ -200,9 +196,7 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes, bool erasedWan
   if (!deviceChosen()) return;
   states_.BusyState();
   engine_.ReadSetUp();
-  host_.enableQuitButton();
-  host_.setCaption(Control::StaticText2, texts.start);
-  host_.setVisible(Control::StaticText2, true);
+  host_.showOperation(texts.start);
   writeInitialSocketTexts(texts);
   beginProgress(texts.name);
 
@@ -217,28 +211,26 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes, bool erasedWan
   if (end.interrupted) {
     showStopped(end.blockStart);
   } else {
-    host_.setCaption(Control::StaticText3, texts.end);
+    host_.showStatus(texts.end);
   }
   endProgress(end.interrupted ? end.blockStart : image_.currentAddress, end.interrupted, &texts);
   states_.IdleState();
 }
 
-void Operations::Blank_ChkClick() {
+void Operations::BlankCheck() {
   runReadTest(kBlankTexts, isErased, true);
 }
-void Operations::Verify_EpromClick() {
+void Operations::Verify() {
   runReadTest(kVerifyTexts, isEqual);
 }
-void Operations::Prg_CompareClick() {
+void Operations::ProgramCompare() {
   runReadTest(kCompareTexts, canBeProgrammed);
 }
 
-void Operations::Move_EpromClick() {
+void Operations::Move() {
   if (!deviceChosen()) return;
   states_.BusyState();
-  host_.enableQuitButton();
-  host_.setCaption(Control::StaticText2, kMoveStart);
-  host_.setVisible(Control::StaticText2, true);
+  host_.showOperation(kMoveStart);
   engine_.ReadSetUp();
   beginProgress(kMoveName);
 
@@ -249,10 +241,16 @@ void Operations::Move_EpromClick() {
   if (end.interrupted) {
     showStopped(end.blockStart, false);  // Move gives the sockets no verdict
   } else {
-    host_.setCaption(Control::StaticText3, kMoveEnd);
+    host_.showStatus(kMoveEnd);
   }
   endProgress(end.interrupted ? end.blockStart : image_.currentAddress, end.interrupted, nullptr);
-  buffer_.Chk_Sum_ButClick();
+  showChecksum();
+}
+
+void Operations::showChecksum() {
+  link_.SendIdle();
+  host_.showChecksum(bufferChecksum(image_));
+  states_.IdleState();
 }
 
 void Operations::programPage() {
@@ -280,23 +278,17 @@ void Operations::programPage() {
   }
 }
 
-void Operations::Program_EpromClick() {
-  // The width sent is the one the caption shows: an entry left without Enter is applied as
-  // Enter would, and one the programmer cannot take stops Program before anything is sent.
+void Operations::Program() {
   if (!deviceChosen()) return;
-  const std::optional<std::uint8_t> width = selection_.applyPulseWidth();
-  if (!width) return;
-  pulseWidth_ = *width;
+  pulseWidth_ = settings_.pulseWidth;  // read once: the width of every page
 
   states_.BusyState();
-  host_.setCaption(Control::StaticText2, kProgramTexts.start);
-  host_.setVisible(Control::StaticText2, true);
-  host_.enableQuitButton();
-  selection_.VppStep();
+  host_.showOperation(kProgramTexts.start);
+  engine_.VppStep();
   writeInitialSocketTexts(kProgramTexts);
   beginProgress(kProgramTexts.name);
 
-  selection_.VppStep();
+  engine_.VppStep();
   engine_.ProgramSetUp();
   image_.currentAddress = image_.deviceStartAddress;
   link_.packetLength = Link::kCommandLength + Engine::kPageSize;
@@ -304,25 +296,29 @@ void Operations::Program_EpromClick() {
 
   bool reachedEnd = false;
   std::int32_t pageStart = image_.currentAddress;
-  do {
-    pageStart = image_.currentAddress;
-    engine_.BlockAddressStep();
-    showProgress(pageStart);
-    std::uint8_t* data = link_.packet() + Link::kCommandLength;
-    for (int i = 0; i < Engine::kPageSize; ++i) {
-      const std::int32_t address = image_.currentAddress;
-      data[i] = ImageBuffer::contains(address) ? image_[address] : 0xFF;
-      ++image_.currentAddress;
-    }
-    const bool lastPage = image_.currentAddress >= image_.deviceEndAddress;
-    programPage();
-    // The end is acted on only once every socket has answered the last page: raised before,
-    // it would cut that page's reply waits short.
-    if (lastPage) {
-      reachedEnd = true;
-      link_.quitFlag += 1;
-    }
-  } while (link_.quitFlag <= 0 && engine_.activeSocketMask != 0);
+  // A stop held from before the first page sends no page at all. (Quit, clicked in the window,
+  // lets the page under way go to every socket, as at any other page.)
+  if (!link_.stopHeld()) {
+    do {
+      pageStart = image_.currentAddress;
+      engine_.BlockAddressStep();
+      showProgress(pageStart);
+      std::uint8_t* data = link_.packet() + Link::kCommandLength;
+      for (int i = 0; i < Engine::kPageSize; ++i) {
+        const std::int32_t address = image_.currentAddress;
+        data[i] = ImageBuffer::contains(address) ? image_[address] : 0xFF;
+        ++image_.currentAddress;
+      }
+      const bool lastPage = image_.currentAddress >= image_.deviceEndAddress;
+      programPage();
+      // The end is acted on only once every socket has answered the last page: raised before,
+      // it would cut that page's reply waits short.
+      if (lastPage) {
+        reachedEnd = true;
+        link_.quitFlag += 1;
+      }
+    } while (link_.quitFlag <= 0 && engine_.activeSocketMask != 0);
+  }
 
   link_.packetLength = Link::kCommandLength;
   link_.replyDataLength = Link::kDefaultReplyDataLength;
@@ -330,10 +326,38 @@ void Operations::Program_EpromClick() {
   if (stopped) {
     showStopped(pageStart);
   } else {
-    host_.setCaption(Control::StaticText3, kProgramTexts.end);
+    host_.showStatus(kProgramTexts.end);
   }
   endProgress(stopped ? pageStart : image_.currentAddress, stopped, &kProgramTexts);
   states_.IdleState();
+}
+
+void Operations::run(Operation operation) {
+  switch (operation) {
+    case Operation::Program:
+      return Program();
+    case Operation::BlankCheck:
+      return BlankCheck();
+    case Operation::Verify:
+      return Verify();
+    case Operation::Move:
+      return Move();
+    case Operation::ProgramCompare:
+      return ProgramCompare();
+  }
+}
+
+void Operations::notStarted(Operation operation) {
+  const Texts* texts = operation == Operation::Program          ? &kProgramTexts
+                       : operation == Operation::BlankCheck     ? &kBlankTexts
+                       : operation == Operation::Verify         ? &kVerifyTexts
+                       : operation == Operation::ProgramCompare ? &kCompareTexts
+                                                                : nullptr;
+  lastResult_ = OperationResult{texts != nullptr ? texts->name : kMoveName, true, 0, 0, {}};
+  for (int socket = 1; texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets);
+       ++socket) {
+    lastResult_.sockets.push_back({socket, SocketResult::State::Stopped, "Stopped", {}});
+  }
 }
 
 }  // namespace tandra

@@ -6,19 +6,18 @@
 #include <vector>
 
 #include "device/Engine.h"
-
 #include "link/Host.h"
 
 namespace tandra {
 
-class BufferActions;
 class ControlStates;
-class DeviceSelection;
 class Engine;
 class Host;
 class ImageBuffer;
 class Link;
 struct DeviceSettings;
+
+enum class Operation { Program, BlankCheck, Verify, Move, ProgramCompare };
 
 // What became of one socket in an operation.
 struct SocketResult {
@@ -44,26 +43,36 @@ struct OperationResult {
   bool allPassed() const;
 };
 
-// The five things the operator does to the devices in the sockets, each run to its end inside
-// its button's handler: Program, Blank Check, Verify, Move Device #1 and Program Compare.
+// The five things the operator does to the devices in the sockets, each run to its end:
+// Program, Blank Check, Verify, Move Device #1 and Program Compare.
 class Operations {
  public:
+  static constexpr const char* kNoDeviceText = "No Device Was Selected.";
+
   Operations(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings, Engine& engine,
-             ControlStates& states, DeviceSelection& selection, BufferActions& buffer)
+             ControlStates& states)
       : host_(host),
         link_(link),
         image_(image),
         settings_(settings),
         engine_(engine),
-        states_(states),
-        selection_(selection),
-        buffer_(buffer) {}
+        states_(states) {}
 
-  void Program_EpromClick();
-  void Blank_ChkClick();
-  void Verify_EpromClick();
-  void Move_EpromClick();
-  void Prg_CompareClick();
+  // Program sends the pulse width of the settings.
+  void Program();
+  void BlankCheck();
+  void Verify();
+  void Move();
+  void ProgramCompare();
+  void run(Operation operation);
+  // An operation that was stopped before it began: nothing sent, every socket stopped.
+  void notStarted(Operation operation);
+
+  // The checksum of the address window recomputed and shown, then the idle state: the Check
+  // Sum button's work, and how Move ends.
+  void showChecksum();
+  // Refuses (with the box) when no device type is chosen.
+  bool deviceChosen();
 
   // The result of the last operation that ran.
   const OperationResult& lastResult() const { return lastResult_; }
@@ -101,8 +110,6 @@ class Operations {
   bool stepAddress(std::int32_t by);
   // After a loop: true when Quit, the watchdog or a lost programmer ended it before the end.
   bool interrupted(bool reachedEnd) const;
-  // Refuses (with the box) when no device type is chosen.
-  bool deviceChosen();
   void showStopped(std::int32_t address, bool socketLabels = true);
   void programPage();
   // The progress of the running operation; when it is over, its result, with its time and its
@@ -117,8 +124,6 @@ class Operations {
   DeviceSettings& settings_;
   Engine& engine_;
   ControlStates& states_;
-  DeviceSelection& selection_;
-  BufferActions& buffer_;
   std::uint8_t pulseWidth_ = 0;
   Progress progress_;
   std::int64_t startedMs_ = 0;

@@ -2,38 +2,26 @@
 
 namespace tandra {
 
-Workbench::Workbench(FtApi& api, Host& hostRef)
-    : host(hostRef),
-      usb(api, hostRef),
-      link(usb, hostRef),
-      discovery(usb, link, hostRef),
-      firmware(usb, link, hostRef),
-      states(hostRef, link, image, settings, engine),
-      selection(hostRef, link, image, settings, states),
-      engine(hostRef, link, image, settings, selection),
-      buffer(hostRef, link, image, states),
-      operations(hostRef, link, image, settings, engine, states, selection, buffer) {
-  link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
+Workbench::Workbench(FtApi& api, Panel& panelRef)
+    : panel(panelRef), events(panelRef), session(api, events) {
   link.onReplyLost = [this] { view.cursorRow = 0; };
-  discovery.runVppStep = [this] { selection.VppStep(); };
-  discovery.runFirmwareUpdate = [this] { firmware.run(); };
 }
 
 void Workbench::FormCreate() {
   link.packetLength = Link::kCommandLength;
   link.replyDataLength = Link::kDefaultReplyDataLength;
   settings.vppSetting = 1;
-  host.clearLog();
-  host.setCaption(Control::Device, "No Device");
-  host.processMessages();
+  panel.clearLog();
+  panel.setCaption(Control::Device, "No Device");
+  panel.processMessages();
 }
 
 void Workbench::FormActivate() {
-  host.processMessages();
+  panel.processMessages();
   discovery.run();
   states.BusyState();
-  host.setVisible(Control::Memo1, false);
-  host.setVisible(Control::Device_Box, true);
+  panel.setVisible(Control::Memo1, false);
+  panel.setVisible(Control::Device_Box, true);
 }
 
 void Workbench::StaticText3Click() {
@@ -41,14 +29,12 @@ void Workbench::StaticText3Click() {
   states.IdleState();
 }
 
-void Workbench::FormCloseQuery() {
-  link.quitFlag = 5;
-  engine.byteIndex = 0;
-  host.stopWatchdog();
-  if (link.connectionState == kIdentified) {
-    link.SendIdle();
-    usb.CloseFTDevice();
-  }
+void Workbench::Program_EpromClick() {
+  // The width sent is the one the caption shows: an entry left without Enter is applied as
+  // Enter would, and one the programmer cannot take stops Program before anything is sent.
+  if (!operations.deviceChosen()) return;
+  if (!selection.applyPulseWidth()) return;
+  session.run(Operation::Program);
 }
 
 }  // namespace tandra

@@ -1,45 +1,42 @@
 #pragma once
 
 #include "device/BufferActions.h"
-#include "device/ControlStates.h"
 #include "device/DeviceSelection.h"
-#include "device/DeviceSettings.h"
-#include "device/Engine.h"
-#include "device/Operations.h"
+#include "device/Panel.h"
+#include "device/PanelHost.h"
+#include "device/Session.h"
 #include "image/HexView.h"
-#include "image/ImageBuffer.h"
-#include "link/D2XXUnit.h"
-#include "link/Discovery.h"
-#include "link/FirmwareUpdate.h"
-#include "link/Host.h"
-#include "link/Link.h"
 
 namespace tandra {
 
 class FtApi;
 
-// Everything the window owns apart from its widgets: the link to the programmer, the image,
-// the settings and the engine, wired together once. The window's handlers call the methods
-// of the same names; tests drive them with a test host and the virtual programmer.
+// Everything the window owns apart from its widgets: a session on the programmer, its events
+// shown on the window's controls, and the window's handlers over both. The window forwards
+// every event to the handler of the same name; tests drive them with a test panel and the
+// virtual programmer.
 class Workbench {
  public:
-  Workbench(FtApi& api, Host& host);
+  Workbench(FtApi& api, Panel& panel);
   Workbench(const Workbench&) = delete;
   Workbench& operator=(const Workbench&) = delete;
 
-  Host& host;
-  D2XXUnit usb;
-  Link link;
-  Discovery discovery;
-  FirmwareUpdate firmware;
-  ImageBuffer image;
-  HexView view{image};
-  DeviceSettings settings;
-  ControlStates states;
-  DeviceSelection selection;
-  Engine engine;
-  BufferActions buffer;
-  Operations operations;
+  Panel& panel;
+  PanelHost events;
+  Session session;
+  // The session's parts, by the names the handlers use.
+  D2XXUnit& usb = session.usb;
+  Link& link = session.link;
+  Discovery& discovery = session.discovery;
+  FirmwareUpdate& firmware = session.firmware;
+  ImageBuffer& image = session.image;
+  DeviceSettings& settings = session.settings;
+  Engine& engine = session.engine;
+  ControlStates& states = session.states;
+  Operations& operations = session.operations;
+  HexView view{session.image};
+  DeviceSelection selection{panel, session};
+  BufferActions buffer{panel, session};
 
   // Start-up, the status line, the Quit button, the watchdog and closing.
   void FormCreate();
@@ -47,7 +44,14 @@ class Workbench {
   void StaticText3Click();
   void Quit_Func_ButClick() { link.Quit(); }
   void Timer1Timer() { link.Timer1Timer(); }
-  void FormCloseQuery();
+  void FormCloseQuery() { session.close(); }
+
+  // The five device operations' buttons.
+  void Program_EpromClick();
+  void Blank_ChkClick() { session.run(Operation::BlankCheck); }
+  void Verify_EpromClick() { session.run(Operation::Verify); }
+  void Move_EpromClick() { session.run(Operation::Move); }
+  void Prg_CompareClick() { session.run(Operation::ProgramCompare); }
 };
 
 }  // namespace tandra

@@ -340,23 +340,23 @@ void TMainForm::Timer1Timer() {
 }
 
 void TMainForm::Program_EpromClick() {
-  handle([this] { workbench_.operations.Program_EpromClick(); });
+  handle([this] { workbench_.Program_EpromClick(); });
 }
 
 void TMainForm::Blank_ChkClick() {
-  handle([this] { workbench_.operations.Blank_ChkClick(); });
+  handle([this] { workbench_.Blank_ChkClick(); });
 }
 
 void TMainForm::Verify_EpromClick() {
-  handle([this] { workbench_.operations.Verify_EpromClick(); });
+  handle([this] { workbench_.Verify_EpromClick(); });
 }
 
 void TMainForm::Move_EpromClick() {
-  handle([this] { workbench_.operations.Move_EpromClick(); });
+  handle([this] { workbench_.Move_EpromClick(); });
 }
 
 void TMainForm::Prg_CompareClick() {
-  handle([this] { workbench_.operations.Prg_CompareClick(); });
+  handle([this] { workbench_.Prg_CompareClick(); });
 }
 
 void TMainForm::DeviceClick() {

@@ -11,7 +11,7 @@
 #include "common/FileError.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
-#include "link/Host.h"
+#include "device/Panel.h"
 
 class HexViewWidget;
 class KeyEntry;
@@ -24,9 +24,9 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
-// The one window. It owns the widgets and a Workbench, implements Host for it, and forwards
-// every event to the handler of the same name.
-class TMainForm final : public QWidget, public tandra::Host {
+// The one window. It owns the widgets and a Workbench, is the Panel the workbench shows things
+// on, and forwards every event to the handler of the same name.
+class TMainForm final : public QWidget, public tandra::Panel {
   Q_OBJECT
 
  public:
@@ -42,7 +42,7 @@ class TMainForm final : public QWidget, public tandra::Host {
   int fileFormatCode() const { return fileFormatCode_; }
   QStringList logLines() const { return logLines_; }
 
-  // Host
+  // Panel
   void processMessages() override;
   void startWatchdog() override;
   void stopWatchdog() override;

@@ -40,7 +40,7 @@ std::string D2XXUnit::errorText(std::string_view operation, FtStatus status) {
 
 void D2XXUnit::report(std::string_view operation, FtStatus status) {
   if (!errorReporting_ || status == ft::Ok) return;
-  host_.showBox(BoxKind::Error, errorText(operation, status), std::nullopt);
+  host_.showMessage(BoxKind::Error, errorText(operation, status), std::nullopt);
 }
 
 FtStatus D2XXUnit::GetFTDeviceCount() {

@@ -15,8 +15,8 @@ std::string Discovery::versionText(int major, int minor) {
 }
 
 void Discovery::notFound() {
-  host_.setHint(Control::StaticText3, kRetryHint);
-  host_.showBox(BoxKind::Information, kNotFoundText, kDiscoveryBoxCorner);
+  host_.showStatusAdvice(kRetryHint);
+  host_.showMessage(BoxKind::Information, kNotFoundText, kDiscoveryBoxCorner);
 }
 
 void Discovery::logDriverNotes() {
@@ -25,7 +25,7 @@ void Discovery::logDriverNotes() {
 
 void Discovery::run() {
   host_.clearLog();
-  host_.setVisible(Control::Memo1, true);
+  host_.showLog(true);
   host_.insertLogLine("USB driver: " + usb_.driverName());
   usb_.setErrorReporting(false);
 
@@ -35,7 +35,7 @@ void Discovery::run() {
   if (!counted) {
     logDriverNotes();
     notFound();
-    host_.setVisible(Control::Memo1, false);
+    host_.showLog(false);
     return;
   }
   usb_.GetFTDeviceSerialNo(0);
@@ -55,24 +55,24 @@ void Discovery::run() {
   // A reply cut off before its status byte is no answer: the buffer holds older bytes there.
   if (!link_.replyHeaderArrived() || link_.replyStatus() != 0x00) {
     notFound();
-    host_.setVisible(Control::Memo1, false);
+    host_.showLog(false);
     return;
   }
 
   link_.connectionState = kIdentified;
-  host_.setHint(Control::StaticText3, "");
+  host_.showStatusAdvice("");
   const int major = link_.reply()[1];
   const int minor = link_.reply()[2];
   versionText_ = versionText(major, minor);
   versionNumber_ = major * 256 + minor;
-  host_.setCaption(Control::StaticText3, kFoundPrefix + versionText_);
+  host_.showStatus(kFoundPrefix + versionText_);
 
   if (runVppStep) runVppStep();
   if (versionNumber_ < kLeastAcceptedVersion &&
-      host_.askYesNo(kFirmwareQuestion, kDiscoveryBoxCorner) && runFirmwareUpdate) {
+      host_.askQuestion(kFirmwareQuestion, kDiscoveryBoxCorner) && runFirmwareUpdate) {
     runFirmwareUpdate();
   }
-  host_.setVisible(Control::Memo1, false);
+  host_.showLog(false);
 }
 
 }  // namespace tandra

@@ -54,8 +54,7 @@ void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
     // the file holds.
     const std::size_t next = start + kRecordSize;
     const std::size_t shown = next + 3 < file.size() ? next : start;
-    host_.setCaption(Control::Quit_Func_But,
-                     "&Quit = " + hexText(file[shown + 2] * 256u + file[shown + 3], 4));
+    host_.showAddress(file[shown + 2] * 256u + file[shown + 3]);
     packet[7] = headerChecksum(packet);
     if (usb_.WriteFTBuffer(kRecordSize) < kRecordSize) {
       host_.insertLogLine("USB Device Write TimeOut 1...");
@@ -87,16 +86,16 @@ void FirmwareUpdate::restart() {
 }
 
 void FirmwareUpdate::run() {
-  host_.setCaption(Control::StaticText3, kUpdatingText);
-  const std::optional<std::string> path = host_.openFileDialog();
+  host_.showStatus(kUpdatingText);
+  const std::optional<std::string> path = host_.chooseUpdateFile();
   if (path) {
     const std::vector<std::uint8_t> file = readFile(*path);
     if (!headerIsValid(file)) {
-      host_.showBox(BoxKind::Warning, kInvalidFileText, std::nullopt);
+      host_.showMessage(BoxKind::Warning, kInvalidFileText, std::nullopt);
     } else {
       sendRecords(file);
       const bool good = checkFlash(file);
-      host_.showBox(BoxKind::Warning, good ? kGoodText : kBadText, std::nullopt);
+      host_.showMessage(BoxKind::Warning, good ? kGoodText : kBadText, std::nullopt);
       restart();
     }
   }

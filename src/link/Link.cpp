@@ -93,7 +93,7 @@ void Link::SendIdle() {
     SendCommand();
   }
   if (onCurrentAddressReset) onCurrentAddressReset();
-  quitFlag = 0;
+  quitFlag = stopHeld_ ? 5 : 0;
 }
 
 void Link::SendVoltage(std::uint8_t vppSelectCode, std::uint8_t vppLevelCode) {

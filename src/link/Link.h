@@ -78,6 +78,14 @@ class Link {
 
   void Timer1Timer();  // the reply watchdog fired
   void Quit() { quitFlag = 5; }
+  // A stop that the idle command does not clear, as Quit's is cleared: it ends the running work
+  // and keeps every later wait and operation short until it is let go.
+  void holdStop() {
+    stopHeld_ = true;
+    quitFlag = 5;
+  }
+  void releaseStop() { stopHeld_ = false; }
+  bool stopHeld() const { return stopHeld_; }
 
  private:
   void SendLatch(std::uint8_t selector);
@@ -86,6 +94,7 @@ class Link {
   D2XXUnit& usb_;
   Host& host_;
   std::uint32_t replyLength_ = 0;
+  bool stopHeld_ = false;
 };
 
 }  // namespace tandra

@@ -1,86 +1,13 @@
 // tandra-cli end to end on the virtual programmer: the command line in, the exit code, the
 // result lines and the JSON document out.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <random>
-#include <sstream>
-
-#include "ForwardingApi.h"
-#include "cli/Cli.h"
-#include "link/Clock.h"
-#include "sim/VirtualProgrammer.h"
+#include "CliFixture.h"
 
 namespace tandra::test {
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// Presses Ctrl-C once the programmer has taken `interruptAfter` program block commands.
-class InterruptingProgrammer final : public ForwardingApi {
- public:
-  InterruptingProgrammer(VirtualProgrammer& programmer, std::atomic<bool>& flag, int after)
-      : ForwardingApi(programmer), flag_(flag), after_(after) {}
-  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
-    if (c == 264 && static_cast<const std::uint8_t*>(b)[0] == 0x43 && --after_ == 0) flag_ = true;
-    return ForwardingApi::Write(h, b, c, n);
-  }
-
- private:
-  std::atomic<bool>& flag_;
-  int after_;
-};
-
-class CliTest : public ::testing::Test {
- protected:
-  CliTest() {
-    folder_ = fs::temp_directory_path() / ("tandra-cli-" + std::to_string(std::random_device()()));
-    fs::create_directories(folder_);
-    std::mt19937 random(7);
-    image_.resize(0x8000);
-    for (auto& byte : image_) byte = static_cast<std::uint8_t>(random());
-    image_[0x1A7F] = 0x3C;
-    write("image.bin", std::string(image_.begin(), image_.end()));
-  }
-  ~CliTest() override { fs::remove_all(folder_); }
-
-  std::string path(const std::string& name) const { return (folder_ / name).string(); }
-  void write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
-
-  // Runs a command line on the test's programmer (or on `driver`).
-  int run(std::vector<std::string> arguments, FtApi* driver = nullptr) {
-    out_.str("");
-    err_.str("");
-    cli::CliIo io{out_, err_, false, &interrupted_, driver != nullptr ? driver : &programmer_};
-    return cli::runCli(arguments, io);
-  }
-  nlohmann::json runJson(std::vector<std::string> arguments) {
-    arguments.push_back("--json");
-    code_ = run(arguments);
-    return nlohmann::json::parse(out_.str());
-  }
-  bool says(const std::string& text) const {
-    return out_.str().find(text) != std::string::npos || err_.str().find(text) != std::string::npos;
-  }
-  bool chipHoldsTheImage(int socket) {
-    const auto& cells = programmer_.chip(socket).cells();
-    return std::equal(image_.begin(), image_.end(), cells.begin());
-  }
-
-  ManualClock clock_;
-  VirtualProgrammer programmer_{clock_};
-  std::atomic<bool> interrupted_{false};
-  std::ostringstream out_, err_;
-  Bytes image_;
-  fs::path folder_;
-  int code_ = -1;
-};
+class CliTest : public CliFixture {};
 
 TEST_F(CliTest, ProgramFiveSocketsThenVerifyTheyPass) {
   EXPECT_EQ(run({"program", "-d", "27c256", "-n", "5", path("image.bin")}), 0) << err_.str();
@@ -146,30 +73,6 @@ TEST_F(CliTest, ExitCodesTellWhatWentWrong) {
   EXPECT_EQ(run({"blank", "-d", "27C256", "--update-firmware", path("update.bin")}), 1);
   EXPECT_TRUE(says("Good Update..."));
   EXPECT_TRUE(says("firmware 1.20"));
-}
-
-TEST_F(CliTest, CtrlCStopsLikeQuitIdlesAndNeverReportsAPass) {
-  std::atomic<bool>& flag = interrupted_;
-  InterruptingProgrammer interrupting(programmer_, flag, 38);  // in the middle of a page
-  out_.str("");
-  cli::CliIo io{out_, err_, false, &interrupted_, &interrupting};
-  EXPECT_EQ(cli::runCli({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--json"}, io),
-            130);
-  const nlohmann::json document = nlohmann::json::parse(out_.str());
-  ASSERT_EQ(document["operations"].size(), 1u);  // no verify after the stop
-  for (const auto& socket : document["operations"][0]["sockets"]) {
-    EXPECT_EQ(socket["result"], "stopped");
-  }
-  // Every packet whole, the page under way sent to every socket, then the idle command and
-  // the close.
-  const auto& packets = programmer_.packets();
-  for (const Bytes& packet : packets) EXPECT_TRUE(packet.size() == 8 || packet.size() == 264);
-  int programs = 0;
-  for (const Bytes& packet : packets) programs += packet[0] == 0x43;
-  EXPECT_EQ(programs % 5, 0);
-  EXPECT_EQ(packets.back()[0], 0x24);
-  EXPECT_FALSE(programmer_.isOpen());
-  EXPECT_EQ(programmer_.violations(), std::vector<std::string>{});
 }
 
 // The cable pulled after `after` program block commands.

@@ -16,7 +16,7 @@ class EngineTest : public WorkbenchFixture {
   void chooseAt(int row, int sockets, int vppSetting) {
     choose(row, sockets);
     bench.settings.vppSetting = vppSetting;
-    bench.selection.VppStep();
+    bench.engine.VppStep();
     programmer.clearPackets();
   }
 

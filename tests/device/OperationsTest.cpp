@@ -53,19 +53,19 @@ TEST_F(OperationsTest, ProgramThenVerifyOnEveryFamilyAndSocketCount) {
       for (int s = 1; s <= 5; ++s) programmer.chip(s).erase();
       fillRandom(static_cast<unsigned>(row * 10 + sockets));
       choose(row, sockets);
-      bench.operations.Program_EpromClick();
+      bench.Program_EpromClick();
       EXPECT_EQ(status(), "Programming Done....") << row;
       for (int s = 1; s <= 5; ++s) {
         EXPECT_EQ(chipHoldsTheBuffer(s), s <= sockets) << row << " socket " << s;
       }
       EXPECT_EQ(label(sockets), std::to_string(sockets) + "-Programmed OK ");
 
-      bench.operations.Verify_EpromClick();
+      bench.Verify_EpromClick();
       EXPECT_EQ(status(), "Verify Test Done....");
       EXPECT_EQ(label(1), "1- Verified OK   ") << row;
       EXPECT_EQ(label(sockets), std::to_string(sockets) + "- Verified OK   ") << row;
 
-      bench.operations.Prg_CompareClick();
+      bench.Prg_CompareClick();
       EXPECT_EQ(status(), "Program Compare Test Done....");
       EXPECT_EQ(label(1), "1-Can Be Programed") << row;
     }
@@ -79,10 +79,10 @@ TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
   fillRandom(1);
   bench.image[0x4321] = 0x00;
   choose(k27C256, 2);
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   bench.image[0x4321] = 0x01;
   bench.image[0x0100] = static_cast<std::uint8_t>(bench.image[0x0100] & 0x7E);  // only clears
-  bench.operations.Prg_CompareClick();
+  bench.Prg_CompareClick();
   EXPECT_EQ(label(1), "1-Can`t Be Programed");
   EXPECT_EQ(label(2), "2-Can`t Be Programed");
 }
@@ -90,7 +90,7 @@ TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
 TEST_F(OperationsTest, VerifyWantsEqualBytesProgramCompareOnlyBitsThatCanStillBeCleared) {
   fillRandom(11);
   choose(k27C256, 3);
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   // Socket 1 still holds a 1 where the buffer now wants a 0: programmable, but not the same.
   programmer.chip(1).cells()[0x1234] = 0x3F;
   bench.image[0x1234] = 0x0F;
@@ -100,11 +100,11 @@ TEST_F(OperationsTest, VerifyWantsEqualBytesProgramCompareOnlyBitsThatCanStillBe
   bench.image[0x5000] = 0x10;
   for (int s : {1, 2}) programmer.chip(s).cells()[0x5000] = 0x10;
 
-  bench.operations.Verify_EpromClick();
+  bench.Verify_EpromClick();
   EXPECT_EQ(label(1), "1-Didn't Verify");
   EXPECT_EQ(label(2), "2- Verified OK   ");
   EXPECT_EQ(label(3), "3-Didn't Verify");
-  bench.operations.Prg_CompareClick();
+  bench.Prg_CompareClick();
   EXPECT_EQ(label(1), "1-Can Be Programed");
   EXPECT_EQ(label(2), "2-Can Be Programed");
   EXPECT_EQ(label(3), "3-Can`t Be Programed");
@@ -116,7 +116,7 @@ TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
   programmer.insertChip(1, "27C256");
   programmer.insertChip(2, "27C512");  // another algorithm
   programmer.insertChip(3, "27256");   // same wiring, algorithm and voltage
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Programmed OK ");
   EXPECT_EQ(label(2), "2-Not Programmed");
   EXPECT_EQ(label(3), "3-Programmed OK ");
@@ -129,18 +129,18 @@ TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
   programmer.insertChip(2, "27C16");
   bench.selection.Vpp_ButClick();
   bench.selection.Vpp_ButClick();  // 25 -> 21 -> 12.5
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Not Programmed");
   EXPECT_EQ(label(2), "2-Programmed OK ");
   bench.selection.Vpp_ButClick();  // back to 25
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Programmed OK ");
   EXPECT_EQ(label(2), "2-Not Programmed");
 
   // A 1 Mbit chip chosen as 2 Mbit: the upper half lands on the lower one and fails read-back.
   choose(k27C2001, 1);
   programmer.insertChip(1, "27C010");
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Not Programmed");
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 20100");
 }
@@ -148,7 +148,7 @@ TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
 TEST_F(OperationsTest, BlankCheckTellsErasedChipsFromUsedOnes) {
   choose(k27C512, 3);
   programmer.chip(3).cells()[0xFFFF] = 0x7F;
-  bench.operations.Blank_ChkClick();
+  bench.Blank_ChkClick();
   EXPECT_EQ(label(1), "1- Is Blank      ");
   EXPECT_EQ(label(2), "2- Is Blank      ");
   EXPECT_EQ(label(3), "3-Is Not Blank");
@@ -160,12 +160,12 @@ TEST_F(OperationsTest, BlankCheckTellsErasedChipsFromUsedOnes) {
 TEST_F(OperationsTest, VerifyMarksOnlyTheDifferingSocketAndStopsReadingIt) {
   fillRandom(2);
   choose(k27C256, 3);
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   programmer.chip(2).cells()[0x0800 + 17] &= 0x00;  // the second block
   bench.image[0x0800 + 17] = 0xFF;
   for (int s : {1, 3}) programmer.chip(s).cells()[0x0800 + 17] = 0xFF;
   programmer.clearPackets();
-  bench.operations.Verify_EpromClick();
+  bench.Verify_EpromClick();
   EXPECT_EQ(label(1), "1- Verified OK   ");
   EXPECT_EQ(label(2), "2-Didn't Verify");
   EXPECT_EQ(label(3), "3- Verified OK   ");
@@ -179,7 +179,7 @@ TEST_F(OperationsTest, ASocketThatRefusesAPageIsNeverSentAnother) {
   choose(k27C64, 2);
   programmer.chip(1).setStuckBit(0, 3, true);
   programmer.clearPackets();
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Not Programmed");
   EXPECT_EQ(label(2), "2-Programmed OK ");
   EXPECT_EQ(programsOf(0xBE), 1);
@@ -195,7 +195,7 @@ TEST_F(OperationsTest, ProgramStopsAfterThePageWhereEverySocketFailed) {
   programmer.chip(2).setStuckBit(5, 0, false);
   bench.image[5] = 0x01;
   programmer.clearPackets();
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Not Programmed");
   EXPECT_EQ(label(2), "2-Not Programmed");
   EXPECT_EQ(programsOf(0xBE) + programsOf(0xBD), 2);
@@ -208,21 +208,21 @@ TEST_F(OperationsTest, ProgramSendsThePulseWidthAndAlgorithmOfTheDevice) {
   bench.selection.PulseClick();
   bench.selection.P_EditKeyPress('\b');
   bench.selection.P_EditKeyPress('7');  // left without Enter: Program applies it
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(programmer.pulseWidth(), 7);
   EXPECT_EQ(programmer.algorithmCode(), 2);
   EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 7");
 
   bench.selection.PulseClick();
   bench.selection.P_EditKeyPress('\b');  // an empty entry becomes 20
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(programmer.pulseWidth(), 20);
   EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 20");
 
   bench.selection.P_EditKeyPress('\b');
   for (char c : std::string("300")) bench.selection.P_EditKeyPress(c);
   programmer.clearPackets();
-  bench.operations.Program_EpromClick();  // refused before anything is sent
+  bench.Program_EpromClick();  // refused before anything is sent
   EXPECT_TRUE(programmer.packets().empty());
   EXPECT_EQ(host.boxTexts().back(), "Pulse Width Must Be 1 To 255.");
 }
@@ -234,7 +234,7 @@ TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
   for (std::uint32_t a = 0; a < 0x40000; ++a)
     programmer.chip(1).cells()[a] = static_cast<std::uint8_t>(a * 7);
   host.captionHistory.clear();
-  bench.operations.Move_EpromClick();
+  bench.Move_EpromClick();
   EXPECT_EQ(host.captionHistory[Control::StaticText2],
             std::vector<std::string>{"Moving Device #1 to Buffer...."});
   for (std::int32_t a = 0; a < 0x2000; ++a)
@@ -251,7 +251,7 @@ TEST_F(OperationsTest, MoveOfA256KDeviceReadsAllOfIt) {
   for (std::uint32_t a = 0; a < 0x40000; ++a) {
     programmer.chip(1).cells()[a] = static_cast<std::uint8_t>((a >> 16) * 0x40 + (a & 0x3F));
   }
-  bench.operations.Move_EpromClick();
+  bench.Move_EpromClick();
   for (std::int32_t a = 0; a < 0x40000; a += 0x1001) {
     ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>((a >> 16) * 0x40 + (a & 0x3F))) << a;
   }
@@ -261,7 +261,7 @@ TEST_F(OperationsTest, MoveOfA256KDeviceReadsAllOfIt) {
 TEST_F(OperationsTest, ProgressShowsEveryBlockAddressOnTheQuitButton) {
   choose(k2716, 1);
   host.captionHistory.clear();
-  bench.operations.Blank_ChkClick();
+  bench.Blank_ChkClick();
   // The busy state, the one block, and the idle state with the address reached.
   const std::vector<std::string> expected = {"&Quit = 0000", "&Quit = 0000", "&Quit = 0800"};
   EXPECT_EQ(host.captionHistory[Control::Quit_Func_But], expected);
@@ -270,7 +270,7 @@ TEST_F(OperationsTest, ProgressShowsEveryBlockAddressOnTheQuitButton) {
 TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
   fillRandom(6);
   choose(k27C256, 3);
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   // Quit in the third block, with the programmer's reply to it coming too late to be read.
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 1000" && bench.link.quitFlag == 0 &&
@@ -279,7 +279,7 @@ TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
       bench.Quit_Func_ButClick();
     }
   };
-  bench.operations.Verify_EpromClick();
+  bench.Verify_EpromClick();
   host.onPump = nullptr;
   EXPECT_EQ(status(), "Stopped at 1000....");
   for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "-Stopped") << s;
@@ -288,7 +288,7 @@ TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
   // The operator looks, then verifies again: the late replies must not shift the new run.
   programmer.setReplyDelay(Clock::Millis(0));
   host.clock.advance(Clock::Millis(2000));
-  bench.operations.Verify_EpromClick();
+  bench.Verify_EpromClick();
   EXPECT_EQ(status(), "Verify Test Done....");
   for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "- Verified OK   ") << s;
 }
@@ -299,7 +299,7 @@ TEST_F(OperationsTest, SilentProgrammerDuringProgramIsReportedAsAStop) {
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 0300") programmer.dropReplies(1000);
   };
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   host.onPump = nullptr;
   EXPECT_EQ(host.log.at(1), "Device no longer present ... PortStatus-0 USB-5");
   EXPECT_EQ(status(), "Stopped at 0300....");
@@ -312,11 +312,11 @@ TEST_F(OperationsTest, SilentProgrammerDuringProgramIsReportedAsAStop) {
 TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
   fillRandom(8);
   choose(k27C256, 2);
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 2000") programmer.setUnplugged(true);
   };
-  bench.operations.Verify_EpromClick();
+  bench.Verify_EpromClick();
   host.onPump = nullptr;
   EXPECT_EQ(status(), "Stopped at 2000....");
   EXPECT_EQ(label(1), "1-Stopped");
@@ -328,7 +328,7 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
   bench.image[0x1A7F] = 0x3C;
   choose(k27C256, 5);
   programmer.chip(4).setStuckBit(0x1A7F, 2, false);  // reads 0x38 where 0x3C was written
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   const OperationResult& program = bench.operations.lastResult();
   ASSERT_EQ(program.sockets.size(), 5u);
   EXPECT_EQ(program.sockets[3].describe(), "Not Programmed at 0x01A00");
@@ -336,7 +336,7 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
   EXPECT_FALSE(program.allPassed());
 
   // Verify finds the byte itself.
-  bench.operations.Verify_EpromClick();
+  bench.Verify_EpromClick();
   const OperationResult& verify = bench.operations.lastResult();
   EXPECT_EQ(verify.operation, "Verify Device");
   for (int s : {1, 2, 3, 5}) {
@@ -345,14 +345,14 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
   EXPECT_EQ(verify.sockets[3].describe(), "Didn't Verify at 0x01A7F: expected 0x3C, read 0x38");
   EXPECT_EQ(host.log.at(1), "socket 4: Didn't Verify at 0x01A7F: expected 0x3C, read 0x38");
 
-  bench.operations.Blank_ChkClick();
+  bench.Blank_ChkClick();
   EXPECT_EQ(bench.operations.lastResult().sockets[0].describe(),
             "Is Not Blank at 0x00000: expected 0xFF, read 0x" + hexByte(bench.image[0]));
 
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") bench.Quit_Func_ButClick();
   };
-  bench.operations.Prg_CompareClick();
+  bench.Prg_CompareClick();
   host.onPump = nullptr;
   const OperationResult& stopped = bench.operations.lastResult();
   EXPECT_TRUE(stopped.stopped);
@@ -364,19 +364,19 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
 TEST_F(OperationsTest, EveryOperationShowsItsProgressAndLogsItsTime) {
   fillRandom(13);
   choose(k27C256, 2);
-  const std::vector<std::pair<void (Operations::*)(), const char*>> operations = {
-      {&Operations::Blank_ChkClick, "Blank Check"},
-      {&Operations::Program_EpromClick, "Program Device"},
-      {&Operations::Verify_EpromClick, "Verify Device"},
-      {&Operations::Prg_CompareClick, "Program Compare"},
-      {&Operations::Move_EpromClick, "Move Device #1"}};
+  const std::vector<std::pair<void (Workbench::*)(), const char*>> operations = {
+      {&Workbench::Blank_ChkClick, "Blank Check"},
+      {&Workbench::Program_EpromClick, "Program Device"},
+      {&Workbench::Verify_EpromClick, "Verify Device"},
+      {&Workbench::Prg_CompareClick, "Program Compare"},
+      {&Workbench::Move_EpromClick, "Move Device #1"}};
   for (const auto& [click, name] : operations) {
     host.progress.clear();
     bool shownWhileRunning = false;
     host.onPump = [&] {
       shownWhileRunning = shownWhileRunning || host.isVisible(Control::Progress);
     };
-    (bench.operations.*click)();
+    (bench.*click)();
     host.onPump = nullptr;
     EXPECT_TRUE(shownWhileRunning) << name;
     EXPECT_FALSE(host.isVisible(Control::Progress)) << name;
@@ -402,7 +402,7 @@ TEST_F(OperationsTest, TheLastPageWaitsForSlowRepliesLikeEveryOtherPage) {
   choose(k2716, 2);
   programmer.setReplyDelay(Clock::Millis(700));  // longer than the read time-out
   programmer.clearPackets();
-  bench.operations.Program_EpromClick();
+  bench.Program_EpromClick();
   EXPECT_EQ(programsOf(0xBE) + programsOf(0xBD), 16);
   EXPECT_EQ(status(), "Programming Done....");
   EXPECT_EQ(label(2), "2-Programmed OK ");
@@ -416,14 +416,14 @@ TEST_F(OperationsTest, WithoutADeviceTypeNoOperationSendsAnything) {
   choose(k27C256, 2);  // then a header row: the end address and the count stay
   choose(0, 0);
   ASSERT_EQ(bench.settings.deviceFamily, 0);
-  const std::vector<void (Operations::*)()> clicks = {
-      &Operations::Program_EpromClick, &Operations::Blank_ChkClick, &Operations::Verify_EpromClick,
-      &Operations::Move_EpromClick, &Operations::Prg_CompareClick};
+  const std::vector<void (Workbench::*)()> clicks = {
+      &Workbench::Program_EpromClick, &Workbench::Blank_ChkClick, &Workbench::Verify_EpromClick,
+      &Workbench::Move_EpromClick, &Workbench::Prg_CompareClick};
   for (auto click : clicks) {
     host.boxes.clear();
     host.captions.erase(Control::StaticText2);
     programmer.clearPackets();
-    (bench.operations.*click)();
+    (bench.*click)();
     EXPECT_TRUE(programmer.packets().empty());
     EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"No Device Was Selected."});
     EXPECT_EQ(host.caption(Control::StaticText2), "");
@@ -434,11 +434,11 @@ TEST_F(OperationsTest, WithoutADeviceTypeNoOperationSendsAnything) {
 
 TEST_F(OperationsTest, AStoppedMoveLeavesTheSocketLabelsAlone) {
   choose(k27C256, 3);
-  bench.operations.Blank_ChkClick();
+  bench.Blank_ChkClick();
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") bench.Quit_Func_ButClick();
   };
-  bench.operations.Move_EpromClick();
+  bench.Move_EpromClick();
   host.onPump = nullptr;
   EXPECT_EQ(status(), "Stopped at 1000....");
   for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "- Is Blank      ");

@@ -17,8 +17,8 @@ class ProgrammerChecksTest : public WorkbenchFixture {
     choose(10, 2);
     for (std::int32_t a = 0; a < 0x2000; ++a) bench.image[a] = static_cast<std::uint8_t>(a * 3);
     programmer.clearPackets();
-    bench.operations.Program_EpromClick();
-    bench.operations.Verify_EpromClick();
+    bench.Program_EpromClick();
+    bench.Verify_EpromClick();
     return programmer.packets();
   }
 

@@ -42,7 +42,7 @@ TEST_F(SelectionTest, EveryCatalogueRowGivesItsTypeVoltageAndPulse) {
     EXPECT_EQ(bench.settings.deviceFamily, r.family) << r.row;
     EXPECT_EQ(host.caption(Control::Vpp_But), r.vpp) << r.row;
     EXPECT_EQ(host.caption(Control::Pulse), std::string("Pulse = ") + r.pulse) << r.row;
-    EXPECT_EQ(bench.settings.pulseEntry.text(), r.pulse) << r.row;
+    EXPECT_EQ(bench.selection.pulseEntry.text(), r.pulse) << r.row;
     EXPECT_TRUE(host.isVisible(Control::Num_Of_Devices)) << r.row;
     EXPECT_TRUE(host.boxes.empty()) << r.row;
   }
@@ -158,7 +158,7 @@ TEST_F(SelectionTest, AStrayKeyInThePulseEntryNeverOverridesTheDeviceWidth) {
     typePulse(stray);
     typePulse("\r");
     choose(17, 1);  // 27C256: 5
-    EXPECT_EQ(bench.settings.pulseEntry.text(), "5") << stray;
+    EXPECT_EQ(bench.selection.pulseEntry.text(), "5") << stray;
     EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 5") << stray;
     choose(1, 1);  // 2716: 40
     EXPECT_EQ(host.caption(Control::P_Edit), "40") << stray;
@@ -174,9 +174,9 @@ TEST_F(SelectionTest, AnEmptiedPulseEntryBecomesTwentyForGood) {
     bench.selection.PulseClick();
     typePulse("\b\b");  // the second Backspace marks the empty entry
     typePulse(ending);
-    if (*ending == '\0') bench.operations.Program_EpromClick();
+    if (*ending == '\0') bench.Program_EpromClick();
     EXPECT_TRUE(host.boxes.empty()) << "no box, and surely no library text";
-    EXPECT_EQ(bench.settings.pulseEntry.text(), "20");
+    EXPECT_EQ(bench.selection.pulseEntry.text(), "20");
     EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 20");
   }
   EXPECT_EQ(programmer.pulseWidth(), 20);

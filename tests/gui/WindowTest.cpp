@@ -228,7 +228,8 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer forCli{clock_};
     sameChips(forCli);
     std::ostringstream out, err;
-    tandra::cli::CliIo io{out, err, false, nullptr, &forCli};
+    tandra::cli::CliIo io(out, err);
+    io.driver = &forCli;
     QCOMPARE(tandra::cli::runCli(
                  {"verify", "-d", "27C256", "-n", "3", path.toStdString(), "--json"}, io),
              1);

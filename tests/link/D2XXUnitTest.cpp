@@ -56,7 +56,7 @@ class D2XXUnitTest : public ::testing::Test {
  protected:
   TestHost host;
   ScriptedApi api;
-  D2XXUnit usb{api, host};
+  D2XXUnit usb{api, host.events};
 };
 
 TEST_F(D2XXUnitTest, OpenPassesTheSerialTextCutTo49Characters) {
@@ -159,7 +159,7 @@ TEST(D2XXUnitOnVirtualProgrammer, LongDescriptionsAreCutAt49Characters) {
   TestHost host;
   VirtualProgrammer programmer(host.clock);
   programmer.devices()[0].description = std::string(70, 'x');
-  D2XXUnit usb(programmer, host);
+  D2XXUnit usb(programmer, host.events);
   ASSERT_EQ(usb.GetFTDeviceDescription(0), ft::Ok);
   EXPECT_EQ(usb.deviceString().size(), 49u);
 }

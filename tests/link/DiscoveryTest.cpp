@@ -12,7 +12,7 @@ class DiscoveryTest : public LinkFixture {
     discovery.runFirmwareUpdate = [this] { ++updates; };
   }
 
-  Discovery discovery{usb, link, host};
+  Discovery discovery{usb, link, host.events};
   int vppSteps = 0;
   int updates = 0;
 };
@@ -150,9 +150,9 @@ class TellingProgrammer final : public ForwardingApi {
 
 TEST_F(DiscoveryTest, TheDriverAndWhatItMetGoIntoTheStatusLog) {
   TellingProgrammer telling(programmer);
-  D2XXUnit unit(telling, host);
-  Link tellingLink(unit, host);
-  Discovery search(unit, tellingLink, host);
+  D2XXUnit unit(telling, host.events);
+  Link tellingLink(unit, host.events);
+  Discovery search(unit, tellingLink, host.events);
   search.run();
   EXPECT_EQ(tellingLink.connectionState, kIdentified);
   const std::deque<std::string> expected = {

@@ -49,7 +49,7 @@ class FirmwareUpdateTest : public LinkFixture {
     return {host.log.end() - static_cast<long>(n), host.log.end()};
   }
 
-  FirmwareUpdate firmware{usb, link, host};
+  FirmwareUpdate firmware{usb, link, host.events};
   std::filesystem::path folder_;
 };
 

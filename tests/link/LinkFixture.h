@@ -27,8 +27,8 @@ class LinkFixture : public ::testing::Test {
 
   TestHost host;
   VirtualProgrammer programmer{host.clock};
-  D2XXUnit usb{programmer, host};
-  Link link{usb, host};
+  D2XXUnit usb{programmer, host.events};
+  Link link{usb, host.events};
 };
 
 }  // namespace tandra::test

@@ -35,7 +35,7 @@ grep -q "udevadm control --reload" "$work/control/postinst" || fail "postinst do
 
 dpkg -x "$deb" "$work/root"
 got=$("$work/root/usr/bin/tandra-cli" --version)
-[ "$got" = "$version" ] || fail "tandra-cli --version says '$got', not '$version'"
+[ "$got" = "tandra-cli $version" ] || fail "tandra-cli --version says '$got', not '$version'"
 QT_QPA_PLATFORM=offscreen "$work/root/usr/bin/tandra-usb" --help | grep -q "^Usage: tandra-usb" \
   || fail "tandra-usb --help"
 got=$(QT_QPA_PLATFORM=offscreen "$work/root/usr/bin/tandra-usb" --version)

@@ -8,15 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "device/Panel.h"
+#include "device/PanelHost.h"
 #include "link/Clock.h"
-#include "link/Host.h"
 
 namespace tandra::test {
 
-// A window without a window: records what the core shows, answers boxes and dialogs from a
-// script, and runs the reply watchdog on a hand-driven clock. Each message pump moves the clock
-// on by one millisecond, so a wait that is never answered meets the watchdog after 3,000 pumps.
-class TestHost final : public Host {
+// A window without a window: records what its controls are told, answers boxes and dialogs from
+// a script, and runs the reply watchdog on a hand-driven clock. Each message pump moves the
+// clock on by one millisecond, so a wait that is never answered meets the watchdog after 3,000
+// pumps. `events` is the core's Host on it, as the window has one.
+class TestHost final : public Panel {
  public:
   struct Box {
     BoxKind kind;
@@ -26,6 +28,7 @@ class TestHost final : public Host {
   };
 
   ManualClock clock;
+  PanelHost events{*this};
   // Called when the watchdog fires (wired to Link::Timer1Timer by the test).
   std::function<void()> onWatchdog;
   // Called at every message pump, after the clock moved; tests use it to click Quit.

@@ -14,7 +14,8 @@ if ! command -v $compiler >/dev/null 2>&1; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The command-line program's header-only libraries, without the rest of /usr/include.
+# The command-line program's header-only libraries, without the rest of /usr/include (zlib comes
+# with MinGW's own, libz-mingw-w64-dev).
 mkdir "$work/include"
 for library in CLI nlohmann; do
   [ -d /usr/include/$library ] && ln -s /usr/include/$library "$work/include/$library"
@@ -28,7 +29,7 @@ if ! xargs -P 2 -I{} sh -c "$compiler -std=c++20 -Wall -Wextra -Werror -I. -I'$g
   echo "FAILED: a source does not compile for Windows"
   exit 1
 fi
-if ! $compiler -static -o "$work/tandra-cli.exe" "$work"/*.o; then
+if ! $compiler -static -o "$work/tandra-cli.exe" "$work"/*.o -lz -lbcrypt; then
   echo "FAILED: tandra-cli.exe does not link"
   exit 1
 fi

@@ -1,4 +1,4 @@
-// The window's side of the Host seam.
+// The window as the Panel its handlers and the core's events work on.
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFontMetrics>

@@ -1,0 +1,111 @@
+#include "cli/Record.h"
+
+#include <ctime>
+
+#include "cli/Digest.h"
+#include "common/HexText.h"
+#include "common/Version.h"
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace tandra::cli::record {
+
+namespace {
+
+nlohmann::json nullable(const std::optional<std::uint8_t>& value) {
+  return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+}  // namespace
+
+const char* stateWord(SocketResult::State state) {
+  switch (state) {
+    case SocketResult::State::Passed:
+      return "passed";
+    case SocketResult::State::Failed:
+      return "failed";
+    case SocketResult::State::Stopped:
+      break;
+  }
+  return "stopped";
+}
+
+std::string isoTime(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  // strftime writes the offset as +0100; ISO 8601 with separators wants +01:00.
+  const std::string_view iso(text);
+  if (iso.size() < 5) return std::string(iso);
+  return std::string(iso.substr(0, iso.size() - 2)) + ":" + std::string(iso.substr(iso.size() - 2));
+}
+
+std::string hostName() {
+#if defined(_WIN32)
+  const char* name = std::getenv("COMPUTERNAME");
+  return name != nullptr ? name : "";
+#else
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+#endif
+}
+
+nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_point started) {
+  nlohmann::json record = nlohmann::json::object();
+  record["schema"] = kSchemaVersion;
+  record["tool"] = "tandra-cli";
+  record["version"] = kVersion;
+  record["command"] = options.command.empty() ? nlohmann::json(nullptr) : nlohmann::json(options.command);
+  record["arguments"] = options.arguments;
+  record["started"] = isoTime(started);
+  record["host"] = hostName();
+  for (const char* key : {"device", "sockets", "pulse_width", "vpp", "input", "image", "output",
+                          "programmer", "checksum", "programmers", "devices", "stopped_by",
+                          "error"}) {
+    record[key] = nullptr;
+  }
+  record["operations"] = nlohmann::json::array();
+  record["elapsed_ms"] = 0;
+  record["exit_code"] = 0;
+  return record;
+}
+
+nlohmann::json operation(const OperationResult& result) {
+  nlohmann::json sockets = nlohmann::json::array();
+  for (const SocketResult& socket : result.sockets) {
+    const std::optional<SocketFailure>& failure = socket.failure;
+    sockets.push_back({{"socket", socket.socket},
+                       {"result", stateWord(socket.state)},
+                       {"text", socket.describe()},
+                       {"address", failure ? nlohmann::json(failure->address) : nullptr},
+                       {"expected", failure ? nullable(failure->expected) : nullptr},
+                       {"actual", failure ? nullable(failure->actual) : nullptr}});
+  }
+  return {{"name", result.operation},
+          {"stopped", result.stopped},
+          {"elapsed_ms", result.elapsedMs},
+          {"reached", result.reached},
+          {"sockets", sockets}};
+}
+
+nlohmann::json image(std::string_view source, std::string_view bytes, std::uint16_t checksum) {
+  return {{"source", source},
+          {"size", bytes.size()},
+          {"checksum", hexText(checksum, 4)},
+          {"sha256", sha256Hex(bytes)},
+          {"crc32", crc32Hex(bytes)}};
+}
+
+std::string text(const nlohmann::json& record) {
+  return record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace tandra::cli::record

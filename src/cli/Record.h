@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "cli/Cli.h"
+#include "device/Operations.h"
+
+namespace tandra::cli::record {
+
+// The JSON record of a job has the same keys whatever the job did or met: what was not reached
+// is null, lists that were not made are null, and "schema" counts changes to this shape.
+inline constexpr int kSchemaVersion = 1;
+
+// A record with every key: what the command line says, when and where the job started, and null
+// for everything still to come.
+nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_point started);
+// One operation: its name, whether it was stopped, its time, how far it got, every socket.
+nlohmann::json operation(const OperationResult& result);
+// An image as the job holds it: where it came from, its size and its digests.
+nlohmann::json image(std::string_view source, std::string_view bytes, std::uint16_t checksum);
+// The record as text: bytes that are not UTF-8 (a file name, a mistyped word) are replaced, so
+// that the document is always one a reader can parse.
+std::string text(const nlohmann::json& record);
+
+// "2026-12-08T14:04:06+01:00": the local time with its offset from UTC.
+std::string isoTime(std::chrono::system_clock::time_point when);
+std::string hostName();
+// "passed", "failed", "stopped".
+const char* stateWord(SocketResult::State state);
+
+}  // namespace tandra::cli::record

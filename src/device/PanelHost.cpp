@@ -1,0 +1,72 @@
+#include "device/PanelHost.h"
+
+#include <array>
+
+#include "common/HexText.h"
+
+namespace tandra {
+
+std::string_view controlName(Control control) {
+  static constexpr std::array<std::string_view, 25> kNames{
+      "Memo1",    "StaticText2", "StaticText3", "StaticText4",    "Quit_Func_But",
+      "Device_1", "Device_2",    "Device_3",    "Device_4",       "Device_5",
+      "Device",   "Vpp_But",     "Pulse",       "P_Edit",         "Chk_Sum_But",
+      "End_Add",  "File_But",    "Device_Box",  "Num_Of_Devices", "File_Type",
+      "FillBox",  "FillEdit",    "Edit_1",      "Chg_Edit_Add",   "Progress"};
+  return kNames[static_cast<std::size_t>(control)];
+}
+
+std::string quitCaption(std::uint32_t address) {
+  return "&Quit = " + hexText(address, 4);
+}
+
+void PanelHost::showStatus(const std::string& text) {
+  panel_.setCaption(Control::StaticText3, text);
+}
+
+void PanelHost::showStatusAdvice(const std::string& text) {
+  panel_.setHint(Control::StaticText3, text);
+}
+
+void PanelHost::showBusy() {
+  panel_.disableAllButtons();
+  panel_.setVisible(Control::Memo1, false);
+}
+
+void PanelHost::showIdle(bool programmerReached) {
+  panel_.enableButtons(programmerReached);
+  for (Control popup : {Control::P_Edit, Control::FillBox, Control::FillEdit, Control::File_Type,
+                        Control::StaticText2, Control::Num_Of_Devices, Control::Progress}) {
+    panel_.setVisible(popup, false);
+  }
+}
+
+void PanelHost::showOperation(const std::string& note) {
+  panel_.enableQuitButton();
+  panel_.setCaption(Control::StaticText2, note);
+  panel_.setVisible(Control::StaticText2, true);
+}
+
+void PanelHost::showAddress(std::uint32_t address) {
+  panel_.setCaption(Control::Quit_Func_But, quitCaption(address));
+}
+
+void PanelHost::showProgress(const Progress& progress) {
+  panel_.setVisible(Control::Progress, true);
+  panel_.showProgress(progress);
+}
+
+void PanelHost::showSocket(int socket, const std::string& words, bool failed) {
+  panel_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + words);
+  panel_.showSocketFailed(socket, failed);
+}
+
+void PanelHost::showVpp(const std::string& words) {
+  panel_.setCaption(Control::Vpp_But, words);
+}
+
+void PanelHost::showChecksum(std::uint16_t checksum) {
+  panel_.setCaption(Control::Chk_Sum_But, "CheckSum=" + hexText(checksum, 4));
+}
+
+}  // namespace tandra

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "device/Panel.h"
+#include "link/Host.h"
+
+namespace tandra {
+
+// "&Quit = " and an address with at least four digits: the Quit button's progress caption.
+std::string quitCaption(std::uint32_t address);
+
+// The core's events shown on the window's controls, with the window's own texts: the status
+// line is StaticText3, an address is the Quit button's caption, a socket is its label "n-…",
+// the busy state disables the buttons, and so on.
+class PanelHost final : public Host {
+ public:
+  explicit PanelHost(Panel& panel) : panel_(panel) {}
+
+  void processMessages() override { panel_.processMessages(); }
+  void startWatchdog() override { panel_.startWatchdog(); }
+  void stopWatchdog() override { panel_.stopWatchdog(); }
+  void sleepMs(int milliseconds) override { panel_.sleepMs(milliseconds); }
+  std::int64_t monotonicMs() override { return panel_.monotonicMs(); }
+
+  void insertLogLine(const std::string& text) override { panel_.insertLogLine(text); }
+  void appendLogLine(const std::string& text) override { panel_.appendLogLine(text); }
+  void clearLog() override { panel_.clearLog(); }
+  void showLog(bool shown) override { panel_.setVisible(Control::Memo1, shown); }
+
+  void showStatus(const std::string& text) override;
+  void showStatusAdvice(const std::string& text) override;
+  void showBusy() override;
+  void showIdle(bool programmerReached) override;
+  void showOperation(const std::string& note) override;
+  void showAddress(std::uint32_t address) override;
+  void showProgress(const Progress& progress) override;
+  void showSocket(int socket, const std::string& words, bool failed) override;
+  void showVpp(const std::string& words) override;
+  void showChecksum(std::uint16_t checksum) override;
+
+  void showMessage(BoxKind kind, const std::string& text,
+                   std::optional<ScreenPoint> topLeft) override {
+    panel_.showBox(kind, text, topLeft);
+  }
+  bool askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) override {
+    return panel_.askYesNo(text, topLeft);
+  }
+  std::optional<std::string> chooseUpdateFile() override { return panel_.openFileDialog(); }
+
+ private:
+  Panel& panel_;
+};
+
+}  // namespace tandra

@@ -1,0 +1,94 @@
+#include "device/Session.h"
+
+#include <algorithm>
+
+#include "image/Checksum.h"
+
+namespace tandra {
+
+Session::Session(FtApi& api, Host& hostRef)
+    : host(hostRef),
+      usb(api, hostRef),
+      link(usb, hostRef),
+      discovery(usb, link, hostRef),
+      firmware(usb, link, hostRef),
+      engine(hostRef, link, image, settings),
+      states(hostRef, link, image, settings, engine),
+      operations(hostRef, link, image, settings, engine, states) {
+  link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
+  discovery.runVppStep = [this] { engine.VppStep(); };
+  discovery.runFirmwareUpdate = [this] { firmware.run(); };
+}
+
+bool Session::connect(const std::string& serial) {
+  discovery.wantedSerial = serial;
+  discovery.run();
+  return connected();
+}
+
+void Session::close() {
+  link.quitFlag = 5;
+  engine.byteIndex = 0;
+  host.stopWatchdog();
+  if (link.connectionState == kIdentified) {
+    link.SendIdle();
+    usb.CloseFTDevice();
+  }
+}
+
+const DeviceType* Session::chooseType(int row) {
+  settings.deviceListRow = row;
+  image.deviceStartAddress = 0;
+  settings.vppSetting = 3;
+  settings.deviceFamily = 0;
+  const DeviceType* type = catalogueEntry(row);
+  if (type != nullptr) {
+    settings.deviceCaption = std::string(type->caption);
+    image.deviceEndAddress = type->endAddress;
+    settings.deviceFamily = type->family;
+    if (type->vppSetting == 1 || type->vppSetting == 2) settings.vppSetting = type->vppSetting;
+  } else {
+    settings.deviceCaption = "No Device";
+  }
+  int width = 0;
+  for (char digit : pulseWidthForFamily(settings.deviceFamily)) width = width * 10 + digit - '0';
+  settings.pulseWidth = static_cast<std::uint8_t>(width);
+  return type;
+}
+
+void Session::chooseSocketCount(int sockets) {
+  settings.socketCount = std::clamp(sockets, 1, Engine::kSockets);
+}
+
+void Session::select(const DeviceType& type, int sockets) {
+  chooseType(type.row);
+  engine.VppStep();
+  chooseSocketCount(sockets);
+}
+
+void Session::setPulseWidth(int width) {
+  // The programmer takes the width as one byte; a width of 0 or above 255 would go out as a
+  // different pulse from the one asked for.
+  if (width < 1 || width > 255) throw SettingError(kPulseRangeText);
+  settings.pulseWidth = static_cast<std::uint8_t>(width);
+}
+
+void Session::setVpp(int vppSetting) {
+  settings.vppSetting = vppSetting;
+  engine.VppStep();
+}
+
+const OperationResult& Session::run(Operation operation) {
+  if (link.stopHeld()) {
+    operations.notStarted(operation);
+  } else {
+    operations.run(operation);
+  }
+  return operations.lastResult();
+}
+
+std::uint16_t Session::checksum() const {
+  return bufferChecksum(image);
+}
+
+}  // namespace tandra
