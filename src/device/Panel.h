@@ -47,23 +47,9 @@ std::string_view controlName(Control control);
 // The window as its handlers see it: controls by name, the window system's boxes and dialogs,
 // and its timer and message pump. The GUI implements it with Qt; tests implement it without a
 // window. The core's events reach it through PanelHost.
-class Panel {
+// (The watchdog is Timer1; the status log is Memo1.)
+class Panel : public FrontEnd {
  public:
-  virtual ~Panel() = default;
-
-  // Let the window handle what is pending (repaint, Quit, the watchdog timer, close).
-  virtual void processMessages() = 0;
-  // Timer1, the reply watchdog.
-  virtual void startWatchdog() = 0;
-  virtual void stopWatchdog() = 0;
-  virtual void sleepMs(int milliseconds) = 0;
-  virtual std::int64_t monotonicMs() = 0;
-
-  // The status log, Memo1: insertLogLine puts the newest line on top.
-  virtual void insertLogLine(const std::string& text) = 0;
-  virtual void appendLogLine(const std::string& text) = 0;
-  virtual void clearLog() = 0;
-
   virtual void setCaption(Control control, const std::string& text) = 0;
   // The hint a control shows when the pointer rests on it (empty: none).
   virtual void setHint(Control control, const std::string& text) = 0;

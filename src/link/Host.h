@@ -22,14 +22,12 @@ struct Progress {
   std::int64_t elapsedMs = 0;
 };
 
-// What the core tells a front end and asks of it, in the core's own words. The window shows
-// each event on its controls; the command-line program turns them into lines; tests record
-// them. The core never touches a widget, never prints and never exits.
-class Host {
+// What every front end gives the work it runs: time, its own business while the work waits,
+// and the status log.
+class FrontEnd {
  public:
-  virtual ~Host() = default;
+  virtual ~FrontEnd() = default;
 
-  // --- Time, and the front end's own business while the core waits ---
   // Let the front end handle what is pending (repaint, Quit, the watchdog timer, close).
   virtual void processMessages() = 0;
   // The reply watchdog: once started it fires after 3,000 ms unless stopped first; firing
@@ -41,10 +39,18 @@ class Host {
   // Milliseconds on a clock that only moves forward, for timing an operation.
   virtual std::int64_t monotonicMs() = 0;
 
-  // --- The status log: insertLogLine puts the newest line on top ---
+  // The status log: insertLogLine puts the newest line on top.
   virtual void insertLogLine(const std::string& text) = 0;
   virtual void appendLogLine(const std::string& text) = 0;
   virtual void clearLog() = 0;
+};
+
+// What the core tells a front end and asks of it, in the core's own words. The window shows
+// each event on its controls; the command-line program turns them into lines; tests record
+// them. The core never touches a widget, never prints and never exits.
+class Host : public FrontEnd {
+ public:
+  // --- The status log ---
   // Whether the log is in view (a front end without a window has nothing to show or hide).
   virtual void showLog(bool shown) = 0;
 
