@@ -132,8 +132,8 @@ inline std::string errorBoxText(const FileError& error) {
   std::string text = boxText(error.what());
   if (!error.path().empty()) text += "\n" + error.path();
   if (!error.notes().empty()) {
-    text += "\nWhat was read before ";
-    text += error.line() > 0 ? "line " + std::to_string(error.line()) : std::string("the error");
+    text += "\nWhat was read up to the error";
+    text += error.line() > 0 ? " on line " + std::to_string(error.line()) : std::string();
     text += " is in the buffer, with these notes:\n" + error.notes();
   }
   return text;

@@ -17,13 +17,6 @@
 
 namespace tandra {
 
-namespace {
-
-// How long a pipe may keep quiet before its data is taken to be complete.
-constexpr int kQuietPipeMs = 500;
-
-}  // namespace
-
 #if defined(_WIN32)
 
 InputFile::InputFile(const std::string& path) {
@@ -47,10 +40,7 @@ InputFile InputFile::fromDescriptor(int descriptor) {
 
 void InputFile::examine() {
   struct _stat64 status {};
-  if (::_fstat64(fd_, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG) {
-    regular_ = true;
-    size_ = static_cast<std::uint64_t>(status.st_size);
-  }
+  regular_ = ::_fstat64(fd_, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFREG;
 }
 
 InputFile::~InputFile() {
@@ -96,7 +86,7 @@ void InputFile::examine() {
     throw FileError(ioMessage(5));
   }
   regular_ = S_ISREG(status.st_mode);
-  size_ = static_cast<std::uint64_t>(status.st_size);
+  nonBlocking_ = (::fcntl(fd_, F_GETFL) & O_NONBLOCK) != 0;
 }
 
 InputFile::~InputFile() {
@@ -104,19 +94,42 @@ InputFile::~InputFile() {
 }
 
 std::size_t InputFile::readOnce(std::uint8_t* into, std::size_t count) {
+  int waitedMs = 0;
   for (;;) {
     if (!regular_) {
-      // A pipe or a device: wait a little for more, and take a quiet spell as the end.
       pollfd waiting{fd_, POLLIN, 0};
       const int ready = ::poll(&waiting, 1, kQuietPipeMs);
-      if (ready == 0) return 0;
       if (ready < 0 && errno != EINTR) throw FileError(ioMessageForErrno(errno));
+      if (ready == 0 && received_) {
+        // Quiet after it had begun: taken as the end, and told, for there may have been more.
+        cutShort_ = true;
+        return 0;
+      }
+      if (ready == 0) {
+        // Nothing yet: the writer may start after the reader, or take its time.
+        waitedMs += kQuietPipeMs;
+        if (waitedMs >= writerWaitMs) throw FileError(nothingCameMessage());
+        continue;
+      }
+      if (ready < 0) continue;
     }
     const ssize_t got = ::read(fd_, into, count);
+    if (got > 0) received_ = true;
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
     throw FileError(ioMessageForErrno(errno));
   }
+}
+
+std::string InputFile::nothingCameMessage() {
+  const std::string waited = std::to_string((writerWaitMs + 999) / 1000) + " seconds";
+  // A pipe opened without blocking reads as ended while no writer has it open; with a writer
+  // there is simply nothing yet. (A byte that came this very moment is lost with the load.)
+  std::uint8_t scrap = 0;
+  if (nonBlocking_ && ::read(fd_, &scrap, 1) == 0) {
+    return "No program opened the pipe to write to it within " + waited;
+  }
+  return "Nothing came through the pipe within " + waited;
 }
 
 #endif
@@ -124,9 +137,10 @@ std::size_t InputFile::readOnce(std::uint8_t* into, std::size_t count) {
 InputFile::InputFile(InputFile&& other) noexcept
     : fd_(other.fd_),
       regular_(other.regular_),
+      nonBlocking_(other.nonBlocking_),
       atEnd_(other.atEnd_),
-      size_(other.size_),
-      position_(other.position_),
+      received_(other.received_),
+      cutShort_(other.cutShort_),
       peeked_(std::move(other.peeked_)),
       peekedTaken_(other.peekedTaken_) {
   other.fd_ = -1;
@@ -147,7 +161,6 @@ std::size_t InputFile::read(std::uint8_t* into, std::size_t count) {
   std::copy_n(peeked_.begin() + static_cast<std::ptrdiff_t>(peekedTaken_), total, into);
   peekedTaken_ += total;
   total += readFromFile(into + total, count - total);
-  position_ += total;
   return total;
 }
 
@@ -161,12 +174,6 @@ std::string_view InputFile::peek(std::size_t count) {
   }
   return {reinterpret_cast<const char*>(peeked_.data()) + peekedTaken_,
           std::min(count, peeked_.size() - peekedTaken_)};
-}
-
-std::optional<std::uint64_t> InputFile::bytesLeft() const {
-  // Some regular files (those of /proc) say 0 and still have bytes: no size is better then.
-  if (!regular_ || size_ == 0 || size_ < position_) return std::nullopt;
-  return size_ - position_;
 }
 
 InputFileBuffer::int_type InputFileBuffer::underflow() {

@@ -16,13 +16,16 @@ class ByteSource {
   virtual ~ByteSource() = default;
   // Up to `count` bytes; fewer only at the end.
   virtual std::size_t read(std::uint8_t* into, std::size_t count) = 0;
-  // Bytes left from the current position, where the source can tell without reading them.
-  virtual std::optional<std::uint64_t> bytesLeft() const { return std::nullopt; }
+  // The end came because a pipe kept quiet, not because its writer closed it: what came before
+  // may not be all there was.
+  virtual bool cutShort() const { return false; }
 };
 
 // A file opened for reading whatever the operator picked: a regular file, a device such as
-// /dev/zero that never ends, or a pipe that nobody writes to. Opening never waits for a writer,
-// and a read failure throws FileError with the message for its cause.
+// /dev/zero that never ends, or a pipe whose writer is late, slow or never comes. Opening never
+// waits; the first bytes of a pipe are waited for a while (a writer may start after the reader),
+// after them a pipe that keeps quiet for half a second is taken to have ended. A read failure
+// throws FileError with the message for its cause.
 class InputFile final : public ByteSource {
  public:
   explicit InputFile(const std::string& path);
@@ -35,8 +38,12 @@ class InputFile final : public ByteSource {
   InputFile& operator=(const InputFile&) = delete;
   InputFile& operator=(InputFile&&) = delete;
 
+  static constexpr int kQuietPipeMs = 500;
+  // How long the first bytes of a pipe are waited for (tests shorten it).
+  static inline int writerWaitMs = 10000;
+
   std::size_t read(std::uint8_t* into, std::size_t count) override;
-  std::optional<std::uint64_t> bytesLeft() const override;
+  bool cutShort() const override { return cutShort_; }
   // Up to `count` bytes from the start of what is left, which the reads that follow still
   // give: a look at the head of a pipe, which can be read only once.
   std::string_view peek(std::size_t count);
@@ -46,12 +53,15 @@ class InputFile final : public ByteSource {
   void examine();
   std::size_t readOnce(std::uint8_t* into, std::size_t count);
   std::size_t readFromFile(std::uint8_t* into, std::size_t count);
+  // Why a pipe gave nothing in all the time its first bytes were waited for.
+  std::string nothingCameMessage();
 
   int fd_ = -1;
   bool regular_ = false;
+  bool nonBlocking_ = false;
   bool atEnd_ = false;
-  std::uint64_t size_ = 0;
-  std::uint64_t position_ = 0;
+  bool received_ = false;  // a byte has come
+  bool cutShort_ = false;
   std::vector<std::uint8_t> peeked_;  // read from the file, not yet handed out
   std::size_t peekedTaken_ = 0;
 };

@@ -1,19 +1,33 @@
-// Replacing a file on a system with POSIX files: symbolic links, modes and owners, pipes and
-// devices.
+// Replacing a file on a system with POSIX files: symbolic links, modes and owners, hard links,
+// pipes and devices, and saves that survive a power cut.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 #include "common/FileError.h"
+#include "files/SaveCalls.h"
+#include "files/SavePlan.h"
 #include "files/Savers.h"
 
 namespace tandra {
 
 namespace fs = std::filesystem;
+
+SaveCalls& saveCalls() {
+  static SaveCalls calls{::fsync, ::rename};
+  return calls;
+}
 
 namespace {
 
@@ -32,34 +46,147 @@ fs::path resolvedTarget(const fs::path& path) {
   throw FileError(ioMessageForErrno(ELOOP));
 }
 
+bool immutable(const fs::path& path) {
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  const bool got = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  ::close(fd);
+  return got && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+#else
+  (void)path;
+  return false;
+#endif
+}
+
+SaveTarget examine(const fs::path& target, const struct stat& status, bool exists) {
+  SaveTarget facts;
+  facts.exists = exists;
+  if (!exists) return facts;
+  facts.directory = S_ISDIR(status.st_mode);
+  facts.regular = S_ISREG(status.st_mode);
+  // Root passes every permission check, so for root the mode itself says whether the file may
+  // be written: a file nobody may write stays so. Anyone else is asked of the system, which
+  // knows the access lists too.
+  const bool root = ::geteuid() == 0;
+  const bool allowed =
+      root ? (status.st_mode & 0222) != 0 : ::access(target.c_str(), W_OK) == 0;
+  facts.writable = allowed && !immutable(target);
+  facts.sharedIdentity = status.st_nlink > 1 || (!root && status.st_uid != ::geteuid());
+  return facts;
+}
+
+// Waits until a pipe takes more; false when it took nothing for the stall time.
+bool readerTakes(int fd) {
+  pollfd waiting{fd, POLLOUT, 0};
+  for (;;) {
+    const int ready = ::poll(&waiting, 1, stalledPipeReaderMs);
+    if (ready >= 0) return ready > 0;
+    if (errno != EINTR) throw FileError(ioMessageForErrno(errno));
+  }
+}
+
 void writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!readerTakes(fd)) {
+        const int seconds = (stalledPipeReaderMs + 999) / 1000;
+        throw FileError("Nothing was taken from the pipe for " + std::to_string(seconds) +
+                        (seconds == 1 ? " second" : " seconds"));
+      }
+      continue;
+    }
     if (written <= 0) throw FileError(ioMessageForErrno(written < 0 ? errno : ENOSPC));
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
 }
 
-// Writes into a file that is opened, not replaced: a pipe or a device, or a file whose folder
-// takes no new file.
-void writeInPlace(const fs::path& target, std::string_view bytes, bool truncate) {
-  // Non-blocking at the open, so that a pipe nobody reads is an error and not a wait.
-  const int fd =
-      ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | (truncate ? O_TRUNC : 0));
-  if (fd < 0) throw FileError(ioMessageForErrno(errno));
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+void flush(int fd) {
+  // A file system that cannot flush this kind of file (a pipe, a device) has nothing to lose.
+  if (saveCalls().fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    throw FileError(ioMessageForErrno(errno));
+  }
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  void close() {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) throw FileError(ioMessageForErrno(errno));
+  }
+
+ private:
+  int fd_;
+};
+
+// A pipe or a device: written as it stands. Non-blocking, so that a pipe nobody reads is an
+// error and not a wait, at the open and for as long as the reader takes nothing.
+void writeStream(const fs::path& target, std::string_view bytes) {
+  Descriptor file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) throw FileError(ioMessageForErrno(errno));
+  writeAll(file.get(), bytes);
+  file.close();
+}
+
+// A regular file rewritten in place, so that it keeps every name and its owner: what it held
+// is kept in memory, the room the new image needs beyond it is asked of the file system first,
+// and should the write fail all the same, the old contents are put back.
+void rewriteInPlace(const fs::path& target, std::string_view bytes) {
+  const bool readable = ::access(target.c_str(), R_OK) == 0;
+  Descriptor file(::open(target.c_str(), (readable ? O_RDWR : O_WRONLY) | O_CLOEXEC));
+  if (file.get() < 0) throw FileError(ioMessageForErrno(errno));
+  std::string old;
+  if (readable) {
+    char chunk[65536];
+    for (ssize_t got; (got = ::read(file.get(), chunk, sizeof chunk)) != 0;) {
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw FileError(ioMessageForErrno(errno));
+      old.append(chunk, static_cast<std::size_t>(got));
+    }
+  }
+  struct statvfs space {};
+  if (::fstatvfs(file.get(), &space) == 0 && bytes.size() > old.size() &&
+      static_cast<unsigned long long>(space.f_bavail) * space.f_frsize <
+          bytes.size() - old.size()) {
+    throw FileError(ioMessage(101));
+  }
+  const auto putAt0 = [&](std::string_view contents) {
+    if (::lseek(file.get(), 0, SEEK_SET) != 0) throw FileError(ioMessageForErrno(errno));
+    writeAll(file.get(), contents);
+    if (::ftruncate(file.get(), static_cast<off_t>(contents.size())) != 0) {
+      throw FileError(ioMessageForErrno(errno));
+    }
+  };
   try {
-    writeAll(fd, bytes);
-  } catch (...) {
-    ::close(fd);
+    putAt0(bytes);
+    flush(file.get());
+  } catch (const FileError&) {
+    if (readable) {
+      try {
+        putAt0(old);
+      } catch (const FileError&) {
+        // Nothing more can be done for it: the first error is the one to tell.
+      }
+    }
     throw;
   }
-  if (::close(fd) != 0) throw FileError(ioMessageForErrno(errno));
+  file.close();
 }
 
 // The temporary file beside the target, removed unless it was put in place. Its name is short
-// and fixed in length, so that any name the folder takes can be saved to.
+// and fixed in length, so that any name the folder takes can be saved to; mkstemp makes it
+// anew, never opening a file that was there.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const fs::path& folder)
@@ -69,7 +196,7 @@ class TemporaryFile {
   }
   ~TemporaryFile() {
     if (fd_ >= 0) ::close(fd_);
-    if (fd_ >= 0 || closed_) ::unlink(path_.c_str());
+    if (!placed_ && (fd_ >= 0 || closed_)) ::unlink(path_.c_str());
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -78,14 +205,17 @@ class TemporaryFile {
   int error() const { return error_; }
   int fd() const { return fd_; }
 
-  // Closes the complete file and puts it in the target's place.
-  void replace(const fs::path& target) {
+  // Flushes and closes the complete file, then puts it in the target's place; the system's
+  // error number when the rename is refused (the file is closed either way).
+  int replace(const fs::path& target) {
+    flush(fd_);
     const int fd = fd_;
     fd_ = -1;
     closed_ = true;
     if (::close(fd) != 0) throw FileError(ioMessageForErrno(errno));
-    if (::rename(path_.c_str(), target.c_str()) != 0) throw FileError(ioMessageForErrno(errno));
-    closed_ = false;
+    if (saveCalls().rename(path_.c_str(), target.c_str()) != 0) return errno;
+    placed_ = true;
+    return 0;
   }
 
  private:
@@ -93,7 +223,48 @@ class TemporaryFile {
   int fd_ = -1;
   int error_ = 0;
   bool closed_ = false;
+  bool placed_ = false;
 };
+
+// The folder's entry for the renamed file reaches the disk too.
+void flushFolder(const fs::path& folder) {
+  Descriptor directory(
+      ::open((folder.empty() ? fs::path(".") : folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.get() >= 0) flush(directory.get());
+}
+
+void saveThroughTemporary(const fs::path& target, const SaveTarget& facts,
+                          const struct stat& status, std::string_view bytes) {
+  TemporaryFile temporary(target.parent_path());
+  if (!temporary.made()) {
+    if (afterTemporaryFailed(facts, temporary.error()) == SaveWay::InPlace) {
+      // A folder that takes no new file may still hold a file this user may write.
+      rewriteInPlace(target, bytes);
+      return;
+    }
+    throw FileError(ioMessageForErrno(temporary.error()));
+  }
+  writeAll(temporary.fd(), bytes);
+  if (facts.exists) {
+    ::fchmod(temporary.fd(), status.st_mode & 07777);
+    // Root saving someone's file leaves it theirs.
+    const int ignored = ::fchown(temporary.fd(), status.st_uid, status.st_gid);
+    (void)ignored;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(temporary.fd(), 0666 & ~mask);  // as a newly made file would be
+  }
+  if (const int refused = temporary.replace(target); refused != 0) {
+    // A sticky folder lets no one replace another user's file, which may still be written.
+    if (afterTemporaryFailed(facts, refused) == SaveWay::InPlace) {
+      rewriteInPlace(target, bytes);
+      return;
+    }
+    throw FileError(ioMessageForErrno(refused));
+  }
+  flushFolder(target.parent_path());
+}
 
 }  // namespace
 
@@ -106,40 +277,26 @@ void replaceFile(const std::string& path, std::string_view bytes) {
   // A pipe or a device is written through the name given: the system follows the links to it,
   // also those of /dev/stdout and /dev/fd that name a pipe of this process and no file.
   if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
-    writeInPlace(path, bytes, false);
+    writeStream(path, bytes);
     return;
   }
   const fs::path target = resolvedTarget(path);
-  const bool existed = ::stat(target.c_str(), &status) == 0;
-  if (existed && S_ISDIR(status.st_mode)) throw FileError(ioMessage(5));
-  // A write-protected file stays protected: it is not replaced behind its back. Reading it is
-  // not needed, so a write-only file is saved to.
-  if (existed && ::access(target.c_str(), W_OK) != 0) throw FileError(ioMessageForErrno(errno));
-
-  TemporaryFile temporary(target.parent_path());
-  if (!temporary.made()) {
-    const int error = temporary.error();
-    // A folder that takes no new file may still hold a file we may write: it is written in
-    // place, as other programs' saves do. Its old contents are then at risk if the save
-    // fails half-way, which a save through a temporary file avoids wherever it can.
-    if (existed && (error == EACCES || error == EPERM)) {
-      writeInPlace(target, bytes, true);
+  const bool exists = ::stat(target.c_str(), &status) == 0;
+  const SaveTarget facts = examine(target, status, exists);
+  switch (firstWay(facts)) {
+    case SaveWay::Refuse:
+      throw FileError(ioMessage(5));
+    case SaveWay::InPlace:
+      if (facts.regular) {
+        rewriteInPlace(target, bytes);
+      } else {
+        writeStream(target, bytes);
+      }
       return;
-    }
-    throw FileError(ioMessageForErrno(error));
+    case SaveWay::ThroughTemporary:
+      saveThroughTemporary(target, facts, status, bytes);
+      return;
   }
-  writeAll(temporary.fd(), bytes);
-  if (existed) {
-    ::fchmod(temporary.fd(), status.st_mode & 07777);
-    // Root saving someone's file leaves it theirs; anyone else keeps their own ownership.
-    const int ignored = ::fchown(temporary.fd(), status.st_uid, status.st_gid);
-    (void)ignored;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(temporary.fd(), 0666 & ~mask);  // as a newly made file would be
-  }
-  temporary.replace(target);
 }
 
 }  // namespace tandra

@@ -1,68 +1,125 @@
-// Replacing a file on Windows: a temporary file beside it, moved over it when complete.
+// Replacing a file on Windows: a temporary file beside it, flushed, then moved over it in one
+// step. A failure keeps the old file; only a folder that refuses the temporary file leads to
+// the file itself being rewritten.
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <string>
 
 #include "common/FileError.h"
+#include "files/SaveCalls.h"
+#include "files/SavePlan.h"
 #include "files/Savers.h"
 
 namespace tandra {
 
 namespace fs = std::filesystem;
 
+SaveCalls& saveCalls() {
+  static SaveCalls calls{::_commit, std::rename};
+  return calls;
+}
+
 namespace {
 
-void writeFile(const fs::path& path, std::string_view bytes, const char* mode) {
-  errno = 0;
-  std::FILE* file = _wfopen(path.c_str(), mode[0] == 'w' ? L"wb" : L"r+b");
-  if (file == nullptr) throw FileError(ioMessageForErrno(errno != 0 ? errno : EACCES));
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int error = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) throw FileError(ioMessageForErrno(error != 0 ? error : ENOSPC));
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const int written =
+        ::_write(fd, bytes.data(), static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 30)));
+    if (written <= 0) throw FileError(ioMessageForErrno(written < 0 ? errno : ENOSPC));
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// Opens with _wopen's flags; the system's error number when it cannot.
+int openFile(const fs::path& path, int flags, int* error) {
+  const int fd = ::_wopen(path.c_str(), flags | _O_BINARY, _S_IREAD | _S_IWRITE);
+  *error = fd < 0 ? errno : 0;
+  return fd;
+}
+
+void writeFile(int fd, std::string_view bytes) {
+  try {
+    writeAll(fd, bytes);
+    if (saveCalls().fsync(fd) != 0) throw FileError(ioMessageForErrno(errno));
+  } catch (...) {
+    ::_close(fd);
+    throw;
+  }
+  if (::_close(fd) != 0) throw FileError(ioMessageForErrno(errno));
+}
+
+void rewriteInPlace(const fs::path& target, std::string_view bytes, bool truncate) {
+  int error = 0;
+  const int fd = openFile(target, _O_WRONLY | (truncate ? _O_TRUNC : 0), &error);
+  if (fd < 0) throw FileError(ioMessageForErrno(error));
+  writeFile(fd, bytes);
+}
+
+SaveTarget examine(const fs::path& target) {
+  SaveTarget facts;
+  std::error_code error;
+  const fs::file_status status = fs::status(target, error);
+  facts.exists = !error && fs::exists(status);
+  if (!facts.exists) return facts;
+  facts.directory = fs::is_directory(status);
+  facts.regular = fs::is_regular_file(status);
+  facts.writable = (status.permissions() & fs::perms::owner_write) != fs::perms::none;
+  facts.sharedIdentity = fs::hard_link_count(target, error) > 1;
+  return facts;
 }
 
 }  // namespace
 
 void writeToDescriptor(int descriptor, std::string_view bytes) {
   ::_setmode(descriptor, _O_BINARY);  // no line ends turned into CR LF
-  while (!bytes.empty()) {
-    const int written =
-        ::_write(descriptor, bytes.data(), static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 30)));
-    if (written <= 0) throw FileError(ioMessageForErrno(written < 0 ? errno : ENOSPC));
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  writeAll(descriptor, bytes);
 }
 
 void replaceFile(const std::string& path, std::string_view bytes) {
   const fs::path target = fs::u8path(path);
-  std::error_code error;
-  if (fs::is_directory(target, error)) throw FileError(ioMessage(5));
-  const bool existed = fs::exists(target, error);
-  if (existed && !fs::is_regular_file(target, error)) {
-    writeFile(target, bytes, "r+");  // a device is written, never replaced
-    return;
+  const SaveTarget facts = examine(target);
+  switch (firstWay(facts)) {
+    case SaveWay::Refuse:
+      throw FileError(ioMessage(5));
+    case SaveWay::InPlace:
+      rewriteInPlace(target, bytes, facts.regular);  // a device is written, never truncated
+      return;
+    case SaveWay::ThroughTemporary:
+      break;
   }
+  std::random_device random;
   const fs::path temporary =
-      target.parent_path() / (".tandra-" + std::to_string(std::random_device()() % 1000000));
-  try {
-    writeFile(temporary, bytes, "w");
-  } catch (const FileError&) {
-    fs::remove(temporary, error);
-    // A folder that takes no new file: the file itself is written, at the risk of its old
-    // contents should the save fail half-way.
-    if (!existed) throw;
-    writeFile(target, bytes, "w");
-    return;
+      target.parent_path() / (".tandra-" + std::to_string(random() % 1000000));
+  int error = 0;
+  // Made anew or not at all: a file of that name that was there is never written into.
+  const int fd = openFile(temporary, _O_WRONLY | _O_CREAT | _O_EXCL, &error);
+  if (fd < 0) {
+    if (afterTemporaryFailed(facts, error) == SaveWay::InPlace) {
+      rewriteInPlace(target, bytes, true);
+      return;
+    }
+    throw FileError(ioMessageForErrno(error));
   }
-  fs::rename(temporary, target, error);  // replaces the old file in one step
-  if (error) {
-    fs::remove(temporary, error);
+  try {
+    writeFile(fd, bytes);
+  } catch (const FileError&) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);  // a full disk: the old file stays as it was
+    throw;
+  }
+  // Replaces the old file in one step, and is on the disk when it returns.
+  if (!::MoveFileExW(temporary.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
     throw FileError(ioMessage(5));
   }
 }

@@ -4,6 +4,7 @@
 #include <istream>
 
 #include "common/FileError.h"
+#include "common/HexText.h"
 #include "common/InputFile.h"
 #include "files/TextLoader.h"
 #include "image/ImageBuffer.h"
@@ -12,9 +13,9 @@ namespace tandra {
 
 namespace {
 
-// A file past the device's end is counted only this far when it does not tell its size: a
-// device like /dev/zero has no end to count to.
-constexpr std::uint64_t kCountLimit = 1 << 20;
+// A file past the device's end is counted only this far: a device like /dev/zero has no end to
+// count to, and a file larger than this is no EPROM image.
+constexpr std::uint64_t kCountLimit = 16 << 20;
 
 // Bytes from a stream, for loads that do not come from a file.
 class StreamBytes final : public ByteSource {
@@ -30,13 +31,9 @@ class StreamBytes final : public ByteSource {
   std::istream& in_;
 };
 
-// Counts the bytes after the device range, up to the limit where the source has no size.
+// Counts the bytes after the device range as they are read, up to the limit.
 void countTheRest(ByteSource& source, LoadReport& report) {
-  if (const std::optional<std::uint64_t> left = source.bytesLeft()) {
-    report.bytesNotLoaded = *left;
-    return;
-  }
-  std::uint8_t scrap[8192];
+  std::uint8_t scrap[65536];
   while (report.bytesNotLoaded < kCountLimit) {
     const std::size_t got = source.read(scrap, sizeof scrap);
     if (got == 0) return;
@@ -49,7 +46,12 @@ LoadReport loadBinaryFrom(ImageBuffer& image, ByteSource& source) {
   LoadReport report;
   const auto wanted = static_cast<std::size_t>(
       std::min<std::int64_t>(std::int64_t{image.deviceEndAddress} + 1, ImageBuffer::kSize));
-  if (source.read(image.data(), wanted) == wanted) countTheRest(source, report);
+  const std::size_t loaded = source.read(image.data(), wanted);
+  if (loaded == wanted) countTheRest(source, report);
+  if (source.cutShort()) {
+    report.inputCutShort = true;
+    report.cutAfterBytes = loaded + report.bytesNotLoaded;
+  }
   return report;
 }
 
@@ -70,6 +72,12 @@ std::string LoadReport::notes() const {
         std::string(notLoadedIsALowerBound ? "at least " : "") +
         plural(bytesNotLoaded, "byte was", "bytes were") + " not loaded.");
   }
+  if (bytesPastDevice > 0) {
+    add("The file holds " + plural(bytesPastDevice, "byte", "bytes") +
+        " past the device's end (" + hexText(static_cast<std::uint32_t>(deviceEndAddress), 5) +
+        "): " + (bytesPastDevice == 1 ? "it is" : "they are") +
+        " in the buffer but not programmed.");
+  }
   if (bytesFoldedOver > 0) {
     add("The file's addresses, folded onto the device, stored " +
         plural(bytesFoldedOver, "byte", "bytes") +
@@ -83,6 +91,12 @@ std::string LoadReport::notes() const {
     add(plural(static_cast<std::uint64_t>(badChecksums), "record has", "records have") +
         " a wrong checksum; the first is on line " + std::to_string(firstBadChecksumLine) +
         ". The data was loaded as it stands.");
+  }
+  if (inputCutShort) {
+    add("The input stopped for " + std::to_string(InputFile::kQuietPipeMs) + " ms after " +
+        (cutAfterLine > 0 ? "line " + std::to_string(cutAfterLine)
+                          : plural(cutAfterBytes, "byte", "bytes")) +
+        "; what came before is loaded.");
   }
   return text;
 }
@@ -103,22 +117,37 @@ LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path) {
   });
 }
 
-LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
+namespace {
+
+LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* source) {
   LoadReport report;
   TextLoader loader(image, report);
+  const auto noteCut = [&] {
+    if (source == nullptr || !source->cutShort()) return;
+    report.inputCutShort = true;
+    report.cutAfterLine = loader.linesRead();
+  };
   try {
     loader.load(in);
   } catch (const FileError& error) {
     // What the load had noted goes with the error: the bytes before it stay in the buffer.
+    noteCut();
     throw FileError(error.what(), error.line(), report.notes());
   }
+  noteCut();
   return report;
+}
+
+}  // namespace
+
+LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
+  return loadText(image, in, nullptr);
 }
 
 LoadReport loadHexText(ImageBuffer& image, InputFile& file) {
   InputFileBuffer buffer(file);
   std::istream in(&buffer);
-  return loadHexText(image, in);
+  return loadText(image, in, &file);
 }
 
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path) {

@@ -14,6 +14,13 @@ struct LoadReport {
   std::uint64_t bytesOutsideBuffer = 0;  // record bytes addressed past the image buffer, dropped
   std::uint64_t bytesNotLoaded = 0;      // bytes of a binary file past the device's range
   bool notLoadedIsALowerBound = false;   // the file had no end in sight: at least that many
+  // Bytes of a text file stored past the device's end address (in the buffer, not the device).
+  std::uint64_t bytesPastDevice = 0;
+  std::int32_t deviceEndAddress = 0;
+  // A pipe that kept quiet ended the input: after this line (text) or these bytes (binary).
+  bool inputCutShort = false;
+  long cutAfterLine = 0;
+  std::uint64_t cutAfterBytes = 0;
   std::uint64_t bytesFoldedOver = 0;     // bytes folding stored over the file's own bytes
   int badChecksums = 0;                  // records whose checksum did not match
   long firstBadChecksumLine = 0;

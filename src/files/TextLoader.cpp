@@ -27,9 +27,9 @@ constexpr std::array<std::int8_t, 256> kDigitValues = [] {
 int digitValue(char c) {
   return kDigitValues[static_cast<unsigned char>(c)];
 }
-// No record comes near this: a longer line means the file is no image file (or has no end,
-// like /dev/zero), and reading on would only fill the memory.
-constexpr std::size_t kLongestLine = 65536;
+// Room for the largest device's image on one Ascii hex line, twice over; a longer line is no
+// image (or has no end, like /dev/zero), and reading on would only fill the memory.
+constexpr std::size_t kLongestLine = 1 << 20;
 
 }  // namespace
 
@@ -62,7 +62,8 @@ bool TextLoader::readLine(std::istream& in) {
     });
     if (line_.size() + static_cast<std::size_t>(stop - begin) > kLongestLine) {
       throw FileError("Line " + std::to_string(lineNumber_ + 1) + " is longer than " +
-                          std::to_string(kLongestLine) + " characters: this is not an image file",
+                          std::to_string(kLongestLine) +
+                          " characters, the longest line this program reads",
                       lineNumber_ + 1);
     }
     line_.append(begin, stop);
@@ -113,7 +114,7 @@ void TextLoader::dispatch() {
       rest_.remove_prefix(1);
     }
     if (sRecordType_ >= 7 && sRecordType_ <= 9) {
-      checkRecord(rest_, false);
+      if (!checksumGood(rest_, false)) noteBadChecksum();
       endFlag_ = true;
     } else if (sRecordType_ >= 1 && sRecordType_ <= 3) {
       Read_S_Record();
@@ -149,7 +150,7 @@ std::uint8_t TextLoader::dataByte() {
   return static_cast<std::uint8_t>(hexField(2));
 }
 
-void TextLoader::checkRecord(std::string_view digits, bool intel) {
+bool TextLoader::checksumGood(std::string_view digits, bool intel) {
   // Intel: byte count, address, type, data and checksum sum to 0. S-record: count, address,
   // data and checksum sum to 0xFF. A record cut short counts as a wrong checksum.
   bool good = digits.size() >= 2;
@@ -167,12 +168,17 @@ void TextLoader::checkRecord(std::string_view digits, bool intel) {
     }
     good = good && (sum & 0xFF) == (intel ? 0x00u : 0xFFu);
   }
-  if (good) return;
+  return good;
+}
+
+void TextLoader::noteBadChecksum() {
   if (report_.badChecksums++ == 0) report_.firstBadChecksumLine = lineNumber_;
 }
 
+// A record's wrong checksum is noted once the record has been read: one whose fields are no
+// numbers stops the load with that message alone.
 void TextLoader::Read_Intel_Record() {
-  checkRecord(rest_, true);
+  const bool good = checksumGood(rest_, true);
   recordByteCount_ = hexField(2);
   loadAddress_ = hexField(4);
   switch (hexField(2)) {
@@ -191,15 +197,17 @@ void TextLoader::Read_Intel_Record() {
     default:
       break;
   }
+  if (!good) noteBadChecksum();
 }
 
 void TextLoader::Read_S_Record() {
-  checkRecord(rest_, false);
+  const bool good = checksumGood(rest_, false);
   const std::int64_t count = hexField(2);
   const std::size_t addressDigits = 2 + 2 * sRecordType_;  // 4, 6 or 8
   recordByteCount_ = count - static_cast<std::int64_t>(addressDigits / 2) - 1;
   loadAddress_ = hexField(addressDigits);
   Store_Record_Data();
+  if (!good) noteBadChecksum();
 }
 
 void TextLoader::Store_Record_Data() {
@@ -224,6 +232,11 @@ void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded
   if (!ImageBuffer::contains(address)) {
     ++report_.bytesOutsideBuffer;
     return;
+  }
+  // Before a device is chosen there is no end to be past.
+  if (image_.deviceEndAddress > 0 && address > image_.deviceEndAddress) {
+    ++report_.bytesPastDevice;
+    report_.deviceEndAddress = image_.deviceEndAddress;
   }
   std::uint8_t& marks = stores_[static_cast<std::size_t>(address)];
   // A file may store an address twice on its own; it is folding's doing when either store

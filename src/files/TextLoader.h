@@ -19,6 +19,7 @@ class TextLoader {
   TextLoader(ImageBuffer& image, LoadReport& report) : image_(image), report_(report) {}
 
   void load(std::istream& in);
+  long linesRead() const { return lineNumber_; }
 
  private:
   bool readLine(std::istream& in);
@@ -34,8 +35,9 @@ class TextLoader {
   std::uint32_t hexField(std::size_t digits);
   // A data byte: a two-digit field.
   std::uint8_t dataByte();
-  // Checks the checksum of the record in `digits` (the line after its start code and type).
-  void checkRecord(std::string_view digits, bool intel);
+  // Whether the record in `digits` (the line after its start code and type) sums right.
+  static bool checksumGood(std::string_view digits, bool intel);
+  void noteBadChecksum();
   void storeByte(std::int64_t address, std::uint8_t value, bool folded = false);
 
   ImageBuffer& image_;

@@ -63,7 +63,9 @@ QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QStri
   dialog.setNameFilters(filters);
   const int index = filterIndex >= 1 && filterIndex <= filters.size() ? filterIndex - 1 : 0;
   dialog.selectNameFilter(filters[index]);
-  dialog.setDefaultSuffix(suffix);
+  // A save names a new file, which gets the format's extension; an open takes a typed name as
+  // it stands, so that a file without an extension can be loaded.
+  if (mode == QFileDialog::AcceptSave) dialog.setDefaultSuffix(suffix);
   // A typed name need not exist: loading it then reports the missing file. Saving over an
   // existing file asks first (the dialog's default).
   dialog.setFileMode(QFileDialog::AnyFile);

@@ -9,8 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "FileTestSupport.h"
-#include "files/Savers.h"
+#include "SaveFixture.h"
 
 namespace tandra::test {
 namespace {
@@ -69,61 +68,6 @@ TEST(SaveText, Intel64KBoundariesGetASegmentRecord) {
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
   EXPECT_EQ(text.rfind(":10FFF000"), text.size() - tail.size() - 45);
 }
-
-class AtomicSave : public ::testing::Test {
- protected:
-  ScratchFolder folder;
-  const std::string target = folder.file("image.bin");
-  ImageBuffer image = imageFor(0x7FFF, 0x42);
-
-  void SetUp() override { writeFile(target, "old contents"); }
-
-  std::string saveError() {
-    try {
-      Save_Bin_File(image, target);
-    } catch (const FileError& error) {
-      return error.what();
-    }
-    return {};
-  }
-  int filesInFolder() const {
-    return static_cast<int>(std::distance(fs::directory_iterator(folder.path()), {}));
-  }
-
-  // The save's error as an operator without special rights meets it: where the tests run as
-  // root (who may write anything), a child process gives up root for an unprivileged user
-  // that owns the scratch folder and its files.
-  std::string saveErrorAsOperator() {
-    if (::geteuid() != 0) return saveError();
-    constexpr uid_t kNobody = 65534;
-    for (const auto& entry : fs::directory_iterator(folder.path())) {
-      EXPECT_EQ(::chown(entry.path().c_str(), kNobody, kNobody), 0);
-    }
-    EXPECT_EQ(::chown(folder.path().c_str(), kNobody, kNobody), 0);
-    int channel[2];
-    if (::pipe(channel) != 0) return "no pipe";
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::close(channel[0]);
-      if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
-      const std::string error = saveError();
-      const ssize_t ignored = ::write(channel[1], error.data(), error.size());
-      (void)ignored;
-      ::_exit(0);
-    }
-    ::close(channel[1]);
-    std::string error;
-    char chunk[256];
-    for (ssize_t got; (got = ::read(channel[0], chunk, sizeof chunk)) > 0;)
-      error.append(chunk, got);
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the child could not give up root";
-    return error;
-  }
-};
 
 TEST_F(AtomicSave, ReplacesTheFileAndKeepsItsPermissions) {
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);

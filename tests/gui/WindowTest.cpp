@@ -1,6 +1,8 @@
 // The window as a new operator meets it: where the keyboard goes, what can be read, and what it
 // shows of long work.
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -246,6 +248,30 @@ class WindowTest : public QObject, public WindowFixture {
              "Didn't Verify at 0x01234: expected 0x" + hexByte(image[0x1234]) + ", read 0x" +
                  hexByte(image[0x1234] | 1));
     QCOMPARE(form->Device_n[2]->text(), QString("3-Didn't Verify"));
+  }
+
+  void aTypedNameIsOpenedAsItStandsAndOnlyASaveGetsTheSuffix() {
+    QTemporaryDir folder;
+    QFile existing(folder.filePath("noext"));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    // Types a name into whichever file dialog comes up, then takes it.
+    const auto typeName = [&](const QString& name) {
+      QTimer::singleShot(0, [&folder, name] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        dialog->setDirectory(folder.path());
+        auto* entry = dialog->findChild<QLineEdit*>("fileNameEdit");
+        QVERIFY(entry != nullptr);
+        entry->setText(name);
+        QTest::keyClick(entry, Qt::Key_Return);
+      });
+    };
+    QtDialogs dialogs;
+    typeName("noext");
+    QCOMPARE(dialogs.openFileName(nullptr, "Bin", 1, false), folder.filePath("noext"));
+    typeName("new");
+    QCOMPARE(dialogs.saveFileName(nullptr, "Bin", 1), folder.filePath("new.Bin"));
   }
 
   void longWorkShowsItsProgressAndTime() {

@@ -6,6 +6,7 @@
 
 #include "LinkFixture.h"
 #include "common/FileError.h"
+#include "common/InputFile.h"
 #include "link/FirmwareUpdate.h"
 
 namespace tandra::test {
@@ -150,13 +151,14 @@ TEST_F(FirmwareUpdateTest, AnUnreadableFileThrowsBeforeAnythingIsSent) {
   EXPECT_TRUE(programmer.packets().empty());
   EXPECT_EQ(link.packetLength, 8);
 
-  // A pipe nobody writes to is an empty file, not a search held up.
+  // A pipe nobody writes to holds the search up only for a while, and is no update.
   const std::string pipe = (folder_ / "pipe").string();
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   host.fileAnswers.push_back(pipe);
-  firmware.run();
-  EXPECT_EQ(host.boxTexts().back(),
-            "Invalid File Type...\r\nCan Not Update Units With This File......");
+  const int waited = InputFile::writerWaitMs;
+  InputFile::writerWaitMs = 600;
+  EXPECT_THROW(firmware.run(), FileError);
+  InputFile::writerWaitMs = waited;
   EXPECT_TRUE(programmer.packets().empty());
 }
 

@@ -1,0 +1,147 @@
+// Loads from pipes whose writer is late, pauses or never comes, and the notes a load owes the
+// operator: bytes past the device, what a binary file really held, one message per bad record.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+#include "FileTestSupport.h"
+#include "common/InputFile.h"
+
+namespace tandra::test {
+namespace {
+
+constexpr std::int32_t k2716End = 0x7FF, k27C256End = 0x7FFF;
+
+// A program upstream of a named pipe: it opens it after `startMs`, writes `first`, keeps quiet
+// for `pauseMs`, then writes `second` and closes it.
+class LateWriter {
+ public:
+  LateWriter(std::string pipe, int startMs, std::string first, int pauseMs = 0,
+             std::string second = {})
+      : thread_([=] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(startMs));
+          const int fd = ::open(pipe.c_str(), O_WRONLY);
+          if (fd < 0) return;
+          const auto put = [fd](const std::string& bytes) {
+            for (std::size_t done = 0; done < bytes.size();) {
+              const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+              if (n <= 0) return;
+              done += static_cast<std::size_t>(n);
+            }
+          };
+          put(first);
+          std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+          put(second);
+          ::close(fd);
+        }) {}
+  ~LateWriter() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
+
+class PipeLoad : public ::testing::Test {
+ protected:
+  ScratchFolder folder;
+  const std::string pipe = folder.file("pipe");
+  ImageBuffer image = imageFor(k27C256End);
+  void SetUp() override {
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::signal(SIGPIPE, SIG_IGN);  // a writer whose reader has gone on gets an error instead
+  }
+};
+
+TEST_F(PipeLoad, AWriterThatStartsLateIsWaitedFor) {
+  {
+    LateWriter writer(pipe, 1200, ":020000001122CB\r\n:00000001FF\r\n");
+    EXPECT_EQ(Load_Hex_File(image, pipe).notes(), "");
+  }
+  EXPECT_EQ(image[1], 0x22);
+  {
+    LateWriter writer(pipe, 1200, std::string(0x8000, '\x5A'));
+    EXPECT_EQ(Load_Bin_File(image, pipe).notes(), "");
+  }
+  EXPECT_EQ(image[0x7FFF], 0x5A);
+}
+
+TEST_F(PipeLoad, AWriterThatNeverComesIsAnErrorInTime) {
+  const int waited = InputFile::writerWaitMs;
+  InputFile::writerWaitMs = 700;
+  std::string message;
+  try {
+    Load_Hex_File(image, pipe);
+  } catch (const FileError& error) {
+    message = error.what();
+  }
+  InputFile::writerWaitMs = waited;
+  EXPECT_EQ(message, "No program opened the pipe to write to it within 1 seconds");
+}
+
+TEST_F(PipeLoad, AWriterThatPausesIsCutThereAndSaysSo) {
+  {
+    LateWriter writer(pipe, 0, "0102\r\n0304\r\n", 900, "0506\r\n");
+    const LoadReport report = Load_Hex_File(image, pipe);
+    EXPECT_EQ(report.notes(),
+              "The input stopped for 500 ms after line 2; what came before is loaded.");
+  }
+  EXPECT_EQ(image[3], 0x04);
+  EXPECT_EQ(image[4], 0x00);
+  {
+    LateWriter writer(pipe, 0, std::string(100, '\x11'), 900, std::string(100, '\x22'));
+    EXPECT_EQ(Load_Bin_File(image, pipe).notes(),
+              "The input stopped for 500 ms after 100 bytes; what came before is loaded.");
+  }
+}
+
+TEST(LoadNotes, BytesPastTheDeviceAreToldForEveryFormat) {
+  // 2716: an Ascii hex file of 4 KiB, and a record that runs on past the end.
+  ImageBuffer image = imageFor(k2716End);
+  std::string text;
+  for (int line = 0; line < 64; ++line) text += std::string(128, 'A') + "\r\n";
+  EXPECT_EQ(loadText(image, text).notes(),
+            "The file holds 2048 bytes past the device's end (007FF): they are in the buffer but "
+            "not programmed.");
+  ImageBuffer runOn = imageFor(k2716End);
+  EXPECT_EQ(loadText(runOn, ":0407FE00112233441D\r\n").bytesPastDevice, 2u);
+  // Before a device is chosen nothing is past its end.
+  ImageBuffer none = imageFor(0);
+  EXPECT_EQ(loadText(none, text).bytesPastDevice, 0u);
+}
+
+TEST(LoadNotes, ABinaryFileIsCountedAsItIsReadNotAsItWasAtTheOpen) {
+  ScratchFolder folder;
+  const std::string path = folder.file("growing.bin");
+  writeFile(path, std::string(0x900, '\x33'));
+  InputFile file(path);
+  std::ofstream(path, std::ios::binary | std::ios::app) << std::string(0x100, '\x44');
+  ImageBuffer image = imageFor(k2716End);
+  EXPECT_EQ(loadBinary(image, file).bytesNotLoaded, 0x200u);
+}
+
+TEST(LoadNotes, ARecordThatIsNoNumberIsToldOnceNotAlsoAsAWrongChecksum) {
+  ImageBuffer image = imageFor(k27C256End);
+  try {
+    loadText(image, ":0200000011G23B\r\n");
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_STREQ(error.what(), "'$G2' is not a valid integer value");
+    EXPECT_EQ(error.notes(), "");
+    EXPECT_EQ(errorBoxText(error), "'$G2' is not a valid integer value.");
+  }
+  // A checksum field that is no number is only a wrong checksum: nothing else reads it.
+  EXPECT_EQ(loadText(image, ":020000001122GG\r\n").badChecksums, 1);
+}
+
+TEST(LoadNotes, TheLargestDeviceOnOneAsciiHexLineLoadsAndLongerLinesNameTheLimit) {
+  ImageBuffer image = imageFor(0x3FFFF);
+  EXPECT_EQ(loadText(image, std::string(0x80000, '7')).notes(), "");
+  EXPECT_EQ(image[0x3FFFF], 0x77);
+  EXPECT_EQ(loadError(image, std::string(0x100001, '7')),
+            "Line 1 is longer than 1048576 characters, the longest line this program reads");
+}
+
+}  // namespace
+}  // namespace tandra::test

@@ -1,0 +1,190 @@
+// Saves over what is not a plain file of one's own: hard links, files root may not write,
+// other users' files, pipes that do not read, and saves that must survive a power cut.
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "SaveFixture.h"
+#include "files/SaveCalls.h"
+#include "files/SavePlan.h"
+
+namespace tandra::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(SavePlan, EachTargetGetsTheWayThatKeepsWhatMustBeKept) {
+  struct Case {
+    SaveTarget target;
+    SaveWay first;
+    SaveWay noTemporaryForPermission;  // the folder refuses the temporary file, or its rename
+    SaveWay noTemporaryForOtherReasons;
+  };
+  // exists, directory, regular, writable, sharedIdentity
+  const Case cases[] = {
+      {{false, false, false, false, false}, SaveWay::ThroughTemporary, SaveWay::Refuse,
+       SaveWay::Refuse},
+      {{true, false, true, true, false}, SaveWay::ThroughTemporary, SaveWay::InPlace,
+       SaveWay::Refuse},
+      {{true, false, true, false, false}, SaveWay::Refuse, SaveWay::Refuse, SaveWay::Refuse},
+      {{true, false, true, true, true}, SaveWay::InPlace, SaveWay::InPlace, SaveWay::Refuse},
+      {{true, false, true, false, true}, SaveWay::Refuse, SaveWay::Refuse, SaveWay::Refuse},
+      {{true, false, false, true, false}, SaveWay::InPlace, SaveWay::Refuse, SaveWay::Refuse},
+      {{true, true, false, true, false}, SaveWay::Refuse, SaveWay::Refuse, SaveWay::Refuse},
+  };
+  int row = 0;
+  for (const Case& c : cases) {
+    EXPECT_EQ(firstWay(c.target), c.first) << "row " << row;
+    EXPECT_EQ(afterTemporaryFailed(c.target, EACCES), c.noTemporaryForPermission) << row;
+    EXPECT_EQ(afterTemporaryFailed(c.target, EPERM), c.noTemporaryForPermission) << row;
+    for (int error : {ENOSPC, EIO, EXDEV, EDQUOT}) {
+      EXPECT_EQ(afterTemporaryFailed(c.target, error), c.noTemporaryForOtherReasons) << row;
+    }
+    ++row;
+  }
+}
+
+// Replaces one of the calls a save makes for the length of a test.
+class BentCall {
+ public:
+  template <typename Call>
+  BentCall(Call SaveCalls::*call, Call bent) : saved_(saveCalls()) {
+    saveCalls().*call = bent;
+  }
+  ~BentCall() { saveCalls() = saved_; }
+
+ private:
+  SaveCalls saved_;
+};
+
+TEST_F(AtomicSave, EveryNameOfAHardLinkedFileSeesTheNewImage) {
+  const std::string other = folder.file("other-name.bin");
+  fs::create_hard_link(target, other);
+  EXPECT_EQ(saveError(), "");
+  EXPECT_TRUE(readFile(other) == saved);
+  EXPECT_TRUE(readFile(target) == saved);
+  EXPECT_EQ(fs::hard_link_count(target), 2u);
+}
+
+TEST_F(AtomicSave, AFileNobodyMayWriteIsRefusedToRootToo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "for root only; others are refused by the system";
+  fs::permissions(target, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_EQ(saveError(), "File access denied");
+  EXPECT_EQ(readFile(target), "old contents");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  if (folder.run("chattr +i image.bin")) {
+    EXPECT_EQ(saveError(), "File access denied");
+    EXPECT_TRUE(folder.run("chattr -i image.bin"));
+    EXPECT_EQ(readFile(target), "old contents");
+  }
+}
+
+TEST_F(AtomicSave, AnotherUsersWritableFileIsWrittenInPlaceAndStaysTheirs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file away";
+  fs::permissions(target, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                             fs::perms::others_exec));  // 0666, root's
+  // In a sticky folder no one may replace another's file; in an open folder it would be taken.
+  for (const fs::perms folderMode :
+       {fs::perms::all | fs::perms::sticky_bit, fs::perms::all}) {
+    writeFile(target, "old contents");
+    fs::permissions(folder.path(), folderMode);
+    EXPECT_EQ(asNobody([this] { return saveError(); }), "");
+    EXPECT_TRUE(readFile(target) == saved);
+    struct stat status {};
+    ASSERT_EQ(::stat(target.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u);
+    EXPECT_EQ(filesInFolder(), 1);
+  }
+}
+
+TEST_F(AtomicSave, AFlushThatFailsIsAnErrorAndKeepsTheOldFile) {
+  BentCall failing(&SaveCalls::fsync, +[](int) {
+    errno = EIO;
+    return -1;
+  });
+  EXPECT_EQ(saveError(), std::strerror(EIO));
+  EXPECT_EQ(readFile(target), "old contents");
+  EXPECT_EQ(filesInFolder(), 1);
+}
+
+TEST_F(AtomicSave, ARefusedRenameWritesInPlaceOnlyWhenPermissionWasTheCause) {
+  {
+    BentCall refusing(&SaveCalls::rename, +[](const char*, const char*) {
+      errno = EXDEV;
+      return -1;
+    });
+    EXPECT_NE(saveError(), "");
+    EXPECT_EQ(readFile(target), "old contents");
+    EXPECT_EQ(filesInFolder(), 1);
+  }
+  BentCall refusing(&SaveCalls::rename, +[](const char*, const char*) {
+    errno = EPERM;
+    return -1;
+  });
+  EXPECT_EQ(saveError(), "");
+  EXPECT_TRUE(readFile(target) == saved);
+  EXPECT_EQ(filesInFolder(), 1);
+}
+
+// A pipe's reader that holds it open, taking `chunk` bytes every `everyMs` (none for 0), with
+// room in the pipe for one page only.
+class PipeReader {
+ public:
+  PipeReader(const std::string& pipe, std::size_t chunk, int everyMs)
+      : thread_([=, this] {
+          const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // no writer yet
+          ::fcntl(fd, F_SETFL, 0);
+          ::fcntl(fd, F_SETPIPE_SZ, 4096);
+          opened_ = true;
+          std::vector<char> buffer(chunk);
+          while (!done_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+            if (chunk == 0) continue;
+            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got <= 0) break;
+            received_.append(buffer.data(), static_cast<std::size_t>(got));
+          }
+          ::close(fd);
+        }) {
+    while (!opened_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ~PipeReader() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  // What the reader took by the time the pipe's writer closed it.
+  std::string finish() {
+    thread_.join();
+    return received_;
+  }
+
+ private:
+  std::string received_;
+  std::atomic<bool> opened_{false};
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+TEST_F(AtomicSave, APipeThatTakesNothingIsAnErrorAndASlowOneIsWaitedFor) {
+  const std::string pipe = folder.file("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const int stall = stalledPipeReaderMs;
+  stalledPipeReaderMs = 400;
+  {
+    PipeReader asleep(pipe, 0, 20);
+    EXPECT_EQ(saveError(pipe), "Nothing was taken from the pipe for 1 second");
+  }
+  std::string received;
+  {
+    PipeReader slow(pipe, 4096, 100);  // a page every 100 ms: 32 KiB take a while
+    EXPECT_EQ(saveError(pipe), "");
+    received = slow.finish();
+  }
+  stalledPipeReaderMs = stall;
+  EXPECT_TRUE(received == saved) << received.size();
+}
+
+}  // namespace
+}  // namespace tandra::test
