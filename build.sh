@@ -56,7 +56,7 @@ case "${1:-}" in
     ;;
   bench)
     install_missing
-    build build-bench -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_GUI=OFF -DTANDRA_BUILD_TESTS=ON
+    build build-bench -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=ON
     for b in build-bench/bench/bench_*; do [ -x "$b" ] && "$b"; done
     ;;
   package)

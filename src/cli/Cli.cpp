@@ -130,6 +130,12 @@ class Parser {
                     "preload the virtual programmer's next socket from FILE, in the file's own "
                     "format; give it once per socket, for sockets 1, 2, ... in turn")
         ->allow_extra_args(false);
+    sub->add_option("--virtual-firmware", o_.virtualFirmware,
+                    "the virtual programmer's firmware version, MAJOR.MINOR (1.10 is offered "
+                    "the update)");
+    sub->add_flag("--full-waits", o_.fullWaits,
+                  "read every reply to its full length, waiting out the read time-out, for a "
+                  "programmer whose firmware pauses in the middle of a reply");
     sub->add_option("--driver", o_.driver, "USB driver: d2xx, libftdi or virtual")
         ->check(CLI::IsMember({"d2xx", "libftdi", "virtual"}, CLI::ignore_case));
     sub->add_option("--serial", o_.serial, "the programmer to use when several are attached");

@@ -54,6 +54,8 @@ struct CliOptions {
   std::optional<int> pulse;
   std::string vpp;
   bool virtualProgrammer = false;
+  std::string virtualFirmware;  // the virtual programmer's firmware version, MAJOR.MINOR
+  bool fullWaits = false;
   std::vector<std::string> virtualChips;
   std::string driver;
   std::string serial;

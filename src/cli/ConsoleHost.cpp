@@ -38,9 +38,12 @@ void ConsoleHost::processMessages() {
     watchdogRunning_ = false;
     if (session_ != nullptr) session_->link.Timer1Timer();
   }
-  // A reply wait asks here between polls of the driver. With no window to serve, a short
-  // pause keeps the wait from taking a whole processor, at a cost far below a reply's time.
-  if (watchdogRunning_) std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+void ConsoleHost::waitForEvents(int milliseconds) {
+  processMessages();
+  // With no window to serve, the wait is a sleep: a signal ends the job at the next look.
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void ConsoleHost::startWatchdog() {

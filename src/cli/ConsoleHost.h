@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,19 +37,21 @@ class ConsoleHost final : public Host {
 
   // What the core said.
   std::vector<std::string> messages;
-  std::deque<std::string> log;  // front is the newest line
+  // The status log's lines in the order they were written, wherever the window puts them.
+  std::vector<std::string> logged;
   std::string status;
   // Ends the progress line, so that what follows starts on a clean line.
   void endProgressLine();
 
   void processMessages() override;
+  void waitForEvents(int milliseconds) override;
   void startWatchdog() override;
   void stopWatchdog() override { watchdogRunning_ = false; }
   void sleepMs(int milliseconds) override;
   std::int64_t monotonicMs() override;
-  void insertLogLine(const std::string& text) override { log.push_front(text); }
-  void appendLogLine(const std::string& text) override { log.push_back(text); }
-  void clearLog() override { log.clear(); }
+  void insertLogLine(const std::string& text) override { logged.push_back(text); }
+  void appendLogLine(const std::string& text) override { logged.push_back(text); }
+  void clearLog() override {}
   void showLog(bool) override {}
   void showStatus(const std::string& text) override { status = text; }
   void showStatusAdvice(const std::string&) override {}

@@ -202,7 +202,7 @@ const DeviceType& Job::deviceType() const {
 void Job::openDriver(const DeviceType* type) {
   const std::optional<DriverChoice> named = parseDriverChoice(options_.driver);
   const bool wantsVirtual = options_.virtualProgrammer || !options_.virtualChips.empty() ||
-                            named == DriverChoice::Virtual;
+                            !options_.virtualFirmware.empty() || named == DriverChoice::Virtual;
   if (wantsVirtual && named && named != DriverChoice::Virtual) {
     throw JobError(exitcode::kUsage, "--virtual and --driver " + options_.driver +
                                          " name two different programmers: give one of them");
@@ -212,6 +212,14 @@ void Job::openDriver(const DeviceType* type) {
   } else if (wantsVirtual) {
     auto programmer = std::make_unique<VirtualProgrammer>();
     programmer->setRealisticTiming(true);
+    if (!options_.virtualFirmware.empty()) {
+      const auto version = VirtualProgrammer::parseFirmwareVersion(options_.virtualFirmware);
+      if (!version) {
+        throw JobError(exitcode::kUsage, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, "
+                                         "e.g. 1.10, not '" + options_.virtualFirmware + "'");
+      }
+      programmer->setFirmwareVersion(version->first, version->second);
+    }
     virtualProgrammer_ = programmer.get();
     ownDriver_ = std::move(programmer);
   } else if (options_.command == "checksum" || options_.command == "convert" ||
@@ -222,6 +230,7 @@ void Job::openDriver(const DeviceType* type) {
   }
   if (driver_ == nullptr) driver_ = ownDriver_.get();
   session_ = std::make_unique<Session>(*driver_, host_);
+  session_->link.fullWaits = options_.fullWaits;
   host_.attach(*session_);
   if (virtualProgrammer_ != nullptr && type != nullptr) fillVirtualSockets(*type);
 }
@@ -289,10 +298,11 @@ void Job::recordImage(const char* source) {
   document_["checksum"] = hexText(session_->checksum(), 4);
 }
 
-void Job::sayDiscoveryNotes() {
-  // What the driver met, oldest first, but not the line that names it (the report does).
-  for (auto line = host_.log.rbegin(); line != host_.log.rend(); ++line) {
-    if (!line->starts_with("USB driver: ")) console_.note(*line);
+void Job::sayNotesSince(std::size_t line) {
+  // What the driver and the programmer's search met, but not the line that names the driver
+  // (the closing report does).
+  for (; line < host_.logged.size(); ++line) {
+    if (!host_.logged[line].starts_with("USB driver: ")) console_.note(host_.logged[line]);
   }
 }
 
@@ -300,8 +310,9 @@ void Job::connect() {
   Session& session = *session_;
   host_.updateFile.reset();
   if (!options_.updateFirmware.empty()) host_.updateFile = options_.updateFirmware;
+  const std::size_t logFrom = host_.logged.size();
   session.connect(options_.serial);
-  sayDiscoveryNotes();
+  sayNotesSince(logFrom);
   if (session.connected() &&
       session.discovery.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion &&
       host_.updateFile) {

@@ -72,7 +72,7 @@ class Job {
   // What the operator is told: results in the record, notes and warnings on standard error.
   void say(const std::string& line);
   void report(const OperationResult& result);
-  void sayDiscoveryNotes();
+  void sayNotesSince(std::size_t line);
 
   const CliOptions& options_;
   CliIo& io_;

@@ -16,6 +16,7 @@ class PanelHost final : public Host {
   explicit PanelHost(Panel& panel) : panel_(panel) {}
 
   void processMessages() override { panel_.processMessages(); }
+  void waitForEvents(int milliseconds) override { panel_.waitForEvents(milliseconds); }
   void startWatchdog() override { panel_.startWatchdog(); }
   void stopWatchdog() override { panel_.stopWatchdog(); }
   void sleepMs(int milliseconds) override { panel_.sleepMs(milliseconds); }

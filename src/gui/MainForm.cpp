@@ -249,6 +249,9 @@ void TMainForm::createControls() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
   Timer1->setInterval(3000);
+  waitTimer_ = new QTimer(this);
+  waitTimer_->setSingleShot(true);
+  waitTimer_->setTimerType(Qt::PreciseTimer);
 
   buttons_ = {Quit_Func_But, Program_Eprom, Start_Buf_Add, Verify_Eprom, Chk_Sum_But, Prg_Compare,
               Move_Eprom,    Blank_Chk,     Start_Add,     Save_But,     Load_But,    File_But,

@@ -44,6 +44,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
 
   // Panel
   void processMessages() override;
+  void waitForEvents(int milliseconds) override;
   void startWatchdog() override;
   void stopWatchdog() override;
   void sleepMs(int milliseconds) override;
@@ -180,6 +181,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   PopupList* File_Type = nullptr;
   PopupList* FillBox = nullptr;
   QTimer* Timer1 = nullptr;
+  QTimer* waitTimer_ = nullptr;  // wakes the window from a wait between looks at the programmer
   QProgressBar* Progress = nullptr;
 
  private:

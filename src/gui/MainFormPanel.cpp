@@ -1,6 +1,7 @@
 // The window as the Panel its handlers and the core's events work on.
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,6 +36,15 @@ QWidget* TMainForm::control(Control which) const {
 
 void TMainForm::processMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TMainForm::waitForEvents(int milliseconds) {
+  // The window sleeps in the system's wait for its events, woken by a timer of its own, instead
+  // of asking again and again: a click or the watchdog is served the moment it comes.
+  processMessages();
+  if (milliseconds <= 0) return;
+  waitTimer_->start(milliseconds);
+  while (waitTimer_->isActive()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void TMainForm::startWatchdog() {

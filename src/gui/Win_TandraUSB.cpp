@@ -19,6 +19,7 @@ namespace {
 struct Start {
   tandra::DriverChoice driver = tandra::DriverChoice::Automatic;
   std::optional<std::pair<int, int>> virtualFirmware;
+  bool fullWaits = false;
 };
 
 std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode) {
@@ -36,7 +37,11 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
       "an update).",
       "MAJOR.MINOR");
   const QCommandLineOption driver("driver", "The USB driver: d2xx, libftdi or virtual.", "DRIVER");
-  parser.addOptions({virtualProgrammer, virtualFirmware, driver});
+  const QCommandLineOption fullWaits(
+      "full-waits",
+      "Read every reply of the programmer to its full length, waiting out the read time-out, "
+      "for a programmer whose firmware pauses in the middle of a reply.");
+  parser.addOptions({virtualProgrammer, virtualFirmware, driver, fullWaits});
 
   *exitCode = 0;
   if (!parser.parse(arguments)) {
@@ -68,19 +73,15 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
     start.driver = *choice;
   }
   if (parser.isSet(virtualProgrammer)) start.driver = tandra::DriverChoice::Virtual;
+  start.fullWaits = parser.isSet(fullWaits);
   if (parser.isSet(virtualFirmware)) {
-    const QStringList numbers = parser.value(virtualFirmware).split('.');
-    bool majorOk = false;
-    bool minorOk = false;
-    const int major = numbers.value(0).toInt(&majorOk);
-    const int minor = numbers.value(1).toInt(&minorOk);
-    if (numbers.size() != 2 || !majorOk || !minorOk || major < 0 || major > 255 || minor < 0 ||
-        minor > 255) {
+    start.virtualFirmware =
+        tandra::VirtualProgrammer::parseFirmwareVersion(parser.value(virtualFirmware).toStdString());
+    if (!start.virtualFirmware) {
       std::fprintf(stderr, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, e.g. 1.10\n");
       *exitCode = 2;
       return std::nullopt;
     }
-    start.virtualFirmware = std::make_pair(major, minor);
     start.driver = tandra::DriverChoice::Virtual;
   }
   return start;
@@ -118,6 +119,7 @@ int main(int argc, char* argv[]) {
   }
 
   TMainForm MainForm(*driver);
+  MainForm.workbench().link.fullWaits = start->fullWaits;
   MainForm.show();
   return QApplication::exec();
 }

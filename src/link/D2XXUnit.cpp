@@ -112,10 +112,11 @@ std::uint32_t D2XXUnit::WriteFTBuffer(std::uint32_t count) {
   return std::min(written, count);
 }
 
-std::uint32_t D2XXUnit::ReadFTBuffer(std::uint32_t count) {
-  count = std::min<std::uint32_t>(count, kTransferBufferSize);
+std::uint32_t D2XXUnit::ReadFTBuffer(std::uint32_t count, std::uint32_t offset) {
+  offset = std::min<std::uint32_t>(offset, kTransferBufferSize);
+  count = std::min<std::uint32_t>(count, kTransferBufferSize - offset);
   std::uint32_t received = 0;
-  const FtStatus status = api_.Read(handle_, readBuffer_.data(), count, &received);
+  const FtStatus status = api_.Read(handle_, readBuffer_.data() + offset, count, &received);
   if (status != ft::Ok) received = 0;
   report("FT_Read", status);
   return std::min(received, count);

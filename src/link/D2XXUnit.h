@@ -33,9 +33,10 @@ class D2XXUnit {
   FtStatus CloseFTDevice();
   FtStatus SetFTTimeouts(std::uint32_t readTimeoutMs, std::uint32_t writeTimeoutMs);
   FtStatus GetFTQueueStatus();
-  // Both return the count the driver reports as transferred (0 when the call fails).
+  // Both return the count the driver reports as transferred (0 when the call fails). A read
+  // stores from the read buffer's first byte, or from `offset` to go on with a reply.
   std::uint32_t WriteFTBuffer(std::uint32_t count);
-  std::uint32_t ReadFTBuffer(std::uint32_t count);
+  std::uint32_t ReadFTBuffer(std::uint32_t count, std::uint32_t offset = 0);
 
   TransferBuffer& writeBuffer() { return writeBuffer_; }
   TransferBuffer& readBuffer() { return readBuffer_; }
@@ -51,6 +52,7 @@ class D2XXUnit {
   // The driver behind the unit, and what it has to tell the operator.
   std::string driverName() const { return api_.driverName(); }
   std::vector<std::string> takeDriverNotes() { return api_.takeNotes(); }
+  std::uint32_t latencyTimerMs() const { return api_.latencyTimerMs(); }
 
   bool errorReporting() const { return errorReporting_; }
   void setErrorReporting(bool on) { errorReporting_ = on; }

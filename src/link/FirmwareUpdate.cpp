@@ -56,28 +56,35 @@ void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
     const std::size_t shown = next + 3 < file.size() ? next : start;
     host_.showAddress(file[shown + 2] * 256u + file[shown + 3]);
     packet[7] = headerChecksum(packet);
+    link_.prepareForReply();
     if (usb_.WriteFTBuffer(kRecordSize) < kRecordSize) {
       host_.insertLogLine("USB Device Write TimeOut 1...");
     }
-    link_.WaitReply();
+    link_.WaitReply(ReplyUse::Header);
   }
 }
 
 bool FirmwareUpdate::checkFlash(const std::vector<std::uint8_t>& file) {
   link_.packetLength = Link::kCommandLength;
+  // The check's bytes are judged: nothing of an earlier reply may still be on its way.
+  if (!link_.fullWaits) link_.drainUntilQuiet(Link::kReadTimeoutMs);
   std::memcpy(link_.packet(), kFlashCheck, sizeof kFlashCheck);
   if (usb_.WriteFTBuffer(sizeof kFlashCheck) < sizeof kFlashCheck) {
     host_.insertLogLine("USB Device Write TimeOut 2...");
   }
-  link_.WaitReply();
+  link_.WaitReply(ReplyUse::Header);
 
+  // Only what came is shown: the rest of the read buffer holds older bytes.
   const std::uint8_t* reply = link_.reply();
-  for (int i = 0; i < 8; ++i) host_.appendLogLine(hexByte(reply[i]));
+  const auto came = std::min<std::uint32_t>(link_.replyLength(), Link::kCommandLength);
+  for (std::uint32_t i = 0; i < came; ++i) host_.appendLogLine(hexByte(reply[i]));
   host_.appendLogLine("Expected - " + hexByte(file[kExpectedHigh]) + hexByte(file[kExpectedLow]));
+  if (!link_.replyHeaderArrived()) {
+    host_.appendLogLine("Found    - no reply came to the flash check");
+    return false;  // no good update without the programmer's word for it
+  }
   host_.appendLogLine("Found    - " + hexByte(reply[2]) + hexByte(reply[3]));
-  // Without the reply's header the bytes compared are older ones: that is no good update.
-  return link_.replyHeaderArrived() && reply[2] == file[kExpectedHigh] &&
-         reply[3] == file[kExpectedLow];
+  return reply[2] == file[kExpectedHigh] && reply[3] == file[kExpectedLow];
 }
 
 void FirmwareUpdate::restart() {

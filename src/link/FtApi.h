@@ -41,6 +41,10 @@ inline constexpr const char* kNoPermission =
 inline constexpr const char* kInUse =
     "The programmer is in use by another program or driver: close it, or unplug the "
     "programmer and plug it in again.";
+inline constexpr const char* kSerialDriverRefused =
+    "The kernel's serial driver holds the programmer and this user may not take it away: "
+    "install the udev rule 60-tandra-usb.rules (see the README), or unload the driver (sudo "
+    "rmmod ftdi_sio).";
 inline constexpr const char* kSerialDriver =
     "The kernel's serial driver holds the programmer, and the vendor's library cannot take it: "
     "start with --driver=libftdi, or unload the driver (sudo rmmod ftdi_sio).";
@@ -70,6 +74,13 @@ class FtApi {
   // What the driver met that the operator should hear of (a chip that refused a setting, a
   // device it may not open and why), each once, oldest first.
   virtual std::vector<std::string> takeNotes() { return {}; }
+  // How long the open chip holds back a part-filled packet: the latency timer as the driver
+  // set it, or the chip's own 16 ms where it could not.
+  virtual std::uint32_t latencyTimerMs() const { return kChipLatencyTimerMs; }
+
+  static constexpr std::uint32_t kChipLatencyTimerMs = 16;
+  // What the backends ask of the chip: a short reply is not held back for long.
+  static constexpr std::uint32_t kShortLatencyTimerMs = 2;
 };
 
 }  // namespace tandra

@@ -40,10 +40,10 @@ using WriteFn = Ulong(TANDRA_D2XX_CALL*)(void*, void*, Dword, Dword*);
 using ReadFn = Ulong(TANDRA_D2XX_CALL*)(void*, void*, Dword, Dword*);
 using CloseFn = Ulong(TANDRA_D2XX_CALL*)(void*);
 using SetLatencyTimerFn = Ulong(TANDRA_D2XX_CALL*)(void*, unsigned char);
+using PurgeFn = Ulong(TANDRA_D2XX_CALL*)(void*, Ulong);
 
-// The chip holds back a part-filled packet until its latency timer runs out (16 ms by default),
-// which would add that much to every short reply of the programmer.
-constexpr unsigned char kLatencyTimerMs = 2;
+// FT_Purge's mask: the receive and the transmit buffers.
+constexpr Ulong kPurgeBoth = 1 | 2;
 
 void* openModule(const std::string& path) {
 #if defined(_WIN32)
@@ -92,6 +92,7 @@ struct Ftd2xxLibrary::Functions {
   ReadFn read = nullptr;
   CloseFn close = nullptr;
   SetLatencyTimerFn setLatencyTimer = nullptr;  // Optional: older libraries lack it.
+  PurgeFn purge = nullptr;                       // Optional, as the latency timer.
 };
 
 const char* Ftd2xxLibrary::defaultLibraryName() {
@@ -121,6 +122,7 @@ std::unique_ptr<Ftd2xxLibrary> Ftd2xxLibrary::load(const std::string& path) {
     return nullptr;
   }
   resolve(module, "FT_SetLatencyTimer", functions->setLatencyTimer);
+  resolve(module, "FT_Purge", functions->purge);
   return std::unique_ptr<Ftd2xxLibrary>(new Ftd2xxLibrary(module, std::move(functions)));
 }
 
@@ -159,9 +161,18 @@ FtStatus Ftd2xxLibrary::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle
   if (result == ft::DeviceNotOpened && serialDriverLoaded && serialDriverLoaded()) {
     notes_.push_back(opennote::kSerialDriver);
   }
-  if (result == ft::Ok && functions_->setLatencyTimer != nullptr) {
-    // A refusal only costs speed, so it does not fail the open.
-    functions_->setLatencyTimer(opened, kLatencyTimerMs);
+  if (result != ft::Ok) return result;
+  // Bytes an earlier session left in the chip or the driver would be read as the first reply
+  // (libftdi's open resets the chip; the vendor's does not).
+  if (functions_->purge != nullptr) functions_->purge(opened, kPurgeBoth);
+  // The chip holds back a part-filled packet until its latency timer runs out, which would add
+  // that much to every short reply of the programmer. A refusal only costs speed, so it does
+  // not fail the open.
+  latencyTimerMs_ = kChipLatencyTimerMs;
+  if (functions_->setLatencyTimer != nullptr &&
+      functions_->setLatencyTimer(opened, static_cast<unsigned char>(kShortLatencyTimerMs)) ==
+          ft::Ok) {
+    latencyTimerMs_ = kShortLatencyTimerMs;
   }
   return result;
 }

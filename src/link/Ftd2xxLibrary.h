@@ -32,6 +32,7 @@ class Ftd2xxLibrary final : public FtApi {
     return std::string("D2XX library ") + defaultLibraryName();
   }
   std::vector<std::string> takeNotes() override;
+  std::uint32_t latencyTimerMs() const override { return latencyTimerMs_; }
 
   // Whether the kernel's serial driver is loaded (on Linux, /sys/module/ftdi_sio); tests give
   // their own answer.
@@ -46,6 +47,7 @@ class Ftd2xxLibrary final : public FtApi {
   void* module_;
   std::unique_ptr<Functions> functions_;
   std::vector<std::string> notes_;
+  std::uint32_t latencyTimerMs_ = kChipLatencyTimerMs;
 };
 
 }  // namespace tandra

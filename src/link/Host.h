@@ -30,6 +30,9 @@ class FrontEnd {
 
   // Let the front end handle what is pending (repaint, Quit, the watchdog timer, close).
   virtual void processMessages() = 0;
+  // The same, then a wait of up to `milliseconds` that leaves the processor to others while
+  // nothing happens; what comes meanwhile (a click, the watchdog) is handled as it comes.
+  virtual void waitForEvents(int milliseconds) = 0;
   // The reply watchdog: once started it fires after 3,000 ms unless stopped first; firing
   // calls Link::Timer1Timer.
   virtual void startWatchdog() = 0;

@@ -11,10 +11,6 @@ namespace tandra {
 
 namespace {
 
-// The chip holds back a part-filled packet until its latency timer runs out (16 ms by default),
-// which would add that much to every short reply of the programmer.
-constexpr unsigned char kLatencyTimerMs = 2;
-
 // libusb's time-out for one poll of the chip. A live chip answers every poll within its latency
 // timer, with at least its two status bytes, so this only runs out when the chip has stopped
 // answering; keeping it short keeps a read close to its own deadline.
@@ -23,10 +19,12 @@ constexpr int kPollTimeoutMs = 50;
 // What a D2XX write time-out of 0 (the driver's default) becomes: libftdi's own default.
 constexpr int kDefaultWriteTimeoutMs = 5000;
 
-// ftdi_usb_open_dev's results when the interface could not be claimed, and when the device
-// node may not be opened by this user.
+// ftdi_usb_open_dev's results: libusb could not open the device node (no permission, among
+// other causes: libusb's own answer tells which), the interface could not be claimed, and the
+// kernel's serial driver could not be taken off it for want of permission.
+constexpr int kOpenFailed = -4;
 constexpr int kClaimFailed = -5;
-constexpr int kNoPermission = -8;
+constexpr int kDetachRefused = -8;
 // ftdi_usb_get_strings' result when the device could not be opened to read them.
 constexpr int kStringsOpenFailed = -4;
 
@@ -94,12 +92,16 @@ int openChip(ftdi_context* ctx, libusb_device* dev) {
 
 }  // namespace
 
-const char* openFailureNote(int libftdiResult) {
+const char* openFailureNote(int libftdiResult, int libusbOpenResult) {
   switch (libftdiResult) {
-    case kNoPermission:
-      return opennote::kNoPermission;
+    case kOpenFailed:
+      if (libusbOpenResult == LIBUSB_ERROR_ACCESS) return opennote::kNoPermission;
+      if (libusbOpenResult == LIBUSB_ERROR_BUSY) return opennote::kInUse;
+      return nullptr;
     case kClaimFailed:
       return opennote::kInUse;
+    case kDetachRefused:
+      return opennote::kSerialDriverRefused;
     default:
       return nullptr;
   }
@@ -230,11 +232,20 @@ FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
   // does (umockdev's replay grants it), and this answer costs no USB traffic.
   if (isOpen(device->bus, device->address)) return ft::DeviceNotOpened;
   if (const int opened = openChip(device->ctx, chosen); opened != 0) {
-    if (const char* note = openFailureNote(opened)) notes_.push_back(note);
+    // libftdi says only that the device node would not open; libusb says why.
+    int libusbResult = 0;
+    if (opened == kOpenFailed) {
+      libusb_device_handle* probe = nullptr;
+      libusbResult = libusb_open(chosen, &probe);
+      if (probe != nullptr) libusb_close(probe);
+    }
+    if (const char* note = openFailureNote(opened, libusbResult)) notes_.push_back(note);
     return ft::DeviceNotOpened;
   }
   // The oldest chips have no latency timer to set: they work all the same, only slower.
-  if (ftdi_set_latency_timer(device->ctx, kLatencyTimerMs) != 0) {
+  latencyTimerMs_ = kShortLatencyTimerMs;
+  if (ftdi_set_latency_timer(device->ctx, static_cast<unsigned char>(kShortLatencyTimerMs)) != 0) {
+    latencyTimerMs_ = kChipLatencyTimerMs;
     notes_.push_back("The USB chip has no latency timer to set: replies will come more slowly.");
   }
   device->ctx->usb_write_timeout = kDefaultWriteTimeoutMs;

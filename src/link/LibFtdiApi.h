@@ -86,9 +86,10 @@ void appendPayload(const std::uint8_t* transfer, std::size_t actual, std::size_t
 bool fetchFromTransfer(const BulkTransfer& transfer, std::size_t transferSize,
                        std::size_t packetSize, std::vector<std::uint8_t>& into);
 
-// What the operator is told when libftdi could not open a chip it listed, from its result;
+// What the operator is told when libftdi could not open a chip it listed, from its result and,
+// where libftdi only says the device node would not open, libusb's own result for that open;
 // nullptr where there is nothing to tell.
-const char* openFailureNote(int libftdiResult);
+const char* openFailureNote(int libftdiResult, int libusbOpenResult = 0);
 
 // The seven D2XX calls on libftdi1, for systems without the vendor's library. libftdi has no
 // queue-status call and a different time-out model, so this keeps its own receive buffer and
@@ -110,6 +111,7 @@ class LibFtdiApi final : public FtApi {
   FtStatus Close(FtHandle handle) override;
   std::string driverName() const override { return "libftdi1"; }
   std::vector<std::string> takeNotes() override;
+  std::uint32_t latencyTimerMs() const override { return latencyTimerMs_; }
 
  private:
   struct Device;
@@ -127,6 +129,7 @@ class LibFtdiApi final : public FtApi {
   ftdi_context* lister_ = nullptr;  // For enumeration and string descriptors only.
   std::map<FtHandle, std::unique_ptr<Device>> devices_;
   std::vector<std::string> notes_;
+  std::uint32_t latencyTimerMs_ = kChipLatencyTimerMs;
 };
 
 }  // namespace tandra

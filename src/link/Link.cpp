@@ -20,17 +20,24 @@ void Link::SendCommand() {
   if (connectionState <= kNoProgrammer) return;
   std::uint8_t* p = packet();
   p[7] = headerChecksum(p);
+  const bool answered = isAnswered(p[0]);
+  if (answered) prepareForReply();
   const auto length = static_cast<std::uint32_t>(packetLength);
   if (usb_.WriteFTBuffer(length) < length) host_.insertLogLine("USB Device Write TimeOut ...");
-  if (isAnswered(p[0])) WaitReply();
+  if (answered) WaitReply(p[0] == opcode::ReadBlock ? ReplyUse::Data : ReplyUse::Header);
 }
 
-void Link::WaitReply() {
+void Link::WaitReply(ReplyUse use) {
   host_.startWatchdog();
   watchdogFlag = 0;
   replyLength_ = 0;
-  for (;;) {
-    host_.processMessages();
+  for (bool first = true;; first = false) {
+    // The first look is at once; between the later ones the processor is left to others.
+    if (first) {
+      host_.processMessages();
+    } else {
+      host_.waitForEvents(kPollMs);
+    }
     const FtStatus status = usb_.GetFTQueueStatus();
     if (status != ft::Ok || watchdogFlag > 0) {
       usb_.readBuffer()[6] = kLostReplyStatus;
@@ -47,7 +54,67 @@ void Link::WaitReply() {
     if (quitFlag > 0) break;
   }
   host_.stopWatchdog();
-  replyLength_ = usb_.ReadFTBuffer(static_cast<std::uint32_t>(kCommandLength + replyDataLength));
+  const auto full = static_cast<std::uint32_t>(kCommandLength + replyDataLength);
+  const bool headerWillDo = use == ReplyUse::Header && !fullWaits && full > kCommandLength;
+  replyLength_ = headerWillDo ? readHeaderThenQuiet(full) : usb_.ReadFTBuffer(full);
+}
+
+int Link::quietPeriodMs() const {
+  // While the firmware goes on writing a reply, the USB chip sends what it holds at least once
+  // per latency timer period (2 ms as the drivers set it, 16 ms where the chip refused), and
+  // the host takes it within a 1 ms USB frame or two. Two periods and 4 ms without a byte mean
+  // the firmware has stopped writing: 8 ms, or 36 ms with the chip's own timer.
+  return static_cast<int>(2 * usb_.latencyTimerMs()) + 4;
+}
+
+// A reply whose data is not used (idle, identify, a firmware record, the flash check) is read
+// as far as its header, as a reply always is, and then only as long as bytes keep coming: the
+// firmware may send the header alone or the full 2,056 bytes, and waiting out the read
+// time-out for the rest would cost half a second a command.
+//
+// What is left at risk: a firmware that stops in the middle of such a reply for longer than the
+// quiet period and sends the rest after the next command has gone out. Those late bytes would
+// be taken for the next reply; prepareForReply only removes what has come by then. Such a
+// programmer is run with full waits (--full-waits), which read every reply as the protocol was
+// first written, to its full length or the read time-out.
+std::uint32_t Link::readHeaderThenQuiet(std::uint32_t full) {
+  std::uint32_t got = usb_.ReadFTBuffer(kCommandLength);
+  if (got < kCommandLength) return got;
+  const int quietMs = quietPeriodMs();
+  std::int64_t lastByteAt = host_.monotonicMs();
+  while (got < full) {
+    if (usb_.GetFTQueueStatus() != ft::Ok) break;
+    if (usb_.queueCount() > 0) {
+      got += usb_.ReadFTBuffer(std::min(usb_.queueCount(), full - got), got);
+      lastByteAt = host_.monotonicMs();
+    } else if (host_.monotonicMs() - lastByteAt >= quietMs) {
+      endedEarly_ = true;
+      break;
+    } else {
+      host_.waitForEvents(kPollMs);
+    }
+  }
+  return got;
+}
+
+void Link::prepareForReply() {
+  if (!endedEarly_) return;
+  endedEarly_ = false;
+  drainReceiveQueue();
+}
+
+void Link::drainUntilQuiet(int quietMs) {
+  std::int64_t lastByteAt = host_.monotonicMs();
+  while (host_.monotonicMs() - lastByteAt < quietMs) {
+    if (usb_.GetFTQueueStatus() != ft::Ok) return;
+    if (usb_.queueCount() > 0) {
+      usb_.ReadFTBuffer(std::min<std::uint32_t>(usb_.queueCount(), D2XXUnit::kTransferBufferSize));
+      lastByteAt = host_.monotonicMs();
+    } else {
+      host_.waitForEvents(kPollMs);
+    }
+  }
+  endedEarly_ = false;
 }
 
 std::uint8_t Link::selectSocket() {

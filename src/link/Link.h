@@ -17,6 +17,10 @@ enum ConnectionState : int {
   kIdentified = 2,    // the programmer answered the identify command
 };
 
+// What the caller does with a reply: judges its header alone (a status, a version, a check
+// value), or uses the data after it too (a read block).
+enum class ReplyUse { Header, Data };
+
 // The command packet protocol: packets are built in place at the start of the transfer
 // unit's write buffer, never cleared between commands, and answered into its read buffer.
 class Link {
@@ -24,6 +28,10 @@ class Link {
   static constexpr int kDefaultReplyDataLength = 2048;
   static constexpr int kCommandLength = 8;
   static constexpr std::uint8_t kLostReplyStatus = 0x55;
+  // The read time-out discovery sets: how long a read waits for bytes that do not come.
+  static constexpr int kReadTimeoutMs = 500;
+  // How often a wait looks at the receive queue.
+  static constexpr int kPollMs = 1;
 
   Link(D2XXUnit& usb, Host& host) : usb_(usb), host_(host) {}
 
@@ -37,6 +45,9 @@ class Link {
   std::uint16_t latchValue = 0;
   int currentSocket = 1;
   int connectionState = kNoProgrammer;
+  // Every reply is read to its full length, waiting out the read time-out where fewer bytes
+  // come: for a programmer whose firmware pauses in the middle of a reply.
+  bool fullWaits = false;
 
   // Set by the owner: what the idle command resets (the current address goes back to the
   // device start), and what a lost reply resets (the hex view's cursor row).
@@ -63,7 +74,15 @@ class Link {
   void store(std::uint8_t op);
 
   void SendCommand();
-  void WaitReply();
+  void WaitReply(ReplyUse use = ReplyUse::Data);
+  // Before a command that is answered: what is left of a reply whose unused end was not waited
+  // for is thrown away, so that it cannot pass for the answer to come.
+  void prepareForReply();
+  // Throws away whatever comes until the line has been quiet for `quietMs`.
+  void drainUntilQuiet(int quietMs);
+  // How long the line must be quiet after a reply's header before the rest of the reply, not
+  // used, is taken to be all there is.
+  int quietPeriodMs() const;
   void SendReadBlock();
   void LatchLowAddress() { SendLatch(latch::LowAddress); }
   void LatchHighAddress() { SendLatch(latch::HighAddress); }
@@ -90,11 +109,13 @@ class Link {
  private:
   void SendLatch(std::uint8_t selector);
   void drainReceiveQueue();
+  std::uint32_t readHeaderThenQuiet(std::uint32_t full);
 
   D2XXUnit& usb_;
   Host& host_;
   std::uint32_t replyLength_ = 0;
   bool stopHeld_ = false;
+  bool endedEarly_ = false;
 };
 
 }  // namespace tandra

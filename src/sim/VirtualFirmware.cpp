@@ -1,6 +1,7 @@
 // The programmer's firmware in memory: what it does with each command packet, and what it
 // checks before it drives the sockets.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "sim/VirtualProgrammer.h"
@@ -74,8 +75,44 @@ void VirtualProgrammer::answer(std::uint8_t opcode, std::vector<std::uint8_t> da
     --repliesToCut_;
     bytes.resize(std::min(bytes.size(), cutRepliesTo_));
   }
-  if (!realisticTiming_) takes = {};
-  replies_.push_back({clock_.now() + replyDelay_ + takes, std::move(bytes)});
+  queueReply(std::move(bytes), takes);
+}
+
+void VirtualProgrammer::answerHeader(std::uint8_t opcode, std::uint8_t status,
+                                     HeaderBytes bytes1to3, Clock::Millis takes) {
+  answer(opcode, std::vector<std::uint8_t>(fullLengthReplies_ ? 2048 : 0, 0x00), status,
+         bytes1to3, takes);
+}
+
+void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes) {
+  answered_ = true;
+  std::size_t pauseAfter = 0;
+  Clock::Millis pause{0};
+  if (repliesToPause_ > 0) {
+    --repliesToPause_;
+    pauseAfter = pauseAfter_;
+    pause = pause_;
+  }
+  if (!realisticTiming_) {
+    // At once (or after the delay asked for), whole, but for a pause in the middle.
+    const Clock::Millis at = clock_.now() + replyDelay_;
+    const std::size_t first = pause.count() > 0 ? std::min(pauseAfter, bytes.size()) : bytes.size();
+    replies_.push_back({at, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(first)}});
+    if (first < bytes.size()) {
+      replies_.push_back({at + pause, {bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end()}});
+    }
+    return;
+  }
+  const double chipMs = static_cast<double>((takes + replyDelay_).count());
+  std::size_t from = 0;
+  for (const sim::LinkTiming::Chunk& chunk :
+       timing_.reply(bytes.size(), chipMs, pauseAfter, static_cast<double>(pause.count()))) {
+    const auto arrives = Clock::Millis(static_cast<std::int64_t>(std::llround(chunk.arrivesAtMs)));
+    replies_.push_back({arrives,
+                        {bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(from + chunk.bytes)}});
+    from += chunk.bytes;
+  }
 }
 
 void VirtualProgrammer::onPacket(const Packet& packet) {
@@ -100,9 +137,9 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
   switch (opcode) {
     case op::FlashCheck:
       // Answered although its opcode is above 0x80: the update waits for it.
-      answer(opcode, {}, 0x00,
-             {0x00, static_cast<std::uint8_t>(firmwareCheck_ >> 8),
-              static_cast<std::uint8_t>(firmwareCheck_ & 0xFF)});
+      answerHeader(opcode, 0x00,
+                   {0x00, static_cast<std::uint8_t>(firmwareCheck_ >> 8),
+                    static_cast<std::uint8_t>(firmwareCheck_ & 0xFF)});
       break;
     case op::Restart:
       ++restarts_;
@@ -112,14 +149,14 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
       replies_.clear();
       break;
     case op::Identify:
-      answer(
-          opcode, {}, identifyStatus_,
+      answerHeader(
+          opcode, identifyStatus_,
           {static_cast<std::uint8_t>(firmwareMajor_), static_cast<std::uint8_t>(firmwareMinor_)});
       break;
     case op::Idle:
       // The idle command ends a set-up: the sockets are let go until the next one.
       mode_ = SetUpMode::None;
-      answer(opcode, {}, 0x00);
+      answerHeader(opcode, 0x00);
       break;
     case op::Voltage:
       voltage(packet);
@@ -146,7 +183,7 @@ void VirtualProgrammer::firmwareRecord(const Packet& packet) {
     if (i != 7) firmwareCheck_ = static_cast<std::uint16_t>(firmwareCheck_ + packet[i]);
   }
   ++firmwareRecords_;
-  answer(packet[0], {}, 0x00);
+  answerHeader(packet[0], 0x00, {}, Clock::Millis(kFirmwareRecordMs));
 }
 
 std::vector<std::uint8_t> VirtualProgrammer::makeUpdateFile(int records) {
@@ -337,8 +374,7 @@ void VirtualProgrammer::readBlock(const Packet& packet) {
       data[i] = chip->read(*address + static_cast<std::uint32_t>(i));
     }
   }
-  // 2,056 bytes at full speed, about 1 MB/s.
-  answer(op::ReadBlock, std::move(data), 0x00, {}, Clock::Millis(2));
+  answer(op::ReadBlock, std::move(data), 0x00, {}, Clock::Millis(kReadBlockMs));
 }
 
 void VirtualProgrammer::programBlock(const Packet& packet) {
@@ -363,8 +399,7 @@ void VirtualProgrammer::programBlock(const Packet& packet) {
       takesPulse(*chip, packet[1])) {
     good = chip->program(*address, std::span(packet).subspan(kHeader, kPage));
   }
-  // A pulse per byte, then the read-back.
-  answer(op::ProgramBlock, {}, good ? 0x00 : kFailed, {}, Clock::Millis(20));
+  answer(op::ProgramBlock, {}, good ? 0x00 : kFailed, {}, Clock::Millis(kProgramPageMs));
 }
 
 }  // namespace tandra

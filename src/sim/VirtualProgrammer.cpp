@@ -34,6 +34,24 @@ void VirtualProgrammer::setFirmwareVersion(int major, int minor) {
   firmwareMinor_ = minor;
 }
 
+std::optional<std::pair<int, int>> VirtualProgrammer::parseFirmwareVersion(std::string_view text) {
+  const std::size_t dot = text.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  const auto number = [](std::string_view digits) -> std::optional<int> {
+    if (digits.empty() || digits.size() > 3) return std::nullopt;
+    int value = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return std::nullopt;
+      value = value * 10 + (c - '0');
+    }
+    return value <= 255 ? std::optional<int>(value) : std::nullopt;
+  };
+  const std::optional<int> major = number(text.substr(0, dot));
+  const std::optional<int> minor = number(text.substr(dot + 1));
+  if (!major || !minor) return std::nullopt;
+  return std::make_pair(*major, *minor);
+}
+
 Eprom& VirtualProgrammer::insertChip(int number, std::string_view typeName) {
   return socket(number).emplace(sim::chipType(typeName));
 }
@@ -126,7 +144,10 @@ FtStatus VirtualProgrammer::Write(FtHandle handle, const void* buffer, std::uint
     --shortWrites_;
     *written = count > shortWriteMissing_ ? count - shortWriteMissing_ : 0;
   }
+  if (realisticTiming_) timing_.commandWritten(static_cast<double>(clock_.now().count()), count);
+  answered_ = false;
   onPacket(packet);
+  if (realisticTiming_ && !answered_) timing_.noReply();
   return ft::Ok;
 }
 

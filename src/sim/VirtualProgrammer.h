@@ -11,6 +11,7 @@
 #include "link/Clock.h"
 #include "link/FtApi.h"
 #include "sim/Eprom.h"
+#include "sim/LinkTiming.h"
 
 namespace tandra {
 
@@ -38,6 +39,8 @@ class VirtualProgrammer final : public FtApi {
   void setDeviceCount(int count);
   std::vector<AttachedDevice>& devices() { return devices_; }
   void setFirmwareVersion(int major, int minor);
+  // "1.10" as major 1, minor 10 (each 0 to 255); nothing for anything else.
+  static std::optional<std::pair<int, int>> parseFirmwareVersion(std::string_view text);
   int firmwareMajor() const { return firmwareMajor_; }
   int firmwareMinor() const { return firmwareMinor_; }
   // The firmware update: the 16-bit sum of every byte of the records received (byte 7, the
@@ -73,8 +76,20 @@ class VirtualProgrammer final : public FtApi {
   const std::vector<std::string>& violations() const { return violations_; }
   void clearViolations() { violations_.clear(); }
 
-  // Replies take the time a full-speed link and real chips would (for a demonstration).
+  // Replies take the time a full-speed link and real chips would (for a demonstration and the
+  // benchmarks): commands and replies take their time on the wire, replies reach the host in
+  // USB packets and latency-timer flushes, and the chips take the time below.
   void setRealisticTiming(bool on) { realisticTiming_ = on; }
+  static constexpr int kReadBlockMs = 2;        // 2 KiB from a socket
+  static constexpr int kProgramPageMs = 20;     // a pulse per byte of a page, then the read-back
+  static constexpr int kFirmwareRecordMs = 10;  // the programmer's own flash taking a record
+  // With realistic timing: how long the wire and the chips were busy, the least time what was
+  // sent could have taken.
+  double modelledMs() const { return timing_.busyMs(); }
+  void resetModelledTime() { timing_.resetBusy(); }
+  // Replies the host reads only for their header (idle, identify, the firmware's) come with
+  // 2,048 data bytes after it, as a firmware that always sends a block would send them.
+  void setFullLengthReplies(bool on) { fullLengthReplies_ = on; }
 
   // --- Faults on demand ---
   // The next `count` commands that would be answered get no reply at all.
@@ -87,6 +102,12 @@ class VirtualProgrammer final : public FtApi {
   }
   // Every reply starts this long after its command was written.
   void setReplyDelay(Clock::Millis delay) { replyDelay_ = delay; }
+  // The next `count` replies stop after their first `keep` bytes for `pause`, then go on.
+  void pauseReplies(int count, std::size_t keep, Clock::Millis pause) {
+    repliesToPause_ = count;
+    pauseAfter_ = keep;
+    pause_ = pause;
+  }
   // The next `count` writes each report `missing` bytes fewer than asked (the bytes still
   // reach the firmware, as when a write times out after the chip took them).
   void shortenWrites(int count, std::uint32_t missing);
@@ -121,6 +142,8 @@ class VirtualProgrammer final : public FtApi {
                 std::uint32_t* received) override;
   FtStatus Close(FtHandle handle) override;
   std::string driverName() const override { return "virtual programmer"; }
+  // The chip's timer as the drivers set it; without realistic timing replies come whole.
+  std::uint32_t latencyTimerMs() const override { return kShortLatencyTimerMs; }
 
  private:
   struct Reply {
@@ -142,6 +165,10 @@ class VirtualProgrammer final : public FtApi {
   using HeaderBytes = std::array<std::uint8_t, 3>;
   void answer(std::uint8_t op, std::vector<std::uint8_t> data, std::uint8_t status,
               HeaderBytes bytes1to3 = {}, Clock::Millis takes = {});
+  // A reply the host reads for its header alone: the header, or a full block when asked.
+  void answerHeader(std::uint8_t op, std::uint8_t status, HeaderBytes bytes1to3 = {},
+                    Clock::Millis takes = {});
+  void queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes);
   void violation(const std::string& what);
   void voltage(const Packet& packet);
   void latch(const Packet& packet);
@@ -170,6 +197,12 @@ class VirtualProgrammer final : public FtApi {
   int repliesToCut_ = 0;
   std::size_t cutRepliesTo_ = 0;
   Clock::Millis replyDelay_{0};
+  int repliesToPause_ = 0;
+  std::size_t pauseAfter_ = 0;
+  Clock::Millis pause_{0};
+  bool fullLengthReplies_ = false;
+  sim::LinkTiming timing_;
+  bool answered_ = false;  // the packet being handled got a reply
   int shortWrites_ = 0;
   std::uint32_t shortWriteMissing_ = 0;
   bool queueStatusFails_ = false;

@@ -73,6 +73,13 @@ EXPORTED unsigned long FT_Close(void* handle) {
   return state.result;
 }
 
+EXPORTED unsigned long FT_Purge(void* handle, unsigned long mask) {
+  ++state.purgeCalls;
+  state.purgeMask = mask;
+  state.purgeHandle = handle;
+  return state.result;
+}
+
 #ifndef FAKE_D2XX_NO_LATENCY_TIMER
 EXPORTED unsigned long FT_SetLatencyTimer(void* handle, unsigned char latency) {
   ++state.latencyCalls;

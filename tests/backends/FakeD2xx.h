@@ -21,6 +21,9 @@ struct FakeD2xxState {
   int latencyCalls;
   unsigned char latency;
   void* latencyHandle;
+  int purgeCalls;
+  unsigned long purgeMask;
+  void* purgeHandle;
 };
 
 // What FT_OpenEx hands out.

@@ -67,17 +67,24 @@ TEST_F(Ftd2xxLibraryCalls, ListingAndOpeningPassArgumentsThrough) {
   EXPECT_EQ(fake->listFlags, ft::ListByIndex | ft::OpenBySerialNumber);
   EXPECT_STREQ(text, "FT5EED01");
 
-  // The latency timer goes to 2 ms on the handle just opened, and only after a success.
+  // The handle just opened, and only after a success, has both buffers purged (bytes of an
+  // earlier session are no reply) and the latency timer set to 2 ms.
   FtHandle handle = nullptr;
   fake->result = ft::DeviceNotOpened;
   EXPECT_EQ(library->OpenEx(text, ft::OpenBySerialNumber, &handle), ft::DeviceNotOpened);
   EXPECT_EQ(fake->latencyCalls, 0);
+  EXPECT_EQ(fake->purgeCalls, 0);
+  EXPECT_EQ(library->latencyTimerMs(), 16u);
   fake->result = ft::Ok;
   ASSERT_EQ(library->OpenEx(text, ft::OpenBySerialNumber, &handle), ft::Ok);
   EXPECT_STREQ(fake->openText, "FT5EED01");
+  EXPECT_EQ(fake->purgeCalls, 1);
+  EXPECT_EQ(fake->purgeMask, 3u);  // FT_PURGE_RX | FT_PURGE_TX
+  EXPECT_EQ(fake->purgeHandle, kFakeD2xxHandle);
   EXPECT_EQ(fake->latencyCalls, 1);
   EXPECT_EQ(fake->latency, 2);
   EXPECT_EQ(fake->latencyHandle, kFakeD2xxHandle);
+  EXPECT_EQ(library->latencyTimerMs(), 2u);
 }
 
 TEST_F(Ftd2xxLibraryCalls, AChipTheSerialDriverHoldsIsExplainedWithTheFix) {

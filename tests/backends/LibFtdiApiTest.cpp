@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "link/LibFtdiApi.h"
+#if defined(TANDRA_HAVE_LIBFTDI)
+#include <libusb.h>
+#endif
 
 namespace tandra {
 namespace {
@@ -175,9 +178,13 @@ TEST(LibFtdiTransfer, AReadBlockReplyThatTricklesInArrivesWhole) {
 }
 
 TEST(LibFtdiApi, AChipThatCannotBeOpenedIsExplainedWithTheFix) {
-  EXPECT_STREQ(openFailureNote(-8), opennote::kNoPermission);  // the device node's permissions
-  EXPECT_STREQ(openFailureNote(-5), opennote::kInUse);         // the interface is claimed
-  EXPECT_EQ(openFailureNote(-4), nullptr);
+  // libftdi 1.5 fails libusb_open as -4 whatever the cause: libusb's own result tells.
+  EXPECT_STREQ(openFailureNote(-4, LIBUSB_ERROR_ACCESS), opennote::kNoPermission);
+  EXPECT_STREQ(openFailureNote(-4, LIBUSB_ERROR_BUSY), opennote::kInUse);
+  EXPECT_EQ(openFailureNote(-4, LIBUSB_ERROR_NO_DEVICE), nullptr);
+  EXPECT_STREQ(openFailureNote(-5), opennote::kInUse);  // the interface is claimed
+  // -8: the kernel's serial driver could not be detached for want of permission.
+  EXPECT_STREQ(openFailureNote(-8), opennote::kSerialDriverRefused);
   EXPECT_NE(std::string(opennote::kNoPermission).find("60-tandra-usb.rules"), std::string::npos);
 }
 

@@ -179,12 +179,27 @@ TEST_F(FirmwareUpdateTest, ShortWritesAreLoggedWithTheirNumber) {
   EXPECT_EQ(std::count(host.log.begin(), host.log.end(), "USB Device Write TimeOut 2..."), 1);
 }
 
-TEST_F(FirmwareUpdateTest, AnUnansweredFlashCheckIsNeverAGoodUpdate) {
+TEST_F(FirmwareUpdateTest, AnUnansweredFlashCheckIsNeverAGoodUpdateAndNoBytesAreMadeUp) {
   // A check value that the stale reply bytes would match.
   Bytes file = VirtualProgrammer::makeUpdateFile(0);
   programmer.dropReplies(1);
   update(file);
   EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Warning: Bad Update..."});
+  EXPECT_EQ(logTail(2), (std::vector<std::string>{
+                            "Expected - 0000", "Found    - no reply came to the flash check"}));
+  EXPECT_TRUE(std::none_of(host.log.begin(), host.log.end(),
+                          [](const std::string& line) { return line.size() == 2; }))
+      << "no reply bytes that never came";
+}
+
+TEST_F(FirmwareUpdateTest, TheFlashCheckWaitsUntilNothingOfTheRecordsRepliesIsLeft) {
+  // Replies of a whole block, the last record's held up after its header: its rest comes while
+  // the check would be on its way, and must not be judged as the check's reply.
+  programmer.setFullLengthReplies(true);
+  Bytes file = VirtualProgrammer::makeUpdateFile(3);
+  programmer.pauseReplies(1, 8, Clock::Millis(20));
+  update(file);
+  EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Good Update..."});
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "TestHost.h"
 
+#include <algorithm>
+
 namespace tandra::test {
 
 std::string TestHost::caption(Control control) const {
@@ -14,8 +16,12 @@ std::vector<std::string> TestHost::boxTexts() const {
 }
 
 void TestHost::processMessages() {
+  waitForEvents(1);
+}
+
+void TestHost::waitForEvents(int milliseconds) {
   ++pumps;
-  clock.advance(Clock::Millis(1));
+  clock.advance(Clock::Millis(std::max(milliseconds, 1)));
   if (watchdogRunning && clock.now() >= watchdogDeadline_) {
     watchdogRunning = false;
     if (onWatchdog) onWatchdog();

@@ -61,6 +61,8 @@ class TestHost final : public Panel {
   std::vector<std::string> boxTexts() const;
 
   void processMessages() override;
+  // A pump whose clock moves on by the time waited (at least a millisecond, as any pump).
+  void waitForEvents(int milliseconds) override;
   void startWatchdog() override;
   void stopWatchdog() override { watchdogRunning = false; }
   void sleepMs(int milliseconds) override;

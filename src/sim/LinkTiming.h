@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace tandra::sim {
+
+// When the bytes of the programmer's replies reach the host over a full-speed USB link through
+// an FTDI chip, and how long the wire and the chips are busy in all: the virtual programmer's
+// realistic timing. Times are milliseconds on the programmer's clock, with fractions.
+class LinkTiming {
+ public:
+  static constexpr double kBytesPerMs = 1000;         // about 1 MB/s: what bulk transfers carry
+  static constexpr std::size_t kPacketPayload = 62;   // a 64-byte packet less 2 status bytes
+  static constexpr double kLatencyTimerMs = 2;        // as the drivers set it (FtApi)
+
+  // A run of reply bytes that reaches the host at once: a full USB packet, or what the chip's
+  // latency timer sent of a part-filled one.
+  struct Chunk {
+    double arrivesAtMs;
+    std::size_t bytes;
+  };
+
+  // A command of `bytes` written by the host at `nowMs`.
+  void commandWritten(double nowMs, std::size_t bytes);
+  // The firmware's reply of `bytes` to the last command, begun `chipMs` after the command came
+  // in (and not before the firmware has written out its previous reply); the bytes from
+  // `pauseAfter` on are written `pauseMs` later. Gives the chunks it reaches the host in.
+  std::vector<Chunk> reply(std::size_t bytes, double chipMs, std::size_t pauseAfter = 0,
+                           double pauseMs = 0);
+  // The last command gets no reply: the wire alone was busy with it.
+  void noReply();
+
+  // How long the wire and the chips were busy with what was sent: the least time it could have
+  // taken, were the host never to keep them waiting.
+  double busyMs() const { return busyMs_; }
+  void resetBusy() { busyMs_ = 0; }
+
+ private:
+  void busy(double fromMs, double toMs);
+
+  double lineFreeAtMs_ = 0;
+  double firmwareFreeAtMs_ = 0;
+  double commandSentAtMs_ = 0;
+  double commandArrivedAtMs_ = 0;
+  double busyUntilMs_ = 0;
+  double busyMs_ = 0;
+};
+
+}  // namespace tandra::sim
