@@ -141,6 +141,12 @@ class Parser {
     sub->add_option("--serial", o_.serial, "the programmer to use when several are attached");
     sub->add_option("--update-firmware", o_.updateFirmware,
                     "update firmware older than 1.20 from this file");
+    sub->add_option("--trace", o_.trace,
+                    "write every transfer to and from the programmer, the start-up facts and the "
+                    "status log into FILE (its form is in the README)");
+    sub->add_option("--replay", o_.replay,
+                    "answer as the programmer of a trace did, and say where the job differs");
+    sub->add_flag("-v,--verbose", o_.verbose, "the status log on standard error as it is written");
     sub->add_flag("--json", o_.json, "one JSON record on standard output");
     sub->add_flag("--quiet", o_.quiet, "no progress line and no notes; results and warnings");
   }

@@ -61,6 +61,9 @@ struct CliOptions {
   std::string serial;
   bool json = false;
   bool quiet = false;
+  bool verbose = false;       // the status log on standard error as it is written
+  std::string trace;          // a trace of what passed to and from the programmer
+  std::string replay;         // a trace to answer as the programmer
   bool noVerify = false;
   bool force = false;
   std::string updateFirmware;

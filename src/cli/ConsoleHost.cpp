@@ -6,6 +6,7 @@
 #include "common/HexText.h"
 #include "common/TimeText.h"
 #include "device/Session.h"
+#include "link/Trace.h"
 
 namespace tandra::cli {
 
@@ -87,6 +88,15 @@ void ConsoleHost::endProgressLine() {
   console_.progress("\r\033[K");
   lineOpen_ = false;
   lastDrawnMs_ = -1;
+}
+
+void ConsoleHost::logLine(const std::string& text) {
+  logged.push_back(text);
+  if (trace != nullptr) trace->log(text);
+  if (verbose) {
+    endProgressLine();
+    console_.warn(text);
+  }
 }
 
 void ConsoleHost::showMessage(BoxKind, const std::string& text, std::optional<ScreenPoint>) {

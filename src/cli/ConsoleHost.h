@@ -9,6 +9,7 @@
 
 namespace tandra {
 class Session;
+class Trace;
 }
 
 namespace tandra::cli {
@@ -34,6 +35,9 @@ class ConsoleHost final : public Host {
 
   // How the firmware question and its file are answered.
   std::optional<std::string> updateFile;
+  // The status log goes to standard error as it is written (-v), and into the trace.
+  bool verbose = false;
+  Trace* trace = nullptr;
 
   // What the core said.
   std::vector<std::string> messages;
@@ -49,8 +53,8 @@ class ConsoleHost final : public Host {
   void stopWatchdog() override { watchdogRunning_ = false; }
   void sleepMs(int milliseconds) override;
   std::int64_t monotonicMs() override;
-  void insertLogLine(const std::string& text) override { logged.push_back(text); }
-  void appendLogLine(const std::string& text) override { logged.push_back(text); }
+  void insertLogLine(const std::string& text) override { logLine(text); }
+  void appendLogLine(const std::string& text) override { logLine(text); }
   void clearLog() override {}
   void showLog(bool) override {}
   void showStatus(const std::string& text) override { status = text; }
@@ -60,6 +64,7 @@ class ConsoleHost final : public Host {
   void showOperation(const std::string&) override {}
   void showAddress(std::uint32_t) override {}
   void showProgress(const Progress& progress) override;
+  void logLine(const std::string& text);
   void showSocket(int, const std::string&, bool) override {}
   void showVpp(const std::string&) override {}
   void showChecksum(std::uint16_t) override {}

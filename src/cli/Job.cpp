@@ -10,7 +10,11 @@
 #include "common/FileError.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "common/Version.h"
 #include "link/HardwareBackend.h"
+#include "link/ReplayApi.h"
+#include "link/Trace.h"
+#include "link/TracingApi.h"
 #include "sim/VirtualProgrammer.h"
 
 namespace tandra::cli {
@@ -60,9 +64,10 @@ Job::Job(const CliOptions& options, CliIo& io)
     : options_(options),
       io_(io),
       console_(io, options.quiet || options.json),
-      host_(console_, io.errIsTerminal && !options.quiet, io.stopSignal),
+      host_(console_, io.errIsTerminal && !options.quiet && !options.verbose, io.stopSignal),
       startedAt_(std::chrono::system_clock::now()) {
   startedMs_ = host_.monotonicMs();
+  host_.verbose = options.verbose;
   document_ = record::blank(options, startedAt_);
   // An image written to standard output leaves no room there for the record.
   const bool imageToOut =
@@ -76,6 +81,7 @@ Job::~Job() = default;
 int Job::run() {
   int code = exitcode::kPassed;
   try {
+    startTrace();
     code = runCommand();
   } catch (const Stopped&) {
     code = stopCode();
@@ -103,7 +109,9 @@ int Job::run() {
     fail(std::string("unexpected error: ") + error.what());
   }
   closeProgrammer();
+  reportReplay(code);
   finish(code);
+  if (trace_) trace_->fact("exit", std::to_string(code));
   return code;
 }
 
@@ -143,6 +151,7 @@ int Job::stopCode() const {
 
 void Job::fail(const std::string& message) {
   document_["error"] = message;
+  if (trace_) trace_->log("tandra-cli: " + message);
   if (!options_.json) console_.warn("tandra-cli: " + message);
 }
 
@@ -207,21 +216,17 @@ void Job::openDriver(const DeviceType* type) {
     throw JobError(exitcode::kUsage, "--virtual and --driver " + options_.driver +
                                          " name two different programmers: give one of them");
   }
+  if (!options_.replay.empty() && (wantsVirtual || named)) {
+    throw JobError(exitcode::kUsage, "--replay answers as the traced programmer did: it takes "
+                                     "no --virtual and no --driver");
+  }
   if (io_.driver != nullptr) {
     driver_ = io_.driver;
+  } else if (!options_.replay.empty()) {
+    replay_ = std::make_unique<ReplayApi>(ReplayApi::load(options_.replay));
+    driver_ = replay_.get();
   } else if (wantsVirtual) {
-    auto programmer = std::make_unique<VirtualProgrammer>();
-    programmer->setRealisticTiming(true);
-    if (!options_.virtualFirmware.empty()) {
-      const auto version = VirtualProgrammer::parseFirmwareVersion(options_.virtualFirmware);
-      if (!version) {
-        throw JobError(exitcode::kUsage, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, "
-                                         "e.g. 1.10, not '" + options_.virtualFirmware + "'");
-      }
-      programmer->setFirmwareVersion(version->first, version->second);
-    }
-    virtualProgrammer_ = programmer.get();
-    ownDriver_ = std::move(programmer);
+    ownDriver_ = makeVirtualProgrammer();
   } else if (options_.command == "checksum" || options_.command == "convert" ||
              options_.command == "devices") {
     ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
@@ -229,10 +234,57 @@ void Job::openDriver(const DeviceType* type) {
     ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers());
   }
   if (driver_ == nullptr) driver_ = ownDriver_.get();
+  if (trace_) {
+    tracer_ = std::make_unique<TracingApi>(*driver_, *trace_);
+    driver_ = tracer_.get();
+  }
   session_ = std::make_unique<Session>(*driver_, host_);
   session_->link.fullWaits = options_.fullWaits;
+  session_->discovery.trace = trace_.get();
   host_.attach(*session_);
   if (virtualProgrammer_ != nullptr && type != nullptr) fillVirtualSockets(*type);
+}
+
+std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
+  auto programmer = std::make_unique<VirtualProgrammer>();
+  programmer->setRealisticTiming(true);
+  if (!options_.virtualFirmware.empty()) {
+    const auto version = VirtualProgrammer::parseFirmwareVersion(options_.virtualFirmware);
+    if (!version) {
+      throw JobError(exitcode::kUsage, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, "
+                                       "e.g. 1.10, not '" +
+                                           options_.virtualFirmware + "'");
+    }
+    programmer->setFirmwareVersion(version->first, version->second);
+  }
+  virtualProgrammer_ = programmer.get();
+  return programmer;
+}
+
+void Job::startTrace() {
+  if (options_.trace.empty()) return;
+  trace_ = Trace::create(options_.trace);
+  trace_->fact("program", std::string("tandra-cli ") + kVersion);
+  for (const std::string& argument : options_.arguments) trace_->fact("argument", argument);
+  host_.trace = trace_.get();
+  document_["trace"] = options_.trace;
+}
+
+void Job::reportReplay(int& code) {
+  if (!replay_) return;
+  std::string problem;
+  if (replay_->difference()) {
+    problem = replay_->difference()->describe();
+  } else if (replay_->commandsLeft() > 0) {
+    problem = "the trace holds " + std::to_string(replay_->commandsLeft()) +
+              " more commands than the job sent";
+  }
+  document_["replay"] = {{"file", options_.replay},
+                         {"matched", problem.empty()},
+                         {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
+  if (problem.empty()) return;
+  fail("replay: " + problem);
+  code = std::max(code, exitcode::kProgrammer);
 }
 
 void Job::fillVirtualSockets(const DeviceType& type) {

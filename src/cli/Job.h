@@ -14,6 +14,9 @@
 #include "files/Loaders.h"
 
 namespace tandra {
+class ReplayApi;
+class Trace;
+class TracingApi;
 class VirtualProgrammer;
 }
 
@@ -47,6 +50,7 @@ class Job {
   // The steps of a job.
   const DeviceType& deviceType() const;
   void openDriver(const DeviceType* type);
+  std::unique_ptr<FtApi> makeVirtualProgrammer();
   void fillVirtualSockets(const DeviceType& type);
   void chooseDevice(const DeviceType& type);
   LoadReport loadInput(const std::string& path);
@@ -59,6 +63,9 @@ class Job {
   void saveOutput(const std::string& path, const std::string& formatWord);
   void recordImage(const char* source);
   void closeProgrammer();
+  void startTrace();
+  // What a replay found: a difference from the trace, or commands it holds that were not sent.
+  void reportReplay(int& code);
   // Ends the job here (throws Stopped) when a stop was asked for.
   void checkStop();
   int stopCode() const;
@@ -81,6 +88,9 @@ class Job {
   std::chrono::system_clock::time_point startedAt_;
   std::int64_t startedMs_ = 0;
   std::unique_ptr<FtApi> ownDriver_;
+  std::unique_ptr<ReplayApi> replay_;
+  std::unique_ptr<Trace> trace_;
+  std::unique_ptr<TracingApi> tracer_;
   VirtualProgrammer* virtualProgrammer_ = nullptr;
   FtApi* driver_ = nullptr;
   std::unique_ptr<Session> session_;

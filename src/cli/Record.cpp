@@ -69,7 +69,7 @@ nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_
   record["host"] = hostName();
   for (const char* key : {"device", "sockets", "pulse_width", "vpp", "input", "image", "output",
                           "programmer", "checksum", "programmers", "devices", "stopped_by",
-                          "error"}) {
+                          "trace", "replay", "error"}) {
     record[key] = nullptr;
   }
   record["operations"] = nlohmann::json::array();

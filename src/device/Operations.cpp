@@ -128,6 +128,14 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
 
 bool Operations::replyArrived() {
   if (link_.replyComplete()) return true;
+  // A lost reply has its line from the watchdog, and a Quit is the operator's own doing; a
+  // reply that came incomplete would stop the run without a word.
+  if (link_.quitFlag <= 0) {
+    host_.insertLogLine("The programmer's reply came incomplete (" +
+                        std::to_string(link_.replyLength()) + " of " +
+                        std::to_string(Link::kCommandLength + link_.replyDataLength) +
+                        " bytes): the run stopped.");
+  }
   link_.quitFlag = std::max(link_.quitFlag, 5);
   return false;
 }

@@ -13,6 +13,10 @@
 #include "gui/Dialogs.h"
 #include "device/Panel.h"
 
+namespace tandra {
+class Trace;
+}
+
 class HexViewWidget;
 class KeyEntry;
 class PopupList;
@@ -37,6 +41,11 @@ class TMainForm final : public QWidget, public tandra::Panel {
 
   tandra::Workbench& workbench() { return workbench_; }
   void setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
+  // The trace the status log and the search's facts are written into as well.
+  void setTrace(tandra::Trace* trace) {
+    trace_ = trace;
+    workbench_.discovery.trace = trace;
+  }
   // The eighteen buttons that the busy and idle states switch.
   const std::array<QPushButton*, 18>& buttons() const { return buttons_; }
   int fileFormatCode() const { return fileFormatCode_; }
@@ -112,6 +121,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // The button a pop-up list or entry belongs to; nullptr for other controls.
   QPushButton* openerOf(const QWidget* popup) const;
   void showLog();
+  void unexpected(const char* cause);
   static int clickedRow(const QListWidget* list);
   // Runs a handler unless another one is still running (its message pumping would otherwise
   // let a second command share the transfer buffers), and carries out a close that was asked
@@ -134,6 +144,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   QString dialogExtension_ = "Bin";
   int dialogFilter_ = 1;
   tandra::Workbench workbench_;
+  tandra::Trace* trace_ = nullptr;
   int handlerDepth_ = 0;
   bool activated_ = false;
   bool closePending_ = false;
@@ -198,10 +209,11 @@ void TMainForm::handle(Handler&& handler) {
     showBox(tandra::BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
   } catch (const std::bad_alloc&) {
     showBox(tandra::BoxKind::Error, "Not enough memory for this task.", std::nullopt);
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     // Nothing a handler meets may take the program down; the operator hears of it in the
-    // program's own words, never in a library's.
-    showBox(tandra::BoxKind::Error, kUnexpectedErrorText, std::nullopt);
+    // program's own words, never in a library's, and its cause is kept where it can be sent
+    // in: the status log, standard error and the trace.
+    unexpected(error.what());
   }
   --handlerDepth_;
   if (closePending_) {

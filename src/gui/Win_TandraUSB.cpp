@@ -10,7 +10,10 @@
 
 #include "common/Version.h"
 #include "gui/MainForm.h"
+#include "common/FileError.h"
 #include "link/HardwareBackend.h"
+#include "link/Trace.h"
+#include "link/TracingApi.h"
 #include "sim/VirtualProgrammer.h"
 
 namespace {
@@ -20,6 +23,7 @@ struct Start {
   tandra::DriverChoice driver = tandra::DriverChoice::Automatic;
   std::optional<std::pair<int, int>> virtualFirmware;
   bool fullWaits = false;
+  std::string tracePath;
 };
 
 std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode) {
@@ -37,11 +41,16 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
       "an update).",
       "MAJOR.MINOR");
   const QCommandLineOption driver("driver", "The USB driver: d2xx, libftdi or virtual.", "DRIVER");
+  const QCommandLineOption trace(
+      "trace",
+      "Write every transfer to and from the programmer, the start-up facts and the status log "
+      "into FILE (its form is in the README).",
+      "FILE");
   const QCommandLineOption fullWaits(
       "full-waits",
       "Read every reply of the programmer to its full length, waiting out the read time-out, "
       "for a programmer whose firmware pauses in the middle of a reply.");
-  parser.addOptions({virtualProgrammer, virtualFirmware, driver, fullWaits});
+  parser.addOptions({virtualProgrammer, virtualFirmware, driver, fullWaits, trace});
 
   *exitCode = 0;
   if (!parser.parse(arguments)) {
@@ -74,6 +83,7 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
   }
   if (parser.isSet(virtualProgrammer)) start.driver = tandra::DriverChoice::Virtual;
   start.fullWaits = parser.isSet(fullWaits);
+  if (parser.isSet(trace)) start.tracePath = parser.value(trace).toStdString();
   if (parser.isSet(virtualFirmware)) {
     start.virtualFirmware =
         tandra::VirtualProgrammer::parseFirmwareVersion(parser.value(virtualFirmware).toStdString());
@@ -118,8 +128,24 @@ int main(int argc, char* argv[]) {
     driver = tandra::chooseDriver(start->driver, tandra::hardwareDrivers());
   }
 
-  TMainForm MainForm(*driver);
+  // A trace sees what the driver carries: it stands between the window and the driver.
+  std::unique_ptr<tandra::Trace> trace;
+  std::unique_ptr<tandra::TracingApi> tracer;
+  if (!start->tracePath.empty()) {
+    try {
+      trace = tandra::Trace::create(start->tracePath);
+    } catch (const tandra::FileError& error) {
+      std::fprintf(stderr, "--trace: %s (%s)\n", tandra::boxText(error.what()).c_str(),
+                   start->tracePath.c_str());
+      return 2;
+    }
+    trace->fact("program", std::string("tandra-usb ") + tandra::kVersion);
+    tracer = std::make_unique<tandra::TracingApi>(*driver, *trace);
+  }
+
+  TMainForm MainForm(tracer ? static_cast<tandra::FtApi&>(*tracer) : *driver);
   MainForm.workbench().link.fullWaits = start->fullWaits;
+  MainForm.setTrace(trace.get());
   MainForm.show();
   return QApplication::exec();
 }

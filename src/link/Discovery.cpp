@@ -3,6 +3,7 @@
 #include "link/D2XXUnit.h"
 #include "link/Host.h"
 #include "link/Link.h"
+#include "link/Trace.h"
 
 namespace tandra {
 
@@ -27,6 +28,7 @@ void Discovery::run() {
   host_.clearLog();
   host_.showLog(true);
   host_.insertLogLine("USB driver: " + usb_.driverName());
+  if (trace != nullptr) trace->fact("driver", usb_.driverName());
   usb_.setErrorReporting(false);
 
   usb_.GetFTDeviceCount();
@@ -66,6 +68,7 @@ void Discovery::run() {
   versionText_ = versionText(major, minor);
   versionNumber_ = major * 256 + minor;
   host_.showStatus(kFoundPrefix + versionText_);
+  if (trace != nullptr) trace->fact("firmware", versionText_);
 
   if (runVppStep) runVppStep();
   if (versionNumber_ < kLeastAcceptedVersion &&

@@ -8,6 +8,7 @@ namespace tandra {
 class D2XXUnit;
 class Host;
 class Link;
+class Trace;
 
 // Finding the programmer: exactly one USB device must be attached; it is opened and asked for
 // its firmware version. Runs at start-up and whenever the operator clicks the status line.
@@ -25,6 +26,8 @@ class Discovery {
 
   // The programmer to open when several are attached (empty: exactly one must be).
   std::string wantedSerial;
+  // Where the driver and the firmware found are recorded, when a trace is kept.
+  Trace* trace = nullptr;
 
   // Set by the owner: the Vpp step (sends the chosen voltage) and the firmware update.
   std::function<void()> runVppStep;

@@ -92,6 +92,8 @@ record checksum "$cli" checksum -d 27C256 "$work/image.bin"
 record convert "$cli" convert -d 27C256 "$work/image.bin" "$work/image.s19"
 record usage "$cli" program -d 27C256 -n 9 "$work/image.bin"
 record nofile "$cli" verify -d 27C256 "$work/missing.bin" --virtual
+record traced "$cli" blank -d 2716 --virtual --trace "$work/blank.trace"
+record replayed "$cli" blank -d 2716 --replay "$work/blank.trace"
 if /usr/bin/python3 -c "import jsonschema" 2>/dev/null; then
   /usr/bin/python3 - "$schema" "${records[@]}" <<'EOF' || failures=$((failures + 1))
 import json, sys, jsonschema

@@ -444,5 +444,22 @@ TEST_F(OperationsTest, AStoppedMoveLeavesTheSocketLabelsAlone) {
   for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "- Is Blank      ");
 }
 
+TEST_F(OperationsTest, ARunStoppedByAnIncompleteReplySaysSo) {
+  fillRandom(15);
+  choose(k27C256, 2);
+  bench.Program_EpromClick();
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") programmer.cutReplies(1, 1000);
+  };
+  bench.Verify_EpromClick();
+  host.onPump = nullptr;
+  EXPECT_EQ(status(), "Stopped at 1000....");
+  EXPECT_NE(std::find(host.log.begin(), host.log.end(),
+                      "The programmer's reply came incomplete (1000 of 2056 bytes): the run "
+                      "stopped."),
+            host.log.end());
+  EXPECT_EQ(label(1), "1-Stopped");  // never judged on what did not come
+}
+
 }  // namespace
 }  // namespace tandra::test

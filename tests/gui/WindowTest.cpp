@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "ForwardingApi.h"
 #include "WindowFixture.h"
 #include "cli/Cli.h"
 #include "gui/KeyEntry.h"
@@ -272,6 +273,28 @@ class WindowTest : public QObject, public WindowFixture {
     QCOMPARE(dialogs.openFileName(nullptr, "Bin", 1, false), folder.filePath("noext"));
     typeName("new");
     QCOMPARE(dialogs.saveFileName(nullptr, "Bin", 1), folder.filePath("new.Bin"));
+  }
+
+  void anUnexpectedErrorKeepsItsBoxAndLeavesItsCauseInTheLog() {
+    // A driver that fails in a way nobody planned for, in the start-up search.
+    struct Faulty final : tandra::test::ForwardingApi {
+      using ForwardingApi::ForwardingApi;
+      tandra::FtStatus Write(tandra::FtHandle, const void*, std::uint32_t,
+                             std::uint32_t*) override {
+        throw std::runtime_error("the driver fell over");
+      }
+    };
+    VirtualProgrammer programmer{clock_};
+    Faulty faulty(programmer);
+    TMainForm window(faulty);
+    window.setDialogs(
+        std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
+    window.show();
+    QVERIFY(QTest::qWaitFor([&] { return !boxes_.isEmpty(); }, 5000));
+    // The box keeps the program's own words; the cause is in the log for whoever looks into it.
+    QCOMPARE(boxes_.first(), QString(TMainForm::kUnexpectedErrorText));
+    QVERIFY(window.logLines().contains(QString(TMainForm::kUnexpectedErrorText) +
+                                       " the driver fell over"));
   }
 
   void longWorkShowsItsProgressAndTime() {
