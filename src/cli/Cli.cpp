@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <tuple>
 #include <chrono>
 
 #include "cli/Job.h"
@@ -33,6 +34,28 @@ int wholeNumber(const std::string& option, const std::string& text, int low, int
   return value;
 }
 
+// --sockets: a count ("3": sockets 1 to 3, as -n) or the sockets to use ("1,3,5", "2-4").
+// Gives the count (the highest socket) and the sockets below it left out.
+std::pair<int, int> socketChoice(const std::string& text) {
+  if (text.find_first_of(",-") == std::string::npos) return {wholeNumber("--sockets", text, 1, 5), 0};
+  int chosen = 0;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', at), text.size());
+    const std::string part = text.substr(at, comma - at);
+    const std::size_t dash = part.find('-');
+    const int first = wholeNumber("--sockets", part.substr(0, dash), 1, 5);
+    const int last = dash == std::string::npos ? first
+                                               : wholeNumber("--sockets", part.substr(dash + 1), 1, 5);
+    if (last < first) throw CLI::ValidationError("--sockets: " + part + " runs backwards");
+    for (int socket = first; socket <= last; ++socket) chosen |= 1 << (socket - 1);
+    at = comma + 1;
+  }
+  int count = 5;
+  while ((chosen >> (count - 1) & 1) == 0) --count;
+  return {count, ((1 << count) - 1) & ~chosen};
+}
+
 // The command line: one subcommand per job, each with the options it takes, the shared ones
 // included, so that `tandra-cli JOB --help` tells all of them.
 class Parser {
@@ -51,10 +74,32 @@ class Parser {
     CLI::App* program = job("program", "program sockets 1..n from the file, then verify them",
                             true, true);
     program->add_flag("--no-verify", o_.noVerify, "do not verify after programming");
+    program->add_flag("--no-check", o_.noCheck,
+                      "program every socket without Program Compare first (by default a socket "
+                      "whose chip cannot take the image gets no pulse)");
+    program->add_flag("--repeat", o_.repeat,
+                      "program set after set: Enter for the next, q (or Ctrl-D, Ctrl-C) to end");
+    program->add_option("--sn-at", o_.serialAt,
+                        "write each chip's own serial number at this address (hexadecimal)");
+    program->add_option("--sn-start", o_.serialStart, "the first serial number")
+        ->capture_default_str();
+    program->add_option("--sn-step", o_.serialStep, "serial numbers go up by this")
+        ->capture_default_str();
+    program->add_option("--sn-format", o_.serialFormat,
+                        "le or be (binary), bcd (two digits a byte) or ascii (digits)")
+        ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}))
+        ->capture_default_str();
+    program->add_option("--sn-width", o_.serialWidth,
+                        "bytes the number takes (le, be, bcd: 4; ascii: 8)");
+    program->add_flag("--sn-reuse-failed", o_.serialReuseFailed,
+                      "give a failed chip's serial number to the next chip");
     job("verify", "compare sockets 1..n with the file", true, true);
     job("blank", "check that sockets 1..n are erased", true, false);
     job("compare", "program compare: can each socket still take the file?", true, true);
-    job("read", "read socket 1 into the file (- for standard output)", false, true);
+    job("read", "read a socket (1 unless --socket) into the file (- for standard output)", false,
+        true)
+        ->add_option("--socket", o_.readSocket, "the socket to read, 1 to 5")
+        ->check(CLI::Range(1, 5));
     job("checksum", "the 16-bit checksum the window shows for the file", false, true);
     CLI::App* convert = job("convert", "load one format and save another, for one device type",
                             false, false);
@@ -62,9 +107,22 @@ class Parser {
     convert->add_option("output", o_.output, "the file to write (- for standard output)")
         ->required();
     for (const char* name : {"program", "verify", "compare"}) {
-      app_.get_subcommand(name)->add_flag(
-          "--force", o_.force,
-          "go on with a file that loaded with dropped bytes or wrong checksums");
+      CLI::App* sub = app_.get_subcommand(name);
+      sub->add_flag("--force", o_.force,
+                    "go on with a file that loaded with dropped bytes or wrong checksums, or "
+                    "program above the type's voltage");
+      sub->add_option("--socket-image", o_.socketImages,
+                      "S=FILE: socket S gets the image in FILE (give it once per socket)")
+          ->allow_extra_args(false);
+      sub->add_option("--split", o_.split,
+                      "2 or 4: the file is the image of a 16- or 32-bit bus; socket s gets lane "
+                      "(s-1) mod N, the bytes s-1, s-1+N, ...")
+          ->check(CLI::IsMember({2, 4}));
+    }
+    for (const char* name : {"program", "verify", "blank", "compare"}) {
+      app_.get_subcommand(name)->add_option(
+          "--log", o_.log,
+          "append one JSON line per socket per run to FILE, each written as it is known");
     }
   }
 
@@ -82,7 +140,11 @@ class Parser {
     try {
       app_.parse(arguments);
       if (pulse_) o_.pulse = wholeNumber("--pulse", *pulse_, 1, 255);
-      o_.sockets = wholeNumber("--sockets", sockets_, 1, 5);
+      if (count_ && socketList_) {
+        throw CLI::ValidationError("give -n (a count) or --sockets, not both");
+      }
+      if (count_) o_.sockets = wholeNumber("-n", *count_, 1, 5);
+      if (socketList_) std::tie(o_.sockets, o_.skippedSockets) = socketChoice(*socketList_);
     } catch (const CLI::ParseError& error) {
       // Help and the version end the program well, and are printed as the parser has them.
       if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
@@ -105,9 +167,17 @@ class Parser {
     sub->add_option("-d,--device", o_.device, "device type as the list shows it, e.g. 27C256")
         ->required();
     if (sockets) {
-      sub->add_option("-n,--sockets", sockets_, "sockets in use, 1 to 5")->capture_default_str();
+      sub->add_option("-n", count_, "sockets in use, 1 to N (1 to 5; 1 when not given)");
+      sub->add_option("--sockets", socketList_,
+                      "the sockets to use: a count as -n, or a list or range (1,3,5  2-4); the "
+                      "others are left alone and reported as skipped");
     }
-    if (file) sub->add_option("file", o_.input, "the image file (- for standard input)")->required();
+    if (file) {
+      CLI::Option* input =
+          sub->add_option("file", o_.input, "the image file (- for standard input)");
+      // Program, verify and compare may have every socket's image from --socket-image.
+      if (!sockets || std::string(name) == "blank") input->required();
+    }
     shared(sub);
     return sub;
   }
@@ -136,6 +206,12 @@ class Parser {
     sub->add_flag("--full-waits", o_.fullWaits,
                   "read every reply to its full length, waiting out the read time-out, for a "
                   "programmer whose firmware pauses in the middle of a reply");
+    sub->add_option("--virtual-state", o_.virtualState,
+                    "the virtual programmer's chips from this folder at the start, and back "
+                    "into it at the end (a file per socket, named with its type)");
+    sub->add_option("--fill", o_.fill,
+                    "the byte for addresses the image does not set, hexadecimal (program, verify "
+                    "and compare: FF, an erased cell; checksum and convert: 00, as the window)");
     sub->add_option("--driver", o_.driver, "USB driver: d2xx, libftdi or virtual")
         ->check(CLI::IsMember({"d2xx", "libftdi", "virtual"}, CLI::ignore_case));
     sub->add_option("--serial", o_.serial, "the programmer to use when several are attached");
@@ -154,7 +230,8 @@ class Parser {
   CliOptions& o_;
   CLI::App app_;
   std::optional<std::string> pulse_;
-  std::string sockets_ = "1";
+  std::optional<std::string> count_;
+  std::optional<std::string> socketList_;
 };
 
 }  // namespace

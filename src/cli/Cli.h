@@ -47,6 +47,8 @@ struct CliOptions {
   std::string command;
   std::string device;
   int sockets = 1;
+  int skippedSockets = 0;  // the sockets below the highest chosen that --sockets leaves out
+  int readSocket = 1;      // the socket read reads
   std::string input;   // the image file read (or, for `read`, written); "-" standard input
   std::string output;  // `convert`'s second file; "-" standard output
   std::string format = "auto";
@@ -67,6 +69,21 @@ struct CliOptions {
   bool noVerify = false;
   bool force = false;
   std::string updateFirmware;
+
+  // Production runs.
+  std::vector<std::string> socketImages;  // "S=FILE": socket S gets an image of its own
+  int split = 0;                          // 2 or 4: the image's lanes, one a socket
+  std::string serialAt;                   // where each chip's serial number goes
+  std::string serialStart;
+  std::string serialStep = "1";
+  std::string serialFormat = "le";
+  int serialWidth = 0;  // 0: the format's own
+  bool serialReuseFailed = false;
+  bool repeat = false;
+  std::string log;
+  bool noCheck = false;
+  std::optional<std::string> fill;
+  std::string virtualState;
 };
 
 // Where the program talks, and what it is given from outside.

@@ -65,7 +65,7 @@ class ConsoleHost final : public Host {
   void showAddress(std::uint32_t) override {}
   void showProgress(const Progress& progress) override;
   void logLine(const std::string& text);
-  void showSocket(int, const std::string&, bool) override {}
+  void showSocket(int, const std::string&, SocketLook) override {}
   void showVpp(const std::string&) override {}
   void showChecksum(std::uint16_t) override {}
   void showMessage(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) override;

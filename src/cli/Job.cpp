@@ -243,6 +243,7 @@ void Job::openDriver(const DeviceType* type) {
   session_->discovery.trace = trace_.get();
   host_.attach(*session_);
   if (virtualProgrammer_ != nullptr && type != nullptr) fillVirtualSockets(*type);
+  loadVirtualState();
 }
 
 std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
@@ -310,9 +311,15 @@ void Job::fillVirtualSockets(const DeviceType& type) {
 
 void Job::chooseDevice(const DeviceType& type) {
   // The programmer is not reached yet, so nothing is sent.
+  type_ = &type;
   session_->select(type, options_.sockets);
+  session_->leaveOut(options_.skippedSockets);
   document_["device"] = std::string(firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]));
   document_["sockets"] = options_.sockets;
+  document_["skipped"] = nlohmann::json::array();
+  for (int socket = 1; socket <= options_.sockets; ++socket) {
+    if ((options_.skippedSockets >> (socket - 1) & 1) != 0) document_["skipped"].push_back(socket);
+  }
 }
 
 LoadReport Job::loadInput(const std::string& path) {
@@ -327,7 +334,26 @@ LoadReport Job::loadInput(const std::string& path) {
                         {"format", formatWord(format.format)},
                         {"format_chosen", format.how},
                         {"notes", nullptr}};
-  const LoadReport report = loadImage(session_->image, file, path, format.format);
+  // What the file does not set is the fill byte: an erased cell's 0xFF for the chips.
+  ImageBuffer& image = session_->image;
+  std::fill(image.data(), image.data() + ImageBuffer::kSize, fillByte());
+  document_["fill"] = hexByte(fillByte());
+  if (options_.command != "checksum" && options_.command != "convert") {
+    console_.note("bytes the file does not set are 0x" + hexByte(fillByte()));
+  }
+  // The image of a split bus is as many chips long as it has lanes.
+  const std::int32_t chipEnd = image.deviceEndAddress;
+  if (options_.split > 0) {
+    const std::int64_t whole = (std::int64_t{chipEnd} + 1) * options_.split;
+    if (whole > ImageBuffer::kSize) {
+      throw JobError(exitcode::kUsage, "the image of " + std::to_string(options_.split) + " " +
+                                           options_.device + " is larger than the 256 KiB buffer");
+    }
+    image.deviceEndAddress = static_cast<std::int32_t>(whole - 1);
+  }
+  const LoadReport report = loadImage(image, file, path, format.format);
+  image.deviceEndAddress = chipEnd;
+  splitExtent_ = report.extent;
   document_["input"]["notes"] = report.notes();
   // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
   if (!report.notes().empty() && !options_.json) console_.warn(report.notes());
@@ -428,14 +454,26 @@ void Job::recordProgrammer() {
 
 void Job::applySettings() {
   if (options_.pulse) session_->setPulseWidth(*options_.pulse);
-  if (!options_.vpp.empty()) {
-    session_->setVpp(options_.vpp == "25" ? 1 : options_.vpp == "21" ? 2 : 3);
+  if (options_.vpp.empty()) return;
+  const int asked = options_.vpp == "25" ? 1 : options_.vpp == "21" ? 2 : 3;
+  // Settings count down the voltage: 1 is 25 V, 3 is 12.5 V. More than the type is rated for
+  // can destroy the chip.
+  if (type_ != nullptr && asked < type_->vppSetting && !options_.force) {
+    throw JobError(exitcode::kUsage, "the " + options_.device + " is programmed at " +
+                                         vppWords(type_->vppSetting) + " V, not " + options_.vpp +
+                                         " V (--force programs at " + options_.vpp +
+                                         " V all the same)");
   }
+  session_->setVpp(asked);
 }
 
 const OperationResult& Job::operate(Operation operation) {
+  return operate([this, operation]() -> const OperationResult& { return session_->run(operation); });
+}
+
+const OperationResult& Job::operate(const std::function<const OperationResult&()>& work) {
   checkStop();
-  const OperationResult& result = session_->run(operation);
+  const OperationResult& result = work();
   host_.endProgressLine();
   // Stopped, and not from outside: the programmer stopped answering.
   if (result.stopped && !host_.stopAsked()) linkLost_ = true;
@@ -453,7 +491,7 @@ void Job::report(const OperationResult& result) {
   for (const SocketResult& socket : result.sockets) {
     say("socket " + std::to_string(socket.socket) + ": " + socket.describe());
   }
-  document_["operations"].push_back(record::operation(result));
+  document_["operations"].push_back(record::operation(result, std::max(set_, 1)));
 }
 
 int Job::exitCodeFor(const OperationResult& result) const {
@@ -469,29 +507,34 @@ int Job::deviceWork() {
   openDriver(&type);
   chooseDevice(type);
   if (readsImage(command)) {
-    const LoadReport loaded = loadInput(options_.input);
-    refuseUncleanLoad(loaded, command == "program"  ? "programmed"
-                              : command == "verify" ? "verified against"
-                                                    : "compared");
+    if (!options_.input.empty()) {
+      const LoadReport loaded = loadInput(options_.input);
+      refuseUncleanLoad(loaded, command == "program"  ? "programmed"
+                                : command == "verify" ? "verified against"
+                                                      : "compared");
+    }
+    prepareSocketImages();
+    if (command != "program") imagesForSet();
   }
   checkStop();
   connect();
   checkStop();
   applySettings();
-  if (command == "program") {
-    int code = exitCodeFor(operate(Operation::Program));
-    if ((code == exitcode::kPassed || code == exitcode::kSocketFailed) && !options_.noVerify) {
-      code = std::max(code, exitCodeFor(operate(Operation::Verify)));
-    }
-    return code;
+  if (command == "program") return programSets();
+  const Operation operation = command == "verify"  ? Operation::Verify
+                              : command == "blank" ? Operation::BlankCheck
+                                                   : Operation::ProgramCompare;
+  if (command != "read") {
+    const OperationResult& result = operate(operation);
+    logSet({result});
+    return exitCodeFor(result);
   }
-  if (command == "verify") return exitCodeFor(operate(Operation::Verify));
-  if (command == "blank") return exitCodeFor(operate(Operation::BlankCheck));
-  if (command == "compare") return exitCodeFor(operate(Operation::ProgramCompare));
-  // read: socket 1 into the buffer, then the buffer into the file.
-  const int code = exitCodeFor(operate(Operation::Move));
+  // read: the socket into the buffer, then the buffer into the file.
+  const int code = exitCodeFor(operate([this]() -> const OperationResult& {
+    return session_->read(options_.readSocket);
+  }));
   if (code != exitcode::kPassed) return code;
-  recordImage("socket 1");
+  recordImage(("socket " + std::to_string(options_.readSocket)).c_str());
   saveOutput(options_.input, options_.format);
   return code;
 }
@@ -509,6 +552,7 @@ void Job::closeProgrammer() {
   if (!session_) return;
   try {
     session_->close();
+    saveVirtualState();
   } catch (const std::exception& error) {
     fail(std::string("the programmer could not be let go: ") + error.what());
   }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -10,6 +14,7 @@
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
 #include "device/Catalogue.h"
+#include "device/ProductionImages.h"
 #include "device/Session.h"
 #include "files/Loaders.h"
 
@@ -47,6 +52,19 @@ class Job {
   void convert();
   int deviceWork();
 
+  // Production runs (Production.cpp): images of their own per socket, serial numbers, sets one
+  // after another, and a log a line's database can follow.
+  void prepareSocketImages();
+  void imagesForSet();
+  int programSets();
+  bool nextSet();
+  void logSet(const std::vector<OperationResult>& operations);
+  void countSet(const std::vector<OperationResult>& operations);
+  std::uint8_t fillByte() const;
+  // The virtual programmer's chips kept in a folder between runs (VirtualState.cpp).
+  void loadVirtualState();
+  void saveVirtualState();
+
   // The steps of a job.
   const DeviceType& deviceType() const;
   void openDriver(const DeviceType* type);
@@ -60,6 +78,7 @@ class Job {
   void recordProgrammer();
   void applySettings();
   const OperationResult& operate(Operation operation);
+  const OperationResult& operate(const std::function<const OperationResult&()>& work);
   void saveOutput(const std::string& path, const std::string& formatWord);
   void recordImage(const char* source);
   void closeProgrammer();
@@ -96,6 +115,16 @@ class Job {
   std::unique_ptr<Session> session_;
   bool linkLost_ = false;
   std::vector<OperationResult> results_;
+  const DeviceType* type_ = nullptr;
+  std::array<std::optional<ImageBuffer>, 5> ownImages_;
+  std::array<std::string, 5> ownNames_;
+  std::optional<SerialNumbers> serials_;
+  std::unique_ptr<std::ofstream> log_;
+  int set_ = 0;
+  std::int64_t splitExtent_ = 0;  // what the image of a split bus holds
+  int setsDone_ = 0;
+  int chipsPassed_ = 0;
+  int chipsFailed_ = 0;
   nlohmann::json document_;
 };
 

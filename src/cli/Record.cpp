@@ -25,6 +25,8 @@ const char* stateWord(SocketResult::State state) {
       return "passed";
     case SocketResult::State::Failed:
       return "failed";
+    case SocketResult::State::Skipped:
+      return "skipped";
     case SocketResult::State::Stopped:
       break;
   }
@@ -69,7 +71,7 @@ nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_
   record["host"] = hostName();
   for (const char* key : {"device", "sockets", "pulse_width", "vpp", "input", "image", "output",
                           "programmer", "checksum", "programmers", "devices", "stopped_by",
-                          "trace", "replay", "error"}) {
+                          "trace", "replay", "fill", "skipped", "sets", "error"}) {
     record[key] = nullptr;
   }
   record["operations"] = nlohmann::json::array();
@@ -78,7 +80,7 @@ nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_
   return record;
 }
 
-nlohmann::json operation(const OperationResult& result) {
+nlohmann::json operation(const OperationResult& result, int set) {
   nlohmann::json sockets = nlohmann::json::array();
   for (const SocketResult& socket : result.sockets) {
     const std::optional<SocketFailure>& failure = socket.failure;
@@ -87,9 +89,15 @@ nlohmann::json operation(const OperationResult& result) {
                        {"text", socket.describe()},
                        {"address", failure ? nlohmann::json(failure->address) : nullptr},
                        {"expected", failure ? nullable(failure->expected) : nullptr},
-                       {"actual", failure ? nullable(failure->actual) : nullptr}});
+                       {"actual", failure ? nullable(failure->actual) : nullptr},
+                       {"image", socket.image.empty() ? nlohmann::json(nullptr)
+                                                      : nlohmann::json(socket.image)},
+                       {"serial_number", socket.serialNumber
+                                             ? nlohmann::json(*socket.serialNumber)
+                                             : nlohmann::json(nullptr)}});
   }
   return {{"name", result.operation},
+          {"set", set},
           {"stopped", result.stopped},
           {"elapsed_ms", result.elapsedMs},
           {"reached", result.reached},

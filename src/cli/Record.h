@@ -18,8 +18,9 @@ inline constexpr int kSchemaVersion = 1;
 // A record with every key: what the command line says, when and where the job started, and null
 // for everything still to come.
 nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_point started);
-// One operation: its name, whether it was stopped, its time, how far it got, every socket.
-nlohmann::json operation(const OperationResult& result);
+// One operation of a set (1 for a job of one set): its name, whether it was stopped, its time,
+// how far it got, every socket.
+nlohmann::json operation(const OperationResult& result, int set);
 // An image as the job holds it: where it came from, its size and its digests.
 nlohmann::json image(std::string_view source, std::string_view bytes, std::uint16_t checksum);
 // The record as text: bytes that are not UTF-8 (a file name, a mistyped word) are replaced, so

@@ -22,6 +22,8 @@ struct DeviceSettings {
   std::string deviceCaption;  // the chosen type's caption, without the socket count
   int deviceFamily = 0;       // 0: no device type chosen
   int socketCount = 0;
+  // The sockets left out of the operations (bit s-1 for socket s): they are sent nothing.
+  int skippedSockets = 0;
   int vppSetting = 1;
   std::uint8_t vppSelectCode = 0;
   std::uint8_t vppLevelCode = 0;

@@ -40,7 +40,13 @@ std::uint8_t highAddressByte(HighAddressRule rule, std::int32_t address, std::ui
 }  // namespace
 
 void Engine::setMaskFromCount(int socketCount) {
-  if (socketCount >= 1 && socketCount <= kSockets) activeSocketMask = (1 << socketCount) - 1;
+  if (socketCount >= 1 && socketCount <= kSockets) {
+    activeSocketMask = ((1 << socketCount) - 1) & ~settings_.skippedSockets;
+  }
+}
+
+bool Engine::socketSkipped(int socket) const {
+  return ((settings_.skippedSockets >> (socket - 1)) & 1) != 0;
 }
 
 void Engine::clearFailureFlags(int socketCount) {
@@ -128,7 +134,7 @@ void Engine::FailureStep() {
   socketFailureFlags[socket - 1] = 1;
   if (!firstFailures[socket - 1] && failureDetail) firstFailures[socket - 1] = failureDetail;
   activeSocketMask &= ~(1 << (socket - 1));
-  host_.showSocket(socket, resultMessage, true);
+  host_.showSocket(socket, resultMessage, SocketLook::Failed);
 }
 
 }  // namespace tandra

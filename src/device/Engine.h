@@ -46,10 +46,14 @@ class Engine {
   // Position within the current block or page.
   int byteIndex = 0;
 
-  // Mask for a socket count of 1 to 5 (0x01, 0x03 ... 0x1F); any other count leaves the mask.
+  // Mask for a socket count of 1 to 5 (0x01, 0x03 ... 0x1F) less the sockets left out; any
+  // other count leaves the mask.
   void setMaskFromCount(int socketCount);
   void clearFailureFlags(int socketCount);
   bool socketFailed(int socket) const { return socketFailureFlags[socket - 1] != 0; }
+  bool socketSkipped(int socket) const;
+  // Still to be sent commands in the running operation: neither failed nor left out.
+  bool socketInPlay(int socket) const { return !socketFailed(socket) && !socketSkipped(socket); }
 
   // Shows the Vpp setting and sends it to an identified programmer.
   void VppStep();

@@ -8,6 +8,7 @@
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
 #include "device/FamilyRules.h"
+#include "device/SocketImages.h"
 #include "image/Checksum.h"
 #include "image/ImageBuffer.h"
 #include "link/Host.h"
@@ -73,14 +74,19 @@ std::string SocketResult::describe() const {
 }
 
 bool OperationResult::allPassed() const {
+  // A socket left out is neither passed nor failed: it does not stand in the way.
   return !stopped && std::all_of(sockets.begin(), sockets.end(), [](const SocketResult& s) {
-    return s.state == SocketResult::State::Passed;
+    return s.state == SocketResult::State::Passed || s.state == SocketResult::State::Skipped;
   });
 }
 
 void Operations::writeInitialSocketTexts(const Texts& texts) {
   for (int socket = 1; socket <= Engine::kSockets; ++socket) {
-    host_.showSocket(socket, texts.initialSocket, false);
+    if (engine_.socketSkipped(socket)) {
+      host_.showSocket(socket, "Skipped", SocketLook::Skipped);
+    } else {
+      host_.showSocket(socket, texts.initialSocket, SocketLook::Plain);
+    }
   }
 }
 
@@ -107,13 +113,23 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
                                 {}};
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
-    SocketResult result{socket, SocketResult::State::Passed, trimmed(texts->initialSocket), {}};
-    if (engine_.socketFailed(socket)) {
-      result = {socket, SocketResult::State::Failed, texts->failure,
-                engine_.firstFailures[static_cast<std::size_t>(socket - 1)]};
+    SocketResult result;
+    result.socket = socket;
+    if (engine_.socketSkipped(socket)) {
+      result.state = SocketResult::State::Skipped;
+      result.words = "Skipped";
+    } else if (engine_.socketFailed(socket)) {
+      result.state = SocketResult::State::Failed;
+      result.words = texts->failure;
+      result.failure = engine_.firstFailures[static_cast<std::size_t>(socket - 1)];
     } else if (stopped) {
-      result = {socket, SocketResult::State::Stopped, "Stopped", {}};
+      result.state = SocketResult::State::Stopped;
+      result.words = "Stopped";
+    } else {
+      result.words = trimmed(texts->initialSocket);
     }
+    result.image = images_.nameOf(socket);
+    result.serialNumber = images_.serialNumberOf(socket);
     lastResult_.sockets.push_back(result);
   }
   // Newest on top: the time, then each failing socket in order.
@@ -166,13 +182,14 @@ bool Operations::deviceChosen() {
 void Operations::showStopped(std::int32_t address, bool socketLabels) {
   for (int socket = 1; socketLabels && socket <= std::min(settings_.socketCount, Engine::kSockets);
        ++socket) {
-    if (!engine_.socketFailed(socket)) host_.showSocket(socket, "Stopped", false);
+    if (engine_.socketInPlay(socket)) host_.showSocket(socket, "Stopped", SocketLook::Plain);
   }
   host_.showStatus("Stopped at " + hexText(static_cast<std::uint32_t>(address), 4) + "....");
 }
 
 template <typename ByteAction>
-Operations::LoopEnd Operations::readBlocks(bool everySocket, ByteAction&& takeByte) {
+Operations::LoopEnd Operations::readBlocks(int onlySocket, ByteAction&& takeByte) {
+  const bool everySocket = onlySocket == 0;
   bool reachedEnd = false;
   std::int32_t blockStart = image_.currentAddress;
   // A stop held from before the first block reads nothing at all.
@@ -181,10 +198,11 @@ Operations::LoopEnd Operations::readBlocks(bool everySocket, ByteAction&& takeBy
     blockStart = image_.currentAddress;
     engine_.BlockAddressStep();
     showProgress(blockStart);
-    const int lastSocket = everySocket ? std::min(settings_.socketCount, Engine::kSockets) : 1;
-    for (int socket = 1; socket <= lastSocket; ++socket) {
+    const int firstSocket = everySocket ? 1 : onlySocket;
+    const int lastSocket = everySocket ? std::min(settings_.socketCount, Engine::kSockets) : onlySocket;
+    for (int socket = firstSocket; socket <= lastSocket; ++socket) {
       link_.currentSocket = socket;
-      if (everySocket && engine_.socketFailed(socket)) continue;
+      if (everySocket && !engine_.socketInPlay(socket)) continue;
       // Without a complete reply the link is in doubt: a further command could take the late
       // reply for its own. Nothing more is sent until the idle state has drained the link.
       if (!readBlock()) break;
@@ -208,8 +226,10 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes, bool erasedWan
   writeInitialSocketTexts(texts);
   beginProgress(texts.name);
 
-  const LoopEnd end = readBlocks(true, [&](std::int32_t address, std::uint8_t device) {
-    const std::uint8_t wanted = ImageBuffer::contains(address) ? image_[address] : 0xFF;
+  const LoopEnd end = readBlocks(0, [&](std::int32_t address, std::uint8_t device) {
+    // Each socket against its own image; most often every socket has the image buffer's.
+    const ImageBuffer& image = images_.of(link_.currentSocket);
+    const std::uint8_t wanted = ImageBuffer::contains(address) ? image[address] : 0xFF;
     if (!passes(device, wanted)) {
       engine_.resultMessage = texts.failure;
       engine_.failureDetail = SocketFailure{address, erasedWanted ? 0xFF : wanted, device};
@@ -235,15 +255,15 @@ void Operations::ProgramCompare() {
   runReadTest(kCompareTexts, canBeProgrammed);
 }
 
-void Operations::Move() {
+void Operations::Move(int socket) {
   if (!deviceChosen()) return;
   states_.BusyState();
   host_.showOperation(kMoveStart);
   engine_.ReadSetUp();
   beginProgress(kMoveName);
 
-  // Socket 1 whatever the count; no socket is marked.
-  const LoopEnd end = readBlocks(false, [&](std::int32_t address, std::uint8_t device) {
+  // Socket 1 (or the one named) whatever the count; no socket is marked.
+  const LoopEnd end = readBlocks(socket, [&](std::int32_t address, std::uint8_t device) {
     if (ImageBuffer::contains(address)) image_[address] = device;
   });
   if (end.interrupted) {
@@ -261,11 +281,28 @@ void Operations::showChecksum() {
   states_.IdleState();
 }
 
+void Operations::copyPage(const ImageBuffer& image, std::int32_t start) {
+  std::uint8_t* data = link_.packet() + Link::kCommandLength;
+  for (int i = 0; i < Engine::kPageSize; ++i) {
+    const std::int32_t address = start + i;
+    data[i] = ImageBuffer::contains(address) ? image[address] : 0xFF;
+  }
+}
+
 void Operations::programPage() {
   const FamilyRules& rules = familyRules(settings_.deviceFamily);
+  const std::int32_t pageStart = image_.currentAddress - Engine::kPageSize;
+  const ImageBuffer* inPacket = &image_;  // the page loop put the image buffer's page there
   for (int socket = 1; socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
     link_.currentSocket = socket;
-    if (engine_.socketFailed(socket)) continue;
+    if (!engine_.socketInPlay(socket)) continue;
+    // A socket with an image of its own gets its own page; sockets sharing one are sent the
+    // page already in the packet.
+    const ImageBuffer& image = images_.of(socket);
+    if (&image != inPacket) {
+      copyPage(image, pageStart);
+      inPacket = &image;
+    }
     const std::uint8_t selectCode = link_.selectSocket();
     link_.store(opcode::ProgramBlock);
     std::uint8_t* packet = link_.packet();
@@ -280,7 +317,7 @@ void Operations::programPage() {
     if (link_.replyStatus() == kSocketFailed) {
       engine_.resultMessage = kProgramTexts.failure;
       // The programmer tells only that the page did not take, not which byte.
-      engine_.failureDetail = SocketFailure{image_.currentAddress - Engine::kPageSize, {}, {}};
+      engine_.failureDetail = SocketFailure{pageStart, {}, {}};
       engine_.FailureStep();
     }
   }
@@ -311,12 +348,8 @@ void Operations::Program() {
       pageStart = image_.currentAddress;
       engine_.BlockAddressStep();
       showProgress(pageStart);
-      std::uint8_t* data = link_.packet() + Link::kCommandLength;
-      for (int i = 0; i < Engine::kPageSize; ++i) {
-        const std::int32_t address = image_.currentAddress;
-        data[i] = ImageBuffer::contains(address) ? image_[address] : 0xFF;
-        ++image_.currentAddress;
-      }
+      copyPage(image_, image_.currentAddress);
+      image_.currentAddress += Engine::kPageSize;
       const bool lastPage = image_.currentAddress >= image_.deviceEndAddress;
       programPage();
       // The end is acted on only once every socket has answered the last page: raised before,
@@ -364,7 +397,12 @@ void Operations::notStarted(Operation operation) {
   lastResult_ = OperationResult{texts != nullptr ? texts->name : kMoveName, true, 0, 0, {}};
   for (int socket = 1; texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets);
        ++socket) {
-    lastResult_.sockets.push_back({socket, SocketResult::State::Stopped, "Stopped", {}});
+    SocketResult result;
+    result.socket = socket;
+    result.state = engine_.socketSkipped(socket) ? SocketResult::State::Skipped
+                                                 : SocketResult::State::Stopped;
+    result.words = engine_.socketSkipped(socket) ? "Skipped" : "Stopped";
+    lastResult_.sockets.push_back(result);
   }
 }
 

@@ -12,6 +12,7 @@ namespace tandra {
 
 class ControlStates;
 class Engine;
+class SocketImages;
 class Host;
 class ImageBuffer;
 class Link;
@@ -21,11 +22,14 @@ enum class Operation { Program, BlankCheck, Verify, Move, ProgramCompare };
 
 // What became of one socket in an operation.
 struct SocketResult {
-  enum class State { Passed, Failed, Stopped };
+  // Skipped: left out of the operation, neither passed nor failed.
+  enum class State { Passed, Failed, Stopped, Skipped };
   int socket = 0;
   State state = State::Passed;
-  std::string words;  // "Verified OK", "Didn't Verify", "Stopped"
+  std::string words;  // "Verified OK", "Didn't Verify", "Stopped", "Skipped"
   std::optional<SocketFailure> failure;
+  std::string image;  // the socket's own image, where it had one
+  std::optional<std::uint64_t> serialNumber;
 
   // "Verified OK", "Didn't Verify at 0x01A7F: expected 0x3C, read 0x38", "Stopped".
   std::string describe() const;
@@ -49,11 +53,12 @@ class Operations {
  public:
   static constexpr const char* kNoDeviceText = "No Device Was Selected.";
 
-  Operations(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings, Engine& engine,
-             ControlStates& states)
+  Operations(Host& host, Link& link, ImageBuffer& image, const SocketImages& images,
+             DeviceSettings& settings, Engine& engine, ControlStates& states)
       : host_(host),
         link_(link),
         image_(image),
+        images_(images),
         settings_(settings),
         engine_(engine),
         states_(states) {}
@@ -62,7 +67,8 @@ class Operations {
   void Program();
   void BlankCheck();
   void Verify();
-  void Move();
+  // Reads a socket into the image buffer: socket 1, as the button does, or the one named.
+  void Move(int socket = 1);
   void ProgramCompare();
   void run(Operation operation);
   // An operation that was stopped before it began: nothing sent, every socket stopped.
@@ -94,10 +100,10 @@ class Operations {
     std::int32_t blockStart;  // where the last block began
   };
   // The block loop every reading operation shares: per block the address step, then a read of
-  // every socket in play (or of socket 1 alone), each byte handed to `takeByte` with its
-  // address, until the device end, a stop, or no socket is left.
+  // every socket in play (or of `onlySocket` alone, when not 0), each byte handed to `takeByte`
+  // with its address, until the device end, a stop, or no socket is left.
   template <typename ByteAction>
-  LoopEnd readBlocks(bool everySocket, ByteAction&& takeByte);
+  LoopEnd readBlocks(int onlySocket, ByteAction&& takeByte);
   // `erasedWanted`: the test wants 0xFF whatever the buffer holds (Blank Check).
   void runReadTest(const Texts& texts, ByteTest passes, bool erasedWanted = false);
   void writeInitialSocketTexts(const Texts& texts);
@@ -111,6 +117,8 @@ class Operations {
   // After a loop: true when Quit, the watchdog or a lost programmer ended it before the end.
   bool interrupted(bool reachedEnd) const;
   void showStopped(std::int32_t address, bool socketLabels = true);
+  // The page of `image` from `start` into the program block packet.
+  void copyPage(const ImageBuffer& image, std::int32_t start);
   void programPage();
   // The progress of the running operation; when it is over, its result, with its time and its
   // failing sockets in the log.
@@ -121,6 +129,7 @@ class Operations {
   Host& host_;
   Link& link_;
   ImageBuffer& image_;
+  const SocketImages& images_;
   DeviceSettings& settings_;
   Engine& engine_;
   ControlStates& states_;

@@ -63,8 +63,8 @@ class Panel : public FrontEnd {
   virtual void enableButtons(bool operationButtons) = 0;
   virtual void enableQuitButton() = 0;
 
-  // A socket label marked as failed, or back to the look of one that has not failed.
-  virtual void showSocketFailed(int socket, bool failed) = 0;
+  // A socket label's look: plain, marked as failed, or greyed as left out.
+  virtual void showSocketLook(int socket, SocketLook look) = 0;
   // The running operation's progress (Control::Progress shows it).
   virtual void showProgress(const Progress& progress) = 0;
 

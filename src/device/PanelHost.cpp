@@ -56,9 +56,9 @@ void PanelHost::showProgress(const Progress& progress) {
   panel_.showProgress(progress);
 }
 
-void PanelHost::showSocket(int socket, const std::string& words, bool failed) {
+void PanelHost::showSocket(int socket, const std::string& words, SocketLook look) {
   panel_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + words);
-  panel_.showSocketFailed(socket, failed);
+  panel_.showSocketLook(socket, look);
 }
 
 void PanelHost::showVpp(const std::string& words) {

@@ -14,7 +14,7 @@ Session::Session(FtApi& api, Host& hostRef)
       firmware(usb, link, hostRef),
       engine(hostRef, link, image, settings),
       states(hostRef, link, image, settings, engine),
-      operations(hostRef, link, image, settings, engine, states) {
+      operations(hostRef, link, image, socketImages, settings, engine, states) {
   link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
   discovery.runVppStep = [this] { engine.VppStep(); };
   discovery.runFirmwareUpdate = [this] { firmware.run(); };
@@ -83,6 +83,35 @@ const OperationResult& Session::run(Operation operation) {
     operations.notStarted(operation);
   } else {
     operations.run(operation);
+  }
+  return operations.lastResult();
+}
+
+const OperationResult& Session::programWhereItCan() {
+  const OperationResult compared = run(Operation::ProgramCompare);
+  if (compared.stopped) return run(Operation::Program);  // ends at once, nothing sent
+  int cannot = 0;
+  for (const SocketResult& socket : compared.sockets) {
+    if (socket.state == SocketResult::State::Failed) cannot |= 1 << (socket.socket - 1);
+  }
+  const int leftOut = settings.skippedSockets;
+  settings.skippedSockets |= cannot;
+  composed_ = run(Operation::Program);
+  settings.skippedSockets = leftOut;
+  for (SocketResult& socket : composed_.sockets) {
+    if ((cannot >> (socket.socket - 1) & 1) == 0) continue;
+    const auto found = std::find_if(compared.sockets.begin(), compared.sockets.end(),
+                                    [&](const SocketResult& s) { return s.socket == socket.socket; });
+    socket = *found;
+  }
+  return composed_;
+}
+
+const OperationResult& Session::read(int socket) {
+  if (link.stopHeld()) {
+    operations.notStarted(Operation::Move);
+  } else {
+    operations.Move(std::clamp(socket, 1, Engine::kSockets));
   }
   return operations.lastResult();
 }

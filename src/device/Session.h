@@ -9,6 +9,7 @@
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
 #include "device/Operations.h"
+#include "device/SocketImages.h"
 #include "image/ImageBuffer.h"
 #include "link/D2XXUnit.h"
 #include "link/Discovery.h"
@@ -43,6 +44,7 @@ class Session {
   Discovery discovery;
   FirmwareUpdate firmware;
   ImageBuffer image;
+  SocketImages socketImages{image};
   DeviceSettings settings;
   Engine engine;
   ControlStates states;
@@ -73,13 +75,23 @@ class Session {
   // --- Work ---
   // Runs one operation to its end (or its stop) and gives every socket's result.
   const OperationResult& run(Operation operation);
+  // Program Compare first, then Program for the sockets that can take their image; the others
+  // get no pulse and stand failed as Program Compare found them ("Can`t Be Programed").
+  const OperationResult& programWhereItCan();
+  // Reads one socket into the image buffer, as Move Device #1 reads socket 1.
+  const OperationResult& read(int socket);
   std::uint16_t checksum() const;
   // Stops the running operation where Quit would, and makes every later one end at once with
   // nothing sent, until resume(). The idle command that follows every operation does not clear
   // this stop, as it clears a Quit.
   void stop() { link.holdStop(); }
+  // Leaves sockets out of the operations (bit s-1 for socket s), or puts them back with 0.
+  void leaveOut(int sockets) { settings.skippedSockets = sockets & 0x1F; }
   void resume() { link.releaseStop(); }
   bool stopped() const { return link.stopHeld(); }
+
+ private:
+  OperationResult composed_;
 };
 
 }  // namespace tandra

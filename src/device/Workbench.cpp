@@ -29,6 +29,22 @@ void Workbench::StaticText3Click() {
   states.IdleState();
 }
 
+void Workbench::Device_nClick(int socket) {
+  if (socket < 1 || socket > Engine::kSockets) return;
+  session.leaveOut(settings.skippedSockets ^ (1 << (socket - 1)));
+  const Control label = socketLabel(socket);
+  if (engine.socketSkipped(socket)) {
+    events.showSocket(socket, "Skipped", SocketLook::Skipped);
+    panel.setHint(label, "Left out of the operations: click to put socket " +
+                             std::to_string(socket) + " back");
+  } else {
+    panel.setCaption(label, "");
+    panel.showSocketLook(socket, SocketLook::Plain);
+    panel.setHint(label, "Click to leave socket " + std::to_string(socket) +
+                             " out of the operations");
+  }
+}
+
 void Workbench::Program_EpromClick() {
   // The width sent is the one the caption shows: an entry left without Enter is applied as
   // Enter would, and one the programmer cannot take stops Program before anything is sent.

@@ -46,6 +46,9 @@ class Workbench {
   void Timer1Timer() { link.Timer1Timer(); }
   void FormCloseQuery() { session.close(); }
 
+  // A click on a socket's label: the socket is left out of the operations, or put back.
+  void Device_nClick(int socket);
+
   // The five device operations' buttons.
   void Program_EpromClick();
   void Blank_ChkClick() { session.run(Operation::BlankCheck); }

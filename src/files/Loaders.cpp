@@ -47,6 +47,7 @@ LoadReport loadBinaryFrom(ImageBuffer& image, ByteSource& source) {
   const auto wanted = static_cast<std::size_t>(
       std::min<std::int64_t>(std::int64_t{image.deviceEndAddress} + 1, ImageBuffer::kSize));
   const std::size_t loaded = source.read(image.data(), wanted);
+  report.extent = static_cast<std::int64_t>(loaded);
   if (loaded == wanted) countTheRest(source, report);
   if (source.cutShort()) {
     report.inputCutShort = true;

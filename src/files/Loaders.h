@@ -17,6 +17,8 @@ struct LoadReport {
   // Bytes of a text file stored past the device's end address (in the buffer, not the device).
   std::uint64_t bytesPastDevice = 0;
   std::int32_t deviceEndAddress = 0;
+  // One past the highest address the file stored (a binary file: the bytes loaded).
+  std::int64_t extent = 0;
   // A pipe that kept quiet ended the input: after this line (text) or these bytes (binary).
   bool inputCutShort = false;
   long cutAfterLine = 0;

@@ -243,6 +243,7 @@ void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded
   // came from a folded record, and then the file held more than the device.
   if ((marks & kStored) != 0 && (folded || (marks & kStoredByFold) != 0)) ++report_.bytesFoldedOver;
   marks |= folded ? kStored | kStoredByFold : kStored;
+  report_.extent = std::max(report_.extent, address + 1);
   image_[static_cast<std::int32_t>(address)] = value;
 }
 

@@ -197,7 +197,7 @@ void TMainForm::createControls() {
   for (int n = 1; n <= 5; ++n) {
     const QByteArray name = "Device_" + QByteArray::number(n);
     QLabel* socket =
-        label(new QLabel, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "", Qt::cyan);
+        label(new ClickLabel, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "", Qt::cyan);
     socket->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     socket->hide();
     Device_n[static_cast<std::size_t>(n - 1)] = socket;
@@ -262,6 +262,10 @@ void TMainForm::connectHandlers() {
   connect(static_cast<ClickLabel*>(StaticText3), &ClickLabel::clicked, this,
           &TMainForm::StaticText3Click);
   connect(Quit_Func_But, &QPushButton::clicked, this, &TMainForm::Quit_Func_ButClick);
+  for (int n = 1; n <= 5; ++n) {
+    connect(static_cast<ClickLabel*>(Device_n[static_cast<std::size_t>(n - 1)]),
+            &ClickLabel::clicked, this, [this, n] { Device_nClick(n); });
+  }
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
   connect(Program_Eprom, &QPushButton::clicked, this, &TMainForm::Program_EpromClick);
   connect(Blank_Chk, &QPushButton::clicked, this, &TMainForm::Blank_ChkClick);
@@ -340,6 +344,10 @@ void TMainForm::Quit_Func_ButClick() {
 }
 void TMainForm::Timer1Timer() {
   workbench_.Timer1Timer();
+}
+
+void TMainForm::Device_nClick(int socket) {
+  handle([this, socket] { workbench_.Device_nClick(socket); });
 }
 
 void TMainForm::Program_EpromClick() {

@@ -63,7 +63,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void setCaption(tandra::Control control, const std::string& text) override;
   void setHint(tandra::Control control, const std::string& text) override;
   std::int64_t monotonicMs() override;
-  void showSocketFailed(int socket, bool failed) override;
+  void showSocketLook(int socket, tandra::SocketLook look) override;
   void showProgress(const tandra::Progress& progress) override;
   void setVisible(tandra::Control control, bool visible) override;
   void setFocus(tandra::Control control) override;
@@ -85,6 +85,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void StaticText3Click();
   void Quit_Func_ButClick();
   void Timer1Timer();
+  // A click on a socket label leaves that socket out of the operations, or puts it back.
+  void Device_nClick(int socket);
   void Program_EpromClick();
   void Blank_ChkClick();
   void Verify_EpromClick();

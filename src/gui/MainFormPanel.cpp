@@ -172,13 +172,17 @@ void TMainForm::enableButtons(bool operationButtons) {
   returnFocusTo_ = nullptr;
 }
 
-void TMainForm::showSocketFailed(int socket, bool failed) {
+void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
   if (socket < 1 || socket > static_cast<int>(Device_n.size())) return;
   QLabel* label = Device_n[static_cast<std::size_t>(socket - 1)];
-  // The bad chip stands out from across the bench: dark red and bold on the aqua label.
+  // The bad chip stands out from across the bench: dark red and bold on the aqua label; a
+  // socket left out is grey.
+  const bool failed = look == tandra::SocketLook::Failed;
+  QColor text = this->palette().color(QPalette::WindowText);
+  if (failed) text = QColor(0x8B, 0x00, 0x00);
+  if (look == tandra::SocketLook::Skipped) text = QColor(0x5A, 0x5A, 0x5A);
   QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText,
-                   failed ? QColor(0x8B, 0x00, 0x00) : this->palette().color(QPalette::WindowText));
+  palette.setColor(QPalette::WindowText, text);
   label->setPalette(palette);
   QFont font = label->font();
   font.setBold(failed);

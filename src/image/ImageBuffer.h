@@ -14,6 +14,15 @@ class ImageBuffer {
   using Bytes = std::array<std::uint8_t, kSize>;
 
   ImageBuffer() : bytes_(std::make_unique<Bytes>()) { bytes_->fill(0x00); }
+  // A copy has to be asked for: a quarter megabyte is not copied by the way.
+  ImageBuffer copy() const {
+    ImageBuffer twin;
+    *twin.bytes_ = *bytes_;
+    twin.deviceStartAddress = deviceStartAddress;
+    twin.deviceEndAddress = deviceEndAddress;
+    twin.currentAddress = currentAddress;
+    return twin;
+  }
 
   // The address window every device operation, load and save works in.
   std::int32_t deviceStartAddress = 0;

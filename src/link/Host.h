@@ -48,6 +48,9 @@ class FrontEnd {
   virtual void clearLog() = 0;
 };
 
+// How a socket's label looks: as any other, marked failed, or left out of the operations.
+enum class SocketLook { Plain, Failed, Skipped };
+
 // What the core tells a front end and asks of it, in the core's own words. The window shows
 // each event on its controls; the command-line program turns them into lines; tests record
 // them. The core never touches a widget, never prints and never exits.
@@ -73,8 +76,8 @@ class Host : public FrontEnd {
   // How far the running operation has got, and for how long it has run.
   virtual void showProgress(const Progress& progress) = 0;
   // A socket's standing in the running operation, in the operation's words ("Verified OK",
-  // "Didn't Verify", "Stopped"); `failed` from the moment it has failed.
-  virtual void showSocket(int socket, const std::string& words, bool failed) = 0;
+  // "Didn't Verify", "Stopped", "Skipped"), and its look.
+  virtual void showSocket(int socket, const std::string& words, SocketLook look) = 0;
   // The programming voltage now chosen, in the words of its button ("Vpp = 12.5").
   virtual void showVpp(const std::string& words) = 0;
   // The checksum of the image buffer's address window.

@@ -74,6 +74,35 @@ for signal in INT:130 TERM:143 HUP:129; do
   grep -q "\"stopped_by\": \"SIG${signal%:*}\"" "$work/out" || failed "SIG${signal%:*} not in the record"
 done
 
+# Chips kept in a folder: programmed in one run, verified in the next, as on a real programmer.
+head -c 2048 "$work/image.bin" >"$work/small.bin"
+expect 0 "$cli" program -d 2716 -n 3 "$work/small.bin" --virtual --virtual-state "$work/chips" --quiet
+expect 0 "$cli" verify -d 2716 -n 3 "$work/small.bin" --virtual --virtual-state "$work/chips" --quiet
+expect 1 "$cli" blank -d 2716 -n 3 --virtual --virtual-state "$work/chips" --quiet
+
+# A line's log holds every line written before a kill, each whole.
+mkfifo "$work/keys"
+"$cli" program -d 27C256 -n 2 "$work/image.bin" --virtual --repeat --log "$work/line.log" \
+  --quiet <"$work/keys" >/dev/null 2>&1 &
+job=$!
+exec 4>"$work/keys"
+printf '\n' >&4  # the second set starts at once after the first
+for _ in $(seq 300); do
+  [ -s "$work/line.log" ] && [ "$(wc -l <"$work/line.log")" -ge 2 ] && break
+  sleep 0.1
+done
+sleep 1
+kill -KILL $job
+wait $job 2>/dev/null
+exec 4>&-
+/usr/bin/python3 -c '
+import json, sys
+lines = open(sys.argv[1]).read().split("\n")
+assert lines[-1] == "", "a line cut short"
+records = [json.loads(line) for line in lines[:-1]]
+assert len(records) == 2 and [r["socket"] for r in records] == [1, 2], records
+' "$work/line.log" || failed "the log after a kill is not two whole lines"
+
 # Every job's record, and a usage error's, has the shape the schema gives.
 records=()
 record() {  # record NAME COMMAND...

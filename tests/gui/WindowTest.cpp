@@ -297,6 +297,26 @@ class WindowTest : public QObject, public WindowFixture {
                                        " the driver fell over"));
   }
 
+  void aClickOnASocketLabelLeavesItOutAndASecondPutsItBack() {
+    VirtualProgrammer programmer{clock_};
+    auto form = startIdleWindow(programmer);
+    form->workbench().selection.Device_BoxClick(17);  // 27C256
+    form->workbench().selection.Num_Of_DevicesClick(3);
+    QTest::mouseClick(form->Device_n[1], Qt::LeftButton);
+    QCOMPARE(form->Device_n[1]->text(), QString("2-Skipped"));
+    QVERIFY(form->Device_n[1]->toolTip().contains("click to put socket 2 back"));
+    programmer.clearPackets();
+    QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);
+    for (const auto& packet : programmer.packets()) {
+      QVERIFY(!(packet[0] == 0x20 && packet[4] == 0xBD));  // socket 2 is read nothing
+    }
+    QCOMPARE(form->Device_n[0]->text(), QString("1- Is Blank      "));
+    QCOMPARE(form->Device_n[1]->text(), QString("2-Skipped"));
+    QTest::mouseClick(form->Device_n[1], Qt::LeftButton);
+    QCOMPARE(form->Device_n[1]->text(), QString(""));
+    QCOMPARE(form->workbench().settings.skippedSockets, 0);
+  }
+
   void longWorkShowsItsProgressAndTime() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);

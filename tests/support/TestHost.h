@@ -40,6 +40,7 @@ class TestHost final : public Panel {
   std::map<Control, std::vector<std::string>> captionHistory;
   std::map<Control, std::string> hints;
   std::set<int> failedSockets;
+  std::set<int> skippedSockets;
   std::vector<Progress> progress;
   std::set<Control> visible;
   std::optional<Control> focused;
@@ -80,12 +81,11 @@ class TestHost final : public Panel {
   void disableAllButtons() override;
   void enableButtons(bool operationButtons) override;
   void enableQuitButton() override { quitEnabled = true; }
-  void showSocketFailed(int socket, bool failed) override {
-    if (failed) {
-      failedSockets.insert(socket);
-    } else {
-      failedSockets.erase(socket);
-    }
+  void showSocketLook(int socket, SocketLook look) override {
+    failedSockets.erase(socket);
+    skippedSockets.erase(socket);
+    if (look == SocketLook::Failed) failedSockets.insert(socket);
+    if (look == SocketLook::Skipped) skippedSockets.insert(socket);
   }
   void showProgress(const Progress& shown) override { progress.push_back(shown); }
   void showBox(BoxKind kind, const std::string& text, std::optional<ScreenPoint> topLeft) override;

@@ -1,0 +1,80 @@
+#include "device/ProductionImages.h"
+
+#include <algorithm>
+#include <string>
+
+namespace tandra {
+
+ImageBuffer splitLane(const ImageBuffer& source, std::int64_t sourceBytes, int lanes, int lane,
+                      std::int32_t deviceEndAddress) {
+  ImageBuffer chip;
+  chip.deviceEndAddress = deviceEndAddress;
+  std::fill(chip.data(), chip.data() + ImageBuffer::kSize, 0xFF);
+  sourceBytes = std::min<std::int64_t>(sourceBytes, ImageBuffer::kSize);
+  for (std::int64_t address = 0; address <= deviceEndAddress; ++address) {
+    const std::int64_t from = address * lanes + lane;
+    if (from >= sourceBytes) break;
+    chip[static_cast<std::int32_t>(address)] = source[static_cast<std::int32_t>(from)];
+  }
+  return chip;
+}
+
+std::optional<SerialFormat> parseSerialFormat(std::string_view word) {
+  if (word == "le") return SerialFormat::LittleEndian;
+  if (word == "be") return SerialFormat::BigEndian;
+  if (word == "bcd") return SerialFormat::Bcd;
+  if (word == "ascii") return SerialFormat::Ascii;
+  return std::nullopt;
+}
+
+bool writeSerialNumber(ImageBuffer& image, std::int32_t address, std::uint64_t number,
+                       SerialFormat format, int width) {
+  if (width < 1 || width > 20 || address < 0 ||
+      std::int64_t{address} + width - 1 > std::int64_t{image.deviceEndAddress}) {
+    return false;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width), 0);
+  std::uint64_t rest = number;
+  switch (format) {
+    case SerialFormat::LittleEndian:
+    case SerialFormat::BigEndian:
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(rest & 0xFF);
+        rest >>= 8;
+      }
+      if (format == SerialFormat::BigEndian) std::reverse(bytes.begin(), bytes.end());
+      break;
+    case SerialFormat::Bcd:
+      for (std::size_t i = bytes.size(); i-- > 0;) {
+        bytes[i] = static_cast<std::uint8_t>((rest % 10) | ((rest / 10 % 10) << 4));
+        rest /= 100;
+      }
+      break;
+    case SerialFormat::Ascii:
+      for (std::size_t i = bytes.size(); i-- > 0;) {
+        bytes[i] = static_cast<std::uint8_t>('0' + rest % 10);
+        rest /= 10;
+      }
+      break;
+  }
+  if (rest != 0) return false;  // more digits than the width holds
+  std::copy(bytes.begin(), bytes.end(), image.data() + address);
+  return true;
+}
+
+std::uint64_t SerialNumbers::take() {
+  if (!returned_.empty()) {
+    const std::uint64_t number = returned_.front();
+    returned_.pop_front();
+    return number;
+  }
+  const std::uint64_t number = next_;
+  next_ += step_;
+  return number;
+}
+
+void SerialNumbers::failed(std::uint64_t number) {
+  if (reuseFailed_) returned_.push_back(number);
+}
+
+}  // namespace tandra

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "image/ImageBuffer.h"
+
+namespace tandra {
+
+// One lane of an image for a bus wider than a chip: with `lanes` chips side by side (2 for a
+// 16-bit bus, 4 for a 32-bit one), chip `lane` (0 first) holds bytes lane, lane + lanes,
+// lane + 2 x lanes, ... of `source`, whose first `sourceBytes` bytes are the image. The lane
+// fills the device range; what the source does not reach is 0xFF, as an erased chip has it.
+ImageBuffer splitLane(const ImageBuffer& source, std::int64_t sourceBytes, int lanes, int lane,
+                      std::int32_t deviceEndAddress);
+
+// How a serial number is written into a chip's image.
+enum class SerialFormat {
+  LittleEndian,  // binary, lowest byte first
+  BigEndian,     // binary, highest byte first
+  Bcd,           // two decimal digits a byte, highest first
+  Ascii,         // decimal digits as characters, with leading zeros
+};
+std::optional<SerialFormat> parseSerialFormat(std::string_view word);
+
+// Writes `number` at `address` in `width` bytes; false (and nothing written) when it does not
+// fit in that width or past the device's end.
+bool writeSerialNumber(ImageBuffer& image, std::int32_t address, std::uint64_t number,
+                       SerialFormat format, int width);
+
+// The serial numbers a run of several sets hands out: from a first one in steps, each once. A
+// number given to a chip that failed is spent, unless failed numbers are to be used again.
+class SerialNumbers {
+ public:
+  SerialNumbers(std::uint64_t first, std::uint64_t step, bool reuseFailed)
+      : next_(first), step_(step), reuseFailed_(reuseFailed) {}
+
+  std::uint64_t take();
+  // What became of a number handed out: a failed chip's number comes back when reused.
+  void failed(std::uint64_t number);
+
+ private:
+  std::uint64_t next_;
+  std::uint64_t step_;
+  bool reuseFailed_;
+  std::deque<std::uint64_t> returned_;
+};
+
+}  // namespace tandra

@@ -1,0 +1,182 @@
+// Production runs on the virtual programmer: different images per socket, split images, serial
+// numbers, chosen sockets, sets one after another with counters and a log.
+#include <unistd.h>
+
+#include "CliFixture.h"
+
+namespace tandra::test {
+namespace {
+
+class ProductionTest : public CliFixture {
+ protected:
+  std::vector<std::uint8_t> cells(int socket, std::size_t from, std::size_t count) {
+    const auto& all = programmer_.chip(socket).cells();
+    return {all.begin() + static_cast<std::ptrdiff_t>(from),
+            all.begin() + static_cast<std::ptrdiff_t>(from + count)};
+  }
+  int commandsTo(std::uint8_t selectCode, bool controlBit7) const {
+    int n = 0;
+    for (const Bytes& p : programmer_.packets()) {
+      const bool block = p[0] == 0x20 || p[0] == 0x43;
+      const std::uint8_t select = p[0] == 0x20 ? p[4] : p[6];
+      const std::uint8_t control = p[0] == 0x20 ? p[3] : p[5];
+      n += block && select == selectCode && ((control & 0x80) != 0) == controlBit7;
+    }
+    return n;
+  }
+};
+
+TEST_F(ProductionTest, EachSocketGetsItsOwnImageAndIsVerifiedAgainstIt) {
+  std::vector<std::string> arguments = {"program", "-d", "27C256", "-n", "5"};
+  for (int socket = 1; socket <= 5; ++socket) {
+    const std::string name = "u" + std::to_string(socket) + ".bin";
+    write(name, std::string(0x8000, static_cast<char>(0x80 + socket)));
+    arguments.push_back("--socket-image");
+    arguments.push_back(std::to_string(socket) + "=" + path(name));
+  }
+  const nlohmann::json document = runJson(arguments);
+  EXPECT_EQ(code_, 0) << err_.str();
+  for (int socket = 1; socket <= 5; ++socket) {
+    EXPECT_EQ(cells(socket, 0x7FFF, 1)[0], 0x80 + socket) << socket;
+    EXPECT_EQ(document["operations"][1]["sockets"][socket - 1]["image"],
+              path("u" + std::to_string(socket) + ".bin"));
+  }
+  // Socket 2's chip holds socket 1's image: verified against its own, it fails.
+  std::copy_n(programmer_.chip(1).cells().begin(), 0x8000, programmer_.chip(2).cells().begin());
+  arguments[0] = "verify";
+  run(arguments);
+  EXPECT_TRUE(says("socket 2: Didn't Verify at 0x00000: expected 0x82, read 0x81")) << out_.str();
+  EXPECT_TRUE(says("socket 3: Verified OK"));
+}
+
+TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
+  std::string bus(0x10000, '\0');
+  for (std::size_t i = 0; i < bus.size(); ++i) bus[i] = static_cast<char>(i * 7 + (i >> 8));
+  write("bus.bin", bus);
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "4", "--split", "2", path("bus.bin")}), 0)
+      << err_.str();
+  for (int set = 0; set < 2; ++set) {
+    for (std::size_t i = 0; i < 0x8000; ++i) {
+      ASSERT_EQ(programmer_.chip(2 * set + 1).cells()[i], static_cast<std::uint8_t>(bus[2 * i]));
+      ASSERT_EQ(programmer_.chip(2 * set + 2).cells()[i],
+                static_cast<std::uint8_t>(bus[2 * i + 1]));
+    }
+  }
+  write("odd.bin", bus.substr(0, 0x7FFF));  // not a whole number of 16-bit words
+  EXPECT_EQ(run({"verify", "-d", "27C256", "-n", "2", "--split", "2", path("odd.bin")}), 1);
+  EXPECT_TRUE(says("not a whole number of 2-byte words"));
+}
+
+TEST_F(ProductionTest, SerialNumbersGoIntoEachChipInTheFormatAsked) {
+  const struct {
+    const char* format;
+    std::vector<std::uint8_t> socket3;  // serial number 1002
+  } formats[] = {{"le", {0xEA, 0x03, 0x00, 0x00}},
+                 {"bcd", {0x00, 0x00, 0x10, 0x02}},
+                 {"ascii", {'0', '0', '0', '0', '1', '0', '0', '2'}}};
+  for (const auto& f : formats) {
+    for (int s = 1; s <= 5; ++s) programmer_.chip(s).erase();
+    const nlohmann::json document =
+        runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--sn-at", "7FF0",
+                 "--sn-start", "1000", "--sn-format", f.format});
+    EXPECT_EQ(code_, 0) << f.format << err_.str();
+    EXPECT_EQ(cells(3, 0x7FF0, f.socket3.size()), f.socket3) << f.format;
+    for (int s = 1; s <= 5; ++s) {
+      EXPECT_EQ(document["operations"][1]["sockets"][s - 1]["serial_number"], 999 + s);
+    }
+    EXPECT_EQ(cells(1, 0, 16), std::vector<std::uint8_t>(image_.begin(), image_.begin() + 16));
+  }
+}
+
+// Sets one after another, as a line runs them: this driver puts in a new set of blank chips
+// when the next set starts, with a worn socket 3 in the second one.
+class ChipChanger final : public ForwardingApi {
+ public:
+  ChipChanger(VirtualProgrammer& programmer, std::uint32_t wornAddress, int wornBit)
+      : ForwardingApi(programmer), programmer_(programmer), address_(wornAddress), bit_(wornBit) {}
+  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
+    const auto* packet = static_cast<const std::uint8_t*>(b);
+    // Each set reads its chips twice (Program Compare, then Verify): its first read set-up
+    // is the one after an even number of them.
+    if (c == 8 && packet[0] == 0x92 && packet[4] == 0xED && readSetUps_++ % 2 == 0 &&
+        readSetUps_ > 1) {
+      for (int s = 1; s <= 5; ++s) programmer_.socket(s).emplace();  // new blank chips
+      if (readSetUps_ == 3) programmer_.chip(3).setStuckBit(address_, bit_, false);
+    }
+    return ForwardingApi::Write(h, b, c, n);
+  }
+
+ private:
+  VirtualProgrammer& programmer_;
+  std::uint32_t address_;
+  int bit_;
+  int readSetUps_ = 0;
+};
+
+TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
+  int bit = 0;
+  while ((image_[0x100] >> bit & 1) == 0) ++bit;  // a bit the image needs at 1
+  ChipChanger changer(programmer_, 0x100, bit);
+  int keys[2];
+  ASSERT_EQ(::pipe(keys), 0);
+  ASSERT_EQ(::write(keys[1], "\n\nq\n", 4), 4);
+  ::close(keys[1]);
+  out_.str("");
+  cli::CliIo io(out_, err_);
+  io.driver = &changer;
+  io.inputDescriptor = keys[0];
+  const int code = cli::runCli({"program", "-d", "27C256", "-n", "5", path("image.bin"),
+                                "--repeat", "--sn-at", "7FF0", "--sn-start", "1000", "--log",
+                                path("line.log"), "--quiet"},
+                               io);
+  ::close(keys[0]);
+  EXPECT_EQ(code, 1);  // one chip of the three sets failed
+  EXPECT_TRUE(says("set 3 done; in all 3 sets, 14 chips passed, 1 failed")) << err_.str();
+
+  std::ifstream log(path("line.log"));
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(log, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 15u);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const int set = static_cast<int>(i / 5) + 1;
+    const int socket = static_cast<int>(i % 5) + 1;
+    EXPECT_EQ(lines[i]["set"], set);
+    EXPECT_EQ(lines[i]["socket"], socket);
+    EXPECT_EQ(lines[i]["serial_number"], 1000 + 5 * (set - 1) + socket - 1);
+    EXPECT_EQ(lines[i]["result"], set == 2 && socket == 3 ? "failed" : "passed") << i;
+    EXPECT_EQ(lines[i]["image"]["sha256"].get<std::string>().size(), 64u);
+  }
+  EXPECT_EQ(lines[7]["text"].get<std::string>().substr(0, 18), "Can`t Be Programed");
+  EXPECT_EQ(lines[7]["address"], 0x100);
+}
+
+TEST_F(ProductionTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
+  const nlohmann::json document =
+      runJson({"program", "-d", "27C256", "--sockets", "1,3,5", path("image.bin")});
+  EXPECT_EQ(code_, 0) << err_.str();
+  EXPECT_EQ(commandsTo(0xBD, true), 0);   // socket 2
+  EXPECT_EQ(commandsTo(0xBB, true), 0);   // socket 4
+  EXPECT_GT(commandsTo(0xBF, false), 0);  // socket 3
+  EXPECT_EQ(document["skipped"], (nlohmann::json{2, 4}));
+  for (const auto& operation : document["operations"]) {
+    EXPECT_EQ(operation["sockets"][1]["result"], "skipped");
+    EXPECT_EQ(operation["sockets"][3]["result"], "skipped");
+  }
+  EXPECT_TRUE(chipHoldsTheImage(5));
+  EXPECT_EQ(programmer_.chip(2).cells()[0], 0xFF);
+}
+
+TEST_F(ProductionTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {
+  write("two.hex", ":020010001122BB\r\n");
+  const nlohmann::json document = runJson({"program", "-d", "2716", path("two.hex")});
+  EXPECT_EQ(code_, 0) << err_.str();
+  EXPECT_EQ(document["fill"], "FF");
+  EXPECT_EQ(cells(1, 0x0F, 4), (std::vector<std::uint8_t>{0xFF, 0x11, 0x22, 0xFF}));
+  // A 27C256 is programmed at 12.5 V: 21 V is refused unless forced.
+  EXPECT_EQ(run({"program", "-d", "27C256", path("image.bin"), "--vpp", "21"}), 2);
+  EXPECT_TRUE(says("programmed at 12.5 V, not 21 V"));
+  EXPECT_TRUE(programmer_.packets().empty() || programmer_.packets().back()[0] != 0x43);
+}
+
+}  // namespace
+}  // namespace tandra::test
