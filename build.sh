@@ -5,6 +5,7 @@
 #   ./build.sh sanitize  the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
 #   ./build.sh package   build the Debian package (build-package/tandra-usb_*.deb)
+#   ./build.sh mutants   apply each listed fault of the core in turn; fail if the tests miss one
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -65,8 +66,12 @@ case "${1:-}" in
     (cd build-package && cpack -G DEB)
     ls build-package/*.deb
     ;;
+  mutants)
+    install_missing
+    python3 tests/mutants/run-mutants.py
+    ;;
   *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 1
     ;;
 esac

@@ -1,51 +1,11 @@
-#include <random>
-
 #include "common/HexText.h"
 
-#include "WorkbenchFixture.h"
+#include "OperationsFixture.h"
 
 namespace tandra::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr int k2716 = 1, k2732 = 4, k27C64 = 10, k27C256 = 17, k27C512 = 20, k27C1001 = 23,
-              k27C2001 = 26;
-
-class OperationsTest : public WorkbenchFixture {
- protected:
-  OperationsTest() { startUp(); }
-
-  void fillRandom(unsigned seed) {
-    std::mt19937 random(seed);
-    for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
-      bench.image[a] = static_cast<std::uint8_t>(random());
-    }
-  }
-
-  bool chipHoldsTheBuffer(int socket) {
-    const Eprom& chip = programmer.chip(socket);
-    for (std::int32_t a = 0; a <= bench.image.deviceEndAddress; ++a) {
-      if (chip.read(static_cast<std::uint32_t>(a)) != bench.image[a]) return false;
-    }
-    return true;
-  }
-
-  std::string label(int socket) const { return host.caption(socketLabel(socket)); }
-  std::string status() const { return host.caption(Control::StaticText3); }
-
-  // Read block commands sent to one socket since the packets were last cleared.
-  int readsOf(std::uint8_t selectCode) const {
-    int count = 0;
-    for (const Bytes& p : programmer.packets()) count += p[0] == 0x20 && p[4] == selectCode;
-    return count;
-  }
-  int programsOf(std::uint8_t selectCode) const {
-    int count = 0;
-    for (const Bytes& p : programmer.packets()) count += p[0] == 0x43 && p[6] == selectCode;
-    return count;
-  }
-};
+class OperationsTest : public OperationsFixture {};
 
 TEST_F(OperationsTest, ProgramThenVerifyOnEveryFamilyAndSocketCount) {
   for (int row : {k2716, k2732, k27C64, k27C256, k27C512, k27C1001, k27C2001}) {
@@ -233,10 +193,7 @@ TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
   const std::uint8_t beyond = bench.image[0x2000];
   for (std::uint32_t a = 0; a < 0x40000; ++a)
     programmer.chip(1).cells()[a] = static_cast<std::uint8_t>(a * 7);
-  host.captionHistory.clear();
   bench.Move_EpromClick();
-  EXPECT_EQ(host.captionHistory[Control::StaticText2],
-            std::vector<std::string>{"Moving Device #1 to Buffer...."});
   for (std::int32_t a = 0; a < 0x2000; ++a)
     ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>(a * 7));
   EXPECT_EQ(bench.image[0x2000], beyond);
@@ -361,16 +318,21 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
   EXPECT_FALSE(stopped.allPassed());
 }
 
-TEST_F(OperationsTest, EveryOperationShowsItsProgressAndLogsItsTime) {
+TEST_F(OperationsTest, EveryOperationTellsWhatItDoesShowsItsProgressAndLogsItsTime) {
   fillRandom(13);
   choose(k27C256, 2);
-  const std::vector<std::pair<void (Workbench::*)(), const char*>> operations = {
-      {&Workbench::Blank_ChkClick, "Blank Check"},
-      {&Workbench::Program_EpromClick, "Program Device"},
-      {&Workbench::Verify_EpromClick, "Verify Device"},
-      {&Workbench::Prg_CompareClick, "Program Compare"},
-      {&Workbench::Move_EpromClick, "Move Device #1"}};
-  for (const auto& [click, name] : operations) {
+  const struct {
+    void (Workbench::*click)();
+    const char* name;
+    const char* start;  // the progress note while it runs
+  } operations[] = {
+      {&Workbench::Blank_ChkClick, "Blank Check", "Checking to see if Device is erased...."},
+      {&Workbench::Program_EpromClick, "Program Device", "Programming Device from Buffer...."},
+      {&Workbench::Verify_EpromClick, "Verify Device", "Verifying Device to Buffer...."},
+      {&Workbench::Prg_CompareClick, "Program Compare", "Program Compare Device to Buffer...."},
+      {&Workbench::Move_EpromClick, "Move Device #1", "Moving Device #1 to Buffer...."}};
+  for (const auto& [click, name, start] : operations) {
+    host.captionHistory.erase(Control::StaticText2);
     host.progress.clear();
     bool shownWhileRunning = false;
     host.onPump = [&] {
@@ -378,6 +340,7 @@ TEST_F(OperationsTest, EveryOperationShowsItsProgressAndLogsItsTime) {
     };
     (bench.*click)();
     host.onPump = nullptr;
+    EXPECT_EQ(host.captionHistory[Control::StaticText2], std::vector<std::string>{start});
     EXPECT_TRUE(shownWhileRunning) << name;
     EXPECT_FALSE(host.isVisible(Control::Progress)) << name;
     ASSERT_FALSE(host.progress.empty()) << name;

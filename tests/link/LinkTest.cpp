@@ -12,9 +12,14 @@ TEST(PacketChecksum, SumsHeaderBytesZeroToSixModulo256) {
   const std::uint8_t identify[8] = {0x56, 0, 0, 0, 0, 0, 0, 0xEE};
   const std::uint8_t flashCheck[8] = {0xAA, 0x43, 0, 0, 0, 0, 0, 0x11};
   const std::uint8_t readBlock[8] = {0x20, 0x00, 0x12, 0x80, 0xBE, 0x08, 0x00, 0x99};
+  // Byte 6 counts too: the set-up's fixed 0xBF, a program block's socket select code.
+  const std::uint8_t setUp[8] = {0x92, 0x00, 0xFF, 0xA0, 0xED, 0x3F, 0xBF, 0x00};
+  const std::uint8_t programBlock[8] = {0x43, 0x02, 0x01, 0x14, 0xD8, 0xFD, 0xBB, 0x00};
   EXPECT_EQ(headerChecksum(identify), 0x56);
   EXPECT_EQ(headerChecksum(flashCheck), 0xED);
   EXPECT_EQ(headerChecksum(readBlock), 0x78);
+  EXPECT_EQ(headerChecksum(setUp), 0x1C);
+  EXPECT_EQ(headerChecksum(programBlock), 0xEA);
 }
 
 TEST(CommandTable, FixedBytesAreThoseOfTheCommandsAndAsLeftBytesAreNotStored) {
@@ -147,6 +152,7 @@ TEST_F(LinkTest, QuitDuringAWaitStillReadsWhatComesWithinTheReadTimeout) {
   link.currentSocket = 1;
   link.SendReadBlock();
   EXPECT_EQ(link.quitFlag, 5);
+  EXPECT_EQ(host.pumps, 5);  // the wait stopped looking at Quit and went on to read
   EXPECT_EQ(usb.readBuffer()[0], opcode::ReadBlock);  // the late reply was still read
   EXPECT_EQ(programmer.pendingReplyBytes(), 0u);
   EXPECT_TRUE(host.log.empty());

@@ -61,6 +61,19 @@ TEST_F(ReplyWaitTest, ARestThatComesLateIsThrownAwayBeforeTheNextCommandIsAnswer
   EXPECT_EQ(identified(), "1.20");
 }
 
+TEST_F(ReplyWaitTest, AReplyGivenUpOnIsThrownAwayByTheIdleCommand) {
+  programmer.setReplyDelay(Clock::Millis(3500));  // later than the watchdog
+  link.currentSocket = 1;
+  link.SendReadBlock();
+  ASSERT_FALSE(link.replyComplete());
+  programmer.setReplyDelay(Clock::Millis(0));
+  host.sleepMs(1000);  // the block comes meanwhile, with no wait to take it
+  link.SendIdle();
+  EXPECT_EQ(link.reply()[0], opcode::Idle);
+  EXPECT_EQ(link.replyLength(), 8u);
+  EXPECT_EQ(programmer.pendingReplyBytes(), 0u);
+}
+
 TEST_F(ReplyWaitTest, AReadBlockAlwaysWaitsForItsData) {
   programmer.pauseReplies(1, 1000, Clock::Millis(40));
   link.currentSocket = 1;

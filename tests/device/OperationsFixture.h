@@ -1,0 +1,53 @@
+#pragma once
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "WorkbenchFixture.h"
+
+namespace tandra::test {
+
+// Rows of the device list the operation tests use.
+constexpr int k2716 = 1, k2732 = 4, k27C64 = 10, k27C256 = 17, k27C512 = 20, k27C1001 = 23,
+              k27C2001 = 26;
+
+// The core after its start-up search, with the helpers the operation tests share.
+class OperationsFixture : public WorkbenchFixture {
+ protected:
+  using Bytes = std::vector<std::uint8_t>;
+
+  OperationsFixture() { startUp(); }
+
+  void fillRandom(unsigned seed) {
+    std::mt19937 random(seed);
+    for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
+      bench.image[a] = static_cast<std::uint8_t>(random());
+    }
+  }
+
+  bool chipHoldsTheBuffer(int socket) {
+    const Eprom& chip = programmer.chip(socket);
+    for (std::int32_t a = 0; a <= bench.image.deviceEndAddress; ++a) {
+      if (chip.read(static_cast<std::uint32_t>(a)) != bench.image[a]) return false;
+    }
+    return true;
+  }
+
+  std::string label(int socket) const { return host.caption(socketLabel(socket)); }
+  std::string status() const { return host.caption(Control::StaticText3); }
+
+  // Read block commands sent to one socket since the packets were last cleared.
+  int readsOf(std::uint8_t selectCode) const {
+    int count = 0;
+    for (const Bytes& p : programmer.packets()) count += p[0] == 0x20 && p[4] == selectCode;
+    return count;
+  }
+  int programsOf(std::uint8_t selectCode) const {
+    int count = 0;
+    for (const Bytes& p : programmer.packets()) count += p[0] == 0x43 && p[6] == selectCode;
+    return count;
+  }
+};
+
+}  // namespace tandra::test
