@@ -49,6 +49,7 @@ class WallHost final : public tandra::Host {
   void showOperation(const std::string&) override {}
   void showAddress(std::uint32_t) override {}
   void showProgress(const tandra::Progress&) override {}
+  void showProgressEnd() override {}
   void showSocket(int, const std::string&, tandra::SocketLook) override {}
   void showVpp(const std::string&) override {}
   void showChecksum(std::uint16_t) override {}

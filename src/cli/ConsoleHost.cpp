@@ -69,6 +69,13 @@ void ConsoleHost::showProgress(const Progress& progress) {
   if (!last && lastDrawnMs_ >= 0 && now - lastDrawnMs_ < kRedrawMs) return;
   lastDrawnMs_ = now;
   const std::int64_t percent = progress.total > 0 ? progress.done * 100 / progress.total : 0;
+  if (progress.countsRecords) {
+    console_.progress("\r" + progress.operation + "  record " + std::to_string(progress.done) +
+                      " of " + std::to_string(progress.total) + "  " + std::to_string(percent) +
+                      "%\033[K");
+    lineOpen_ = true;
+    return;
+  }
   // The address at work, and the device's last address: the end reads "0x3FFFF / 0x3FFFF".
   const auto lastAddress = static_cast<std::uint64_t>(std::max<std::int64_t>(progress.total - 1, 0));
   const auto address = std::min(static_cast<std::uint64_t>(progress.done), lastAddress);

@@ -64,6 +64,7 @@ class ConsoleHost final : public Host {
   void showOperation(const std::string&) override {}
   void showAddress(std::uint32_t) override {}
   void showProgress(const Progress& progress) override;
+  void showProgressEnd() override { endProgressLine(); }
   void logLine(const std::string& text);
   void showSocket(int, const std::string&, SocketLook) override {}
   void showVpp(const std::string&) override {}

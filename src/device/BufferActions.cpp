@@ -37,14 +37,19 @@ void BufferActions::FillBoxClick(int item) {
       panel_.setFocus(Control::FillEdit);
       break;
     case 3:
-      session_.states.IdleState();
+      FillBoxEscape();
       break;
     default:
       break;
   }
 }
 
+void BufferActions::FillBoxEscape() {
+  session_.states.IdleState();
+}
+
 void BufferActions::FillEditKeyPress(char character) {
+  if (character == LineEntry::kEscape) return FillBoxEscape();
   if (character == LineEntry::kEnter) {
     // The key filter lets nothing but hexadecimal digits stay in the entry.
     int value = 0;

@@ -22,6 +22,8 @@ class BufferActions {
   void FillClick();
   // `item` is the clicked row of the fill list, -1 when none is selected.
   void FillBoxClick(int item);
+  // Escape in the fill list or the fill byte entry: as the list's Cancel row, nothing filled.
+  void FillBoxEscape();
   void FillEditKeyPress(char character);
 
   // The fill byte entry: two hexadecimal digits.

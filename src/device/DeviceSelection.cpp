@@ -47,6 +47,21 @@ void DeviceSelection::Num_Of_DevicesClick(int row) {
   session_.states.IdleState();
 }
 
+void DeviceSelection::Device_BoxEscape() {
+  if (session_.settings.deviceFamily == 0) return;
+  panel_.setVisible(Control::Device_Box, false);
+  for (int socket = 1; socket <= 5; ++socket) {
+    panel_.setVisible(socketLabel(socket), socket <= session_.settings.socketCount);
+  }
+  session_.states.IdleState();
+}
+
+void DeviceSelection::Num_Of_DevicesEscape() {
+  // The type was chosen when this list opened: its captions are written with the count kept.
+  if (session_.settings.socketCount == 0) return;
+  Num_Of_DevicesClick(session_.settings.socketCount);
+}
+
 void DeviceSelection::Vpp_ButClick() {
   const int setting = session_.settings.vppSetting;
   session_.setVpp(setting >= 1 && setting <= 3 ? setting % 3 + 1 : setting);
@@ -54,6 +69,7 @@ void DeviceSelection::Vpp_ButClick() {
 
 void DeviceSelection::PulseClick() {
   panel_.setVisible(Control::P_Edit, true);
+  pulseBeforeEntry_ = pulseEntry.text();
   // The entry opens with its text selected: a width typed replaces the one shown.
   pulseEntry.selectAll();
   panel_.setFocus(Control::P_Edit);
@@ -86,6 +102,12 @@ std::optional<std::uint8_t> DeviceSelection::applyPulseWidth() {
 void DeviceSelection::P_EditKeyPress(char character) {
   if (character == LineEntry::kEnter) {
     if (applyPulseWidth()) session_.states.IdleState();
+    return;
+  }
+  if (character == LineEntry::kEscape) {
+    pulseEntry.setOwnText(pulseBeforeEntry_);
+    showPulseEntry();
+    panel_.setVisible(Control::P_Edit, false);
     return;
   }
   pulseEntry.type(character);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "image/LineEntry.h"
@@ -24,6 +25,10 @@ class DeviceSelection {
   void Device_BoxClick(int row);
   // `row` is the clicked row of the count list ("# of Devices", "1" ... "5").
   void Num_Of_DevicesClick(int row);
+  // Escape in the lists: the window returns to where it was before the list opened. The lists
+  // of the very first choice stay up until a choice is made: there is nothing to return to.
+  void Device_BoxEscape();
+  void Num_Of_DevicesEscape();
   void Vpp_ButClick();
   void PulseClick();
   void P_EditKeyPress(char character);
@@ -37,6 +42,9 @@ class DeviceSelection {
 
  private:
   void showPulseEntry();
+
+  // What the pulse entry held when it opened: Escape puts it back.
+  std::string pulseBeforeEntry_;
 
   Panel& panel_;
   Session& session_;

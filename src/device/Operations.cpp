@@ -85,7 +85,7 @@ void Operations::writeInitialSocketTexts(const Texts& texts) {
     if (engine_.socketSkipped(socket)) {
       host_.showSocket(socket, "Skipped", SocketLook::Skipped);
     } else {
-      host_.showSocket(socket, texts.initialSocket, SocketLook::Plain);
+      host_.showSocket(socket, texts.initialSocket, SocketLook::Running);
     }
   }
 }
@@ -127,6 +127,7 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
       result.words = "Stopped";
     } else {
       result.words = trimmed(texts->initialSocket);
+      host_.showSocket(socket, texts->initialSocket, SocketLook::Passed);
     }
     result.image = images_.nameOf(socket);
     result.serialNumber = images_.serialNumberOf(socket);
@@ -138,8 +139,25 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
       host_.insertLogLine("socket " + std::to_string(it->socket) + ": " + it->describe());
     }
   }
-  host_.insertLogLine(progress_.operation + " took " + elapsedText(progress_.elapsedMs));
+  host_.insertLogLine(summaryLine());
   host_.showLog(true);
+}
+
+std::string Operations::summaryLine() const {
+  std::string line = progress_.operation + " took " + elapsedText(progress_.elapsedMs);
+  if (lastResult_.stopped)
+    line += ", stopped at " + hexText(static_cast<std::uint32_t>(progress_.done), 4);
+  const auto judged =
+      std::count_if(lastResult_.sockets.begin(), lastResult_.sockets.end(),
+                    [](const SocketResult& s) { return s.state != SocketResult::State::Skipped; });
+  const auto failed =
+      std::count_if(lastResult_.sockets.begin(), lastResult_.sockets.end(),
+                    [](const SocketResult& s) { return s.state == SocketResult::State::Failed; });
+  if (failed > 0) {
+    line += ", " + std::to_string(failed) + " of " + std::to_string(judged) + " socket" +
+            (judged == 1 ? "" : "s") + " failed";
+  }
+  return line;
 }
 
 bool Operations::replyArrived() {
@@ -147,10 +165,9 @@ bool Operations::replyArrived() {
   // A lost reply has its line from the watchdog, and a Quit is the operator's own doing; a
   // reply that came incomplete would stop the run without a word.
   if (link_.quitFlag <= 0) {
-    host_.insertLogLine("The programmer's reply came incomplete (" +
-                        std::to_string(link_.replyLength()) + " of " +
-                        std::to_string(Link::kCommandLength + link_.replyDataLength) +
-                        " bytes): the run stopped.");
+    host_.insertLogLine(
+        "The programmer's reply came incomplete (" + std::to_string(link_.replyLength()) + " of " +
+        std::to_string(Link::kCommandLength + link_.replyDataLength) + " bytes): the run stopped.");
   }
   link_.quitFlag = std::max(link_.quitFlag, 5);
   return false;
@@ -184,6 +201,8 @@ void Operations::showStopped(std::int32_t address, bool socketLabels) {
        ++socket) {
     if (engine_.socketInPlay(socket)) host_.showSocket(socket, "Stopped", SocketLook::Plain);
   }
+  // The Quit caption and the status name the same address: where the run stopped.
+  image_.currentAddress = address;
   host_.showStatus("Stopped at " + hexText(static_cast<std::uint32_t>(address), 4) + "....");
 }
 
@@ -199,7 +218,8 @@ Operations::LoopEnd Operations::readBlocks(int onlySocket, ByteAction&& takeByte
     engine_.BlockAddressStep();
     showProgress(blockStart);
     const int firstSocket = everySocket ? 1 : onlySocket;
-    const int lastSocket = everySocket ? std::min(settings_.socketCount, Engine::kSockets) : onlySocket;
+    const int lastSocket =
+        everySocket ? std::min(settings_.socketCount, Engine::kSockets) : onlySocket;
     for (int socket = firstSocket; socket <= lastSocket; ++socket) {
       link_.currentSocket = socket;
       if (everySocket && !engine_.socketInPlay(socket)) continue;
@@ -395,12 +415,12 @@ void Operations::notStarted(Operation operation) {
                        : operation == Operation::ProgramCompare ? &kCompareTexts
                                                                 : nullptr;
   lastResult_ = OperationResult{texts != nullptr ? texts->name : kMoveName, true, 0, 0, {}};
-  for (int socket = 1; texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets);
-       ++socket) {
+  for (int socket = 1;
+       texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
     SocketResult result;
     result.socket = socket;
-    result.state = engine_.socketSkipped(socket) ? SocketResult::State::Skipped
-                                                 : SocketResult::State::Stopped;
+    result.state =
+        engine_.socketSkipped(socket) ? SocketResult::State::Skipped : SocketResult::State::Stopped;
     result.words = engine_.socketSkipped(socket) ? "Skipped" : "Stopped";
     lastResult_.sockets.push_back(result);
   }

@@ -56,6 +56,10 @@ void PanelHost::showProgress(const Progress& progress) {
   panel_.showProgress(progress);
 }
 
+void PanelHost::showProgressEnd() {
+  panel_.setVisible(Control::Progress, false);
+}
+
 void PanelHost::showSocket(int socket, const std::string& words, SocketLook look) {
   panel_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + words);
   panel_.showSocketLook(socket, look);

@@ -34,6 +34,7 @@ class PanelHost final : public Host {
   void showOperation(const std::string& note) override;
   void showAddress(std::uint32_t address) override;
   void showProgress(const Progress& progress) override;
+  void showProgressEnd() override;
   void showSocket(int socket, const std::string& words, SocketLook look) override;
   void showVpp(const std::string& words) override;
   void showChecksum(std::uint16_t checksum) override;

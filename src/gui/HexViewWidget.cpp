@@ -69,3 +69,8 @@ void HexViewWidget::focusOutEvent(QFocusEvent* event) {
   }
   emit focusLost();
 }
+
+bool HexViewWidget::focusNextPrevChild(bool /*next*/) {
+  emit tabbedAway();
+  return true;
+}

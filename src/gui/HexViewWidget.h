@@ -21,6 +21,8 @@ class HexViewWidget final : public QPlainTextEdit {
   void clickedAt(int position);
   // The focus went elsewhere in the window (not to another program or a system pop-up).
   void focusLost();
+  // Tab or Shift+Tab was pressed in the view: the window says where the keyboard goes.
+  void tabbedAway();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -29,5 +31,6 @@ class HexViewWidget final : public QPlainTextEdit {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 };

@@ -13,6 +13,7 @@
 
 #include "device/Catalogue.h"
 #include "gui/ClickLabel.h"
+#include "gui/FocusFrameStyle.h"
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 #include "gui/PopupList.h"
@@ -179,7 +180,7 @@ void TMainForm::createControls() {
   Device = button("Device", 10, 248, 110, "No Device", "Selects the Device Type..");
   paintYellowOnNavy(Device);
   Edit = button("Edit", 10, 384, 110, "&Edit Buffer", nullptr);
-  paint(Edit, QPalette::ButtonText, palette().color(QPalette::Highlight));
+  paint(Edit, QPalette::ButtonText, QColor(0x00, 0x00, 0x80));  // navy: readable on the face
   Fill = button("Fill", 10, 408, 110, "&Fill Buffer", nullptr);
   paint(Fill, QPalette::ButtonText, Qt::blue);
   Vpp_But = button("Vpp_But", 10, 432, 110, " Vpp = 12.5",
@@ -224,6 +225,7 @@ void TMainForm::createControls() {
   Chg_Edit_Add = entry("Chg_Edit_Add", 244, 48, 59, 6);
   Num_Of_Devices =
       list("Num_Of_Devices", 296, 48, 103, 97, {"# of Devices", "1", "2", "3", "4", "5"});
+  Num_Of_Devices->fitRows();
   QStringList deviceRows;
   for (std::string_view row : tandra::kDeviceListRows) {
     deviceRows << QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
@@ -238,10 +240,11 @@ void TMainForm::createControls() {
   P_Edit = entry("P_Edit", 128, 456, 38, 3);
   P_Edit->setText("40");
 
-  // Beside the Quit button, under the progress note: how far the running operation has got.
+  // Under the progress note, clear of the hex view's address entry: how far the running work
+  // has got.
   Progress = new QProgressBar(this);
   Progress->setObjectName("Progress");
-  Progress->setGeometry(144, 54, 290, 18);
+  Progress->setGeometry(310, 54, 290, 18);
   Progress->setFont(buttonFont());
   Progress->setTextVisible(true);
   Progress->hide();
@@ -252,6 +255,11 @@ void TMainForm::createControls() {
   waitTimer_ = new QTimer(this);
   waitTimer_->setSingleShot(true);
   waitTimer_->setTimerType(Qt::PreciseTimer);
+
+  // Made last, so that it outlives the controls it draws.
+  auto* focusStyle = new FocusFrameStyle;
+  focusStyle->setParent(this);
+  for (QWidget* child : findChildren<QWidget*>()) child->setStyle(focusStyle);
 
   buttons_ = {Quit_Func_But, Program_Eprom, Start_Buf_Add, Verify_Eprom, Chk_Sum_But, Prg_Compare,
               Move_Eprom,    Blank_Chk,     Start_Add,     Save_But,     Load_But,    File_But,
@@ -275,6 +283,11 @@ void TMainForm::connectHandlers() {
   connect(Device, &QPushButton::clicked, this, &TMainForm::DeviceClick);
   connect(Device_Box, &PopupList::picked, this, &TMainForm::Device_BoxClick);
   connect(Num_Of_Devices, &PopupList::picked, this, &TMainForm::Num_Of_DevicesClick);
+  for (PopupList* list : {Device_Box, Num_Of_Devices, File_Type, FillBox}) {
+    connect(list, &PopupList::cancelled, this, [this, list] { popupCancelled(list); });
+  }
+  // Tab out of the view goes to the button that opens it, never on to Program Device.
+  connect(Edit_1, &HexViewWidget::tabbedAway, this, [this] { Edit->setFocus(Qt::TabFocusReason); });
   connect(Vpp_But, &QPushButton::clicked, this, &TMainForm::Vpp_ButClick);
   connect(Pulse, &QPushButton::clicked, this, &TMainForm::PulseClick);
   connect(P_Edit, &KeyEntry::keyTyped, this, &TMainForm::P_EditKeyPress);
@@ -376,6 +389,15 @@ void TMainForm::DeviceClick() {
 
 void TMainForm::Device_BoxClick() {
   handle([this] { workbench_.selection.Device_BoxClick(clickedRow(Device_Box)); });
+}
+
+void TMainForm::popupCancelled(PopupList* list) {
+  handle([this, list] {
+    if (list == Device_Box) workbench_.selection.Device_BoxEscape();
+    if (list == Num_Of_Devices) workbench_.selection.Num_Of_DevicesEscape();
+    if (list == FillBox) workbench_.buffer.FillBoxEscape();
+    if (list == File_Type) workbench_.states.IdleState();  // the format stays as it was
+  });
 }
 
 void TMainForm::Num_Of_DevicesClick() {

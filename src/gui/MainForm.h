@@ -95,6 +95,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void DeviceClick();
   void Device_BoxClick();
   void Num_Of_DevicesClick();
+  // Escape in a pop-up list.
+  void popupCancelled(PopupList* list);
   void Vpp_ButClick();
   void PulseClick();
   void P_EditKeyPress(char character);
@@ -140,6 +142,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void replaceViewLine(int line, const std::string& text);
   void placeViewCaret();
   void applyViewEffect(const tandra::HexView::Effect& effect);
+  // After a handler: an open view shows what the buffer now holds, whatever changed it.
+  void refreshView();
 
   std::unique_ptr<Dialogs> dialogs_;
   int fileFormatCode_ = 0;
@@ -217,6 +221,7 @@ void TMainForm::handle(Handler&& handler) {
     // in: the status log, standard error and the trace.
     unexpected(error.what());
   }
+  refreshView();
   --handlerDepth_;
   if (closePending_) {
     closePending_ = false;

@@ -37,6 +37,12 @@ QString latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+QString shownPage(const HexView& view) {
+  std::string text = view.pageText();
+  std::erase(text, '\r');  // the box counts a line break as one character
+  return latin1(text);
+}
+
 }  // namespace
 
 void TMainForm::replaceViewLine(int line, const std::string& text) {
@@ -52,13 +58,19 @@ void TMainForm::placeViewCaret() {
 }
 
 void TMainForm::renderView() {
-  std::string text = workbench_.view.pageText();
-  std::erase(text, '\r');  // the box counts a line break as one character
-  Edit_1->setPlainText(latin1(text));
+  Edit_1->setPlainText(shownPage(workbench_.view));
   placeViewCaret();
   Edit_1->show();
   Edit_1->setFocus();
   processMessages();
+}
+
+void TMainForm::refreshView() {
+  if (!Edit_1->isVisible()) return;
+  const QString page = shownPage(workbench_.view);
+  if (Edit_1->toPlainText() == page) return;
+  Edit_1->setPlainText(page);
+  placeViewCaret();
 }
 
 void TMainForm::applyViewEffect(const HexView::Effect& effect) {
@@ -108,6 +120,13 @@ void TMainForm::Edit_1Exit() {
 }
 
 void TMainForm::Chg_Edit_AddKeyPress(char character) {
+  if (character == '\x1B') {
+    // The entry closes as it opened, empty; the view stays at its address.
+    Edit_1->setFocus();
+    Chg_Edit_Add->hide();
+    Chg_Edit_Add->clear();
+    return;
+  }
   if (character == '\r') {
     Edit_1->setFocus();
     Chg_Edit_Add->hide();

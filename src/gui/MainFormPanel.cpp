@@ -175,25 +175,29 @@ void TMainForm::enableButtons(bool operationButtons) {
 void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
   if (socket < 1 || socket > static_cast<int>(Device_n.size())) return;
   QLabel* label = Device_n[static_cast<std::size_t>(socket - 1)];
-  // The bad chip stands out from across the bench: dark red and bold on the aqua label; a
-  // socket left out is grey.
-  const bool failed = look == tandra::SocketLook::Failed;
+  // A verdict is read from across the bench: a failed chip is dark red and bold, a passed one
+  // dark green and bold. While the operation runs a label carries no verdict yet, whatever its
+  // words say: grey italic. A socket left out is grey.
+  using tandra::SocketLook;
   QColor text = this->palette().color(QPalette::WindowText);
-  if (failed) text = QColor(0x8B, 0x00, 0x00);
-  if (look == tandra::SocketLook::Skipped) text = QColor(0x5A, 0x5A, 0x5A);
+  if (look == SocketLook::Failed) text = QColor(0x8B, 0x00, 0x00);
+  if (look == SocketLook::Passed) text = QColor(0x00, 0x64, 0x00);
+  if (look == SocketLook::Running || look == SocketLook::Skipped) text = QColor(0x4A, 0x4A, 0x4A);
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, text);
   label->setPalette(palette);
   QFont font = label->font();
-  font.setBold(failed);
+  font.setBold(look == SocketLook::Failed || look == SocketLook::Passed);
+  font.setItalic(look == SocketLook::Running);
   label->setFont(font);
 }
 
 void TMainForm::showProgress(const tandra::Progress& progress) {
   Progress->setRange(0, static_cast<int>(std::max<std::int64_t>(progress.total, 1)));
   Progress->setValue(static_cast<int>(progress.done));
-  Progress->setFormat(QString("%p%   ") +
-                      QString::fromStdString(tandra::minutesAndSeconds(progress.elapsedMs)));
+  const QString elapsed = QString::fromStdString(tandra::minutesAndSeconds(progress.elapsedMs));
+  Progress->setFormat(progress.countsRecords ? QString("record %v of %m   ") + elapsed
+                                             : QString("%p%   ") + elapsed);
 }
 
 void TMainForm::enableQuitButton() {

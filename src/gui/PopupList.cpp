@@ -8,6 +8,9 @@ PopupList::PopupList(QWidget* parent) : QListWidget(parent) {
 
 void PopupList::fitRows() {
   setUniformItemSizes(true);
+  // Every row shows: a scroll bar would only take room from them.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   QFont shown = font();
   const int room = height() - 2 * frameWidth();
   while (shown.pixelSize() > 8 && count() > 0) {
@@ -21,6 +24,11 @@ void PopupList::keyPressEvent(QKeyEvent* event) {
   // A list that is not shown takes no keys: they would change a choice nobody sees.
   if (!isVisible()) {
     event->ignore();
+    return;
+  }
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    emit cancelled();
     return;
   }
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {

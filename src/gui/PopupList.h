@@ -2,7 +2,8 @@
 
 #include <QListWidget>
 
-// A pop-up list whose row is picked by a click or, from the keyboard, by Enter.
+// A pop-up list whose row is picked by a click or, from the keyboard, by Enter; Escape leaves it
+// without a choice.
 class PopupList final : public QListWidget {
   Q_OBJECT
 
@@ -14,6 +15,8 @@ class PopupList final : public QListWidget {
 
  signals:
   void picked();
+  // Escape: the list closes without a choice.
+  void cancelled();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

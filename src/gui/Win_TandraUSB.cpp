@@ -112,7 +112,9 @@ int main(int argc, char* argv[]) {
   if (!start) return exitCode;
 
   QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName("Tandra USB");
+  // The window's caption stays exactly its own; shells match the window to its launcher by
+  // the desktop file's name.
+  QGuiApplication::setDesktopFileName("org.tandra.TandraUSB");
   QApplication::setWindowIcon(QIcon(":/icon.png"));
 
   std::unique_ptr<tandra::FtApi> driver;

@@ -7,6 +7,7 @@
 #include "common/HexText.h"
 #include "common/InputFile.h"
 #include "link/D2XXUnit.h"
+#include "link/Discovery.h"
 #include "link/Host.h"
 #include "link/Link.h"
 
@@ -47,7 +48,12 @@ void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
   link_.packetLength = static_cast<int>(kRecordSize);
   std::uint8_t* packet = link_.packet();
   const std::size_t records = recordCount(file.size());
+  Progress progress{kProgressName, 0, static_cast<std::int64_t>(records), 0, true};
+  const std::int64_t startedMs = host_.monotonicMs();
   for (std::size_t i = 0; i < records; ++i) {
+    progress.done = static_cast<std::int64_t>(i);
+    progress.elapsedMs = host_.monotonicMs() - startedMs;
+    host_.showProgress(progress);
     const std::size_t start = kHeaderSize + kRecordSize * i;
     std::memcpy(packet, file.data() + start, kRecordSize);
     // Progress: bytes 2 and 3 of the record that follows, or of this one when it is the last
@@ -62,6 +68,9 @@ void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
     }
     link_.WaitReply(ReplyUse::Header);
   }
+  progress.done = progress.total;
+  progress.elapsedMs = host_.monotonicMs() - startedMs;
+  host_.showProgress(progress);
 }
 
 bool FirmwareUpdate::checkFlash(const std::vector<std::uint8_t>& file) {
@@ -93,6 +102,7 @@ void FirmwareUpdate::restart() {
 }
 
 void FirmwareUpdate::run() {
+  host_.showBusy();
   host_.showStatus(kUpdatingText);
   const std::optional<std::string> path = host_.chooseUpdateFile();
   if (path) {
@@ -103,7 +113,11 @@ void FirmwareUpdate::run() {
       sendRecords(file);
       const bool good = checkFlash(file);
       host_.showMessage(BoxKind::Warning, good ? kGoodText : kBadText, std::nullopt);
+      host_.showProgressEnd();
       restart();
+      // The programmer runs its new firmware only once it has been found again.
+      host_.showStatus(good ? kUpdatedStatus : kFailedStatus);
+      host_.showStatusAdvice(Discovery::kRetryHint);
     }
   }
   link_.packetLength = Link::kCommandLength;

@@ -23,10 +23,17 @@ class FirmwareUpdate {
       "Invalid File Type...\r\nCan Not Update Units With This File......";
   static constexpr const char* kGoodText = "Good Update...";
   static constexpr const char* kBadText = "Warning: Bad Update...";
+  // The status once records were sent: the programmer restarts, and is looked for again.
+  static constexpr const char* kUpdatedStatus =
+      "Programmer updated and restarting: click here to look for it again";
+  static constexpr const char* kFailedStatus =
+      "The update did not take: click here to look for the programmer again";
+  static constexpr const char* kProgressName = "Firmware Update";
 
   FirmwareUpdate(D2XXUnit& usb, Link& link, Host& host) : usb_(usb), link_(link), host_(host) {}
 
-  // Runs the whole update. A file that cannot be read throws FileError before anything is sent.
+  // Runs the whole update; nothing else can be started meanwhile. A file that cannot be read
+  // throws FileError before anything is sent.
   void run();
 
   // The number of whole records in a file of `length` bytes.

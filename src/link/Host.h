@@ -20,6 +20,8 @@ struct Progress {
   std::int64_t done = 0;
   std::int64_t total = 0;
   std::int64_t elapsedMs = 0;
+  // `done` and `total` count update records, not device addresses.
+  bool countsRecords = false;
 };
 
 // What every front end gives the work it runs: time, its own business while the work waits,
@@ -48,8 +50,9 @@ class FrontEnd {
   virtual void clearLog() = 0;
 };
 
-// How a socket's label looks: as any other, marked failed, or left out of the operations.
-enum class SocketLook { Plain, Failed, Skipped };
+// How a socket's label looks: as any other; under way in a running operation (no verdict yet);
+// marked passed or failed once the operation has judged it; or left out of the operations.
+enum class SocketLook { Plain, Running, Passed, Failed, Skipped };
 
 // What the core tells a front end and asks of it, in the core's own words. The window shows
 // each event on its controls; the command-line program turns them into lines; tests record
@@ -75,6 +78,8 @@ class Host : public FrontEnd {
   virtual void showAddress(std::uint32_t address) = 0;
   // How far the running operation has got, and for how long it has run.
   virtual void showProgress(const Progress& progress) = 0;
+  // The work whose progress was shown is over, and its progress goes from view.
+  virtual void showProgressEnd() = 0;
   // A socket's standing in the running operation, in the operation's words ("Verified OK",
   // "Didn't Verify", "Stopped", "Skipped"), and its look.
   virtual void showSocket(int socket, const std::string& words, SocketLook look) = 0;

@@ -240,7 +240,12 @@ TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
   host.onPump = nullptr;
   EXPECT_EQ(status(), "Stopped at 1000....");
   for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "-Stopped") << s;
+  EXPECT_TRUE(host.passedSockets.empty());
   EXPECT_FALSE(host.buttonsBusy);
+  // Quit and the status name one address, and the log tells of the stop.
+  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 1000");
+  EXPECT_TRUE(host.log.front().starts_with("Verify Device took ")) << host.log.front();
+  EXPECT_TRUE(host.log.front().ends_with(", stopped at 1000")) << host.log.front();
 
   // The operator looks, then verifies again: the late replies must not shift the new run.
   programmer.setReplyDelay(Clock::Millis(0));

@@ -152,8 +152,8 @@ TEST_F(SelectionTest, PulseWidthsTheProgrammerCannotTakeAreRefused) {
 }
 
 TEST_F(SelectionTest, AStrayKeyInThePulseEntryNeverOverridesTheDeviceWidth) {
-  // Escape, or a letter in a full entry, marks the entry without changing its text.
-  for (const char* stray : {"\x1B", "\b123X"}) {
+  // A stray key, or a letter in a full entry, marks the entry without changing its text.
+  for (const char* stray : {"!", "\b123X"}) {
     bench.selection.PulseClick();
     typePulse(stray);
     typePulse("\r");
@@ -180,6 +180,38 @@ TEST_F(SelectionTest, AnEmptiedPulseEntryBecomesTwentyForGood) {
     EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 20");
   }
   EXPECT_EQ(programmer.pulseWidth(), 20);
+}
+
+TEST_F(SelectionTest, EscapeReturnsTheWindowToWhereItWasBeforeTheListOrEntryOpened) {
+  startUp();
+  bench.selection.Device_BoxEscape();  // the first choice has nothing to return to
+  EXPECT_TRUE(host.isVisible(Control::Device_Box));
+
+  choose(17, 2);
+  bench.selection.DeviceClick();
+  bench.selection.Device_BoxEscape();
+  EXPECT_FALSE(host.isVisible(Control::Device_Box));
+  EXPECT_FALSE(host.buttonsBusy);
+  EXPECT_TRUE(host.isVisible(Control::Device_2));
+  EXPECT_FALSE(host.isVisible(Control::Device_3));
+  EXPECT_EQ(host.caption(Control::Device), "2 - 27C256");
+
+  // In the count list the type just picked stays and the count is kept.
+  bench.selection.DeviceClick();
+  bench.selection.Device_BoxClick(1);
+  bench.selection.Num_Of_DevicesEscape();
+  EXPECT_FALSE(host.isVisible(Control::Num_Of_Devices));
+  EXPECT_FALSE(host.buttonsBusy);
+  EXPECT_EQ(bench.settings.socketCount, 2);
+  EXPECT_EQ(host.caption(Control::Device), "2 - 2716");
+  EXPECT_EQ(host.caption(Control::End_Add), "End Of Eprom=07FF");
+
+  bench.selection.PulseClick();
+  typePulse("\b7\x1B");
+  EXPECT_FALSE(host.isVisible(Control::P_Edit));
+  EXPECT_EQ(host.caption(Control::P_Edit), "40");
+  EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 40");
+  EXPECT_EQ(bench.settings.pulseWidth, 40);
 }
 
 }  // namespace

@@ -27,15 +27,26 @@ class VerdictsTest : public OperationsFixture {
 
 TEST_F(VerdictsTest, EverySocketIsJudgedOnItsOwnChip) {
   programFive();
-  // One chip at a time: its own socket fails, the other four pass.
+  // One chip at a time: its own socket fails, the other four pass. While the run is under way
+  // no label looks passed, whatever its words; at its end the four are marked passed.
   for (int bad = 1; bad <= 5; ++bad) {
     const std::uint32_t address = 0x0123 + 0x0800 * static_cast<std::uint32_t>(bad);
     spoil(bad, address);
+    bool passedTooEarly = false;
+    host.progress.clear();
+    host.onPump = [&] {
+      const bool running = host.buttonsBusy && !host.progress.empty();
+      passedTooEarly |= running && !host.passedSockets.empty();
+    };
     bench.Verify_EpromClick();
+    host.onPump = nullptr;
+    EXPECT_FALSE(passedTooEarly) << bad;
     for (int s = 1; s <= 5; ++s) {
       const std::string words = s == bad ? "-Didn't Verify" : "- Verified OK   ";
       EXPECT_EQ(label(s), std::to_string(s) + words) << bad;
+      EXPECT_EQ(host.socketLooks[s], s == bad ? SocketLook::Failed : SocketLook::Passed) << bad;
     }
+    EXPECT_EQ(host.log.front().substr(host.log.front().find(',')), ", 1 of 5 sockets failed");
     ASSERT_TRUE(result(bad).failure.has_value()) << bad;
     EXPECT_EQ(result(bad).failure->address, static_cast<std::int32_t>(address)) << bad;
     spoil(bad, address);  // and back

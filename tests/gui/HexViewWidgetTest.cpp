@@ -136,9 +136,16 @@ class HexViewWidgetTest : public QObject {
     clickAt(12);
     QVERIFY(form_->Chg_Edit_Add->isVisible());
     QVERIFY(form_->Edit_1->isVisible());
-    QTest::keyClicks(form_->Chg_Edit_Add,
-                     "5g\x1B"
-                     "f0");
+    // Escape closes the entry as it opened, the view where it was.
+    QTest::keyClicks(form_->Chg_Edit_Add, "12");
+    QTest::keyClick(form_->Chg_Edit_Add, Qt::Key_Escape);
+    QVERIFY(!form_->Chg_Edit_Add->isVisible());
+    QVERIFY(form_->Edit_1->isVisible());
+    QCOMPARE(QApplication::focusWidget(), form_->Edit_1);
+    QVERIFY(line(1).startsWith("00000"));
+
+    clickAt(12);
+    QTest::keyClicks(form_->Chg_Edit_Add, "5gf0");
     QCOMPARE(form_->Chg_Edit_Add->text(), QString("5F0"));
     QTest::keyClick(form_->Chg_Edit_Add, Qt::Key_Return);
     QVERIFY(!form_->Chg_Edit_Add->isVisible());

@@ -1,13 +1,16 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "WindowFixture.h"
 #include "gui/KeyEntry.h"
+#include "link/FirmwareUpdate.h"
 
 using tandra::VirtualProgrammer;
 
@@ -309,13 +312,26 @@ class MainFormTest : public QObject, public WindowFixture {
     update.close();
     yesNo_ << true;
     files_ << path;
-    auto form = startWindow(programmer);
+    // Behind the result box: every button shows it cannot be used, and the bar the records.
+    TMainForm* shown = nullptr;
+    bool buttonsShownDisabled = false;
+    QString bar;
+    onBox_ = [&] {
+      if (shown == nullptr) return;
+      buttonsShownDisabled = std::none_of(shown->buttons().begin(), shown->buttons().end(),
+                                          [](QPushButton* b) { return b->isEnabled(); });
+      if (shown->Progress->isVisible()) bar = shown->Progress->text();
+    };
+    auto form = startWindow(programmer, &shown);
     QCOMPARE(boxes_, (QStringList{"This Software Requires Firmware Version - 1.20\r\nDo You "
                                   "Want to Flash Update the Programmer ?",
                                   "Good Update..."}));
+    QVERIFY(buttonsShownDisabled);
+    QVERIFY2(bar.startsWith("record 20 of 20"), qPrintable(bar));
+    QVERIFY(!form->Progress->isVisible());
     QCOMPARE(programmer.firmwareRecordsReceived(), 0);  // restarted
     QCOMPARE(programmer.restarts(), 1);
-    QCOMPARE(form->StaticText3->text(), QString("Updating Programmer Flash Code...."));
+    QCOMPARE(form->StaticText3->text(), QString(tandra::FirmwareUpdate::kUpdatedStatus));
     QVERIFY(form->logLines().last().startsWith("Found    - "));
     // A new search finds the new version.
     form->workbench().states.IdleState();

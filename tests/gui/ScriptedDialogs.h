@@ -2,6 +2,7 @@
 
 #include <QQueue>
 #include <QStringList>
+#include <functional>
 
 #include "gui/Dialogs.h"
 
@@ -18,7 +19,10 @@ class ScriptedDialogs final : public Dialogs {
   void showBox(QWidget*, tandra::BoxKind, const QString& text,
                std::optional<tandra::ScreenPoint>) override {
     record_.boxes->append(text);
+    if (onBox) onBox();
   }
+  // Runs while a box is up: what the window shows behind it.
+  std::function<void()> onBox;
   bool askYesNo(QWidget*, const QString& text, std::optional<tandra::ScreenPoint>) override {
     record_.boxes->append(text);
     return record_.yesNo->isEmpty() ? false : record_.yesNo->dequeue();

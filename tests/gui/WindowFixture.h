@@ -14,10 +14,16 @@
 class WindowFixture {
  protected:
   // A window shown and through its start-up search, which ends with the device list up.
-  std::unique_ptr<TMainForm> startWindow(tandra::VirtualProgrammer& programmer) {
+  // `early` is given the window before it is shown, for hooks that look at it during start-up.
+  std::unique_ptr<TMainForm> startWindow(tandra::VirtualProgrammer& programmer,
+                                         TMainForm** early = nullptr) {
     auto form = std::make_unique<TMainForm>(programmer);
+    if (early != nullptr) *early = form.get();
     auto dialogs =
         std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_});
+    dialogs->onBox = [this] {
+      if (onBox_) onBox_();
+    };
     dialogs_ = dialogs.get();
     form->setDialogs(std::move(dialogs));
     form->show();
@@ -41,6 +47,7 @@ class WindowFixture {
   }
 
   void resetScript() {
+    onBox_ = nullptr;
     boxes_.clear();
     yesNo_.clear();
     files_.clear();
@@ -51,4 +58,5 @@ class WindowFixture {
   QQueue<bool> yesNo_;
   QQueue<QString> files_;
   ScriptedDialogs* dialogs_ = nullptr;
+  std::function<void()> onBox_;
 };

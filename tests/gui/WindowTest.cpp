@@ -155,28 +155,46 @@ class WindowTest : public QObject, public WindowFixture {
     }
   }
 
-  void aFailingSocketStandsOutUntilItPassesAgain() {
+  void verdictsReadAtAGlanceAndOnlyOnceTheRunIsOver() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     form->workbench().selection.Device_BoxClick(17);
     form->workbench().selection.Num_Of_DevicesClick(3);
     programmer.chip(2).cells()[0x100] = 0x00;
-    QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);
     QLabel* good = form->Device_n[0];
     QLabel* bad = form->Device_n[1];
+    const auto colour = [](const QLabel* l) { return l->palette().color(QPalette::WindowText); };
+
+    // While the check runs the labels already read "Blank OK", but carry no verdict's look.
+    bool lookedJudged = false;
+    int looks = 0;
+    QTimer during;
+    connect(&during, &QTimer::timeout, [&] {
+      if (form->Progress->isVisible() && !form->Blank_Chk->isEnabled()) {
+        ++looks;
+        lookedJudged |= good->font().bold() || !good->font().italic();
+      }
+    });
+    during.start(0);
+    QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);
+    during.stop();
+    QVERIFY(looks > 0);
+    QVERIFY(!lookedJudged);
+
     QCOMPARE(bad->text(), QString("2-Is Not Blank"));
-    QVERIFY(bad->font().bold());
-    QVERIFY(!good->font().bold());
-    QVERIFY(contrast(bad->palette().color(QPalette::WindowText),
-                     bad->palette().color(QPalette::Window)) >= 4.5);
-    QVERIFY(bad->palette().color(QPalette::WindowText) !=
-            good->palette().color(QPalette::WindowText));
+    for (QLabel* judged : {good, bad}) {
+      QVERIFY(judged->font().bold());
+      QVERIFY(!judged->font().italic());
+      QVERIFY(contrast(colour(judged), judged->palette().color(QPalette::Window)) >= 4.5);
+    }
+    QVERIFY(colour(bad) != colour(good));
+    QVERIFY(colour(form->Device_n[2]) == colour(good));
+    QVERIFY(form->Memo1->toPlainText().startsWith("Blank Check took "));
+    QVERIFY(form->Memo1->toPlainText().section('\n', 0, 0).endsWith(", 1 of 3 sockets failed"));
 
     programmer.chip(2).erase();
     QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);
-    QVERIFY(!bad->font().bold());
-    QCOMPARE(bad->palette().color(QPalette::WindowText),
-             good->palette().color(QPalette::WindowText));
+    QCOMPARE(colour(bad), colour(good));
   }
 
   void smallTextsTellWhatToDo() {

@@ -7,6 +7,7 @@
 #include "LinkFixture.h"
 #include "common/FileError.h"
 #include "common/InputFile.h"
+#include "link/Discovery.h"
 #include "link/FirmwareUpdate.h"
 
 namespace tandra::test {
@@ -91,7 +92,17 @@ TEST_F(FirmwareUpdateTest, AGoodCheckValueIsLoggedAndReported) {
   EXPECT_EQ(logTail(10), expected);
   EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Good Update..."});
   EXPECT_EQ(host.boxes[0].kind, BoxKind::Warning);
-  EXPECT_EQ(host.caption(Control::StaticText3), "Updating Programmer Flash Code....");
+  // Nothing else could be started meanwhile; the bar counted the records and is gone, and the
+  // status line says what to do next.
+  EXPECT_TRUE(host.buttonsBusy);
+  ASSERT_EQ(host.progress.size(), 11u);
+  EXPECT_EQ(host.progress.front().done, 0);
+  EXPECT_EQ(host.progress.back().done, 10);
+  EXPECT_EQ(host.progress.back().total, 10);
+  EXPECT_TRUE(host.progress.back().countsRecords);
+  EXPECT_FALSE(host.isVisible(Control::Progress));
+  EXPECT_EQ(host.caption(Control::StaticText3), FirmwareUpdate::kUpdatedStatus);
+  EXPECT_EQ(host.hints[Control::StaticText3], Discovery::kRetryHint);
   EXPECT_EQ(programmer.restarts(), 1);
   EXPECT_EQ(programmer.firmwareMinor(), 20);
 }
@@ -103,6 +114,7 @@ TEST_F(FirmwareUpdateTest, ADifferentCheckValueIsABadUpdateAndStillRestarts) {
   EXPECT_EQ(host.log.back().substr(0, 11), "Found    - ");
   EXPECT_NE(host.log.back().substr(11), host.log[host.log.size() - 2].substr(11));
   EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Warning: Bad Update..."});
+  EXPECT_EQ(host.caption(Control::StaticText3), FirmwareUpdate::kFailedStatus);
   EXPECT_EQ(programmer.restarts(), 1);
 }
 

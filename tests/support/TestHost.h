@@ -41,6 +41,8 @@ class TestHost final : public Panel {
   std::map<Control, std::string> hints;
   std::set<int> failedSockets;
   std::set<int> skippedSockets;
+  std::set<int> passedSockets;
+  std::map<int, SocketLook> socketLooks;
   std::vector<Progress> progress;
   std::set<Control> visible;
   std::optional<Control> focused;
@@ -84,7 +86,10 @@ class TestHost final : public Panel {
   void showSocketLook(int socket, SocketLook look) override {
     failedSockets.erase(socket);
     skippedSockets.erase(socket);
+    passedSockets.erase(socket);
+    socketLooks[socket] = look;
     if (look == SocketLook::Failed) failedSockets.insert(socket);
+    if (look == SocketLook::Passed) passedSockets.insert(socket);
     if (look == SocketLook::Skipped) skippedSockets.insert(socket);
   }
   void showProgress(const Progress& shown) override { progress.push_back(shown); }
