@@ -1,5 +1,6 @@
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
 #include <memory>
@@ -151,6 +152,43 @@ class HexViewWidgetTest : public QObject {
     QVERIFY(!form_->Chg_Edit_Add->isVisible());
     QVERIFY(form_->Edit_1->isVisible());
     QVERIFY(line(1).startsWith("005F0"));
+  }
+
+  // A button's Alt shortcut runs its handler with the view still open and focused: whatever it
+  // did to the buffer shows at once.
+  void theViewShowsTheBufferAfterShortcutsThatChangeIt() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("rom.bin");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(0x800, '\x5A'));
+    file.close();
+    files_ << path;
+    QTest::keyClick(form_->Edit_1, Qt::Key_L, Qt::AltModifier);
+    QVERIFY(QTest::qWaitFor([&] { return files_.isEmpty(); }));  // a mnemonic clicks a moment later
+    QCOMPARE(form_->workbench().image[0], std::uint8_t{0x5A});
+    QVERIFY(form_->Edit_1->isVisible());
+    QVERIFY(screenShowsTheBuffer());
+    QVERIFY(line(1).contains("5A 5A"));
+
+    programmer_->chip(1).cells()[0x10] = 0x3C;
+    QApplication::setActiveWindow(form_.get());
+    form_->Edit_1->setFocus();
+    QTest::keyClick(form_->Edit_1, Qt::Key_M, Qt::AltModifier);
+    QVERIFY(QTest::qWaitFor([&] { return form_->workbench().image[0x10] == 0x3C; }));
+    QCOMPARE(form_->workbench().image[0x10], std::uint8_t{0x3C});
+    QVERIFY(screenShowsTheBuffer());
+  }
+
+  // Tab leaves the view for the button that opened it, never for Program Device.
+  void tabFromTheViewGoesToTheEditButton() {
+    for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+      QTest::mouseClick(form_->Edit, Qt::LeftButton);
+      QVERIFY(form_->Edit_1->hasFocus());
+      QTest::keyClick(form_->Edit_1, key);
+      QCOMPARE(QApplication::focusWidget(), form_->Edit);
+      QVERIFY(!form_->Edit_1->isVisible());
+    }
   }
 
   void losingTheFocusHidesTheView() {
