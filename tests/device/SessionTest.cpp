@@ -63,6 +63,28 @@ TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
   EXPECT_TRUE(session.run(Operation::Program).allPassed());
 }
 
+// The idle command that begins an operation meets the watchdog, and its reply comes later,
+// while the pages go out: taken for the first page's reply, it would shift every reply by one,
+// and a socket whose page was refused would be passed on the next socket's good status.
+TEST_F(SessionTest, AnOperationWhoseIdleCommandGotNoReplySendsNothingAndPassesNoSocket) {
+  // Socket 1 refuses the page at 0x2400: a bit of it is stuck the other way.
+  programmer.insertChip(1, "27C256").setStuckBit(0x2400, 3, (bench.image[0x2400] & 0x08) == 0);
+  programmer.insertChip(2, "27C256");
+  programmer.replyFaults().delayReplies(1, Clock::Millis(3500));
+  programmer.clearPackets();
+  const OperationResult& program = session.run(Operation::Program);
+  EXPECT_TRUE(program.stopped);
+  for (const SocketResult& socket : program.sockets) {
+    EXPECT_EQ(socket.state, SocketResult::State::Stopped) << socket.socket;
+  }
+  for (const auto& packet : programmer.packets()) EXPECT_NE(packet[0], opcode::ProgramBlock);
+
+  // The late reply is gone by the next operation, which runs as on any clean link.
+  const OperationResult& again = session.run(Operation::Program);
+  EXPECT_EQ(again.sockets[0].describe(), "Not Programmed at 0x02400");
+  EXPECT_EQ(again.sockets[1].state, SocketResult::State::Passed);
+}
+
 // A bit flipped on the way is a byte the chip did not give: Verify fails there and names it.
 TEST_F(SessionTest, ABitFlippedOnTheWayFailsVerifyWhereItLandedAndNowhereElse) {
   ASSERT_TRUE(session.run(Operation::Program).allPassed());
