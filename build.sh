@@ -4,6 +4,7 @@
 #   ./build.sh test      install what is missing, build, run every test
 #   ./build.sh sanitize  the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
+#   ./build.sh soak [seed] [operations]  the seeded soak of the core under injected faults
 #   ./build.sh package   build the Debian package (build-package/tandra-usb_*.deb)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -59,6 +60,13 @@ case "${1:-}" in
     build build-bench -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=ON
     for b in build-bench/bench/bench_*; do [ -x "$b" ] && "$b"; done
     ;;
+  soak)
+    install_missing
+    cmake -S . -B build >/dev/null
+    cmake --build build -j "$JOBS" --target soak
+    shift
+    exec build/tests/device/soak "$@"
+    ;;
   package)
     install_missing
     build build-package -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=OFF -DTANDRA_BUILD_BENCH=OFF
@@ -66,7 +74,7 @@ case "${1:-}" in
     ls build-package/*.deb
     ;;
   *)
-    sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
     exit 1
     ;;
 esac
