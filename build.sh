@@ -4,6 +4,7 @@
 #   ./build.sh test      install what is missing, build, run every test
 #   ./build.sh sanitize  the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
+#   ./build.sh soak [seed] [operations]  the seeded soak of the core under injected faults
 #   ./build.sh package   build the Debian package (build-package/tandra-usb_*.deb)
 #   ./build.sh mutants   apply each listed fault of the core in turn; fail if the tests miss one
 set -euo pipefail
@@ -59,6 +60,13 @@ case "${1:-}" in
     install_missing
     build build-bench -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=ON
     for b in build-bench/bench/bench_*; do [ -x "$b" ] && "$b"; done
+    ;;
+  soak)
+    install_missing
+    cmake -S . -B build >/dev/null
+    cmake --build build -j "$JOBS" --target soak
+    shift
+    exec build/tests/device/soak "$@"
     ;;
   package)
     install_missing

@@ -189,6 +189,19 @@ bool Operations::interrupted(bool reachedEnd) const {
   return link_.quitFlag - (reachedEnd ? 1 : 0) > 0;
 }
 
+void Operations::enterBusyState() {
+  states_.BusyState();
+  // A programmer that did not answer the idle command may still send that reply after the wait
+  // gave up on it (the watchdog, Quit). Taken for the first block's reply, it would move every
+  // later reply onto the command after its own, and a socket would be judged by another's.
+  idleUnanswered_ = link_.connectionState == kIdentified && !link_.replyHeaderArrived();
+  if (idleUnanswered_) link_.quitFlag = std::max(link_.quitFlag, 5);
+}
+
+bool Operations::blocksMayGo() const {
+  return !link_.stopHeld() && !idleUnanswered_;
+}
+
 bool Operations::deviceChosen() {
   if (settings_.deviceFamily != 0) return true;
   // Without a type there are no set-up, address or programming rules to drive the chips with.
@@ -211,8 +224,8 @@ Operations::LoopEnd Operations::readBlocks(int onlySocket, ByteAction&& takeByte
   const bool everySocket = onlySocket == 0;
   bool reachedEnd = false;
   std::int32_t blockStart = image_.currentAddress;
-  // A stop held from before the first block reads nothing at all.
-  if (link_.stopHeld()) return {true, blockStart};
+  // A stop held from before the first block, or an unanswered idle command, reads nothing.
+  if (!blocksMayGo()) return {true, blockStart};
   do {
     blockStart = image_.currentAddress;
     engine_.BlockAddressStep();
@@ -240,7 +253,7 @@ Operations::LoopEnd Operations::readBlocks(int onlySocket, ByteAction&& takeByte
 
 void Operations::runReadTest(const Texts& texts, ByteTest passes, bool erasedWanted) {
   if (!deviceChosen()) return;
-  states_.BusyState();
+  enterBusyState();
   engine_.ReadSetUp();
   host_.showOperation(texts.start);
   writeInitialSocketTexts(texts);
@@ -277,7 +290,7 @@ void Operations::ProgramCompare() {
 
 void Operations::Move(int socket) {
   if (!deviceChosen()) return;
-  states_.BusyState();
+  enterBusyState();
   host_.showOperation(kMoveStart);
   engine_.ReadSetUp();
   beginProgress(kMoveName);
@@ -347,7 +360,7 @@ void Operations::Program() {
   if (!deviceChosen()) return;
   pulseWidth_ = settings_.pulseWidth;  // read once: the width of every page
 
-  states_.BusyState();
+  enterBusyState();
   host_.showOperation(kProgramTexts.start);
   engine_.VppStep();
   writeInitialSocketTexts(kProgramTexts);
@@ -361,9 +374,10 @@ void Operations::Program() {
 
   bool reachedEnd = false;
   std::int32_t pageStart = image_.currentAddress;
-  // A stop held from before the first page sends no page at all. (Quit, clicked in the window,
-  // lets the page under way go to every socket, as at any other page.)
-  if (!link_.stopHeld()) {
+  // A stop held from before the first page, or an unanswered idle command, sends no page at
+  // all. (Quit, clicked in the window, lets the page under way go to every socket, as at any
+  // other page.)
+  if (blocksMayGo()) {
     do {
       pageStart = image_.currentAddress;
       engine_.BlockAddressStep();

@@ -114,6 +114,11 @@ class Operations {
   bool replyArrived();
   // Adds one to the quit flag once the device end is reached; true then.
   bool stepAddress(std::int32_t by);
+  // The busy state that begins an operation, and whether its blocks may go out then: not while
+  // a stop is held, nor when the programmer did not answer the busy state's idle command (the
+  // operation then ends at once, stopped).
+  void enterBusyState();
+  bool blocksMayGo() const;
   // After a loop: true when Quit, the watchdog or a lost programmer ended it before the end.
   bool interrupted(bool reachedEnd) const;
   void showStopped(std::int32_t address, bool socketLabels = true);
@@ -136,6 +141,7 @@ class Operations {
   Engine& engine_;
   ControlStates& states_;
   std::uint8_t pulseWidth_ = 0;
+  bool idleUnanswered_ = false;
   Progress progress_;
   std::int64_t startedMs_ = 0;
   OperationResult lastResult_;

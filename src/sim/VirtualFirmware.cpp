@@ -60,22 +60,17 @@ void VirtualProgrammer::violation(const std::string& what) {
 
 void VirtualProgrammer::answer(std::uint8_t opcode, std::vector<std::uint8_t> data,
                                std::uint8_t status, HeaderBytes bytes1to3, Clock::Millis takes) {
-  if (repliesToDrop_ > 0) {
-    --repliesToDrop_;
-    return;
-  }
   // Only the commands with data to send (a read block) send more than the 8 header bytes.
-  std::vector<std::uint8_t> bytes(kHeader, 0);
+  std::vector<std::uint8_t> bytes(kHeader + data.size(), 0);
   bytes[0] = opcode;
   std::copy(bytes1to3.begin(), bytes1to3.end(), bytes.begin() + 1);
   bytes[6] = status;
   bytes[7] = sumOfHeader(bytes.data());
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  if (repliesToCut_ > 0) {
-    --repliesToCut_;
-    bytes.resize(std::min(bytes.size(), cutRepliesTo_));
-  }
-  queueReply(std::move(bytes), takes);
+  std::copy(data.begin(), data.end(), bytes.begin() + kHeader);
+  addressee_.command = opcode;
+  const std::optional<sim::ReplyFaults::Sending> sending = replyFaults_.shape(bytes, addressee_);
+  if (!sending) return;
+  queueReply(std::move(bytes), takes, *sending);
 }
 
 void VirtualProgrammer::answerHeader(std::uint8_t opcode, std::uint8_t status,
@@ -84,26 +79,26 @@ void VirtualProgrammer::answerHeader(std::uint8_t opcode, std::uint8_t status,
          bytes1to3, takes);
 }
 
-void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes) {
+void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes,
+                                   const sim::ReplyFaults::Sending& sending) {
   answered_ = true;
-  std::size_t pauseAfter = 0;
-  Clock::Millis pause{0};
-  if (repliesToPause_ > 0) {
-    --repliesToPause_;
-    pauseAfter = pauseAfter_;
-    pause = pause_;
-  }
+  const std::size_t pauseAfter = sending.pauseAfter;
+  const Clock::Millis pause = sending.pause;
   if (!realisticTiming_) {
     // At once (or after the delay asked for), whole, but for a pause in the middle.
-    const Clock::Millis at = clock_.now() + replyDelay_;
+    const Clock::Millis at = clock_.now() + sending.delay;
+    // A part without bytes (a reply cut to nothing, a pause before the first byte) puts nothing
+    // on the wire, and holds back nothing behind it.
     const std::size_t first = pause.count() > 0 ? std::min(pauseAfter, bytes.size()) : bytes.size();
-    replies_.push_back({at, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(first)}});
+    if (first > 0) {
+      replies_.push_back({at, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(first)}});
+    }
     if (first < bytes.size()) {
       replies_.push_back({at + pause, {bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end()}});
     }
     return;
   }
-  const double chipMs = static_cast<double>((takes + replyDelay_).count());
+  const double chipMs = static_cast<double>((takes + sending.delay).count());
   std::size_t from = 0;
   for (const sim::LinkTiming::Chunk& chunk :
        timing_.reply(bytes.size(), chipMs, pauseAfter, static_cast<double>(pause.count()))) {
@@ -117,6 +112,7 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
 
 void VirtualProgrammer::onPacket(const Packet& packet) {
   ++packetNumber_;
+  addressee_ = {};
   if (packet.size() < kHeader) {
     violation("a packet of " + std::to_string(packet.size()) + " bytes, shorter than a header");
     return;
@@ -326,7 +322,7 @@ std::optional<std::uint32_t> VirtualProgrammer::blockAddress(const char* command
   return (upperAddress_ << 16) | address16;
 }
 
-Eprom* VirtualProgrammer::selectedChip(std::uint8_t selectCode, std::uint8_t controlByte) {
+int VirtualProgrammer::selectedSocket(std::uint8_t selectCode, std::uint8_t controlByte) {
   // Bits 0 to 3 of the select code enable sockets 1, 2, 4 and 5 (active low) while bit 7 of the
   // control byte is high; socket 3 is enabled by that bit low, with no other socket enabled.
   int socketNumber = 0;
@@ -342,8 +338,12 @@ Eprom* VirtualProgrammer::selectedChip(std::uint8_t selectCode, std::uint8_t con
   if (socketNumber == 0) {
     violation("socket select code " + hex(selectCode) + " with control byte " + hex(controlByte) +
               " enables no single socket");
-    return nullptr;
   }
+  return socketNumber;
+}
+
+Eprom* VirtualProgrammer::chipIn(int socketNumber) {
+  if (socketNumber == 0) return nullptr;
   std::optional<Eprom>& chip = socket(socketNumber);
   return chip ? &*chip : nullptr;
 }
@@ -367,7 +367,9 @@ void VirtualProgrammer::readBlock(const Packet& packet) {
   }
   const std::optional<std::uint32_t> address =
       blockAddress("read block", SetUpMode::Read, packet[2], packet[3]);
-  const Eprom* chip = selectedChip(packet[4], packet[3]);
+  const int socketNumber = selectedSocket(packet[4], packet[3]);
+  const Eprom* chip = chipIn(socketNumber);
+  addressee_ = {op::ReadBlock, socketNumber, address.value_or(0), true};
   std::vector<std::uint8_t> data(length, 0xFF);  // an empty socket's lines float high
   if (chip != nullptr && address) {
     for (std::size_t i = 0; i < length; ++i) {
@@ -393,7 +395,9 @@ void VirtualProgrammer::programBlock(const Packet& packet) {
   if (packet.size() != kHeader + kPage) {
     violation("program block of " + std::to_string(packet.size()) + " bytes, not 264");
   }
-  Eprom* chip = selectedChip(packet[6], packet[5]);
+  const int socketNumber = selectedSocket(packet[6], packet[5]);
+  Eprom* chip = chipIn(socketNumber);
+  addressee_ = {op::ProgramBlock, socketNumber, address.value_or(0), false};
   bool good = false;
   if (chip != nullptr && address && packet.size() >= kHeader + kPage &&
       takesPulse(*chip, packet[1])) {

@@ -61,24 +61,69 @@ void VirtualProgrammer::shortenWrites(int count, std::uint32_t missing) {
   shortWriteMissing_ = missing;
 }
 
+void VirtualProgrammer::setUnplugged(bool on) {
+  if (on == unplugged_) return;
+  unplugged_ = on;
+  if (on) {
+    handleLost_ = open_;
+    replies_.clear();  // what the USB chip held is gone with it
+  } else {
+    powerUp();
+  }
+}
+
+void VirtualProgrammer::powerUp() {
+  replies_.clear();
+  mode_ = SetUpMode::None;
+  wiring_ = nullptr;
+  voltageGiven_ = false;
+  vppSelectCode_ = 0;
+  vppLevelCode_ = 0;
+  pulseWidth_ = 0;
+  algorithmCode_ = 0;
+  lowAddressLatch_ = 0;
+  highAddressLatch_ = 0;
+  controlLatch_ = 0;
+  recentLatches_.clear();
+  baseControl_ = 0;
+  upperAddress_ = 0;
+  previousBlock_.reset();
+  firmwareCheck_ = 0;
+  firmwareRecords_ = 0;
+}
+
+void VirtualProgrammer::clearFaults() {
+  replyFaults_.clear();
+  shortWrites_ = 0;
+  queueStatusFails_ = false;
+}
+
 std::size_t VirtualProgrammer::pendingReplyBytes() const {
   std::size_t total = 0;
   for (const Reply& reply : replies_) total += reply.bytes.size() - reply.consumed;
   return total;
 }
 
+Clock::Millis VirtualProgrammer::repliesInBy() const {
+  Clock::Millis last{0};
+  for (const Reply& reply : replies_) last = std::max(last, reply.arrivesAt);
+  return last;
+}
+
 // --- FtApi ---
 
 FtStatus VirtualProgrammer::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  // A programmer whose cable is out is not on the bus.
+  const std::size_t attached = unplugged_ ? 0 : devices_.size();
   if ((flags & ft::ListNumberOnly) != 0) {
     if (arg1 == nullptr) return ft::InvalidParameter;
-    *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(devices_.size());
+    *static_cast<std::uint32_t*>(arg1) = static_cast<std::uint32_t>(attached);
     return ft::Ok;
   }
   if ((flags & ft::ListByIndex) != 0) {
     const auto index = reinterpret_cast<std::uintptr_t>(arg1);
     if (arg2 == nullptr) return ft::InvalidParameter;
-    if (index >= devices_.size()) return ft::DeviceNotFound;
+    if (index >= attached) return ft::DeviceNotFound;
     const AttachedDevice& device = devices_[index];
     copyListString((flags & ft::OpenByDescription) != 0 ? device.description : device.serialNumber,
                    arg2);
@@ -95,9 +140,13 @@ FtStatus VirtualProgrammer::OpenEx(void* arg1, std::uint32_t flags, FtHandle* ha
     return (flags & ft::OpenByDescription) != 0 ? device.description == wanted
                                                 : device.serialNumber == wanted;
   };
-  if (std::none_of(devices_.begin(), devices_.end(), matches)) return ft::DeviceNotFound;
-  if (open_) return ft::DeviceNotOpened;  // already claimed
+  if (unplugged_ || std::none_of(devices_.begin(), devices_.end(), matches)) {
+    return ft::DeviceNotFound;
+  }
+  // Already claimed, unless the claim was on the device as it was before the cable was pulled.
+  if (open_ && !handleLost_) return ft::DeviceNotOpened;
   open_ = true;
+  handleLost_ = false;
   ++openCount_;
   replies_.clear();
   *handle = handleToken();
@@ -107,6 +156,7 @@ FtStatus VirtualProgrammer::OpenEx(void* arg1, std::uint32_t flags, FtHandle* ha
 FtStatus VirtualProgrammer::SetTimeouts(FtHandle handle, std::uint32_t readTimeoutMs,
                                         std::uint32_t /*writeTimeoutMs*/) {
   if (!validHandle(handle)) return ft::InvalidHandle;
+  if (!reachable()) return ft::IoError;
   readTimeoutMs_ = readTimeoutMs;
   return ft::Ok;
 }
@@ -124,7 +174,7 @@ std::uint32_t VirtualProgrammer::arrivedBytes() {
 FtStatus VirtualProgrammer::GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) {
   if (!validHandle(handle)) return ft::InvalidHandle;
   if (rxBytes == nullptr) return ft::InvalidParameter;
-  if (queueStatusFails_ || unplugged_) return ft::IoError;
+  if (queueStatusFails_ || !reachable()) return ft::IoError;
   *rxBytes = arrivedBytes();
   return ft::Ok;
 }
@@ -134,7 +184,7 @@ FtStatus VirtualProgrammer::Write(FtHandle handle, const void* buffer, std::uint
   if (written != nullptr) *written = 0;
   if (!validHandle(handle)) return ft::InvalidHandle;
   if (buffer == nullptr || written == nullptr) return ft::InvalidParameter;
-  if (unplugged_) return ft::IoError;
+  if (!reachable()) return ft::IoError;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   std::vector<std::uint8_t> packet(bytes, bytes + count);
   if (recordPackets_) packets_.push_back(packet);
@@ -156,7 +206,7 @@ FtStatus VirtualProgrammer::Read(FtHandle handle, void* buffer, std::uint32_t co
   if (received != nullptr) *received = 0;
   if (!validHandle(handle)) return ft::InvalidHandle;
   if (buffer == nullptr || received == nullptr) return ft::InvalidParameter;
-  if (unplugged_) return ft::IoError;
+  if (!reachable()) return ft::IoError;
   auto* out = static_cast<std::uint8_t*>(buffer);
   const Clock::Millis deadline = clock_.now() + Clock::Millis(readTimeoutMs_);
   std::uint32_t got = 0;
@@ -189,6 +239,7 @@ FtStatus VirtualProgrammer::Read(FtHandle handle, void* buffer, std::uint32_t co
 FtStatus VirtualProgrammer::Close(FtHandle handle) {
   if (!validHandle(handle)) return ft::InvalidHandle;
   open_ = false;
+  handleLost_ = false;
   ++closeCount_;
   replies_.clear();
   return ft::Ok;

@@ -12,6 +12,7 @@
 #include "link/FtApi.h"
 #include "sim/Eprom.h"
 #include "sim/LinkTiming.h"
+#include "sim/ReplyFaults.h"
 
 namespace tandra {
 
@@ -92,29 +93,33 @@ class VirtualProgrammer final : public FtApi {
   void setFullLengthReplies(bool on) { fullLengthReplies_ = on; }
 
   // --- Faults on demand ---
+  // What happens to replies on their way to the host: the calls below, and bit flips in chip
+  // data and single late replies, through replyFaults().
+  sim::ReplyFaults& replyFaults() { return replyFaults_; }
   // The next `count` commands that would be answered get no reply at all.
-  void dropReplies(int count) { repliesToDrop_ = count; }
+  void dropReplies(int count) { replyFaults_.dropReplies(count); }
   // The next `count` replies stop after their first `keep` bytes, as from a driver that went
   // silent in the middle of one.
-  void cutReplies(int count, std::size_t keep) {
-    repliesToCut_ = count;
-    cutRepliesTo_ = keep;
-  }
+  void cutReplies(int count, std::size_t keep) { replyFaults_.cutReplies(count, keep); }
   // Every reply starts this long after its command was written.
-  void setReplyDelay(Clock::Millis delay) { replyDelay_ = delay; }
+  void setReplyDelay(Clock::Millis delay) { replyFaults_.setReplyDelay(delay); }
   // The next `count` replies stop after their first `keep` bytes for `pause`, then go on.
   void pauseReplies(int count, std::size_t keep, Clock::Millis pause) {
-    repliesToPause_ = count;
-    pauseAfter_ = keep;
-    pause_ = pause;
+    replyFaults_.pauseReplies(count, keep, pause);
   }
   // The next `count` writes each report `missing` bytes fewer than asked (the bytes still
   // reach the firmware, as when a write times out after the chip took them).
   void shortenWrites(int count, std::uint32_t missing);
   // The queue-status call fails with an I/O error while this is on.
   void setQueueStatusFailure(bool on) { queueStatusFails_ = on; }
-  // The cable is pulled: every call on the open device fails.
-  void setUnplugged(bool on) { unplugged_ = on; }
+  // The cable is pulled (on): the programmer is gone from the bus and every call on the open
+  // device fails. Put back (off), the programmer powers up afresh, as it is powered from the
+  // cable, and the USB chip comes back as a new device: a handle opened before the pull stays
+  // dead until it is closed, and the host must find and open the programmer again.
+  void setUnplugged(bool on);
+  bool unplugged() const { return unplugged_; }
+  // Every fault above off (replies already on their way still come).
+  void clearFaults();
 
   // --- What the host sent ---
   const std::vector<std::vector<std::uint8_t>>& packets() const { return packets_; }
@@ -129,6 +134,8 @@ class VirtualProgrammer final : public FtApi {
   std::uint32_t readTimeoutMs() const { return readTimeoutMs_; }
   // Bytes of replies waiting to be read (arrived or still on their way).
   std::size_t pendingReplyBytes() const;
+  // When the last of them reaches the host (or reached it); 0 when none is waiting.
+  Clock::Millis repliesInBy() const;
 
   // --- FtApi ---
   FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
@@ -153,6 +160,10 @@ class VirtualProgrammer final : public FtApi {
   };
 
   bool validHandle(FtHandle handle) const { return open_ && handle == handleToken(); }
+  // The open device answers calls: the cable is in and was not pulled since it was opened.
+  bool reachable() const { return !unplugged_ && !handleLost_; }
+  // The firmware as it starts: no voltage, no set-up, latches and counters cleared.
+  void powerUp();
   FtHandle handleToken() const { return const_cast<VirtualProgrammer*>(this); }
   std::uint32_t arrivedBytes();
 
@@ -168,7 +179,8 @@ class VirtualProgrammer final : public FtApi {
   // A reply the host reads for its header alone: the header, or a full block when asked.
   void answerHeader(std::uint8_t op, std::uint8_t status, HeaderBytes bytes1to3 = {},
                     Clock::Millis takes = {});
-  void queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes);
+  void queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes,
+                  const sim::ReplyFaults::Sending& sending);
   void violation(const std::string& what);
   void voltage(const Packet& packet);
   void latch(const Packet& packet);
@@ -181,9 +193,11 @@ class VirtualProgrammer final : public FtApi {
   // of the kind the command needs.
   std::optional<std::uint32_t> blockAddress(const char* command, SetUpMode needed,
                                             std::uint8_t highAddressByte, std::uint8_t controlByte);
-  // The socket picked by a select code and bit 7 of the control byte; nullptr when none (or
-  // more than one) is picked, or the socket is empty.
-  Eprom* selectedChip(std::uint8_t selectCode, std::uint8_t controlByte);
+  // The socket picked by a select code and bit 7 of the control byte; 0 when none (or more
+  // than one) is picked.
+  int selectedSocket(std::uint8_t selectCode, std::uint8_t controlByte);
+  // The chip in a socket; nullptr for socket 0 or an empty socket.
+  Eprom* chipIn(int socketNumber);
   // Whether a chip takes a programming pulse given with this algorithm at the present voltage.
   bool takesPulse(const Eprom& chip, std::uint8_t algorithm) const;
 
@@ -193,13 +207,8 @@ class VirtualProgrammer final : public FtApi {
   int firmwareMinor_ = 20;
   std::uint8_t identifyStatus_ = 0x00;
 
-  int repliesToDrop_ = 0;
-  int repliesToCut_ = 0;
-  std::size_t cutRepliesTo_ = 0;
-  Clock::Millis replyDelay_{0};
-  int repliesToPause_ = 0;
-  std::size_t pauseAfter_ = 0;
-  Clock::Millis pause_{0};
+  sim::ReplyFaults replyFaults_;
+  sim::ReplyFaults::Addressee addressee_;  // whom the reply to the packet being handled answers
   bool fullLengthReplies_ = false;
   sim::LinkTiming timing_;
   bool answered_ = false;  // the packet being handled got a reply
@@ -207,6 +216,7 @@ class VirtualProgrammer final : public FtApi {
   std::uint32_t shortWriteMissing_ = 0;
   bool queueStatusFails_ = false;
   bool unplugged_ = false;
+  bool handleLost_ = false;  // the open handle is from before the cable was pulled
   bool realisticTiming_ = false;
   bool recordPackets_ = true;
   std::uint64_t bytesWritten_ = 0;

@@ -1,5 +1,6 @@
 // The typed calls under both front ends: settings in, results out, and a stop that holds.
 #include "WorkbenchFixture.h"
+#include "common/HexText.h"
 
 namespace tandra::test {
 namespace {
@@ -60,6 +61,79 @@ TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
 
   session.resume();
   EXPECT_TRUE(session.run(Operation::Program).allPassed());
+}
+
+// The idle command that begins an operation meets the watchdog, and its reply comes later,
+// while the pages go out: taken for the first page's reply, it would shift every reply by one,
+// and a socket whose page was refused would be passed on the next socket's good status.
+TEST_F(SessionTest, AnOperationWhoseIdleCommandGotNoReplySendsNothingAndPassesNoSocket) {
+  // Socket 1 refuses the page at 0x2400: a bit of it is stuck the other way.
+  programmer.insertChip(1, "27C256").setStuckBit(0x2400, 3, (bench.image[0x2400] & 0x08) == 0);
+  programmer.insertChip(2, "27C256");
+  programmer.replyFaults().delayReplies(1, Clock::Millis(3500));
+  programmer.clearPackets();
+  const OperationResult& program = session.run(Operation::Program);
+  EXPECT_TRUE(program.stopped);
+  for (const SocketResult& socket : program.sockets) {
+    EXPECT_EQ(socket.state, SocketResult::State::Stopped) << socket.socket;
+  }
+  for (const auto& packet : programmer.packets()) EXPECT_NE(packet[0], opcode::ProgramBlock);
+
+  // The late reply is gone by the next operation, which runs as on any clean link.
+  const OperationResult& again = session.run(Operation::Program);
+  EXPECT_EQ(again.sockets[0].describe(), "Not Programmed at 0x02400");
+  EXPECT_EQ(again.sockets[1].state, SocketResult::State::Passed);
+}
+
+// A bit flipped on the way is a byte the chip did not give: Verify fails there and names it.
+TEST_F(SessionTest, ABitFlippedOnTheWayFailsVerifyWhereItLandedAndNowhereElse) {
+  ASSERT_TRUE(session.run(Operation::Program).allPassed());
+  programmer.replyFaults().flipReadBit(2, 0x123, 4);  // socket 1's and socket 2's first blocks
+  const OperationResult& verify = session.run(Operation::Verify);
+  for (int s : {1, 2}) {
+    EXPECT_EQ(verify.sockets[static_cast<std::size_t>(s - 1)].describe(),
+              "Didn't Verify at 0x00123: expected 0x" + hexByte(bench.image[0x123]) + ", read 0x" +
+                  hexByte(bench.image[0x123] ^ 0x10));
+  }
+  EXPECT_EQ(verify.sockets[2].state, SocketResult::State::Passed);
+  const auto& changes = programmer.replyFaults().changes();
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[1].to.socket, 2);
+  EXPECT_EQ(changes[1].to.address + changes[1].byte, 0x123u);
+
+  // Drawn from a seed: one bit of one byte per block, each failing its socket there.
+  programmer.replyFaults().clearChanges();
+  programmer.replyFaults().flipReadBits(3, 99);
+  const OperationResult& drawn = session.run(Operation::Verify);
+  ASSERT_EQ(changes.size(), 3u);
+  for (const auto& change : changes) {
+    const SocketResult& socket = drawn.sockets[static_cast<std::size_t>(change.to.socket - 1)];
+    ASSERT_TRUE(socket.failure);
+    EXPECT_EQ(socket.failure->address, static_cast<std::int32_t>(change.to.address + change.byte));
+  }
+}
+
+// The cable pulled in the middle of a Verify and put back: the run stops, and the programmer
+// answers nothing until the operator has looked for it again.
+TEST_F(SessionTest, APulledCableStopsTheRunAndTheProgrammerIsFoundAgainBeforeTheNext) {
+  ASSERT_TRUE(session.run(Operation::Program).allPassed());
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 2000") programmer.setUnplugged(true);
+  };
+  const OperationResult& pulled = session.run(Operation::Verify);
+  host.onPump = nullptr;
+  EXPECT_TRUE(pulled.stopped);
+  EXPECT_FALSE(pulled.allPassed());
+  programmer.setUnplugged(false);
+
+  const OperationResult& unanswered = session.run(Operation::Verify);
+  EXPECT_TRUE(unanswered.stopped);
+  for (const SocketResult& socket : unanswered.sockets) {
+    EXPECT_EQ(socket.state, SocketResult::State::Stopped);
+  }
+  ASSERT_TRUE(session.connect());
+  EXPECT_EQ(programmer.vppSelectCode(), 0xBF);  // the chosen type's voltage, sent again
+  EXPECT_TRUE(session.run(Operation::Verify).allPassed());
 }
 
 }  // namespace
