@@ -1,8 +1,10 @@
 #include "gui/MainForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFrame>
+#include <QIcon>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -76,6 +78,13 @@ void paint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
 }
 
 }  // namespace
+
+void TMainForm::setUpApplication() {
+  // The window's caption stays exactly its own (no application name after it); shells match
+  // the window to its launcher by the desktop file's name.
+  QGuiApplication::setDesktopFileName("org.tandra.TandraUSB");
+  QApplication::setWindowIcon(QIcon(":/icon.png"));
+}
 
 TMainForm::TMainForm(tandra::FtApi& api, QWidget* parent)
     : QWidget(parent), dialogs_(std::make_unique<QtDialogs>()), workbench_(api, *this) {

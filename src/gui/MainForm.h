@@ -36,6 +36,9 @@ class TMainForm final : public QWidget, public tandra::Panel {
  public:
   static constexpr const char* kUnexpectedErrorText = "An unexpected error stopped this task.";
 
+  // What the program sets up on its application object before the window is made.
+  static void setUpApplication();
+
   explicit TMainForm(tandra::FtApi& api, QWidget* parent = nullptr);
   ~TMainForm() override;
 

@@ -2,7 +2,6 @@
 // and runs it.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QIcon>
 #include <QStringList>
 #include <cstdio>
 #include <memory>
@@ -112,10 +111,7 @@ int main(int argc, char* argv[]) {
   if (!start) return exitCode;
 
   QApplication application(argc, argv);
-  // The window's caption stays exactly its own; shells match the window to its launcher by
-  // the desktop file's name.
-  QGuiApplication::setDesktopFileName("org.tandra.TandraUSB");
-  QApplication::setWindowIcon(QIcon(":/icon.png"));
+  TMainForm::setUpApplication();
 
   std::unique_ptr<tandra::FtApi> driver;
   if (start->driver == tandra::DriverChoice::Virtual) {

@@ -1,6 +1,10 @@
 // The window as a new operator meets it: where the keyboard goes, what can be read, and what it
 // shows of long work.
 #include <QFileDialog>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -16,6 +20,7 @@
 #include "ForwardingApi.h"
 #include "WindowFixture.h"
 #include "cli/Cli.h"
+#include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 
 using tandra::VirtualProgrammer;
@@ -143,16 +148,121 @@ class WindowTest : public QObject, public WindowFixture {
              QString::fromStdString("Last File Loaded in Buffer=" + path));
   }
 
-  void yellowCaptionsAreReadable() {
+  void colouredCaptionsAreReadable() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     for (QPushButton* button : {form->Blank_Chk, form->Device}) {
+      QCOMPARE(button->palette().color(QPalette::Active, QPalette::ButtonText),
+               QColor(Qt::yellow));
+    }
+    for (QPushButton* button : {form->Blank_Chk, form->Device, form->Edit, form->Fill}) {
       const QPalette& palette = button->palette();
-      QCOMPARE(palette.color(QPalette::Active, QPalette::ButtonText), QColor(Qt::yellow));
       QVERIFY2(contrast(palette.color(QPalette::Button),
                         palette.color(QPalette::Active, QPalette::ButtonText)) >= 4.5,
                qPrintable(button->objectName()));
     }
+  }
+
+  // The caption exactly as drawn, every row of the count list in view, the progress bar clear
+  // of the address entry, and a focus frame that shows on any face.
+  void theWindowIsLaidOutAsDrawn() {
+    TMainForm::setUpApplication();
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    const QString caption =
+        "Tandra32 Adapter for the USB Vasko Programmer By Korvane, Inc.   Version 1.00  6 Jan 2007";
+    QCOMPARE(form->windowTitle(), caption);
+    QCOMPARE(form->windowHandle()->title(), caption);
+    QCOMPARE(QGuiApplication::desktopFileName(), QString("org.tandra.TandraUSB"));
+
+    form->Device_Box->setCurrentRow(17);
+    press(Qt::Key_Return);
+    PopupList* count = form->Num_Of_Devices;
+    QVERIFY(count->isVisible());
+    QCOMPARE(count->size(), QSize(103, 97));
+    QVERIFY(!count->verticalScrollBar()->isVisible());
+    for (int row = 0; row < count->count(); ++row) {
+      QVERIFY2(count->viewport()->rect().contains(count->visualItemRect(count->item(row))),
+               qPrintable(count->item(row)->text()));
+    }
+
+    QVERIFY(!form->Progress->geometry().intersects(form->Chg_Edit_Add->geometry()));
+    QVERIFY(!form->Progress->geometry().intersects(form->Edit_1->geometry()));
+
+    QImage face(40, 20, QImage::Format_RGB32);
+    face.fill(QColor(0x00, 0x00, 0x80));
+    QStyleOptionFocusRect frame;
+    frame.rect = face.rect();
+    {
+      QPainter painter(&face);
+      form->Program_Eprom->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter,
+                                                  form->Program_Eprom);
+    }
+    for (const QPoint& edge : {QPoint(0, 10), QPoint(1, 10), QPoint(20, 19), QPoint(39, 5)}) {
+      QCOMPARE(face.pixelColor(edge), QColor(Qt::black));
+    }
+    QCOMPARE(face.pixelColor(2, 10), QColor(Qt::white));
+  }
+
+  // Escape closes a list without a choice, or an entry with the text it had, and the keyboard
+  // goes back to the button that opened it.
+  void escapeLeavesEveryListAndEntryAsItWas() {
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    press(Qt::Key_Escape);  // the very first choice has nothing to go back to
+    QVERIFY(form->Device_Box->isVisible());
+    form->Device_Box->setCurrentRow(17);
+    press(Qt::Key_Return);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    press(Qt::Key_Return);
+    QCOMPARE(form->Device->text(), QString("2 - 27C256"));
+
+    press(Qt::Key_Space);
+    QVERIFY(form->Device_Box->isVisible());
+    press(Qt::Key_Escape);
+    QVERIFY(!form->Device_Box->isVisible());
+    QVERIFY(form->Device_n[1]->isVisible());
+    QCOMPARE(QApplication::focusWidget(), form->Device);
+    QVERIFY(form->Program_Eprom->isEnabled());
+
+    press(Qt::Key_Space);
+    form->Device_Box->setCurrentRow(1);  // 2716
+    press(Qt::Key_Return);
+    press(Qt::Key_Escape);  // the count stays
+    QCOMPARE(form->Device->text(), QString("2 - 2716"));
+    QCOMPARE(QApplication::focusWidget(), form->Device);
+
+    form->File_But->setFocus();
+    press(Qt::Key_Space);
+    press(Qt::Key_Down);
+    press(Qt::Key_Escape);
+    QCOMPARE(form->File_But->text(), QString("Binary File"));
+    QCOMPARE(QApplication::focusWidget(), form->File_But);
+
+    form->workbench().image[0] = 0x42;
+    form->Fill->setFocus();
+    press(Qt::Key_Space);
+    press(Qt::Key_Escape);
+    QVERIFY(!form->FillBox->isVisible());
+    QCOMPARE(QApplication::focusWidget(), form->Fill);
+    press(Qt::Key_Space);
+    form->FillBox->setCurrentRow(2);
+    press(Qt::Key_Return);
+    press(Qt::Key_5);
+    press(Qt::Key_Escape);
+    QVERIFY(!form->FillEdit->isVisible());
+    QCOMPARE(form->workbench().image[0], std::uint8_t{0x42});
+    QVERIFY(form->Program_Eprom->isEnabled());
+
+    QTest::mouseClick(form->Pulse, Qt::LeftButton);
+    press(Qt::Key_7);
+    press(Qt::Key_Escape);
+    QVERIFY(!form->P_Edit->isVisible());
+    QCOMPARE(form->P_Edit->text(), QString("40"));
+    QCOMPARE(form->Pulse->text(), QString("Pulse = 40"));
+    QCOMPARE(QApplication::focusWidget(), form->Pulse);
+    QCOMPARE(programCommands(programmer), 0);
   }
 
   void verdictsReadAtAGlanceAndOnlyOnceTheRunIsOver() {
