@@ -31,8 +31,9 @@ void BufferActions::FillBoxClick(int item) {
       break;
     case 2:
       panel_.setVisible(Control::FillEdit, true);
-      fillEntry.setText("");
+      fillEntry.setText(lastFillText);
       fillEntry.setClearMark(false);
+      fillEntry.selectAll();
       panel_.setCaption(Control::FillEdit, fillEntry.text());
       panel_.setFocus(Control::FillEdit);
       break;
@@ -54,7 +55,10 @@ void BufferActions::FillEditKeyPress(char character) {
     // The key filter lets nothing but hexadecimal digits stay in the entry.
     int value = 0;
     for (char c : fillEntry.text()) value = value * 16 + std::max(hexDigitValue(c), 0);
-    if (!fillEntry.text().empty()) fillBuffer(session_.image, static_cast<std::uint8_t>(value));
+    if (!fillEntry.text().empty()) {
+      fillBuffer(session_.image, static_cast<std::uint8_t>(value));
+      lastFillText = fillEntry.text();
+    }
     session_.states.IdleState();
     return;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "image/LineEntry.h"
@@ -28,6 +29,9 @@ class BufferActions {
 
   // The fill byte entry: two hexadecimal digits.
   LineEntry fillEntry{2, kHexDigits};
+  // The byte last filled with from the entry: the entry opens with it, selected, so that Enter
+  // fills with it again and a typed digit replaces it. Empty until one was typed.
+  std::string lastFillText;
 
  private:
   Panel& panel_;

@@ -62,6 +62,17 @@ void DeviceSelection::Num_Of_DevicesEscape() {
   Num_Of_DevicesClick(session_.settings.socketCount);
 }
 
+void DeviceSelection::restoreWidthAndVoltage(int pulseWidth, int vppSetting) {
+  try {
+    session_.setPulseWidth(pulseWidth);
+    pulseEntry.setOwnText(std::to_string(pulseWidth));
+    showPulseEntry();
+    panel_.setCaption(Control::Pulse, "Pulse = " + pulseEntry.text());
+  } catch (const SettingError&) {
+  }
+  if (vppSetting >= 1 && vppSetting <= 3) session_.setVpp(vppSetting);
+}
+
 void DeviceSelection::Vpp_ButClick() {
   const int setting = session_.settings.vppSetting;
   session_.setVpp(setting >= 1 && setting <= 3 ? setting % 3 + 1 : setting);

@@ -29,6 +29,10 @@ class DeviceSelection {
   // of the very first choice stay up until a choice is made: there is nothing to return to.
   void Device_BoxEscape();
   void Num_Of_DevicesEscape();
+  // A pulse width and a voltage the operator chose for this type in an earlier run, put back
+  // as if chosen again; a width the programmer cannot take, or a voltage setting out of 1 to 3,
+  // is passed over.
+  void restoreWidthAndVoltage(int pulseWidth, int vppSetting);
   void Vpp_ButClick();
   void PulseClick();
   void P_EditKeyPress(char character);

@@ -55,9 +55,10 @@ QMessageBox::Icon iconFor(tandra::BoxKind kind) {
   return QMessageBox::NoIcon;
 }
 
-QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& suffix,
-                      int filterIndex, const QStringList& filters) {
+QString runFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& folder,
+                      const QString& suffix, int filterIndex, const QStringList& filters) {
   QFileDialog dialog(parent);
+  if (!folder.isEmpty()) dialog.setDirectory(folder);
   dialog.setObjectName(mode == QFileDialog::AcceptOpen ? "OpenDialog1" : "SaveDialog1");
   dialog.setAcceptMode(mode);
   dialog.setNameFilters(filters);
@@ -91,11 +92,11 @@ bool QtDialogs::askYesNo(QWidget* parent, const QString& text,
 
 QString QtDialogs::openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
                                 bool sRecords) {
-  return runFileDialog(parent, QFileDialog::AcceptOpen, defaultSuffix, filterIndex,
+  return runFileDialog(parent, QFileDialog::AcceptOpen, openFolder, defaultSuffix, filterIndex,
                        fileDialogFilters(sRecords));
 }
 
 QString QtDialogs::saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) {
-  return runFileDialog(parent, QFileDialog::AcceptSave, defaultSuffix, filterIndex,
+  return runFileDialog(parent, QFileDialog::AcceptSave, saveFolder, defaultSuffix, filterIndex,
                        fileDialogFilters(false));
 }

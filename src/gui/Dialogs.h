@@ -25,6 +25,10 @@ class Dialogs {
   virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
                                bool sRecords) = 0;
   virtual QString saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) = 0;
+
+  // The folders the open and the save dialog start in; empty for the working folder.
+  QString openFolder;
+  QString saveFolder;
 };
 
 // Qt's own message boxes and file dialogs.

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
 
 #include "device/Catalogue.h"
@@ -89,6 +90,7 @@ void TMainForm::setUpApplication() {
 TMainForm::TMainForm(tandra::FtApi& api, QWidget* parent)
     : QWidget(parent), dialogs_(std::make_unique<QtDialogs>()), workbench_(api, *this) {
   setObjectName("MainForm");
+  setAcceptDrops(true);
   createControls();
   connectHandlers();
   workbench_.FormCreate();
@@ -326,7 +328,7 @@ void TMainForm::showEvent(QShowEvent* event) {
   // The first display of the window is its activation: that is when the programmer search runs.
   if (!activated_) {
     activated_ = true;
-    centreOnScreen();
+    readSettings();  // the window's place among them
     QTimer::singleShot(0, this, &TMainForm::FormActivate);
   }
 }
@@ -349,6 +351,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     return;
   }
   workbench_.FormCloseQuery();
+  keepChoices();
   event->accept();
 }
 
@@ -373,7 +376,9 @@ void TMainForm::Device_nClick(int socket) {
 }
 
 void TMainForm::Program_EpromClick() {
-  handle([this] { workbench_.Program_EpromClick(); });
+  handle([this] {
+    if (reloadIfChanged()) workbench_.Program_EpromClick();
+  });
 }
 
 void TMainForm::Blank_ChkClick() {
@@ -385,7 +390,10 @@ void TMainForm::Verify_EpromClick() {
 }
 
 void TMainForm::Move_EpromClick() {
-  handle([this] { workbench_.Move_EpromClick(); });
+  handle([this] {
+    loadedFile_ = {};  // the buffer is the chip's now, not the file's
+    workbench_.Move_EpromClick();
+  });
 }
 
 void TMainForm::Prg_CompareClick() {
@@ -403,14 +411,20 @@ void TMainForm::Device_BoxClick() {
 void TMainForm::popupCancelled(PopupList* list) {
   handle([this, list] {
     if (list == Device_Box) workbench_.selection.Device_BoxEscape();
-    if (list == Num_Of_Devices) workbench_.selection.Num_Of_DevicesEscape();
+    if (list == Num_Of_Devices) {
+      workbench_.selection.Num_Of_DevicesEscape();
+      restoreKeptWidthAndVoltage();
+    }
     if (list == FillBox) workbench_.buffer.FillBoxEscape();
     if (list == File_Type) workbench_.states.IdleState();  // the format stays as it was
   });
 }
 
 void TMainForm::Num_Of_DevicesClick() {
-  handle([this] { workbench_.selection.Num_Of_DevicesClick(clickedRow(Num_Of_Devices)); });
+  handle([this] {
+    workbench_.selection.Num_Of_DevicesClick(clickedRow(Num_Of_Devices));
+    restoreKeptWidthAndVoltage();
+  });
 }
 
 void TMainForm::Vpp_ButClick() {
@@ -434,9 +448,16 @@ void TMainForm::FillClick() {
 }
 
 void TMainForm::FillBoxClick() {
-  handle([this] { workbench_.buffer.FillBoxClick(clickedRow(FillBox)); });
+  handle([this] {
+    const int row = clickedRow(FillBox);
+    if (row == 0 || row == 1) loadedFile_ = {};  // the buffer no longer holds the file
+    workbench_.buffer.FillBoxClick(row);
+  });
 }
 
 void TMainForm::FillEditKeyPress(char character) {
-  handle([this, character] { workbench_.buffer.FillEditKeyPress(character); });
+  handle([this, character] {
+    if (character == '\r' && !workbench_.buffer.fillEntry.text().empty()) loadedFile_ = {};
+    workbench_.buffer.FillEditKeyPress(character);
+  });
 }

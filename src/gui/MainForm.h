@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QStringList>
 #include <QWidget>
@@ -11,6 +12,7 @@
 #include "common/FileError.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
+#include "gui/WindowSettings.h"
 #include "device/Panel.h"
 
 namespace tandra {
@@ -25,6 +27,7 @@ class QLabel;
 class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
+class QSettings;
 class QPushButton;
 class QTimer;
 
@@ -44,6 +47,9 @@ class TMainForm final : public QWidget, public tandra::Panel {
 
   tandra::Workbench& workbench() { return workbench_; }
   void setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
+  // Where the window keeps its settings between runs; before it is shown. Without one it uses
+  // the user's own settings of this program.
+  void setSettings(std::unique_ptr<QSettings> settings);
   // The trace the status log and the search's facts are written into as well.
   void setTrace(tandra::Trace* trace) {
     trace_ = trace;
@@ -82,6 +88,9 @@ class TMainForm final : public QWidget, public tandra::Panel {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // A file dropped on the window is loaded as the Load button would load it.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private slots:
   void FormActivate();
@@ -136,8 +145,23 @@ class TMainForm final : public QWidget, public tandra::Panel {
   template <typename Handler>
   void handle(Handler&& handler);
 
+  // After a handler: an open view shows what the buffer now holds, and the settings take what
+  // the operator chose.
+  void afterHandler();
+  // Settings: read once at the first show, kept as the operator chooses, written at once.
+  void readSettings();
+  void keepChoices();
+  // The lists open on the last choices; a type chosen again gets its last width and voltage.
+  void offerKeptChoices();
+  void restoreKeptWidthAndVoltage();
+
   // Image files: load one, save the buffer (the format is the row chosen in File_Type).
   void loadImageFile(const std::string& path);
+  // Loads a file as Load does after its dialog: the error box on failure, then the checksum.
+  void loadAndShowChecksum(const std::string& path);
+  // Before Program: when the loaded file changed on disk since, asks whether to load it again.
+  // False when Program must not go on (the new load failed).
+  bool reloadIfChanged();
   void saveImageFile(const std::string& path);
   void showProgressNote(const char* text);
   // The hex view: its whole text, one of its lines, the caret, and what an event asks for.
@@ -145,10 +169,17 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void replaceViewLine(int line, const std::string& text);
   void placeViewCaret();
   void applyViewEffect(const tandra::HexView::Effect& effect);
-  // After a handler: an open view shows what the buffer now holds, whatever changed it.
   void refreshView();
 
   std::unique_ptr<Dialogs> dialogs_;
+  std::unique_ptr<QSettings> settings_;
+  WindowSettings kept_;
+  // The file the buffer was loaded from, as it was then; empty once the buffer was replaced.
+  struct LoadedFile {
+    QString path;
+    QDateTime modified;
+    qint64 size = 0;
+  } loadedFile_;
   int fileFormatCode_ = 0;
   QString dialogExtension_ = "Bin";
   int dialogFilter_ = 1;
@@ -224,7 +255,7 @@ void TMainForm::handle(Handler&& handler) {
     // in: the status log, standard error and the trace.
     unexpected(error.what());
   }
-  refreshView();
+  afterHandler();
   --handlerDepth_;
   if (closePending_) {
     closePending_ = false;

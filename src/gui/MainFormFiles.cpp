@@ -1,4 +1,5 @@
 // The file format choice and the Load and Save buttons.
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -62,23 +63,33 @@ void TMainForm::loadImageFile(const std::string& path) {
     StaticText2->hide();
   }
   setCaption(Control::StaticText4, "Last File Loaded in Buffer=" + path);
+  const QFileInfo loaded(QString::fromStdString(path));
+  loadedFile_ = {loaded.absoluteFilePath(), loaded.lastModified(), loaded.size()};
   if (const std::string notes = report.notes(); !notes.empty()) {
     showBox(BoxKind::Information, notes, std::nullopt);
   }
 }
 
+void TMainForm::loadAndShowChecksum(const std::string& path) {
+  try {
+    loadImageFile(path);
+  } catch (const tandra::FileError& error) {
+    // The load ends here: what was stored stays, the captions keep their contents.
+    showBox(BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
+    return;
+  }
+  workbench_.buffer.Chk_Sum_ButClick();
+}
+
 void TMainForm::Load_ButClick() {
   handle([this] {
-    if (const std::optional<std::string> path = openFileDialog()) {
-      try {
-        loadImageFile(*path);
-      } catch (const tandra::FileError& error) {
-        // The load ends here: what was stored stays, the captions keep their contents.
-        showBox(BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
-        return;
-      }
+    const std::optional<std::string> path = openFileDialog();
+    if (!path) {
+      workbench_.buffer.Chk_Sum_ButClick();
+      return;
     }
-    workbench_.buffer.Chk_Sum_ButClick();
+    dialogs_->openFolder = QFileInfo(QString::fromStdString(*path)).absolutePath();
+    loadAndShowChecksum(*path);
   });
 }
 
@@ -102,6 +113,7 @@ void TMainForm::Save_ButClick() {
   handle([this] {
     const QString name = dialogs_->saveFileName(this, dialogExtension_, dialogFilter_);
     if (name.isEmpty()) return;
+    dialogs_->saveFolder = QFileInfo(name).absolutePath();
     try {
       saveImageFile(name.toStdString());
     } catch (const tandra::FileError& error) {

@@ -2,6 +2,9 @@
 // and runs it.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QStandardPaths>
 #include <QStringList>
 #include <cstdio>
 #include <memory>
@@ -9,6 +12,7 @@
 
 #include "common/Version.h"
 #include "gui/MainForm.h"
+#include "gui/SingleInstance.h"
 #include "common/FileError.h"
 #include "link/HardwareBackend.h"
 #include "link/Trace.h"
@@ -112,6 +116,19 @@ int main(int argc, char* argv[]) {
 
   QApplication application(argc, argv);
   TMainForm::setUpApplication();
+
+  // One window drives the programmer; virtual programmers are each their own.
+  std::unique_ptr<QLockFile> programmerLock;
+  if (start->driver != tandra::DriverChoice::Virtual) {
+    programmerLock =
+        claimTheProgrammer(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    if (!programmerLock) {
+      QMessageBox::warning(nullptr, QCoreApplication::applicationName(),
+                           "Another Tandra USB window is already running. The programmer can be "
+                           "used by one window at a time: use that one, or close it first.");
+      return 1;
+    }
+  }
 
   std::unique_ptr<tandra::FtApi> driver;
   if (start->driver == tandra::DriverChoice::Virtual) {

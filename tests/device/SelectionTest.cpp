@@ -214,5 +214,22 @@ TEST_F(SelectionTest, EscapeReturnsTheWindowToWhereItWasBeforeTheListOrEntryOpen
   EXPECT_EQ(bench.settings.pulseWidth, 40);
 }
 
+TEST_F(SelectionTest, AWidthAndVoltageKeptFromAnEarlierRunComeBackUnlessUnfit) {
+  startUp();
+  choose(17, 1);
+  bench.selection.restoreWidthAndVoltage(7, 1);
+  EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 7");
+  EXPECT_EQ(host.caption(Control::P_Edit), "7");
+  EXPECT_EQ(host.caption(Control::Vpp_But), "Vpp = 25");
+  bench.Program_EpromClick();
+  EXPECT_EQ(programmer.pulseWidth(), 7);
+
+  // A settings file edited by hand: nothing the programmer cannot take goes through.
+  bench.selection.restoreWidthAndVoltage(300, 9);
+  EXPECT_EQ(bench.settings.pulseWidth, 7);
+  EXPECT_EQ(bench.settings.vppSetting, 1);
+  EXPECT_TRUE(host.boxes.empty());
+}
+
 }  // namespace
 }  // namespace tandra::test

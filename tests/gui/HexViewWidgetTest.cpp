@@ -1,5 +1,6 @@
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
@@ -19,6 +20,7 @@ class HexViewWidgetTest : public QObject {
   Q_OBJECT
 
  private:
+  QTemporaryDir settingsFolder_;
   SkippingClock clock_;
   std::unique_ptr<tandra::VirtualProgrammer> programmer_;
   std::unique_ptr<TMainForm> form_;
@@ -48,8 +50,11 @@ class HexViewWidgetTest : public QObject {
 
  private slots:
   void init() {
+    QFile::remove(settingsFolder_.filePath("tandra-usb.conf"));
     programmer_ = std::make_unique<tandra::VirtualProgrammer>(clock_);
     form_ = std::make_unique<TMainForm>(*programmer_);
+    form_->setSettings(std::make_unique<QSettings>(settingsFolder_.filePath("tandra-usb.conf"),
+                                                   QSettings::IniFormat));
     form_->setDialogs(
         std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
     form_->show();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
@@ -18,6 +20,7 @@ class WindowFixture {
   std::unique_ptr<TMainForm> startWindow(tandra::VirtualProgrammer& programmer,
                                          TMainForm** early = nullptr) {
     auto form = std::make_unique<TMainForm>(programmer);
+    form->setSettings(std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat));
     if (early != nullptr) *early = form.get();
     auto dialogs =
         std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_});
@@ -46,13 +49,18 @@ class WindowFixture {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
   }
 
+  // Each test starts as on the first run; windows started within one test share the file.
+  QString settingsPath() const { return settingsFolder_.filePath("tandra-usb.conf"); }
+
   void resetScript() {
+    QFile::remove(settingsPath());
     onBox_ = nullptr;
     boxes_.clear();
     yesNo_.clear();
     files_.clear();
   }
 
+  QTemporaryDir settingsFolder_;
   SkippingClock clock_;
   QStringList boxes_;
   QQueue<bool> yesNo_;

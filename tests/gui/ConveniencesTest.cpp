@@ -1,0 +1,187 @@
+// What a bench user expects of a desktop program: settings kept between runs, a file dropped on
+// the window, a changed file caught before it is burned, one window for the programmer.
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLockFile>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "WindowFixture.h"
+#include "gui/KeyEntry.h"
+#include "gui/SingleInstance.h"
+
+using tandra::VirtualProgrammer;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(bytes);
+}
+
+void press(Qt::Key key) {
+  QWidget* focused = QApplication::focusWidget();
+  QVERIFY(focused != nullptr);
+  QTest::keyClick(focused, key);
+}
+
+// A drop of `path` on the window, as a file manager sends it; whether the window took it.
+bool drop(TMainForm& form, const QString& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(path)});
+  const QPoint at(400, 300);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&form, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&form, &dropped);
+  return dropped.isAccepted();
+}
+
+}  // namespace
+
+class ConveniencesTest : public QObject, public WindowFixture {
+  Q_OBJECT
+
+ private slots:
+  void init() { resetScript(); }
+
+  void theWindowStartsWhereTheLastRunLeftIt() {
+    QTemporaryDir files;
+    const QString loadFolder = files.filePath("roms");
+    const QString saveFolder = files.filePath("out");
+    QDir().mkpath(loadFolder);
+    QDir().mkpath(saveFolder);
+    writeFile(loadFolder + "/a.bin", QByteArray(0x8000, '\x11'));
+    QString vpp;
+    {
+      VirtualProgrammer programmer{clock_};
+      auto form = startWindow(programmer);
+      clickRow(form->Device_Box, 17);  // 27C256
+      clickRow(form->Num_Of_Devices, 3);
+      QTest::mouseClick(form->Pulse, Qt::LeftButton);
+      QTest::keyClicks(form->P_Edit, "7");
+      QTest::keyClick(form->P_Edit, Qt::Key_Return);
+      QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
+      QTest::mouseClick(form->Fill, Qt::LeftButton);
+      clickRow(form->FillBox, 2);
+      QTest::keyClicks(form->FillEdit, "5a");
+      QTest::keyClick(form->FillEdit, Qt::Key_Return);
+      files_ << loadFolder + "/a.bin" << saveFolder + "/b.bin";
+      QTest::mouseClick(form->Load_But, Qt::LeftButton);
+      QTest::mouseClick(form->Save_But, Qt::LeftButton);
+      form->move(40, 50);
+      QCOMPARE(form->Pulse->text(), QString("Pulse = 7"));
+      vpp = form->Vpp_But->text();
+      QVERIFY(vpp != "Vpp = 12.5");  // one click on from the type's own
+      form->close();
+    }
+
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    QCOMPARE(form->pos(), QPoint(40, 50));
+    QCOMPARE(form->Device_Box->currentRow(), 17);
+    press(Qt::Key_Return);
+    QCOMPARE(form->Num_Of_Devices->currentRow(), 3);
+    press(Qt::Key_Return);
+    QCOMPARE(form->Device->text(), QString("3 - 27C256"));
+    QCOMPARE(form->Pulse->text(), QString("Pulse = 7"));
+    QCOMPARE(form->workbench().settings.pulseWidth, 7);
+    QCOMPARE(form->Vpp_But->text(), vpp);
+    QCOMPARE(dialogs_->openFolder, loadFolder);
+    QCOMPARE(dialogs_->saveFolder, saveFolder);
+    QTest::mouseClick(form->Fill, Qt::LeftButton);
+    clickRow(form->FillBox, 2);
+    QCOMPARE(form->FillEdit->text(), QString("5A"));
+    press(Qt::Key_Return);
+    QCOMPARE(form->workbench().image[0], std::uint8_t{0x5A});
+
+    // Another type gets its own width, as always.
+    form->Device->click();
+    QCOMPARE(form->Device_Box->currentRow(), 17);
+    clickRow(form->Device_Box, 1);  // 2716
+    clickRow(form->Num_Of_Devices, 1);
+    QCOMPARE(form->Pulse->text(), QString("Pulse = 40"));
+  }
+
+  void aDroppedFileIsLoadedAsTheLoadButtonWould() {
+    QTemporaryDir folder;
+    const QString good = folder.filePath("rom.bin");
+    writeFile(good, QByteArray("\x01\x02\x03\x04", 4));
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    // Nothing is taken while a list is open.
+    QVERIFY(!drop(*form, good));
+    clickRow(form->Device_Box, 1);  // 2716
+    clickRow(form->Num_Of_Devices, 1);
+
+    QVERIFY(drop(*form, good));
+    QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + good);
+    QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=000A"));
+    QVERIFY(boxes_.isEmpty());
+
+    // A file the loader refuses gets the Load button's box and leaves the buffer.
+    QTest::mouseClick(form->File_But, Qt::LeftButton);
+    clickRow(form->File_Type, 1);  // Intel Hex
+    const QString bad = folder.filePath("bad.hex");
+    writeFile(bad, ":04000000010203\n");
+    QVERIFY(drop(*form, bad));
+    QCOMPARE(boxes_.size(), 1);
+    QCOMPARE(form->workbench().image[3], std::uint8_t{0x04});
+    QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + good);
+  }
+
+  void programOffersToLoadAChangedFileAgainOnce() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("rom.bin");
+    writeFile(path, QByteArray(0x800, '\x11'));
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, 1);  // 2716
+    clickRow(form->Num_Of_Devices, 1);
+    files_ << path;
+    QTest::mouseClick(form->Load_But, Qt::LeftButton);
+
+    QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
+    QVERIFY(boxes_.isEmpty());  // unchanged: nothing asked
+    writeFile(path, QByteArray(0x800, '\x22'));
+    yesNo_ << true;
+    programmer.chip(1).erase();
+    QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY(boxes_[0].contains(path));
+    QCOMPARE(programmer.chip(1).cells()[0x100], std::uint8_t{0x22});
+
+    // No programs the buffer as it is, and the same change is not asked about again.
+    writeFile(path, QByteArray(0x900, '\x00'));
+    yesNo_ << false;
+    programmer.chip(1).erase();
+    QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
+    QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
+    QCOMPARE(boxes_.size(), 2);
+    QCOMPARE(form->workbench().image[0x100], std::uint8_t{0x22});
+
+    // A buffer read from a chip is no longer the file's.
+    writeFile(path, QByteArray(0x800, '\x33'));
+    QTest::mouseClick(form->Move_Eprom, Qt::LeftButton);
+    QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
+    QCOMPARE(boxes_.size(), 2);
+  }
+
+  void onlyOneWindowHoldsTheProgrammer() {
+    QTemporaryDir folder;
+    std::unique_ptr<QLockFile> first = claimTheProgrammer(folder.path());
+    QVERIFY(first != nullptr);
+    QVERIFY(claimTheProgrammer(folder.path()) == nullptr);
+    first.reset();
+    QVERIFY(claimTheProgrammer(folder.path()) != nullptr);
+  }
+};
+
+QTEST_MAIN(ConveniencesTest)
+#include "ConveniencesTest.moc"
