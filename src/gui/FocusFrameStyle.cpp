@@ -3,13 +3,7 @@
 #include <QPainter>
 #include <QStyleOption>
 
-void FocusFrameStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
-                                    QPainter* painter, const QWidget* widget) const {
-  if (element != PE_FrameFocusRect) {
-    QProxyStyle::drawPrimitive(element, option, painter, widget);
-    return;
-  }
-  const QRect outer = option->rect;
+void FocusFrameStyle::drawFrame(QPainter* painter, const QRect& outer) {
   if (outer.width() < 6 || outer.height() < 6) return;
   painter->save();
   painter->setRenderHint(QPainter::Antialiasing, false);
@@ -20,4 +14,23 @@ void FocusFrameStyle::drawPrimitive(PrimitiveElement element, const QStyleOption
   painter->setPen(QPen(Qt::white, 1));
   painter->drawRect(outer.adjusted(2, 2, -3, -3));
   painter->restore();
+}
+
+void FocusFrameStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                    QPainter* painter, const QWidget* widget) const {
+  if (element == PE_FrameFocusRect) {
+    drawFrame(painter, option->rect);
+    return;
+  }
+  QProxyStyle::drawPrimitive(element, option, painter, widget);
+}
+
+void FocusFrameStyle::drawControl(ControlElement element, const QStyleOption* option,
+                                  QPainter* painter, const QWidget* widget) const {
+  QProxyStyle::drawControl(element, option, painter, widget);
+  // Some base styles mark a focused button only by a tint of its outline: the frame goes on top,
+  // just inside the button's edge.
+  if (element == CE_PushButton && (option->state & State_HasFocus)) {
+    drawFrame(painter, option->rect.adjusted(1, 1, -1, -1));
+  }
 }

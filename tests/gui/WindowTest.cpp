@@ -1,9 +1,7 @@
 // The window as a new operator meets it: where the keyboard goes, what can be read, and what it
 // shows of long work.
 #include <QFileDialog>
-#include <QPainter>
 #include <QScrollBar>
-#include <QStyleOptionFocusRect>
 #include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
@@ -189,19 +187,19 @@ class WindowTest : public QObject, public WindowFixture {
     QVERIFY(!form->Progress->geometry().intersects(form->Chg_Edit_Add->geometry()));
     QVERIFY(!form->Progress->geometry().intersects(form->Edit_1->geometry()));
 
-    QImage face(40, 20, QImage::Format_RGB32);
-    face.fill(QColor(0x00, 0x00, 0x80));
-    QStyleOptionFocusRect frame;
-    frame.rect = face.rect();
-    {
-      QPainter painter(&face);
-      form->Program_Eprom->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter,
-                                                  form->Program_Eprom);
-    }
-    for (const QPoint& edge : {QPoint(0, 10), QPoint(1, 10), QPoint(20, 19), QPoint(39, 5)}) {
-      QCOMPARE(face.pixelColor(edge), QColor(Qt::black));
-    }
-    QCOMPARE(face.pixelColor(2, 10), QColor(Qt::white));
+    // The focused button, as drawn: a black ring two pixels wide inside its edge, a white line
+    // within; the same button without the focus has neither.
+    const auto ringAt = [](QPushButton* button, int inset) {
+      const QImage face = button->grab().toImage();
+      return face.pixelColor(inset, face.height() / 2);
+    };
+    clickRow(count, 2);  // idle again
+    form->Fill->setFocus(Qt::TabFocusReason);
+    QVERIFY(form->Fill->hasFocus());
+    QCOMPARE(ringAt(form->Fill, 1), QColor(Qt::black));
+    QCOMPARE(ringAt(form->Fill, 2), QColor(Qt::black));
+    QCOMPARE(ringAt(form->Fill, 3), QColor(Qt::white));
+    QVERIFY(ringAt(form->Edit, 2) != QColor(Qt::black));
   }
 
   // Escape closes a list without a choice, or an entry with the text it had, and the keyboard

@@ -1,0 +1,114 @@
+// The window's event handlers: each runs the workbench's handler of the same name.
+#include <QListWidget>
+#include <QPushButton>
+
+#include "gui/KeyEntry.h"
+#include "gui/MainForm.h"
+#include "gui/PopupList.h"
+
+void TMainForm::FormActivate() {
+  handle([this] { workbench_.FormActivate(); });
+}
+
+void TMainForm::StaticText3Click() {
+  handle([this] { workbench_.StaticText3Click(); });
+}
+
+// Quit and the watchdog only raise flags; they must work while a handler runs.
+void TMainForm::Quit_Func_ButClick() {
+  workbench_.Quit_Func_ButClick();
+}
+void TMainForm::Timer1Timer() {
+  workbench_.Timer1Timer();
+}
+
+void TMainForm::Device_nClick(int socket) {
+  handle([this, socket] { workbench_.Device_nClick(socket); });
+}
+
+void TMainForm::Program_EpromClick() {
+  handle([this] {
+    if (reloadIfChanged()) workbench_.Program_EpromClick();
+  });
+}
+
+void TMainForm::Blank_ChkClick() {
+  handle([this] { workbench_.Blank_ChkClick(); });
+}
+
+void TMainForm::Verify_EpromClick() {
+  handle([this] { workbench_.Verify_EpromClick(); });
+}
+
+void TMainForm::Move_EpromClick() {
+  handle([this] {
+    loadedFile_ = {};  // the buffer is the chip's now, not the file's
+    workbench_.Move_EpromClick();
+  });
+}
+
+void TMainForm::Prg_CompareClick() {
+  handle([this] { workbench_.Prg_CompareClick(); });
+}
+
+void TMainForm::DeviceClick() {
+  handle([this] { workbench_.selection.DeviceClick(); });
+}
+
+void TMainForm::Device_BoxClick() {
+  handle([this] { workbench_.selection.Device_BoxClick(clickedRow(Device_Box)); });
+}
+
+void TMainForm::popupCancelled(PopupList* list) {
+  handle([this, list] {
+    if (list == Device_Box) workbench_.selection.Device_BoxEscape();
+    if (list == Num_Of_Devices) {
+      workbench_.selection.Num_Of_DevicesEscape();
+      restoreKeptWidthAndVoltage();
+    }
+    if (list == FillBox) workbench_.buffer.FillBoxEscape();
+    if (list == File_Type) workbench_.states.IdleState();  // the format stays as it was
+  });
+}
+
+void TMainForm::Num_Of_DevicesClick() {
+  handle([this] {
+    workbench_.selection.Num_Of_DevicesClick(clickedRow(Num_Of_Devices));
+    restoreKeptWidthAndVoltage();
+  });
+}
+
+void TMainForm::Vpp_ButClick() {
+  handle([this] { workbench_.selection.Vpp_ButClick(); });
+}
+
+void TMainForm::PulseClick() {
+  handle([this] { workbench_.selection.PulseClick(); });
+}
+
+void TMainForm::P_EditKeyPress(char character) {
+  handle([this, character] { workbench_.selection.P_EditKeyPress(character); });
+}
+
+void TMainForm::Chk_Sum_ButClick() {
+  handle([this] { workbench_.buffer.Chk_Sum_ButClick(); });
+}
+
+void TMainForm::FillClick() {
+  handle([this] { workbench_.buffer.FillClick(); });
+}
+
+void TMainForm::FillBoxClick() {
+  handle([this] {
+    const int row = clickedRow(FillBox);
+    if (row == 0 || row == 1) loadedFile_ = {};  // the buffer no longer holds the file
+    workbench_.buffer.FillBoxClick(row);
+  });
+}
+
+void TMainForm::FillEditKeyPress(char character) {
+  handle([this, character] {
+    if (character == '\r' && !workbench_.buffer.fillEntry.text().empty()) loadedFile_ = {};
+    workbench_.buffer.FillEditKeyPress(character);
+  });
+}
