@@ -7,9 +7,30 @@
 
 #include "sim/VirtualProgrammer.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tandra-make-update FILE [RECORDS]\n"
+    "Writes a firmware update file of RECORDS records (1 to 124, 40 by default) that the\n"
+    "virtual programmer takes, so that an update can be tried end to end:\n"
+    "  tandra-make-update update.bin && tandra-usb --virtual-firmware 1.10\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: %s FILE [RECORDS]\n", argv[0]);
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // A name that starts with '-' is an option mistyped far more often than a file wanted.
+  if (argv[1][0] == '-') {
+    std::fprintf(stderr,
+                 "tandra-make-update: unknown option %s (a file name may not start with '-')\n%s",
+                 argv[1], kUsage);
     return 2;
   }
   const int records = argc == 3 ? std::atoi(argv[2]) : 40;

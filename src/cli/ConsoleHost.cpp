@@ -81,10 +81,10 @@ void ConsoleHost::showProgress(const Progress& progress) {
   const auto address = std::min(static_cast<std::uint64_t>(progress.done), lastAddress);
   std::string line = "\r" + progress.operation + "  0x" + hexText(address, 5) + " / 0x" +
                      hexText(lastAddress, 5) + "  " + std::to_string(percent) + "%  " +
-                     minutesAndSeconds(progress.elapsedMs) + " elapsed";
+                     durationText(progress.elapsedMs) + " elapsed";
   if (progress.done > 0 && !last) {
     const std::int64_t left = progress.elapsedMs * (progress.total - progress.done) / progress.done;
-    line += "  " + minutesAndSeconds(left) + " left";
+    line += "  " + durationText(left) + " left";
   }
   console_.progress(line + "\033[K");
   lineOpen_ = true;

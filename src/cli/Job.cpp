@@ -8,6 +8,7 @@
 #include "cli/ImageFiles.h"
 #include "cli/Record.h"
 #include "common/FileError.h"
+#include "common/TimeText.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
 #include "common/Version.h"
@@ -20,10 +21,6 @@
 namespace tandra::cli {
 
 namespace {
-
-std::string seconds(std::int64_t ms) {
-  return std::to_string(ms / 1000) + "." + std::to_string(ms / 100 % 10) + " s";
-}
 
 std::optional<FileFormat> askedFormat(const std::string& word) {
   bool valid = true;
@@ -128,7 +125,7 @@ void Job::finish(int& code) {
     console_.record(record::text(document_));
   } else if (options_.command != "list" && options_.command != "devices") {
     // The closing line, in every case.
-    console_.record(options_.command + ": " + outcome(code) + " in " + seconds(elapsed) +
+    console_.record(options_.command + ": " + outcome(code) + " in " + durationText(elapsed) +
                     (virtualProgrammer_ != nullptr ? " on the virtual programmer" : ""));
   }
   // A record that could not be written is a job that failed, whatever it did to the chips;
@@ -486,7 +483,7 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
 }
 
 void Job::report(const OperationResult& result) {
-  say(result.operation + " (" + seconds(result.elapsedMs) + (result.stopped ? ", stopped" : "") +
+  say(result.operation + " (" + durationText(result.elapsedMs) + (result.stopped ? ", stopped" : "") +
       ")");
   for (const SocketResult& socket : result.sockets) {
     say("socket " + std::to_string(socket.socket) + ": " + socket.describe());

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/HexText.h"
+#include "common/TimeText.h"
 #include "device/ControlStates.h"
 #include "device/DeviceSettings.h"
 #include "device/Engine.h"
@@ -46,15 +47,6 @@ bool canBeProgrammed(std::uint8_t d, std::uint8_t b) {
 }
 
 // "0.4 s", "12.3 s", "2 min 05 s".
-std::string elapsedText(std::int64_t ms) {
-  if (ms < 60000) {
-    return std::to_string(ms / 1000) + "." + std::to_string(ms / 100 % 10) + " s";
-  }
-  const std::int64_t seconds = ms / 1000;
-  const std::string rest = std::to_string(seconds % 60);
-  return std::to_string(seconds / 60) + " min " + (rest.size() < 2 ? "0" : "") + rest + " s";
-}
-
 std::string trimmed(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -144,7 +136,7 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
 }
 
 std::string Operations::summaryLine() const {
-  std::string line = progress_.operation + " took " + elapsedText(progress_.elapsedMs);
+  std::string line = progress_.operation + " took " + durationText(progress_.elapsedMs);
   if (lastResult_.stopped)
     line += ", stopped at " + hexText(static_cast<std::uint32_t>(progress_.done), 4);
   const auto judged =

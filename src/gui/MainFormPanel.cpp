@@ -195,7 +195,7 @@ void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
 void TMainForm::showProgress(const tandra::Progress& progress) {
   Progress->setRange(0, static_cast<int>(std::max<std::int64_t>(progress.total, 1)));
   Progress->setValue(static_cast<int>(progress.done));
-  const QString elapsed = QString::fromStdString(tandra::minutesAndSeconds(progress.elapsedMs));
+  const QString elapsed = QString::fromStdString(tandra::durationText(progress.elapsedMs));
   Progress->setFormat(progress.countsRecords ? QString("record %v of %m   ") + elapsed
                                              : QString("%p%   ") + elapsed);
 }

@@ -454,7 +454,7 @@ class WindowTest : public QObject, public WindowFixture {
     connect(&sampler, &QTimer::timeout, [&] {
       if (!form->Progress->isVisible()) return;
       values << form->Progress->value();
-      shownWithText = shownWithText || form->Progress->text().contains("%   0:0");
+      shownWithText = shownWithText || form->Progress->text().contains(QRegularExpression("%   \\d+\\.\\d s$"));
     });
     sampler.start(0);
     QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);

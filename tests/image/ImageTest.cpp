@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/TimeText.h"
 #include "image/Checksum.h"
 #include "image/ImageBuffer.h"
 #include "image/LineEntry.h"
@@ -105,4 +106,16 @@ TEST(LineEntry, ProgramSetTextRunsTheChangeHandlerToo) {
 }
 
 }  // namespace
+// Every program says how long work took in the one form: tenths under a minute, minutes and
+// two-digit seconds from a minute on.
+TEST(DurationText, TenthsUnderAMinuteThenMinutesAndSeconds) {
+  const struct {
+    std::int64_t ms;
+    const char* text;
+  } cases[] = {{-5, "0.0 s"},         {0, "0.0 s"},          {349, "0.3 s"},
+               {59999, "59.9 s"},     {60000, "1 min 00 s"}, {125400, "2 min 05 s"},
+               {3600000, "60 min 00 s"}};
+  for (const auto& c : cases) EXPECT_EQ(durationText(c.ms), c.text) << c.ms;
+}
+
 }  // namespace tandra::test
