@@ -1,147 +1,25 @@
 // libFuzzer entry point for the image file loaders: arbitrary bytes go to the text loader
-// (TANDRA_FUZZ_TEXT) or the binary loader (TANDRA_FUZZ_BINARY).
-//
-// Input layout: the first byte picks the device and the buffer's fill, the rest is the file.
-//   low nibble % 9 -> device end address 0, 0x7FF, 0xFFF, ... 0x3FFFF (every device size)
-//   bit 6          -> buffer filled with 0xFF before the load (clear: 0x00)
-// So a seed file starting with '0'..'8' loads into a zeroed buffer, 'P'..'X' into an 0xFF one.
-//
-// Beyond what AddressSanitizer and UBSan catch, a load may only ever throw FileError, and must
-// leave the device window alone.
-
-#include <array>
-#include <cstddef>
-#include <cstdint>
+// (TANDRA_FUZZ_TEXT) or the binary loader (TANDRA_FUZZ_BINARY); a finding stops the run.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <exception>
-#include <istream>
-#include <streambuf>
-#include <vector>
+#include <string>
 
-#include "common/FileError.h"
-#include "files/Loaders.h"
-#include "image/ImageBuffer.h"
+#include "LoaderCheck.h"
 
 #if defined(TANDRA_FUZZ_TEXT) == defined(TANDRA_FUZZ_BINARY)
 #error "define exactly one of TANDRA_FUZZ_TEXT and TANDRA_FUZZ_BINARY"
 #endif
 
-namespace {
-
-using tandra::ImageBuffer;
-using tandra::LoadReport;
-
-constexpr std::array<std::int32_t, 9> kDeviceEndAddresses = {
-    0, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF, 0x1FFFF, 0x3FFFF};
-
-// Reads straight from the fuzzer's bytes, so a read past the end of the input is an ASan report
-// rather than a quiet read of a copy's spare capacity.
-class InputBuffer : public std::streambuf {
- public:
-  InputBuffer(const std::uint8_t* data, std::size_t size) {
-    // The get area is only read; streambuf just has no const flavour.
-    char* begin = const_cast<char*>(reinterpret_cast<const char*>(data));
-    setg(begin, begin, begin + size);
-  }
-};
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "fuzz_loaders: %s\n", what);
-  std::abort();
-}
-
-void check(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
-
-ImageBuffer& sharedImage() {
-  static ImageBuffer image;  // 256K: allocated once, refilled per input
-  return image;
-}
-
-#if defined(TANDRA_FUZZ_BINARY)
-// One memcmp against a filled copy: a byte loop here would be instrumented per byte and slow
-// every run down a hundredfold.
-bool allEqual(const std::uint8_t* bytes, std::size_t count, std::uint8_t value) {
-  static const std::vector<std::uint8_t> zeros(ImageBuffer::kSize, 0x00);
-  static const std::vector<std::uint8_t> ones(ImageBuffer::kSize, 0xFF);
-  const std::vector<std::uint8_t>& filled = value == 0xFF ? ones : zeros;
-  return count == 0 || std::memcmp(bytes, filled.data(), count) == 0;
-}
-
-void checkBinaryLoad(const ImageBuffer& image, const LoadReport& report, const std::uint8_t* file,
-                     std::size_t size, std::uint8_t fill) {
-  const auto deviceSize = static_cast<std::size_t>(image.deviceEndAddress) + 1;
-  const std::size_t loaded = size < deviceSize ? size : deviceSize;
-  check(loaded == 0 || std::memcmp(image.data(), file, loaded) == 0,
-        "binary load: buffer differs from the file's first bytes");
-  check(allEqual(image.data() + loaded, ImageBuffer::kSize - loaded, fill),
-        "binary load: bytes changed past what the file holds for this device");
-  check(report.bytesNotLoaded == size - loaded, "binary load: wrong count of bytes not loaded");
-  check(report.bytesOutsideBuffer == 0 && report.badChecksums == 0,
-        "binary load: text-only report fields set");
-}
-#else
-void checkTextLoad(const ImageBuffer& image, const LoadReport& report, std::size_t size) {
-  check(image.currentAddress >= 0, "text load: negative current address");
-  // Every stored or dropped byte takes at least one character of the file.
-  check(report.bytesOutsideBuffer <= size, "text load: more bytes dropped than the file holds");
-  check(report.badChecksums >= 0, "text load: negative bad checksum count");
-  check((report.badChecksums > 0) == (report.firstBadChecksumLine > 0),
-        "text load: bad checksum count and first bad line disagree");
-  check(report.firstBadChecksumLine <= static_cast<long>(size) + 1,
-        "text load: first bad checksum line past the last line");
-}
-#endif
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
-  const std::uint8_t selector = data[0];
-  const std::int32_t deviceEnd = kDeviceEndAddresses[(selector & 0x0Fu) % kDeviceEndAddresses.size()];
-  const std::uint8_t fill = (selector & 0x40u) != 0 ? 0xFF : 0x00;
-  const std::uint8_t* file = data + 1;
-  const std::size_t fileSize = size - 1;
-
-  ImageBuffer& image = sharedImage();
-  std::memset(image.data(), fill, ImageBuffer::kSize);
-  image.deviceStartAddress = 0;
-  image.deviceEndAddress = deviceEnd;
-  image.currentAddress = 0;
-
-  InputBuffer buffer(file, fileSize);
-  std::istream in(&buffer);
-  LoadReport report;
-  bool completed = false;
-  try {
 #if defined(TANDRA_FUZZ_BINARY)
-    report = tandra::loadBinary(image, in);
+  const auto loader = tandra::fuzz::Loader::Binary;
 #else
-    report = tandra::loadHexText(image, in);
+  const auto loader = tandra::fuzz::Loader::Text;
 #endif
-    completed = true;
-  } catch (const tandra::FileError& error) {
-    // A field that is not hexadecimal: the error box, an expected outcome.
-    check(error.what()[0] != '\0', "FileError without a message");
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "fuzz_loaders: unexpected exception: %s\n", error.what());
+  const std::string finding = tandra::fuzz::checkLoad(loader, data, size);
+  if (!finding.empty()) {
+    std::fprintf(stderr, "fuzz_loaders: %s\n", finding.c_str());
     std::abort();
-  } catch (...) {
-    fail("unexpected exception of unknown type");
-  }
-
-  check(image.deviceEndAddress == deviceEnd, "load changed the device end address");
-  check(image.deviceStartAddress == 0, "load changed the device start address");
-  if (completed) {
-#if defined(TANDRA_FUZZ_BINARY)
-    checkBinaryLoad(image, report, file, fileSize, fill);
-#else
-    checkTextLoad(image, report, fileSize);
-#endif
-    (void)report.notes();
   }
   return 0;
 }
