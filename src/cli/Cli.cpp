@@ -174,7 +174,10 @@ class Parser {
     }
     if (file) {
       CLI::Option* input =
-          sub->add_option("file", o_.input, "the image file (- for standard input)");
+          sub->add_option("file", o_.input,
+                          std::string(name) == "read"
+                              ? "the image file written (- for standard output)"
+                              : "the image file (- for standard input)");
       // Program, verify and compare may have every socket's image from --socket-image.
       if (!sockets || std::string(name) == "blank") input->required();
     }

@@ -61,7 +61,9 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
     *exitCode = 2;
     return std::nullopt;
   }
-  if (parser.isSet(help)) {
+  // --help-all, which the parser lists with --help, is answered the same: the window takes no
+  // options of the toolkit's own.
+  if (parser.isSet(help) || parser.isSet("help-all")) {
     // Read without an application object, the parser cannot name the program itself.
     QString text = parser.helpText();
     text.replace("<executable_name>", QCoreApplication::applicationName());
