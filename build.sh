@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Tandra USB build helper.
-#   ./build.sh run       install what is missing, build, start the window on the virtual programmer
-#   ./build.sh test      install what is missing, build, run every test
-#   ./build.sh sanitize  the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
+# Tandra USB build helper. Each command installs only the Debian packages it needs.
+#   ./build.sh run       build and start the window on the virtual programmer
+#   ./build.sh test      build and run every test (a test whose tools are missing says so)
+#   ./build.sh test-all  the same tests with every tool they can use (MinGW, lintian, ...)
+#   ./build.sh sanitize  the tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
 #   ./build.sh soak [seed] [operations]  the seeded soak of the core under injected faults
 #   ./build.sh package   build the Debian package (build-package/tandra-usb_*.deb)
@@ -10,15 +11,21 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libftdi1-dev libcli11-dev nlohmann-json3-dev libssl-dev zlib1g-dev
-          umockdev srecord xxd python3-jsonschema
-          dpkg-dev desktop-file-utils appstream lintian g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
+# What building and running need.
+RUN_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev libftdi1-dev libcli11-dev
+              nlohmann-json3-dev libssl-dev zlib1g-dev)
+# What the tests need beyond that.
+TEST_PACKAGES=(libgtest-dev libgmock-dev umockdev srecord xxd python3-jsonschema)
+BENCH_PACKAGES=(libbenchmark-dev)
+# What building and checking the Debian package needs.
+PACKAGE_PACKAGES=(desktop-file-utils appstream lintian)
+# The Windows cross-build of the Qt-free part (about 290 MB).
+CROSS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-install_missing() {
+install_missing() {  # install_missing package...
   local missing=() p
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -37,8 +44,8 @@ build() {  # build <dir> [cmake options...]
 
 case "${1:-}" in
   run)
-    install_missing
-    build build
+    install_missing "${RUN_PACKAGES[@]}"
+    build build -DTANDRA_BUILD_TESTS=OFF
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
       echo "No display: the window needs an X11 or Wayland session." >&2
       echo "Run this from a desktop session, or give it a virtual one: xvfb-run -a ./build.sh run" >&2
@@ -47,39 +54,44 @@ case "${1:-}" in
     exec build/src/gui/tandra-usb --virtual
     ;;
   test)
-    install_missing
-    build build
+    install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+    build build -DTANDRA_BUILD_TESTS=ON
     ctest --test-dir build --output-on-failure -j "$JOBS"
     ;;
+  test-all)
+    install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${BENCH_PACKAGES[@]}" \
+      "${PACKAGE_PACKAGES[@]}" "${CROSS_PACKAGES[@]}"
+    exec "$0" test
+    ;;
   sanitize)
-    install_missing
+    install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     build build-sanitize -DTANDRA_SANITIZE=ON -DTANDRA_BUILD_BENCH=OFF
     ctest --test-dir build-sanitize --output-on-failure -j "$JOBS"
     ;;
   bench)
-    install_missing
+    install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
     build build-bench -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=ON
     for b in build-bench/bench/bench_*; do [ -x "$b" ] && "$b"; done
     ;;
   soak)
-    install_missing
-    cmake -S . -B build >/dev/null
+    install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+    cmake -S . -B build -DTANDRA_BUILD_TESTS=ON >/dev/null
     cmake --build build -j "$JOBS" --target soak
     shift
     exec build/tests/device/soak "$@"
     ;;
   package)
-    install_missing
+    install_missing "${RUN_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
     build build-package -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=OFF -DTANDRA_BUILD_BENCH=OFF
     (cd build-package && cpack -G DEB)
     ls build-package/*.deb
     ;;
   mutants)
-    install_missing
+    install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     python3 tests/mutants/run-mutants.py
     ;;
   *)
-    sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 1
     ;;
 esac

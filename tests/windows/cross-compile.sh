@@ -9,7 +9,8 @@ source=$1
 generated=$2
 compiler=x86_64-w64-mingw32-g++-posix
 if ! command -v $compiler >/dev/null 2>&1; then
-  echo "$compiler not found: skipped"
+  echo "$compiler not found: the Windows cross-build is skipped (./build.sh test-all installs"
+  echo "MinGW-w64 and runs it; by hand: apt-get install g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)"
   exit 77
 fi
 work=$(mktemp -d)
