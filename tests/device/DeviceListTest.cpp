@@ -1,0 +1,56 @@
+// The device list and the records it is made from.
+#include <gtest/gtest.h>
+
+#include <string_view>
+
+#include "device/Catalogue.h"
+
+namespace tandra::test {
+namespace {
+
+// The list as the window has always shown it: the window, the settings it keeps between runs
+// and every test pick a type by its row here, so a row may neither move nor change its text.
+constexpr std::string_view kShownRows[] = {
+    "                Eprom's",
+    "2716   (+5 Only)   (25V)        2K X 8",
+    "27C16              (12.5V)      2K X 8",
+    "",
+    "2732               (25V)        4K X 8",
+    "2732A              (21V)        4K X 8",
+    "27C32              (12.5V)      4K X 8",
+    "",
+    "2764               (21V)        8K X 8",
+    "2764A              (12.5V)      8K X 8",
+    "27C64              (12.5V)      8K X 8",
+    "",
+    "27128              (21V)       16K X 8",
+    "27128A             (12.5V)     16K X 8",
+    "27C128             (12.5V)     16K X 8",
+    "",
+    "27256              (12.5V)     32K X 8",
+    "27C256             (12.5V)     32K X 8",
+    "",
+    "27512              (12.5V)     64K X 8",
+    "27C512             (12.5V)     64K X 8",
+    "",
+    "27C010             (12.5V)    128K X 8",
+    "27C1001            (12.5V)    128K X 8",
+    "",
+    "27C020             (12.5V)    256K X 8",
+    "27C2001            (12.5V)    256K X 8",
+    "",
+    "               EEprom's 5 Volts",
+    "28(C)16                         2K X 8",
+    "28(C)64                         8K X 8",
+    "28(C)256                       32K X 8",
+};
+
+TEST(DeviceList, ReadsRowForRowAsTheWindowShowsIt) {
+  ASSERT_EQ(kDeviceListRows.size(), std::size(kShownRows));
+  for (std::size_t row = 0; row < kDeviceListRows.size(); ++row) {
+    EXPECT_EQ(kDeviceListRows[row], kShownRows[row]) << "row " << row;
+  }
+}
+
+}  // namespace
+}  // namespace tandra::test
