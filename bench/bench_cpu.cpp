@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "device/Catalogue.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
 #include "sim/VirtualProgrammer.h"
@@ -23,7 +24,7 @@ extern char** environ;
 
 namespace {
 
-constexpr int k27C256Row = 17;
+constexpr int k27C256Row = deviceListRow("27C256");
 
 struct Use {
   double userS = 0;

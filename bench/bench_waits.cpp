@@ -25,7 +25,7 @@ namespace {
 
 using namespace tandra;
 
-constexpr int k27C256Row = 17;
+constexpr int k27C256Row = deviceListRow("27C256");
 
 double cpuSeconds() {
   rusage usage{};

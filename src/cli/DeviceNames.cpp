@@ -31,20 +31,12 @@ std::size_t distance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
-std::string_view listName(const DeviceType& type) {
-  return firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]);
-}
-
 }  // namespace
-
-std::string_view firstWord(std::string_view row) {
-  return row.substr(0, row.find(' '));
-}
 
 const DeviceType* findDeviceType(std::string_view name) {
   const std::string wanted = upper(name);
   for (const DeviceType& type : kCatalogue) {
-    if (upper(listName(type)) == wanted || upper(type.caption) == wanted) return &type;
+    if (upper(type.name) == wanted || upper(type.caption) == wanted) return &type;
   }
   return nullptr;
 }
@@ -52,7 +44,7 @@ const DeviceType* findDeviceType(std::string_view name) {
 std::string nearestDeviceNames(std::string_view name) {
   std::vector<std::pair<std::size_t, std::string_view>> ranked;
   for (const DeviceType& type : kCatalogue) {
-    ranked.emplace_back(distance(upper(name), listName(type)), listName(type));
+    ranked.emplace_back(distance(upper(name), type.name), type.name);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -7,9 +7,6 @@
 
 namespace tandra::cli {
 
-// The first word of a device list row: the type's name as the list shows it ("27C010").
-std::string_view firstWord(std::string_view row);
-
 // The type named as the list shows it or as the Device button does ("27C010" or "27010"), in
 // any case; nullptr for none.
 const DeviceType* findDeviceType(std::string_view name);

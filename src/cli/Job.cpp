@@ -291,7 +291,7 @@ void Job::fillVirtualSockets(const DeviceType& type) {
     throw JobError(exitcode::kUsage, "the programmer has five sockets, not " +
                                          std::to_string(options_.virtualChips.size()));
   }
-  const std::string chipName(firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]));
+  const std::string chipName(type.name);
   for (int socket = 1; socket <= VirtualProgrammer::kSockets; ++socket) {
     Eprom& chip = virtualProgrammer_->insertChip(socket, chipName);
     if (socket > static_cast<int>(options_.virtualChips.size())) continue;
@@ -311,7 +311,7 @@ void Job::chooseDevice(const DeviceType& type) {
   type_ = &type;
   session_->select(type, options_.sockets);
   session_->leaveOut(options_.skippedSockets);
-  document_["device"] = std::string(firstWord(kDeviceListRows[static_cast<std::size_t>(type.row)]));
+  document_["device"] = std::string(type.name);
   document_["sockets"] = options_.sockets;
   document_["skipped"] = nlohmann::json::array();
   for (int socket = 1; socket <= options_.sockets; ++socket) {
@@ -455,10 +455,10 @@ void Job::applySettings() {
   const int asked = options_.vpp == "25" ? 1 : options_.vpp == "21" ? 2 : 3;
   // Settings count down the voltage: 1 is 25 V, 3 is 12.5 V. More than the type is rated for
   // can destroy the chip.
-  if (type_ != nullptr && asked < type_->vppSetting && !options_.force) {
+  if (type_ != nullptr && asked < vppSetting(type_->ratedVpp) && !options_.force) {
     throw JobError(exitcode::kUsage, "the " + options_.device + " is programmed at " +
-                                         vppWords(type_->vppSetting) + " V, not " + options_.vpp +
-                                         " V (--force programs at " + options_.vpp +
+                                         vppWords(vppSetting(type_->ratedVpp)) + " V, not " +
+                                         options_.vpp + " V (--force programs at " + options_.vpp +
                                          " V all the same)");
   }
   session_->setVpp(asked);

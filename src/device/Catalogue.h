@@ -4,68 +4,140 @@
 #include <cstdint>
 #include <string_view>
 
+#include "device/Chips.h"
+
 namespace tandra {
 
-// The rows of the device list, in order; a click records the row index.
-inline constexpr std::array<std::string_view, 32> kDeviceListRows{
-    "                Eprom's",
-    "2716   (+5 Only)   (25V)        2K X 8",
-    "27C16              (12.5V)      2K X 8",
-    "",
-    "2732               (25V)        4K X 8",
-    "2732A              (21V)        4K X 8",
-    "27C32              (12.5V)      4K X 8",
-    "",
-    "2764               (21V)        8K X 8",
-    "2764A              (12.5V)      8K X 8",
-    "27C64              (12.5V)      8K X 8",
-    "",
-    "27128              (21V)       16K X 8",
-    "27128A             (12.5V)     16K X 8",
-    "27C128             (12.5V)     16K X 8",
-    "",
-    "27256              (12.5V)     32K X 8",
-    "27C256             (12.5V)     32K X 8",
-    "",
-    "27512              (12.5V)     64K X 8",
-    "27C512             (12.5V)     64K X 8",
-    "",
-    "27C010             (12.5V)    128K X 8",
-    "27C1001            (12.5V)    128K X 8",
-    "",
-    "27C020             (12.5V)    256K X 8",
-    "27C2001            (12.5V)    256K X 8",
-    "",
-    "               EEprom's 5 Volts",
-    "28(C)16                         2K X 8",
-    "28(C)64                         8K X 8",
-    "28(C)256                       32K X 8",
+// The device list is laid out from the chip records: a heading, the types of each size with a
+// blank row after them, then the 5-volt EEPROMs under theirs. A click records the row index, so
+// the rows are counted here once, from the records, and never kept by hand.
+namespace devicelist {
+
+inline constexpr std::string_view kEpromHeading = "                Eprom's";
+inline constexpr std::string_view kEepromHeading = "               EEprom's 5 Volts";
+
+// The columns of a type's row: its name, a note, the voltage, and the size ending the row.
+inline constexpr std::size_t kNoteColumn = 7;
+inline constexpr std::size_t kVoltageColumn = 19;
+inline constexpr std::size_t kRowWidth = 38;
+
+// One row's text, built while compiling; a name too long for its column fails the build.
+struct RowText {
+  std::array<char, kRowWidth> chars{};
+  std::size_t length = 0;
+
+  constexpr void append(std::string_view text) {
+    for (char c : text) chars.at(length++) = c;
+  }
+  constexpr void padTo(std::size_t column) {
+    if (length >= column) throw "a row's text runs into its next column";
+    while (length < column) chars.at(length++) = ' ';
+  }
+  constexpr std::string_view view() const { return {chars.data(), length}; }
 };
 
-}  // namespace tandra
+// "32K X 8", ending at the row's last column.
+constexpr void appendSize(RowText& row, std::int32_t size) {
+  std::array<char, 12> digits{};
+  std::size_t count = 0;
+  for (std::int32_t kib = size / kKiB; kib > 0; kib /= 10) {
+    digits.at(count++) = static_cast<char>('0' + kib % 10);
+  }
+  constexpr std::string_view kSuffix = "K X 8";
+  row.padTo(kRowWidth - count - kSuffix.size());
+  while (count > 0) row.append(std::string_view(&digits.at(--count), 1));
+  row.append(kSuffix);
+}
 
-namespace tandra {
+constexpr RowText chipRow(const Chip& chip) {
+  RowText row;
+  row.append(chip.name);
+  if (!chip.listNote.empty()) {
+    row.padTo(kNoteColumn);
+    row.append(chip.listNote);
+  }
+  row.padTo(kVoltageColumn);
+  row.append("(");
+  row.append(voltsText(chip.ratedVpp));
+  row.append("V)");
+  appendSize(row, chip.size);
+  return row;
+}
 
-// A device type: what a row of the device list selects.
-struct DeviceType {
+constexpr RowText eepromRow(const ListedEeprom& eeprom) {
+  RowText row;
+  row.append(eeprom.name);
+  appendSize(row, eeprom.size);
+  return row;
+}
+
+constexpr RowText heading(std::string_view text) {
+  RowText row;
+  row.append(text);
+  return row;
+}
+
+constexpr bool endsItsSize(std::size_t chip) {
+  return chip + 1 == kChips.size() || kChips[chip + 1].size != kChips[chip].size;
+}
+
+constexpr std::size_t rowCount() {
+  std::size_t blanks = 0;
+  for (std::size_t chip = 0; chip < kChips.size(); ++chip) blanks += endsItsSize(chip) ? 1 : 0;
+  return 1 + kChips.size() + blanks + 1 + kFiveVoltEeproms.size();
+}
+
+struct Layout {
+  std::array<RowText, rowCount()> rows{};
+  std::array<int, kChips.size()> chipRows{};  // the row of each record of kChips
+};
+
+constexpr Layout layOut() {
+  Layout list;
+  std::size_t row = 0;
+  list.rows.at(row++) = heading(kEpromHeading);
+  for (std::size_t chip = 0; chip < kChips.size(); ++chip) {
+    list.chipRows.at(chip) = static_cast<int>(row);
+    list.rows.at(row++) = chipRow(kChips[chip]);
+    if (endsItsSize(chip)) ++row;  // left blank
+  }
+  list.rows.at(row++) = heading(kEepromHeading);
+  for (const ListedEeprom& eeprom : kFiveVoltEeproms) list.rows.at(row++) = eepromRow(eeprom);
+  return list;
+}
+
+inline constexpr Layout kLayout = layOut();
+
+constexpr std::array<std::string_view, rowCount()> rowTexts() {
+  std::array<std::string_view, rowCount()> texts{};
+  for (std::size_t row = 0; row < texts.size(); ++row) texts.at(row) = kLayout.rows.at(row).view();
+  return texts;
+}
+
+}  // namespace devicelist
+
+// The rows of the device list, in order, as the window shows them.
+inline constexpr std::array<std::string_view, devicelist::rowCount()> kDeviceListRows =
+    devicelist::rowTexts();
+
+// A device type as the list offers it: the chip's record, the row that selects it, and the
+// last address of its image window.
+struct DeviceType : Chip {
   int row;
-  std::string_view caption;  // the Device button's caption
-  std::int32_t endAddress;   // device size - 1
-  int family;                // selects the engine's address and set-up rules
-  int vppSetting;            // 1: 25 V, 2: 21 V, 3: 12.5 V
+  std::int32_t endAddress;
 };
 
-// The UV EPROMs. Headers, empty rows and the 5-volt EEPROM rows select nothing.
-inline constexpr std::array<DeviceType, 19> kCatalogue{{
-    {1, "2716", 0x007FF, 1, 1},     {2, "27C16", 0x007FF, 1, 3},    {4, "2732", 0x00FFF, 2, 1},
-    {5, "2732A", 0x00FFF, 2, 2},    {6, "27C32", 0x00FFF, 2, 3},    {8, "2764", 0x01FFF, 3, 2},
-    {9, "2764A", 0x01FFF, 3, 3},    {10, "27C64", 0x01FFF, 3, 3},   {12, "27128", 0x03FFF, 3, 2},
-    {13, "27128A", 0x03FFF, 3, 3},  {14, "27C128", 0x03FFF, 3, 3},  {16, "27256", 0x07FFF, 4, 3},
-    {17, "27C256", 0x07FFF, 4, 3},  {19, "27512", 0x0FFFF, 5, 3},   {20, "27C512", 0x0FFFF, 5, 3},
-    {22, "27010", 0x1FFFF, 6, 3},   {23, "27C1001", 0x1FFFF, 6, 3}, {25, "27C020", 0x3FFFF, 6, 3},
-    {26, "27C2001", 0x3FFFF, 6, 3},
-}};
+inline constexpr std::array<DeviceType, kChips.size()> kCatalogue = [] {
+  std::array<DeviceType, kChips.size()> types{};
+  for (std::size_t chip = 0; chip < kChips.size(); ++chip) {
+    types.at(chip) =
+        DeviceType{kChips[chip], devicelist::kLayout.chipRows.at(chip), kChips[chip].size - 1};
+  }
+  return types;
+}();
 
+// The type a row of the device list selects; nullptr for headings, blank rows, the EEPROMs and
+// rows past the end.
 constexpr const DeviceType* catalogueEntry(int row) {
   for (const DeviceType& type : kCatalogue) {
     if (type.row == row) return &type;
@@ -73,18 +145,15 @@ constexpr const DeviceType* catalogueEntry(int row) {
   return nullptr;
 }
 
-// The programming pulse width each family starts with.
-constexpr std::string_view pulseWidthForFamily(int family) {
-  switch (family) {
-    case 1:
-      return "40";
-    case 2:
-      return "10";
-    case 6:
-      return "2";
-    default:
-      return "5";
+// The row of the type named as the list shows it ("27C256"); -1 for none.
+constexpr int deviceListRow(std::string_view name) {
+  for (const DeviceType& type : kCatalogue) {
+    if (type.name == name) return type.row;
   }
+  return -1;
 }
+
+// The pulse width the Pulse entry shows while no type is chosen.
+inline constexpr int kNoTypePulseWidth = 5;
 
 }  // namespace tandra

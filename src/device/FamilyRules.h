@@ -6,6 +6,17 @@
 
 namespace tandra {
 
+// The families of the listed types, each named for its first member. The numbers are the ones
+// DeviceSettings::deviceFamily has always held (0: no type chosen).
+namespace family {
+inline constexpr int k2716 = 1;    // 24 pins, 2K
+inline constexpr int k2732 = 2;    // 24 pins, 4K
+inline constexpr int k2764 = 3;    // 28 pins, 8K and 16K
+inline constexpr int k27256 = 4;   // 28 pins, 32K
+inline constexpr int k27512 = 5;   // 28 pins, 64K
+inline constexpr int k27C010 = 6;  // 32 pins, 128K and 256K
+}  // namespace family
+
 // How the high-address byte is formed from H, bits 8 to 15 of the address.
 enum class HighAddressRule {
   Unchanged,         // keeps the value of the last block

@@ -41,18 +41,17 @@ const DeviceType* Session::chooseType(int row) {
   image.deviceStartAddress = 0;
   settings.vppSetting = 3;
   settings.deviceFamily = 0;
+  settings.pulseWidth = kNoTypePulseWidth;
   const DeviceType* type = catalogueEntry(row);
   if (type != nullptr) {
     settings.deviceCaption = std::string(type->caption);
     image.deviceEndAddress = type->endAddress;
     settings.deviceFamily = type->family;
-    if (type->vppSetting == 1 || type->vppSetting == 2) settings.vppSetting = type->vppSetting;
+    settings.vppSetting = vppSetting(type->ratedVpp);
+    settings.pulseWidth = static_cast<std::uint8_t>(type->pulseWidth);
   } else {
     settings.deviceCaption = "No Device";
   }
-  int width = 0;
-  for (char digit : pulseWidthForFamily(settings.deviceFamily)) width = width * 10 + digit - '0';
-  settings.pulseWidth = static_cast<std::uint8_t>(width);
   return type;
 }
 
