@@ -49,20 +49,83 @@ struct PinoutRules {
 inline constexpr std::uint8_t kReadControl = 0xED;
 inline constexpr std::uint8_t kAlgorithmFlag = 0x01;
 
-inline constexpr std::array<PinoutRules, 6> kPinoutRules{{
+inline constexpr std::array kPinoutRules{
     // A11 of the 24-pin 2K socket is its Vpp pin: held high while reading.
-    {Pinout::Dip24x2K, 0x08, true, 0x07, 0x00, 0x08, 0x7F, 0xF7, 0x7D, 1, false},
-    {Pinout::Dip24x4K, 0x00, true, 0x0F, 0x00, 0x00, 0x7F, 0xF7, 0xFD, 2, false},
+    PinoutRules{.pinout = Pinout::Dip24x2K,
+                .setUpAddressBits = 0x08,
+                .parkLowLatch = true,
+                .addressLines = 0x07,
+                .invertedLines = 0x00,
+                .heldHigh = 0x08,
+                .readPowerKeep = 0x7F,
+                .programPowerKeep = 0xF7,
+                .programControl = 0x7D,
+                .algorithm = 1,
+                .countsUpperAddress = false},
+    PinoutRules{.pinout = Pinout::Dip24x4K,
+                .setUpAddressBits = 0x00,
+                .parkLowLatch = true,
+                .addressLines = 0x0F,
+                .invertedLines = 0x00,
+                .heldHigh = 0x00,
+                .readPowerKeep = 0x7F,
+                .programPowerKeep = 0xF7,
+                .programControl = 0xFD,
+                .algorithm = 2,
+                .countsUpperAddress = false},
     // Pins 26-27 of the 28-pin 8K/16K socket are NC/PGM: held high; A13 is wired inverted.
-    {Pinout::Dip28x8K16K, 0xE0, true, 0x1F, 0x20, 0xC0, 0x7F, 0xF1, 0xFD, 3, false},
-    {Pinout::Dip28x32K, 0xA0, true, 0x5F, 0x20, 0x80, 0x7F, 0xF7, 0xFD, 4, false},
-    {Pinout::Dip28x64K, 0x20, true, 0xDF, 0x20, 0x00, 0x7F, 0xF7, 0xFD, 2, false},
-    {Pinout::Dip32x128K, 0x20, false, 0xDF, 0x20, 0x00, 0x7B, 0xF2, 0xFD, 5, true},
-}};
+    PinoutRules{.pinout = Pinout::Dip28x8K16K,
+                .setUpAddressBits = 0xE0,
+                .parkLowLatch = true,
+                .addressLines = 0x1F,
+                .invertedLines = 0x20,
+                .heldHigh = 0xC0,
+                .readPowerKeep = 0x7F,
+                .programPowerKeep = 0xF1,
+                .programControl = 0xFD,
+                .algorithm = 3,
+                .countsUpperAddress = false},
+    PinoutRules{.pinout = Pinout::Dip28x32K,
+                .setUpAddressBits = 0xA0,
+                .parkLowLatch = true,
+                .addressLines = 0x5F,
+                .invertedLines = 0x20,
+                .heldHigh = 0x80,
+                .readPowerKeep = 0x7F,
+                .programPowerKeep = 0xF7,
+                .programControl = 0xFD,
+                .algorithm = 4,
+                .countsUpperAddress = false},
+    PinoutRules{.pinout = Pinout::Dip28x64K,
+                .setUpAddressBits = 0x20,
+                .parkLowLatch = true,
+                .addressLines = 0xDF,
+                .invertedLines = 0x20,
+                .heldHigh = 0x00,
+                .readPowerKeep = 0x7F,
+                .programPowerKeep = 0xF7,
+                .programControl = 0xFD,
+                .algorithm = 2,
+                .countsUpperAddress = false},
+    PinoutRules{.pinout = Pinout::Dip32x128K,
+                .setUpAddressBits = 0x20,
+                .parkLowLatch = false,
+                .addressLines = 0xDF,
+                .invertedLines = 0x20,
+                .heldHigh = 0x00,
+                .readPowerKeep = 0x7B,
+                .programPowerKeep = 0xF2,
+                .programControl = 0xFD,
+                .algorithm = 5,
+                .countsUpperAddress = true},
+};
 
 const PinoutRules& rulesFor(Pinout pinout);
 
-// One EPROM type as it is printed on the chip.
+inline constexpr std::uint32_t kKiB = 1024;
+
+// One EPROM type as it is printed on the chip. A new type of a pinout already here is one more
+// record below; the host keeps its own record of it (device/Chips.h), never this one.
 struct ChipType {
   std::string_view name;
   std::uint32_t size;
@@ -70,27 +133,72 @@ struct ChipType {
   std::uint8_t vppSelectCode;  // the programming voltage the type is made for
 };
 
-inline constexpr std::array<ChipType, 19> kChipTypes{{
-    {"2716", 0x800, Pinout::Dip24x2K, vpp::V25},
-    {"27C16", 0x800, Pinout::Dip24x2K, vpp::V12_5},
-    {"2732", 0x1000, Pinout::Dip24x4K, vpp::V25},
-    {"2732A", 0x1000, Pinout::Dip24x4K, vpp::V21},
-    {"27C32", 0x1000, Pinout::Dip24x4K, vpp::V12_5},
-    {"2764", 0x2000, Pinout::Dip28x8K16K, vpp::V21},
-    {"2764A", 0x2000, Pinout::Dip28x8K16K, vpp::V12_5},
-    {"27C64", 0x2000, Pinout::Dip28x8K16K, vpp::V12_5},
-    {"27128", 0x4000, Pinout::Dip28x8K16K, vpp::V21},
-    {"27128A", 0x4000, Pinout::Dip28x8K16K, vpp::V12_5},
-    {"27C128", 0x4000, Pinout::Dip28x8K16K, vpp::V12_5},
-    {"27256", 0x8000, Pinout::Dip28x32K, vpp::V12_5},
-    {"27C256", 0x8000, Pinout::Dip28x32K, vpp::V12_5},
-    {"27512", 0x10000, Pinout::Dip28x64K, vpp::V12_5},
-    {"27C512", 0x10000, Pinout::Dip28x64K, vpp::V12_5},
-    {"27C010", 0x20000, Pinout::Dip32x128K, vpp::V12_5},
-    {"27C1001", 0x20000, Pinout::Dip32x128K, vpp::V12_5},
-    {"27C020", 0x40000, Pinout::Dip32x128K, vpp::V12_5},
-    {"27C2001", 0x40000, Pinout::Dip32x128K, vpp::V12_5},
-}};
+inline constexpr std::array kChipTypes{
+    ChipType{
+        .name = "2716", .size = 2 * kKiB, .pinout = Pinout::Dip24x2K, .vppSelectCode = vpp::V25},
+    ChipType{
+        .name = "27C16", .size = 2 * kKiB, .pinout = Pinout::Dip24x2K, .vppSelectCode = vpp::V12_5},
+    ChipType{
+        .name = "2732", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V25},
+    ChipType{
+        .name = "2732A", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V21},
+    ChipType{
+        .name = "27C32", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V12_5},
+    ChipType{
+        .name = "2764", .size = 8 * kKiB, .pinout = Pinout::Dip28x8K16K, .vppSelectCode = vpp::V21},
+    ChipType{.name = "2764A",
+             .size = 8 * kKiB,
+             .pinout = Pinout::Dip28x8K16K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C64",
+             .size = 8 * kKiB,
+             .pinout = Pinout::Dip28x8K16K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27128",
+             .size = 16 * kKiB,
+             .pinout = Pinout::Dip28x8K16K,
+             .vppSelectCode = vpp::V21},
+    ChipType{.name = "27128A",
+             .size = 16 * kKiB,
+             .pinout = Pinout::Dip28x8K16K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C128",
+             .size = 16 * kKiB,
+             .pinout = Pinout::Dip28x8K16K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27256",
+             .size = 32 * kKiB,
+             .pinout = Pinout::Dip28x32K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C256",
+             .size = 32 * kKiB,
+             .pinout = Pinout::Dip28x32K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27512",
+             .size = 64 * kKiB,
+             .pinout = Pinout::Dip28x64K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C512",
+             .size = 64 * kKiB,
+             .pinout = Pinout::Dip28x64K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C010",
+             .size = 128 * kKiB,
+             .pinout = Pinout::Dip32x128K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C1001",
+             .size = 128 * kKiB,
+             .pinout = Pinout::Dip32x128K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C020",
+             .size = 256 * kKiB,
+             .pinout = Pinout::Dip32x128K,
+             .vppSelectCode = vpp::V12_5},
+    ChipType{.name = "27C2001",
+             .size = 256 * kKiB,
+             .pinout = Pinout::Dip32x128K,
+             .vppSelectCode = vpp::V12_5},
+};
 
 // The type printed as `name` (any case; "27010" is taken for the 27C010); nullptr for none.
 const ChipType* findChipType(std::string_view name);

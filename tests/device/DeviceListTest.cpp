@@ -1,9 +1,11 @@
 // The device list and the records it is made from.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 
 #include "device/Catalogue.h"
+#include "sim/ChipTypes.h"
 
 namespace tandra::test {
 namespace {
@@ -49,6 +51,24 @@ TEST(DeviceList, ReadsRowForRowAsTheWindowShowsIt) {
   ASSERT_EQ(kDeviceListRows.size(), std::size(kShownRows));
   for (std::size_t row = 0; row < kDeviceListRows.size(); ++row) {
     EXPECT_EQ(kDeviceListRows[row], kShownRows[row]) << "row " << row;
+  }
+}
+
+// The host's records and the virtual programmer's are kept apart on purpose; a type added on one
+// side only, or with another size or voltage, is caught here rather than as a failed run.
+TEST(DeviceList, EveryTypeIsOneTheVirtualProgrammerKnowsAlike) {
+  ASSERT_EQ(kCatalogue.size(), sim::kChipTypes.size());
+  for (const DeviceType& type : kCatalogue) {
+    SCOPED_TRACE(std::string(type.name));
+    const sim::ChipType* chip = sim::findChipType(type.name);
+    ASSERT_NE(chip, nullptr);
+    EXPECT_EQ(chip->size, static_cast<std::uint32_t>(type.size));
+    EXPECT_EQ(chip->vppSelectCode, type.ratedVpp == RatedVpp::V25   ? sim::vpp::V25
+                                   : type.ratedVpp == RatedVpp::V21 ? sim::vpp::V21
+                                                                    : sim::vpp::V12_5);
+    const DeviceType* listed = catalogueEntry(type.row);
+    ASSERT_NE(listed, nullptr);
+    EXPECT_EQ(listed->name, type.name) << "its row selects another type";
   }
 }
 
