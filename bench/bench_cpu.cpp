@@ -24,7 +24,7 @@ extern char** environ;
 
 namespace {
 
-constexpr int k27C256Row = deviceListRow("27C256");
+constexpr int k27C256Row = tandra::deviceListRow("27C256");
 
 struct Use {
   double userS = 0;
