@@ -2,9 +2,13 @@
 
 #include <QSettings>
 
+#include "device/Catalogue.h"
+
 WindowSettings WindowSettings::read(QSettings& store) {
   WindowSettings kept;
-  kept.deviceRow = store.value("device/row", -1).toInt();
+  // The type is kept by its name, not its row: a type added to the list moves the rows after it.
+  const QByteArray type = store.value("device/type").toString().toUtf8();
+  kept.deviceRow = tandra::deviceListRow(std::string_view(type.constData(), type.size()));
   kept.sockets = store.value("device/sockets", 0).toInt();
   kept.pulseWidth = store.value("device/pulse", 0).toInt();
   kept.vppSetting = store.value("device/vpp", 0).toInt();
@@ -16,8 +20,10 @@ WindowSettings WindowSettings::read(QSettings& store) {
 }
 
 void WindowSettings::write(QSettings& store) const {
-  if (deviceRow >= 0) {
-    store.setValue("device/row", deviceRow);
+  const tandra::DeviceType* type = tandra::catalogueEntry(deviceRow);
+  if (type != nullptr) {
+    store.setValue("device/type", QString::fromUtf8(type->name.data(),
+                                                    static_cast<qsizetype>(type->name.size())));
     store.setValue("device/sockets", sockets);
     store.setValue("device/pulse", pulseWidth);
     store.setValue("device/vpp", vppSetting);

@@ -82,6 +82,10 @@ class ConveniencesTest : public QObject, public WindowFixture {
       form->close();
     }
 
+    // The type is kept by its name: a type added to the list must not turn it into another.
+    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value("device/type").toString(),
+             QString("27C256"));
+
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     QCOMPARE(form->pos(), QPoint(40, 50));
@@ -107,6 +111,13 @@ class ConveniencesTest : public QObject, public WindowFixture {
     clickRow(form->Device_Box, 1);  // 2716
     clickRow(form->Num_Of_Devices, 1);
     QCOMPARE(form->Pulse->text(), QString("Pulse = 40"));
+    form->close();
+    form.reset();
+
+    // A name the list does not have (a type taken out, a hand-edited file) chooses nothing.
+    QSettings(settingsPath(), QSettings::IniFormat).setValue("device/type", "27C999");
+    auto again = startWindow(programmer);
+    QCOMPARE(again->Device_Box->currentRow(), 0);
   }
 
   void aDroppedFileIsLoadedAsTheLoadButtonWould() {
