@@ -1,14 +1,14 @@
 #pragma once
 
-#include "link/FtApi.h"
+#include "link/ForwardingApi.h"
 #include "link/Trace.h"
 
 namespace tandra {
 
 // A driver that passes every call to another one and writes what it carried into a trace.
-class TracingApi final : public FtApi {
+class TracingApi final : public ForwardingApi {
  public:
-  TracingApi(FtApi& inner, Trace& trace) : inner_(inner), trace_(trace) {}
+  TracingApi(FtApi& inner, Trace& trace) : ForwardingApi(inner), trace_(trace) {}
 
   FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
   FtStatus OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) override;
@@ -20,12 +20,8 @@ class TracingApi final : public FtApi {
   FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
                 std::uint32_t* received) override;
   FtStatus Close(FtHandle handle) override;
-  std::string driverName() const override { return inner_.driverName(); }
-  std::vector<std::string> takeNotes() override { return inner_.takeNotes(); }
-  std::uint32_t latencyTimerMs() const override { return inner_.latencyTimerMs(); }
 
  private:
-  FtApi& inner_;
   Trace& trace_;
 };
 

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "link/FtApi.h"
+
 namespace tandra::sim {
 
 // When the bytes of the programmer's replies reach the host over a full-speed USB link through
@@ -12,7 +14,7 @@ class LinkTiming {
  public:
   static constexpr double kBytesPerMs = 1000;         // about 1 MB/s: what bulk transfers carry
   static constexpr std::size_t kPacketPayload = 62;   // a 64-byte packet less 2 status bytes
-  static constexpr double kLatencyTimerMs = 2;        // as the drivers set it (FtApi)
+  static constexpr double kLatencyTimerMs = FtApi::kShortLatencyTimerMs;  // as the drivers set it
 
   // A run of reply bytes that reaches the host at once: a full USB packet, or what the chip's
   // latency timer sent of a part-filled one.

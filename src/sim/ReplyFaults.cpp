@@ -4,10 +4,6 @@
 
 namespace tandra::sim {
 
-namespace {
-constexpr std::size_t kHeader = 8;  // chip data follows the reply header
-}
-
 void ReplyFaults::cutReplies(int count, std::size_t keep) {
   repliesToCut_ = count;
   cutRepliesTo_ = keep;
@@ -47,14 +43,14 @@ void ReplyFaults::clear() {
 }
 
 void ReplyFaults::flipBit(std::vector<std::uint8_t>& reply, const Addressee& to) {
-  const std::size_t length = reply.size() - kHeader;
+  const std::size_t length = reply.size() - kReplyHeader;
   std::size_t byte = flipByte_ % length;
   int bit = flipBit_;
   if (flipPositions_) {
     byte = std::uniform_int_distribution<std::size_t>(0, length - 1)(*flipPositions_);
     bit = std::uniform_int_distribution<int>(0, 7)(*flipPositions_);
   }
-  reply[kHeader + byte] ^= static_cast<std::uint8_t>(1u << bit);
+  reply[kReplyHeader + byte] ^= static_cast<std::uint8_t>(1u << bit);
   changes_.push_back({Kind::FlippedBit, to, byte, bit});
 }
 
@@ -65,7 +61,7 @@ std::optional<ReplyFaults::Sending> ReplyFaults::shape(std::vector<std::uint8_t>
     changes_.push_back({Kind::Lost, to});
     return std::nullopt;
   }
-  if (repliesToFlip_ > 0 && to.chipData && reply.size() > kHeader) {
+  if (repliesToFlip_ > 0 && to.chipData && reply.size() > kReplyHeader) {
     --repliesToFlip_;
     flipBit(reply, to);
   }

@@ -10,6 +10,9 @@
 
 namespace tandra::sim {
 
+// Every reply begins with an 8-byte header; chip data follows it.
+inline constexpr std::size_t kReplyHeader = 8;
+
 // What can go wrong with the programmer's replies between its firmware and the host, on demand:
 // a reply lost, cut short, late, paused half-way, or with a bit of its chip data flipped on the
 // way. A counted fault applies to the next replies it fits and is then used up. Every reply it

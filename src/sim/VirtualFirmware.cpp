@@ -29,7 +29,9 @@ constexpr std::uint8_t kLowLatch = 0x2F;
 constexpr std::uint8_t kHighLatch = 0x0F;
 constexpr std::uint8_t kControlLatch = 0x3F;
 
-constexpr std::size_t kHeader = 8;
+constexpr std::size_t kHeader = sim::kReplyHeader;
+// The data a reply carries unless a read block asked for another length.
+constexpr std::size_t kDefaultReplyData = 2048;
 constexpr std::size_t kPage = 256;
 constexpr std::size_t kFirmwareRecordSize = 74;
 constexpr std::size_t kLargestReplyData = 32768 - kHeader;
@@ -75,7 +77,7 @@ void VirtualProgrammer::answer(std::uint8_t opcode, std::vector<std::uint8_t> da
 
 void VirtualProgrammer::answerHeader(std::uint8_t opcode, std::uint8_t status,
                                      HeaderBytes bytes1to3, Clock::Millis takes) {
-  answer(opcode, std::vector<std::uint8_t>(fullLengthReplies_ ? 2048 : 0, 0x00), status,
+  answer(opcode, std::vector<std::uint8_t>(fullLengthReplies_ ? kDefaultReplyData : 0, 0x00), status,
          bytes1to3, takes);
 }
 

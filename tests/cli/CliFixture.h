@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-#include "ForwardingApi.h"
+#include "link/ForwardingApi.h"
 #include "cli/Cli.h"
 #include "link/Clock.h"
 #include "sim/VirtualProgrammer.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ForwardingApi.h"
+#include "link/ForwardingApi.h"
 #include "Soak.h"
 #include "TestHost.h"
 #include "device/Session.h"
@@ -55,7 +55,6 @@ class WatchedDriver final : public ForwardingApi {
     countCall();
     return ForwardingApi::Read(handle, buffer, count, received);
   }
-  std::uint32_t latencyTimerMs() const override { return programmer_.latencyTimerMs(); }
 
  private:
   void countCall() {

@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "ForwardingApi.h"
+#include "link/ForwardingApi.h"
 #include "WindowFixture.h"
 #include "cli/Cli.h"
 #include "gui/HexViewWidget.h"
@@ -403,7 +403,7 @@ class WindowTest : public QObject, public WindowFixture {
 
   void anUnexpectedErrorKeepsItsBoxAndLeavesItsCauseInTheLog() {
     // A driver that fails in a way nobody planned for, in the start-up search.
-    struct Faulty final : tandra::test::ForwardingApi {
+    struct Faulty final : tandra::ForwardingApi {
       using ForwardingApi::ForwardingApi;
       tandra::FtStatus Write(tandra::FtHandle, const void*, std::uint32_t,
                              std::uint32_t*) override {

@@ -1,4 +1,4 @@
-#include "ForwardingApi.h"
+#include "link/ForwardingApi.h"
 #include "LinkFixture.h"
 #include "link/Discovery.h"
 

@@ -2,9 +2,10 @@
 
 #include "link/FtApi.h"
 
-namespace tandra::test {
+namespace tandra {
 
-// A driver that passes every call to another one; tests override the calls they watch or bend.
+// A driver that passes every call to another one; a driver built on it overrides the calls it
+// watches (the trace) or bends (tests).
 class ForwardingApi : public FtApi {
  public:
   explicit ForwardingApi(FtApi& inner) : inner_(inner) {}
@@ -32,9 +33,10 @@ class ForwardingApi : public FtApi {
   FtStatus Close(FtHandle handle) override { return inner_.Close(handle); }
   std::string driverName() const override { return inner_.driverName(); }
   std::vector<std::string> takeNotes() override { return inner_.takeNotes(); }
+  std::uint32_t latencyTimerMs() const override { return inner_.latencyTimerMs(); }
 
  private:
   FtApi& inner_;
 };
 
-}  // namespace tandra::test
+}  // namespace tandra
