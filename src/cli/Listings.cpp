@@ -36,7 +36,6 @@ void Job::listProgrammers() {
     const bool answered = session_->connect(serial);
     const std::string firmware = answered ? session_->discovery.firmwareVersionText() : "?";
     session_->close();
-    session_->link.connectionState = kNoProgrammer;
     say(std::to_string(index) + "  " + serial + "  " + description + "  firmware " + firmware);
     document_["programmers"].push_back({{"index", index},
                                         {"serial", serial},

@@ -33,6 +33,7 @@ void Session::close() {
   if (link.connectionState == kIdentified) {
     link.SendIdle();
     usb.CloseFTDevice();
+    link.connectionState = kNoProgrammer;  // nothing may be sent on the closed handle
   }
 }
 
