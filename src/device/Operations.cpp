@@ -35,6 +35,23 @@ constexpr const char* kMoveStart = "Moving Device #1 to Buffer....";
 constexpr const char* kMoveEnd = "Device #1 Has Been Moved to Buffer....";
 constexpr std::uint8_t kSocketFailed = 0xFF;
 
+// The texts of the operations that judge every socket; Move judges none.
+const Operations::Texts* textsOf(Operation operation) {
+  switch (operation) {
+    case Operation::Program:
+      return &kProgramTexts;
+    case Operation::BlankCheck:
+      return &kBlankTexts;
+    case Operation::Verify:
+      return &kVerifyTexts;
+    case Operation::ProgramCompare:
+      return &kCompareTexts;
+    case Operation::Move:
+      break;
+  }
+  return nullptr;
+}
+
 bool isErased(std::uint8_t d, std::uint8_t) {
   return d == 0xFF;
 }
@@ -46,7 +63,6 @@ bool canBeProgrammed(std::uint8_t d, std::uint8_t b) {
   return (d & b) == b;
 }
 
-// "0.4 s", "12.3 s", "2 min 05 s".
 std::string trimmed(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
@@ -105,24 +121,16 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
                                 {}};
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
-    SocketResult result;
-    result.socket = socket;
-    if (engine_.socketSkipped(socket)) {
-      result.state = SocketResult::State::Skipped;
-      result.words = "Skipped";
-    } else if (engine_.socketFailed(socket)) {
+    SocketResult result = unjudged(socket);
+    if (result.state != SocketResult::State::Skipped && engine_.socketFailed(socket)) {
       result.state = SocketResult::State::Failed;
       result.words = texts->failure;
       result.failure = engine_.firstFailures[static_cast<std::size_t>(socket - 1)];
-    } else if (stopped) {
-      result.state = SocketResult::State::Stopped;
-      result.words = "Stopped";
-    } else {
+    } else if (result.state != SocketResult::State::Skipped && !stopped) {
+      result.state = SocketResult::State::Passed;
       result.words = trimmed(texts->initialSocket);
       host_.showSocket(socket, texts->initialSocket, SocketLook::Passed);
     }
-    result.image = images_.nameOf(socket);
-    result.serialNumber = images_.serialNumberOf(socket);
     lastResult_.sockets.push_back(result);
   }
   // Newest on top: the time, then each failing socket in order.
@@ -399,7 +407,19 @@ void Operations::Program() {
   states_.IdleState();
 }
 
-void Operations::run(Operation operation) {
+SocketResult Operations::unjudged(int socket) const {
+  SocketResult result;
+  result.socket = socket;
+  const bool skipped = engine_.socketSkipped(socket);
+  result.state = skipped ? SocketResult::State::Skipped : SocketResult::State::Stopped;
+  result.words = skipped ? "Skipped" : "Stopped";
+  result.image = images_.nameOf(socket);
+  result.serialNumber = images_.serialNumberOf(socket);
+  return result;
+}
+
+void Operations::run(Operation operation, int socket) {
+  if (link_.stopHeld()) return notStarted(operation);
   switch (operation) {
     case Operation::Program:
       return Program();
@@ -408,27 +428,18 @@ void Operations::run(Operation operation) {
     case Operation::Verify:
       return Verify();
     case Operation::Move:
-      return Move();
+      return Move(socket);
     case Operation::ProgramCompare:
       return ProgramCompare();
   }
 }
 
 void Operations::notStarted(Operation operation) {
-  const Texts* texts = operation == Operation::Program          ? &kProgramTexts
-                       : operation == Operation::BlankCheck     ? &kBlankTexts
-                       : operation == Operation::Verify         ? &kVerifyTexts
-                       : operation == Operation::ProgramCompare ? &kCompareTexts
-                                                                : nullptr;
+  const Texts* texts = textsOf(operation);
   lastResult_ = OperationResult{texts != nullptr ? texts->name : kMoveName, true, 0, 0, {}};
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
-    SocketResult result;
-    result.socket = socket;
-    result.state =
-        engine_.socketSkipped(socket) ? SocketResult::State::Skipped : SocketResult::State::Stopped;
-    result.words = engine_.socketSkipped(socket) ? "Skipped" : "Stopped";
-    lastResult_.sockets.push_back(result);
+    lastResult_.sockets.push_back(unjudged(socket));
   }
 }
 

@@ -70,7 +70,9 @@ class Operations {
   // Reads a socket into the image buffer: socket 1, as the button does, or the one named.
   void Move(int socket = 1);
   void ProgramCompare();
-  void run(Operation operation);
+  // One operation (Move reads `socket`); while a stop is held, nothing is sent and the result
+  // says every socket stopped.
+  void run(Operation operation, int socket = 1);
   // An operation that was stopped before it began: nothing sent, every socket stopped.
   void notStarted(Operation operation);
 
@@ -107,6 +109,8 @@ class Operations {
   // `erasedWanted`: the test wants 0xFF whatever the buffer holds (Blank Check).
   void runReadTest(const Texts& texts, ByteTest passes, bool erasedWanted = false);
   void writeInitialSocketTexts(const Texts& texts);
+  // A socket's result before any judgement: left out, or else stopped; its image named.
+  SocketResult unjudged(int socket) const;
   // Reads the current socket's block; false when no complete reply came, so that nothing
   // stale in the read buffer is taken for the device's bytes.
   bool readBlock();

@@ -79,17 +79,18 @@ void Session::setVpp(int vppSetting) {
 }
 
 const OperationResult& Session::run(Operation operation) {
-  if (link.stopHeld()) {
-    operations.notStarted(operation);
-  } else {
-    operations.run(operation);
-  }
+  operations.run(operation);
   return operations.lastResult();
 }
 
 const OperationResult& Session::programWhereItCan() {
   const OperationResult compared = run(Operation::ProgramCompare);
-  if (compared.stopped) return run(Operation::Program);  // ends at once, nothing sent
+  // A compare that did not reach its end judged no socket: none may be programmed on it, and
+  // the idle command of another operation would clear a stop that is not held.
+  if (compared.stopped) {
+    operations.notStarted(Operation::Program);
+    return operations.lastResult();
+  }
   int cannot = 0;
   for (const SocketResult& socket : compared.sockets) {
     if (socket.state == SocketResult::State::Failed) cannot |= 1 << (socket.socket - 1);
@@ -108,11 +109,7 @@ const OperationResult& Session::programWhereItCan() {
 }
 
 const OperationResult& Session::read(int socket) {
-  if (link.stopHeld()) {
-    operations.notStarted(Operation::Move);
-  } else {
-    operations.Move(std::clamp(socket, 1, Engine::kSockets));
-  }
+  operations.run(Operation::Move, std::clamp(socket, 1, Engine::kSockets));
   return operations.lastResult();
 }
 

@@ -36,6 +36,7 @@ TEST_F(SessionTest, SettingsAreTakenAsValuesAndRefusedWhenTheProgrammerCannotTak
 }
 
 TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
+  session.socketImages.set(2, ImageBuffer{}, "u2.bin", 41);
   session.stop();
   bench.states.BusyState();  // the idle command a Quit would not survive
   EXPECT_GT(bench.link.quitFlag, 0);
@@ -46,6 +47,11 @@ TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
   for (const SocketResult& socket : refused.sockets) {
     EXPECT_EQ(socket.state, SocketResult::State::Stopped);
   }
+  // Each result still names the socket's image and serial number, as a run's results do.
+  EXPECT_EQ(refused.sockets.at(1).image, "u2.bin");
+  EXPECT_EQ(refused.sockets.at(1).serialNumber, 41u);
+  EXPECT_TRUE(session.read(1).stopped);
+  session.socketImages.clear();
 
   // Asked for while an operation runs, from its first page on: no socket passes.
   session.resume();
@@ -134,6 +140,20 @@ TEST_F(SessionTest, APulledCableStopsTheRunAndTheProgrammerIsFoundAgainBeforeThe
   ASSERT_TRUE(session.connect());
   EXPECT_EQ(programmer.vppSelectCode(), 0xBF);  // the chosen type's voltage, sent again
   EXPECT_TRUE(session.run(Operation::Verify).allPassed());
+}
+
+// Program where it can: a Program Compare that did not run to its end has judged no socket, so
+// no socket may be programmed on it, whatever ended it (the watchdog, a lost reply, a stop).
+TEST_F(SessionTest, AProgramCompareThatStoppedProgramsNothing) {
+  programmer.replyFaults().dropReplies(1);  // the compare's opening idle command goes unanswered
+  programmer.clearPackets();
+  const OperationResult& result = session.programWhereItCan();
+  EXPECT_TRUE(result.stopped);
+  EXPECT_FALSE(result.allPassed());
+  for (const std::vector<std::uint8_t>& packet : programmer.packets()) {
+    EXPECT_NE(packet.front(), opcode::ProgramBlock) << "a page went out";
+  }
+  EXPECT_TRUE(session.programWhereItCan().allPassed()) << "and the next run is a whole one";
 }
 
 }  // namespace
