@@ -15,6 +15,15 @@ namespace {
 
 constexpr const char* kJobs[] = {"list",    "devices", "program",  "verify", "blank",
                                  "compare", "read",    "checksum", "convert"};
+// "the jobs are list, devices, …, checksum and convert"
+std::string jobsText() {
+  std::string text = "the jobs are";
+  for (std::size_t job = 0; job < std::size(kJobs); ++job) {
+    text += job == 0 ? " " : job + 1 == std::size(kJobs) ? " and " : ", ";
+    text += kJobs[job];
+  }
+  return text;
+}
 constexpr const char* kHelpHint =
     "(tandra-cli --help lists the jobs, tandra-cli JOB --help the options of one)";
 
@@ -131,9 +140,7 @@ class Parser {
   std::optional<int> parse(std::vector<std::string> arguments, CliIo& io, std::string* message) {
     if (!arguments.empty() && !arguments.front().starts_with("-") &&
         std::find(std::begin(kJobs), std::end(kJobs), arguments.front()) == std::end(kJobs)) {
-      *message = "no job '" + arguments.front() +
-                 "'; the jobs are list, devices, program, verify, blank, compare, read, "
-                 "checksum and convert";
+      *message = "no job '" + arguments.front() + "'; " + jobsText();
       return exitcode::kUsage;
     }
     std::reverse(arguments.begin(), arguments.end());  // the order CLI11 takes them in
@@ -152,8 +159,7 @@ class Parser {
         return exitcode::kPassed;
       }
       *message = error.get_name() == "RequiredError" && app_.get_subcommands().empty()
-                     ? std::string("which job? the jobs are list, devices, program, verify, "
-                                   "blank, compare, read, checksum and convert")
+                     ? "which job? " + jobsText()
                      : std::string(error.what());
       return exitcode::kUsage;
     }
