@@ -4,6 +4,7 @@
 # and nothing worse than no answer when no tandra-cli can be run.
 #   check-completion.sh COMPLETION TANDRA_CLI
 set -u
+. "$(dirname "$0")/help-text.sh"
 completion=$1
 cli=$2
 work=$(mktemp -d)
@@ -58,12 +59,11 @@ complete_line tandra-cli blank -d ""
 [ "$offered" = "$want" ] || failed "-d does not offer the types tandra-cli devices lists"
 
 # Each job's options are those its help lists: none missing, none that the job refuses.
-jobs=$(sed -n '/^Subcommands:/,/^$/p' <(tandra-cli --help) | awk 'NR > 1 && NF { print $1 }')
+jobs=$(tandra-cli --help | jobs_of)
 complete_line tandra-cli ""
 [ "$offered" = "$(echo "$jobs" | sort)" ] || failed "the jobs offered are not the jobs tandra-cli lists"
 for job in $jobs; do
-  want=$(tandra-cli "$job" --help | grep -E '^ +-' | sed -E 's/^ +//; s/ {2,}.*//' |
-    sed -E 's/[ ,]+/\n/g' | grep -E '^--?[A-Za-z0-9][A-Za-z0-9-]*$' | sort -u)
+  want=$(tandra-cli "$job" --help | options_of | sort -u)
   complete_line tandra-cli "$job" -
   missing=$(comm -23 <(echo "$want") <(echo "$offered"))
   extra=$(comm -13 <(echo "$want") <(echo "$offered"))

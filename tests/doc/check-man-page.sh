@@ -36,12 +36,7 @@ described() {  # described SECTION WORD
   grep -qxF "$1"$'\t'"$2" "$work/entries"
 }
 
-# The options a help text lists: the first column of its lines that start with a dash (CLI11
-# writes "-d,--device TEXT", Qt "-h, --help").
-options_of() {
-  grep -E '^ +-' | sed -E 's/^ +//; s/ {2,}.*//' | sed -E 's/[ ,]+/\n/g' |
-    grep -E '^--?[A-Za-z0-9][A-Za-z0-9-]*$'
-}
+. "$(dirname "$0")/help-text.sh"
 
 if ! "$program" --help >"$work/help" 2>&1; then
   failed "$program --help"
@@ -50,8 +45,7 @@ fi
 options_of <"$work/help" | sed "s/^/--help\t/" >"$work/options"
 [ -s "$work/options" ] || failed "found no option in the help of $program"
 
-# The jobs: the first word of each line under "Subcommands:".
-sed -n '/^Subcommands:/,/^$/p' "$work/help" | awk 'NR > 1 && NF { print $1 }' >"$work/jobs"
+jobs_of <"$work/help" >"$work/jobs"
 while read -r job; do
   described JOBS "$job" || failed "$name: the job $job is not described under JOBS"
   if ! "$program" "$job" --help >"$work/help-$job" 2>&1; then
