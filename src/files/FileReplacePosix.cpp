@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "common/FileError.h"
@@ -146,19 +147,20 @@ void rewriteInPlace(const fs::path& target, std::string_view bytes) {
   const bool readable = ::access(target.c_str(), R_OK) == 0;
   Descriptor file(::open(target.c_str(), (readable ? O_RDWR : O_WRONLY) | O_CLOEXEC));
   if (file.get() < 0) throw FileError(ioMessageForErrno(errno));
-  std::string old;
+  std::optional<std::string> old;
   if (readable) {
+    old.emplace();
     char chunk[65536];
     for (ssize_t got; (got = ::read(file.get(), chunk, sizeof chunk)) != 0;) {
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) throw FileError(ioMessageForErrno(errno));
-      old.append(chunk, static_cast<std::size_t>(got));
+      old->append(chunk, static_cast<std::size_t>(got));
     }
   }
+  const std::size_t held = old ? old->size() : 0;
   struct statvfs space {};
-  if (::fstatvfs(file.get(), &space) == 0 && bytes.size() > old.size() &&
-      static_cast<unsigned long long>(space.f_bavail) * space.f_frsize <
-          bytes.size() - old.size()) {
+  if (::fstatvfs(file.get(), &space) == 0 && bytes.size() > held &&
+      static_cast<unsigned long long>(space.f_bavail) * space.f_frsize < bytes.size() - held) {
     throw FileError(ioMessage(101));
   }
   const auto putAt0 = [&](std::string_view contents) {
@@ -168,19 +170,7 @@ void rewriteInPlace(const fs::path& target, std::string_view bytes) {
       throw FileError(ioMessageForErrno(errno));
     }
   };
-  try {
-    putAt0(bytes);
-    flush(file.get());
-  } catch (const FileError&) {
-    if (readable) {
-      try {
-        putAt0(old);
-      } catch (const FileError&) {
-        // Nothing more can be done for it: the first error is the one to tell.
-      }
-    }
-    throw;
-  }
+  rewriteKeepingOld(bytes, old, putAt0, [&] { flush(file.get()); });
   file.close();
 }
 
