@@ -180,29 +180,25 @@ void rewriteInPlace(const fs::path& target, std::string_view bytes) {
 class TemporaryFile {
  public:
   explicit TemporaryFile(const fs::path& folder)
-      : path_(((folder.empty() ? fs::path(".") : folder) / ".tandra-XXXXXX").string()) {
-    fd_ = ::mkstemp(path_.data());
-    if (fd_ < 0) error_ = errno;
-  }
+      : path_(((folder.empty() ? fs::path(".") : folder) / ".tandra-XXXXXX").string()),
+        file_(::mkstemp(path_.data())),
+        error_(file_.get() < 0 ? errno : 0),
+        made_(file_.get() >= 0) {}
   ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!placed_ && (fd_ >= 0 || closed_)) ::unlink(path_.c_str());
+    if (made_ && !placed_) ::unlink(path_.c_str());
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  bool made() const { return fd_ >= 0; }
+  bool made() const { return file_.get() >= 0; }
   int error() const { return error_; }
-  int fd() const { return fd_; }
+  int fd() const { return file_.get(); }
 
   // Flushes and closes the complete file, then puts it in the target's place; the system's
   // error number when the rename is refused (the file is closed either way).
   int replace(const fs::path& target) {
-    flush(fd_);
-    const int fd = fd_;
-    fd_ = -1;
-    closed_ = true;
-    if (::close(fd) != 0) throw FileError(ioMessageForErrno(errno));
+    flush(file_.get());
+    file_.close();
     if (saveCalls().rename(path_.c_str(), target.c_str()) != 0) return errno;
     placed_ = true;
     return 0;
@@ -210,9 +206,9 @@ class TemporaryFile {
 
  private:
   std::string path_;
-  int fd_ = -1;
-  int error_ = 0;
-  bool closed_ = false;
+  Descriptor file_;
+  int error_;
+  bool made_;
   bool placed_ = false;
 };
 
