@@ -17,6 +17,16 @@ inline std::string hexText(std::uint64_t value, int minDigits) {
   return text;
 }
 
+// Exactly `digits` (at most 16) upper-case hexadecimal digits of `value`, its high digits
+// dropped, appended to `text`: saving an image or tracing the link appends millions of them,
+// and nothing is allocated beyond the growth of `text` itself.
+inline void appendHex(std::string& text, std::uint64_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char buffer[16];
+  for (int i = digits - 1; i >= 0; --i, value >>= 4) buffer[i] = kDigits[value & 0xF];
+  text.append(buffer, static_cast<std::size_t>(digits));
+}
+
 // The value of a hexadecimal digit in either case, -1 for any other character.
 constexpr int hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "common/FileError.h"
@@ -146,19 +147,20 @@ void rewriteInPlace(const fs::path& target, std::string_view bytes) {
   const bool readable = ::access(target.c_str(), R_OK) == 0;
   Descriptor file(::open(target.c_str(), (readable ? O_RDWR : O_WRONLY) | O_CLOEXEC));
   if (file.get() < 0) throw FileError(ioMessageForErrno(errno));
-  std::string old;
+  std::optional<std::string> old;
   if (readable) {
+    old.emplace();
     char chunk[65536];
     for (ssize_t got; (got = ::read(file.get(), chunk, sizeof chunk)) != 0;) {
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) throw FileError(ioMessageForErrno(errno));
-      old.append(chunk, static_cast<std::size_t>(got));
+      old->append(chunk, static_cast<std::size_t>(got));
     }
   }
+  const std::size_t held = old ? old->size() : 0;
   struct statvfs space {};
-  if (::fstatvfs(file.get(), &space) == 0 && bytes.size() > old.size() &&
-      static_cast<unsigned long long>(space.f_bavail) * space.f_frsize <
-          bytes.size() - old.size()) {
+  if (::fstatvfs(file.get(), &space) == 0 && bytes.size() > held &&
+      static_cast<unsigned long long>(space.f_bavail) * space.f_frsize < bytes.size() - held) {
     throw FileError(ioMessage(101));
   }
   const auto putAt0 = [&](std::string_view contents) {
@@ -168,19 +170,7 @@ void rewriteInPlace(const fs::path& target, std::string_view bytes) {
       throw FileError(ioMessageForErrno(errno));
     }
   };
-  try {
-    putAt0(bytes);
-    flush(file.get());
-  } catch (const FileError&) {
-    if (readable) {
-      try {
-        putAt0(old);
-      } catch (const FileError&) {
-        // Nothing more can be done for it: the first error is the one to tell.
-      }
-    }
-    throw;
-  }
+  rewriteKeepingOld(bytes, old, putAt0, [&] { flush(file.get()); });
   file.close();
 }
 
@@ -190,29 +180,25 @@ void rewriteInPlace(const fs::path& target, std::string_view bytes) {
 class TemporaryFile {
  public:
   explicit TemporaryFile(const fs::path& folder)
-      : path_(((folder.empty() ? fs::path(".") : folder) / ".tandra-XXXXXX").string()) {
-    fd_ = ::mkstemp(path_.data());
-    if (fd_ < 0) error_ = errno;
-  }
+      : path_(((folder.empty() ? fs::path(".") : folder) / ".tandra-XXXXXX").string()),
+        file_(::mkstemp(path_.data())),
+        error_(file_.get() < 0 ? errno : 0),
+        made_(file_.get() >= 0) {}
   ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!placed_ && (fd_ >= 0 || closed_)) ::unlink(path_.c_str());
+    if (made_ && !placed_) ::unlink(path_.c_str());
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  bool made() const { return fd_ >= 0; }
+  bool made() const { return file_.get() >= 0; }
   int error() const { return error_; }
-  int fd() const { return fd_; }
+  int fd() const { return file_.get(); }
 
   // Flushes and closes the complete file, then puts it in the target's place; the system's
   // error number when the rename is refused (the file is closed either way).
   int replace(const fs::path& target) {
-    flush(fd_);
-    const int fd = fd_;
-    fd_ = -1;
-    closed_ = true;
-    if (::close(fd) != 0) throw FileError(ioMessageForErrno(errno));
+    flush(file_.get());
+    file_.close();
     if (saveCalls().rename(path_.c_str(), target.c_str()) != 0) return errno;
     placed_ = true;
     return 0;
@@ -220,9 +206,9 @@ class TemporaryFile {
 
  private:
   std::string path_;
-  int fd_ = -1;
-  int error_ = 0;
-  bool closed_ = false;
+  Descriptor file_;
+  int error_;
+  bool made_;
   bool placed_ = false;
 };
 

@@ -1,6 +1,6 @@
 // Replacing a file on Windows: a temporary file beside it, flushed, then moved over it in one
-// step. A failure keeps the old file; only a folder that refuses the temporary file leads to
-// the file itself being rewritten.
+// step. A failure keeps the old file. A file with a second name, or in a folder that refuses the
+// temporary file, is rewritten itself, and its old contents are put back should that fail.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -56,11 +57,47 @@ void writeFile(int fd, std::string_view bytes) {
   if (::_close(fd) != 0) throw FileError(ioMessageForErrno(errno));
 }
 
-void rewriteInPlace(const fs::path& target, std::string_view bytes, bool truncate) {
+// A device: written as it stands, never emptied first.
+void writeDevice(const fs::path& target, std::string_view bytes) {
   int error = 0;
-  const int fd = openFile(target, _O_WRONLY | (truncate ? _O_TRUNC : 0), &error);
+  const int fd = openFile(target, _O_WRONLY, &error);
   if (fd < 0) throw FileError(ioMessageForErrno(error));
   writeFile(fd, bytes);
+}
+
+// A regular file rewritten in place, so that it keeps every name: it is not emptied when
+// opened, what it held is read first, and should the write fail the old contents are put back.
+void rewriteInPlace(const fs::path& target, std::string_view bytes) {
+  int error = 0;
+  int fd = openFile(target, _O_RDWR, &error);
+  const bool readable = fd >= 0;
+  if (!readable) fd = openFile(target, _O_WRONLY, &error);
+  if (fd < 0) throw FileError(ioMessageForErrno(error));
+  try {
+    std::optional<std::string> old;
+    if (readable) {
+      old.emplace();
+      char chunk[65536];
+      for (int got; (got = ::_read(fd, chunk, static_cast<unsigned>(sizeof chunk))) != 0;) {
+        if (got < 0) throw FileError(ioMessageForErrno(errno));
+        old->append(chunk, static_cast<std::size_t>(got));
+      }
+    }
+    const auto putAt0 = [fd](std::string_view contents) {
+      if (::_lseeki64(fd, 0, SEEK_SET) != 0) throw FileError(ioMessageForErrno(errno));
+      writeAll(fd, contents);
+      if (const errno_t cut = ::_chsize_s(fd, static_cast<long long>(contents.size())); cut != 0) {
+        throw FileError(ioMessageForErrno(cut));
+      }
+    };
+    rewriteKeepingOld(bytes, old, putAt0, [fd] {
+      if (saveCalls().fsync(fd) != 0) throw FileError(ioMessageForErrno(errno));
+    });
+  } catch (...) {
+    ::_close(fd);
+    throw;
+  }
+  if (::_close(fd) != 0) throw FileError(ioMessageForErrno(errno));
 }
 
 SaveTarget examine(const fs::path& target) {
@@ -90,7 +127,11 @@ void replaceFile(const std::string& path, std::string_view bytes) {
     case SaveWay::Refuse:
       throw FileError(ioMessage(5));
     case SaveWay::InPlace:
-      rewriteInPlace(target, bytes, facts.regular);  // a device is written, never truncated
+      if (facts.regular) {
+        rewriteInPlace(target, bytes);
+      } else {
+        writeDevice(target, bytes);
+      }
       return;
     case SaveWay::ThroughTemporary:
       break;
@@ -103,7 +144,7 @@ void replaceFile(const std::string& path, std::string_view bytes) {
   const int fd = openFile(temporary, _O_WRONLY | _O_CREAT | _O_EXCL, &error);
   if (fd < 0) {
     if (afterTemporaryFailed(facts, error) == SaveWay::InPlace) {
-      rewriteInPlace(target, bytes, true);
+      rewriteInPlace(target, bytes);
       return;
     }
     throw FileError(ioMessageForErrno(error));

@@ -114,7 +114,7 @@ LoadReport loadBinary(ImageBuffer& image, InputFile& file) {
 LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path) {
   return aboutFile(path, [&] {
     InputFile file(path);
-    return loadBinaryFrom(image, file);
+    return loadBinary(image, file);
   });
 }
 

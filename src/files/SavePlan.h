@@ -1,5 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
 namespace tandra {
 
 // What a save knows of its target before it writes anything.
@@ -28,5 +33,14 @@ SaveWay firstWay(const SaveTarget& target);
 // the old file stays as it was. (A failure while writing the temporary file always keeps the
 // old file.)
 SaveWay afterTemporaryFailed(const SaveTarget& target, int error);
+
+// A regular file rewritten in place keeps every name, and so nothing else holds its old image:
+// it is opened without being emptied and what it held is read first (`old`, none where it may
+// not be read). `put` writes contents from the file's start and cuts the file to their length;
+// `flush` takes the new image to the disk. Should either fail, the old contents are put back,
+// and the first error is the one thrown.
+void rewriteKeepingOld(std::string_view bytes, const std::optional<std::string>& old,
+                       const std::function<void(std::string_view)>& put,
+                       const std::function<void()>& flush);
 
 }  // namespace tandra

@@ -2,16 +2,10 @@
 
 #include <algorithm>
 
+#include "common/HexText.h"
 #include "image/ImageBuffer.h"
 
 namespace tandra {
-
-void TextSaver::appendHex(std::uint32_t value, int digits, std::string& to) const {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  char text[8];
-  for (int i = digits - 1; i >= 0; --i, value >>= 4) text[i] = kDigits[value & 0xF];
-  to.append(text, static_cast<std::size_t>(digits));
-}
 
 void TextSaver::writeLine(const std::string& line) {
   text_ += line;
@@ -22,9 +16,9 @@ void TextSaver::writeLine(const std::string& line) {
 // checksum.
 void TextSaver::writeRecord(std::string_view start, std::uint32_t count, std::uint8_t checksum) {
   text_ += start;
-  appendHex(count, 2, text_);
+  appendHex(text_, count, 2);
   text_ += outputLine_;
-  appendHex(checksum, 2, text_);
+  appendHex(text_, checksum, 2);
   text_ += "\r\n";
 }
 
@@ -42,7 +36,7 @@ void TextSaver::Put_Hex_Byte() {
   const std::uint8_t value =
       ImageBuffer::contains(address) ? image_[static_cast<std::int32_t>(address)] : 0xFF;
   recordSum_ = static_cast<std::uint8_t>(recordSum_ + value);
-  appendHex(value, 2, outputLine_);
+  appendHex(outputLine_, value, 2);
   ++writeAddress_;
 }
 
@@ -51,8 +45,8 @@ void TextSaver::Write_Segment_Record() {
   const auto checksum = static_cast<std::uint8_t>(
       (256 - ((0x02 + 0x02 + (segment >> 8) + (segment & 0xFF)) % 256)) % 256);
   std::string line = ":02000002";
-  appendHex(segment, 4, line);
-  appendHex(checksum, 2, line);
+  appendHex(line, segment, 4);
+  appendHex(line, checksum, 2);
   writeLine(line);
 }
 
@@ -62,7 +56,7 @@ void TextSaver::Write_Intel_Hex() {
   do {
     const std::uint32_t offset = writeAddress_ % 65536;
     outputLine_.clear();
-    appendHex(offset, 4, outputLine_);
+    appendHex(outputLine_, offset, 4);
     outputLine_ += "00";
     recordSum_ = static_cast<std::uint8_t>((offset >> 8) + (offset & 0xFF));
     // Every record carries 16 bytes, unless a 64 KiB boundary ends it.
@@ -82,7 +76,7 @@ void TextSaver::Write_Motorola_Hex() {
   reserve(3);
   do {
     outputLine_.clear();
-    appendHex(writeAddress_, 6, outputLine_);
+    appendHex(outputLine_, writeAddress_, 6);
     recordSum_ = static_cast<std::uint8_t>((writeAddress_ >> 16) + ((writeAddress_ >> 8) & 0xFF) +
                                            (writeAddress_ & 0xFF));
     std::uint32_t n = 0;

@@ -23,7 +23,6 @@ class TextSaver {
  private:
   void Write_Segment_Record();
   void Put_Hex_Byte();
-  void appendHex(std::uint32_t value, int digits, std::string& to) const;
   void writeLine(const std::string& line);
   void writeRecord(std::string_view start, std::uint32_t count, std::uint8_t checksum);
   // Room for the whole text at once: about `bytesPerByte` characters for every image byte.

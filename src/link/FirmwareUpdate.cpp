@@ -61,12 +61,7 @@ void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
     const std::size_t next = start + kRecordSize;
     const std::size_t shown = next + 3 < file.size() ? next : start;
     host_.showAddress(file[shown + 2] * 256u + file[shown + 3]);
-    packet[7] = headerChecksum(packet);
-    link_.prepareForReply();
-    if (usb_.WriteFTBuffer(kRecordSize) < kRecordSize) {
-      host_.insertLogLine("USB Device Write TimeOut 1...");
-    }
-    link_.WaitReply(ReplyUse::Header);
+    link_.SendAndWait(ReplyUse::Header, "USB Device Write TimeOut 1...");
   }
   progress.done = progress.total;
   progress.elapsedMs = host_.monotonicMs() - startedMs;
@@ -75,13 +70,9 @@ void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
 
 bool FirmwareUpdate::checkFlash(const std::vector<std::uint8_t>& file) {
   link_.packetLength = Link::kCommandLength;
-  // The check's bytes are judged: nothing of an earlier reply may still be on its way.
-  if (!link_.fullWaits) link_.drainUntilQuiet(Link::kReadTimeoutMs);
   std::memcpy(link_.packet(), kFlashCheck, sizeof kFlashCheck);
-  if (usb_.WriteFTBuffer(sizeof kFlashCheck) < sizeof kFlashCheck) {
-    host_.insertLogLine("USB Device Write TimeOut 2...");
-  }
-  link_.WaitReply(ReplyUse::Header);
+  // The check's bytes are judged: nothing of an earlier reply may still be on its way.
+  link_.SendAndWait(ReplyUse::Header, "USB Device Write TimeOut 2...", BeforeSend::WaitForQuiet);
 
   // Only what came is shown: the rest of the read buffer holds older bytes.
   const std::uint8_t* reply = link_.reply();

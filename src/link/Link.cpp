@@ -16,15 +16,35 @@ void Link::store(std::uint8_t op) {
   }
 }
 
+namespace {
+constexpr const char* kWriteTimeOutLine = "USB Device Write TimeOut ...";
+}
+
 void Link::SendCommand() {
   if (connectionState <= kNoProgrammer) return;
+  const std::uint8_t op = packet()[0];
+  if (isAnswered(op)) {
+    SendAndWait(op == opcode::ReadBlock ? ReplyUse::Data : ReplyUse::Header, kWriteTimeOutLine);
+  } else {
+    writePacket(kWriteTimeOutLine);
+  }
+}
+
+void Link::SendAndWait(ReplyUse use, const char* writeTimeOutLine, BeforeSend before) {
+  if (before == BeforeSend::DropLeftOver) {
+    prepareForReply();
+  } else if (!fullWaits) {
+    drainUntilQuiet(kReadTimeoutMs);
+  }
+  writePacket(writeTimeOutLine);
+  WaitReply(use);
+}
+
+void Link::writePacket(const char* writeTimeOutLine) {
   std::uint8_t* p = packet();
   p[7] = headerChecksum(p);
-  const bool answered = isAnswered(p[0]);
-  if (answered) prepareForReply();
   const auto length = static_cast<std::uint32_t>(packetLength);
-  if (usb_.WriteFTBuffer(length) < length) host_.insertLogLine("USB Device Write TimeOut ...");
-  if (answered) WaitReply(p[0] == opcode::ReadBlock ? ReplyUse::Data : ReplyUse::Header);
+  if (usb_.WriteFTBuffer(length) < length) host_.insertLogLine(writeTimeOutLine);
 }
 
 void Link::WaitReply(ReplyUse use) {

@@ -21,6 +21,15 @@ enum ConnectionState : int {
 // value), or uses the data after it too (a read block).
 enum class ReplyUse { Header, Data };
 
+// What clears the way for the reply to a command before the command goes out.
+enum class BeforeSend {
+  // What is left of a reply whose unused end was not waited for is thrown away.
+  DropLeftOver,
+  // The line must first be quiet for the read time-out (unless every reply is waited out in
+  // full): for a reply whose bytes are judged after a run of replies that were not.
+  WaitForQuiet,
+};
+
 // The command packet protocol: packets are built in place at the start of the transfer
 // unit's write buffer, never cleared between commands, and answered into its read buffer.
 class Link {
@@ -74,12 +83,12 @@ class Link {
   void store(std::uint8_t op);
 
   void SendCommand();
+  // Sends the packet in the write buffer as it stands, whatever its opcode and the connection
+  // state, with its checksum, and waits for the reply; `writeTimeOutLine` is logged when the
+  // packet could not all be written.
+  void SendAndWait(ReplyUse use, const char* writeTimeOutLine,
+                   BeforeSend before = BeforeSend::DropLeftOver);
   void WaitReply(ReplyUse use = ReplyUse::Data);
-  // Before a command that is answered: what is left of a reply whose unused end was not waited
-  // for is thrown away, so that it cannot pass for the answer to come.
-  void prepareForReply();
-  // Throws away whatever comes until the line has been quiet for `quietMs`.
-  void drainUntilQuiet(int quietMs);
   // How long the line must be quiet after a reply's header before the rest of the reply, not
   // used, is taken to be all there is.
   int quietPeriodMs() const;
@@ -108,6 +117,12 @@ class Link {
 
  private:
   void SendLatch(std::uint8_t selector);
+  void writePacket(const char* writeTimeOutLine);
+  // Before a command that is answered: what is left of a reply whose unused end was not waited
+  // for is thrown away, so that it cannot pass for the answer to come.
+  void prepareForReply();
+  // Throws away whatever comes until the line has been quiet for `quietMs`.
+  void drainUntilQuiet(int quietMs);
   void drainReceiveQueue();
   std::uint32_t readHeaderThenQuiet(std::uint32_t full);
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "common/FileError.h"
+#include "common/HexText.h"
 
 namespace tandra {
 
@@ -29,12 +30,10 @@ void Trace::end() {
 }
 
 void Trace::hex(const std::uint8_t* bytes, std::uint32_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   line_.reserve(line_.size() + 3 * count + 1);
   for (std::uint32_t i = 0; i < count; ++i) {
     line_ += ' ';
-    line_ += kDigits[bytes[i] >> 4];
-    line_ += kDigits[bytes[i] & 0xF];
+    appendHex(line_, bytes[i], 2);
   }
 }
 

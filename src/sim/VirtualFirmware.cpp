@@ -136,14 +136,13 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
     case op::FlashCheck:
       // Answered although its opcode is above 0x80: the update waits for it.
       answerHeader(opcode, 0x00,
-                   {0x00, static_cast<std::uint8_t>(firmwareCheck_ >> 8),
-                    static_cast<std::uint8_t>(firmwareCheck_ & 0xFF)});
+                   {0x00, static_cast<std::uint8_t>(firmware_.update.check >> 8),
+                    static_cast<std::uint8_t>(firmware_.update.check & 0xFF)});
       break;
     case op::Restart:
       ++restarts_;
-      if (firmwareRecords_ > 0) setFirmwareVersion(1, 20);
-      firmwareCheck_ = 0;
-      firmwareRecords_ = 0;
+      if (firmware_.update.records > 0) setFirmwareVersion(1, 20);
+      firmware_.update = {};
       replies_.clear();
       break;
     case op::Identify:
@@ -153,7 +152,7 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
       break;
     case op::Idle:
       // The idle command ends a set-up: the sockets are let go until the next one.
-      mode_ = SetUpMode::None;
+      firmware_.mode = SetUpMode::None;
       answerHeader(opcode, 0x00);
       break;
     case op::Voltage:
@@ -173,14 +172,16 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
       if (opcode < 0x80) answer(opcode, {}, 0x00);
       break;
   }
-  recentLatches_.clear();
+  firmware_.recentLatches.clear();
 }
 
 void VirtualProgrammer::firmwareRecord(const Packet& packet) {
   for (std::size_t i = 0; i < packet.size(); ++i) {
-    if (i != 7) firmwareCheck_ = static_cast<std::uint16_t>(firmwareCheck_ + packet[i]);
+    if (i != 7) {
+      firmware_.update.check = static_cast<std::uint16_t>(firmware_.update.check + packet[i]);
+    }
   }
-  ++firmwareRecords_;
+  ++firmware_.update.records;
   answerHeader(packet[0], 0x00, {}, Clock::Millis(kFirmwareRecordMs));
 }
 
@@ -203,11 +204,11 @@ std::vector<std::uint8_t> VirtualProgrammer::makeUpdateFile(int records) {
 }
 
 void VirtualProgrammer::voltage(const Packet& packet) {
-  vppSelectCode_ = packet[1];
-  vppLevelCode_ = packet[2];
-  voltageGiven_ = true;
-  if (!isVoltage(vppSelectCode_) || vppLevelCode_ != sim::vpp::kLevel) {
-    violation("voltage codes " + hex(vppSelectCode_) + " " + hex(vppLevelCode_) +
+  firmware_.vppSelectCode = packet[1];
+  firmware_.vppLevelCode = packet[2];
+  firmware_.voltageGiven = true;
+  if (!isVoltage(firmware_.vppSelectCode) || firmware_.vppLevelCode != sim::vpp::kLevel) {
+    violation("voltage codes " + hex(firmware_.vppSelectCode) + " " + hex(firmware_.vppLevelCode) +
               " name no programming voltage of this programmer");
   }
 }
@@ -216,24 +217,24 @@ void VirtualProgrammer::latch(const Packet& packet) {
   const std::uint8_t value = packet[2];
   switch (packet[1]) {
     case kLowLatch:
-      lowAddressLatch_ = value;
+      firmware_.lowAddressLatch = value;
       break;
     case kHighLatch:
-      highAddressLatch_ = value;
+      firmware_.highAddressLatch = value;
       break;
     case kControlLatch:
-      controlLatch_ = value;
+      firmware_.controlLatch = value;
       break;
     default:
       violation("latch selector " + hex(packet[1]) + " names no latch");
       return;
   }
-  recentLatches_.push_back({packet[1], value});
+  firmware_.recentLatches.push_back({packet[1], value});
 }
 
 void VirtualProgrammer::setUp(const Packet& packet) {
-  mode_ = SetUpMode::None;
-  wiring_ = nullptr;
+  firmware_.mode = SetUpMode::None;
+  firmware_.wiring = nullptr;
   if (packet[1] != 0x00 || packet[2] != 0xFF || packet[6] != 0xBF) {
     violation("set-up bytes 1, 2 and 6 are " + hex(packet[1]) + " " + hex(packet[2]) + " " +
               hex(packet[6]) + ", not 0x00 0xFF 0xBF");
@@ -248,7 +249,8 @@ void VirtualProgrammer::setUp(const Packet& packet) {
   // The address bits pick the socket wiring; the 64K and the 32-pin sockets share theirs and
   // differ in the parked low latch.
   const std::array<std::uint8_t, 2> parked = {kLowLatch, 0xFF};
-  const bool lowLatchParked = !recentLatches_.empty() && recentLatches_.back() == parked;
+  const bool lowLatchParked =
+      !firmware_.recentLatches.empty() && firmware_.recentLatches.back() == parked;
   const PinoutRules* wiring = nullptr;
   for (const PinoutRules& rules : sim::kPinoutRules) {
     if (rules.setUpAddressBits != packet[3]) continue;
@@ -262,7 +264,7 @@ void VirtualProgrammer::setUp(const Packet& packet) {
   std::vector<std::array<std::uint8_t, 2>> expectedLatches;
   if (!reading) expectedLatches.push_back({kLowLatch, 0x05});  // program strobe armed
   if (wiring->parkLowLatch) expectedLatches.push_back(parked);
-  if (recentLatches_ != expectedLatches) {
+  if (firmware_.recentLatches != expectedLatches) {
     violation(std::string(reading ? "read" : "program") +
               " set-up without the low-latch values its socket wiring needs first");
   }
@@ -270,58 +272,59 @@ void VirtualProgrammer::setUp(const Packet& packet) {
   if (base != control) {
     violation("set-up control byte " + hex(base) + " where " + hex(control) + " belongs");
   }
-  if (!voltageGiven_) {
+  if (!firmware_.voltageGiven) {
     violation("set-up before any voltage command");
   } else {
     const std::uint8_t keep = reading ? wiring->readPowerKeep : wiring->programPowerKeep;
-    const auto power = static_cast<std::uint8_t>(vppSelectCode_ & keep);
+    const auto power = static_cast<std::uint8_t>(firmware_.vppSelectCode & keep);
     if (packet[5] != power) {
       violation("set-up power byte " + hex(packet[5]) + " where " + hex(power) +
-                " belongs for voltage " + hex(vppSelectCode_));
+                " belongs for voltage " + hex(firmware_.vppSelectCode));
     }
   }
-  mode_ = reading ? SetUpMode::Read : SetUpMode::Program;
-  wiring_ = wiring;
-  baseControl_ = base;
-  upperAddress_ = 0;
-  previousBlock_.reset();
+  firmware_.mode = reading ? SetUpMode::Read : SetUpMode::Program;
+  firmware_.wiring = wiring;
+  firmware_.baseControl = base;
+  firmware_.upperAddress = 0;
+  firmware_.previousBlock.reset();
 }
 
 std::optional<std::uint32_t> VirtualProgrammer::blockAddress(const char* command, SetUpMode needed,
                                                              std::uint8_t highAddressByte,
                                                              std::uint8_t controlByte) {
-  if (mode_ != needed || wiring_ == nullptr) {
+  if (firmware_.mode != needed || firmware_.wiring == nullptr) {
     violation(std::string(command) + " without a " +
               (needed == SetUpMode::Read ? "read" : "program") + " set-up");
     return std::nullopt;
   }
-  const PinoutRules& rules = *wiring_;
-  if (controlLatch_ != baseControl_) {
-    violation("control latch " + hex(controlLatch_) + " where the set-up's " + hex(baseControl_) +
-              " belongs");
+  const PinoutRules& rules = *firmware_.wiring;
+  if (firmware_.controlLatch != firmware_.baseControl) {
+    violation("control latch " + hex(firmware_.controlLatch) + " where the set-up's " +
+              hex(firmware_.baseControl) + " belongs");
   }
   // Bit 7 of the command's control byte selects socket 3; the rest is the latch's.
-  if ((controlByte & 0x7F) != (controlLatch_ & 0x7F)) {
+  if ((controlByte & 0x7F) != (firmware_.controlLatch & 0x7F)) {
     violation(std::string(command) + " control byte " + hex(controlByte) +
-              " differs from the control latch " + hex(controlLatch_));
+              " differs from the control latch " + hex(firmware_.controlLatch));
   }
-  if (highAddressByte != highAddressLatch_) {
+  if (highAddressByte != firmware_.highAddressLatch) {
     violation(std::string(command) + " high-address byte " + hex(highAddressByte) +
-              " differs from the high latch " + hex(highAddressLatch_));
+              " differs from the high latch " + hex(firmware_.highAddressLatch));
   }
   const std::uint8_t lines = rules.addressLines | rules.invertedLines;
-  if ((highAddressLatch_ & rules.heldHigh) != rules.heldHigh ||
-      (highAddressLatch_ & ~(lines | rules.heldHigh) & 0xFF) != 0) {
-    violation("high latch " + hex(highAddressLatch_) +
+  if ((firmware_.highAddressLatch & rules.heldHigh) != rules.heldHigh ||
+      (firmware_.highAddressLatch & ~(lines | rules.heldHigh) & 0xFF) != 0) {
+    violation("high latch " + hex(firmware_.highAddressLatch) +
               " drives pins the socket wiring holds fixed");
   }
-  const std::uint32_t high = (highAddressLatch_ ^ rules.invertedLines) & lines;
-  const std::uint32_t address16 = (high << 8) | lowAddressLatch_;
+  const std::uint32_t high = (firmware_.highAddressLatch ^ rules.invertedLines) & lines;
+  const std::uint32_t address16 = (high << 8) | firmware_.lowAddressLatch;
   if (rules.countsUpperAddress) {
-    if (previousBlock_ && address16 < *previousBlock_) upperAddress_ = (upperAddress_ + 1) & 0x3;
-    previousBlock_ = address16;
+    if (firmware_.previousBlock && address16 < *firmware_.previousBlock)
+      firmware_.upperAddress = (firmware_.upperAddress + 1) & 0x3;
+    firmware_.previousBlock = address16;
   }
-  return (upperAddress_ << 16) | address16;
+  return (firmware_.upperAddress << 16) | address16;
 }
 
 int VirtualProgrammer::selectedSocket(std::uint8_t selectCode, std::uint8_t controlByte) {
@@ -351,13 +354,15 @@ Eprom* VirtualProgrammer::chipIn(int socketNumber) {
 }
 
 bool VirtualProgrammer::takesPulse(const Eprom& chip, std::uint8_t algorithm) const {
-  if (wiring_ == nullptr || vppLevelCode_ != sim::vpp::kLevel) return false;
+  if (firmware_.wiring == nullptr || firmware_.vppLevelCode != sim::vpp::kLevel) return false;
   const sim::ChipType* type = chip.type();
-  if (type == nullptr) return algorithm == wiring_->algorithm && isVoltage(vppSelectCode_);
+  if (type == nullptr)
+    return algorithm == firmware_.wiring->algorithm && isVoltage(firmware_.vppSelectCode);
   // A chip driven as another type, with another algorithm or at another voltage is left as
   // it was (or, on the bench, worse).
-  return type->pinout == wiring_->pinout && algorithm == sim::rulesFor(type->pinout).algorithm &&
-         vppSelectCode_ == type->vppSelectCode;
+  return type->pinout == firmware_.wiring->pinout &&
+         algorithm == sim::rulesFor(type->pinout).algorithm &&
+         firmware_.vppSelectCode == type->vppSelectCode;
 }
 
 void VirtualProgrammer::readBlock(const Packet& packet) {
@@ -382,13 +387,13 @@ void VirtualProgrammer::readBlock(const Packet& packet) {
 }
 
 void VirtualProgrammer::programBlock(const Packet& packet) {
-  algorithmCode_ = packet[1];
-  pulseWidth_ = packet[3];
+  firmware_.algorithmCode = packet[1];
+  firmware_.pulseWidth = packet[3];
   const std::optional<std::uint32_t> address =
       blockAddress("program block", SetUpMode::Program, packet[4], packet[5]);
-  if (wiring_ != nullptr && packet[1] != wiring_->algorithm) {
+  if (firmware_.wiring != nullptr && packet[1] != firmware_.wiring->algorithm) {
     violation("algorithm code " + hex(packet[1]) + " where the set-up's socket wiring takes " +
-              hex(wiring_->algorithm));
+              hex(firmware_.wiring->algorithm));
   }
   if (packet[2] != sim::kAlgorithmFlag) {
     violation("algorithm flag " + hex(packet[2]) + ", not " + hex(sim::kAlgorithmFlag));

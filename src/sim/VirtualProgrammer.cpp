@@ -74,22 +74,7 @@ void VirtualProgrammer::setUnplugged(bool on) {
 
 void VirtualProgrammer::powerUp() {
   replies_.clear();
-  mode_ = SetUpMode::None;
-  wiring_ = nullptr;
-  voltageGiven_ = false;
-  vppSelectCode_ = 0;
-  vppLevelCode_ = 0;
-  pulseWidth_ = 0;
-  algorithmCode_ = 0;
-  lowAddressLatch_ = 0;
-  highAddressLatch_ = 0;
-  controlLatch_ = 0;
-  recentLatches_.clear();
-  baseControl_ = 0;
-  upperAddress_ = 0;
-  previousBlock_.reset();
-  firmwareCheck_ = 0;
-  firmwareRecords_ = 0;
+  firmware_ = {};
 }
 
 void VirtualProgrammer::clearFaults() {

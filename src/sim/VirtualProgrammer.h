@@ -47,8 +47,8 @@ class VirtualProgrammer final : public FtApi {
   // The firmware update: the 16-bit sum of every byte of the records received (byte 7, the
   // packet checksum, left out) is the check value the flash check reports. A restart after a
   // transfer brings the programmer up with the version its update files carry, 1.20.
-  std::uint16_t firmwareCheckValue() const { return firmwareCheck_; }
-  int firmwareRecordsReceived() const { return firmwareRecords_; }
+  std::uint16_t firmwareCheckValue() const { return firmware_.update.check; }
+  int firmwareRecordsReceived() const { return firmware_.update.records; }
   int restarts() const { return restarts_; }
   // An update file this programmer takes: the header, then `records` records of made-up code
   // whose bytes 2 and 3 count up, with the check value the programmer will compute.
@@ -69,9 +69,9 @@ class VirtualProgrammer final : public FtApi {
   Eprom& insertChip(int number, std::string_view typeName);
 
   // What the firmware was last told.
-  std::uint8_t vppSelectCode() const { return vppSelectCode_; }
-  std::uint8_t pulseWidth() const { return pulseWidth_; }
-  std::uint8_t algorithmCode() const { return algorithmCode_; }
+  std::uint8_t vppSelectCode() const { return firmware_.vppSelectCode; }
+  std::uint8_t pulseWidth() const { return firmware_.pulseWidth; }
+  std::uint8_t algorithmCode() const { return firmware_.algorithmCode; }
 
   // Everything the host sent that the hardware would not have taken, one line each.
   const std::vector<std::string>& violations() const { return violations_; }
@@ -223,26 +223,33 @@ class VirtualProgrammer final : public FtApi {
   std::uint64_t bytesRead_ = 0;
 
   std::array<std::optional<Eprom>, kSockets> sockets_;
-  std::uint8_t vppSelectCode_ = 0;
-  std::uint8_t vppLevelCode_ = 0;
-  bool voltageGiven_ = false;
-  std::uint8_t lowAddressLatch_ = 0;
-  std::uint8_t highAddressLatch_ = 0;
-  std::uint8_t controlLatch_ = 0;
-  // The latch commands (selector, value) since the last command of another kind: what a
-  // set-up finds on the latches when it comes.
-  std::vector<std::array<std::uint8_t, 2>> recentLatches_;
-  SetUpMode mode_ = SetUpMode::None;
-  const sim::PinoutRules* wiring_ = nullptr;  // the socket wiring the last set-up chose
-  std::uint8_t baseControl_ = 0;
-  std::uint8_t pulseWidth_ = 0;
-  std::uint8_t algorithmCode_ = 0;
-  // Address bits 16 and 17 are on no latch: the firmware counts them itself, carrying when a
-  // block starts below the one before.
-  std::uint32_t upperAddress_ = 0;
-  std::optional<std::uint32_t> previousBlock_;
-  std::uint16_t firmwareCheck_ = 0;
-  int firmwareRecords_ = 0;
+  // What the firmware holds in its memory, all lost when the power goes.
+  struct FirmwareState {
+    std::uint8_t vppSelectCode = 0;
+    std::uint8_t vppLevelCode = 0;
+    bool voltageGiven = false;
+    std::uint8_t lowAddressLatch = 0;
+    std::uint8_t highAddressLatch = 0;
+    std::uint8_t controlLatch = 0;
+    // The latch commands (selector, value) since the last command of another kind: what a
+    // set-up finds on the latches when it comes.
+    std::vector<std::array<std::uint8_t, 2>> recentLatches;
+    SetUpMode mode = SetUpMode::None;
+    const sim::PinoutRules* wiring = nullptr;  // the socket wiring the last set-up chose
+    std::uint8_t baseControl = 0;
+    std::uint8_t pulseWidth = 0;
+    std::uint8_t algorithmCode = 0;
+    // Address bits 16 and 17 are on no latch: the firmware counts them itself, carrying when a
+    // block starts below the one before.
+    std::uint32_t upperAddress = 0;
+    std::optional<std::uint32_t> previousBlock;
+    // The update records received since the last restart, which ends the update.
+    struct Update {
+      std::uint16_t check = 0;  // the sum of their bytes, but for each record's checksum
+      int records = 0;
+    } update;
+  };
+  FirmwareState firmware_;
   int restarts_ = 0;
   std::uint64_t packetNumber_ = 0;
   std::vector<std::string> violations_;

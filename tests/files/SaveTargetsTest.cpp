@@ -46,6 +46,54 @@ TEST(SavePlan, EachTargetGetsTheWayThatKeepsWhatMustBeKept) {
   }
 }
 
+// A file rewritten in place (another name shares it, or its folder takes no new file) keeps
+// what it held when the new image cannot be written or flushed, wherever that could be read.
+// The file here is a string; a put that fails has written half its bytes first, as a disk that
+// fills up midway does.
+TEST(SavePlan, AnInPlaceRewriteThatFailsPutsTheOldContentsBack) {
+  struct Case {
+    int failingPuts;  // this many puts fail, counted from the first
+    bool flushFails;
+    bool readable;  // the old contents could be read before the rewrite
+    std::string left;
+    std::string error;
+  };
+  const std::string old = "old contents";
+  const std::string image = "a longer new image";
+  const Case cases[] = {
+      {0, false, true, image, ""},
+      {1, false, true, old, "put 1"},
+      {0, true, true, old, "flush"},
+      {2, false, true, "old coer nts", "put 1"},  // the first error is the one told
+      {1, false, false, "a longer nts", "put 1"},
+  };
+  int row = 0;
+  for (const Case& c : cases) {
+    std::string file = old;
+    int puts = 0;
+    const auto put = [&](std::string_view contents) {
+      if (++puts <= c.failingPuts) {
+        file.replace(0, contents.size() / 2, contents.substr(0, contents.size() / 2));
+        throw FileError("put " + std::to_string(puts));
+      }
+      file.assign(contents);
+    };
+    const auto flush = [&] {
+      if (c.flushFails) throw FileError("flush");
+    };
+    std::string error;
+    try {
+      rewriteKeepingOld(image, c.readable ? std::optional<std::string>(old) : std::nullopt, put,
+                        flush);
+    } catch (const FileError& failure) {
+      error = failure.what();
+    }
+    EXPECT_EQ(file, c.left) << "row " << row;
+    EXPECT_EQ(error, c.error) << "row " << row;
+    ++row;
+  }
+}
+
 // Replaces one of the calls a save makes for the length of a test.
 class BentCall {
  public:
