@@ -53,8 +53,13 @@ class Workbench {
   void Program_EpromClick();
   void Blank_ChkClick() { session.run(Operation::BlankCheck); }
   void Verify_EpromClick() { session.run(Operation::Verify); }
-  void Move_EpromClick() { session.run(Operation::Move); }
+  void Move_EpromClick() { readIntoBuffer(); }
   void Prg_CompareClick() { session.run(Operation::ProgramCompare); }
+
+  // Move Device #1; true when it read socket 1 into the buffer, all or part of it, so that the
+  // buffer no longer holds the file last loaded. No type chosen, or a stop before the first
+  // block, leaves the buffer as it was.
+  bool readIntoBuffer();
 };
 
 }  // namespace tandra

@@ -42,8 +42,7 @@ void TMainForm::Verify_EpromClick() {
 
 void TMainForm::Move_EpromClick() {
   handle([this] {
-    loadedFile_ = {};  // the buffer is the chip's now, not the file's
-    workbench_.Move_EpromClick();
+    if (workbench_.readIntoBuffer()) loadedFile_ = {};
   });
 }
 
@@ -100,15 +99,12 @@ void TMainForm::FillClick() {
 
 void TMainForm::FillBoxClick() {
   handle([this] {
-    const int row = clickedRow(FillBox);
-    if (row == 0 || row == 1) loadedFile_ = {};  // the buffer no longer holds the file
-    workbench_.buffer.FillBoxClick(row);
+    if (workbench_.buffer.FillBoxClick(clickedRow(FillBox))) loadedFile_ = {};
   });
 }
 
 void TMainForm::FillEditKeyPress(char character) {
   handle([this, character] {
-    if (character == '\r' && !workbench_.buffer.fillEntry.text().empty()) loadedFile_ = {};
-    workbench_.buffer.FillEditKeyPress(character);
+    if (workbench_.buffer.FillEditKeyPress(character)) loadedFile_ = {};
   });
 }

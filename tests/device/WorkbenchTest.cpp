@@ -101,5 +101,23 @@ TEST_F(WorkbenchTest, StatusLineClickSearchesAgainAndEndsIdle) {
   EXPECT_FALSE(host.buttonsBusy);
 }
 
+TEST_F(WorkbenchTest, MoveSaysWhetherItReadTheChipIntoTheBuffer) {
+  startUp();
+  EXPECT_FALSE(bench.readIntoBuffer());  // no type: stopped at its box
+  choose(10, 1);                         // 27C64: four blocks
+  bench.session.stop();
+  EXPECT_FALSE(bench.readIntoBuffer());  // a stop held from before the first block
+  bench.session.resume();
+  EXPECT_TRUE(bench.readIntoBuffer());
+
+  // Stopped part way, the blocks before the stop are in the buffer.
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 0800") bench.Quit_Func_ButClick();
+  };
+  EXPECT_TRUE(bench.readIntoBuffer());
+  host.onPump = nullptr;
+  EXPECT_TRUE(bench.operations.lastResult().stopped);
+}
+
 }  // namespace
 }  // namespace tandra::test
