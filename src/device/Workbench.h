@@ -38,6 +38,13 @@ class Workbench {
   DeviceSelection selection{panel, session};
   BufferActions buffer{panel, session};
 
+  // The trace the start-up search's facts and every status-log line are written into as well;
+  // nullptr for none.
+  void setTrace(Trace* trace) {
+    discovery.trace = trace;
+    events.setTrace(trace);
+  }
+
   // Start-up, the status line, the Quit button, the watchdog and closing.
   void FormCreate();
   void FormActivate();

@@ -15,10 +15,6 @@
 #include "gui/WindowSettings.h"
 #include "device/Panel.h"
 
-namespace tandra {
-class Trace;
-}
-
 class HexViewWidget;
 class KeyEntry;
 class PopupList;
@@ -50,11 +46,6 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // Where the window keeps its settings between runs; before it is shown. Without one it uses
   // the user's own settings of this program.
   void setSettings(std::unique_ptr<QSettings> settings);
-  // The trace the status log and the search's facts are written into as well.
-  void setTrace(tandra::Trace* trace) {
-    trace_ = trace;
-    workbench_.discovery.trace = trace;
-  }
   // The eighteen buttons that the busy and idle states switch.
   const std::array<QPushButton*, 18>& buttons() const { return buttons_; }
   int fileFormatCode() const { return fileFormatCode_; }
@@ -184,7 +175,6 @@ class TMainForm final : public QWidget, public tandra::Panel {
   QString dialogExtension_ = "Bin";
   int dialogFilter_ = 1;
   tandra::Workbench workbench_;
-  tandra::Trace* trace_ = nullptr;
   int handlerDepth_ = 0;
   bool activated_ = false;
   bool closePending_ = false;
