@@ -149,7 +149,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // Image files: load one, save the buffer (the format is the row chosen in File_Type).
   void loadImageFile(const std::string& path);
   // Loads a file as Load does after its dialog: the error box on failure, then the checksum.
-  void loadAndShowChecksum(const std::string& path);
+  // False when the file could not be loaded.
+  bool loadAndShowChecksum(const std::string& path);
   // Before Program: when the loaded file changed on disk since, asks whether to load it again.
   // False when Program must not go on (the new load failed).
   bool reloadIfChanged();
