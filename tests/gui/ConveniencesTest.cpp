@@ -24,12 +24,6 @@ void writeFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-void press(Qt::Key key) {
-  QWidget* focused = QApplication::focusWidget();
-  QVERIFY(focused != nullptr);
-  QTest::keyClick(focused, key);
-}
-
 // A drop of `path` on the window, as a file manager sends it; whether the window took it.
 bool drop(TMainForm& form, const QString& path) {
   QMimeData data;
