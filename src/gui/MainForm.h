@@ -98,8 +98,11 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void DeviceClick();
   void Device_BoxClick();
   void Num_Of_DevicesClick();
-  // Escape in a pop-up list.
-  void popupCancelled(PopupList* list);
+  // Escape in a pop-up list: it closes without a choice.
+  void Device_BoxEscape();
+  void Num_Of_DevicesEscape();
+  void FillBoxEscape();
+  void File_TypeEscape();
   void Vpp_ButClick();
   void PulseClick();
   void P_EditKeyPress(char character);

@@ -58,16 +58,23 @@ void TMainForm::Device_BoxClick() {
   handle([this] { workbench_.selection.Device_BoxClick(clickedRow(Device_Box)); });
 }
 
-void TMainForm::popupCancelled(PopupList* list) {
-  handle([this, list] {
-    if (list == Device_Box) workbench_.selection.Device_BoxEscape();
-    if (list == Num_Of_Devices) {
-      workbench_.selection.Num_Of_DevicesEscape();
-      restoreKeptWidthAndVoltage();
-    }
-    if (list == FillBox) workbench_.buffer.FillBoxEscape();
-    if (list == File_Type) workbench_.states.IdleState();  // the format stays as it was
+void TMainForm::Device_BoxEscape() {
+  handle([this] { workbench_.selection.Device_BoxEscape(); });
+}
+
+void TMainForm::Num_Of_DevicesEscape() {
+  handle([this] {
+    workbench_.selection.Num_Of_DevicesEscape();
+    restoreKeptWidthAndVoltage();
   });
+}
+
+void TMainForm::FillBoxEscape() {
+  handle([this] { workbench_.buffer.FillBoxEscape(); });
+}
+
+void TMainForm::File_TypeEscape() {
+  handle([this] { workbench_.states.IdleState(); });  // the format stays as it was
 }
 
 void TMainForm::Num_Of_DevicesClick() {
