@@ -4,7 +4,6 @@
 // system time and as a share of one core over the run.
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <QApplication>
@@ -15,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ProcessorTime.h"
 #include "device/Catalogue.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
@@ -31,10 +31,6 @@ struct Use {
   double systemS = 0;
   double wallS = 0;
 };
-
-double seconds(const timeval& t) {
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
 
 void print(const char* what, const Use& use) {
   std::printf("%-28s user %6.2f s  system %6.2f s  wall %6.2f s  %5.1f%% of a core\n", what,
