@@ -8,11 +8,14 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "ProcessorTime.h"
 #include "device/Catalogue.h"
@@ -41,6 +44,10 @@ Use window() {
   tandra::VirtualProgrammer programmer;
   programmer.setRealisticTiming(true);
   TMainForm form(programmer);
+  // The window keeps its choices between runs; a benchmark's are left out of the operator's.
+  const QTemporaryDir settingsFolder;
+  form.setSettings(std::make_unique<QSettings>(settingsFolder.filePath("bench_cpu.conf"),
+                                               QSettings::IniFormat));
   form.show();
   QApplication::processEvents();
   while (!form.Device_Box->isVisible()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
