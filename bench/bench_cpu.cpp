@@ -4,17 +4,20 @@
 // system time and as a share of one core over the run.
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <QApplication>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
+#include "ProcessorTime.h"
 #include "device/Catalogue.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
@@ -32,10 +35,6 @@ struct Use {
   double wallS = 0;
 };
 
-double seconds(const timeval& t) {
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
 void print(const char* what, const Use& use) {
   std::printf("%-28s user %6.2f s  system %6.2f s  wall %6.2f s  %5.1f%% of a core\n", what,
               use.userS, use.systemS, use.wallS, 100 * (use.userS + use.systemS) / use.wallS);
@@ -45,6 +44,10 @@ Use window() {
   tandra::VirtualProgrammer programmer;
   programmer.setRealisticTiming(true);
   TMainForm form(programmer);
+  // The window keeps its choices between runs; a benchmark's are left out of the operator's.
+  const QTemporaryDir settingsFolder;
+  form.setSettings(std::make_unique<QSettings>(settingsFolder.filePath("bench_cpu.conf"),
+                                               QSettings::IniFormat));
   form.show();
   QApplication::processEvents();
   while (!form.Device_Box->isVisible()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);

@@ -6,8 +6,6 @@
 // reply whose data is not used waits out the 500 ms read time-out. The processor time of the
 // process over each run is printed too.
 //   bench_waits [--short]   (--short: no full-waits reference for Program and the update)
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +13,12 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <sstream>
 
-#include "WallHost.h"
+#include "ProcessorTime.h"
+#include "cli/Cli.h"
+#include "cli/Console.h"
+#include "cli/ConsoleHost.h"
 #include "device/Catalogue.h"
 #include "device/Session.h"
 #include "sim/VirtualProgrammer.h"
@@ -30,9 +32,6 @@ constexpr int k27C256Row = deviceListRow("27C256");
 double cpuSeconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-  };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
@@ -42,11 +41,12 @@ struct Run {
   double cpuS = 0;
 };
 
-// A programmer and a session on it, connected, with five 27C256 and an image.
+// A programmer and a session on it, connected, with five 27C256 and an image, driven as
+// tandra-cli drives it with --quiet: real time, the watchdog on the clock, nothing drawn.
 struct Bench {
   explicit Bench(bool fullWaits) {
     programmer.setRealisticTiming(true);
-    host.link = &session.link;
+    host.attach(session);
     session.link.fullWaits = fullWaits;
     for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
       session.image[a] = static_cast<std::uint8_t>(a * 7 + (a >> 9));
@@ -66,7 +66,11 @@ struct Bench {
   }
 
   VirtualProgrammer programmer;
-  WallHost host;
+  std::ostringstream out;
+  std::ostringstream err;
+  cli::CliIo io{out, err};
+  cli::Console console{io, true};
+  cli::ConsoleHost host{console, false, nullptr};
   Session session{programmer, host};
 };
 

@@ -19,16 +19,16 @@ void BufferActions::FillClick() {
   panel_.setVisible(Control::FillBox, true);
 }
 
-void BufferActions::FillBoxClick(int item) {
+bool BufferActions::FillBoxClick(int item) {
   switch (item) {
     case 0:
       fillBuffer(session_.image, 0x00);
       session_.states.IdleState();
-      break;
+      return true;
     case 1:
       fillBuffer(session_.image, 0xFF);
       session_.states.IdleState();
-      break;
+      return true;
     case 2:
       panel_.setVisible(Control::FillEdit, true);
       fillEntry.setText(lastFillText);
@@ -43,27 +43,33 @@ void BufferActions::FillBoxClick(int item) {
     default:
       break;
   }
+  return false;
 }
 
 void BufferActions::FillBoxEscape() {
   session_.states.IdleState();
 }
 
-void BufferActions::FillEditKeyPress(char character) {
-  if (character == LineEntry::kEscape) return FillBoxEscape();
+bool BufferActions::FillEditKeyPress(char character) {
+  if (character == LineEntry::kEscape) {
+    FillBoxEscape();
+    return false;
+  }
   if (character == LineEntry::kEnter) {
     // The key filter lets nothing but hexadecimal digits stay in the entry.
     int value = 0;
     for (char c : fillEntry.text()) value = value * 16 + std::max(hexDigitValue(c), 0);
-    if (!fillEntry.text().empty()) {
+    const bool filled = !fillEntry.text().empty();
+    if (filled) {
       fillBuffer(session_.image, static_cast<std::uint8_t>(value));
       lastFillText = fillEntry.text();
     }
     session_.states.IdleState();
-    return;
+    return filled;
   }
   fillEntry.type(character);
   panel_.setCaption(Control::FillEdit, fillEntry.text());
+  return false;
 }
 
 }  // namespace tandra

@@ -21,11 +21,13 @@ class BufferActions {
   // Recomputes the checksum of the address window, shows it and ends in the idle state.
   void Chk_Sum_ButClick();
   void FillClick();
-  // `item` is the clicked row of the fill list, -1 when none is selected.
-  void FillBoxClick(int item);
+  // `item` is the clicked row of the fill list, -1 when none is selected. True when the buffer
+  // was filled, and so no longer holds the file last loaded.
+  bool FillBoxClick(int item);
   // Escape in the fill list or the fill byte entry: as the list's Cancel row, nothing filled.
   void FillBoxEscape();
-  void FillEditKeyPress(char character);
+  // True when the key filled the buffer: Enter with a byte in the entry.
+  bool FillEditKeyPress(char character);
 
   // The fill byte entry: two hexadecimal digits.
   LineEntry fillEntry{2, kHexDigits};

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "common/HexText.h"
+#include "link/Trace.h"
 
 namespace tandra {
 
@@ -18,6 +19,16 @@ std::string_view controlName(Control control) {
 
 std::string quitCaption(std::uint32_t address) {
   return "&Quit = " + hexText(address, 4);
+}
+
+void PanelHost::insertLogLine(const std::string& text) {
+  panel_.insertLogLine(text);
+  if (trace_ != nullptr) trace_->log(text);
+}
+
+void PanelHost::appendLogLine(const std::string& text) {
+  panel_.appendLogLine(text);
+  if (trace_ != nullptr) trace_->log(text);
 }
 
 void PanelHost::showStatus(const std::string& text) {

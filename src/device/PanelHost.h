@@ -5,6 +5,8 @@
 
 namespace tandra {
 
+class Trace;
+
 // "&Quit = " and an address with at least four digits: the Quit button's progress caption.
 std::string quitCaption(std::uint32_t address);
 
@@ -15,6 +17,9 @@ class PanelHost final : public Host {
  public:
   explicit PanelHost(Panel& panel) : panel_(panel) {}
 
+  // The trace each status-log line is written into as well; nullptr for none.
+  void setTrace(Trace* trace) { trace_ = trace; }
+
   void processMessages() override { panel_.processMessages(); }
   void waitForEvents(int milliseconds) override { panel_.waitForEvents(milliseconds); }
   void startWatchdog() override { panel_.startWatchdog(); }
@@ -22,8 +27,8 @@ class PanelHost final : public Host {
   void sleepMs(int milliseconds) override { panel_.sleepMs(milliseconds); }
   std::int64_t monotonicMs() override { return panel_.monotonicMs(); }
 
-  void insertLogLine(const std::string& text) override { panel_.insertLogLine(text); }
-  void appendLogLine(const std::string& text) override { panel_.appendLogLine(text); }
+  void insertLogLine(const std::string& text) override;
+  void appendLogLine(const std::string& text) override;
   void clearLog() override { panel_.clearLog(); }
   void showLog(bool shown) override { panel_.setVisible(Control::Memo1, shown); }
 
@@ -50,6 +55,7 @@ class PanelHost final : public Host {
 
  private:
   Panel& panel_;
+  Trace* trace_ = nullptr;
 };
 
 }  // namespace tandra

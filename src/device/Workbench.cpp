@@ -40,8 +40,8 @@ void Workbench::Device_nClick(int socket) {
   } else {
     panel.setCaption(label, "");
     panel.showSocketLook(socket, SocketLook::Plain);
-    panel.setHint(label, "Click to leave socket " + std::to_string(socket) +
-                             " out of the operations");
+    panel.setHint(label,
+                  "Click to leave socket " + std::to_string(socket) + " out of the operations");
   }
 }
 
@@ -51,6 +51,13 @@ void Workbench::Program_EpromClick() {
   if (!operations.deviceChosen()) return;
   if (!selection.applyPulseWidth()) return;
   session.run(Operation::Program);
+}
+
+bool Workbench::readIntoBuffer() {
+  const bool typeChosen = settings.deviceFamily != 0;  // without one Move stops at its box
+  const OperationResult& moved = session.run(Operation::Move);
+  // A stopped run reports the start of the block it stopped in; every block before it was read.
+  return typeChosen && (!moved.stopped || moved.reached > image.deviceStartAddress);
 }
 
 }  // namespace tandra

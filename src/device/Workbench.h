@@ -38,6 +38,13 @@ class Workbench {
   DeviceSelection selection{panel, session};
   BufferActions buffer{panel, session};
 
+  // The trace the start-up search's facts and every status-log line are written into as well;
+  // nullptr for none.
+  void setTrace(Trace* trace) {
+    discovery.trace = trace;
+    events.setTrace(trace);
+  }
+
   // Start-up, the status line, the Quit button, the watchdog and closing.
   void FormCreate();
   void FormActivate();
@@ -53,8 +60,13 @@ class Workbench {
   void Program_EpromClick();
   void Blank_ChkClick() { session.run(Operation::BlankCheck); }
   void Verify_EpromClick() { session.run(Operation::Verify); }
-  void Move_EpromClick() { session.run(Operation::Move); }
+  void Move_EpromClick() { readIntoBuffer(); }
   void Prg_CompareClick() { session.run(Operation::ProgramCompare); }
+
+  // Move Device #1; true when it read socket 1 into the buffer, all or part of it, so that the
+  // buffer no longer holds the file last loaded. No type chosen, or a stop before the first
+  // block, leaves the buffer as it was.
+  bool readIntoBuffer();
 };
 
 }  // namespace tandra

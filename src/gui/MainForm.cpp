@@ -294,9 +294,10 @@ void TMainForm::connectHandlers() {
   connect(Device, &QPushButton::clicked, this, &TMainForm::DeviceClick);
   connect(Device_Box, &PopupList::picked, this, &TMainForm::Device_BoxClick);
   connect(Num_Of_Devices, &PopupList::picked, this, &TMainForm::Num_Of_DevicesClick);
-  for (PopupList* list : {Device_Box, Num_Of_Devices, File_Type, FillBox}) {
-    connect(list, &PopupList::cancelled, this, [this, list] { popupCancelled(list); });
-  }
+  connect(Device_Box, &PopupList::cancelled, this, &TMainForm::Device_BoxEscape);
+  connect(Num_Of_Devices, &PopupList::cancelled, this, &TMainForm::Num_Of_DevicesEscape);
+  connect(FillBox, &PopupList::cancelled, this, &TMainForm::FillBoxEscape);
+  connect(File_Type, &PopupList::cancelled, this, &TMainForm::File_TypeEscape);
   // Tab out of the view goes to the button that opens it, never on to Program Device.
   connect(Edit_1, &HexViewWidget::tabbedAway, this, [this] { Edit->setFocus(Qt::TabFocusReason); });
   connect(Vpp_But, &QPushButton::clicked, this, &TMainForm::Vpp_ButClick);

@@ -15,10 +15,6 @@
 #include "gui/WindowSettings.h"
 #include "device/Panel.h"
 
-namespace tandra {
-class Trace;
-}
-
 class HexViewWidget;
 class KeyEntry;
 class PopupList;
@@ -50,11 +46,6 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // Where the window keeps its settings between runs; before it is shown. Without one it uses
   // the user's own settings of this program.
   void setSettings(std::unique_ptr<QSettings> settings);
-  // The trace the status log and the search's facts are written into as well.
-  void setTrace(tandra::Trace* trace) {
-    trace_ = trace;
-    workbench_.discovery.trace = trace;
-  }
   // The eighteen buttons that the busy and idle states switch.
   const std::array<QPushButton*, 18>& buttons() const { return buttons_; }
   int fileFormatCode() const { return fileFormatCode_; }
@@ -107,8 +98,11 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void DeviceClick();
   void Device_BoxClick();
   void Num_Of_DevicesClick();
-  // Escape in a pop-up list.
-  void popupCancelled(PopupList* list);
+  // Escape in a pop-up list: it closes without a choice.
+  void Device_BoxEscape();
+  void Num_Of_DevicesEscape();
+  void FillBoxEscape();
+  void File_TypeEscape();
   void Vpp_ButClick();
   void PulseClick();
   void P_EditKeyPress(char character);
@@ -158,7 +152,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // Image files: load one, save the buffer (the format is the row chosen in File_Type).
   void loadImageFile(const std::string& path);
   // Loads a file as Load does after its dialog: the error box on failure, then the checksum.
-  void loadAndShowChecksum(const std::string& path);
+  // False when the file could not be loaded.
+  bool loadAndShowChecksum(const std::string& path);
   // Before Program: when the loaded file changed on disk since, asks whether to load it again.
   // False when Program must not go on (the new load failed).
   bool reloadIfChanged();
@@ -184,7 +179,6 @@ class TMainForm final : public QWidget, public tandra::Panel {
   QString dialogExtension_ = "Bin";
   int dialogFilter_ = 1;
   tandra::Workbench workbench_;
-  tandra::Trace* trace_ = nullptr;
   int handlerDepth_ = 0;
   bool activated_ = false;
   bool closePending_ = false;

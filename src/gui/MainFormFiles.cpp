@@ -70,15 +70,16 @@ void TMainForm::loadImageFile(const std::string& path) {
   }
 }
 
-void TMainForm::loadAndShowChecksum(const std::string& path) {
+bool TMainForm::loadAndShowChecksum(const std::string& path) {
   try {
     loadImageFile(path);
   } catch (const tandra::FileError& error) {
     // The load ends here: what was stored stays, the captions keep their contents.
     showBox(BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
-    return;
+    return false;
   }
   workbench_.buffer.Chk_Sum_ButClick();
+  return true;
 }
 
 void TMainForm::Load_ButClick() {

@@ -42,8 +42,7 @@ void TMainForm::Verify_EpromClick() {
 
 void TMainForm::Move_EpromClick() {
   handle([this] {
-    loadedFile_ = {};  // the buffer is the chip's now, not the file's
-    workbench_.Move_EpromClick();
+    if (workbench_.readIntoBuffer()) loadedFile_ = {};
   });
 }
 
@@ -59,16 +58,23 @@ void TMainForm::Device_BoxClick() {
   handle([this] { workbench_.selection.Device_BoxClick(clickedRow(Device_Box)); });
 }
 
-void TMainForm::popupCancelled(PopupList* list) {
-  handle([this, list] {
-    if (list == Device_Box) workbench_.selection.Device_BoxEscape();
-    if (list == Num_Of_Devices) {
-      workbench_.selection.Num_Of_DevicesEscape();
-      restoreKeptWidthAndVoltage();
-    }
-    if (list == FillBox) workbench_.buffer.FillBoxEscape();
-    if (list == File_Type) workbench_.states.IdleState();  // the format stays as it was
+void TMainForm::Device_BoxEscape() {
+  handle([this] { workbench_.selection.Device_BoxEscape(); });
+}
+
+void TMainForm::Num_Of_DevicesEscape() {
+  handle([this] {
+    workbench_.selection.Num_Of_DevicesEscape();
+    restoreKeptWidthAndVoltage();
   });
+}
+
+void TMainForm::FillBoxEscape() {
+  handle([this] { workbench_.buffer.FillBoxEscape(); });
+}
+
+void TMainForm::File_TypeEscape() {
+  handle([this] { workbench_.states.IdleState(); });  // the format stays as it was
 }
 
 void TMainForm::Num_Of_DevicesClick() {
@@ -100,15 +106,12 @@ void TMainForm::FillClick() {
 
 void TMainForm::FillBoxClick() {
   handle([this] {
-    const int row = clickedRow(FillBox);
-    if (row == 0 || row == 1) loadedFile_ = {};  // the buffer no longer holds the file
-    workbench_.buffer.FillBoxClick(row);
+    if (workbench_.buffer.FillBoxClick(clickedRow(FillBox))) loadedFile_ = {};
   });
 }
 
 void TMainForm::FillEditKeyPress(char character) {
   handle([this, character] {
-    if (character == '\r' && !workbench_.buffer.fillEntry.text().empty()) loadedFile_ = {};
-    workbench_.buffer.FillEditKeyPress(character);
+    if (workbench_.buffer.FillEditKeyPress(character)) loadedFile_ = {};
   });
 }

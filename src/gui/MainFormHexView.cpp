@@ -5,6 +5,7 @@
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
+#include "image/LineEntry.h"
 
 using tandra::HexView;
 
@@ -120,14 +121,14 @@ void TMainForm::Edit_1Exit() {
 }
 
 void TMainForm::Chg_Edit_AddKeyPress(char character) {
-  if (character == '\x1B') {
+  if (character == tandra::LineEntry::kEscape) {
     // The entry closes as it opened, empty; the view stays at its address.
     Edit_1->setFocus();
     Chg_Edit_Add->hide();
     Chg_Edit_Add->clear();
     return;
   }
-  if (character == '\r') {
+  if (character == tandra::LineEntry::kEnter) {
     Edit_1->setFocus();
     Chg_Edit_Add->hide();
     const HexView::Effect effect =

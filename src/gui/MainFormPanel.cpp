@@ -14,8 +14,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "link/Trace.h"
-
 #include "common/TimeText.h"
 #include "files/FileFormat.h"
 #include "gui/KeyEntry.h"
@@ -75,18 +73,16 @@ void TMainForm::showLog() {
 void TMainForm::insertLogLine(const std::string& text) {
   logLines_.prepend(QString::fromStdString(text));
   showLog();
-  if (trace_ != nullptr) trace_->log(text);
 }
 
 void TMainForm::appendLogLine(const std::string& text) {
   logLines_.append(QString::fromStdString(text));
   showLog();
-  if (trace_ != nullptr) trace_->log(text);
 }
 
 void TMainForm::unexpected(const char* cause) {
   const std::string line = std::string(kUnexpectedErrorText) + " " + cause;
-  insertLogLine(line);
+  workbench_.events.insertLogLine(line);  // into the trace as well
   Memo1->show();
   std::fprintf(stderr, "tandra-usb: %s\n", line.c_str());
   showBox(tandra::BoxKind::Error, kUnexpectedErrorText, std::nullopt);

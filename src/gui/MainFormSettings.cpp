@@ -9,7 +9,6 @@
 #include <QScreen>
 #include <QSettings>
 
-#include "common/FileError.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
 
@@ -108,12 +107,5 @@ bool TMainForm::reloadIfChanged() {
   const std::string text = "The file " + loadedFile_.path.toStdString() +
                            " has changed since it was loaded.\r\nLoad it again before programming?";
   if (!askYesNo(text, std::nullopt)) return true;
-  try {
-    loadImageFile(loadedFile_.path.toStdString());
-  } catch (const tandra::FileError& error) {
-    showBox(tandra::BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
-    return false;
-  }
-  workbench_.buffer.Chk_Sum_ButClick();
-  return true;
+  return loadAndShowChecksum(loadedFile_.path.toStdString());
 }

@@ -162,7 +162,7 @@ int main(int argc, char* argv[]) {
 
   TMainForm MainForm(tracer ? static_cast<tandra::FtApi&>(*tracer) : *driver);
   MainForm.workbench().link.fullWaits = start->fullWaits;
-  MainForm.setTrace(trace.get());
+  MainForm.workbench().setTrace(trace.get());
   MainForm.show();
   return QApplication::exec();
 }

@@ -1,5 +1,11 @@
 #include "WorkbenchFixture.h"
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "link/Trace.h"
+
 namespace tandra::test {
 namespace {
 
@@ -99,6 +105,48 @@ TEST_F(WorkbenchTest, StatusLineClickSearchesAgainAndEndsIdle) {
   EXPECT_EQ(host.caption(Control::StaticText3), "Usb Programmer Found - FirmWare Version 1.20");
   EXPECT_TRUE(host.operationButtonsEnabled);
   EXPECT_FALSE(host.buttonsBusy);
+}
+
+TEST_F(WorkbenchTest, MoveSaysWhetherItReadTheChipIntoTheBuffer) {
+  startUp();
+  EXPECT_FALSE(bench.readIntoBuffer());  // no type: stopped at its box
+  choose(10, 1);                         // 27C64: four blocks
+  bench.session.stop();
+  EXPECT_FALSE(bench.readIntoBuffer());  // a stop held from before the first block
+  bench.session.resume();
+  EXPECT_TRUE(bench.readIntoBuffer());
+
+  // Stopped part way, the blocks before the stop are in the buffer.
+  host.onPump = [this] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 0800") bench.Quit_Func_ButClick();
+  };
+  EXPECT_TRUE(bench.readIntoBuffer());
+  host.onPump = nullptr;
+  EXPECT_TRUE(bench.operations.lastResult().stopped);
+}
+
+TEST_F(WorkbenchTest, ATraceTakesTheSearchsFactsAndEveryStatusLogLine) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("workbench-trace-" +
+                     std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".trace");
+  {
+    auto trace = Trace::create(path.string());
+    bench.setTrace(trace.get());
+    startUp();
+    bench.setTrace(nullptr);
+    bench.events.insertLogLine("after the trace");
+  }
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  std::filesystem::remove(path);
+  EXPECT_NE(text.str().find(" fact firmware 1.20\n"), std::string::npos) << text.str();
+  for (const std::string& line : host.log) {
+    if (line == "after the trace") continue;
+    EXPECT_NE(text.str().find(" log " + line + "\n"), std::string::npos) << line;
+  }
+  EXPECT_EQ(text.str().find("after the trace"), std::string::npos);
+  EXPECT_FALSE(host.log.empty());
 }
 
 }  // namespace

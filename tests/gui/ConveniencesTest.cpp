@@ -24,12 +24,6 @@ void writeFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-void press(Qt::Key key) {
-  QWidget* focused = QApplication::focusWidget();
-  QVERIFY(focused != nullptr);
-  QTest::keyClick(focused, key);
-}
-
 // A drop of `path` on the window, as a file manager sends it; whether the window took it.
 bool drop(TMainForm& form, const QString& path) {
   QMimeData data;
@@ -182,6 +176,37 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QTest::mouseClick(form->Move_Eprom, Qt::LeftButton);
     QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
     QCOMPARE(boxes_.size(), 2);
+  }
+
+  void aMoveThatReadsNothingLeavesTheBufferTheFiles() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("rom.bin");
+    writeFile(path, QByteArray(0x800, '\x11'));
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, 0);  // no type
+    files_ << path;
+    QTest::mouseClick(form->Load_But, Qt::LeftButton);
+
+    // Without a type Move stops at its box.
+    QTest::mouseClick(form->Move_Eprom, Qt::LeftButton);
+    writeFile(path, QByteArray(0x900, '\x22'));
+    QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
+    // No type, the file cut to the empty window, Move's no type, the changed file, Program's.
+    QCOMPARE(boxes_.size(), 5);
+    QVERIFY(boxes_[3].contains(path));
+
+    // A Move stopped before its first block reads nothing either.
+    form->Device->click();
+    clickRow(form->Device_Box, 1);  // 2716
+    clickRow(form->Num_Of_Devices, 1);
+    form->workbench().session.stop();
+    QTest::mouseClick(form->Move_Eprom, Qt::LeftButton);
+    writeFile(path, QByteArray(0xA00, '\x33'));
+    QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
+    QCOMPARE(boxes_.size(), 6);
+    QVERIFY(boxes_[5].contains(path));
+    form->workbench().session.resume();
   }
 
   void onlyOneWindowHoldsTheProgrammer() {

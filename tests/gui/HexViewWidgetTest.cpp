@@ -1,32 +1,22 @@
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QtTest>
 #include <memory>
 
-#include "ScriptedDialogs.h"
-#include "SkippingClock.h"
+#include "WindowFixture.h"
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
-#include "gui/MainForm.h"
-#include "gui/PopupList.h"
-#include "sim/VirtualProgrammer.h"
 
 // The hex view through the real widget: keys and clicks reach the view's rules, and what the
 // box shows follows.
-class HexViewWidgetTest : public QObject {
+class HexViewWidgetTest : public QObject, public WindowFixture {
   Q_OBJECT
 
  private:
-  QTemporaryDir settingsFolder_;
-  SkippingClock clock_;
   std::unique_ptr<tandra::VirtualProgrammer> programmer_;
   std::unique_ptr<TMainForm> form_;
-  QStringList boxes_;
-  QQueue<bool> yesNo_;
-  QQueue<QString> files_;
 
   QString line(int n) const { return form_->Edit_1->document()->findBlockByNumber(n).text(); }
   int caret() const { return form_->Edit_1->textCursor().position(); }
@@ -50,15 +40,10 @@ class HexViewWidgetTest : public QObject {
 
  private slots:
   void init() {
-    QFile::remove(settingsFolder_.filePath("tandra-usb.conf"));
+    resetScript();
     programmer_ = std::make_unique<tandra::VirtualProgrammer>(clock_);
-    form_ = std::make_unique<TMainForm>(*programmer_);
-    form_->setSettings(std::make_unique<QSettings>(settingsFolder_.filePath("tandra-usb.conf"),
-                                                   QSettings::IniFormat));
-    form_->setDialogs(
-        std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_}));
-    form_->show();
-    QVERIFY(QTest::qWaitFor([&] { return form_->Device_Box->isVisible(); }, 5000));
+    form_ = startWindow(*programmer_);
+    QVERIFY(form_->Device_Box->isVisible());
     form_->workbench().selection.Device_BoxClick(1);  // 2716
     form_->workbench().selection.Num_Of_DevicesClick(1);
     QApplication::setActiveWindow(form_.get());

@@ -313,16 +313,14 @@ class MainFormTest : public QObject, public WindowFixture {
     yesNo_ << true;
     files_ << path;
     // Behind the result box: every button shows it cannot be used, and the bar the records.
-    TMainForm* shown = nullptr;
     bool buttonsShownDisabled = false;
     QString bar;
-    onBox_ = [&] {
-      if (shown == nullptr) return;
-      buttonsShownDisabled = std::none_of(shown->buttons().begin(), shown->buttons().end(),
+    onBox_ = [&](TMainForm& shown) {
+      buttonsShownDisabled = std::none_of(shown.buttons().begin(), shown.buttons().end(),
                                           [](QPushButton* b) { return b->isEnabled(); });
-      if (shown->Progress->isVisible()) bar = shown->Progress->text();
+      if (shown.Progress->isVisible()) bar = shown.Progress->text();
     };
-    auto form = startWindow(programmer, &shown);
+    auto form = startWindow(programmer);
     QCOMPARE(boxes_, (QStringList{"This Software Requires Firmware Version - 1.20\r\nDo You "
                                   "Want to Flash Update the Programmer ?",
                                   "Good Update..."}));

@@ -16,13 +16,13 @@ class ScriptedDialogs final : public Dialogs {
   };
   explicit ScriptedDialogs(Record record) : record_(record) {}
 
-  void showBox(QWidget*, tandra::BoxKind, const QString& text,
+  void showBox(QWidget* parent, tandra::BoxKind, const QString& text,
                std::optional<tandra::ScreenPoint>) override {
     record_.boxes->append(text);
-    if (onBox) onBox();
+    if (onBox) onBox(parent);
   }
-  // Runs while a box is up: what the window shows behind it.
-  std::function<void()> onBox;
+  // Runs while a box is up, with the window behind it.
+  std::function<void(QWidget*)> onBox;
   bool askYesNo(QWidget*, const QString& text, std::optional<tandra::ScreenPoint>) override {
     record_.boxes->append(text);
     return record_.yesNo->isEmpty() ? false : record_.yesNo->dequeue();

@@ -16,16 +16,13 @@
 class WindowFixture {
  protected:
   // A window shown and through its start-up search, which ends with the device list up.
-  // `early` is given the window before it is shown, for hooks that look at it during start-up.
-  std::unique_ptr<TMainForm> startWindow(tandra::VirtualProgrammer& programmer,
-                                         TMainForm** early = nullptr) {
+  std::unique_ptr<TMainForm> startWindow(tandra::VirtualProgrammer& programmer) {
     auto form = std::make_unique<TMainForm>(programmer);
     form->setSettings(std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat));
-    if (early != nullptr) *early = form.get();
     auto dialogs =
         std::make_unique<ScriptedDialogs>(ScriptedDialogs::Record{&boxes_, &yesNo_, &files_});
-    dialogs->onBox = [this] {
-      if (onBox_) onBox_();
+    dialogs->onBox = [this](QWidget* parent) {
+      if (onBox_) onBox_(*static_cast<TMainForm*>(parent));
     };
     dialogs_ = dialogs.get();
     form->setDialogs(std::move(dialogs));
@@ -42,6 +39,13 @@ class WindowFixture {
     auto form = startWindow(programmer);
     form->workbench().states.IdleState();
     return form;
+  }
+
+  // A key as the operator presses it: it goes to whatever has the keyboard.
+  static void press(Qt::Key key) {
+    QWidget* focused = QApplication::focusWidget();
+    QVERIFY(focused != nullptr);
+    QTest::keyClick(focused, key);
   }
 
   static void clickRow(QListWidget* list, int row) {
@@ -66,5 +70,6 @@ class WindowFixture {
   QQueue<bool> yesNo_;
   QQueue<QString> files_;
   ScriptedDialogs* dialogs_ = nullptr;
-  std::function<void()> onBox_;
+  // Runs while a box is up, with the window behind it; also during the start-up search.
+  std::function<void(TMainForm&)> onBox_;
 };

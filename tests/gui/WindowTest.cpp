@@ -37,13 +37,6 @@ double contrast(const QColor& a, const QColor& b) {
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
-// A key as the operator presses it: it goes to whatever has the keyboard.
-void press(Qt::Key key) {
-  QWidget* focused = QApplication::focusWidget();
-  QVERIFY(focused != nullptr);
-  QTest::keyClick(focused, key);
-}
-
 int programCommands(const VirtualProgrammer& programmer) {
   int n = 0;
   for (const auto& packet : programmer.packets()) n += packet[0] == 0x43;
