@@ -12,6 +12,7 @@
 #include "common/HexText.h"
 #include "common/InputFile.h"
 #include "common/Version.h"
+#include "image/Checksum.h"
 #include "link/HardwareBackend.h"
 #include "link/ReplayApi.h"
 #include "link/Trace.h"
@@ -45,10 +46,6 @@ const char* signalName(int signal) {
     default:
       return "signal";
   }
-}
-
-const char* vppWords(int vppSetting) {
-  return vppSetting == 1 ? "25" : vppSetting == 2 ? "21" : "12.5";
 }
 
 bool readsImage(const std::string& command) {
@@ -298,7 +295,7 @@ void Job::fillVirtualSockets(const DeviceType& type) {
     const std::string& path = options_.virtualChips[static_cast<std::size_t>(socket - 1)];
     ImageBuffer contents;
     contents.deviceEndAddress = type.endAddress;
-    std::fill(contents.data(), contents.data() + ImageBuffer::kSize, 0xFF);
+    fillBuffer(contents, 0xFF);
     // A chip's file is read in its own format, whatever --format says of the job's file.
     InputFile file = openInput(path, io_.inputDescriptor);
     loadImage(contents, file, path, inputFormat(file, path, std::nullopt).format);
@@ -333,7 +330,7 @@ LoadReport Job::loadInput(const std::string& path) {
                         {"notes", nullptr}};
   // What the file does not set is the fill byte: an erased cell's 0xFF for the chips.
   ImageBuffer& image = session_->image;
-  std::fill(image.data(), image.data() + ImageBuffer::kSize, fillByte());
+  fillBuffer(image, fillByte());
   document_["fill"] = hexByte(fillByte());
   if (options_.command != "checksum" && options_.command != "convert") {
     console_.note("bytes the file does not set are 0x" + hexByte(fillByte()));
@@ -457,7 +454,7 @@ void Job::applySettings() {
   // can destroy the chip.
   if (type_ != nullptr && asked < vppSetting(type_->ratedVpp) && !options_.force) {
     throw JobError(exitcode::kUsage, "the " + options_.device + " is programmed at " +
-                                         vppWords(vppSetting(type_->ratedVpp)) + " V, not " +
+                                         std::string(voltsText(type_->ratedVpp)) + " V, not " +
                                          options_.vpp + " V (--force programs at " + options_.vpp +
                                          " V all the same)");
   }
@@ -475,7 +472,7 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
   // Stopped, and not from outside: the programmer stopped answering.
   if (result.stopped && !host_.stopAsked()) linkLost_ = true;
   document_["pulse_width"] = session_->settings.pulseWidth;
-  document_["vpp"] = vppWords(session_->settings.vppSetting);
+  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
   results_.push_back(result);
   report(result);
   if (!console_.recordLost().empty()) throw JobError(exitcode::kUsage, console_.recordLost());

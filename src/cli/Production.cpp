@@ -98,7 +98,7 @@ void Job::prepareSocketImages() {
     const std::string path = entry.substr(equals + 1);
     ImageBuffer image;
     image.deviceEndAddress = session.image.deviceEndAddress;
-    std::fill(image.data(), image.data() + ImageBuffer::kSize, fillByte());
+    fillBuffer(image, fillByte());
     InputFile file = openInput(path, io_.inputDescriptor);
     const LoadReport loaded = loadImage(image, file, path, inputFormat(file, path, {}).format);
     refuseUncleanLoad(loaded, "used");

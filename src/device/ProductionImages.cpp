@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <string>
 
+#include "image/Checksum.h"
+
 namespace tandra {
 
 ImageBuffer splitLane(const ImageBuffer& source, std::int64_t sourceBytes, int lanes, int lane,
                       std::int32_t deviceEndAddress) {
   ImageBuffer chip;
   chip.deviceEndAddress = deviceEndAddress;
-  std::fill(chip.data(), chip.data() + ImageBuffer::kSize, 0xFF);
+  fillBuffer(chip, 0xFF);
   sourceBytes = std::min<std::int64_t>(sourceBytes, ImageBuffer::kSize);
   for (std::int64_t address = 0; address <= deviceEndAddress; ++address) {
     const std::int64_t from = address * lanes + lane;

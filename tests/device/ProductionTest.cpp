@@ -1,7 +1,9 @@
 // What a batch needs of the core: an image per socket, sockets left out, no pulse for a chip
 // that cannot take its image, any socket read, lanes of a split image and serial numbers.
+#include "BlockCommands.h"
 #include "WorkbenchFixture.h"
 #include "device/ProductionImages.h"
+#include "image/Checksum.h"
 
 namespace tandra::test {
 namespace {
@@ -17,20 +19,10 @@ class ProductionTest : public WorkbenchFixture {
   ImageBuffer filled(std::uint8_t value) {
     ImageBuffer image;
     image.deviceEndAddress = bench.image.deviceEndAddress;
-    std::fill(image.data(), image.data() + ImageBuffer::kSize, value);
+    fillBuffer(image, value);
     return image;
   }
-  int commandsToSocket(int socket) const {
-    const SocketSelect select = socketSelect(socket);
-    int n = 0;
-    for (const Bytes& p : programmer.packets()) {
-      if (p[0] != 0x20 && p[0] != 0x43) continue;
-      const std::uint8_t code = p[0] == 0x20 ? p[4] : p[6];
-      const std::uint8_t control = p[0] == 0x20 ? p[3] : p[5];
-      n += code == select.code && ((control & 0x80) != 0) == select.controlBit7;
-    }
-    return n;
-  }
+  int commandsToSocket(int socket) const { return blocksToSocket(programmer.packets(), socket); }
   Session& session = bench.session;
 };
 
