@@ -37,10 +37,6 @@ std::uint64_t number(const std::string& option, const std::string& text, int bas
   return value;
 }
 
-int socketsInPlay(const DeviceSettings& settings) {
-  return ((1 << settings.socketCount) - 1) & ~settings.skippedSockets;
-}
-
 // One socket's verdict over a set: its first result that is not a pass, else a pass.
 const SocketResult* verdict(const std::vector<OperationResult>& operations, int socket) {
   const SocketResult* last = nullptr;
@@ -125,7 +121,7 @@ void Job::prepareSocketImages() {
 void Job::imagesForSet() {
   Session& session = *session_;
   session.socketImages.clear();
-  const int inPlay = socketsInPlay(session.settings);
+  const int inPlay = session.engine.socketsInUse();
   for (int socket = 1; socket <= session.settings.socketCount; ++socket) {
     const auto index = static_cast<std::size_t>(socket - 1);
     if ((inPlay >> (socket - 1) & 1) == 0) continue;
