@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 
 #include "cli/DeviceNames.h"
 #include "cli/ImageFiles.h"
@@ -12,6 +11,7 @@
 #include "common/HexText.h"
 #include "common/InputFile.h"
 #include "common/Version.h"
+#include "device/ProductionSet.h"
 #include "image/Checksum.h"
 #include "link/HardwareBackend.h"
 #include "link/ReplayApi.h"
@@ -155,19 +155,9 @@ std::string Job::outcome(int code) const {
     return "stopped (exit code " + std::to_string(code) + ")";
   }
   if (results_.empty() || results_.front().sockets.empty()) return "done";
-  // A socket passes the job when it passed every operation of it (Program and its Verify).
-  std::map<int, bool> passed;
-  for (const OperationResult& result : results_) {
-    for (const SocketResult& socket : result.sockets) {
-      const bool ok = socket.state == SocketResult::State::Passed;
-      passed.try_emplace(socket.socket, true);
-      passed[socket.socket] = passed[socket.socket] && ok;
-    }
-  }
-  const auto good = std::count_if(passed.begin(), passed.end(), [](const auto& s) {
-    return s.second;
-  });
-  return std::to_string(good) + " of " + std::to_string(passed.size()) + " sockets passed";
+  const ChipCount chips = countChips(results_);
+  return std::to_string(chips.passed) + " of " + std::to_string(chips.passed + chips.failed) +
+         " sockets passed";
 }
 
 void Job::checkStop() {

@@ -17,6 +17,7 @@
 #include "cli/Record.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "device/ProductionSet.h"
 #include "image/Checksum.h"
 
 namespace tandra::cli {
@@ -35,19 +36,6 @@ std::uint64_t number(const std::string& option, const std::string& text, int bas
     throw JobError(exitcode::kUsage, option + " wants a number, not '" + text + "'");
   }
   return value;
-}
-
-// One socket's verdict over a set: its first result that is not a pass, else a pass.
-const SocketResult* verdict(const std::vector<OperationResult>& operations, int socket) {
-  const SocketResult* last = nullptr;
-  for (const OperationResult& operation : operations) {
-    for (const SocketResult& result : operation.sockets) {
-      if (result.socket != socket) continue;
-      last = &result;
-      if (result.state != SocketResult::State::Passed) return last;
-    }
-  }
-  return last;
 }
 
 // A line from standard input, waited for while no stop is asked; nothing at its end.
@@ -196,7 +184,7 @@ bool Job::nextSet() {
 void Job::countSet(const std::vector<OperationResult>& operations) {
   ++setsDone_;
   for (int socket = 1; socket <= session_->settings.socketCount; ++socket) {
-    const SocketResult* result = verdict(operations, socket);
+    const SocketResult* result = socketVerdict(operations, socket);
     if (result == nullptr || result->state == SocketResult::State::Skipped) continue;
     const bool passed = result->state == SocketResult::State::Passed;
     (passed ? chipsPassed_ : chipsFailed_) += 1;
@@ -218,7 +206,7 @@ void Job::logSet(const std::vector<OperationResult>& operations) {
   const Session& session = *session_;
   const std::string started = record::isoTime(std::chrono::system_clock::now());
   for (int socket = 1; socket <= session.settings.socketCount; ++socket) {
-    const SocketResult* result = verdict(operations, socket);
+    const SocketResult* result = socketVerdict(operations, socket);
     if (result == nullptr) continue;
     const ImageBuffer& image = session.socketImages.of(socket);
     const std::string_view bytes(reinterpret_cast<const char*>(image.data()),

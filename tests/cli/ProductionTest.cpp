@@ -156,6 +156,9 @@ TEST_F(ProductionTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
   }
   EXPECT_TRUE(chipHoldsTheImage(5));
   EXPECT_EQ(programmer_.chip(2).cells()[0], 0xFF);
+  // The closing line counts the sockets that were judged: one left out has not failed.
+  EXPECT_EQ(run({"program", "-d", "27C256", "--sockets", "1,3,5", path("image.bin")}), 0);
+  EXPECT_TRUE(says("program: 3 of 3 sockets passed")) << out_.str();
 }
 
 TEST_F(ProductionTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {
