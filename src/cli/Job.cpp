@@ -336,12 +336,15 @@ LoadReport Job::loadInput(const std::string& path) {
     image.deviceEndAddress = static_cast<std::int32_t>(whole - 1);
   }
   const LoadReport report = loadImage(image, file, path, format.format);
+  const std::int64_t window = std::int64_t{image.deviceEndAddress} + 1;
   image.deviceEndAddress = chipEnd;
   splitExtent_ = report.extent;
   document_["input"]["notes"] = report.notes();
   // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
   if (!report.notes().empty() && !options_.json) console_.warn(report.notes());
-  recordImage("file");
+  // A split bus's image is the file, as far as it reaches into the lanes: what the chips take.
+  recordImage("file", options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, window)
+                                         : window);
   return report;
 }
 
@@ -352,10 +355,10 @@ void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
                                        loaded.notes());
 }
 
-void Job::recordImage(const char* source) {
+void Job::recordImage(const char* source, std::int64_t size) {
   const ImageBuffer& image = session_->image;
-  const auto size = static_cast<std::size_t>(image.deviceEndAddress) + 1;
-  const std::string_view bytes(reinterpret_cast<const char*>(image.data()), size);
+  const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
+                               static_cast<std::size_t>(size));
   document_["image"] = record::image(source, bytes, session_->checksum());
   document_["checksum"] = hexText(session_->checksum(), 4);
 }
@@ -518,7 +521,8 @@ int Job::deviceWork() {
     return session_->read(options_.readSocket);
   }));
   if (code != exitcode::kPassed) return code;
-  recordImage(("socket " + std::to_string(options_.readSocket)).c_str());
+  recordImage(("socket " + std::to_string(options_.readSocket)).c_str(),
+              std::int64_t{session_->image.deviceEndAddress} + 1);
   saveOutput(options_.input, options_.format);
   return code;
 }

@@ -80,7 +80,8 @@ class Job {
   const OperationResult& operate(Operation operation);
   const OperationResult& operate(const std::function<const OperationResult&()>& work);
   void saveOutput(const std::string& path, const std::string& formatWord);
-  void recordImage(const char* source);
+  // The image record of the buffer's first `size` bytes.
+  void recordImage(const char* source, std::int64_t size);
   void closeProgrammer();
   void startTrace();
   // What a replay found: a difference from the trace, or commands it holds that were not sent.

@@ -4,6 +4,7 @@
 
 #include "BlockCommands.h"
 #include "CliFixture.h"
+#include "cli/Digest.h"
 
 namespace tandra::test {
 namespace {
@@ -54,9 +55,19 @@ TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
                 static_cast<std::uint8_t>(bus[2 * i + 1]));
     }
   }
+  // The record's image is the whole file the lanes are taken from, not one chip's worth of it.
+  const nlohmann::json whole =
+      runJson({"verify", "-d", "27C256", "-n", "4", "--split", "2", path("bus.bin")});
+  EXPECT_EQ(code_, 0) << err_.str();
+  EXPECT_EQ(whole["image"]["size"], bus.size());
+  EXPECT_EQ(whole["image"]["sha256"], cli::sha256Hex(bus));
+  EXPECT_EQ(whole["image"]["crc32"], cli::crc32Hex(bus));
   write("odd.bin", bus.substr(0, 0x7FFF));  // not a whole number of 16-bit words
   EXPECT_EQ(run({"verify", "-d", "27C256", "-n", "2", "--split", "2", path("odd.bin")}), 1);
   EXPECT_TRUE(says("not a whole number of 2-byte words"));
+  const nlohmann::json odd =
+      runJson({"verify", "-d", "27C256", "-n", "2", "--split", "2", path("odd.bin")});
+  EXPECT_EQ(odd["image"]["sha256"], cli::sha256Hex(bus.substr(0, 0x7FFF)));
 }
 
 TEST_F(ProductionTest, SerialNumbersGoIntoEachChipInTheFormatAsked) {
