@@ -325,26 +325,24 @@ LoadReport Job::loadInput(const std::string& path) {
   if (options_.command != "checksum" && options_.command != "convert") {
     console_.note("bytes the file does not set are 0x" + hexByte(fillByte()));
   }
-  // The image of a split bus is as many chips long as it has lanes.
-  const std::int32_t chipEnd = image.deviceEndAddress;
-  if (options_.split > 0) {
-    const std::int64_t whole = (std::int64_t{chipEnd} + 1) * options_.split;
-    if (whole > ImageBuffer::kSize) {
+  LoadReport report;
+  std::int64_t loaded = 0;  // the bytes of the image the chips take
+  {
+    const BusWindow bus(image, options_.split);
+    if (!bus.fits()) {
       throw JobError(exitcode::kUsage, "the image of " + std::to_string(options_.split) + " " +
                                            options_.device + " is larger than the 256 KiB buffer");
     }
-    image.deviceEndAddress = static_cast<std::int32_t>(whole - 1);
+    report = loadImage(image, file, path, format.format);
+    // A split bus's image is the file, as far as it reaches into the lanes.
+    loaded = options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, bus.size())
+                                : bus.size();
   }
-  const LoadReport report = loadImage(image, file, path, format.format);
-  const std::int64_t window = std::int64_t{image.deviceEndAddress} + 1;
-  image.deviceEndAddress = chipEnd;
   splitExtent_ = report.extent;
   document_["input"]["notes"] = report.notes();
   // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
   if (!report.notes().empty() && !options_.json) console_.warn(report.notes());
-  // A split bus's image is the file, as far as it reaches into the lanes: what the chips take.
-  recordImage("file", options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, window)
-                                         : window);
+  recordImage("file", loaded);
   return report;
 }
 
