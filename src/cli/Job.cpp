@@ -7,9 +7,9 @@
 #include "cli/ImageFiles.h"
 #include "cli/Record.h"
 #include "common/FileError.h"
-#include "common/TimeText.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "common/TimeText.h"
 #include "common/Version.h"
 #include "device/ProductionSet.h"
 #include "image/Checksum.h"
@@ -335,8 +335,8 @@ LoadReport Job::loadInput(const std::string& path) {
     }
     report = loadImage(image, file, path, format.format);
     // A split bus's image is the file, as far as it reaches into the lanes.
-    loaded = options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, bus.size())
-                                : bus.size();
+    loaded =
+        options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, bus.size()) : bus.size();
   }
   splitExtent_ = report.extent;
   document_["input"]["notes"] = report.notes();

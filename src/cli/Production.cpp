@@ -109,11 +109,10 @@ void Job::imagesForSet() {
                                          "--socket-image " + socket + "=FILE");
   }
   const SerialStamp& stamp = *plan_.stamp();
-  throw JobError(exitcode::kUsage, "serial number " + std::to_string(shortfall->serialNumber) +
-                                       " does not fit in " + std::to_string(stamp.bytes()) +
-                                       " bytes at " +
-                                       hexText(static_cast<std::uint32_t>(stamp.address), 5) +
-                                       " of the device");
+  throw JobError(exitcode::kUsage,
+                 "serial number " + std::to_string(shortfall->serialNumber) + " does not fit in " +
+                     std::to_string(stamp.bytes()) + " bytes at " +
+                     hexText(static_cast<std::uint32_t>(stamp.address), 5) + " of the device");
 }
 
 void Job::numberChips() {
@@ -188,7 +187,7 @@ void Job::logSet(const std::vector<OperationResult>& operations) {
     const ImageBuffer& image = session.socketImages.of(socket);
     const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
                                  static_cast<std::size_t>(session.image.deviceEndAddress) + 1);
-    nlohmann::json line = record::operation({"", false, 0, 0, {*result}}, set_)["sockets"][0];
+    nlohmann::json line = record::socket(*result);
     line["time"] = started;
     line["host"] = record::hostName();
     line["device"] = document_["device"];
