@@ -2,16 +2,17 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 
 #include "cli/DeviceNames.h"
 #include "cli/ImageFiles.h"
 #include "cli/Record.h"
 #include "common/FileError.h"
-#include "common/TimeText.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "common/TimeText.h"
 #include "common/Version.h"
+#include "device/ProductionSet.h"
+#include "image/Checksum.h"
 #include "link/HardwareBackend.h"
 #include "link/ReplayApi.h"
 #include "link/Trace.h"
@@ -45,10 +46,6 @@ const char* signalName(int signal) {
     default:
       return "signal";
   }
-}
-
-const char* vppWords(int vppSetting) {
-  return vppSetting == 1 ? "25" : vppSetting == 2 ? "21" : "12.5";
 }
 
 bool readsImage(const std::string& command) {
@@ -158,19 +155,9 @@ std::string Job::outcome(int code) const {
     return "stopped (exit code " + std::to_string(code) + ")";
   }
   if (results_.empty() || results_.front().sockets.empty()) return "done";
-  // A socket passes the job when it passed every operation of it (Program and its Verify).
-  std::map<int, bool> passed;
-  for (const OperationResult& result : results_) {
-    for (const SocketResult& socket : result.sockets) {
-      const bool ok = socket.state == SocketResult::State::Passed;
-      passed.try_emplace(socket.socket, true);
-      passed[socket.socket] = passed[socket.socket] && ok;
-    }
-  }
-  const auto good = std::count_if(passed.begin(), passed.end(), [](const auto& s) {
-    return s.second;
-  });
-  return std::to_string(good) + " of " + std::to_string(passed.size()) + " sockets passed";
+  const ChipCount chips = countChips(results_);
+  return std::to_string(chips.passed) + " of " + std::to_string(chips.passed + chips.failed) +
+         " sockets passed";
 }
 
 void Job::checkStop() {
@@ -298,7 +285,7 @@ void Job::fillVirtualSockets(const DeviceType& type) {
     const std::string& path = options_.virtualChips[static_cast<std::size_t>(socket - 1)];
     ImageBuffer contents;
     contents.deviceEndAddress = type.endAddress;
-    std::fill(contents.data(), contents.data() + ImageBuffer::kSize, 0xFF);
+    fillBuffer(contents, 0xFF);
     // A chip's file is read in its own format, whatever --format says of the job's file.
     InputFile file = openInput(path, io_.inputDescriptor);
     loadImage(contents, file, path, inputFormat(file, path, std::nullopt).format);
@@ -333,28 +320,29 @@ LoadReport Job::loadInput(const std::string& path) {
                         {"notes", nullptr}};
   // What the file does not set is the fill byte: an erased cell's 0xFF for the chips.
   ImageBuffer& image = session_->image;
-  std::fill(image.data(), image.data() + ImageBuffer::kSize, fillByte());
+  fillBuffer(image, fillByte());
   document_["fill"] = hexByte(fillByte());
   if (options_.command != "checksum" && options_.command != "convert") {
     console_.note("bytes the file does not set are 0x" + hexByte(fillByte()));
   }
-  // The image of a split bus is as many chips long as it has lanes.
-  const std::int32_t chipEnd = image.deviceEndAddress;
-  if (options_.split > 0) {
-    const std::int64_t whole = (std::int64_t{chipEnd} + 1) * options_.split;
-    if (whole > ImageBuffer::kSize) {
+  LoadReport report;
+  std::int64_t loaded = 0;  // the bytes of the image the chips take
+  {
+    const BusWindow bus(image, options_.split);
+    if (!bus.fits()) {
       throw JobError(exitcode::kUsage, "the image of " + std::to_string(options_.split) + " " +
                                            options_.device + " is larger than the 256 KiB buffer");
     }
-    image.deviceEndAddress = static_cast<std::int32_t>(whole - 1);
+    report = loadImage(image, file, path, format.format);
+    // A split bus's image is the file, as far as it reaches into the lanes.
+    loaded =
+        options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, bus.size()) : bus.size();
   }
-  const LoadReport report = loadImage(image, file, path, format.format);
-  image.deviceEndAddress = chipEnd;
   splitExtent_ = report.extent;
   document_["input"]["notes"] = report.notes();
   // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
   if (!report.notes().empty() && !options_.json) console_.warn(report.notes());
-  recordImage("file");
+  recordImage("file", loaded);
   return report;
 }
 
@@ -365,10 +353,10 @@ void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
                                        loaded.notes());
 }
 
-void Job::recordImage(const char* source) {
+void Job::recordImage(const char* source, std::int64_t size) {
   const ImageBuffer& image = session_->image;
-  const auto size = static_cast<std::size_t>(image.deviceEndAddress) + 1;
-  const std::string_view bytes(reinterpret_cast<const char*>(image.data()), size);
+  const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
+                               static_cast<std::size_t>(size));
   document_["image"] = record::image(source, bytes, session_->checksum());
   document_["checksum"] = hexText(session_->checksum(), 4);
 }
@@ -457,7 +445,7 @@ void Job::applySettings() {
   // can destroy the chip.
   if (type_ != nullptr && asked < vppSetting(type_->ratedVpp) && !options_.force) {
     throw JobError(exitcode::kUsage, "the " + options_.device + " is programmed at " +
-                                         vppWords(vppSetting(type_->ratedVpp)) + " V, not " +
+                                         std::string(voltsText(type_->ratedVpp)) + " V, not " +
                                          options_.vpp + " V (--force programs at " + options_.vpp +
                                          " V all the same)");
   }
@@ -475,7 +463,7 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
   // Stopped, and not from outside: the programmer stopped answering.
   if (result.stopped && !host_.stopAsked()) linkLost_ = true;
   document_["pulse_width"] = session_->settings.pulseWidth;
-  document_["vpp"] = vppWords(session_->settings.vppSetting);
+  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
   results_.push_back(result);
   report(result);
   if (!console_.recordLost().empty()) throw JobError(exitcode::kUsage, console_.recordLost());
@@ -531,7 +519,8 @@ int Job::deviceWork() {
     return session_->read(options_.readSocket);
   }));
   if (code != exitcode::kPassed) return code;
-  recordImage(("socket " + std::to_string(options_.readSocket)).c_str());
+  recordImage(("socket " + std::to_string(options_.readSocket)).c_str(),
+              std::int64_t{session_->image.deviceEndAddress} + 1);
   saveOutput(options_.input, options_.format);
   return code;
 }

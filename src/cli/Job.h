@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -14,7 +13,7 @@
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
 #include "device/Catalogue.h"
-#include "device/ProductionImages.h"
+#include "device/ProductionSet.h"
 #include "device/Session.h"
 #include "files/Loaders.h"
 
@@ -56,6 +55,8 @@ class Job {
   // after another, and a log a line's database can follow.
   void prepareSocketImages();
   void imagesForSet();
+  // The serial numbers --sn-at and its options ask for, one for each chip of each set.
+  void numberChips();
   int programSets();
   bool nextSet();
   void logSet(const std::vector<OperationResult>& operations);
@@ -80,7 +81,8 @@ class Job {
   const OperationResult& operate(Operation operation);
   const OperationResult& operate(const std::function<const OperationResult&()>& work);
   void saveOutput(const std::string& path, const std::string& formatWord);
-  void recordImage(const char* source);
+  // The image record of the buffer's first `size` bytes.
+  void recordImage(const char* source, std::int64_t size);
   void closeProgrammer();
   void startTrace();
   // What a replay found: a difference from the trace, or commands it holds that were not sent.
@@ -116,9 +118,7 @@ class Job {
   bool linkLost_ = false;
   std::vector<OperationResult> results_;
   const DeviceType* type_ = nullptr;
-  std::array<std::optional<ImageBuffer>, 5> ownImages_;
-  std::array<std::string, 5> ownNames_;
-  std::optional<SerialNumbers> serials_;
+  ProductionPlan plan_;
   std::unique_ptr<std::ofstream> log_;
   int set_ = 0;
   std::int64_t splitExtent_ = 0;  // what the image of a split bus holds

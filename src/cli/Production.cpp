@@ -17,6 +17,7 @@
 #include "cli/Record.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "device/ProductionSet.h"
 #include "image/Checksum.h"
 
 namespace tandra::cli {
@@ -35,23 +36,6 @@ std::uint64_t number(const std::string& option, const std::string& text, int bas
     throw JobError(exitcode::kUsage, option + " wants a number, not '" + text + "'");
   }
   return value;
-}
-
-int socketsInPlay(const DeviceSettings& settings) {
-  return ((1 << settings.socketCount) - 1) & ~settings.skippedSockets;
-}
-
-// One socket's verdict over a set: its first result that is not a pass, else a pass.
-const SocketResult* verdict(const std::vector<OperationResult>& operations, int socket) {
-  const SocketResult* last = nullptr;
-  for (const OperationResult& operation : operations) {
-    for (const SocketResult& result : operation.sockets) {
-      if (result.socket != socket) continue;
-      last = &result;
-      if (result.state != SocketResult::State::Passed) return last;
-    }
-  }
-  return last;
 }
 
 // A line from standard input, waited for while no stop is asked; nothing at its end.
@@ -88,6 +72,7 @@ std::uint8_t Job::fillByte() const {
 
 void Job::prepareSocketImages() {
   Session& session = *session_;
+  plan_.shareBuffer(options_.input);
   for (const std::string& entry : options_.socketImages) {
     const std::size_t equals = entry.find('=');
     const int socket = equals == 1 && entry[0] >= '1' && entry[0] <= '5' ? entry[0] - '0' : 0;
@@ -98,12 +83,11 @@ void Job::prepareSocketImages() {
     const std::string path = entry.substr(equals + 1);
     ImageBuffer image;
     image.deviceEndAddress = session.image.deviceEndAddress;
-    std::fill(image.data(), image.data() + ImageBuffer::kSize, fillByte());
+    fillBuffer(image, fillByte());
     InputFile file = openInput(path, io_.inputDescriptor);
     const LoadReport loaded = loadImage(image, file, path, inputFormat(file, path, {}).format);
     refuseUncleanLoad(loaded, "used");
-    ownImages_[static_cast<std::size_t>(socket - 1)] = std::move(image);
-    ownNames_[static_cast<std::size_t>(socket - 1)] = path;
+    plan_.giveImage(socket, std::move(image), path);
   }
   if (options_.split == 0) return;
   // The image buffer holds the whole bus's image: every socket takes its lane of it.
@@ -113,56 +97,38 @@ void Job::prepareSocketImages() {
     console_.warn("the image holds " + std::to_string(source) + " bytes, not a whole number of " +
                   std::to_string(lanes) + "-byte words: the last word is cut short");
   }
-  for (int socket = 1; socket <= session.settings.socketCount; ++socket) {
-    const int lane = (socket - 1) % lanes;
-    ownImages_[static_cast<std::size_t>(socket - 1)] =
-        splitLane(session.image, source, lanes, lane, session.image.deviceEndAddress);
-    ownNames_[static_cast<std::size_t>(socket - 1)] =
-        options_.input + ", lane " + std::to_string(lane + 1) + " of " + std::to_string(lanes);
-  }
+  plan_.splitImage(session.image, source, lanes, session.settings.socketCount, options_.input);
 }
 
 void Job::imagesForSet() {
-  Session& session = *session_;
-  session.socketImages.clear();
-  const int inPlay = socketsInPlay(session.settings);
-  for (int socket = 1; socket <= session.settings.socketCount; ++socket) {
-    const auto index = static_cast<std::size_t>(socket - 1);
-    if ((inPlay >> (socket - 1) & 1) == 0) continue;
-    const bool own = ownImages_[index].has_value();
-    if (!own && options_.input.empty()) {
-      throw JobError(exitcode::kUsage, "socket " + std::to_string(socket) +
-                                           " has no image: give the file, or --socket-image " +
-                                           std::to_string(socket) + "=FILE");
-    }
-    if (!own && !serials_) continue;
-    ImageBuffer image = own ? ownImages_[index]->copy() : session.image.copy();
-    std::optional<std::uint64_t> serial;
-    if (serials_) {
-      serial = serials_->take();
-      const auto format = parseSerialFormat(options_.serialFormat);
-      const int width = options_.serialWidth > 0 ? options_.serialWidth
-                        : format == SerialFormat::Ascii ? 8
-                                                        : 4;
-      const auto address =
-          static_cast<std::int32_t>(number("--sn-at", options_.serialAt, 16) & 0x7FFFFFFF);
-      if (!writeSerialNumber(image, address, *serial, *format, width)) {
-        throw JobError(exitcode::kUsage, "serial number " + std::to_string(*serial) +
-                                             " does not fit in " + std::to_string(width) +
-                                             " bytes at " + hexText(static_cast<std::uint32_t>(address), 5) +
-                                             " of the device");
-      }
-    }
-    session.socketImages.set(socket, std::move(image), own ? ownNames_[index] : options_.input,
-                             serial);
+  const std::optional<SetShortfall> shortfall = plan_.composeSet(*session_);
+  if (!shortfall) return;
+  const std::string socket = std::to_string(shortfall->socket);
+  if (shortfall->kind == SetShortfall::Kind::NoImage) {
+    throw JobError(exitcode::kUsage, "socket " + socket + " has no image: give the file, or " +
+                                         "--socket-image " + socket + "=FILE");
   }
+  const SerialStamp& stamp = *plan_.stamp();
+  throw JobError(exitcode::kUsage,
+                 "serial number " + std::to_string(shortfall->serialNumber) + " does not fit in " +
+                     std::to_string(stamp.bytes()) + " bytes at " +
+                     hexText(static_cast<std::uint32_t>(stamp.address), 5) + " of the device");
+}
+
+void Job::numberChips() {
+  if (options_.serialAt.empty()) return;
+  const SerialNumbers numbers(
+      number("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10),
+      number("--sn-step", options_.serialStep, 10), options_.serialReuseFailed);
+  SerialStamp stamp;
+  stamp.address = static_cast<std::int32_t>(number("--sn-at", options_.serialAt, 16) & 0x7FFFFFFF);
+  stamp.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
+  stamp.width = options_.serialWidth;
+  plan_.numberChips(numbers, stamp);
 }
 
 int Job::programSets() {
-  if (!options_.serialAt.empty()) {
-    serials_.emplace(number("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10),
-                     number("--sn-step", options_.serialStep, 10), options_.serialReuseFailed);
-  }
+  numberChips();
   int code = exitcode::kPassed;
   for (set_ = 1;; ++set_) {
     imagesForSet();
@@ -199,15 +165,9 @@ bool Job::nextSet() {
 
 void Job::countSet(const std::vector<OperationResult>& operations) {
   ++setsDone_;
-  for (int socket = 1; socket <= session_->settings.socketCount; ++socket) {
-    const SocketResult* result = verdict(operations, socket);
-    if (result == nullptr || result->state == SocketResult::State::Skipped) continue;
-    const bool passed = result->state == SocketResult::State::Passed;
-    (passed ? chipsPassed_ : chipsFailed_) += 1;
-    // A failed chip's number is spent, unless numbers are to be used again.
-    const std::optional<std::uint64_t> serial = session_->socketImages.serialNumberOf(socket);
-    if (!passed && serials_ && serial) serials_->failed(*serial);
-  }
+  const ChipCount chips = plan_.settleSet(*session_, operations);
+  chipsPassed_ += chips.passed;
+  chipsFailed_ += chips.failed;
   document_["sets"] = {{"done", setsDone_}, {"chips_passed", chipsPassed_},
                        {"chips_failed", chipsFailed_}};
 }
@@ -222,12 +182,12 @@ void Job::logSet(const std::vector<OperationResult>& operations) {
   const Session& session = *session_;
   const std::string started = record::isoTime(std::chrono::system_clock::now());
   for (int socket = 1; socket <= session.settings.socketCount; ++socket) {
-    const SocketResult* result = verdict(operations, socket);
+    const SocketResult* result = socketVerdict(operations, socket);
     if (result == nullptr) continue;
     const ImageBuffer& image = session.socketImages.of(socket);
     const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
                                  static_cast<std::size_t>(session.image.deviceEndAddress) + 1);
-    nlohmann::json line = record::operation({"", false, 0, 0, {*result}}, set_)["sockets"][0];
+    nlohmann::json line = record::socket(*result);
     line["time"] = started;
     line["host"] = record::hostName();
     line["device"] = document_["device"];

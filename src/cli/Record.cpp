@@ -80,22 +80,22 @@ nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_
   return record;
 }
 
+nlohmann::json socket(const SocketResult& result) {
+  const std::optional<SocketFailure>& failure = result.failure;
+  return {{"socket", result.socket},
+          {"result", stateWord(result.state)},
+          {"text", result.describe()},
+          {"address", failure ? nlohmann::json(failure->address) : nullptr},
+          {"expected", failure ? nullable(failure->expected) : nullptr},
+          {"actual", failure ? nullable(failure->actual) : nullptr},
+          {"image", result.image.empty() ? nlohmann::json(nullptr) : nlohmann::json(result.image)},
+          {"serial_number",
+           result.serialNumber ? nlohmann::json(*result.serialNumber) : nlohmann::json(nullptr)}};
+}
+
 nlohmann::json operation(const OperationResult& result, int set) {
   nlohmann::json sockets = nlohmann::json::array();
-  for (const SocketResult& socket : result.sockets) {
-    const std::optional<SocketFailure>& failure = socket.failure;
-    sockets.push_back({{"socket", socket.socket},
-                       {"result", stateWord(socket.state)},
-                       {"text", socket.describe()},
-                       {"address", failure ? nlohmann::json(failure->address) : nullptr},
-                       {"expected", failure ? nullable(failure->expected) : nullptr},
-                       {"actual", failure ? nullable(failure->actual) : nullptr},
-                       {"image", socket.image.empty() ? nlohmann::json(nullptr)
-                                                      : nlohmann::json(socket.image)},
-                       {"serial_number", socket.serialNumber
-                                             ? nlohmann::json(*socket.serialNumber)
-                                             : nlohmann::json(nullptr)}});
-  }
+  for (const SocketResult& each : result.sockets) sockets.push_back(socket(each));
   return {{"name", result.operation},
           {"set", set},
           {"stopped", result.stopped},

@@ -18,6 +18,8 @@ inline constexpr int kSchemaVersion = 1;
 // A record with every key: what the command line says, when and where the job started, and null
 // for everything still to come.
 nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_point started);
+// One socket's result: what became of it, where it first failed, its image and serial number.
+nlohmann::json socket(const SocketResult& result);
 // One operation of a set (1 for a job of one set): its name, whether it was stopped, its time,
 // how far it got, every socket.
 nlohmann::json operation(const OperationResult& result, int set);

@@ -39,10 +39,12 @@ std::uint8_t highAddressByte(HighAddressRule rule, std::int32_t address, std::ui
 
 }  // namespace
 
+int Engine::socketsInUse() const {
+  return ((1 << settings_.socketCount) - 1) & ~settings_.skippedSockets;
+}
+
 void Engine::setMaskFromCount(int socketCount) {
-  if (socketCount >= 1 && socketCount <= kSockets) {
-    activeSocketMask = ((1 << socketCount) - 1) & ~settings_.skippedSockets;
-  }
+  if (socketCount >= 1 && socketCount <= kSockets) activeSocketMask = socketsInUse();
 }
 
 bool Engine::socketSkipped(int socket) const {

@@ -46,7 +46,10 @@ class Engine {
   // Position within the current block or page.
   int byteIndex = 0;
 
-  // Mask for a socket count of 1 to 5 (0x01, 0x03 ... 0x1F) less the sockets left out; any
+  // The sockets an operation starts with, bit s-1 for socket s: sockets 1 to the socket count
+  // (0x01, 0x03 ... 0x1F) less the sockets left out.
+  int socketsInUse() const;
+  // The mask set to the sockets in use, for a socket count of 1 to 5 (the settings' count); any
   // other count leaves the mask.
   void setMaskFromCount(int socketCount);
   void clearFailureFlags(int socketCount);

@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <string>
 
+#include "image/Checksum.h"
+
 namespace tandra {
 
 ImageBuffer splitLane(const ImageBuffer& source, std::int64_t sourceBytes, int lanes, int lane,
                       std::int32_t deviceEndAddress) {
   ImageBuffer chip;
   chip.deviceEndAddress = deviceEndAddress;
-  std::fill(chip.data(), chip.data() + ImageBuffer::kSize, 0xFF);
+  fillBuffer(chip, 0xFF);
   sourceBytes = std::min<std::int64_t>(sourceBytes, ImageBuffer::kSize);
   for (std::int64_t address = 0; address <= deviceEndAddress; ++address) {
     const std::int64_t from = address * lanes + lane;
@@ -17,6 +19,14 @@ ImageBuffer splitLane(const ImageBuffer& source, std::int64_t sourceBytes, int l
     chip[static_cast<std::int32_t>(address)] = source[static_cast<std::int32_t>(from)];
   }
   return chip;
+}
+
+BusWindow::BusWindow(ImageBuffer& image, int lanes)
+    : image_(image), chipEndAddress_(image.deviceEndAddress) {
+  if (lanes < 2) return;
+  const std::int64_t whole = (std::int64_t{chipEndAddress_} + 1) * lanes;
+  fits_ = whole <= ImageBuffer::kSize;
+  if (fits_) image_.deviceEndAddress = static_cast<std::int32_t>(whole - 1);
 }
 
 std::optional<SerialFormat> parseSerialFormat(std::string_view word) {

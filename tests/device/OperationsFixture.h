@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "BlockCommands.h"
 #include "WorkbenchFixture.h"
 
 namespace tandra::test {
@@ -39,14 +40,10 @@ class OperationsFixture : public WorkbenchFixture {
 
   // Read block commands sent to one socket since the packets were last cleared.
   int readsOf(std::uint8_t selectCode) const {
-    int count = 0;
-    for (const Bytes& p : programmer.packets()) count += p[0] == 0x20 && p[4] == selectCode;
-    return count;
+    return blocksTo(programmer.packets(), Blocks::Reads, selectCode);
   }
   int programsOf(std::uint8_t selectCode) const {
-    int count = 0;
-    for (const Bytes& p : programmer.packets()) count += p[0] == 0x43 && p[6] == selectCode;
-    return count;
+    return blocksTo(programmer.packets(), Blocks::Programs, selectCode);
   }
 };
 

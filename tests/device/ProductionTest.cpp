@@ -1,7 +1,11 @@
 // What a batch needs of the core: an image per socket, sockets left out, no pulse for a chip
-// that cannot take its image, any socket read, lanes of a split image and serial numbers.
+// that cannot take its image, any socket read, lanes of a split image, serial numbers, and a
+// plan that gives each set its images and numbers.
+#include "BlockCommands.h"
 #include "WorkbenchFixture.h"
 #include "device/ProductionImages.h"
+#include "device/ProductionSet.h"
+#include "image/Checksum.h"
 
 namespace tandra::test {
 namespace {
@@ -17,20 +21,10 @@ class ProductionTest : public WorkbenchFixture {
   ImageBuffer filled(std::uint8_t value) {
     ImageBuffer image;
     image.deviceEndAddress = bench.image.deviceEndAddress;
-    std::fill(image.data(), image.data() + ImageBuffer::kSize, value);
+    fillBuffer(image, value);
     return image;
   }
-  int commandsToSocket(int socket) const {
-    const SocketSelect select = socketSelect(socket);
-    int n = 0;
-    for (const Bytes& p : programmer.packets()) {
-      if (p[0] != 0x20 && p[0] != 0x43) continue;
-      const std::uint8_t code = p[0] == 0x20 ? p[4] : p[6];
-      const std::uint8_t control = p[0] == 0x20 ? p[3] : p[5];
-      n += code == select.code && ((control & 0x80) != 0) == select.controlBit7;
-    }
-    return n;
-  }
+  int commandsToSocket(int socket) const { return blocksToSocket(programmer.packets(), socket); }
   Session& session = bench.session;
 };
 
@@ -92,6 +86,44 @@ TEST_F(ProductionTest, AnySocketCanBeReadIntoTheBuffer) {
   session.read(4);
   EXPECT_EQ(bench.image[0x7FF], 0x4D);
   EXPECT_EQ(commandsToSocket(1), 0);
+}
+
+TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedChipsNumber) {
+  ProductionPlan plan;
+  plan.shareBuffer("fw.bin");
+  plan.giveImage(2, filled(0x22), "u2.bin");
+  plan.numberChips(SerialNumbers(1000, 1, true), {.address = 0x7F0, .format = SerialFormat::Ascii});
+  session.leaveOut(0b01000);  // socket 4
+  ASSERT_FALSE(plan.composeSet(session));
+  const SocketImages& images = session.socketImages;
+  EXPECT_EQ(images.nameOf(1), "fw.bin");
+  EXPECT_EQ(images.nameOf(2), "u2.bin");
+  EXPECT_EQ(images.of(2)[0], 0x22);
+  EXPECT_FALSE(images.serialNumberOf(4));
+  EXPECT_EQ(images.serialNumberOf(5), 1003u);
+  EXPECT_EQ(Bytes(images.of(3).data() + 0x7F0, images.of(3).data() + 0x7F8),
+            Bytes({'0', '0', '0', '0', '1', '0', '0', '2'}));
+  programmer.chip(3).cells()[0x7F7] = 0x00;  // cannot rise to its number's last digit
+  const std::vector<OperationResult> set = {session.programWhereItCan(),
+                                            session.run(Operation::Verify)};
+  const ChipCount chips = plan.settleSet(session, set);
+  EXPECT_EQ(chips.passed, 3);
+  EXPECT_EQ(chips.failed, 1);
+  ASSERT_FALSE(plan.composeSet(session));
+  EXPECT_EQ(images.serialNumberOf(1), 1002u);  // the failed chip's number, given again first
+  EXPECT_EQ(images.serialNumberOf(2), 1004u);
+
+  // A socket with nothing to program, and a number with more digits than the stamp holds.
+  const std::optional<SetShortfall> noImage = ProductionPlan().composeSet(session);
+  ASSERT_TRUE(noImage);
+  EXPECT_EQ(noImage->kind, SetShortfall::Kind::NoImage);
+  EXPECT_EQ(noImage->socket, 1);
+  plan.numberChips(SerialNumbers(123456789, 1, false),
+                   {.address = 0x7F0, .format = SerialFormat::Ascii});
+  const std::optional<SetShortfall> tooLong = plan.composeSet(session);
+  ASSERT_TRUE(tooLong);
+  EXPECT_EQ(tooLong->kind, SetShortfall::Kind::NumberTooLong);
+  EXPECT_EQ(tooLong->serialNumber, 123456789u);
 }
 
 TEST(SplitImages, EachLaneTakesEveryNthByteAndRunsOutErased) {
