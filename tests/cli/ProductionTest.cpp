@@ -5,6 +5,7 @@
 #include "BlockCommands.h"
 #include "CliFixture.h"
 #include "cli/Digest.h"
+#include "common/HexText.h"
 
 namespace tandra::test {
 namespace {
@@ -62,6 +63,9 @@ TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
   EXPECT_EQ(whole["image"]["size"], bus.size());
   EXPECT_EQ(whole["image"]["sha256"], cli::sha256Hex(bus));
   EXPECT_EQ(whole["image"]["crc32"], cli::crc32Hex(bus));
+  unsigned sum = 0;
+  for (const char byte : bus) sum += static_cast<std::uint8_t>(byte);
+  EXPECT_EQ(whole["image"]["checksum"], hexText(sum & 0xFFFF, 4)) << "over the same bytes";
   write("odd.bin", bus.substr(0, 0x7FFF));  // not a whole number of 16-bit words
   EXPECT_EQ(run({"verify", "-d", "27C256", "-n", "2", "--split", "2", path("odd.bin")}), 1);
   EXPECT_TRUE(says("not a whole number of 2-byte words"));
