@@ -240,7 +240,7 @@ TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
   host.onPump = nullptr;
   EXPECT_EQ(status(), "Stopped at 1000....");
   for (int s = 1; s <= 3; ++s) EXPECT_EQ(label(s), std::to_string(s) + "-Stopped") << s;
-  EXPECT_TRUE(host.passedSockets.empty());
+  EXPECT_TRUE(host.socketsLooking(SocketLook::Passed).empty());
   EXPECT_FALSE(host.buttonsBusy);
   // Quit and the status name one address, and the log tells of the stop.
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 1000");

@@ -59,7 +59,7 @@ TEST_F(ProductionTest, ASocketLeftOutIsSentNothingAndIsNeitherPassedNorFailed) {
   EXPECT_EQ(commandsToSocket(4), 0);
   EXPECT_GT(commandsToSocket(3), 0);
   EXPECT_EQ(host.caption(socketLabel(2)), "2-Skipped");
-  EXPECT_EQ(host.skippedSockets, (std::set<int>{2, 4}));
+  EXPECT_EQ(host.socketsLooking(SocketLook::Skipped), (std::set<int>{2, 4}));
   session.leaveOut(0);
   EXPECT_TRUE(session.run(Operation::Program).sockets[1].state == SocketResult::State::Passed);
 }

@@ -36,7 +36,7 @@ TEST_F(VerdictsTest, EverySocketIsJudgedOnItsOwnChip) {
     host.progress.clear();
     host.onPump = [&] {
       const bool running = host.buttonsBusy && !host.progress.empty();
-      passedTooEarly |= running && !host.passedSockets.empty();
+      passedTooEarly |= running && !host.socketsLooking(SocketLook::Passed).empty();
     };
     bench.Verify_EpromClick();
     host.onPump = nullptr;

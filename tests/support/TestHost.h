@@ -39,10 +39,15 @@ class TestHost final : public Panel {
   std::map<Control, std::string> captions;
   std::map<Control, std::vector<std::string>> captionHistory;
   std::map<Control, std::string> hints;
-  std::set<int> failedSockets;
-  std::set<int> skippedSockets;
-  std::set<int> passedSockets;
   std::map<int, SocketLook> socketLooks;
+  // The sockets whose labels look so now.
+  std::set<int> socketsLooking(SocketLook look) const {
+    std::set<int> sockets;
+    for (const auto& [socket, shown] : socketLooks) {
+      if (shown == look) sockets.insert(socket);
+    }
+    return sockets;
+  }
   std::vector<Progress> progress;
   std::set<Control> visible;
   std::optional<Control> focused;
@@ -83,15 +88,7 @@ class TestHost final : public Panel {
   void disableAllButtons() override;
   void enableButtons(bool operationButtons) override;
   void enableQuitButton() override { quitEnabled = true; }
-  void showSocketLook(int socket, SocketLook look) override {
-    failedSockets.erase(socket);
-    skippedSockets.erase(socket);
-    passedSockets.erase(socket);
-    socketLooks[socket] = look;
-    if (look == SocketLook::Failed) failedSockets.insert(socket);
-    if (look == SocketLook::Passed) passedSockets.insert(socket);
-    if (look == SocketLook::Skipped) skippedSockets.insert(socket);
-  }
+  void showSocketLook(int socket, SocketLook look) override { socketLooks[socket] = look; }
   void showProgress(const Progress& shown) override { progress.push_back(shown); }
   void showBox(BoxKind kind, const std::string& text, std::optional<ScreenPoint> topLeft) override;
   bool askYesNo(const std::string& text, std::optional<ScreenPoint> topLeft) override;
