@@ -231,17 +231,16 @@ void Job::openDriver(const DeviceType* type) {
 }
 
 std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
-  auto programmer = std::make_unique<VirtualProgrammer>();
-  programmer->setRealisticTiming(true);
+  std::optional<std::pair<int, int>> version;
   if (!options_.virtualFirmware.empty()) {
-    const auto version = VirtualProgrammer::parseFirmwareVersion(options_.virtualFirmware);
+    version = VirtualProgrammer::parseFirmwareVersion(options_.virtualFirmware);
     if (!version) {
       throw JobError(exitcode::kUsage, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, "
                                        "e.g. 1.10, not '" +
                                            options_.virtualFirmware + "'");
     }
-    programmer->setFirmwareVersion(version->first, version->second);
   }
+  auto programmer = VirtualProgrammer::standIn(version);
   virtualProgrammer_ = programmer.get();
   return programmer;
 }

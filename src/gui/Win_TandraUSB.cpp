@@ -134,13 +134,7 @@ int main(int argc, char* argv[]) {
 
   std::unique_ptr<tandra::FtApi> driver;
   if (start->driver == tandra::DriverChoice::Virtual) {
-    // Five blank chips, answering in the time real ones take.
-    auto programmer = std::make_unique<tandra::VirtualProgrammer>();
-    programmer->setRealisticTiming(true);
-    if (start->virtualFirmware) {
-      programmer->setFirmwareVersion(start->virtualFirmware->first, start->virtualFirmware->second);
-    }
-    driver = std::move(programmer);
+    driver = tandra::VirtualProgrammer::standIn(start->virtualFirmware);
   } else {
     driver = tandra::chooseDriver(start->driver, tandra::hardwareDrivers());
   }

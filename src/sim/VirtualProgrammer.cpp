@@ -34,6 +34,14 @@ void VirtualProgrammer::setFirmwareVersion(int major, int minor) {
   firmwareMinor_ = minor;
 }
 
+std::unique_ptr<VirtualProgrammer> VirtualProgrammer::standIn(
+    std::optional<std::pair<int, int>> firmware) {
+  auto programmer = std::make_unique<VirtualProgrammer>();
+  programmer->setRealisticTiming(true);
+  if (firmware) programmer->setFirmwareVersion(firmware->first, firmware->second);
+  return programmer;
+}
+
 std::optional<std::pair<int, int>> VirtualProgrammer::parseFirmwareVersion(std::string_view text) {
   const std::size_t dot = text.find('.');
   if (dot == std::string_view::npos) return std::nullopt;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,10 @@ class VirtualProgrammer final : public FtApi {
   void setFirmwareVersion(int major, int minor);
   // "1.10" as major 1, minor 10 (each 0 to 255); nothing for anything else.
   static std::optional<std::pair<int, int>> parseFirmwareVersion(std::string_view text);
+  // What both programs run on when asked for a virtual programmer: five blank chips answering
+  // in the time real ones take, with the firmware version given (or its own).
+  static std::unique_ptr<VirtualProgrammer> standIn(
+      std::optional<std::pair<int, int>> firmware = std::nullopt);
   int firmwareMajor() const { return firmwareMajor_; }
   int firmwareMinor() const { return firmwareMinor_; }
   // The firmware update: the 16-bit sum of every byte of the records received (byte 7, the
