@@ -114,11 +114,11 @@ void Operations::showProgress(std::int64_t reached) {
 
 void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* texts) {
   showProgress(reached);
-  lastResult_ = OperationResult{progress_.operation,
-                                stopped,
-                                progress_.elapsedMs,
-                                static_cast<std::int32_t>(progress_.done),
-                                {}};
+  lastResult_ = OperationResult{};
+  lastResult_.operation = progress_.operation;
+  lastResult_.stopped = stopped;
+  lastResult_.elapsedMs = progress_.elapsedMs;
+  lastResult_.reached = static_cast<std::int32_t>(progress_.done);
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
     SocketResult result = unjudged(socket);
@@ -436,7 +436,9 @@ void Operations::run(Operation operation, int socket) {
 
 void Operations::notStarted(Operation operation) {
   const Texts* texts = textsOf(operation);
-  lastResult_ = OperationResult{texts != nullptr ? texts->name : kMoveName, true, 0, 0, {}};
+  lastResult_ = OperationResult{};
+  lastResult_.operation = texts != nullptr ? texts->name : kMoveName;
+  lastResult_.stopped = true;
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
     lastResult_.sockets.push_back(unjudged(socket));

@@ -40,6 +40,12 @@ struct SocketResult {
 struct OperationResult {
   std::string operation;  // "Verify Device"
   bool stopped = false;   // Quit, the watchdog or a lost programmer ended it early
+  // Why it ended early when the operator did not stop it, in the status log's words ("Device no
+  // longer present ...", "The programmer's reply came incomplete ..."); empty otherwise.
+  std::string stopReason;
+  // False when a reply was not the answer to the command it followed (bytes of an earlier reply
+  // left over, a read filled by late bytes): no socket of such an operation passes.
+  bool repliesInStep = true;
   std::int64_t elapsedMs = 0;
   std::int32_t reached = 0;
   std::vector<SocketResult> sockets;
