@@ -77,7 +77,7 @@ struct CliOptions {
   std::string serialStart;
   std::string serialStep = "1";
   std::string serialFormat = "le";
-  int serialWidth = 0;  // 0: the format's own
+  std::optional<int> serialWidth;  // the format's own when not given
   bool serialReuseFailed = false;
   bool repeat = false;
   std::string log;

@@ -11,8 +11,9 @@
 #include "common/InputFile.h"
 #include "common/TimeText.h"
 #include "common/Version.h"
-#include "device/ProductionSet.h"
+#include "production/ProductionPlan.h"
 #include "image/Checksum.h"
+#include "production/ProductionLog.h"
 #include "link/HardwareBackend.h"
 #include "link/ReplayApi.h"
 #include "link/Trace.h"
@@ -23,7 +24,9 @@ namespace tandra::cli {
 
 namespace {
 
-std::optional<FileFormat> askedFormat(const std::string& word) {
+}  // namespace
+
+std::optional<FileFormat> Job::askedFormat(const std::string& word) {
   bool valid = true;
   const std::optional<FileFormat> format = parseFormat(word, &valid);
   if (!valid) {
@@ -32,6 +35,8 @@ std::optional<FileFormat> askedFormat(const std::string& word) {
   }
   return format;
 }
+
+namespace {
 
 const char* signalName(int signal) {
   switch (signal) {
@@ -154,10 +159,15 @@ std::string Job::outcome(int code) const {
   if (code != exitcode::kPassed && code != exitcode::kSocketFailed) {
     return "stopped (exit code " + std::to_string(code) + ")";
   }
-  if (results_.empty() || results_.front().sockets.empty()) return "done";
-  const ChipCount chips = countChips(results_);
-  return std::to_string(chips.passed) + " of " + std::to_string(chips.passed + chips.failed) +
-         " sockets passed";
+  const int judged = tally_.passed + tally_.failed + tally_.stopped;
+  if (judged == 0) return "done";
+  // Over several sets the chips are counted, not the sockets they went through.
+  const bool sets = setsDone_ + setsStopped_ > 1;
+  std::string text = std::to_string(tally_.passed) + " of " + std::to_string(judged) +
+                     (sets ? " chips passed in " + std::to_string(setsDone_ + setsStopped_) + " sets"
+                           : " sockets passed");
+  if (tally_.stopped > 0) text += ", " + std::to_string(tally_.stopped) + " not judged";
+  return text;
 }
 
 void Job::checkStop() {
@@ -345,8 +355,21 @@ LoadReport Job::loadInput(const std::string& path) {
   return report;
 }
 
+ImageStanding Job::standingOf(const LoadReport& loaded) const {
+  ImageStanding standing;
+  standing.bytesSet = loaded.extent;
+  standing.notes = loaded.notes();
+  standing.notesAccepted = options_.force;
+  return standing;
+}
+
 void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
-  if (loaded.notes().empty() || options_.force) return;
+  // The rule that says whether a chip may pass says whether the image may be used at all.
+  const std::optional<std::string> shortfall = imageShortfall(standingOf(loaded));
+  if (!shortfall) return;
+  if (loaded.notes().empty()) {
+    throw JobError(exitcode::kUsage, std::string("the file is not ") + work + ": " + *shortfall);
+  }
   throw JobError(exitcode::kUsage, std::string("the file did not load cleanly, so it is not ") +
                                        work + " (--force goes on all the same): " +
                                        loaded.notes());
@@ -453,10 +476,6 @@ void Job::applySettings() {
   session_->setVpp(asked);
 }
 
-const OperationResult& Job::operate(Operation operation) {
-  return operate([this, operation]() -> const OperationResult& { return session_->run(operation); });
-}
-
 const OperationResult& Job::operate(const std::function<const OperationResult&()>& work) {
   checkStop();
   const OperationResult& result = work();
@@ -466,18 +485,11 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
   document_["pulse_width"] = session_->settings.pulseWidth;
   document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
   results_.push_back(result);
-  report(result);
-  if (!console_.recordLost().empty()) throw JobError(exitcode::kUsage, console_.recordLost());
-  return result;
-}
-
-void Job::report(const OperationResult& result) {
   say(result.operation + " (" + durationText(result.elapsedMs) + (result.stopped ? ", stopped" : "") +
       ")");
-  for (const SocketResult& socket : result.sockets) {
-    say("socket " + std::to_string(socket.socket) + ": " + socket.describe());
-  }
-  document_["operations"].push_back(record::operation(result, std::max(set_, 1)));
+  document_["operations"].push_back(record::operation(result, 1));
+  if (!console_.recordLost().empty()) throw JobError(exitcode::kUsage, console_.recordLost());
+  return result;
 }
 
 int Job::exitCodeFor(const OperationResult& result) const {
@@ -492,30 +504,36 @@ int Job::deviceWork() {
   checkStop();  // a job stopped before it began leaves the programmer alone
   openDriver(&type);
   chooseDevice(type);
+  if (command == "read") return readSocket();
   if (readsImage(command)) {
     if (!options_.input.empty()) {
       const LoadReport loaded = loadInput(options_.input);
+      imageStanding_ = standingOf(loaded);
       refuseUncleanLoad(loaded, command == "program"  ? "programmed"
                                 : command == "verify" ? "verified against"
                                                       : "compared");
     }
     prepareSocketImages();
-    if (command != "program") imagesForSet();
   }
+  if (command == "program") numberChips();
+  // The first set's images, the serial numbers and the log are settled before any chip is
+  // touched, and before the programmer is looked for.
+  run_.emplace(*session_, plan_, promise(), command == "program" && !options_.noCheck);
+  if (readsImage(command)) imagesForSet();
+  openLog();
   checkStop();
   connect();
   checkStop();
   applySettings();
-  if (command == "program") return programSets();
-  const Operation operation = command == "verify"  ? Operation::Verify
-                              : command == "blank" ? Operation::BlankCheck
-                                                   : Operation::ProgramCompare;
-  if (command != "read") {
-    const OperationResult& result = operate(operation);
-    logSet({result});
-    return exitCodeFor(result);
-  }
-  // read: the socket into the buffer, then the buffer into the file.
+  return runSets();
+}
+
+int Job::readSocket() {
+  checkStop();
+  connect();
+  checkStop();
+  applySettings();
+  // The socket into the buffer, then the buffer into the file.
   const int code = exitCodeFor(operate([this]() -> const OperationResult& {
     return session_->read(options_.readSocket);
   }));

@@ -13,11 +13,14 @@
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
 #include "device/Catalogue.h"
-#include "device/ProductionSet.h"
+#include "production/ProductionPlan.h"
+#include "production/ProductionRun.h"
 #include "device/Session.h"
+#include "files/FileFormat.h"
 #include "files/Loaders.h"
 
 namespace tandra {
+class ProductionLog;
 class ReplayApi;
 class Trace;
 class TracingApi;
@@ -29,7 +32,7 @@ namespace tandra::cli {
 // One run of the command-line program: a session on the programmer with a console in place of
 // the window. It runs the session's typed calls, the same ones the window's handlers run, and
 // reports what came of them: result lines as they are known, or one JSON record at the end.
-class Job {
+class Job final : private ProductionRun::Observer {
  public:
   Job(const CliOptions& options, CliIo& io);
   ~Job();
@@ -54,14 +57,25 @@ class Job {
   // Production runs (Production.cpp): images of their own per socket, serial numbers, sets one
   // after another, and a log a line's database can follow.
   void prepareSocketImages();
-  void imagesForSet();
+  void giveSocketImage(const std::string& entry);
   // The serial numbers --sn-at and its options ask for, one for each chip of each set.
   void numberChips();
-  int programSets();
-  bool nextSet();
-  void logSet(const std::vector<OperationResult>& operations);
-  void countSet(const std::vector<OperationResult>& operations);
+  void openLog();
+  void imagesForSet();
+  ChipPromise promise() const;
+  int runSets();
+  int setCode(const SetOutcome& outcome) const;
+  bool nextSet(const SetOutcome& outcome);
+  std::string nextNumbersText() const;
+  std::string socketLine(const SocketResult& socket) const;
+  void reportUnlogged();
   std::uint8_t fillByte() const;
+  static std::optional<FileFormat> askedFormat(const std::string& word);
+  // What a set tells the job as it runs.
+  bool mayGoOn() override;
+  void operationEnded(const OperationResult& result) override;
+  bool logChip(int set, const ChipVerdict& verdict) override;
+  void chipJudged(int set, const ChipVerdict& verdict) override;
   // The virtual programmer's chips kept in a folder between runs (VirtualState.cpp).
   void loadVirtualState();
   void saveVirtualState();
@@ -75,10 +89,11 @@ class Job {
   LoadReport loadInput(const std::string& path);
   // Refuses to work with a file that did not load cleanly, unless --force says otherwise.
   void refuseUncleanLoad(const LoadReport& loaded, const char* work) const;
+  ImageStanding standingOf(const LoadReport& loaded) const;
+  int readSocket();
   void connect();
   void recordProgrammer();
   void applySettings();
-  const OperationResult& operate(Operation operation);
   const OperationResult& operate(const std::function<const OperationResult&()>& work);
   void saveOutput(const std::string& path, const std::string& formatWord);
   // The image record of the buffer's first `size` bytes.
@@ -99,7 +114,6 @@ class Job {
 
   // What the operator is told: results in the record, notes and warnings on standard error.
   void say(const std::string& line);
-  void report(const OperationResult& result);
   void sayNotesSince(std::size_t line);
 
   const CliOptions& options_;
@@ -119,12 +133,20 @@ class Job {
   std::vector<OperationResult> results_;
   const DeviceType* type_ = nullptr;
   ProductionPlan plan_;
-  std::unique_ptr<std::ofstream> log_;
-  int set_ = 0;
+  ImageStanding imageStanding_;  // what the chips' image came from
+  std::optional<ProductionRun> run_;
+  std::unique_ptr<ProductionLog> log_;
+  struct Unlogged {
+    int set;
+    int socket;
+    std::optional<std::uint64_t> serial;
+  };
+  std::vector<Unlogged> notLogged_;
+  int set_ = 1;
   std::int64_t splitExtent_ = 0;  // what the image of a split bus holds
   int setsDone_ = 0;
-  int chipsPassed_ = 0;
-  int chipsFailed_ = 0;
+  int setsStopped_ = 0;
+  ChipCount tally_;
   nlohmann::json document_;
 };
 

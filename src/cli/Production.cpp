@@ -5,38 +5,50 @@
 #include <io.h>
 #else
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
-#include <filesystem>
+#include <cctype>
 
-#include "cli/DeviceNames.h"
 #include "cli/ImageFiles.h"
 #include "cli/Job.h"
 #include "cli/Record.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
-#include "device/ProductionSet.h"
+#include "common/TimeText.h"
 #include "image/Checksum.h"
+#include "production/ProductionLog.h"
 
 namespace tandra::cli {
 
 namespace {
 
+// An unsigned decimal or hexadecimal number as typed: digits only, no sign, no spaces, and no
+// more than 64 bits.
 std::uint64_t number(const std::string& option, const std::string& text, int base) {
+  const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(), [base](char c) {
+    return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                      : std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
   std::size_t used = 0;
   std::uint64_t value = 0;
   try {
-    value = std::stoull(text, &used, base);
-  } catch (const std::exception&) {
-    used = 0;
+    if (digitsOnly) value = std::stoull(text, &used, base);
+  } catch (const std::out_of_range&) {
+    throw JobError(exitcode::kUsage, option + " " + text + " is larger than 64 bits hold");
   }
-  if (text.empty() || used != text.size()) {
-    throw JobError(exitcode::kUsage, option + " wants a number, not '" + text + "'");
+  if (!digitsOnly || used != text.size()) {
+    throw JobError(exitcode::kUsage, option + " wants a " +
+                                         (base == 16 ? "hexadecimal" : "whole") +
+                                         " number of 0 or more, not '" + text + "'");
   }
   return value;
 }
+
+// What the operator answered at the prompt between sets.
+enum class Answer { GoOn, End, Again };
 
 // A line from standard input, waited for while no stop is asked; nothing at its end.
 std::optional<std::string> readLine(int descriptor, ConsoleHost& host) {
@@ -60,6 +72,24 @@ std::optional<std::string> readLine(int descriptor, ConsoleHost& host) {
   }
 }
 
+// Enter goes on; q, the end of the input (Ctrl-D) or a stop (Ctrl-C) ends; anything else is no
+// answer, and the question is asked again.
+Answer answerOf(const std::optional<std::string>& line) {
+  if (!line) return Answer::End;
+  if (line->empty()) return Answer::GoOn;
+  if (*line == "q" || *line == "Q") return Answer::End;
+  return Answer::Again;
+}
+
+// Keys pressed while the set ran were not an answer to a question not yet asked.
+void dropTypeAhead(int descriptor) {
+#if !defined(_WIN32)
+  if (::isatty(descriptor) == 1) ::tcflush(descriptor, TCIFLUSH);
+#else
+  (void)descriptor;
+#endif
+}
+
 }  // namespace
 
 std::uint8_t Job::fillByte() const {
@@ -72,90 +102,205 @@ std::uint8_t Job::fillByte() const {
 
 void Job::prepareSocketImages() {
   Session& session = *session_;
-  plan_.shareBuffer(options_.input);
-  for (const std::string& entry : options_.socketImages) {
-    const std::size_t equals = entry.find('=');
-    const int socket = equals == 1 && entry[0] >= '1' && entry[0] <= '5' ? entry[0] - '0' : 0;
-    if (socket == 0 || equals + 1 >= entry.size()) {
-      throw JobError(exitcode::kUsage, "--socket-image wants S=FILE with S 1 to 5, not '" +
-                                           entry + "'");
+  plan_.shareBuffer(options_.input, imageStanding_);
+  if (options_.split > 0 && !options_.socketImages.empty()) {
+    throw JobError(exitcode::kUsage, "--split gives every socket its lane of the file: it takes "
+                                     "no --socket-image");
+  }
+  try {
+    for (const std::string& entry : options_.socketImages) giveSocketImage(entry);
+    if (options_.split == 0) return;
+    if (options_.input.empty()) {
+      throw JobError(exitcode::kUsage, "--split " + std::to_string(options_.split) +
+                                           " takes its lanes from a file: give the file");
     }
-    const std::string path = entry.substr(equals + 1);
-    ImageBuffer image;
-    image.deviceEndAddress = session.image.deviceEndAddress;
-    fillBuffer(image, fillByte());
-    InputFile file = openInput(path, io_.inputDescriptor);
-    const LoadReport loaded = loadImage(image, file, path, inputFormat(file, path, {}).format);
-    refuseUncleanLoad(loaded, "used");
-    plan_.giveImage(socket, std::move(image), path);
+    // The image buffer holds the whole bus's image: every socket takes its lane of it.
+    const int lanes = options_.split;
+    const std::int64_t source = std::max<std::int64_t>(splitExtent_, 0);
+    if (source % lanes != 0) {
+      console_.warn("the image holds " + std::to_string(source) + " bytes, not a whole number of " +
+                    std::to_string(lanes) + "-byte words: the last word is cut short");
+    }
+    plan_.splitImage(session.image, source, lanes, session.settings.socketCount, options_.input,
+                     imageStanding_);
+  } catch (const PlanError& error) {
+    throw JobError(exitcode::kUsage,
+                   std::string(options_.split > 0 ? "--split: " : "--socket-image: ") +
+                       error.what());
   }
-  if (options_.split == 0) return;
-  // The image buffer holds the whole bus's image: every socket takes its lane of it.
-  const int lanes = options_.split;
-  const std::int64_t source = std::max<std::int64_t>(splitExtent_, 0);
-  if (source % lanes != 0) {
-    console_.warn("the image holds " + std::to_string(source) + " bytes, not a whole number of " +
-                  std::to_string(lanes) + "-byte words: the last word is cut short");
-  }
-  plan_.splitImage(session.image, source, lanes, session.settings.socketCount, options_.input);
 }
 
-void Job::imagesForSet() {
-  const std::optional<SetShortfall> shortfall = plan_.composeSet(*session_);
-  if (!shortfall) return;
-  const std::string socket = std::to_string(shortfall->socket);
-  if (shortfall->kind == SetShortfall::Kind::NoImage) {
-    throw JobError(exitcode::kUsage, "socket " + socket + " has no image: give the file, or " +
-                                         "--socket-image " + socket + "=FILE");
+void Job::giveSocketImage(const std::string& entry) {
+  // S=FILE, or S=FORMAT:FILE for a file of its own format.
+  const std::size_t equals = entry.find('=');
+  const int socket = equals == 1 && entry[0] >= '1' && entry[0] <= '5' ? entry[0] - '0' : 0;
+  if (socket == 0 || equals + 1 >= entry.size()) {
+    throw JobError(exitcode::kUsage, "--socket-image wants S=FILE or S=FORMAT:FILE with S 1 to 5, "
+                                     "not '" +
+                                         entry + "'");
   }
-  const SerialStamp& stamp = *plan_.stamp();
-  throw JobError(exitcode::kUsage,
-                 "serial number " + std::to_string(shortfall->serialNumber) + " does not fit in " +
-                     std::to_string(stamp.bytes()) + " bytes at " +
-                     hexText(static_cast<std::uint32_t>(stamp.address), 5) + " of the device");
+  std::string path = entry.substr(equals + 1);
+  std::string formatAsked = options_.format;
+  const std::size_t colon = path.find(':');
+  if (colon != std::string::npos) {
+    bool valid = true;
+    const std::string word = path.substr(0, colon);
+    parseFormat(word, &valid);
+    if (valid) {
+      formatAsked = word;
+      path = path.substr(colon + 1);
+    }
+  }
+  ImageBuffer image;
+  image.deviceEndAddress = session_->image.deviceEndAddress;
+  fillBuffer(image, fillByte());
+  InputFile file = openInput(path, io_.inputDescriptor);
+  const FormatChoice format = inputFormat(file, path, askedFormat(formatAsked));
+  console_.note("socket " + std::to_string(socket) + ": reading " + path + " as " +
+                std::string(formatWord(format.format)) + " (" + format.how + ")");
+  const LoadReport loaded = loadImage(image, file, path, format.format);
+  refuseUncleanLoad(loaded, "used");
+  plan_.giveImage(socket, std::move(image), path, standingOf(loaded));
 }
 
 void Job::numberChips() {
-  if (options_.serialAt.empty()) return;
+  if (options_.serialAt.empty()) {
+    if (!options_.serialStart.empty() || options_.serialWidth) {
+      throw JobError(exitcode::kUsage, std::string(options_.serialWidth ? "--sn-width" : "--sn-start") +
+                                           " numbers the chips at --sn-at: give the address");
+    }
+    return;
+  }
+  const std::uint64_t step = number("--sn-step", options_.serialStep, 10);
+  if (step == 0) {
+    throw JobError(exitcode::kUsage, "--sn-step 0 would give every chip the same number: give 1 or more");
+  }
+  if (options_.serialWidth && (*options_.serialWidth < 1 || *options_.serialWidth > 20)) {
+    throw JobError(exitcode::kUsage, "--sn-width wants 1 to 20 bytes, not " +
+                                         std::to_string(*options_.serialWidth));
+  }
   const SerialNumbers numbers(
-      number("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10),
-      number("--sn-step", options_.serialStep, 10), options_.serialReuseFailed);
+      number("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10), step,
+      options_.serialReuseFailed);
   SerialStamp stamp;
-  stamp.address = static_cast<std::int32_t>(number("--sn-at", options_.serialAt, 16) & 0x7FFFFFFF);
   stamp.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
-  stamp.width = options_.serialWidth;
-  plan_.numberChips(numbers, stamp);
+  stamp.width = options_.serialWidth.value_or(0);
+  const std::uint64_t address = number("--sn-at", options_.serialAt, 16);
+  const std::int32_t end = session_->image.deviceEndAddress;
+  if (address + static_cast<std::uint64_t>(stamp.bytes()) - 1 > static_cast<std::uint64_t>(end)) {
+    throw JobError(exitcode::kUsage, "--sn-at " + options_.serialAt + ": a " +
+                                         std::to_string(stamp.bytes()) + "-byte number at 0x" +
+                                         hexText(address, 3) + " runs past the device end (0x" +
+                                         hexText(static_cast<std::uint32_t>(end), 3) + ")");
+  }
+  stamp.address = static_cast<std::int32_t>(address);
+  plan_.numberChips(numbers, stamp, fillByte(), options_.force);
 }
 
-int Job::programSets() {
-  numberChips();
-  int code = exitcode::kPassed;
-  for (set_ = 1;; ++set_) {
-    imagesForSet();
-    std::vector<OperationResult> operations;
-    // Program Compare first: a socket whose chip cannot take its image gets no pulse.
-    operations.push_back(operate([this]() -> const OperationResult& {
-      return options_.noCheck ? session_->run(Operation::Program) : session_->programWhereItCan();
-    }));
-    int setCode = exitCodeFor(operations.back());
-    if ((setCode == exitcode::kPassed || setCode == exitcode::kSocketFailed) && !options_.noVerify) {
-      operations.push_back(operate(Operation::Verify));
-      setCode = std::max(setCode, exitCodeFor(operations.back()));
-    }
-    logSet(operations);
-    countSet(operations);
-    code = std::max(code, setCode);
-    if (!options_.repeat || setCode > exitcode::kSocketFailed || !nextSet()) return code;
+void Job::openLog() {
+  if (options_.log.empty()) return;
+  try {
+    log_ = std::make_unique<ProductionLog>(options_.log);
+  } catch (const LogError& error) {
+    throw JobError(exitcode::kUsage, error.what());
+  }
+  document_["log"] = {{"path", options_.log}, {"missing", nlohmann::json::array()}};
+  if (log_->endedCutLine()) {
+    console_.warn("the log " + options_.log +
+                  " ended in a line cut short by an earlier run: it has been ended, so that "
+                  "this run's lines stand on their own");
   }
 }
 
-bool Job::nextSet() {
-  console_.warn("set " + std::to_string(set_) + " done; in all " + std::to_string(setsDone_) +
-                " sets, " + std::to_string(chipsPassed_) + " chips passed, " +
-                std::to_string(chipsFailed_) + " failed");
-  console_.warn("put in the next set and press Enter (q to end)");
-  const std::optional<std::string> answer = readLine(io_.inputDescriptor, host_);
-  if (!answer || *answer == "q" || *answer == "Q") return false;
+void Job::imagesForSet() {
+  const std::optional<SetShortfall> shortfall = run_->prepareSet();
+  if (!shortfall) return;
+  const std::string text = shortfall->describe(plan_.facts(*session_));
+  using Kind = SetShortfall::Kind;
+  switch (shortfall->kind) {
+    case Kind::NoImage: {
+      const std::string socket = std::to_string(shortfall->socket);
+      throw JobError(exitcode::kUsage, text + ": give the file, or --socket-image " + socket + "=FILE");
+    }
+    case Kind::ImageNotInUse:
+      throw JobError(exitcode::kUsage, "--socket-image: " + text);
+    case Kind::StampOverData:
+      throw JobError(exitcode::kUsage, "--sn-at " + options_.serialAt + ": " + text +
+                                           " (--force writes the number there all the same)");
+    default:
+      throw JobError(exitcode::kUsage, "--sn-at " + options_.serialAt + ": " + text);
+  }
+}
+
+ChipPromise Job::promise() const {
+  const std::string& command = options_.command;
+  ChipPromise promise;
+  promise.image = imageStanding_;
+  promise.image.needed = command != "blank";
+  promise.logWanted = !options_.log.empty();
+  if (command == "program") {
+    promise.operations = {Operation::Program};
+    if (!options_.noVerify) promise.operations.push_back(Operation::Verify);
+  } else {
+    promise.operations = {command == "verify"  ? Operation::Verify
+                          : command == "blank" ? Operation::BlankCheck
+                                               : Operation::ProgramCompare};
+  }
+  return promise;
+}
+
+int Job::runSets() {
+  int code = exitcode::kPassed;
+  for (;;) {
+    if (run_->setsRun() > 0) imagesForSet();  // the first set's were made before the search
+    set_ = run_->setsRun() + 1;
+    const SetOutcome outcome = run_->runSet(*this);
+    tally_ += outcome.count;
+    (outcome.stopped ? setsStopped_ : setsDone_) += 1;
+    document_["sets"] = {{"done", setsDone_},           {"stopped", setsStopped_},
+                         {"chips_passed", tally_.passed}, {"chips_failed", tally_.failed},
+                         {"chips_stopped", tally_.stopped}};
+    code = std::max(code, setCode(outcome));
+    if (log_ && !notLogged_.empty()) reportUnlogged();
+    if (!console_.recordLost().empty() && !host_.stopAsked()) {
+      throw JobError(exitcode::kUsage, console_.recordLost());
+    }
+    if (!options_.repeat || code > exitcode::kSocketFailed || outcome.stopped ||
+        !nextSet(outcome)) {
+      return code;
+    }
+  }
+}
+
+int Job::setCode(const SetOutcome& outcome) const {
+  if (host_.stopAsked()) return stopCode();
+  if (linkLost_) return exitcode::kProgrammer;
+  const bool allPassed = std::all_of(outcome.chips.begin(), outcome.chips.end(),
+                                     [](const ChipVerdict& c) { return c.passed() || !c.counted(); });
+  return allPassed && !outcome.stopped ? exitcode::kPassed : exitcode::kSocketFailed;
+}
+
+bool Job::nextSet(const SetOutcome& outcome) {
+  std::string failed;
+  for (const ChipVerdict& chip : outcome.chips) {
+    if (chip.passed() || !chip.counted()) continue;
+    failed += (failed.empty() ? "socket " : ", ") + std::to_string(chip.result.socket);
+  }
+  std::string prompt = "Set " + std::to_string(outcome.set) + " done: " +
+                       std::to_string(outcome.count.passed) + " passed. Change the chips" +
+                       (failed.empty() ? "" : " (" + failed + " failed: put it aside)") +
+                       ", then Enter; q ends.";
+  if (const std::string numbers = nextNumbersText(); !numbers.empty()) {
+    prompt += " Next serial numbers: " + numbers + ".";
+  }
+  dropTypeAhead(io_.inputDescriptor);
+  for (;;) {
+    console_.warn(prompt);
+    const Answer answer = answerOf(readLine(io_.inputDescriptor, host_));
+    if (answer == Answer::End) return false;
+    if (answer == Answer::GoOn) break;
+    prompt = "Enter starts the next set, q ends the run.";
+  }
   // The virtual programmer's next set is a set of blank chips, as the operator puts them in.
   if (virtualProgrammer_ != nullptr && type_ != nullptr && options_.virtualState.empty()) {
     fillVirtualSockets(*type_);
@@ -163,41 +308,91 @@ bool Job::nextSet() {
   return true;
 }
 
-void Job::countSet(const std::vector<OperationResult>& operations) {
-  ++setsDone_;
-  const ChipCount chips = plan_.settleSet(*session_, operations);
-  chipsPassed_ += chips.passed;
-  chipsFailed_ += chips.failed;
-  document_["sets"] = {{"done", setsDone_}, {"chips_passed", chipsPassed_},
-                       {"chips_failed", chipsFailed_}};
+std::string Job::nextNumbersText() const {
+  if (!plan_.stamp()) return {};
+  std::optional<SerialNumbers> numbers = plan_.numbers();
+  std::string text;
+  const int inUse = session_->engine.socketsInUse();
+  for (int socket = 1; socket <= session_->settings.socketCount; ++socket) {
+    if ((inUse >> (socket - 1) & 1) == 0) continue;
+    const std::optional<std::uint64_t> next = numbers ? numbers->take() : std::nullopt;
+    if (!next) break;
+    text += (text.empty() ? "" : ", ") + std::to_string(*next);
+  }
+  return text;
 }
 
-void Job::logSet(const std::vector<OperationResult>& operations) {
-  if (options_.log.empty()) return;
-  if (!log_) {
-    // Appended to, never rewritten: each line stands once it is written, whatever follows.
-    log_ = std::make_unique<std::ofstream>(options_.log, std::ios::binary | std::ios::app);
-    if (!*log_) throw JobError(exitcode::kUsage, "the log " + options_.log + " cannot be written");
-  }
+bool Job::mayGoOn() {
+  return !host_.stopIfAsked();
+}
+
+void Job::operationEnded(const OperationResult& result) {
+  host_.endProgressLine();
+  // Stopped, and not from outside: the programmer stopped answering.
+  if (result.stopped && !host_.stopAsked()) linkLost_ = true;
+  document_["pulse_width"] = session_->settings.pulseWidth;
+  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
+  results_.push_back(result);
+  document_["operations"].push_back(record::operation(result, set_));
+  // The last operation's sockets are told as the chips' verdicts, once their log lines stand.
+  const bool last = result.kind == run_->promise().operations.back();
+  say(result.operation + " (" + durationText(result.elapsedMs) +
+      (result.stopped ? ", stopped" : "") + ")");
+  if (last || result.stopped) return;
+  for (const SocketResult& socket : result.sockets) say(socketLine(socket));
+}
+
+bool Job::logChip(int set, const ChipVerdict& verdict) {
+  if (!log_) return true;
   const Session& session = *session_;
-  const std::string started = record::isoTime(std::chrono::system_clock::now());
-  for (int socket = 1; socket <= session.settings.socketCount; ++socket) {
-    const SocketResult* result = socketVerdict(operations, socket);
-    if (result == nullptr) continue;
-    const ImageBuffer& image = session.socketImages.of(socket);
-    const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
-                                 static_cast<std::size_t>(session.image.deviceEndAddress) + 1);
-    nlohmann::json line = record::socket(*result);
-    line["time"] = started;
-    line["host"] = record::hostName();
-    line["device"] = document_["device"];
-    line["set"] = set_;
-    line["image"] = record::image(result->image.empty() ? "file" : result->image, bytes,
-                                  bufferChecksum(image));
-    *log_ << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
-          << std::flush;
+  const int socket = verdict.result.socket;
+  const ImageBuffer& image = session.socketImages.of(socket);
+  const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
+                               static_cast<std::size_t>(session.image.deviceEndAddress) + 1);
+  nlohmann::json line = record::socket(verdict.result);
+  line["time"] = record::isoTime(std::chrono::system_clock::now());
+  line["host"] = record::hostName();
+  line["device"] = document_["device"];
+  line["set"] = set;
+  line["image"] = record::image(verdict.result.image.empty() ? "file" : verdict.result.image,
+                                bytes, bufferChecksum(image));
+  if (log_->append(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))) {
+    return true;
   }
-  if (!*log_) throw JobError(exitcode::kUsage, "the log " + options_.log + " could not be written");
+  notLogged_.push_back({set, socket, verdict.result.serialNumber});
+  return false;
+}
+
+void Job::chipJudged(int set, const ChipVerdict& verdict) {
+  if (log_ && verdict.result.socket == session_->settings.socketCount) log_->flush();
+  (void)set;
+  say(socketLine(verdict.result));
+  document_["chips"].push_back(record::socket(verdict.result));
+  document_["chips"].back()["set"] = set;
+}
+
+std::string Job::socketLine(const SocketResult& socket) const {
+  std::string line = "socket " + std::to_string(socket.socket);
+  if (options_.repeat) line = "set " + std::to_string(set_) + ", " + line;
+  if (socket.serialNumber) line += " (serial " + std::to_string(*socket.serialNumber) + ")";
+  return line + ": " + socket.describe();
+}
+
+void Job::reportUnlogged() {
+  std::string chips;
+  nlohmann::json missing = nlohmann::json::array();
+  for (const Unlogged& chip : notLogged_) {
+    chips += (chips.empty() ? "" : ", ") + std::string("set ") + std::to_string(chip.set) +
+             " socket " + std::to_string(chip.socket) +
+             (chip.serial ? " (serial " + std::to_string(*chip.serial) + ")" : "");
+    missing.push_back({{"set", chip.set},
+                       {"socket", chip.socket},
+                       {"serial_number", chip.serial ? nlohmann::json(std::to_string(*chip.serial))
+                                                     : nlohmann::json(nullptr)}});
+  }
+  document_["log"]["missing"] = missing;
+  throw JobError(exitcode::kUsage, "the log " + options_.log + " could not be written (" +
+                                       log_->lastError() + "); not in it: " + chips);
 }
 
 }  // namespace tandra::cli

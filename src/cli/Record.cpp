@@ -2,8 +2,9 @@
 
 #include <ctime>
 
-#include "cli/Digest.h"
+#include "production/Digest.h"
 #include "common/HexText.h"
+#include "common/RunId.h"
 #include "common/Version.h"
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -69,9 +70,11 @@ nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_
   record["arguments"] = options.arguments;
   record["started"] = isoTime(started);
   record["host"] = hostName();
+  record["run_id"] = runId();
   for (const char* key : {"device", "sockets", "pulse_width", "vpp", "input", "image", "output",
                           "programmer", "checksum", "programmers", "devices", "stopped_by",
-                          "trace", "replay", "fill", "skipped", "sets", "error"}) {
+                          "trace", "replay", "fill", "skipped", "sets", "chips", "log",
+                          "error"}) {
     record[key] = nullptr;
   }
   record["operations"] = nlohmann::json::array();
@@ -116,4 +119,4 @@ std::string text(const nlohmann::json& record) {
   return record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-}  // namespace tandra::cli::record
+}  // namespace tandra::record

@@ -13,7 +13,7 @@ namespace tandra::cli::record {
 
 // The JSON record of a job has the same keys whatever the job did or met: what was not reached
 // is null, lists that were not made are null, and "schema" counts changes to this shape.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // A record with every key: what the command line says, when and where the job started, and null
 // for everything still to come.

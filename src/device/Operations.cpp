@@ -10,6 +10,7 @@
 #include "device/Engine.h"
 #include "device/FamilyRules.h"
 #include "device/SocketImages.h"
+#include "device/Verdict.h"
 #include "image/Checksum.h"
 #include "image/ImageBuffer.h"
 #include "link/Host.h"
@@ -61,6 +62,14 @@ bool isEqual(std::uint8_t d, std::uint8_t b) {
 // Programming can only clear bits: every 1 of the buffer byte must still be 1 in the device.
 bool canBeProgrammed(std::uint8_t d, std::uint8_t b) {
   return (d & b) == b;
+}
+
+Operation kindOf(const Operations::Texts* texts) {
+  if (texts == &kProgramTexts) return Operation::Program;
+  if (texts == &kBlankTexts) return Operation::BlankCheck;
+  if (texts == &kVerifyTexts) return Operation::Verify;
+  if (texts == &kCompareTexts) return Operation::ProgramCompare;
+  return Operation::Move;
 }
 
 std::string trimmed(std::string_view text) {
@@ -119,6 +128,7 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
   lastResult_.stopped = stopped;
   lastResult_.elapsedMs = progress_.elapsedMs;
   lastResult_.reached = static_cast<std::int32_t>(progress_.done);
+  lastResult_.kind = kindOf(texts);
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
     SocketResult result = unjudged(socket);
@@ -129,9 +139,19 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
     } else if (result.state != SocketResult::State::Skipped && !stopped) {
       result.state = SocketResult::State::Passed;
       result.words = trimmed(texts->initialSocket);
-      host_.showSocket(socket, texts->initialSocket, SocketLook::Passed);
     }
     lastResult_.sockets.push_back(result);
+  }
+  // A label is marked passed only where the one rule for a pass says so.
+  const ChipPromise promise = ChipPromise::of(lastResult_.kind);
+  for (SocketResult& result : lastResult_.sockets) {
+    if (result.state != SocketResult::State::Passed) continue;
+    const std::optional<ChipVerdict> verdict = judgeChip(promise, {lastResult_}, result.socket);
+    if (verdict && verdict->passed()) {
+      host_.showSocket(result.socket, texts->initialSocket, SocketLook::Passed);
+    } else if (verdict) {
+      result = verdict->result;
+    }
   }
   // Newest on top: the time, then each failing socket in order.
   for (auto it = lastResult_.sockets.rbegin(); it != lastResult_.sockets.rend(); ++it) {
@@ -438,6 +458,7 @@ void Operations::notStarted(Operation operation) {
   const Texts* texts = textsOf(operation);
   lastResult_ = OperationResult{};
   lastResult_.operation = texts != nullptr ? texts->name : kMoveName;
+  lastResult_.kind = operation;
   lastResult_.stopped = true;
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {

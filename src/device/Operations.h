@@ -39,6 +39,7 @@ struct SocketResult {
 // (none for Move, which reads socket 1 and judges no socket).
 struct OperationResult {
   std::string operation;  // "Verify Device"
+  Operation kind = Operation::Program;
   bool stopped = false;   // Quit, the watchdog or a lost programmer ended it early
   // Why it ended early when the operator did not stop it, in the status log's words ("Device no
   // longer present ...", "The programmer's reply came incomplete ..."); empty otherwise.

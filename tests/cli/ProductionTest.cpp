@@ -1,10 +1,11 @@
 // Production runs on the virtual programmer: different images per socket, split images, serial
 // numbers, chosen sockets, sets one after another with counters and a log.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "BlockCommands.h"
 #include "CliFixture.h"
-#include "cli/Digest.h"
+#include "production/Digest.h"
 #include "common/HexText.h"
 
 namespace tandra::test {
@@ -61,8 +62,8 @@ TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
       runJson({"verify", "-d", "27C256", "-n", "4", "--split", "2", path("bus.bin")});
   EXPECT_EQ(code_, 0) << err_.str();
   EXPECT_EQ(whole["image"]["size"], bus.size());
-  EXPECT_EQ(whole["image"]["sha256"], cli::sha256Hex(bus));
-  EXPECT_EQ(whole["image"]["crc32"], cli::crc32Hex(bus));
+  EXPECT_EQ(whole["image"]["sha256"], sha256Hex(bus));
+  EXPECT_EQ(whole["image"]["crc32"], crc32Hex(bus));
   unsigned sum = 0;
   for (const char byte : bus) sum += static_cast<std::uint8_t>(byte);
   EXPECT_EQ(whole["image"]["checksum"], hexText(sum & 0xFFFF, 4)) << "over the same bytes";
@@ -71,7 +72,7 @@ TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
   EXPECT_TRUE(says("not a whole number of 2-byte words"));
   const nlohmann::json odd =
       runJson({"verify", "-d", "27C256", "-n", "2", "--split", "2", path("odd.bin")});
-  EXPECT_EQ(odd["image"]["sha256"], cli::sha256Hex(bus.substr(0, 0x7FFF)));
+  EXPECT_EQ(odd["image"]["sha256"], sha256Hex(bus.substr(0, 0x7FFF)));
 }
 
 TEST_F(ProductionTest, SerialNumbersGoIntoEachChipInTheFormatAsked) {
@@ -81,12 +82,14 @@ TEST_F(ProductionTest, SerialNumbersGoIntoEachChipInTheFormatAsked) {
   } formats[] = {{"le", {0xEA, 0x03, 0x00, 0x00}},
                  {"bcd", {0x00, 0x00, 0x10, 0x02}},
                  {"ascii", {'0', '0', '0', '0', '1', '0', '0', '2'}}};
+  std::fill_n(image_.begin() + 0x7FF0, 8, 0xFF);  // the number goes where the image leaves room
+  write("image.bin", std::string(image_.begin(), image_.end()));
   for (const auto& f : formats) {
     for (int s = 1; s <= 5; ++s) programmer_.chip(s).erase();
     const nlohmann::json document =
         runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--sn-at", "7FF0",
                  "--sn-start", "1000", "--sn-format", f.format});
-    EXPECT_EQ(code_, 0) << f.format << err_.str();
+    ASSERT_EQ(code_, 0) << f.format << document["error"];
     EXPECT_EQ(cells(3, 0x7FF0, f.socket3.size()), f.socket3) << f.format;
     for (int s = 1; s <= 5; ++s) {
       EXPECT_EQ(document["operations"][1]["sockets"][s - 1]["serial_number"], 999 + s);
@@ -123,6 +126,8 @@ class ChipChanger final : public ForwardingApi {
 TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
   int bit = 0;
   while ((image_[0x100] >> bit & 1) == 0) ++bit;  // a bit the image needs at 1
+  std::fill_n(image_.begin() + 0x7FF0, 4, 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.end()));
   ChipChanger changer(programmer_, 0x100, bit);
   int keys[2];
   ASSERT_EQ(::pipe(keys), 0);
@@ -138,7 +143,10 @@ TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
                                io);
   ::close(keys[0]);
   EXPECT_EQ(code, 1);  // one chip of the three sets failed
-  EXPECT_TRUE(says("set 3 done; in all 3 sets, 14 chips passed, 1 failed")) << err_.str();
+  EXPECT_TRUE(says("Set 2 done: 4 passed. Change the chips (socket 3 failed: put it aside), then "
+                   "Enter; q ends. Next serial numbers: 1010, 1011, 1012, 1013, 1014."))
+      << err_.str();
+  EXPECT_TRUE(says("program: 14 of 15 chips passed in 3 sets")) << out_.str();
 
   std::ifstream log(path("line.log"));
   std::vector<nlohmann::json> lines;
@@ -155,6 +163,63 @@ TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
   }
   EXPECT_EQ(lines[7]["text"].get<std::string>().substr(0, 18), "Can`t Be Programed");
   EXPECT_EQ(lines[7]["address"], 0x100);
+}
+
+// Standard error that answers the prompt between sets, as an operator at a terminal would.
+class Answering final : public std::stringbuf {
+ public:
+  explicit Answering(int terminal) : terminal_(terminal) {}
+
+ protected:
+  int sync() override {
+    if (str().find("then Enter") != std::string::npos && !answered_) {
+      answered_ = ::write(terminal_, "q\n", 2) == 2;
+    }
+    return 0;
+  }
+
+ private:
+  int terminal_;
+  bool answered_ = false;
+};
+
+TEST_F(ProductionTest, OnlyEnterStartsTheNextSetAndKeysTypedAheadAreNoAnswer) {
+  // Answers that are neither Enter nor q ask again; Enter goes on; the end of the input ends.
+  int keys[2];
+  ASSERT_EQ(::pipe(keys), 0);
+  ASSERT_EQ(::write(keys[1], "x\nquit\n q\n\n", 11), 11);
+  ::close(keys[1]);
+  cli::CliIo io(out_, err_);
+  io.driver = &programmer_;
+  io.inputDescriptor = keys[0];
+  EXPECT_EQ(cli::runCli({"program", "-d", "27C256", path("image.bin"), "--repeat"}, io), 0);
+  ::close(keys[0]);
+  std::size_t again = 0;
+  for (std::size_t at = 0; (at = err_.str().find("Enter starts the next set", at)) != std::string::npos;
+       ++at) {
+    ++again;
+  }
+  EXPECT_EQ(again, 3u) << err_.str();
+  EXPECT_TRUE(says("program: 2 of 2 chips passed in 2 sets")) << out_.str();
+
+  // At a terminal, an Enter pressed while the set ran is no answer to the question after it.
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  const int keyboard = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
+  ASSERT_GE(keyboard, 0);
+  ASSERT_EQ(::write(terminal, "\n", 1), 1);  // typed ahead
+  Answering answering(terminal);
+  std::ostream err(&answering);
+  out_.str("");
+  cli::CliIo atTerminal(out_, err);
+  atTerminal.driver = &programmer_;
+  atTerminal.inputDescriptor = keyboard;
+  EXPECT_EQ(cli::runCli({"program", "-d", "27C256", path("image.bin"), "--repeat"}, atTerminal), 0);
+  ::close(keyboard);
+  ::close(terminal);
+  EXPECT_TRUE(says("program: 1 of 1 sockets passed")) << out_.str();
 }
 
 TEST_F(ProductionTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
@@ -174,6 +239,69 @@ TEST_F(ProductionTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
   // The closing line counts the sockets that were judged: one left out has not failed.
   EXPECT_EQ(run({"program", "-d", "27C256", "--sockets", "1,3,5", path("image.bin")}), 0);
   EXPECT_TRUE(says("program: 3 of 3 sockets passed")) << out_.str();
+}
+
+// Each of these would program chips with an image the operator did not ask for, or give two
+// chips one number: refused with a message before the programmer is reached.
+TEST_F(ProductionTest, OptionsThatCannotBeHonouredAreRefusedBeforeAnyChipIsTouched) {
+  write("u2.bin", std::string(0x8000, '\x22'));
+  const std::string image = path("image.bin"), u2 = path("u2.bin");
+  const struct {
+    std::vector<std::string> arguments;  // after "-d 27C256"
+    const char* says;
+  } refused[] = {
+      {{"program", "-n", "2", "--split", "2"}, "--split 2 takes its lanes from a file"},
+      {{"verify", "-n", "2", "--split", "2"}, "--split 2 takes its lanes from a file"},
+      {{"program", "-n", "2", "--split", "2", image, "--socket-image", "1=" + u2},
+       "--split gives every socket its lane"},
+      {{"program", "-n", "2", image, "--socket-image", "2=" + u2, "--socket-image", "2=" + image},
+       "socket 2 is given two images"},
+      {{"program", "-n", "3", image, "--socket-image", "4=" + u2},
+       "socket 4 has an image but is not in use"},
+      {{"program", "-n", "2", image, "--sn-at", "100"}, "would replace bytes socket 1's image sets"},
+      {{"program", "-n", "2", u2, "--sn-at", "800007F0"}, "runs past the device end (0x7FFF)"},
+      {{"program", "-n", "2", u2, "--sn-at", "7FFE", "--fill", "22"},
+       "--sn-at 7FFE: a 4-byte number at 0x7FFE runs past the device end (0x7FFF)"},
+      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-step", "0"},
+       "--sn-step 0 would give every chip the same number"},
+      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-step", "-1"},
+       "--sn-step wants a whole number"},
+      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-start",
+        "18446744073709551616"},
+       "larger than 64 bits"},
+      {{"program", "-n", "5", u2, "--sn-at", "10", "--fill", "22", "--sn-width", "8", "--sn-start",
+        "18446744073709551613"},
+       "the serial numbers have run out"},
+      {{"program", "-n", "2", u2, "--sn-start", "5"}, "--sn-start numbers the chips at --sn-at"},
+      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-width", "0"},
+       "--sn-width wants 1 to 20 bytes"},
+  };
+  for (const auto& r : refused) {
+    std::vector<std::string> arguments = r.arguments;
+    arguments.insert(arguments.begin() + 1, {"-d", "27C256"});
+    SCOPED_TRACE(arguments.back());
+    programmer_.clearPackets();
+    EXPECT_EQ(run(arguments), 2) << out_.str();
+    EXPECT_TRUE(says(r.says)) << err_.str();
+    EXPECT_TRUE(programmer_.packets().empty()) << "the programmer is not even looked for";
+  }
+  // A number over bytes the image sets goes there only when forced.
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "1", image, "--sn-at", "100", "--force"}), 0)
+      << err_.str();
+}
+
+TEST_F(ProductionTest, ASocketsImageIsReadInTheFormatAskedAndSaysHow) {
+  // Hex digits, given as binary: their characters are the image, not the bytes they spell.
+  write("digits.bin", std::string(0x8000, 'A'));
+  write("u2.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "2", "--format", "bin", "--socket-image",
+                 "1=" + path("digits.bin"), "--socket-image", "2=intel:" + path("u2.hex")}),
+            0)
+      << err_.str();
+  EXPECT_EQ(cells(1, 0, 2), (std::vector<std::uint8_t>{'A', 'A'}));
+  EXPECT_EQ(cells(2, 0, 5), (std::vector<std::uint8_t>{1, 2, 3, 4, 0xFF}));
+  EXPECT_TRUE(says("socket 1: reading " + path("digits.bin") + " as bin")) << err_.str();
+  EXPECT_TRUE(says("socket 2: reading " + path("u2.hex") + " as intel")) << err_.str();
 }
 
 TEST_F(ProductionTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {

@@ -34,6 +34,7 @@ struct Phase {
   std::uint8_t opcode;
   int nth;
   int programCommands;  // program block commands the programmer takes; -1: a multiple of five
+  bool compareFirst = false;  // Program Compare before Program (no --no-check)
 };
 
 // Five 27C256 take 128 pages each: 640 program block commands in all.
@@ -46,6 +47,7 @@ constexpr Phase kPhases[] = {
     {"InTheClosingIdle", 2, 0x24, 2, 640},
     {"TerminatedMidRun", 15, 0x43, 38, -1},
     {"HungUpInTheOpeningIdle", 1, 0x24, 1, 0},
+    {"HungUpInProgramCompare", 1, 0x20, 3, 0, true},
 };
 
 class StopTest : public CliFixture, public ::testing::WithParamInterface<Phase> {};
@@ -53,16 +55,42 @@ class StopTest : public CliFixture, public ::testing::WithParamInterface<Phase> 
 TEST_P(StopTest, EndsWithoutAPassIdledAndLetGo) {
   const Phase& phase = GetParam();
   StoppingProgrammer stopping(programmer_, stopSignal_, phase.signal, phase.opcode, phase.nth);
-  const nlohmann::json document =
-      runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--no-check"}, &stopping);
+  std::vector<std::string> arguments = {"program", "-d",  "27C256", "-n", "5", path("image.bin"),
+                                         "--log",   path("stop.log")};
+  if (!phase.compareFirst) arguments.push_back("--no-check");
+  const nlohmann::json document = runJson(arguments, &stopping);
   EXPECT_EQ(code_, 128 + phase.signal) << out_.str() << err_.str();
   EXPECT_EQ(document["exit_code"], 128 + phase.signal);
+
+  // A stopped set is no set done, and its chips are neither passed nor failed: each that an
+  // operation had is in the log once, none of them passed.
+  std::ifstream log(path("stop.log"));
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(log, line);) lines.push_back(nlohmann::json::parse(line));
+  if (document["operations"].empty()) {
+    EXPECT_TRUE(document["sets"].is_null());
+    EXPECT_TRUE(lines.empty());
+  } else {
+    EXPECT_EQ(document["sets"], (nlohmann::json{{"done", 0},
+                                                {"stopped", 1},
+                                                {"chips_passed", 0},
+                                                {"chips_failed", 0},
+                                                {"chips_stopped", 5}}));
+    ASSERT_EQ(lines.size(), 5u);
+    for (const auto& line : lines) EXPECT_EQ(line["result"], "stopped") << line;
+    for (const auto& chip : document["chips"]) EXPECT_EQ(chip["result"], "stopped") << chip;
+  }
+  if (std::string(phase.name) == "InTheClosingIdle") {
+    EXPECT_EQ(lines.at(0)["text"], "Programmed OK, not verified");  // Verify never ran
+  }
 
   for (const auto& operation : document["operations"]) {
     if (!operation["stopped"].get<bool>()) continue;
     for (const auto& socket : operation["sockets"]) EXPECT_NE(socket["result"], "passed");
   }
-  EXPECT_EQ(count(0x20), 0) << "no verify after a stop";
+  if (!phase.compareFirst) {
+    EXPECT_EQ(count(0x20), 0) << "no verify after a stop";
+  }
   if (phase.programCommands >= 0) {
     EXPECT_EQ(count(0x43), phase.programCommands);
   } else {

@@ -45,6 +45,19 @@ TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
   bench.Prg_CompareClick();
   EXPECT_EQ(label(1), "1-Can`t Be Programed");
   EXPECT_EQ(label(2), "2-Can`t Be Programed");
+
+  // The last byte of a block is judged as any other: a 1 that would have to rise there.
+  for (const std::int32_t address : {0x07FF, 0x0FFF, 0x7FFF}) {
+    SCOPED_TRACE(address);
+    bench.Program_EpromClick();
+    bench.image[address] = static_cast<std::uint8_t>(programmer.chip(2).cells()[address] | 0x01);
+    programmer.chip(2).cells()[address] &= 0xFE;
+    bench.Prg_CompareClick();
+    EXPECT_EQ(label(2), "2-Can`t Be Programed");
+    ASSERT_TRUE(bench.operations.lastResult().sockets[1].failure);
+    EXPECT_EQ(bench.operations.lastResult().sockets[1].failure->address, address);
+    programmer.chip(2).erase();
+  }
 }
 
 TEST_F(OperationsTest, VerifyWantsEqualBytesProgramCompareOnlyBitsThatCanStillBeCleared) {
@@ -106,12 +119,14 @@ TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
 }
 
 TEST_F(OperationsTest, BlankCheckTellsErasedChipsFromUsedOnes) {
-  choose(k27C512, 3);
+  choose(k27C512, 4);
   programmer.chip(3).cells()[0xFFFF] = 0x7F;
+  programmer.chip(4).cells()[0x1234] = 0xFE;  // one cleared bit is a used chip too
   bench.Blank_ChkClick();
   EXPECT_EQ(label(1), "1- Is Blank      ");
   EXPECT_EQ(label(2), "2- Is Blank      ");
   EXPECT_EQ(label(3), "3-Is Not Blank");
+  EXPECT_EQ(label(4), "4-Is Not Blank");
   EXPECT_EQ(status(), "Blank Test Done....");
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 10000");
   EXPECT_FALSE(host.isVisible(Control::StaticText2));

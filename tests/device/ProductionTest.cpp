@@ -3,8 +3,8 @@
 // plan that gives each set its images and numbers.
 #include "BlockCommands.h"
 #include "WorkbenchFixture.h"
-#include "device/ProductionImages.h"
-#include "device/ProductionSet.h"
+#include "production/ProductionImages.h"
+#include "production/ProductionPlan.h"
 #include "image/Checksum.h"
 
 namespace tandra::test {
@@ -92,7 +92,8 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
   ProductionPlan plan;
   plan.shareBuffer("fw.bin");
   plan.giveImage(2, filled(0x22), "u2.bin");
-  plan.numberChips(SerialNumbers(1000, 1, true), {.address = 0x7F0, .format = SerialFormat::Ascii});
+  plan.numberChips(SerialNumbers(1000, 1, true), {.address = 0x7F0, .format = SerialFormat::Ascii},
+                   0xFF, true);
   session.leaveOut(0b01000);  // socket 4
   ASSERT_FALSE(plan.composeSet(session));
   const SocketImages& images = session.socketImages;
@@ -106,7 +107,12 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
   programmer.chip(3).cells()[0x7F7] = 0x00;  // cannot rise to its number's last digit
   const std::vector<OperationResult> set = {session.programWhereItCan(),
                                             session.run(Operation::Verify)};
-  const ChipCount chips = plan.settleSet(session, set);
+  ChipPromise promise = ChipPromise::of(Operation::Program);
+  promise.operations.push_back(Operation::Verify);
+  std::vector<ChipVerdict> verdicts;
+  for (int socket = 1; socket <= 5; ++socket) verdicts.push_back(*judgeChip(promise, set, socket));
+  plan.settleSet(session, verdicts);
+  const ChipCount chips = countChips(promise, set);
   EXPECT_EQ(chips.passed, 3);
   EXPECT_EQ(chips.failed, 1);
   ASSERT_FALSE(plan.composeSet(session));
@@ -119,7 +125,7 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
   EXPECT_EQ(noImage->kind, SetShortfall::Kind::NoImage);
   EXPECT_EQ(noImage->socket, 1);
   plan.numberChips(SerialNumbers(123456789, 1, false),
-                   {.address = 0x7F0, .format = SerialFormat::Ascii});
+                   {.address = 0x7F0, .format = SerialFormat::Ascii}, 0xFF, true);
   const std::optional<SetShortfall> tooLong = plan.composeSet(session);
   ASSERT_TRUE(tooLong);
   EXPECT_EQ(tooLong->kind, SetShortfall::Kind::NumberTooLong);
@@ -152,6 +158,7 @@ TEST(SerialNumbers, EachFormatWritesTheNumberOrRefusesWhatDoesNotFit) {
       {SerialFormat::BigEndian, 2, 1000, {0x03, 0xE8}},
       {SerialFormat::BigEndian, 1, 256, {}},
       {SerialFormat::Bcd, 3, 123456, {0x12, 0x34, 0x56}},
+      {SerialFormat::Bcd, 4, 19891998, {0x19, 0x89, 0x19, 0x98}},
       {SerialFormat::Bcd, 2, 12345, {}},
       {SerialFormat::Ascii, 5, 42, {'0', '0', '0', '4', '2'}},
       {SerialFormat::Ascii, 2, 123, {}},
@@ -177,6 +184,12 @@ TEST(SerialNumbers, EachFormatWritesTheNumberOrRefusesWhatDoesNotFit) {
   EXPECT_EQ(spent.take(), 1002u);
   EXPECT_EQ(reused.take(), 1000u);
   EXPECT_EQ(reused.take(), 1002u);
+  // The numbers never wrap round to ones given long ago, and never stand still.
+  SerialNumbers last(UINT64_MAX - 2, 2, false);
+  EXPECT_EQ(last.take(), UINT64_MAX - 2);
+  EXPECT_EQ(last.take(), UINT64_MAX);
+  EXPECT_FALSE(last.take());
+  EXPECT_THROW(SerialNumbers(1, 0, false), std::invalid_argument);
 }
 
 }  // namespace

@@ -12,8 +12,9 @@ allowed() {  # the folders a layer may include, its own among them
     files) echo "common image files" ;;
     device) echo "common link image device" ;;
     sim) echo "common link sim" ;;
-    cli) echo "common link image files device sim cli" ;;
-    gui) echo "common link image files device sim gui" ;;
+    production) echo "common link image files device production" ;;
+    cli) echo "common link image files device production sim cli" ;;
+    gui) echo "common link image files device production sim gui" ;;
     *) echo "" ;;
   esac
 }

@@ -23,7 +23,7 @@ for library in CLI nlohmann; do
 done
 
 cd "$source/src"
-ls common/*.cpp link/*.cpp image/*.cpp device/*.cpp files/*.cpp sim/*.cpp cli/*.cpp |
+ls common/*.cpp link/*.cpp image/*.cpp device/*.cpp production/*.cpp files/*.cpp sim/*.cpp cli/*.cpp |
   grep -v -e LibFtdiApi.cpp -e FileReplacePosix.cpp >"$work/sources"
 if ! xargs -P 2 -I{} sh -c "$compiler -std=c++20 -Wall -Wextra -Werror -I. -I'$generated' \
       -I'$work/include' -c {} -o '$work/'\$(echo {} | tr / _).o" <"$work/sources"; then

@@ -52,21 +52,26 @@ std::optional<SerialFormat> parseSerialFormat(std::string_view word);
 bool writeSerialNumber(ImageBuffer& image, std::int32_t address, std::uint64_t number,
                        SerialFormat format, int width);
 
-// The serial numbers a run of several sets hands out: from a first one in steps, each once. A
-// number given to a chip that failed is spent, unless failed numbers are to be used again.
+// The serial numbers a run of several sets hands out: from a first one in steps of at least 1,
+// each once. A number given to a chip that did not pass is spent, unless such numbers are to be
+// used again. The numbers never wrap: past the largest 64-bit number there are none.
 class SerialNumbers {
  public:
-  SerialNumbers(std::uint64_t first, std::uint64_t step, bool reuseFailed)
-      : next_(first), step_(step), reuseFailed_(reuseFailed) {}
+  // Throws std::invalid_argument for a step of 0, which would give every chip one number.
+  SerialNumbers(std::uint64_t first, std::uint64_t step, bool reuseFailed);
 
-  std::uint64_t take();
+  std::optional<std::uint64_t> take();
   // What became of a number handed out: a failed chip's number comes back when reused.
   void failed(std::uint64_t number);
+  // The number the next take() gives, if any.
+  std::optional<std::uint64_t> next() const;
+  std::uint64_t step() const { return step_; }
 
  private:
   std::uint64_t next_;
   std::uint64_t step_;
   bool reuseFailed_;
+  bool runOut_ = false;
   std::deque<std::uint64_t> returned_;
 };
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-namespace tandra::cli {
+namespace tandra {
 
 // The digests a record of an image carries, as other tools print them: SHA-256 and CRC-32 in
 // lower-case hexadecimal.
 std::string sha256Hex(std::string_view bytes);
 std::string crc32Hex(std::string_view bytes);
 
-}  // namespace tandra::cli
+}  // namespace tandra

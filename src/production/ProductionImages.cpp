@@ -1,6 +1,8 @@
-#include "device/ProductionImages.h"
+#include "production/ProductionImages.h"
 
 #include <algorithm>
+#include <limits>
+#include <stdexcept>
 #include <string>
 
 #include "image/Checksum.h"
@@ -72,14 +74,27 @@ bool writeSerialNumber(ImageBuffer& image, std::int32_t address, std::uint64_t n
   return true;
 }
 
-std::uint64_t SerialNumbers::take() {
+SerialNumbers::SerialNumbers(std::uint64_t first, std::uint64_t step, bool reuseFailed)
+    : next_(first), step_(step), reuseFailed_(reuseFailed) {
+  if (step == 0) throw std::invalid_argument("serial numbers must go up by at least 1");
+}
+
+std::optional<std::uint64_t> SerialNumbers::next() const {
+  if (!returned_.empty()) return returned_.front();
+  if (runOut_) return std::nullopt;
+  return next_;
+}
+
+std::optional<std::uint64_t> SerialNumbers::take() {
+  const std::optional<std::uint64_t> number = next();
+  if (!number) return std::nullopt;
   if (!returned_.empty()) {
-    const std::uint64_t number = returned_.front();
     returned_.pop_front();
-    return number;
+  } else if (next_ > std::numeric_limits<std::uint64_t>::max() - step_) {
+    runOut_ = true;  // the next one would wrap round to a number given long ago
+  } else {
+    next_ += step_;
   }
-  const std::uint64_t number = next_;
-  next_ += step_;
   return number;
 }
 

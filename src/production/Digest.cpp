@@ -1,4 +1,4 @@
-#include "cli/Digest.h"
+#include "production/Digest.h"
 
 #include <zlib.h>
 
@@ -14,7 +14,7 @@
 #include <openssl/evp.h>
 #endif
 
-namespace tandra::cli {
+namespace tandra {
 
 namespace {
 
@@ -68,4 +68,4 @@ std::string crc32Hex(std::string_view bytes) {
   return lowerHex(big.data(), big.size());
 }
 
-}  // namespace tandra::cli
+}  // namespace tandra

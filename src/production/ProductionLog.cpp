@@ -1,0 +1,148 @@
+#include "production/ProductionLog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <sys/statvfs.h>
+#include <unistd.h>
+#endif
+
+namespace tandra {
+
+namespace {
+
+#if defined(_WIN32)
+int openForAppend(const char* path) {
+  return ::_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+long writeSome(int descriptor, const char* bytes, std::size_t count) {
+  return ::_write(descriptor, bytes, static_cast<unsigned>(count));
+}
+#else
+int openForAppend(const char* path) {
+  return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+long writeSome(int descriptor, const char* bytes, std::size_t count) {
+  return static_cast<long>(::write(descriptor, bytes, count));
+}
+#endif
+
+// Whether the file's last byte is a line end (an empty file counts as ended).
+bool endsWithLineEnd(const std::string& path) {
+  const int descriptor =
+#if defined(_WIN32)
+      ::_open(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  if (descriptor < 0) return true;
+  bool ended = true;
+#if defined(_WIN32)
+  if (::_lseeki64(descriptor, -1, SEEK_END) >= 0) {
+    char last = '\n';
+    ended = ::_read(descriptor, &last, 1) != 1 || last == '\n';
+  }
+  ::_close(descriptor);
+#else
+  struct stat status {};
+  if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    char last = '\n';
+    ended = ::pread(descriptor, &last, 1, status.st_size - 1) != 1 || last == '\n';
+  }
+  ::close(descriptor);
+#endif
+  return ended;
+}
+
+// Room for the lines of many sets, so that a disk that is full is found before a chip is.
+constexpr unsigned long long kLeastRoom = 64 * 1024;
+
+}  // namespace
+
+ProductionLog::ProductionLog(std::string path) : path_(std::move(path)) {
+  const bool cut = !endsWithLineEnd(path_);
+  descriptor_ = openForAppend(path_.c_str());
+  if (descriptor_ < 0) {
+    throw LogError("the log " + path_ + " cannot be opened to append to: " + std::strerror(errno));
+  }
+  checkRoom();
+  if (cut) {
+    std::size_t written = 0;
+    if (!writeAll("\n", &written)) {
+      throw LogError("the log " + path_ + " cannot be written: " + lastError_);
+    }
+    endedCutLine_ = true;
+  }
+}
+
+ProductionLog::~ProductionLog() {
+  if (descriptor_ < 0) return;
+#if defined(_WIN32)
+  ::_close(descriptor_);
+#else
+  ::close(descriptor_);
+#endif
+}
+
+void ProductionLog::checkRoom() {
+#if !defined(_WIN32)
+  struct stat status {};
+  if (::fstat(descriptor_, &status) != 0) return;
+  if (S_ISREG(status.st_mode)) {
+    struct statvfs disk {};
+    if (::fstatvfs(descriptor_, &disk) == 0 &&
+        static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize < kLeastRoom) {
+      throw LogError("the log " + path_ + " cannot be written: the disk that holds it is full");
+    }
+  } else if (S_ISCHR(status.st_mode)) {
+    // A device shows whether it takes lines only when it is given one: a blank line is the
+    // least a reader of the log can be shown.
+    std::size_t written = 0;
+    if (!writeAll("\n", &written)) {
+      throw LogError("the log " + path_ + " cannot be written: " + lastError_);
+    }
+  }
+#endif
+}
+
+bool ProductionLog::writeAll(const std::string& bytes, std::size_t* written) {
+  *written = 0;
+  while (*written < bytes.size()) {
+    const long sent = writeSome(descriptor_, bytes.data() + *written, bytes.size() - *written);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) {
+      lastError_ = sent < 0 ? std::strerror(errno) : "nothing was taken";
+      return false;
+    }
+    *written += static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+bool ProductionLog::append(const std::string& line) {
+  // A line cut short by a failed write is ended first: the new line must stand on its own.
+  std::string bytes = (lineOpen_ ? "\n" : "") + line + "\n";
+  std::size_t written = 0;
+  const bool whole = writeAll(bytes, &written);
+  if (whole) {
+    lineOpen_ = false;
+  } else if (written > 0) {
+    lineOpen_ = bytes[written - 1] != '\n';
+  }
+  return whole;
+}
+
+void ProductionLog::flush() {
+#if defined(_WIN32)
+  ::_commit(descriptor_);
+#else
+  ::fsync(descriptor_);
+#endif
+}
+
+}  // namespace tandra

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace tandra {
+
+// A log that cannot be opened or written; the message says why, in the operator's words.
+struct LogError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The production log's file: one line per chip, appended and never rewritten, so that a
+// database following the file sees each line once it stands. Each line goes out in one write
+// to a file opened for appending, so that two programs logging to one file never tear each
+// other's lines.
+class ProductionLog {
+ public:
+  // Opens `path` (created when missing) and checks that it can take lines, before any chip is
+  // touched: a full disk, a file that may not be changed and a device that takes nothing throw
+  // LogError. A last line an earlier run left cut short is ended first, so that the next line
+  // stands on its own.
+  explicit ProductionLog(std::string path);
+  ~ProductionLog();
+  ProductionLog(const ProductionLog&) = delete;
+  ProductionLog& operator=(const ProductionLog&) = delete;
+
+  // Appends `line` and a line end; false when it could not be written whole (lastError says
+  // why). A line cut short by a failed write is ended before the next one.
+  bool append(const std::string& line);
+  // Hands what was appended to the disk.
+  void flush();
+
+  const std::string& path() const { return path_; }
+  // The last line of the file was cut short when it was opened, and has been ended.
+  bool endedCutLine() const { return endedCutLine_; }
+  const std::string& lastError() const { return lastError_; }
+
+ private:
+  // Writes all of `bytes`; false (and lastError set) when that failed, with `*written` saying
+  // how much went out.
+  bool writeAll(const std::string& bytes, std::size_t* written);
+  void checkRoom();
+
+  std::string path_;
+  int descriptor_ = -1;
+  bool endedCutLine_ = false;
+  bool lineOpen_ = false;  // a failed write left part of a line in the file
+  std::string lastError_;
+};
+
+}  // namespace tandra

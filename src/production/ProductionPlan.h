@@ -1,0 +1,125 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <stdexcept>
+
+#include "device/Operations.h"
+#include "device/Verdict.h"
+#include "image/ImageBuffer.h"
+#include "production/ProductionImages.h"
+
+namespace tandra {
+
+class Session;
+struct ProductionPlanFacts;
+
+// Where and how each chip's serial number is written.
+struct SerialStamp {
+  std::int32_t address = 0;
+  SerialFormat format = SerialFormat::LittleEndian;
+  int width = 0;  // bytes; 0 (or less) for the format's own width
+
+  // Eight digits as characters, which a label or a service menu shows as they are; four bytes
+  // for the binary and BCD forms.
+  int bytes() const { return width > 0 ? width : format == SerialFormat::Ascii ? 8 : 4; }
+};
+
+// Why a set's images could not be made; nothing of the set has been sent when one is found.
+struct SetShortfall {
+  enum class Kind {
+    NoImage,        // a socket in use has no image at all (no file, none of its own)
+    NumberTooLong,  // the serial number has more digits or bytes than the stamp holds
+    NumbersRunOut,  // the next serial number would pass the largest one there is
+    StampPastEnd,   // the stamp runs past the device's end
+    StampOverData,  // the stamp would replace bytes the image sets
+    ImageNotInUse,  // a socket that is not in use was given an image of its own
+  };
+  Kind kind;
+  int socket = 0;
+  std::uint64_t serialNumber = 0;
+  std::int32_t address = 0;  // where the stamp would go (StampPastEnd, StampOverData)
+
+  // In the operator's words, without the option that asked for it: "a 4-byte number at 0x7FE
+  // runs past the device end (0x7FF)".
+  std::string describe(const ProductionPlanFacts& facts) const;
+};
+
+// What the plan was made with, for the words of its shortfalls.
+struct ProductionPlanFacts {
+  std::int32_t deviceEndAddress = 0;
+  int stampBytes = 0;
+  std::uint8_t fill = 0xFF;
+};
+
+// A plan's options that cannot stand together, found as they are given.
+struct PlanError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// What the sockets of a production run are programmed with, set after set: the image buffer, or
+// an image of the socket's own (its own file, a lane of a split image), and in each chip's copy
+// a serial number of its own.
+class ProductionPlan {
+ public:
+  static constexpr int kSockets = 5;
+
+  // The image buffer holds the file `name`: the image of every socket without one of its own.
+  void shareBuffer(std::string name, ImageStanding standing = {}) {
+    bufferName_ = std::move(name);
+    bufferStanding_ = std::move(standing);
+  }
+  // Socket `socket` takes `image`; its results carry `name`. A socket takes one image: a
+  // second, or one for a socket of a split image, throws PlanError.
+  void giveImage(int socket, ImageBuffer image, std::string name, ImageStanding standing = {});
+  // The first `sourceBytes` bytes of `source` are the image of a bus `lanes` chips wide (the
+  // file `name`): sockets 1 to `socketCount` take lanes 1 to `lanes` in turn, the pairs or
+  // fours of one board each. Throws PlanError where a socket has an image of its own already,
+  // or the source sets nothing.
+  void splitImage(const ImageBuffer& source, std::int64_t sourceBytes, int lanes, int socketCount,
+                  const std::string& name, const ImageStanding& standing = {});
+  // Where the image of `socket` came from, for the rule that judges its chip.
+  const ImageStanding& standingOf(int socket) const;
+  // Every chip of every set gets the next of `numbers`, written as `stamp` says. The bytes
+  // under the stamp must be `fill` in every image, unless `overData` lets the number replace
+  // what the image sets there.
+  void numberChips(SerialNumbers numbers, SerialStamp stamp, std::uint8_t fill,
+                   bool overData = false);
+  const std::optional<SerialStamp>& stamp() const { return stamp_; }
+  const std::optional<SerialNumbers>& numbers() const { return numbers_; }
+  bool split() const { return split_; }
+
+  // Gives each socket in use its image for the next set (a copy where a number goes into it),
+  // the others the image buffer. When a socket falls short, no socket is given anything and no
+  // serial number is taken.
+  std::optional<SetShortfall> composeSet(Session& session);
+  // What the set came to: the numbers of chips that did not pass are spent, or come back to be
+  // given again where numbers are reused.
+  void settleSet(const Session& session, const std::vector<ChipVerdict>& chips);
+
+  ProductionPlanFacts facts(const Session& session) const;
+
+ private:
+  struct Own {
+    ImageBuffer image;
+    std::string name;
+    ImageStanding standing;
+  };
+  static std::size_t index(int socket) { return static_cast<std::size_t>(socket - 1); }
+  std::optional<SetShortfall> checkStamp(const ImageBuffer& image, int socket) const;
+
+  std::array<std::optional<Own>, kSockets> own_;
+  std::string bufferName_;
+  ImageStanding bufferStanding_;
+  bool split_ = false;
+  std::optional<SerialNumbers> numbers_;
+  std::optional<SerialStamp> stamp_;
+  std::uint8_t fill_ = 0xFF;
+  bool stampOverData_ = false;
+};
+
+}  // namespace tandra
