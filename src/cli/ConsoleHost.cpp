@@ -1,7 +1,5 @@
 #include "cli/ConsoleHost.h"
 
-#include <thread>
-
 #include "cli/Console.h"
 #include "common/HexText.h"
 #include "common/TimeText.h"
@@ -18,8 +16,9 @@ constexpr std::int64_t kRedrawMs = 100;
 
 }  // namespace
 
-ConsoleHost::ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal)
-    : console_(console), drawProgress_(showProgress), stopSignal_(stopSignal) {}
+ConsoleHost::ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal,
+                         Clock& clock)
+    : console_(console), clock_(clock), drawProgress_(showProgress), stopSignal_(stopSignal) {}
 
 bool ConsoleHost::stopAsked() const {
   return (stopSignal_ != nullptr && stopSignal_->load() != 0) || console_.readerGone();
@@ -44,7 +43,7 @@ void ConsoleHost::processMessages() {
 void ConsoleHost::waitForEvents(int milliseconds) {
   processMessages();
   // With no window to serve, the wait is a sleep: a signal ends the job at the next look.
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  if (milliseconds > 0) clock_.sleepUntil(clock_.now() + Clock::Millis(milliseconds));
 }
 
 void ConsoleHost::startWatchdog() {
@@ -53,13 +52,11 @@ void ConsoleHost::startWatchdog() {
 }
 
 void ConsoleHost::sleepMs(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  clock_.sleepUntil(clock_.now() + Clock::Millis(milliseconds));
 }
 
 std::int64_t ConsoleHost::monotonicMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return clock_.now().count();
 }
 
 void ConsoleHost::showProgress(const Progress& progress) {

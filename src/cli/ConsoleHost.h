@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/Clock.h"
 #include "link/Host.h"
 
 namespace tandra {
@@ -24,7 +25,9 @@ class ConsoleHost final : public Host {
  public:
   // `showProgress`: draw the progress line (standard error is a terminal and not --quiet).
   // `stopSignal`: set by a signal that asks the job to stop.
-  ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal);
+  // `clock`: what the waits and the watchdog run on.
+  ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal,
+              Clock& clock);
 
   // The session a stop and the watchdog act on.
   void attach(Session& session) { session_ = &session; }
@@ -75,6 +78,7 @@ class ConsoleHost final : public Host {
 
  private:
   Console& console_;
+  Clock& clock_;
   bool drawProgress_;
   const std::atomic<int>* stopSignal_;
   Session* session_ = nullptr;

@@ -14,6 +14,7 @@
 #include "production/ProductionPlan.h"
 #include "image/Checksum.h"
 #include "production/ProductionLog.h"
+#include "link/Clock.h"
 #include "link/HardwareBackend.h"
 #include "link/ReplayApi.h"
 #include "link/Trace.h"
@@ -63,7 +64,8 @@ Job::Job(const CliOptions& options, CliIo& io)
     : options_(options),
       io_(io),
       console_(io, options.quiet || options.json),
-      host_(console_, io.errIsTerminal && !options.quiet && !options.verbose, io.stopSignal),
+      host_(console_, io.errIsTerminal && !options.quiet && !options.verbose, io.stopSignal,
+            io.clock != nullptr ? *io.clock : SteadyClock::instance()),
       startedAt_(std::chrono::system_clock::now()) {
   startedMs_ = host_.monotonicMs();
   host_.verbose = options.verbose;
