@@ -1,9 +1,13 @@
 # The Debian packages `cpack -G DEB` makes from an installation, one per part (install component)
-# that this build has:
+# that this build has, and each program's debug symbols in a package of its own:
 #   tandra-cli_<version>-1_<arch>.deb          the command-line program, the udev rule, no Qt
 #   tandra-usb_<version>-1_<arch>.deb          the window; depends on tandra-cli of its version
+#   tandra-cli-dbgsym_<version>-1_<arch>.ddeb  debug symbols of tandra-cli
+#   tandra-usb-dbgsym_<version>-1_<arch>.ddeb  debug symbols of the window
 # Included from packaging/, which sets tandra_parts, tandra_package_<part>, tandra_rule_part and
-# TANDRA_MAINTAINER.
+# TANDRA_MAINTAINER. The programs are packed from the build as it is: CPack splits their debug
+# information off into the -dbgsym packages and strips them. ./build.sh package builds them with
+# RelWithDebInfo, optimised as the distribution builds its own and with the debug information.
 
 set(CPACK_PACKAGE_NAME tandra-usb)
 set(CPACK_PACKAGE_VENDOR "The Tandra USB developers")
@@ -23,7 +27,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_STRIP_FILES ON)
+# The debug symbols are split off the programs into <package>-dbgsym, which strips them; CPack's
+# own stripping would leave nothing to split. What CPack leaves wrong there is put right after.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_STRIP_FILES OFF)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebugSymbolPackages.cmake)
 
 set(tandra_version "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
 set(tandra_about "Tandra USB drives a USB EPROM programmer with a five-socket gang adapter:

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Debian packages as a technician gets them: built from this build and listed; each holding
 # its own files and no other's; tandra-cli installable on a machine without Qt, the window
-# depending on tandra-cli of its version; unpacked into a scratch root and run from there; the programs hardened as the distribution's
+# depending on tandra-cli of its version, each program's debug symbols in its -dbgsym package;
+# unpacked into a scratch root and run from there; the programs hardened as the distribution's
 # are; the desktop entry and AppStream file validated, lintian without errors or hardening notes
 # on every package; 1.1.0's single package upgraded in a scratch dpkg database; a plain
 # `cmake --install` giving what the packages give together; and builds without the window or
@@ -26,13 +27,15 @@ arch=$(dpkg --print-architecture)
 release="$version-1"
 cli="$work/out/tandra-cli_${release}_$arch.deb"
 window="$work/out/tandra-usb_${release}_$arch.deb"
+cli_debug="$work/out/tandra-cli-dbgsym_${release}_$arch.ddeb"
+window_debug="$work/out/tandra-usb-dbgsym_${release}_$arch.ddeb"
 find "$work/out" -maxdepth 1 \( -name '*.deb' -o -name '*.ddeb' \) -printf '%f\n' | sort >"$work/made"
 echo "packages:"
 sed 's/^/  /' "$work/made"
-for deb in "$cli" "$window"; do
+for deb in "$cli" "$window" "$cli_debug" "$window_debug"; do
   [ -f "$deb" ] || fail "cpack made no $(basename "$deb")"
 done
-[ "$(wc -l <"$work/made")" -eq 2 ] || fail "cpack made other packages than these two"
+[ "$(wc -l <"$work/made")" -eq 4 ] || fail "cpack made other packages than these four"
 [ "$failures" -eq 0 ] || exit 1
 
 # Each package holds exactly its own files: the rule with tandra-cli, nothing of the window there.
@@ -120,6 +123,25 @@ done
 grep -q "<release version=\"$version\"" "$work/root/usr/share/metainfo/org.tandra.TandraUSB.metainfo.xml" \
   || fail "the AppStream release is not $version"
 
+# Each program stripped, with its debug information in its -dbgsym package under its build id,
+# where a debugger looks for it.
+for program in tandra-cli tandra-usb; do
+  elf="$work/root/usr/bin/$program"
+  debug_deb="$work/out/$program-dbgsym_${release}_$arch.ddeb"
+  [ "$(dpkg-deb -f "$debug_deb" Depends)" = "$program (= $release)" ] \
+    || fail "$program-dbgsym does not depend on $program $release"
+  build_id=$(readelf -nW "$elf" | sed -n 's/.*Build ID: *//p')
+  debug_file=/usr/lib/debug/.build-id/$(echo "$build_id" | cut -c1-2)/$(echo "$build_id" | cut -c3-).debug
+  expect_files "$debug_deb" "$debug_file" "/usr/share/doc/$program-dbgsym"
+  dpkg-deb -I "$debug_deb" md5sums | grep -qx "[0-9a-f]*  ${debug_file#/}" \
+    || fail "$program-dbgsym's md5sums does not name its debug file as the package holds it"
+  dpkg -x "$debug_deb" "$work/debug"
+  readelf -SW "$work/debug$debug_file" 2>/dev/null | grep -q '\.debug_info' \
+    || fail "$program-dbgsym holds no debug information (a build without -g?)"
+  readelf -SW "$elf" | grep -q '\.debug_info' && fail "$program is packed with its debug information"
+  readelf -SW "$elf" | grep -q '\.gnu_debuglink' || fail "$program does not name its debug file"
+done
+
 # Hardened as the distribution's own programs: read-only relocations bound at start, a position-
 # independent executable, the stack protector and fortified calls.
 for program in tandra-usb tandra-cli; do
@@ -162,7 +184,7 @@ else
   echo "appstreamcli not found: not checked"
 fi
 if command -v lintian >/dev/null 2>&1; then
-  for deb in "$cli" "$window"; do
+  for deb in "$cli" "$window" "$cli_debug" "$window_debug"; do
     lintian --display-info "$deb" >"$work/lintian" 2>&1
     echo "lintian $(basename "$deb"):"
     cat "$work/lintian"
