@@ -6,7 +6,7 @@
 #   ./build.sh sanitize  the tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
 #   ./build.sh soak [seed] [operations]  the seeded soak of the core under injected faults
-#   ./build.sh package   build the Debian package (build-package/tandra-usb_*.deb)
+#   ./build.sh package   build the Debian packages: tandra-cli, tandra-usb and their -dbgsym
 #   ./build.sh mutants   apply each listed fault of the core in turn; fail if the tests miss one
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -18,7 +18,7 @@ RUN_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev libftdi1-d
 TEST_PACKAGES=(libgtest-dev libgmock-dev umockdev srecord xxd python3-jsonschema)
 BENCH_PACKAGES=(libbenchmark-dev)
 # What building and checking the Debian package needs.
-PACKAGE_PACKAGES=(desktop-file-utils appstream lintian)
+PACKAGE_PACKAGES=(file desktop-file-utils appstream lintian)
 # The Windows cross-build of the Qt-free part (about 290 MB).
 CROSS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -82,9 +82,11 @@ case "${1:-}" in
     ;;
   package)
     install_missing "${RUN_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
-    build build-package -DCMAKE_BUILD_TYPE=Release -DTANDRA_BUILD_TESTS=OFF -DTANDRA_BUILD_BENCH=OFF
+    # Optimised as the distribution builds, with the debug information the -dbgsym packages take.
+    build build-package -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDRA_BUILD_TESTS=OFF -DTANDRA_BUILD_BENCH=OFF
+    rm -f build-package/*.deb build-package/*.ddeb
     (cd build-package && cpack -G DEB)
-    ls build-package/*.deb
+    ls build-package/*.deb build-package/*.ddeb
     ;;
   mutants)
     install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
