@@ -70,7 +70,7 @@ struct Bench {
   std::ostringstream err;
   cli::CliIo io{out, err};
   cli::Console console{io, true};
-  cli::ConsoleHost host{console, false, nullptr};
+  cli::ConsoleHost host{console, false, nullptr, SteadyClock::instance()};
   Session session{programmer, host};
 };
 
