@@ -5,7 +5,7 @@
 #   ./build.sh test-all  the same tests with every tool they can use (MinGW, lintian, ...)
 #   ./build.sh sanitize  the tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
-#   ./build.sh soak [seed] [operations]  the seeded soak of the core under injected faults
+#   ./build.sh soak [seed] [runs]  the seeded soaks of the core and of the whole tandra-cli pipeline
 #   ./build.sh package   build the Debian packages: tandra-cli, tandra-usb and their -dbgsym
 #   ./build.sh mutants   apply each listed fault of the core in turn; fail if the tests miss one
 set -euo pipefail
@@ -76,9 +76,10 @@ case "${1:-}" in
   soak)
     install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     cmake -S . -B build -DTANDRA_BUILD_TESTS=ON >/dev/null
-    cmake --build build -j "$JOBS" --target soak
+    cmake --build build -j "$JOBS" --target soak pipeline-soak
     shift
-    exec build/tests/device/soak "$@"
+    build/tests/device/soak "$@"
+    exec build/tests/cli/pipeline-soak "$@"
     ;;
   package)
     install_missing "${RUN_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
