@@ -13,8 +13,8 @@ namespace tandra::cli {
 
 namespace {
 
-constexpr const char* kJobs[] = {"list",    "devices", "program",  "verify", "blank",
-                                 "compare", "read",    "checksum", "convert"};
+constexpr const char* kJobs[] = {"list", "devices",  "program", "verify", "blank", "compare",
+                                 "read", "checksum", "convert", "serial"};
 // "the jobs are list, devices, …, checksum and convert"
 std::string jobsText() {
   std::string text = "the jobs are";
@@ -102,6 +102,28 @@ class Parser {
                         "bytes the number takes (le, be, bcd: 4; ascii: 8)");
     program->add_flag("--sn-reuse-failed", o_.serialReuseFailed,
                       "give a failed chip's serial number to the next chip");
+    program->add_option("--sn-ledger", o_.serialLedger,
+                        "take the serial numbers from this ledger (tandra-cli serial starts one): "
+                        "each set reserves its numbers there before a chip is programmed");
+    program->add_option("--sn-per", o_.serialPer,
+                        "chip (each chip its own number) or board (one number for each board of "
+                        "a --split image, at --sn-at as the board's bus has it)")
+        ->check(CLI::IsMember({"chip", "board"}))
+        ->capture_default_str();
+    CLI::App* serial = app_.add_subcommand(
+        "serial", "show a serial number ledger, start one (--sn-start), or list the numbers it "
+                  "reserved that no passed chip in a log holds (--log)");
+    serial->add_option("ledger", o_.serialLedger, "the ledger file")->required();
+    serial->add_option("--sn-start", o_.serialStart, "start a new ledger at this number");
+    serial->add_option("--sn-step", o_.serialStep, "its numbers go up by this")
+        ->capture_default_str();
+    serial->add_option("--sn-format", o_.serialFormat, "le, be, bcd or ascii")
+        ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}))
+        ->capture_default_str();
+    serial->add_option("--sn-width", o_.serialWidth, "bytes a number takes");
+    serial->add_option("--log", o_.log,
+                       "the production log to look in for the chips that passed");
+    shared(serial);
     job("verify", "compare sockets 1..n with the file", true, true);
     job("blank", "check that sockets 1..n are erased", true, false);
     job("compare", "program compare: can each socket still take the file?", true, true);
@@ -129,9 +151,13 @@ class Parser {
           ->check(CLI::IsMember({2, 4}));
     }
     for (const char* name : {"program", "verify", "blank", "compare"}) {
-      app_.get_subcommand(name)->add_option(
-          "--log", o_.log,
-          "append one JSON line per socket per run to FILE, each written as it is known");
+      CLI::App* sub = app_.get_subcommand(name);
+      sub->add_option("--log", o_.log,
+                      "append one line per chip to FILE before the chip is reported anywhere "
+                      "else; the file is opened and checked before any chip is touched");
+      sub->add_option("--log-format", o_.logFormat, "json (one object a line) or csv")
+          ->check(CLI::IsMember({"json", "csv"}))
+          ->capture_default_str();
     }
   }
 

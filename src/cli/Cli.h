@@ -80,6 +80,9 @@ struct CliOptions {
   std::string serialFormat = "le";
   std::optional<int> serialWidth;  // the format's own when not given
   bool serialReuseFailed = false;
+  std::string serialLedger;          // the ledger the numbers come from
+  std::string serialPer = "chip";    // "chip", or "board": one number per board of a split image
+  std::string logFormat = "json";
   bool repeat = false;
   std::string log;
   bool noCheck = false;

@@ -11,21 +11,19 @@
 #include "common/InputFile.h"
 #include "common/TimeText.h"
 #include "common/Version.h"
-#include "production/ProductionPlan.h"
 #include "image/Checksum.h"
-#include "production/ProductionLog.h"
 #include "link/Clock.h"
 #include "link/HardwareBackend.h"
 #include "link/ReplayApi.h"
 #include "link/Trace.h"
 #include "link/TracingApi.h"
+#include "production/ProductionLog.h"
+#include "production/ProductionPlan.h"
 #include "sim/VirtualProgrammer.h"
 
 namespace tandra::cli {
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 std::optional<FileFormat> Job::askedFormat(const std::string& word) {
   bool valid = true;
@@ -68,6 +66,7 @@ Job::Job(const CliOptions& options, CliIo& io)
             io.clock != nullptr ? *io.clock : SteadyClock::instance()),
       startedAt_(std::chrono::system_clock::now()) {
   startedMs_ = host_.monotonicMs();
+  statistics_ = RunStatistics(options.serialReuseFailed);
   host_.verbose = options.verbose;
   document_ = record::blank(options, startedAt_);
   // An image written to standard output leaves no room there for the record.
@@ -122,12 +121,14 @@ void Job::finish(int& code) {
     document_["stopped_by"] = signalName(code - exitcode::kSignalBase);
   }
   host_.endProgressLine();
+  reportStatistics();
   const std::int64_t elapsed = host_.monotonicMs() - startedMs_;
   document_["elapsed_ms"] = elapsed;
   document_["exit_code"] = code;
   if (options_.json) {
     console_.record(record::text(document_));
-  } else if (options_.command != "list" && options_.command != "devices") {
+  } else if (options_.command != "list" && options_.command != "devices" &&
+             options_.command != "serial") {
     // The closing line, in every case.
     console_.record(options_.command + ": " + outcome(code) + " in " + durationText(elapsed) +
                     (virtualProgrammer_ != nullptr ? " on the virtual programmer" : ""));
@@ -161,14 +162,15 @@ std::string Job::outcome(int code) const {
   if (code != exitcode::kPassed && code != exitcode::kSocketFailed) {
     return "stopped (exit code " + std::to_string(code) + ")";
   }
-  const int judged = tally_.passed + tally_.failed + tally_.stopped;
+  const RunStatistics::Tally& chips = statistics_.chips();
+  const int judged = chips.passed + chips.failed + chips.stopped;
   if (judged == 0) return "done";
   // Over several sets the chips are counted, not the sockets they went through.
-  const bool sets = setsDone_ + setsStopped_ > 1;
-  std::string text = std::to_string(tally_.passed) + " of " + std::to_string(judged) +
-                     (sets ? " chips passed in " + std::to_string(setsDone_ + setsStopped_) + " sets"
-                           : " sockets passed");
-  if (tally_.stopped > 0) text += ", " + std::to_string(tally_.stopped) + " not judged";
+  const int sets = statistics_.setsDone() + statistics_.setsStopped();
+  std::string text =
+      std::to_string(chips.passed) + " of " + std::to_string(judged) +
+      (sets > 1 ? " chips passed in " + std::to_string(sets) + " sets" : " sockets passed");
+  if (chips.stopped > 0) text += ", " + std::to_string(chips.stopped) + " not judged";
   return text;
 }
 
@@ -187,6 +189,8 @@ int Job::runCommand() {
     checksum();
   } else if (command == "convert") {
     convert();
+  } else if (command == "serial") {
+    serialLedger();
   } else {
     return deviceWork();
   }
@@ -213,8 +217,9 @@ void Job::openDriver(const DeviceType* type) {
                                          " name two different programmers: give one of them");
   }
   if (!options_.replay.empty() && (wantsVirtual || named)) {
-    throw JobError(exitcode::kUsage, "--replay answers as the traced programmer did: it takes "
-                                     "no --virtual and no --driver");
+    throw JobError(exitcode::kUsage,
+                   "--replay answers as the traced programmer did: it takes "
+                   "no --virtual and no --driver");
   }
   if (io_.driver != nullptr) {
     driver_ = io_.driver;
@@ -224,7 +229,7 @@ void Job::openDriver(const DeviceType* type) {
   } else if (wantsVirtual) {
     ownDriver_ = makeVirtualProgrammer();
   } else if (options_.command == "checksum" || options_.command == "convert" ||
-             options_.command == "devices") {
+             options_.command == "devices" || options_.command == "serial") {
     ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
   } else {
     ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers());
@@ -247,9 +252,10 @@ std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
   if (!options_.virtualFirmware.empty()) {
     version = VirtualProgrammer::parseFirmwareVersion(options_.virtualFirmware);
     if (!version) {
-      throw JobError(exitcode::kUsage, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, "
-                                       "e.g. 1.10, not '" +
-                                           options_.virtualFirmware + "'");
+      throw JobError(exitcode::kUsage,
+                     "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, "
+                     "e.g. 1.10, not '" +
+                         options_.virtualFirmware + "'");
     }
   }
   auto programmer = VirtualProgrammer::standIn(version);
@@ -275,9 +281,10 @@ void Job::reportReplay(int& code) {
     problem = "the trace holds " + std::to_string(replay_->commandsLeft()) +
               " more commands than the job sent";
   }
-  document_["replay"] = {{"file", options_.replay},
-                         {"matched", problem.empty()},
-                         {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
+  document_["replay"] = {
+      {"file", options_.replay},
+      {"matched", problem.empty()},
+      {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
   if (problem.empty()) return;
   fail("replay: " + problem);
   code = std::max(code, exitcode::kProgrammer);
@@ -373,8 +380,7 @@ void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
     throw JobError(exitcode::kUsage, std::string("the file is not ") + work + ": " + *shortfall);
   }
   throw JobError(exitcode::kUsage, std::string("the file did not load cleanly, so it is not ") +
-                                       work + " (--force goes on all the same): " +
-                                       loaded.notes());
+                                       work + " (--force goes on all the same): " + loaded.notes());
 }
 
 void Job::recordImage(const char* source, std::int64_t size) {
@@ -382,8 +388,8 @@ void Job::recordImage(const char* source, std::int64_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
                                static_cast<std::size_t>(size));
   // The image's own figures cover the same bytes: with --split, the whole bus image.
-  document_["image"] = record::image(
-      source, bytes, byteSum(image.data(), static_cast<std::size_t>(size)));
+  document_["image"] =
+      record::image(source, bytes, byteSum(image.data(), static_cast<std::size_t>(size)));
   document_["checksum"] = hexText(session_->checksum(), 4);
 }
 
@@ -424,15 +430,16 @@ void Job::connect() {
                          " programmers are attached: pick one with --serial (tandra-cli list "
                          "shows their serial numbers)");
     }
-    if (options_.serial.empty()) throw JobError(exitcode::kProgrammer, "the programmer does not answer");
+    if (options_.serial.empty())
+      throw JobError(exitcode::kProgrammer, "the programmer does not answer");
     std::string serials;
     for (std::uint32_t index = 0; index < count; ++index) {
       if (usb.GetFTDeviceSerialNo(index) != ft::Ok) continue;
       serials += (serials.empty() ? "" : ", ") + usb.deviceString();
     }
-    throw JobError(exitcode::kProgrammer, "no programmer with serial " + options_.serial +
-                                              " answers; attached: " +
-                                              (serials.empty() ? "none" : serials));
+    throw JobError(exitcode::kProgrammer,
+                   "no programmer with serial " + options_.serial +
+                       " answers; attached: " + (serials.empty() ? "none" : serials));
   }
   recordProgrammer();
   console_.note("programmer found through " + session.usb.driverName() + ", firmware " +
@@ -487,8 +494,8 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
   document_["pulse_width"] = session_->settings.pulseWidth;
   document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
   results_.push_back(result);
-  say(result.operation + " (" + durationText(result.elapsedMs) + (result.stopped ? ", stopped" : "") +
-      ")");
+  say(result.operation + " (" + durationText(result.elapsedMs) +
+      (result.stopped ? ", stopped" : "") + ")");
   document_["operations"].push_back(record::operation(result, 1));
   if (!console_.recordLost().empty()) throw JobError(exitcode::kUsage, console_.recordLost());
   return result;
@@ -525,6 +532,7 @@ int Job::deviceWork() {
   openLog();
   checkStop();
   connect();
+  run_->setProgrammer(document_["programmer"]["serial"].get<std::string>());
   checkStop();
   applySettings();
   return runSets();
@@ -536,9 +544,8 @@ int Job::readSocket() {
   checkStop();
   applySettings();
   // The socket into the buffer, then the buffer into the file.
-  const int code = exitCodeFor(operate([this]() -> const OperationResult& {
-    return session_->read(options_.readSocket);
-  }));
+  const int code = exitCodeFor(
+      operate([this]() -> const OperationResult& { return session_->read(options_.readSocket); }));
   if (code != exitcode::kPassed) return code;
   recordImage(("socket " + std::to_string(options_.readSocket)).c_str(),
               std::int64_t{session_->image.deviceEndAddress} + 1);

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,11 +13,12 @@
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
 #include "device/Catalogue.h"
-#include "production/ProductionPlan.h"
-#include "production/ProductionRun.h"
 #include "device/Session.h"
 #include "files/FileFormat.h"
 #include "files/Loaders.h"
+#include "production/ProductionPlan.h"
+#include "production/ProductionRun.h"
+#include "production/RunStatistics.h"
 
 namespace tandra {
 class ProductionLog;
@@ -25,7 +26,7 @@ class ReplayApi;
 class Trace;
 class TracingApi;
 class VirtualProgrammer;
-}
+}  // namespace tandra
 
 namespace tandra::cli {
 
@@ -68,13 +69,15 @@ class Job final : private ProductionRun::Observer {
   bool nextSet(const SetOutcome& outcome);
   std::string nextNumbersText() const;
   std::string socketLine(const SocketResult& socket) const;
-  void reportUnlogged();
+  void reportUnlogged(const SetOutcome& outcome);
+  void reportStatistics();
+  // The serial number ledger job (Production.cpp).
+  void serialLedger();
   std::uint8_t fillByte() const;
   static std::optional<FileFormat> askedFormat(const std::string& word);
   // What a set tells the job as it runs.
   bool mayGoOn() override;
   void operationEnded(const OperationResult& result) override;
-  bool logChip(int set, const ChipVerdict& verdict) override;
   void chipJudged(int set, const ChipVerdict& verdict) override;
   // The virtual programmer's chips kept in a folder between runs (VirtualState.cpp).
   void loadVirtualState();
@@ -136,17 +139,10 @@ class Job final : private ProductionRun::Observer {
   ImageStanding imageStanding_;  // what the chips' image came from
   std::optional<ProductionRun> run_;
   std::unique_ptr<ProductionLog> log_;
-  struct Unlogged {
-    int set;
-    int socket;
-    std::optional<std::uint64_t> serial;
-  };
-  std::vector<Unlogged> notLogged_;
+  std::vector<UnloggedChip> notLogged_;
+  RunStatistics statistics_;
   int set_ = 1;
   std::int64_t splitExtent_ = 0;  // what the image of a split bus holds
-  int setsDone_ = 0;
-  int setsStopped_ = 0;
-  ChipCount tally_;
   nlohmann::json document_;
 };
 

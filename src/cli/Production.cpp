@@ -17,9 +17,12 @@
 #include "cli/Record.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "common/RunId.h"
 #include "common/TimeText.h"
 #include "image/Checksum.h"
 #include "production/ProductionLog.h"
+#include "production/RunRecords.h"
+#include "production/SerialLedger.h"
 
 namespace tandra::cli {
 
@@ -40,8 +43,7 @@ std::uint64_t number(const std::string& option, const std::string& text, int bas
     throw JobError(exitcode::kUsage, option + " " + text + " is larger than 64 bits hold");
   }
   if (!digitsOnly || used != text.size()) {
-    throw JobError(exitcode::kUsage, option + " wants a " +
-                                         (base == 16 ? "hexadecimal" : "whole") +
+    throw JobError(exitcode::kUsage, option + " wants a " + (base == 16 ? "hexadecimal" : "whole") +
                                          " number of 0 or more, not '" + text + "'");
   }
   return value;
@@ -104,8 +106,9 @@ void Job::prepareSocketImages() {
   Session& session = *session_;
   plan_.shareBuffer(options_.input, imageStanding_);
   if (options_.split > 0 && !options_.socketImages.empty()) {
-    throw JobError(exitcode::kUsage, "--split gives every socket its lane of the file: it takes "
-                                     "no --socket-image");
+    throw JobError(exitcode::kUsage,
+                   "--split gives every socket its lane of the file: it takes "
+                   "no --socket-image");
   }
   try {
     for (const std::string& entry : options_.socketImages) giveSocketImage(entry);
@@ -124,9 +127,9 @@ void Job::prepareSocketImages() {
     plan_.splitImage(session.image, source, lanes, session.settings.socketCount, options_.input,
                      imageStanding_);
   } catch (const PlanError& error) {
-    throw JobError(exitcode::kUsage,
-                   std::string(options_.split > 0 ? "--split: " : "--socket-image: ") +
-                       error.what());
+    throw JobError(
+        exitcode::kUsage,
+        std::string(options_.split > 0 ? "--split: " : "--socket-image: ") + error.what());
   }
 }
 
@@ -135,9 +138,10 @@ void Job::giveSocketImage(const std::string& entry) {
   const std::size_t equals = entry.find('=');
   const int socket = equals == 1 && entry[0] >= '1' && entry[0] <= '5' ? entry[0] - '0' : 0;
   if (socket == 0 || equals + 1 >= entry.size()) {
-    throw JobError(exitcode::kUsage, "--socket-image wants S=FILE or S=FORMAT:FILE with S 1 to 5, "
-                                     "not '" +
-                                         entry + "'");
+    throw JobError(exitcode::kUsage,
+                   "--socket-image wants S=FILE or S=FORMAT:FILE with S 1 to 5, "
+                   "not '" +
+                       entry + "'");
   }
   std::string path = entry.substr(equals + 1);
   std::string formatAsked = options_.format;
@@ -165,46 +169,87 @@ void Job::giveSocketImage(const std::string& entry) {
 
 void Job::numberChips() {
   if (options_.serialAt.empty()) {
-    if (!options_.serialStart.empty() || options_.serialWidth) {
-      throw JobError(exitcode::kUsage, std::string(options_.serialWidth ? "--sn-width" : "--sn-start") +
-                                           " numbers the chips at --sn-at: give the address");
+    for (const auto& [given, option] : {std::pair{!options_.serialStart.empty(), "--sn-start"},
+                                        std::pair{options_.serialWidth.has_value(), "--sn-width"},
+                                        std::pair{!options_.serialLedger.empty(), "--sn-ledger"}}) {
+      if (given) {
+        throw JobError(exitcode::kUsage,
+                       std::string(option) + " numbers the chips at --sn-at: give the address");
+      }
     }
     return;
   }
-  const std::uint64_t step = number("--sn-step", options_.serialStep, 10);
-  if (step == 0) {
-    throw JobError(exitcode::kUsage, "--sn-step 0 would give every chip the same number: give 1 or more");
-  }
-  if (options_.serialWidth && (*options_.serialWidth < 1 || *options_.serialWidth > 20)) {
-    throw JobError(exitcode::kUsage, "--sn-width wants 1 to 20 bytes, not " +
-                                         std::to_string(*options_.serialWidth));
-  }
-  const SerialNumbers numbers(
-      number("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10), step,
-      options_.serialReuseFailed);
   SerialStamp stamp;
-  stamp.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
-  stamp.width = options_.serialWidth.value_or(0);
+  stamp.perBoard = options_.serialPer == "board";
+  if (stamp.perBoard && options_.split == 0) {
+    throw JobError(exitcode::kUsage,
+                   "--sn-per board numbers the boards of a split image: give "
+                   "--split");
+  }
+  std::unique_ptr<SerialSource> numbers;
+  if (!options_.serialLedger.empty()) {
+    // The ledger says how its numbers are written; the options may not say otherwise.
+    for (const auto& [given, option] : {std::pair{!options_.serialStart.empty(), "--sn-start"},
+                                        std::pair{options_.serialStep != "1", "--sn-step"}}) {
+      if (given) {
+        throw JobError(exitcode::kUsage, std::string(option) +
+                                             " is the ledger's to say: " + "tandra-cli serial " +
+                                             options_.serialLedger + " shows it");
+      }
+    }
+    try {
+      const LedgerState ledger = SerialLedger::read(options_.serialLedger);
+      stamp.format = ledger.format;
+      stamp.width = ledger.width;
+      numbers = std::make_unique<SerialLedger>(options_.serialLedger, runId(),
+                                               options_.serialReuseFailed);
+    } catch (const LedgerError& error) {
+      throw JobError(exitcode::kUsage, error.what());
+    }
+  } else {
+    const std::uint64_t step = number("--sn-step", options_.serialStep, 10);
+    if (step == 0) {
+      throw JobError(exitcode::kUsage,
+                     "--sn-step 0 would give every chip the same number: give 1 or more");
+    }
+    if (options_.serialWidth && (*options_.serialWidth < 1 || *options_.serialWidth > 20)) {
+      throw JobError(exitcode::kUsage, "--sn-width wants 1 to 20 bytes, not " +
+                                           std::to_string(*options_.serialWidth));
+    }
+    stamp.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
+    stamp.width = options_.serialWidth.value_or(0);
+    numbers = std::make_unique<SerialNumbers>(
+        number("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10), step,
+        options_.serialReuseFailed);
+  }
   const std::uint64_t address = number("--sn-at", options_.serialAt, 16);
-  const std::int32_t end = session_->image.deviceEndAddress;
+  const std::int64_t chipEnd = session_->image.deviceEndAddress;
+  const std::int64_t end = stamp.perBoard ? (chipEnd + 1) * options_.split - 1 : chipEnd;
   if (address + static_cast<std::uint64_t>(stamp.bytes()) - 1 > static_cast<std::uint64_t>(end)) {
     throw JobError(exitcode::kUsage, "--sn-at " + options_.serialAt + ": a " +
                                          std::to_string(stamp.bytes()) + "-byte number at 0x" +
-                                         hexText(address, 3) + " runs past the device end (0x" +
-                                         hexText(static_cast<std::uint32_t>(end), 3) + ")");
+                                         hexText(address, 3) + " runs past the " +
+                                         (stamp.perBoard ? "board's" : "device") + " end (0x" +
+                                         hexText(static_cast<std::uint64_t>(end), 3) + ")");
   }
   stamp.address = static_cast<std::int32_t>(address);
-  plan_.numberChips(numbers, stamp, fillByte(), options_.force);
+  try {
+    plan_.numberChips(std::move(numbers), stamp, fillByte(), options_.force);
+  } catch (const PlanError& error) {
+    throw JobError(exitcode::kUsage, std::string("--sn-per board: ") + error.what());
+  }
 }
 
 void Job::openLog() {
   if (options_.log.empty()) return;
   try {
-    log_ = std::make_unique<ProductionLog>(options_.log);
+    log_ = std::make_unique<ProductionLog>(
+        options_.log, options_.logFormat == "csv" ? LogFormat::Csv : LogFormat::JsonLines);
   } catch (const LogError& error) {
     throw JobError(exitcode::kUsage, error.what());
   }
   document_["log"] = {{"path", options_.log}, {"missing", nlohmann::json::array()}};
+  run_->keepLog(*log_, LogFacts{runId(), hostName(), "", std::string(type_->name)});
   if (log_->endedCutLine()) {
     console_.warn("the log " + options_.log +
                   " ended in a line cut short by an earlier run: it has been ended, so that "
@@ -220,7 +265,8 @@ void Job::imagesForSet() {
   switch (shortfall->kind) {
     case Kind::NoImage: {
       const std::string socket = std::to_string(shortfall->socket);
-      throw JobError(exitcode::kUsage, text + ": give the file, or --socket-image " + socket + "=FILE");
+      throw JobError(exitcode::kUsage,
+                     text + ": give the file, or --socket-image " + socket + "=FILE");
     }
     case Kind::ImageNotInUse:
       throw JobError(exitcode::kUsage, "--socket-image: " + text);
@@ -255,13 +301,16 @@ int Job::runSets() {
     if (run_->setsRun() > 0) imagesForSet();  // the first set's were made before the search
     set_ = run_->setsRun() + 1;
     const SetOutcome outcome = run_->runSet(*this);
-    tally_ += outcome.count;
-    (outcome.stopped ? setsStopped_ : setsDone_) += 1;
-    document_["sets"] = {{"done", setsDone_},           {"stopped", setsStopped_},
-                         {"chips_passed", tally_.passed}, {"chips_failed", tally_.failed},
-                         {"chips_stopped", tally_.stopped}};
+    statistics_.addSet(outcome, outcome.elapsedMs);
+    const RunStatistics::Tally& chips = statistics_.chips();
+    document_["sets"] = {{"done", statistics_.setsDone()},
+                         {"stopped", statistics_.setsStopped()},
+                         {"chips_passed", chips.passed},
+                         {"chips_failed", chips.failed},
+                         {"chips_stopped", chips.stopped}};
+    document_["statistics"] = statistics_.json();
     code = std::max(code, setCode(outcome));
-    if (log_ && !notLogged_.empty()) reportUnlogged();
+    if (!outcome.unlogged.empty()) reportUnlogged(outcome);
     if (!console_.recordLost().empty() && !host_.stopAsked()) {
       throw JobError(exitcode::kUsage, console_.recordLost());
     }
@@ -275,21 +324,31 @@ int Job::runSets() {
 int Job::setCode(const SetOutcome& outcome) const {
   if (host_.stopAsked()) return stopCode();
   if (linkLost_) return exitcode::kProgrammer;
-  const bool allPassed = std::all_of(outcome.chips.begin(), outcome.chips.end(),
-                                     [](const ChipVerdict& c) { return c.passed() || !c.counted(); });
+  const bool allPassed =
+      std::all_of(outcome.chips.begin(), outcome.chips.end(),
+                  [](const ChipVerdict& c) { return c.passed() || !c.counted(); });
   return allPassed && !outcome.stopped ? exitcode::kPassed : exitcode::kSocketFailed;
 }
 
 bool Job::nextSet(const SetOutcome& outcome) {
   std::string failed;
+  int aside = 0;
   for (const ChipVerdict& chip : outcome.chips) {
     if (chip.passed() || !chip.counted()) continue;
     failed += (failed.empty() ? "socket " : ", ") + std::to_string(chip.result.socket);
+    ++aside;
   }
-  std::string prompt = "Set " + std::to_string(outcome.set) + " done: " +
-                       std::to_string(outcome.count.passed) + " passed. Change the chips" +
-                       (failed.empty() ? "" : " (" + failed + " failed: put it aside)") +
-                       ", then Enter; q ends.";
+  static constexpr const char* kHowMany[] = {
+      "", "the chip", "both chips", "all three chips", "all four chips", "all five chips"};
+  const auto inPlay = std::count_if(outcome.chips.begin(), outcome.chips.end(),
+                                    [](const ChipVerdict& c) { return c.counted(); });
+  std::string prompt =
+      "Set " + std::to_string(outcome.set) + " done: " + std::to_string(outcome.count.passed) +
+      " passed. Change " + kHowMany[std::clamp<long>(inPlay, 0, 5)] +
+      (failed.empty()
+           ? ""
+           : " (" + failed + " failed: put " + (aside == 1 ? "it" : "them") + " aside)") +
+      ", then Enter; q ends.";
   if (const std::string numbers = nextNumbersText(); !numbers.empty()) {
     prompt += " Next serial numbers: " + numbers + ".";
   }
@@ -309,15 +368,9 @@ bool Job::nextSet(const SetOutcome& outcome) {
 }
 
 std::string Job::nextNumbersText() const {
-  if (!plan_.stamp()) return {};
-  std::optional<SerialNumbers> numbers = plan_.numbers();
   std::string text;
-  const int inUse = session_->engine.socketsInUse();
-  for (int socket = 1; socket <= session_->settings.socketCount; ++socket) {
-    if ((inUse >> (socket - 1) & 1) == 0) continue;
-    const std::optional<std::uint64_t> next = numbers ? numbers->take() : std::nullopt;
-    if (!next) break;
-    text += (text.empty() ? "" : ", ") + std::to_string(*next);
+  for (const std::uint64_t number : plan_.upcomingNumbers(*session_)) {
+    text += (text.empty() ? "" : ", ") + std::to_string(number);
   }
   return text;
 }
@@ -342,30 +395,7 @@ void Job::operationEnded(const OperationResult& result) {
   for (const SocketResult& socket : result.sockets) say(socketLine(socket));
 }
 
-bool Job::logChip(int set, const ChipVerdict& verdict) {
-  if (!log_) return true;
-  const Session& session = *session_;
-  const int socket = verdict.result.socket;
-  const ImageBuffer& image = session.socketImages.of(socket);
-  const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
-                               static_cast<std::size_t>(session.image.deviceEndAddress) + 1);
-  nlohmann::json line = record::socket(verdict.result);
-  line["time"] = record::isoTime(std::chrono::system_clock::now());
-  line["host"] = record::hostName();
-  line["device"] = document_["device"];
-  line["set"] = set;
-  line["image"] = record::image(verdict.result.image.empty() ? "file" : verdict.result.image,
-                                bytes, bufferChecksum(image));
-  if (log_->append(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))) {
-    return true;
-  }
-  notLogged_.push_back({set, socket, verdict.result.serialNumber});
-  return false;
-}
-
 void Job::chipJudged(int set, const ChipVerdict& verdict) {
-  if (log_ && verdict.result.socket == session_->settings.socketCount) log_->flush();
-  (void)set;
   say(socketLine(verdict.result));
   document_["chips"].push_back(record::socket(verdict.result));
   document_["chips"].back()["set"] = set;
@@ -378,21 +408,89 @@ std::string Job::socketLine(const SocketResult& socket) const {
   return line + ": " + socket.describe();
 }
 
-void Job::reportUnlogged() {
+void Job::reportUnlogged(const SetOutcome& outcome) {
   std::string chips;
-  nlohmann::json missing = nlohmann::json::array();
-  for (const Unlogged& chip : notLogged_) {
+  for (const UnloggedChip& chip : outcome.unlogged) {
     chips += (chips.empty() ? "" : ", ") + std::string("set ") + std::to_string(chip.set) +
              " socket " + std::to_string(chip.socket) +
-             (chip.serial ? " (serial " + std::to_string(*chip.serial) + ")" : "");
-    missing.push_back({{"set", chip.set},
-                       {"socket", chip.socket},
-                       {"serial_number", chip.serial ? nlohmann::json(std::to_string(*chip.serial))
-                                                     : nlohmann::json(nullptr)}});
+             (chip.serialNumber ? " (serial " + std::to_string(*chip.serialNumber) + ")" : "");
+    document_["log"]["missing"].push_back(
+        {{"set", chip.set},
+         {"socket", chip.socket},
+         {"serial_number", chip.serialNumber ? nlohmann::json(std::to_string(*chip.serialNumber))
+                                             : nlohmann::json(nullptr)}});
   }
-  document_["log"]["missing"] = missing;
   throw JobError(exitcode::kUsage, "the log " + options_.log + " could not be written (" +
-                                       log_->lastError() + "); not in it: " + chips);
+                                       outcome.logError + "); not in it: " + chips);
+}
+
+void Job::reportStatistics() {
+  if (statistics_.setsDone() + statistics_.setsStopped() == 0) return;
+  if (!options_.repeat && options_.log.empty()) return;
+  if (options_.json) return;  // the record has them
+  console_.warn("statistics of the run:");
+  for (const std::string& line : statistics_.summary()) console_.warn("  " + line);
+}
+
+void Job::serialLedger() {
+  const std::string& path = options_.serialLedger;
+  try {
+    if (!options_.serialStart.empty()) {
+      LedgerState state;
+      state.next = number("--sn-start", options_.serialStart, 10);
+      state.step = number("--sn-step", options_.serialStep, 10);
+      if (state.step == 0) {
+        throw JobError(exitcode::kUsage,
+                       "--sn-step 0 would give every chip the same number: give 1 or more");
+      }
+      state.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
+      if (options_.serialWidth && (*options_.serialWidth < 1 || *options_.serialWidth > 20)) {
+        throw JobError(exitcode::kUsage, "--sn-width wants 1 to 20 bytes, not " +
+                                             std::to_string(*options_.serialWidth));
+      }
+      state.width = options_.serialWidth.value_or(0);
+      SerialLedger::create(path, state);
+      console_.note("the ledger " + path + " starts at " + std::to_string(state.next));
+    }
+    const LedgerState state = SerialLedger::read(path);
+    std::size_t reserved = 0;
+    for (const LedgerState::Reservation& r : state.reservations) reserved += r.numbers.size();
+    nlohmann::json returned = nlohmann::json::array();
+    for (const std::uint64_t number : state.returned) returned.push_back(std::to_string(number));
+    document_["ledger"] = {{"path", path},
+                           {"next", state.runOut ? nlohmann::json(nullptr)
+                                                 : nlohmann::json(std::to_string(state.next))},
+                           {"step", state.step},
+                           {"format", options_.serialFormat.empty() ? "le" : ""},
+                           {"width", state.width},
+                           {"returned", returned},
+                           {"reserved", reserved},
+                           {"without_pass", nullptr}};
+    static constexpr const char* kFormatWords[] = {"le", "be", "bcd", "ascii"};
+    document_["ledger"]["format"] = kFormatWords[static_cast<int>(state.format)];
+    if (!options_.log.empty()) {
+      // One number a line: what a script hands to whoever looks for those chips.
+      nlohmann::json without = nlohmann::json::array();
+      for (const std::uint64_t number : numbersWithoutAPass(state, options_.log)) {
+        say(std::to_string(number));
+        without.push_back(std::to_string(number));
+      }
+      document_["ledger"]["without_pass"] = without;
+      return;
+    }
+    say("next " + (state.runOut ? std::string("none: the numbers have run out")
+                                : std::to_string(state.next)));
+    say("step " + std::to_string(state.step));
+    say(std::string("format ") + kFormatWords[static_cast<int>(state.format)] +
+        (state.width > 0 ? ", " + std::to_string(state.width) + " bytes" : ""));
+    std::string back;
+    for (const std::uint64_t number : state.returned) back += " " + std::to_string(number);
+    if (!back.empty()) say("to be given again:" + back);
+    say("reserved " + std::to_string(reserved) + " numbers in " +
+        std::to_string(state.reservations.size()) + " sets");
+  } catch (const LedgerError& error) {
+    throw JobError(exitcode::kUsage, error.what());
+  }
 }
 
 }  // namespace tandra::cli

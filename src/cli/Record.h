@@ -8,6 +8,7 @@
 
 #include "cli/Cli.h"
 #include "device/Operations.h"
+#include "production/RunRecords.h"
 
 namespace tandra::cli::record {
 
@@ -29,10 +30,5 @@ nlohmann::json image(std::string_view source, std::string_view bytes, std::uint1
 // that the document is always one a reader can parse.
 std::string text(const nlohmann::json& record);
 
-// "2026-12-08T14:04:06+01:00": the local time with its offset from UTC.
-std::string isoTime(std::chrono::system_clock::time_point when);
-std::string hostName();
-// "passed", "failed", "stopped".
-const char* stateWord(SocketResult::State state);
 
 }  // namespace tandra::cli::record

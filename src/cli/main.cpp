@@ -116,5 +116,13 @@ int main(int argc, char* argv[]) {
   const int code = tandra::cli::runCli({argv + 1, argv + argc}, io);
   out.flush();
   err.flush();
+  // Stopped by a signal: the programmer is idled and let go, the record and the log are written;
+  // now the program ends by that signal, as a shell expects, so that a script that ran it stops
+  // too rather than going on to its next command.
+  const int signal = stopSignal.load();
+  if (signal != 0 && code == tandra::cli::exitcode::kSignalBase + signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
   return code;
 }

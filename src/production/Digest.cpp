@@ -61,10 +61,9 @@ std::string crc32Hex(std::string_view bytes) {
     crc = ::crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), chunk);
     bytes.remove_prefix(chunk);
   }
-  const std::array<unsigned char, 4> big{static_cast<unsigned char>(crc >> 24),
-                                         static_cast<unsigned char>(crc >> 16),
-                                         static_cast<unsigned char>(crc >> 8),
-                                         static_cast<unsigned char>(crc)};
+  const std::array<unsigned char, 4> big{
+      static_cast<unsigned char>(crc >> 24), static_cast<unsigned char>(crc >> 16),
+      static_cast<unsigned char>(crc >> 8), static_cast<unsigned char>(crc)};
   return lowerHex(big.data(), big.size());
 }
 

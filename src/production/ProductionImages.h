@@ -1,9 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <optional>
-#include <string_view>
 #include <vector>
 
 #include "image/ImageBuffer.h"
@@ -36,43 +33,6 @@ class BusWindow {
   ImageBuffer& image_;
   std::int32_t chipEndAddress_;
   bool fits_ = true;
-};
-
-// How a serial number is written into a chip's image.
-enum class SerialFormat {
-  LittleEndian,  // binary, lowest byte first
-  BigEndian,     // binary, highest byte first
-  Bcd,           // two decimal digits a byte, highest first
-  Ascii,         // decimal digits as characters, with leading zeros
-};
-std::optional<SerialFormat> parseSerialFormat(std::string_view word);
-
-// Writes `number` at `address` in `width` bytes; false (and nothing written) when it does not
-// fit in that width or past the device's end.
-bool writeSerialNumber(ImageBuffer& image, std::int32_t address, std::uint64_t number,
-                       SerialFormat format, int width);
-
-// The serial numbers a run of several sets hands out: from a first one in steps of at least 1,
-// each once. A number given to a chip that did not pass is spent, unless such numbers are to be
-// used again. The numbers never wrap: past the largest 64-bit number there are none.
-class SerialNumbers {
- public:
-  // Throws std::invalid_argument for a step of 0, which would give every chip one number.
-  SerialNumbers(std::uint64_t first, std::uint64_t step, bool reuseFailed);
-
-  std::optional<std::uint64_t> take();
-  // What became of a number handed out: a failed chip's number comes back when reused.
-  void failed(std::uint64_t number);
-  // The number the next take() gives, if any.
-  std::optional<std::uint64_t> next() const;
-  std::uint64_t step() const { return step_; }
-
- private:
-  std::uint64_t next_;
-  std::uint64_t step_;
-  bool reuseFailed_;
-  bool runOut_ = false;
-  std::deque<std::uint64_t> returned_;
 };
 
 }  // namespace tandra

@@ -64,7 +64,8 @@ constexpr unsigned long long kLeastRoom = 64 * 1024;
 
 }  // namespace
 
-ProductionLog::ProductionLog(std::string path) : path_(std::move(path)) {
+ProductionLog::ProductionLog(std::string path, LogFormat format)
+    : path_(std::move(path)), format_(format) {
   const bool cut = !endsWithLineEnd(path_);
   descriptor_ = openForAppend(path_.c_str());
   if (descriptor_ < 0) {
@@ -78,6 +79,18 @@ ProductionLog::ProductionLog(std::string path) : path_(std::move(path)) {
     }
     endedCutLine_ = true;
   }
+  if (format_ == LogFormat::Csv && isEmpty() && !append(csvHeader())) {
+    throw LogError("the log " + path_ + " cannot be written: " + lastError_);
+  }
+}
+
+bool ProductionLog::isEmpty() const {
+#if defined(_WIN32)
+  return ::_lseeki64(descriptor_, 0, SEEK_END) == 0;
+#else
+  struct stat status {};
+  return ::fstat(descriptor_, &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0;
+#endif
 }
 
 ProductionLog::~ProductionLog() {

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "production/LogLine.h"
+
 namespace tandra {
 
 // A log that cannot be opened or written; the message says why, in the operator's words.
@@ -20,7 +22,8 @@ class ProductionLog {
   // touched: a full disk, a file that may not be changed and a device that takes nothing throw
   // LogError. A last line an earlier run left cut short is ended first, so that the next line
   // stands on its own.
-  explicit ProductionLog(std::string path);
+  // A CSV log that is new (or empty) begins with the line that names its columns.
+  explicit ProductionLog(std::string path, LogFormat format = LogFormat::JsonLines);
   ~ProductionLog();
   ProductionLog(const ProductionLog&) = delete;
   ProductionLog& operator=(const ProductionLog&) = delete;
@@ -32,6 +35,7 @@ class ProductionLog {
   void flush();
 
   const std::string& path() const { return path_; }
+  LogFormat format() const { return format_; }
   // The last line of the file was cut short when it was opened, and has been ended.
   bool endedCutLine() const { return endedCutLine_; }
   const std::string& lastError() const { return lastError_; }
@@ -41,8 +45,10 @@ class ProductionLog {
   // how much went out.
   bool writeAll(const std::string& bytes, std::size_t* written);
   void checkRoom();
+  bool isEmpty() const;
 
   std::string path_;
+  LogFormat format_;
   int descriptor_ = -1;
   bool endedCutLine_ = false;
   bool lineOpen_ = false;  // a failed write left part of a line in the file

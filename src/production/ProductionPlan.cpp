@@ -1,6 +1,7 @@
 #include "production/ProductionPlan.h"
 
 #include <algorithm>
+#include <set>
 
 #include "common/HexText.h"
 #include "device/Session.h"
@@ -26,7 +27,8 @@ std::string SetShortfall::describe(const ProductionPlanFacts& facts) const {
     case Kind::NumbersRunOut:
       return "the serial numbers have run out: the next would pass 18446744073709551615";
     case Kind::StampPastEnd:
-      return "a " + bytes + " at " + hexAddress(address) + " runs past the device end (" +
+      return "a " + bytes + " at " + hexAddress(address) + " runs past the " +
+             (facts.perBoard ? "board's" : "device") + " end (" +
              hexAddress(facts.deviceEndAddress) + ")";
     case Kind::StampOverData:
       return "a " + bytes + " at " + hexAddress(address) + " would replace bytes socket " +
@@ -73,10 +75,14 @@ void ProductionPlan::splitImage(const ImageBuffer& source, std::int64_t sourceBy
               standing);
   }
   split_ = true;
+  lanes_ = lanes;
 }
 
-void ProductionPlan::numberChips(SerialNumbers numbers, SerialStamp stamp, std::uint8_t fill,
-                                 bool overData) {
+void ProductionPlan::numberChips(std::unique_ptr<SerialSource> numbers, SerialStamp stamp,
+                                 std::uint8_t fill, bool overData) {
+  if (stamp.perBoard && !split_) {
+    throw PlanError("a number for each board wants a split image: the board's lanes");
+  }
   numbers_ = std::move(numbers);
   stamp_ = stamp;
   fill_ = fill;
@@ -84,38 +90,74 @@ void ProductionPlan::numberChips(SerialNumbers numbers, SerialStamp stamp, std::
 }
 
 ProductionPlanFacts ProductionPlan::facts(const Session& session) const {
-  return {session.image.deviceEndAddress, stamp_ ? stamp_->bytes() : 0, fill_};
+  const bool perBoard = stamp_ && stamp_->perBoard;
+  const std::int32_t chipEnd = session.image.deviceEndAddress;
+  return {perBoard ? (chipEnd + 1) * lanes_ - 1 : chipEnd, stamp_ ? stamp_->bytes() : 0, fill_,
+          perBoard};
 }
 
-std::optional<SetShortfall> ProductionPlan::checkStamp(const ImageBuffer& image,
-                                                       int socket) const {
-  const std::int64_t first = stamp_->address;
-  const std::int64_t last = first + stamp_->bytes() - 1;
-  if (first < 0 || last > image.deviceEndAddress) {
-    return SetShortfall{SetShortfall::Kind::StampPastEnd, socket, 0, stamp_->address};
+std::vector<std::vector<int>> ProductionPlan::numberedUnits(const Session& session) const {
+  const int inUse = session.engine.socketsInUse();
+  const int count = std::min(session.settings.socketCount, kSockets);
+  auto used = [&](int socket) { return (inUse >> (socket - 1) & 1) != 0; };
+  std::vector<std::vector<int>> units;
+  const int lanes = stamp_->perBoard ? lanes_ : 1;
+  for (int first = 1; first <= count; first += lanes) {
+    std::vector<int> unit;
+    bool anyUsed = false;
+    for (int socket = first; socket < first + lanes && socket <= count; ++socket) {
+      unit.push_back(socket);
+      anyUsed = anyUsed || used(socket);
+    }
+    if (anyUsed) units.push_back(std::move(unit));
   }
-  if (stampOverData_) return std::nullopt;
-  for (std::int64_t a = first; a <= last; ++a) {
-    if (image[static_cast<std::int32_t>(a)] != fill_) {
-      return SetShortfall{SetShortfall::Kind::StampOverData, socket, 0, stamp_->address};
+  return units;
+}
+
+std::vector<ProductionPlan::Place> ProductionPlan::placesOf(const std::vector<int>& unit) const {
+  std::vector<Place> places;
+  for (int i = 0; i < stamp_->bytes(); ++i) {
+    const auto byte = static_cast<std::size_t>(i);
+    const std::int64_t address = std::int64_t{stamp_->address} + i;
+    if (!stamp_->perBoard) {
+      places.push_back({unit.front(), static_cast<std::int32_t>(address), byte});
+      continue;
+    }
+    // The board's processor sees its lanes side by side: bus address a is in lane a mod N, at
+    // a / N of that lane's chip.
+    places.push_back({unit.front() + static_cast<int>(address % lanes_),
+                      static_cast<std::int32_t>(address / lanes_), byte});
+  }
+  return places;
+}
+
+std::optional<SetShortfall> ProductionPlan::checkStamp(
+    const std::vector<Place>& places,
+    const std::array<std::optional<ImageBuffer>, kSockets>& images, std::int32_t deviceEnd) const {
+  for (const Place& place : places) {
+    if (stamp_->address < 0 || place.address > deviceEnd) {
+      return SetShortfall{SetShortfall::Kind::StampPastEnd, place.socket, 0, stamp_->address};
+    }
+    if (stampOverData_ || place.socket > kSockets) continue;
+    const std::optional<ImageBuffer>& image = images[index(place.socket)];
+    if (image && (*image)[place.address] != fill_) {
+      return SetShortfall{SetShortfall::Kind::StampOverData, place.socket, 0, stamp_->address};
     }
   }
   return std::nullopt;
+}
+
+std::vector<std::uint64_t> ProductionPlan::upcomingNumbers(const Session& session) const {
+  if (!numbers_) return {};
+  return numbers_->upcoming(static_cast<int>(numberedUnits(session).size()));
 }
 
 std::optional<SetShortfall> ProductionPlan::composeSet(Session& session) {
   SocketImages& images = session.socketImages;
   images.clear();
   const int inUse = session.engine.socketsInUse();
-  struct Given {
-    int socket;
-    ImageBuffer image;
-    const std::string* name;
-    std::optional<std::uint64_t> serial;
-  };
-  std::vector<Given> given;
-  // Numbers are taken from a copy, kept only when the whole set can be made.
-  std::optional<SerialNumbers> numbers = numbers_;
+  std::array<std::optional<ImageBuffer>, kSockets> copies;
+  std::array<const std::string*, kSockets> names{};
   for (int socket = 1; socket <= kSockets; ++socket) {
     const std::optional<Own>& own = own_[index(socket)];
     const bool used = socket <= session.settings.socketCount && (inUse >> (socket - 1) & 1) != 0;
@@ -125,33 +167,58 @@ std::optional<SetShortfall> ProductionPlan::composeSet(Session& session) {
       continue;
     }
     if (!own && bufferName_.empty()) return SetShortfall{SetShortfall::Kind::NoImage, socket};
-    if (!own && !numbers) continue;  // the image buffer itself
-    ImageBuffer image = own ? own->image.copy() : session.image.copy();
-    image.deviceEndAddress = session.image.deviceEndAddress;
-    std::optional<std::uint64_t> serial;
-    if (numbers) {
-      if (std::optional<SetShortfall> stamp = checkStamp(image, socket)) return stamp;
-      serial = numbers->take();
-      if (!serial) return SetShortfall{SetShortfall::Kind::NumbersRunOut, socket};
-      if (!writeSerialNumber(image, stamp_->address, *serial, stamp_->format, stamp_->bytes())) {
-        return SetShortfall{SetShortfall::Kind::NumberTooLong, socket, *serial};
+    names[index(socket)] = own ? &own->name : &bufferName_;
+    if (!own && !numbers_) continue;  // the image buffer itself
+    ImageBuffer& copy =
+        copies[index(socket)].emplace(own ? own->image.copy() : session.image.copy());
+    copy.deviceEndAddress = session.image.deviceEndAddress;
+  }
+  std::array<std::optional<std::uint64_t>, kSockets> serials;
+  if (numbers_) {
+    // Every stamp is looked at before a number is taken: a set that cannot be made spends none.
+    const std::vector<std::vector<int>> units = numberedUnits(session);
+    for (const std::vector<int>& unit : units) {
+      if (std::optional<SetShortfall> stamp =
+              checkStamp(placesOf(unit), copies, session.image.deviceEndAddress)) {
+        return stamp;
       }
     }
-    given.push_back({socket, std::move(image), own ? &own->name : &bufferName_, serial});
+    const std::optional<std::vector<std::uint64_t>> numbers =
+        numbers_->take(static_cast<int>(units.size()));
+    if (!numbers) return SetShortfall{SetShortfall::Kind::NumbersRunOut, units.front().front()};
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      const std::uint64_t number = (*numbers)[k];
+      const std::optional<std::vector<std::uint8_t>> bytes =
+          serialBytes(number, stamp_->format, stamp_->bytes());
+      if (!bytes) return SetShortfall{SetShortfall::Kind::NumberTooLong, units[k].front(), number};
+      for (const Place& place : placesOf(units[k])) {
+        if (place.socket > kSockets) continue;
+        std::optional<ImageBuffer>& image = copies[index(place.socket)];
+        if (image) (*image)[place.address] = (*bytes)[place.byte];
+      }
+      for (const int socket : units[k]) serials[index(socket)] = number;
+    }
   }
-  for (Given& each : given) images.set(each.socket, std::move(each.image), *each.name, each.serial);
-  numbers_ = std::move(numbers);
+  for (int socket = 1; socket <= kSockets; ++socket) {
+    std::optional<ImageBuffer>& copy = copies[index(socket)];
+    if (copy) images.set(socket, std::move(*copy), *names[index(socket)], serials[index(socket)]);
+  }
   return std::nullopt;
 }
 
 void ProductionPlan::settleSet(const Session& session, const std::vector<ChipVerdict>& chips) {
   if (!numbers_) return;
+  // A number is given again, or spent, only when no chip that holds it passed: the chips of one
+  // board share one.
+  std::set<std::uint64_t> passed, notPassed;
   for (const ChipVerdict& chip : chips) {
-    if (chip.passed() || !chip.counted()) continue;
-    // A number given to a chip that did not pass is spent, unless numbers are to be used again.
+    if (!chip.counted()) continue;
     const std::optional<std::uint64_t> serial =
         session.socketImages.serialNumberOf(chip.result.socket);
-    if (serial) numbers_->failed(*serial);
+    if (serial) (chip.passed() ? passed : notPassed).insert(*serial);
+  }
+  for (const std::uint64_t number : notPassed) {
+    if (passed.count(number) == 0) numbers_->failed(number);
   }
 }
 

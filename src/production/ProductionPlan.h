@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "device/Verdict.h"
 #include "image/ImageBuffer.h"
 #include "production/ProductionImages.h"
+#include "production/SerialNumbers.h"
 
 namespace tandra {
 
@@ -23,6 +25,9 @@ struct SerialStamp {
   std::int32_t address = 0;
   SerialFormat format = SerialFormat::LittleEndian;
   int width = 0;  // bytes; 0 (or less) for the format's own width
+  // One number for each board of a split image, at `address` as the board's processor sees its
+  // bus: its bytes go into the lanes as every other byte of the bus does.
+  bool perBoard = false;
 
   // Eight digits as characters, which a label or a service menu shows as they are; four bytes
   // for the binary and BCD forms.
@@ -51,9 +56,10 @@ struct SetShortfall {
 
 // What the plan was made with, for the words of its shortfalls.
 struct ProductionPlanFacts {
-  std::int32_t deviceEndAddress = 0;
+  std::int32_t deviceEndAddress = 0;  // of the board's bus, for a number per board
   int stampBytes = 0;
   std::uint8_t fill = 0xFF;
+  bool perBoard = false;
 };
 
 // A plan's options that cannot stand together, found as they are given.
@@ -84,13 +90,16 @@ class ProductionPlan {
                   const std::string& name, const ImageStanding& standing = {});
   // Where the image of `socket` came from, for the rule that judges its chip.
   const ImageStanding& standingOf(int socket) const;
-  // Every chip of every set gets the next of `numbers`, written as `stamp` says. The bytes
-  // under the stamp must be `fill` in every image, unless `overData` lets the number replace
-  // what the image sets there.
-  void numberChips(SerialNumbers numbers, SerialStamp stamp, std::uint8_t fill,
+  // Every chip (or board) of every set gets the next of `numbers`, written as `stamp` says. The
+  // bytes under the stamp must be `fill` in every image, unless `overData` lets the number
+  // replace what the image sets there. A number per board wants a split image.
+  void numberChips(std::unique_ptr<SerialSource> numbers, SerialStamp stamp, std::uint8_t fill,
                    bool overData = false);
   const std::optional<SerialStamp>& stamp() const { return stamp_; }
-  const std::optional<SerialNumbers>& numbers() const { return numbers_; }
+  const std::string& bufferName() const { return bufferName_; }
+  const SerialSource* numbers() const { return numbers_.get(); }
+  // The numbers the next set would get, as far as can be known now.
+  std::vector<std::uint64_t> upcomingNumbers(const Session& session) const;
   bool split() const { return split_; }
 
   // Gives each socket in use its image for the next set (a copy where a number goes into it),
@@ -110,13 +119,25 @@ class ProductionPlan {
     ImageStanding standing;
   };
   static std::size_t index(int socket) { return static_cast<std::size_t>(socket - 1); }
-  std::optional<SetShortfall> checkStamp(const ImageBuffer& image, int socket) const;
+  // Where each byte of one number goes: the socket, the address in its chip, and which byte.
+  struct Place {
+    int socket;
+    std::int32_t address;
+    std::size_t byte;
+  };
+  // The sockets in use, and the groups of them that take one number each.
+  std::vector<std::vector<int>> numberedUnits(const Session& session) const;
+  std::vector<Place> placesOf(const std::vector<int>& unit) const;
+  std::optional<SetShortfall> checkStamp(
+      const std::vector<Place>& places,
+      const std::array<std::optional<ImageBuffer>, kSockets>& images, std::int32_t deviceEnd) const;
 
   std::array<std::optional<Own>, kSockets> own_;
   std::string bufferName_;
   ImageStanding bufferStanding_;
   bool split_ = false;
-  std::optional<SerialNumbers> numbers_;
+  std::unique_ptr<SerialSource> numbers_;
+  int lanes_ = 1;
   std::optional<SerialStamp> stamp_;
   std::uint8_t fill_ = 0xFF;
   bool stampOverData_ = false;

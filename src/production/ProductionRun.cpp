@@ -1,6 +1,10 @@
 #include "production/ProductionRun.h"
 
+#include <chrono>
+
 #include "device/Session.h"
+#include "production/ProductionLog.h"
+#include "production/RunRecords.h"
 
 namespace tandra {
 
@@ -17,9 +21,20 @@ OperationResult ProductionRun::runOperation(Operation operation) {
   return session_.run(operation);
 }
 
+bool ProductionRun::logChip(const SetOutcome& outcome, const ChipVerdict& chip) {
+  if (log_ == nullptr) return true;
+  const int socket = chip.result.socket;
+  const ImageBuffer* image = promise_.image.needed ? &session_.socketImages.of(socket) : nullptr;
+  const std::string& name = chip.result.image.empty() ? plan_.bufferName() : chip.result.image;
+  const std::string line = logLine(log_->format(), logFacts_, outcome.set, chip, outcome.operations,
+                                   image, name, isoTime(std::chrono::system_clock::now()));
+  return log_->append(line);
+}
+
 SetOutcome ProductionRun::runSet(Observer& observer) {
   SetOutcome outcome;
   outcome.set = ++set_;
+  const std::int64_t startedMs = session_.host.monotonicMs();
   for (const Operation operation : promise_.operations) {
     if (!observer.mayGoOn()) {
       outcome.stopped = true;
@@ -43,13 +58,19 @@ SetOutcome ProductionRun::runSet(Observer& observer) {
     promise.image.needed = promise_.image.needed;
     std::optional<ChipVerdict> verdict = judgeChip(promise, outcome.operations, socket);
     if (!verdict) continue;
-    const bool logged = verdict->counted() ? observer.logChip(outcome.set, *verdict) : true;
-    if (!logged) verdict = judgeChip(promise, outcome.operations, socket, false);
+    const bool logged = !verdict->counted() || logChip(outcome, *verdict);
+    if (!logged) {
+      outcome.unlogged.push_back({outcome.set, socket, verdict->result.serialNumber});
+      outcome.logError = log_->lastError();
+      verdict = judgeChip(promise, outcome.operations, socket, false);
+    }
     observer.chipJudged(outcome.set, *verdict);
     countChip(outcome.count, *verdict);
     outcome.chips.push_back(std::move(*verdict));
   }
+  if (log_ != nullptr) log_->flush();
   plan_.settleSet(session_, outcome.chips);
+  outcome.elapsedMs = session_.host.monotonicMs() - startedMs;
   return outcome;
 }
 

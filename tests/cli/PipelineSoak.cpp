@@ -39,10 +39,19 @@ bool chance(Random& random, double p) {
 }
 
 enum class Images { Shared, PerSocket, Split };
-enum class Fault { None, LostReply, CutReply, PausedReply, CablePulled, Signal, OutputFails, LogFills };
-constexpr std::array<const char*, 8> kFaultNames = {
-    "none", "lost reply", "cut reply", "paused reply", "cable pulled", "signal", "output fails",
-    "log fills"};
+enum class Fault {
+  None,
+  LostReply,
+  CutReply,
+  PausedReply,
+  CablePulled,
+  Signal,
+  OutputFails,
+  LogFills
+};
+constexpr std::array<const char*, 8> kFaultNames = {"none",         "lost reply",   "cut reply",
+                                                    "paused reply", "cable pulled", "signal",
+                                                    "output fails", "log fills"};
 
 // The serial number as the chip should hold it, written here afresh from the options rather than
 // by the program's own code.
@@ -169,7 +178,8 @@ class FailingOutput final : public std::stringbuf {
  protected:
   std::streamsize xsputn(const char* text, std::streamsize count) override {
     if (!room_) return std::stringbuf::xsputn(text, count);
-    const auto fits = static_cast<std::streamsize>(std::min<std::size_t>(*room_, static_cast<std::size_t>(count)));
+    const auto fits = static_cast<std::streamsize>(
+        std::min<std::size_t>(*room_, static_cast<std::size_t>(count)));
     *room_ -= static_cast<std::size_t>(fits);
     std::stringbuf::xsputn(text, fits);
     return fits;
@@ -230,7 +240,8 @@ class Operator final : public std::stringbuf {
     static const std::string kPrompt = "then Enter; q ends.";
     const std::string text = str();
     std::size_t prompts = 0;
-    for (std::size_t at = 0; (at = text.find(kPrompt, at)) != std::string::npos; at += kPrompt.size()) {
+    for (std::size_t at = 0; (at = text.find(kPrompt, at)) != std::string::npos;
+         at += kPrompt.size()) {
       ++prompts;
     }
     while (answered_ < prompts) {
@@ -267,7 +278,8 @@ const std::vector<std::pair<std::string, std::int32_t>>& chipTypes() {
 std::pair<std::string, std::int32_t> drawType(Random& random) {
   const auto& types = chipTypes();
   for (;;) {
-    const auto& type = types[static_cast<std::size_t>(draw(random, 0, static_cast<int>(types.size()) - 1))];
+    const auto& type =
+        types[static_cast<std::size_t>(draw(random, 0, static_cast<int>(types.size()) - 1))];
     if (type.second <= 8 * 1024 || chance(random, 0.15)) return type;
   }
 }
@@ -356,15 +368,17 @@ void PipelineSoak::runOne(std::uint64_t number) {
     if (chance(random, 0.3)) run.stampBytes = draw(random, 2, 8);
     run.stampAt = draw(random, 0, run.size - run.stampBytes);
     run.serialStep = static_cast<std::uint64_t>(draw(random, 1, 3));
-    run.firstSerial = chance(random, 0.8) ? static_cast<std::uint64_t>(draw(random, 0, 100000))
-                                          : (std::uint64_t{1} << (8 * std::min(run.stampBytes, 7))) - 7;
+    run.firstSerial = chance(random, 0.8)
+                          ? static_cast<std::uint64_t>(draw(random, 0, 100000))
+                          : (std::uint64_t{1} << (8 * std::min(run.stampBytes, 7))) - 7;
     run.reuseFailed = chance(random, 0.3);
   }
   auto clearStamp = [&](Bytes& image, int lanes, int lane) {
     if (!run.serials) return;
     for (int i = 0; i < run.stampBytes; ++i) {
-      const std::size_t at = static_cast<std::size_t>(run.stampAt + i) * static_cast<std::size_t>(lanes) +
-                             static_cast<std::size_t>(lane);
+      const std::size_t at =
+          static_cast<std::size_t>(run.stampAt + i) * static_cast<std::size_t>(lanes) +
+          static_cast<std::size_t>(lane);
       if (at < image.size()) image[at] = 0xFF;
     }
   };
@@ -401,12 +415,15 @@ void PipelineSoak::runOne(std::uint64_t number) {
   } else {
     for (int socket = 1; socket <= run.count; ++socket) {
       if (!run.inUse(socket)) continue;
-      Bytes image = randomBytes(
-          random, chance(random, 0.7) ? size : static_cast<std::size_t>(draw(random, 1, run.size / 64)) * 64);
+      Bytes image =
+          randomBytes(random, chance(random, 0.7)
+                                  ? size
+                                  : static_cast<std::size_t>(draw(random, 1, run.size / 64)) * 64);
       clearStamp(image, 1, 0);
-      const auto [path, format] = writeImage(folder_, "socket" + std::to_string(socket), image, random);
+      const auto [path, format] =
+          writeImage(folder_, "socket" + std::to_string(socket), image, random);
       a.insert(a.end(), {"--socket-image", std::to_string(socket) + "=" +
-                                                (chance(random, 0.5) ? format + ":" : "") + path});
+                                               (chance(random, 0.5) ? format + ":" : "") + path});
       image.resize(size, 0xFF);
       run.expected[static_cast<std::size_t>(socket)] = image;
     }
@@ -416,8 +433,9 @@ void PipelineSoak::runOne(std::uint64_t number) {
     std::ostringstream at;
     at << std::hex << std::uppercase << run.stampAt;
     a.back() = at.str();
-    a.insert(a.end(), {"--sn-format", run.stampFormat, "--sn-start", std::to_string(run.firstSerial),
-                       "--sn-step", std::to_string(run.serialStep)});
+    a.insert(a.end(),
+             {"--sn-format", run.stampFormat, "--sn-start", std::to_string(run.firstSerial),
+              "--sn-step", std::to_string(run.serialStep)});
     if (run.stampBytes != (run.stampFormat == "ascii" ? 8 : 4)) {
       a.insert(a.end(), {"--sn-width", std::to_string(run.stampBytes)});
     }
@@ -441,7 +459,8 @@ void PipelineSoak::runOne(std::uint64_t number) {
   if (chance(random, 0.6)) {
     run.fault = static_cast<Fault>(draw(random, 1, 7));
     const std::uint64_t pages = static_cast<std::uint64_t>(run.size) / 256;
-    run.faultAt = static_cast<std::uint64_t>(draw(random, 1, static_cast<int>(pages * 6 * run.setsWanted + 20)));
+    run.faultAt = static_cast<std::uint64_t>(
+        draw(random, 1, static_cast<int>(pages * 6 * run.setsWanted + 20)));
     run.signal = std::array{1, 2, 15}[static_cast<std::size_t>(draw(random, 0, 2))];
     run.outputFailsAfter = static_cast<std::size_t>(draw(random, 0, 1500));
     run.logRoom = static_cast<rlim_t>(draw(random, 0, 2500));
@@ -473,7 +492,8 @@ void PipelineSoak::runOne(std::uint64_t number) {
   ::getrlimit(RLIMIT_FSIZE, &unlimited);
   if (run.fault == Fault::LogFills) {
     std::error_code ignored;
-    const auto already = std::filesystem::exists(run.logPath) ? std::filesystem::file_size(run.logPath, ignored) : 0;
+    const auto already =
+        std::filesystem::exists(run.logPath) ? std::filesystem::file_size(run.logPath, ignored) : 0;
     rlimit limited = unlimited;
     limited.rlim_cur = static_cast<rlim_t>(already) + run.logRoom + 64;
     ::setrlimit(RLIMIT_FSIZE, &limited);
@@ -509,12 +529,14 @@ void PipelineSoak::check(const PipelineRun& run) {
     if (line.empty() || line.starts_with("{\"cut\": ")) continue;
     nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
     if (parsed.is_discarded()) {
-      if (logFile.peek() != EOF) find(run, figures_.disagreements, "a log line is not JSON: " + line);
+      if (logFile.peek() != EOF)
+        find(run, figures_.disagreements, "a log line is not JSON: " + line);
       continue;  // the last line, cut by the full disk: its chip must be named as missing
     }
     std::optional<std::uint64_t> serial;
     if (parsed["serial_number"].is_number()) serial = parsed["serial_number"].get<std::uint64_t>();
-    if (parsed["serial_number"].is_string()) serial = std::stoull(parsed["serial_number"].get<std::string>());
+    if (parsed["serial_number"].is_string())
+      serial = std::stoull(parsed["serial_number"].get<std::string>());
     logged.push_back({parsed["set"].get<int>(), parsed["socket"].get<int>(),
                       parsed["result"].get<std::string>(), serial, "log"});
   }
@@ -552,8 +574,8 @@ void PipelineSoak::check(const PipelineRun& run) {
       const int socket = std::stoi(m[2]);
       const std::string words = m[4];
       const bool passing = words == (run.noVerify ? "Programmed OK" : "Verified OK");
-      const std::string result = passing                           ? "passed"
-                                 : words.starts_with("Skipped")   ? "skipped"
+      const std::string result = passing                        ? "passed"
+                                 : words.starts_with("Skipped") ? "skipped"
                                  : words.starts_with("Stopped") || words.ends_with("not verified")
                                      ? "stopped"
                                      : "failed";
@@ -580,9 +602,9 @@ void PipelineSoak::check(const PipelineRun& run) {
     Bytes wanted = run.expected[static_cast<std::size_t>(claim.socket)];
     if (run.serials) {
       if (!claim.serial) {
-        find(run, figures_.falsePasses, claim.where + ": set " + std::to_string(claim.set) +
-                                            " socket " + std::to_string(claim.socket) +
-                                            " passed without its serial number");
+        find(run, figures_.falsePasses,
+             claim.where + ": set " + std::to_string(claim.set) + " socket " +
+                 std::to_string(claim.socket) + " passed without its serial number");
         return;
       }
       const Bytes stamp = stampOf(*claim.serial, run.stampFormat, run.stampBytes);
@@ -597,7 +619,8 @@ void PipelineSoak::check(const PipelineRun& run) {
       }
       find(run, figures_.falsePasses,
            claim.where + ": set " + std::to_string(claim.set) + " socket " +
-               std::to_string(claim.socket) + " reported passed, but its chip does not hold its image: " + where);
+               std::to_string(claim.socket) +
+               " reported passed, but its chip does not hold its image: " + where);
     }
   };
   for (const Claim& claim : verdicts) checkPass(claim);
@@ -609,10 +632,12 @@ void PipelineSoak::check(const PipelineRun& run) {
   for (const Claim& claim : numbered) {
     if (!claim.serial) continue;
     if (claim.result == "passed" && ++passedSerials[*claim.serial] == 2) {
-      find(run, figures_.serialRepeats, "serial number " + std::to_string(*claim.serial) + " passed twice");
+      find(run, figures_.serialRepeats,
+           "serial number " + std::to_string(*claim.serial) + " passed twice");
     }
     if (!run.reuseFailed && claim.result != "skipped" && ++givenSerials[*claim.serial] == 2) {
-      find(run, figures_.serialRepeats, "serial number " + std::to_string(*claim.serial) + " given twice");
+      find(run, figures_.serialRepeats,
+           "serial number " + std::to_string(*claim.serial) + " given twice");
     }
   }
 
@@ -620,8 +645,9 @@ void PipelineSoak::check(const PipelineRun& run) {
   std::map<std::pair<int, int>, int> lines;
   for (const Claim& claim : logged) {
     if (++lines[{claim.set, claim.socket}] == 2) {
-      find(run, figures_.disagreements, "set " + std::to_string(claim.set) + " socket " +
-                                            std::to_string(claim.socket) + " is in the log twice");
+      find(run, figures_.disagreements,
+           "set " + std::to_string(claim.set) + " socket " + std::to_string(claim.socket) +
+               " is in the log twice");
     }
   }
   for (const Claim& claim : verdicts) {
@@ -630,9 +656,9 @@ void PipelineSoak::check(const PipelineRun& run) {
     if (claim.result == "passed") ++figures_.passes;
     const std::pair<int, int> key{claim.set, claim.socket};
     if (lines.count(key) == 0 && missing.count(key) == 0) {
-      find(run, figures_.unloggedChips, "set " + std::to_string(claim.set) + " socket " +
-                                            std::to_string(claim.socket) + " (" + claim.result +
-                                            ") is not in the log and not named as missing");
+      find(run, figures_.unloggedChips,
+           "set " + std::to_string(claim.set) + " socket " + std::to_string(claim.socket) + " (" +
+               claim.result + ") is not in the log and not named as missing");
     }
   }
   for (const Claim& claim : logged) {
@@ -641,9 +667,9 @@ void PipelineSoak::check(const PipelineRun& run) {
         return v.set == claim.set && v.socket == claim.socket && v.result == claim.result;
       });
       if (!reported) {
-        find(run, figures_.disagreements, "the log says set " + std::to_string(claim.set) +
-                                              " socket " + std::to_string(claim.socket) + " " +
-                                              claim.result + ", the report does not");
+        find(run, figures_.disagreements,
+             "the log says set " + std::to_string(claim.set) + " socket " +
+                 std::to_string(claim.socket) + " " + claim.result + ", the report does not");
       }
     }
   }
@@ -662,25 +688,29 @@ void PipelineSoak::check(const PipelineRun& run) {
   if (stopped || run.code == 3) ++figures_.stopped;
   if (run.code == 2 && counted == 0) ++figures_.refused;
   if (run.code == 0 && (passed != counted || (counted == 0 && (record || linesWhole)))) {
-    find(run, figures_.disagreements, "exit code 0 with " + std::to_string(passed) + " of " +
-                                          std::to_string(counted) + " chips passed");
+    find(run, figures_.disagreements,
+         "exit code 0 with " + std::to_string(passed) + " of " + std::to_string(counted) +
+             " chips passed");
   }
   if (run.code == 1 && passed == counted && counted > 0) {
     find(run, figures_.disagreements, "exit code 1 with every chip passed");
   }
   if (record) {
-    if ((*record)["exit_code"] != run.code) find(run, figures_.disagreements, "the record's exit code differs");
+    if ((*record)["exit_code"] != run.code)
+      find(run, figures_.disagreements, "the record's exit code differs");
     if ((*record)["sets"].is_object() && (*record)["sets"]["chips_passed"] != passed) {
-      find(run, figures_.disagreements, "the record counts " + (*record)["sets"]["chips_passed"].dump() +
-                                            " chips passed, its chips say " + std::to_string(passed));
+      find(run, figures_.disagreements,
+           "the record counts " + (*record)["sets"]["chips_passed"].dump() +
+               " chips passed, its chips say " + std::to_string(passed));
     }
   } else if (linesWhole && counted > 0) {
     static const std::regex kClosing(R"(program: (\d+) of (\d+) (sockets|chips) passed)");
     std::smatch m;
     if (std::regex_search(run.out, m, kClosing) &&
         (std::stoi(m[1]) != passed || std::stoi(m[2]) != counted)) {
-      find(run, figures_.disagreements, "the closing line says " + m.str() + ", the lines " +
-                                            std::to_string(passed) + " of " + std::to_string(counted));
+      find(run, figures_.disagreements,
+           "the closing line says " + m.str() + ", the lines " + std::to_string(passed) + " of " +
+               std::to_string(counted));
     }
   }
 }

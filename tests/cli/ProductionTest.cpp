@@ -1,12 +1,16 @@
 // Production runs on the virtual programmer: different images per socket, split images, serial
 // numbers, chosen sockets, sets one after another with counters and a log.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "BlockCommands.h"
 #include "CliFixture.h"
 #include "production/Digest.h"
 #include "common/HexText.h"
+#include "production/SerialLedger.h"
 
 namespace tandra::test {
 namespace {
@@ -143,9 +147,11 @@ TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
                                io);
   ::close(keys[0]);
   EXPECT_EQ(code, 1);  // one chip of the three sets failed
-  EXPECT_TRUE(says("Set 2 done: 4 passed. Change the chips (socket 3 failed: put it aside), then "
-                   "Enter; q ends. Next serial numbers: 1010, 1011, 1012, 1013, 1014."))
+  EXPECT_TRUE(says("Set 2 done: 4 passed. Change all five chips (socket 3 failed: put it aside), "
+                   "then Enter; q ends. Next serial numbers: 1010, 1011, 1012, 1013, 1014."))
       << err_.str();
+  EXPECT_TRUE(says("chips: 14 passed, 1 failed; yield 93.3 %")) << err_.str();
+  EXPECT_TRUE(says("3: 2 passed, 1 failed")) << "a worn socket shows";
   EXPECT_TRUE(says("program: 14 of 15 chips passed in 3 sets")) << out_.str();
 
   std::ifstream log(path("line.log"));
@@ -157,7 +163,7 @@ TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
     const int socket = static_cast<int>(i % 5) + 1;
     EXPECT_EQ(lines[i]["set"], set);
     EXPECT_EQ(lines[i]["socket"], socket);
-    EXPECT_EQ(lines[i]["serial_number"], 1000 + 5 * (set - 1) + socket - 1);
+    EXPECT_EQ(lines[i]["serial_number"], std::to_string(1000 + 5 * (set - 1) + socket - 1));
     EXPECT_EQ(lines[i]["result"], set == 2 && socket == 3 ? "failed" : "passed") << i;
     EXPECT_EQ(lines[i]["image"]["sha256"].get<std::string>().size(), 64u);
   }
@@ -302,6 +308,130 @@ TEST_F(ProductionTest, ASocketsImageIsReadInTheFormatAskedAndSaysHow) {
   EXPECT_EQ(cells(2, 0, 5), (std::vector<std::uint8_t>{1, 2, 3, 4, 0xFF}));
   EXPECT_TRUE(says("socket 1: reading " + path("digits.bin") + " as bin")) << err_.str();
   EXPECT_TRUE(says("socket 2: reading " + path("u2.hex") + " as intel")) << err_.str();
+}
+
+// Standard output that takes nothing, as a reader that went away or a full disk.
+class DeadOutput final : public std::streambuf {
+ protected:
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+  int_type overflow(int_type) override { return traits_type::eof(); }
+};
+
+std::vector<nlohmann::json> logLines(const std::string& path) {
+  std::vector<nlohmann::json> lines;
+  std::ifstream log(path);
+  for (std::string line; std::getline(log, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+// A line's database hands out serial numbers by the log: no chip that was touched may be missing
+// from it, whatever happens to the program's other outputs or to the log itself.
+TEST_F(ProductionTest, NoChipThatWasTouchedIsMissingFromTheLogOrUnnamed) {
+  std::fill_n(image_.begin() + 0x7FF0, 4, 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.end()));
+  const std::vector<std::string> job = {"program", "-d", "27C256", "-n", "2", path("image.bin"),
+                                        "--sn-at", "7FF0", "--sn-start", "77", "--log"};
+  // A log that cannot be written is found before the programmer is looked for.
+  for (const std::string& log : {path("no/such/folder/x.jsonl"), std::string("/dev/full")}) {
+    std::vector<std::string> arguments = job;
+    arguments.push_back(log);
+    programmer_.clearPackets();
+    EXPECT_EQ(run(arguments), 2) << log;
+    EXPECT_TRUE(says("the log " + log + " cannot be")) << err_.str();
+    EXPECT_TRUE(programmer_.packets().empty()) << log;
+  }
+  // Standard output that fails after the first line: the reader gone (a stop) or a full disk.
+  for (const int error : {EPIPE, ENOSPC}) {
+    SCOPED_TRACE(error);
+    std::filesystem::remove(path("line.log"));
+    for (int s = 1; s <= 2; ++s) programmer_.chip(s).erase();
+    DeadOutput dead;
+    std::ostream out(&dead);
+    cli::CliIo io(out, err_);
+    io.driver = &programmer_;
+    io.outError = [error] { return error; };
+    std::vector<std::string> arguments = job;
+    arguments.push_back(path("line.log"));
+    EXPECT_EQ(cli::runCli(arguments, io), error == EPIPE ? 141 : 2);
+    const std::vector<nlohmann::json> lines = logLines(path("line.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["serial_number"], "77");
+    EXPECT_EQ(lines[1]["serial_number"], "78");
+    // A reader gone stops the job before Verify; a full disk loses the record, not the chips.
+    for (const auto& line : lines) EXPECT_EQ(line["result"], error == EPIPE ? "stopped" : "passed");
+  }
+  // A cut line an earlier run left is ended; a log that fills names the chips it lacks.
+  write("line.log", "{\"set\": 1, \"soc");
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit before{};
+  ::getrlimit(RLIMIT_FSIZE, &before);
+  rlimit room = before;
+  room.rlim_cur = 700;  // the ended line and about one chip's
+  ::setrlimit(RLIMIT_FSIZE, &room);
+  std::vector<std::string> arguments = job;
+  arguments.push_back(path("line.log"));
+  const nlohmann::json document = runJson(arguments);
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  EXPECT_EQ(code_, 2);
+  EXPECT_TRUE(says("cut short by an earlier run")) << err_.str();
+  EXPECT_NE(document["error"].get<std::string>().find("not in it: set 1 socket 2 (serial 78)"),
+            std::string::npos)
+      << document["error"];
+  EXPECT_EQ(document["log"]["missing"],
+            (nlohmann::json::array({{{"set", 1}, {"socket", 2}, {"serial_number", "78"}}})));
+  EXPECT_EQ(document["chips"][1]["result"], "failed") << "a chip not in the log did not pass";
+  std::ifstream log(path("line.log"));
+  std::string first, second;
+  std::getline(log, first);
+  std::getline(log, second);
+  EXPECT_EQ(first, "{\"set\": 1, \"soc");
+  EXPECT_EQ(nlohmann::json::parse(second)["socket"], 1);
+}
+
+TEST_F(ProductionTest, ALedgerHandsOutEachNumberOnceAcrossRunsAndSaysWhichHaveNoPassedChip) {
+  std::fill_n(image_.begin() + 0x7FF0, 4, 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.end()));
+  const std::string ledger = path("line.ledger");
+  EXPECT_EQ(run({"serial", ledger, "--sn-start", "5000", "--sn-step", "2"}), 0) << err_.str();
+  EXPECT_EQ(run({"serial", ledger, "--sn-start", "1"}), 2) << "a ledger is not started twice";
+  // Two runs, one set each; the second's socket 2 fails and its number is spent.
+  for (int runs = 0; runs < 2; ++runs) {
+    for (int s = 1; s <= 3; ++s) programmer_.insertChip(s, "27C256");
+    if (runs == 1) programmer_.removeChip(2);
+    run({"program", "-d", "27C256", "-n", "3", path("image.bin"), "--sn-at", "7FF0", "--sn-ledger",
+         ledger, "--log", path("line.log"), "--log-format", "csv"});
+  }
+  EXPECT_EQ(SerialLedger::read(ledger).next, 5012u);
+  std::ifstream csv(path("line.log"));
+  std::vector<std::string> rows;
+  for (std::string row; std::getline(csv, row);) rows.push_back(row);
+  ASSERT_EQ(rows.size(), 7u) << "a header and six chips";
+  EXPECT_EQ(rows[0].substr(0, 30), "schema,run_id,time,host,set,so");
+  EXPECT_NE(rows[5].find(",5008,failed,"), std::string::npos) << rows[5];
+  EXPECT_EQ(run({"serial", ledger, "--log", path("line.log")}), 0);
+  EXPECT_EQ(out_.str(), "5008\n") << "only the failed chip's number has no pass";
+  // The ledger says how numbers are written: the options may not say otherwise.
+  EXPECT_EQ(run({"program", "-d", "27C256", path("image.bin"), "--sn-at", "7FF0", "--sn-ledger",
+                 ledger, "--sn-start", "1"}),
+            2);
+}
+
+TEST_F(ProductionTest, ABoardOfASplitImageGetsOneNumberAtItsBusAddress) {
+  std::string bus(0x10000, '\x5A');
+  for (std::size_t a = 0xFFE0; a < 0xFFE4; ++a) bus[a] = '\xFF';
+  write("bus.bin", bus);
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "4", "--split", "2", path("bus.bin"),
+                 "--sn-per", "board", "--sn-at", "FFE0", "--sn-start", "305419896"}),
+            0)
+      << err_.str();
+  // 0x12345678 little-endian at bus 0xFFE0: the even bytes in lane 1, the odd ones in lane 2.
+  EXPECT_EQ(cells(1, 0x7FF0, 2), (std::vector<std::uint8_t>{0x78, 0x34}));
+  EXPECT_EQ(cells(2, 0x7FF0, 2), (std::vector<std::uint8_t>{0x56, 0x12}));
+  EXPECT_EQ(cells(3, 0x7FF0, 2), (std::vector<std::uint8_t>{0x79, 0x34})) << "the next board";
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "2", path("bus.bin"), "--sn-per", "board",
+                 "--sn-at", "FFE0"}),
+            2)
+      << "a number per board wants --split";
 }
 
 TEST_F(ProductionTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {

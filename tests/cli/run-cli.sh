@@ -70,7 +70,7 @@ for signal in INT:130 TERM:143 HUP:129; do
   wait $job
   code=$?
   [ "$code" -eq "${signal#*:}" ] || failed "SIG${signal%:*} gave exit code $code"
-  grep -q '"passed"' "$work/out" && failed "a socket was reported passed after SIG${signal%:*}"
+  grep -q '"result": "passed"' "$work/out" && failed "a socket was reported passed after SIG${signal%:*}"
   grep -q "\"stopped_by\": \"SIG${signal%:*}\"" "$work/out" || failed "SIG${signal%:*} not in the record"
 done
 
@@ -103,6 +103,59 @@ records = [json.loads(line) for line in lines[:-1]]
 assert len(records) == 2 and [r["socket"] for r in records] == [1, 2], records
 ' "$work/line.log" || failed "the log after a kill is not two whole lines"
 
+# Ctrl-C in a script's loop stops the script, not only the job it was running: the program ends
+# by the signal, as a shell expects.
+cat >"$work/loop.sh" <<EOF
+for run in 1 2 3; do
+  "$cli" program -d 27C256 -n 5 "$work/image.bin" --virtual --quiet >/dev/null 2>&1
+  echo "after run \$run"
+done
+EOF
+# (A script run in the background ignores Ctrl-C; this one is started as from a terminal.)
+/usr/bin/python3 -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.setsid()
+os.execvp("bash", ["bash", sys.argv[1]])' "$work/loop.sh" >"$work/loop.out" 2>&1 &
+loop=$!
+sleep 1.5
+kill -INT -- -$loop
+wait $loop
+grep -q "after run" "$work/loop.out" && failed "the script went on after Ctrl-C: $(cat "$work/loop.out")"
+
+# Two programs on one ledger and one log: every number once, every line whole. The log's lines
+# have the shape their schema gives, in JSON and in CSV.
+head -c 2040 /dev/urandom >"$work/code.bin"
+expect 0 "$cli" serial "$work/line.ledger" --sn-start 1000
+for side in a b; do
+  printf '\n\n' | "$cli" program -d 2716 -n 5 "$work/code.bin" --virtual --repeat --sn-at 7F8 \
+    --sn-ledger "$work/line.ledger" --log "$work/shared.log" --quiet >/dev/null 2>&1 &
+done
+wait
+"$cli" program -d 2716 -n 2 "$work/code.bin" --virtual --log "$work/line.csv" --log-format csv \
+  --quiet >/dev/null 2>&1
+/usr/bin/python3 - "$(dirname "$schema")/tandra-log.schema.json" "$work/shared.log" "$work/line.csv" <<'EOF' || failed "the shared log"
+import csv, json, sys
+lines = [json.loads(line) for line in open(sys.argv[2])]
+assert len(lines) == 30, "%d lines, not 30" % len(lines)
+serials = [line["serial_number"] for line in lines]
+assert len(set(serials)) == 30, "a serial number twice: %s" % sorted(serials)
+assert sorted(int(s) for s in serials) == list(range(1000, 1030)), sorted(serials)
+rows = list(csv.DictReader(open(sys.argv[3], newline="")))
+assert [r["socket"] for r in rows] == ["1", "2"] and rows[0]["verified"] == "true", rows
+try:
+    import jsonschema
+except ImportError:
+    sys.exit(0)
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft7Validator.check_schema(schema)
+for line in lines:
+    for error in jsonschema.Draft7Validator(schema).iter_errors(line):
+        sys.exit("FAILED: a log line: %s at %s" % (error.message, list(error.path)))
+columns = list(schema["required"])
+columns.insert(columns.index("image") + 1, "image_sha256")
+assert list(rows[0].keys()) == columns, "the CSV columns differ from the schema's fields"
+EOF
+
 # Every job's record, and a usage error's, has the shape the schema gives.
 records=()
 record() {  # record NAME COMMAND...
@@ -119,6 +172,7 @@ record compare "$cli" compare -d 27C256 "$work/image.hex" --virtual
 record read "$cli" read -d 27C256 "$work/back.s19" --virtual
 record checksum "$cli" checksum -d 27C256 "$work/image.bin"
 record convert "$cli" convert -d 27C256 "$work/image.bin" "$work/image.s19"
+record serial "$cli" serial "$work/line.ledger"
 record usage "$cli" program -d 27C256 -n 9 "$work/image.bin"
 record nofile "$cli" verify -d 27C256 "$work/missing.bin" --virtual
 record traced "$cli" blank -d 2716 --virtual --trace "$work/blank.trace"

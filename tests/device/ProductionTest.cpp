@@ -92,7 +92,7 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
   ProductionPlan plan;
   plan.shareBuffer("fw.bin");
   plan.giveImage(2, filled(0x22), "u2.bin");
-  plan.numberChips(SerialNumbers(1000, 1, true), {.address = 0x7F0, .format = SerialFormat::Ascii},
+  plan.numberChips(std::make_unique<SerialNumbers>(1000, 1, true), {.address = 0x7F0, .format = SerialFormat::Ascii},
                    0xFF, true);
   session.leaveOut(0b01000);  // socket 4
   ASSERT_FALSE(plan.composeSet(session));
@@ -124,7 +124,7 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
   ASSERT_TRUE(noImage);
   EXPECT_EQ(noImage->kind, SetShortfall::Kind::NoImage);
   EXPECT_EQ(noImage->socket, 1);
-  plan.numberChips(SerialNumbers(123456789, 1, false),
+  plan.numberChips(std::make_unique<SerialNumbers>(123456789, 1, false),
                    {.address = 0x7F0, .format = SerialFormat::Ascii}, 0xFF, true);
   const std::optional<SetShortfall> tooLong = plan.composeSet(session);
   ASSERT_TRUE(tooLong);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+#include "device/Operations.h"
+
+namespace tandra {
+
+// The pieces every record of a run shares, whichever program writes it: a socket's result, an
+// image's figures, the time and the computer.
+
+// "passed", "failed", "stopped", "skipped".
+const char* stateWord(SocketResult::State state);
+// One socket's result: what became of it, where it first failed, its image and serial number.
+nlohmann::json socketJson(const SocketResult& result);
+// An image: where it came from, its size, its 16-bit checksum and its digests.
+nlohmann::json imageJson(std::string_view source, std::string_view bytes, std::uint16_t checksum);
+// "2026-12-08T14:04:06+01:00": the local time with its offset from UTC.
+std::string isoTime(std::chrono::system_clock::time_point when);
+std::string hostName();
+
+}  // namespace tandra
