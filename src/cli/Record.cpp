@@ -1,9 +1,11 @@
 #include "cli/Record.h"
 
+#include <cctype>
 #include <ctime>
 
 #include "cli/Digest.h"
 #include "common/HexText.h"
+#include "common/ShownName.h"
 #include "common/Version.h"
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -110,6 +112,18 @@ nlohmann::json image(std::string_view source, std::string_view bytes, std::uint1
           {"checksum", hexText(checksum, 4)},
           {"sha256", sha256Hex(bytes)},
           {"crc32", crc32Hex(bytes)}};
+}
+
+void putPath(nlohmann::json& object, const std::string& path) {
+  object["path"] = path;
+  if (isUtf8(path)) {
+    object["path_bytes"] = nullptr;
+    return;
+  }
+  std::string bytes;
+  for (char c : path) bytes += hexByte(static_cast<std::uint8_t>(c));
+  for (char& c : bytes) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  object["path_bytes"] = bytes;
 }
 
 std::string text(const nlohmann::json& record) {
