@@ -160,6 +160,10 @@ class TMainForm final : public QWidget, public tandra::Panel {
   bool loadAndShowChecksum(const std::string& path, std::optional<tandra::FileFormat> asked);
   // The format chosen in File_Type, as a load asks for it.
   tandra::FileFormat chosenFormat() const;
+  // A name as the loaders take it (bytes; UTF-8 on Windows, as Qt gives names) and as the file
+  // system does, each from the other.
+  static std::filesystem::path fileSystemPath(const std::string& name);
+  static std::string loaderName(const std::filesystem::path& path);
   // Before Program: when the loaded file changed on disk since, asks whether to load it again.
   // False when Program must not go on (the new load failed).
   bool reloadIfChanged();
@@ -176,9 +180,9 @@ class TMainForm final : public QWidget, public tandra::Panel {
   std::unique_ptr<QSettings> settings_;
   WindowSettings kept_;
   // The file the buffer was loaded from, as it was then; empty once the buffer was replaced.
-  // Its name is kept as bytes: a dropped file's name need not be UTF-8.
+  // Its name is kept as the file system has it: a dropped file's name need not be UTF-8.
   struct LoadedFile {
-    std::string path;
+    std::filesystem::path path;
     std::filesystem::file_time_type modified;
     std::uintmax_t size = 0;
     std::optional<tandra::FileFormat> asked;  // loaded again the same way

@@ -49,6 +49,23 @@ void TMainForm::showProgressNote(const char* text) {
   processMessages();
 }
 
+std::filesystem::path TMainForm::fileSystemPath(const std::string& name) {
+#if defined(_WIN32)
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+#else
+  return std::filesystem::path(name);
+#endif
+}
+
+std::string TMainForm::loaderName(const std::filesystem::path& path) {
+#if defined(_WIN32)
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+#else
+  return path.string();
+#endif
+}
+
 tandra::FileFormat TMainForm::chosenFormat() const {
   return tandra::fileFormatInfo(fileFormatCode_).format;
 }
@@ -72,8 +89,8 @@ void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::Fil
   });
   setCaption(Control::StaticText4, "Last File Loaded in Buffer=" + tandra::shownName(path));
   std::error_code ignored;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
-  loadedFile_ = {absolute.string(), std::filesystem::last_write_time(absolute, ignored),
+  const std::filesystem::path absolute = std::filesystem::absolute(fileSystemPath(path), ignored);
+  loadedFile_ = {absolute, std::filesystem::last_write_time(absolute, ignored),
                  std::filesystem::file_size(absolute, ignored), asked};
   // A load that set no byte, or could not do all the file asked, is told; so is a fold.
   if (const std::string notes = report.boxText(); !notes.empty()) {

@@ -119,9 +119,9 @@ bool TMainForm::reloadIfChanged() {
   // Asked once for each change: a No programs the buffer as it is, and is not asked again.
   loadedFile_.modified = modified;
   loadedFile_.size = size;
-  const std::string text = "The file " + tandra::shownName(loadedFile_.path) +
+  const std::string text = "The file " + tandra::shownName(loaderName(loadedFile_.path)) +
                            " has changed since it was loaded.\r\nLoad it again before programming?";
   if (!askYesNo(text, std::nullopt)) return true;
   const LoadedFile again = loadedFile_;
-  return loadAndShowChecksum(again.path, again.asked);
+  return loadAndShowChecksum(loaderName(again.path), again.asked);
 }
