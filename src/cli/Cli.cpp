@@ -150,6 +150,11 @@ class Parser {
                       "(s-1) mod N, the bytes s-1, s-1+N, ...")
           ->check(CLI::IsMember({2, 4}));
     }
+    for (const char* name : {"checksum", "convert"}) {
+      app_.get_subcommand(name)->add_flag(
+          "--force", o_.force,
+          "go on with a file that loaded with dropped bytes, wrong checksums or no byte");
+    }
     for (const char* name : {"program", "verify", "blank", "compare"}) {
       CLI::App* sub = app_.get_subcommand(name);
       sub->add_option("--log", o_.log,

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "files/FileFormat.h"
+#include "files/FormatGuess.h"
 #include "files/Loaders.h"
 
 namespace tandra {
@@ -14,11 +15,8 @@ class InputFile;
 
 namespace tandra::cli {
 
-// A file format and how it was chosen, to be told to the operator.
-struct FormatChoice {
-  FileFormat format = FileFormat::Binary;
-  std::string how;  // "as asked", "by content", "by the extension .hex", "as the default"
-};
+// A file format and how it was chosen, to be told to the operator: the window's own rule.
+using tandra::FormatChoice;
 
 // "bin", "intel", "srec", "ascii"; "auto" (and nothing else) gives nullopt, with `valid` false
 // for a word that is none of them.
@@ -39,12 +37,17 @@ bool namesDescriptor(const std::string& path, int descriptor);
 // (descriptor `standardInput`). Failures throw FileError.
 InputFile openInput(const std::string& path, int standardInput);
 
-// A file to read: as asked, else by its content, then by its extension, else binary.
+// A file to read: as asked, else by its content, then by its extension, else binary; a file
+// the rule refuses (UTF-16 text, a text name on binary content) throws FileError, with the
+// --format that would read it where there is one.
 FormatChoice inputFormat(InputFile& file, const std::string& path, std::optional<FileFormat> asked);
 // A file to write: as asked, else by its extension, else binary.
 FormatChoice outputFormat(const std::string& path, std::optional<FileFormat> asked);
 
-// Through the window's own loaders and savers; failures throw FileError naming the file.
+// Through the window's own loaders and savers; failures throw FileError naming the file, and
+// when the file did not look like the format it was read in, the --format that would read it.
+LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
+                     const FormatChoice& choice);
 LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
                      FileFormat format);
 // "-" writes to the descriptor `standardOutput`, in place.

@@ -9,6 +9,7 @@
 #include "common/FileError.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "common/ShownName.h"
 #include "common/TimeText.h"
 #include "common/Version.h"
 #include "image/Checksum.h"
@@ -90,13 +91,17 @@ int Job::run() {
     fail(error.what());
   } catch (const FileError& error) {
     code = exitcode::kUsage;
-    std::string where = error.path();
+    std::string where = shownName(error.path());
     if (error.line() > 0)
       where += (where.empty() ? "line " : ", line ") + std::to_string(error.line());
     if (!error.notes().empty() && document_["input"].is_object()) {
       document_["input"]["notes"] = error.notes();
     }
-    fail(boxText(error.what()) + (where.empty() ? "" : " (" + where + ")"));
+    // What the load met before it stopped is told too: a pipe that went quiet explains a
+    // record cut in half.
+    if (!error.notes().empty() && !options_.json) console_.warn(error.notes());
+    fail(boxText(error.what()) + (where.empty() ? "" : " (" + where + ")") +
+         (error.hint().empty() ? "" : " " + error.hint()));
   } catch (const SettingError& error) {
     code = exitcode::kUsage;
     fail(error.what());
@@ -327,15 +332,14 @@ void Job::chooseDevice(const DeviceType& type) {
 LoadReport Job::loadInput(const std::string& path) {
   InputFile file = openInput(path, io_.inputDescriptor);
   const FormatChoice format = inputFormat(file, path, askedFormat(options_.format));
-  console_.note("reading " + path + " as " + std::string(formatWord(format.format)) + " (" +
-                format.how + ")");
+  console_.note("reading " + shownName(path) + " as " + std::string(formatWord(format.format)) +
+                " (" + format.how + ")");
   std::error_code ignored;
   const std::string absolute =
       isStandardStream(path) ? path : std::filesystem::absolute(path, ignored).string();
-  document_["input"] = {{"path", absolute},
-                        {"format", formatWord(format.format)},
-                        {"format_chosen", format.how},
-                        {"notes", nullptr}};
+  document_["input"] = {
+      {"format", formatWord(format.format)}, {"format_chosen", format.how}, {"notes", nullptr}};
+  record::putPath(document_["input"], absolute);
   // What the file does not set is the fill byte: an erased cell's 0xFF for the chips.
   ImageBuffer& image = session_->image;
   fillBuffer(image, fillByte());
@@ -351,7 +355,7 @@ LoadReport Job::loadInput(const std::string& path) {
       throw JobError(exitcode::kUsage, "the image of " + std::to_string(options_.split) + " " +
                                            options_.device + " is larger than the 256 KiB buffer");
     }
-    report = loadImage(image, file, path, format.format);
+    report = loadImage(image, file, path, format);
     // A split bus's image is the file, as far as it reaches into the lanes.
     loaded =
         options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, bus.size()) : bus.size();
@@ -360,27 +364,34 @@ LoadReport Job::loadInput(const std::string& path) {
   document_["input"]["notes"] = report.notes();
   // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
   if (!report.notes().empty() && !options_.json) console_.warn(report.notes());
+  if (!report.information().empty()) console_.note(report.information());
   recordImage("file", loaded);
   return report;
 }
 
 ImageStanding Job::standingOf(const LoadReport& loaded) const {
   ImageStanding standing;
-  standing.bytesSet = loaded.extent;
+  standing.bytesSet = static_cast<std::int64_t>(loaded.bytesSet());
   standing.notes = loaded.notes();
   standing.notesAccepted = options_.force;
   return standing;
 }
 
 void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
-  // The rule that says whether a chip may pass says whether the image may be used at all.
-  const std::optional<std::string> shortfall = imageShortfall(standingOf(loaded));
+  // For the chips, the rule that says whether a chip may pass says whether the image may be used
+  // at all: an image that sets no byte never can, --force or not.
+  const bool forChips = readsImage(options_.command);
+  const std::optional<std::string> shortfall =
+      forChips ? imageShortfall(standingOf(loaded))
+               : (loaded.notes().empty() || options_.force ? std::nullopt
+                                                            : std::optional(loaded.notes()));
   if (!shortfall) return;
-  if (loaded.notes().empty()) {
+  if (options_.force) {
     throw JobError(exitcode::kUsage, std::string("the file is not ") + work + ": " + *shortfall);
   }
   throw JobError(exitcode::kUsage, std::string("the file did not load cleanly, so it is not ") +
-                                       work + " (--force goes on all the same): " + loaded.notes());
+                                       work + " (--force goes on all the same): " +
+                                       loaded.notes());
 }
 
 void Job::recordImage(const char* source, std::int64_t size) {
@@ -555,10 +566,11 @@ int Job::readSocket() {
 
 void Job::saveOutput(const std::string& path, const std::string& formatWordAsked) {
   const FormatChoice format = outputFormat(path, askedFormat(formatWordAsked));
-  console_.note("writing " + path + " as " + std::string(formatWord(format.format)) + " (" +
-                format.how + ")");
+  console_.note("writing " + shownName(path) + " as " + std::string(formatWord(format.format)) +
+                " (" + format.how + ")");
   saveImage(session_->image, path, format.format, io_.outputDescriptor);
-  document_["output"] = {{"path", path}, {"format", formatWord(format.format)}};
+  document_["output"] = {{"format", formatWord(format.format)}};
+  record::putPath(document_["output"], path);
 }
 
 void Job::closeProgrammer() {
@@ -576,7 +588,7 @@ void Job::checksum() {
   const DeviceType& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
-  loadInput(options_.input);
+  refuseUncleanLoad(loadInput(options_.input), "checksummed");
   say("CheckSum=" + hexText(session_->checksum(), 4));
 }
 
@@ -584,7 +596,7 @@ void Job::convert() {
   const DeviceType& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
-  loadInput(options_.input);
+  refuseUncleanLoad(loadInput(options_.input), "converted");
   saveOutput(options_.output, options_.outFormat);
 }
 

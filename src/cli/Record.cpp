@@ -1,8 +1,11 @@
 #include "cli/Record.h"
 
-#include "production/RunRecords.h"
+#include <cctype>
+
 #include "common/HexText.h"
 #include "common/RunId.h"
+#include "common/ShownName.h"
+#include "production/RunRecords.h"
 #include "common/Version.h"
 
 namespace tandra::cli::record {
@@ -47,6 +50,18 @@ nlohmann::json operation(const OperationResult& result, int set) {
 
 nlohmann::json image(std::string_view source, std::string_view bytes, std::uint16_t checksum) {
   return imageJson(source, bytes, checksum);
+}
+
+void putPath(nlohmann::json& object, const std::string& path) {
+  object["path"] = path;
+  if (isUtf8(path)) {
+    object["path_bytes"] = nullptr;
+    return;
+  }
+  std::string bytes;
+  for (char c : path) bytes += hexByte(static_cast<std::uint8_t>(c));
+  for (char& c : bytes) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  object["path_bytes"] = bytes;
 }
 
 std::string text(const nlohmann::json& record) {

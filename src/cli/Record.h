@@ -26,6 +26,10 @@ nlohmann::json socket(const SocketResult& result);
 nlohmann::json operation(const OperationResult& result, int set);
 // An image as the job holds it: where it came from, its size and its digests.
 nlohmann::json image(std::string_view source, std::string_view bytes, std::uint16_t checksum);
+// A file's "path" and "path_bytes": the name as given, and where it is not UTF-8 (which the
+// record's text replaces, so that "path" no longer names the file) its exact bytes in
+// hexadecimal, null otherwise.
+void putPath(nlohmann::json& object, const std::string& path);
 // The record as text: bytes that are not UTF-8 (a file name, a mistyped word) are replaced, so
 // that the document is always one a reader can parse.
 std::string text(const nlohmann::json& record);

@@ -14,6 +14,7 @@
 #include <streambuf>
 
 #include "cli/Cli.h"
+#include "common/FileSizeLimit.h"
 
 namespace {
 
@@ -95,6 +96,7 @@ int main(int argc, char* argv[]) {
   action.sa_flags = SA_RESTART;
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  tandra::letWritesPastTheSizeLimitFail();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
 #endif
 

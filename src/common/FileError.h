@@ -6,6 +6,11 @@
 #include <string>
 #include <string_view>
 
+// A write past the file-size limit is made a FileError by letWritesPastTheSizeLimitFail, which
+// both programs call at their start.
+#include "common/FileSizeLimit.h"
+#include "common/ShownName.h"
+
 namespace tandra {
 
 // A file that cannot be opened, read or written, or a text that is not a number: the message is
@@ -26,11 +31,19 @@ class FileError : public std::runtime_error {
     named.path_ = path;
     return named;
   }
+  // What the file looked like, when that may be why it failed ("The file looks binary, ...").
+  const std::string& hint() const { return hint_; }
+  FileError withHint(std::string hint) const {
+    FileError hinted(*this);
+    hinted.hint_ = std::move(hint);
+    return hinted;
+  }
 
  private:
   long line_;
   std::string notes_;
   std::string path_;
+  std::string hint_;
 };
 
 // Runs `work` on the file at `path`; a FileError it throws names the file.
@@ -126,11 +139,13 @@ inline std::string boxText(std::string message) {
   return message;
 }
 
-// The error box of a file: the message, the file under it, then, for a load that had noted
-// something before it stopped, those notes (what was read up to the error stays in the buffer).
+// The error box of a file: the message, the file under it, what the file looked like, then,
+// for a load that had noted something before it stopped, those notes (what was read up to the
+// error stays in the buffer).
 inline std::string errorBoxText(const FileError& error) {
   std::string text = boxText(error.what());
-  if (!error.path().empty()) text += "\n" + error.path();
+  if (!error.path().empty()) text += "\n" + shownName(error.path());
+  if (!error.hint().empty()) text += "\n" + error.hint();
   if (!error.notes().empty()) {
     text += "\nWhat was read up to the error";
     text += error.line() > 0 ? " on line " + std::to_string(error.line()) : std::string();

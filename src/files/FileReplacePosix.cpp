@@ -8,13 +8,16 @@
 #if defined(__linux__)
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/xattr.h>
 #endif
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "common/FileError.h"
 #include "files/SaveCalls.h"
@@ -131,11 +134,28 @@ class Descriptor {
   int fd_;
 };
 
+// Opens a pipe or a device for writing without blocking. A pipe that no program has opened to
+// read yet is tried again for a while, as a load waits for a pipe's writer: the reader of a
+// named pipe may well be started after the program that writes it.
+int openStream(const fs::path& target) {
+  constexpr int kRetryMs = 50;
+  for (int waitedMs = 0;; waitedMs += kRetryMs) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) return fd;
+    if (errno != ENXIO) throw FileError(ioMessageForErrno(errno));
+    if (waitedMs >= pipeReaderWaitMs) {
+      const int seconds = (pipeReaderWaitMs + 999) / 1000;
+      throw FileError("No program opened the pipe to read from it within " +
+                      std::to_string(seconds) + (seconds == 1 ? " second" : " seconds"));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRetryMs));
+  }
+}
+
 // A pipe or a device: written as it stands. Non-blocking, so that a pipe nobody reads is an
-// error and not a wait, at the open and for as long as the reader takes nothing.
+// error and not a wait without end, at the open and for as long as the reader takes nothing.
 void writeStream(const fs::path& target, std::string_view bytes) {
-  Descriptor file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) throw FileError(ioMessageForErrno(errno));
+  Descriptor file(openStream(target));
   writeAll(file.get(), bytes);
   file.close();
 }
@@ -212,6 +232,55 @@ class TemporaryFile {
   bool placed_ = false;
 };
 
+// The target's access list and extended attributes, put on the temporary file: a replaced
+// file must not lose the rights it gave other users, nor its tags. Security labels are the
+// system's to give and are left to it. False when one could not be copied; then the file is
+// rewritten in place, which keeps them all.
+bool copyAttributes(const fs::path& target, int to) {
+#if defined(__linux__)
+  const auto read = [&](const char* name, std::string& value) {
+    const ssize_t size = ::getxattr(target.c_str(), name, nullptr, 0);
+    if (size < 0) return false;
+    value.resize(static_cast<std::size_t>(size));
+    const ssize_t got = ::getxattr(target.c_str(), name, value.data(), value.size());
+    if (got < 0) return false;
+    value.resize(static_cast<std::size_t>(got));
+    return true;
+  };
+  const ssize_t size = ::listxattr(target.c_str(), nullptr, 0);
+  if (size < 0) return errno == ENOTSUP;  // a file system without them: none to keep
+  std::string names(static_cast<std::size_t>(size), '\0');
+  const ssize_t got = ::listxattr(target.c_str(), names.data(), names.size());
+  if (got < 0) return false;
+  names.resize(static_cast<std::size_t>(got));
+  std::string value;
+  for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+    const std::string name = names.c_str() + at;
+    if (name.empty() || name.starts_with("security.")) continue;
+    if (!read(name.c_str(), value)) return false;
+    if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0) return false;
+  }
+#else
+  (void)target;
+  (void)to;
+#endif
+  return true;
+}
+
+// Gives the temporary file the target's mode, owner, group, access list and attributes; false
+// when it could not have them all (a group this user is no member of, an attribute this user
+// may not set), and the target must be rewritten in place to keep them.
+bool takeOverIdentity(const fs::path& target, const struct stat& status, int to) {
+  ::fchmod(to, status.st_mode & 07777);
+  // Root saving someone's file leaves it theirs; anyone may give a file a group of their own.
+  const int ignored = ::fchown(to, status.st_uid, status.st_gid);
+  (void)ignored;
+  if (!copyAttributes(target, to)) return false;
+  struct stat now {};
+  return ::fstat(to, &now) == 0 && now.st_uid == status.st_uid && now.st_gid == status.st_gid &&
+         (now.st_mode & 07777) == (status.st_mode & 07777);
+}
+
 // The folder's entry for the renamed file reaches the disk too.
 void flushFolder(const fs::path& folder) {
   Descriptor directory(
@@ -232,10 +301,10 @@ void saveThroughTemporary(const fs::path& target, const SaveTarget& facts,
   }
   writeAll(temporary.fd(), bytes);
   if (facts.exists) {
-    ::fchmod(temporary.fd(), status.st_mode & 07777);
-    // Root saving someone's file leaves it theirs.
-    const int ignored = ::fchown(temporary.fd(), status.st_uid, status.st_gid);
-    (void)ignored;
+    if (!takeOverIdentity(target, status, temporary.fd())) {
+      rewriteInPlace(target, bytes);
+      return;
+    }
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);

@@ -1,6 +1,7 @@
-// Replacing a file on Windows: a temporary file beside it, flushed, then moved over it in one
-// step. A failure keeps the old file. A file with a second name, or in a folder that refuses the
-// temporary file, is rewritten itself, and its old contents are put back should that fail.
+// Replacing a file on Windows: a temporary file beside it, flushed, then put in its place in
+// one step, keeping the old file's security descriptor. A failure keeps the old file. A file with a
+// second name, or in a folder that refuses the temporary file, is rewritten itself, and its old
+// contents are put back should that fail.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -156,9 +157,14 @@ void replaceFile(const std::string& path, std::string_view bytes) {
     fs::remove(temporary, ignored);  // a full disk: the old file stays as it was
     throw;
   }
-  // Replaces the old file in one step, and is on the disk when it returns.
-  if (!::MoveFileExW(temporary.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // Replaces the old file in one step. An existing file keeps its security descriptor (the
+  // rights it gave other users), its attributes and its streams, which ReplaceFileW carries
+  // over and MoveFileExW would not; a new file is moved into place, on the disk when it returns.
+  const bool placed =
+      facts.exists ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+                   : ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  if (!placed) {
     std::error_code ignored;
     fs::remove(temporary, ignored);
     throw FileError(ioMessage(5));

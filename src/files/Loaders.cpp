@@ -48,6 +48,7 @@ LoadReport loadBinaryFrom(ImageBuffer& image, ByteSource& source) {
       std::min<std::int64_t>(std::int64_t{image.deviceEndAddress} + 1, ImageBuffer::kSize));
   const std::size_t loaded = source.read(image.data(), wanted);
   report.extent = static_cast<std::int64_t>(loaded);
+  report.bytesStored = loaded;
   if (loaded == wanted) countTheRest(source, report);
   if (source.cutShort()) {
     report.inputCutShort = true;
@@ -62,12 +63,20 @@ std::string plural(std::uint64_t n, const char* one, const char* many) {
 
 }  // namespace
 
-std::string LoadReport::notes() const {
+namespace {
+
+// Adds a line to a text of lines.
+void addLine(std::string& text, const std::string& line) {
+  if (!text.empty()) text += "\n";
+  text += line;
+}
+
+}  // namespace
+
+std::string LoadReport::notesBeforeError() const {
   std::string text;
-  const auto add = [&text](const std::string& line) {
-    if (!text.empty()) text += "\n";
-    text += line;
-  };
+  const auto add = [&text](const std::string& line) { addLine(text, line); };
+  if (!lookNote.empty()) add(lookNote);
   if (bytesNotLoaded > 0) {
     add("The file is larger than the device: " +
         std::string(notLoadedIsALowerBound ? "at least " : "") +
@@ -93,12 +102,37 @@ std::string LoadReport::notes() const {
         " a wrong checksum; the first is on line " + std::to_string(firstBadChecksumLine) +
         ". The data was loaded as it stands.");
   }
+  if (endRecordLine > 0) {
+    add("The end record on line " + std::to_string(endRecordLine) +
+        " ends the load: the lines after it were not read (two files joined?).");
+  }
   if (inputCutShort) {
     add("The input stopped for " + std::to_string(InputFile::kQuietPipeMs) + " ms after " +
         (cutAfterLine > 0 ? "line " + std::to_string(cutAfterLine)
                           : plural(cutAfterBytes, "byte", "bytes")) +
         "; what came before is loaded.");
   }
+  return text;
+}
+
+std::string LoadReport::notes() const {
+  std::string text = notesBeforeError();
+  if (empty()) addLine(text, "The file sets no byte.");
+  return text;
+}
+
+std::string LoadReport::information() const {
+  if (firstFoldedAddress < 0) return {};
+  return "Records past the device's end (" +
+         hexText(static_cast<std::uint32_t>(deviceEndAddress), 5) +
+         ") were folded onto it: " + "the first, at " +
+         hexText(static_cast<std::uint64_t>(firstFoldedAddress), 5) + ", was stored at " +
+         hexText(static_cast<std::uint64_t>(firstFoldedTo), 5) + ".";
+}
+
+std::string LoadReport::boxText() const {
+  std::string text = notes();
+  if (const std::string told = information(); !told.empty()) addLine(text, told);
   return text;
 }
 
@@ -133,9 +167,12 @@ LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* sour
   } catch (const FileError& error) {
     // What the load had noted goes with the error: the bytes before it stay in the buffer.
     noteCut();
-    throw FileError(error.what(), error.line(), report.notes());
+    throw FileError(error.what(), error.line(), report.notesBeforeError());
   }
+  // A pipe that keeps quiet once the end record has come has ended as it should: only quiet
+  // before it cut the file short.
   noteCut();
+  loader.lookPastEnd(in);
   return report;
 }
 

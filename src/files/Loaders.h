@@ -26,9 +26,31 @@ struct LoadReport {
   std::uint64_t bytesFoldedOver = 0;     // bytes folding stored over the file's own bytes
   int badChecksums = 0;                  // records whose checksum did not match
   long firstBadChecksumLine = 0;
+  // Buffer addresses the load stored, each counted once (a binary file: the bytes loaded).
+  std::uint64_t bytesStored = 0;
+  // An end record (S7/S8/S9, Intel 01) with more records after it, as in two files joined:
+  // the line of the end record; 0 when nothing but blank lines followed it.
+  long endRecordLine = 0;
+  // The first record that lay past the device's end and was folded onto it: its address as
+  // the file gives it, and where it was stored; -1 when none was.
+  std::int64_t firstFoldedAddress = -1;
+  std::int64_t firstFoldedTo = 0;
+  // The file does not look like the format it was read in (records read as binary).
+  std::string lookNote;
 
-  // The information box text; empty when there is nothing to tell.
+  // How many bytes the load set; a load that set none is not a clean one.
+  std::uint64_t bytesSet() const { return bytesStored; }
+  bool empty() const { return bytesStored == 0; }
+  // What the load could not do as the file asked, one a line ("The file sets no byte.", bytes
+  // dropped, wrong checksums...); empty for a clean load.
   std::string notes() const;
+  // The same, but for a load that stopped at an error: that it set nothing is no news then.
+  std::string notesBeforeError() const;
+  // What the load did that the operator should know although nothing was lost (records folded
+  // from past the device's end onto it); empty when there is nothing to tell.
+  std::string information() const;
+  // The information box text: the notes, then the information.
+  std::string boxText() const;
 };
 
 // A binary image: up to device end address + 1 bytes from address 0; a shorter file replaces

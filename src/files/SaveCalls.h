@@ -13,5 +13,7 @@ SaveCalls& saveCalls();
 // A reader of a pipe that takes nothing for this long is taken to be gone; one that takes
 // something, however slowly, is waited for (tests shorten it).
 inline int stalledPipeReaderMs = 5000;
+// How long a pipe that no program has opened to read is waited for (tests shorten it).
+inline int pipeReaderWaitMs = 10000;
 
 }  // namespace tandra

@@ -6,6 +6,7 @@
 
 #include "common/FileError.h"
 #include "common/HexText.h"
+#include "files/FormatGuess.h"
 #include "image/ImageBuffer.h"
 
 namespace tandra {
@@ -87,13 +88,43 @@ bool TextLoader::readLine(std::istream& in) {
   return true;
 }
 
+void TextLoader::passByteOrderMark() {
+  const std::string_view line(line_);
+  if (line.starts_with("\xEF\xBB\xBF")) {
+    line_.erase(0, 3);  // an editor's mark of UTF-8, before the first record
+  } else if (line.starts_with("\xFF\xFE") || line.starts_with("\xFE\xFF")) {
+    throw FileError(utf16Message(), lineNumber_);
+  }
+}
+
 void TextLoader::load(std::istream& in) {
   do {
     readLine(in);
+    if (lineNumber_ == 1) passByteOrderMark();
     dispatch();
   } while (!endFlag_ && !endOfText_);
   image_.currentAddress = static_cast<std::int32_t>(
       std::min<std::int64_t>(std::max<std::int64_t>(loadAddress_, 0), INT32_MAX));
+}
+
+void TextLoader::lookPastEnd(std::istream& in) {
+  if (!endFlag_ || endOfText_) return;
+  const long endLine = lineNumber_;
+  // Blank lines after the end are common; a text of nothing else is not read to its end.
+  constexpr int kBlankLinesLookedAt = 1000;
+  try {
+    for (int blank = 0; blank < kBlankLinesLookedAt && !endOfText_; ++blank) {
+      readLine(in);
+      const bool empty =
+          std::all_of(line_.begin(), line_.end(), [](char c) { return c == ' ' || c == '\t'; });
+      if (!empty) {
+        report_.endRecordLine = endLine;
+        return;
+      }
+    }
+  } catch (const FileError&) {
+    report_.endRecordLine = endLine;  // something followed, if only a line too long to read
+  }
 }
 
 void TextLoader::dispatch() {
@@ -215,6 +246,13 @@ void TextLoader::Store_Record_Data() {
   const std::int64_t unfolded = loadAddress_ + segmentBase_ + linearBase_;
   loadAddress_ = unfolded & image_.deviceEndAddress;
   const bool folded = loadAddress_ != unfolded;
+  // Told once: an image linked above the device's range folds as it should, and it is still
+  // worth knowing where it went. Before a device is chosen there is no range to fold onto.
+  if (folded && image_.deviceEndAddress > 0 && report_.firstFoldedAddress < 0) {
+    report_.firstFoldedAddress = unfolded;
+    report_.firstFoldedTo = loadAddress_;
+    report_.deviceEndAddress = image_.deviceEndAddress;
+  }
   for (std::int64_t i = 0; i < recordByteCount_; ++i) {
     storeByte(loadAddress_ + i, dataByte(), folded);
   }
@@ -242,6 +280,7 @@ void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded
   // A file may store an address twice on its own; it is folding's doing when either store
   // came from a folded record, and then the file held more than the device.
   if ((marks & kStored) != 0 && (folded || (marks & kStoredByFold) != 0)) ++report_.bytesFoldedOver;
+  if (marks == 0) ++report_.bytesStored;
   marks |= folded ? kStored | kStoredByFold : kStored;
   report_.extent = std::max(report_.extent, address + 1);
   image_[static_cast<std::int32_t>(address)] = value;

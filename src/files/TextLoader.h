@@ -18,11 +18,17 @@ class TextLoader {
  public:
   TextLoader(ImageBuffer& image, LoadReport& report) : image_(image), report_(report) {}
 
+  // Reads records up to the end record or the end of the text.
   void load(std::istream& in);
+  // After an end record: whether records follow it, as when two files were joined (blank lines
+  // do not count). Looks no further than the first such line.
+  void lookPastEnd(std::istream& in);
   long linesRead() const { return lineNumber_; }
 
  private:
   bool readLine(std::istream& in);
+  // The first line may begin with a byte-order mark: UTF-8's is passed over, UTF-16's refused.
+  void passByteOrderMark();
   bool refill(std::streambuf& buffer);
   int peek(std::streambuf& buffer);
   void dispatch();

@@ -6,10 +6,13 @@
 #include <QWidget>
 #include <array>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "common/FileError.h"
+#include "files/FileFormat.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
 #include "gui/WindowSettings.h"
@@ -149,11 +152,18 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void offerKeptChoices();
   void restoreKeptWidthAndVoltage();
 
-  // Image files: load one, save the buffer (the format is the row chosen in File_Type).
-  void loadImageFile(const std::string& path);
+  // Image files: load one (in the format asked, or for a dropped file the one its content and
+  // name say), save the buffer (the format is the row chosen in File_Type).
+  void loadImageFile(const std::string& path, std::optional<tandra::FileFormat> asked);
   // Loads a file as Load does after its dialog: the error box on failure, then the checksum.
   // False when the file could not be loaded.
-  bool loadAndShowChecksum(const std::string& path);
+  bool loadAndShowChecksum(const std::string& path, std::optional<tandra::FileFormat> asked);
+  // The format chosen in File_Type, as a load asks for it.
+  tandra::FileFormat chosenFormat() const;
+  // A name as the loaders take it (bytes; UTF-8 on Windows, as Qt gives names) and as the file
+  // system does, each from the other.
+  static std::filesystem::path fileSystemPath(const std::string& name);
+  static std::string loaderName(const std::filesystem::path& path);
   // Before Program: when the loaded file changed on disk since, asks whether to load it again.
   // False when Program must not go on (the new load failed).
   bool reloadIfChanged();
@@ -170,10 +180,12 @@ class TMainForm final : public QWidget, public tandra::Panel {
   std::unique_ptr<QSettings> settings_;
   WindowSettings kept_;
   // The file the buffer was loaded from, as it was then; empty once the buffer was replaced.
+  // Its name is kept as the file system has it: a dropped file's name need not be UTF-8.
   struct LoadedFile {
-    QString path;
-    QDateTime modified;
-    qint64 size = 0;
+    std::filesystem::path path;
+    std::filesystem::file_time_type modified;
+    std::uintmax_t size = 0;
+    std::optional<tandra::FileFormat> asked;  // loaded again the same way
   } loadedFile_;
   int fileFormatCode_ = 0;
   QString dialogExtension_ = "Bin";

@@ -5,7 +5,9 @@
 #include <QPushButton>
 
 #include "common/FileError.h"
+#include "common/InputFile.h"
 #include "files/FileFormat.h"
+#include "files/FormatGuess.h"
 #include "files/Loaders.h"
 #include "files/Savers.h"
 #include "gui/MainForm.h"
@@ -47,32 +49,59 @@ void TMainForm::showProgressNote(const char* text) {
   processMessages();
 }
 
-void TMainForm::loadImageFile(const std::string& path) {
+std::filesystem::path TMainForm::fileSystemPath(const std::string& name) {
+#if defined(_WIN32)
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+#else
+  return std::filesystem::path(name);
+#endif
+}
+
+std::string TMainForm::loaderName(const std::filesystem::path& path) {
+#if defined(_WIN32)
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+#else
+  return path.string();
+#endif
+}
+
+tandra::FileFormat TMainForm::chosenFormat() const {
+  return tandra::fileFormatInfo(fileFormatCode_).format;
+}
+
+void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::FileFormat> asked) {
   tandra::ImageBuffer& image = workbench_.image;
-  tandra::LoadReport report;
-  if (fileFormatCode_ == 0) {
-    report = tandra::Load_Bin_File(image, path);
-  } else {
+  const tandra::LoadReport report = tandra::aboutFile(path, [&] {
+    tandra::InputFile file(path);
+    const tandra::FormatChoice choice = tandra::chooseInputFormat(file, path, asked);
+    if (choice.format == tandra::FileFormat::Binary)
+      return tandra::loadInFormat(image, file, choice);
     showProgressNote(kLoadingNote);
     try {
-      report = tandra::Load_Hex_File(image, path);
+      const tandra::LoadReport loaded = tandra::loadInFormat(image, file, choice);
+      StaticText2->hide();
+      return loaded;
     } catch (...) {
       StaticText2->hide();
       throw;
     }
-    StaticText2->hide();
-  }
-  setCaption(Control::StaticText4, "Last File Loaded in Buffer=" + path);
-  const QFileInfo loaded(QString::fromStdString(path));
-  loadedFile_ = {loaded.absoluteFilePath(), loaded.lastModified(), loaded.size()};
-  if (const std::string notes = report.notes(); !notes.empty()) {
+  });
+  setCaption(Control::StaticText4, "Last File Loaded in Buffer=" + tandra::shownName(path));
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(fileSystemPath(path), ignored);
+  loadedFile_ = {absolute, std::filesystem::last_write_time(absolute, ignored),
+                 std::filesystem::file_size(absolute, ignored), asked};
+  // A load that set no byte, or could not do all the file asked, is told; so is a fold.
+  if (const std::string notes = report.boxText(); !notes.empty()) {
     showBox(BoxKind::Information, notes, std::nullopt);
   }
 }
 
-bool TMainForm::loadAndShowChecksum(const std::string& path) {
+bool TMainForm::loadAndShowChecksum(const std::string& path,
+                                    std::optional<tandra::FileFormat> asked) {
   try {
-    loadImageFile(path);
+    loadImageFile(path, asked);
   } catch (const tandra::FileError& error) {
     // The load ends here: what was stored stays, the captions keep their contents.
     showBox(BoxKind::Error, tandra::errorBoxText(error), std::nullopt);
@@ -90,7 +119,7 @@ void TMainForm::Load_ButClick() {
       return;
     }
     dialogs_->openFolder = QFileInfo(QString::fromStdString(*path)).absolutePath();
-    loadAndShowChecksum(*path);
+    loadAndShowChecksum(*path, chosenFormat());
   });
 }
 

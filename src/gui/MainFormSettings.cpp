@@ -1,7 +1,6 @@
 // What the window keeps between runs, files dropped on it, and a loaded file that changed.
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMimeData>
@@ -14,11 +13,20 @@
 
 namespace {
 
-// The one local file a drop carries; empty for anything else.
-QString droppedFile(const QMimeData* data) {
+// The one local file a drop carries, as the bytes of its name; empty for anything else. A name
+// that is not UTF-8 has no QString that names it, but its URL carries its bytes
+// percent-encoded, and the loaders take names as bytes.
+std::string droppedFile(const QMimeData* data) {
   if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
   const QUrl url = data->urls().first();
-  return url.isLocalFile() ? url.toLocalFile() : QString();
+  if (!url.isLocalFile()) return {};
+  const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  if (url.host().isEmpty() && !tandra::isUtf8(bytes.toStdString())) return bytes.toStdString();
+  return url.toLocalFile().toStdString();
+}
+
+bool mayDrop(const QMimeData* data) {
+  return !droppedFile(data).empty();
 }
 
 }  // namespace
@@ -84,28 +92,36 @@ void TMainForm::afterHandler() {
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
   // Only while the Load button could be clicked: not during an operation or an open list.
-  if (handlerDepth_ == 0 && Load_But->isEnabled() && !droppedFile(event->mimeData()).isEmpty()) {
-    event->acceptProposedAction();
+  // Taken as a copy: a source told "move" would delete the file once it is dropped.
+  if (handlerDepth_ == 0 && Load_But->isEnabled() && mayDrop(event->mimeData())) {
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
   }
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-  const QString path = droppedFile(event->mimeData());
-  if (path.isEmpty() || handlerDepth_ > 0 || !Load_But->isEnabled()) return;
-  event->acceptProposedAction();
-  handle([this, path] { loadAndShowChecksum(path.toStdString()); });
+  const std::string path = droppedFile(event->mimeData());
+  if (path.empty() || handlerDepth_ > 0 || !Load_But->isEnabled()) return;
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  // The file's own content and name say its format, as for tandra-cli: the format last chosen
+  // may be another file's.
+  handle([this, path] { loadAndShowChecksum(path, std::nullopt); });
 }
 
 bool TMainForm::reloadIfChanged() {
-  if (loadedFile_.path.isEmpty()) return true;
-  const QFileInfo now(loadedFile_.path);
-  if (!now.exists()) return true;
-  if (now.lastModified() == loadedFile_.modified && now.size() == loadedFile_.size) return true;
+  if (loadedFile_.path.empty()) return true;
+  std::error_code missing;
+  const auto modified = std::filesystem::last_write_time(loadedFile_.path, missing);
+  if (missing) return true;
+  const std::uintmax_t size = std::filesystem::file_size(loadedFile_.path, missing);
+  if (modified == loadedFile_.modified && size == loadedFile_.size) return true;
   // Asked once for each change: a No programs the buffer as it is, and is not asked again.
-  loadedFile_.modified = now.lastModified();
-  loadedFile_.size = now.size();
-  const std::string text = "The file " + loadedFile_.path.toStdString() +
+  loadedFile_.modified = modified;
+  loadedFile_.size = size;
+  const std::string text = "The file " + tandra::shownName(loaderName(loadedFile_.path)) +
                            " has changed since it was loaded.\r\nLoad it again before programming?";
   if (!askYesNo(text, std::nullopt)) return true;
-  return loadAndShowChecksum(loadedFile_.path.toStdString());
+  const LoadedFile again = loadedFile_;
+  return loadAndShowChecksum(loaderName(again.path), again.asked);
 }

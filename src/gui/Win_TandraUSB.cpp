@@ -105,6 +105,7 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  tandra::letWritesPastTheSizeLimitFail();  // a save past `ulimit -f` fails, never kills
   QCoreApplication::setApplicationName("tandra-usb");
   QCoreApplication::setApplicationVersion(tandra::kVersion);
   QCoreApplication::setOrganizationName("Tandra USB");

@@ -103,6 +103,19 @@ TEST_F(RecordTest, NamesThatAreNotUtf8GiveARecordOfTheSameShape) {
   EXPECT_EQ(named["image"]["sha256"], clean["image"]["sha256"]);
   EXPECT_NE(named["input"]["path"].get<std::string>().find("\xEF\xBF\xBD"), std::string::npos)
       << "the bytes that are not UTF-8 stand replaced";
+  // ... and the name is kept exact beside it.
+  std::string bytes;
+  for (unsigned char c : odd)
+    bytes += "0123456789abcdef"[c >> 4], bytes += "0123456789abcdef"[c & 15];
+  EXPECT_EQ(named["input"]["path_bytes"], bytes);
+  EXPECT_TRUE(clean["input"]["path_bytes"].is_null());
+  const nlohmann::json converted =
+      runJson({"convert", "-d", "27C256", path("image.bin"), path("out\xff.hex")});
+  EXPECT_TRUE(converted["output"]["path_bytes"].get<std::string>().ends_with("6f7574ff2e686578"))
+      << converted["output"];
+  // A message names the file on one line, each odd byte as itself.
+  run({"checksum", "-d", "27C256", path("no\nsuch\xff.bin")});
+  EXPECT_TRUE(says("(" + path("no\\nsuch\\xFF.bin") + ")")) << err_.str();
 
   const nlohmann::json word = runJson({"verify", "-d", "27C\xff", path("image.bin")});
   EXPECT_EQ(code_, 2);

@@ -1,6 +1,7 @@
 // Files that other tools write load into the bytes those tools read from them, and the files we
 // save are read by those tools into the bytes of the buffer. The tools are srec_cat and srec_cmp
-// (Debian package srecord) and xxd; they run in a scratch folder of their own per test.
+// (Debian package srecord), GNU objcopy and xxd; they run in a scratch folder of their own per
+// test.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -110,6 +111,7 @@ void expectLoadStores(const std::string& path, std::int32_t deviceEnd, std::int3
   EXPECT_TRUE(untouchedOutside(image, at, expected.size()));
   EXPECT_EQ(report.badChecksums, 0) << "first on line " << report.firstBadChecksumLine;
   EXPECT_EQ(report.bytesOutsideBuffer, 0u);
+  EXPECT_EQ(report.notes(), "") << "a file a tool wrote whole loads cleanly";
 }
 
 // A case run in a scratch folder of its own, skipped where srecord is not installed.
@@ -374,6 +376,63 @@ TEST_P(SrecCatBoundaryRecord, StoresOnBothSidesOfTheBoundary) {
 INSTANTIATE_TEST_SUITE_P(Interop, SrecCatBoundaryRecord, ::testing::ValuesIn(kBoundaryRecords),
                          [](const ::testing::TestParamInfo<BoundaryRecord>& p) {
                            return p.param.name;
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// A whole device image written by GNU objcopy, which picks its own record types (Intel
+// segment records past 64K, S1/S2/S3 by the highest address) and writes an S0 header.
+
+struct ObjcopyOutput {
+  std::string name;
+  std::string options;  // objcopy's output format and its options
+  std::string readAs;   // its input format to read the file back
+  std::vector<std::int32_t> deviceEnds;
+  std::string shows;
+};
+
+const std::vector<ObjcopyOutput> kObjcopyOutputs{
+    {"Intel", "-O ihex", "ihex", kDeviceEnds, ":10000000"},
+    {"SRecords", "-O srec", "srec", kDeviceEnds, "S0"},
+    {"S3", "-O srec --srec-forceS3", "srec", kSomeDeviceEnds, "\nS315"},
+    {"S1Length64", "-O srec --srec-len 64", "srec", kSomeS1DeviceEnds, "\nS143"},
+    // Linked above the device's range: it folds onto it, and that is told, not a fault.
+    {"IntelAt8000", "-O ihex --change-addresses 0x8000", "ihex", {0x7FFF}, ":10800000"},
+};
+
+using ObjcopyImage = std::pair<ObjcopyOutput, std::int32_t>;
+
+std::vector<ObjcopyImage> objcopyImages() {
+  std::vector<ObjcopyImage> all;
+  for (const ObjcopyOutput& output : kObjcopyOutputs) {
+    for (std::int32_t end : output.deviceEnds) all.emplace_back(output, end);
+  }
+  return all;
+}
+
+class ObjcopyImageFile : public ::testing::TestWithParam<ObjcopyImage> {
+ protected:
+  void SetUp() override {
+    if (!toolInstalled("objcopy")) GTEST_SKIP() << "objcopy not installed (Debian binutils)";
+  }
+  ScratchFolder folder;
+};
+
+TEST_P(ObjcopyImageFile, LoadsIntoTheBytesObjcopyReadsFromIt) {
+  const auto& [output, deviceEnd] = GetParam();
+  writeFile(folder.file("image.bin"), randomBytes(static_cast<std::size_t>(deviceEnd) + 1,
+                                                  static_cast<std::uint32_t>(deviceEnd) + 17));
+  ASSERT_TRUE(folder.run("objcopy -I binary " + output.options + " image.bin in.hex && objcopy -I " +
+                         output.readAs + " -O binary in.hex reference.bin"));
+  ASSERT_TRUE(textShowsAndLacks(readFile(folder.file("in.hex")), {output.shows}, {}));
+  const std::string reference = readFile(folder.file("reference.bin"));
+  ASSERT_EQ(reference.size(), static_cast<std::size_t>(deviceEnd) + 1);
+
+  expectLoadStores(folder.file("in.hex"), deviceEnd, 0, reference);
+}
+
+INSTANTIATE_TEST_SUITE_P(Interop, ObjcopyImageFile, ::testing::ValuesIn(objcopyImages()),
+                         [](const ::testing::TestParamInfo<ObjcopyImage>& p) {
+                           return p.param.first.name + "_" + sizeName(p.param.second);
                          });
 
 // ---------------------------------------------------------------------------------------------

@@ -145,3 +145,107 @@ TEST(LoadNotes, TheLargestDeviceOnOneAsciiHexLineLoadsAndLongerLinesNameTheLimit
 
 }  // namespace
 }  // namespace tandra::test
+
+namespace tandra::test {
+namespace {
+
+// The notes a load owes about the text it read as a whole: a mark an editor put before the
+// first record, text in two bytes a character, nothing set at all, records after the end.
+TEST(TextNotes, WhatATextBeginsAndEndsWithIsReadOrTold) {
+  const std::string utf16 =
+      "The file is UTF-16 text, which this program does not read: save "
+      "it as ASCII (or UTF-8) text";
+  const std::string noByte = "The file sets no byte.";
+  const std::string joined =
+      "The end record on line 2 ends the load: the lines after it were not read (two files "
+      "joined?).";
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string notes;  // or the error
+    std::uint8_t at0x10 = 0x00;
+  };
+  const Case cases[] = {
+      {"UTF-8 mark, Intel", "\xEF\xBB\xBF:020000001122CB\r\n:00000001FF\r\n", ""},
+      {"UTF-8 mark, S-records", "\xEF\xBB\xBFS10500001122C7\r\nS9030000FC\r\n", ""},
+      {"UTF-8 mark, Ascii hex",
+       "\xEF\xBB\xBF"
+       "1122\r\n",
+       ""},
+      {"UTF-16 little-endian",
+       std::string("\xFF\xFE:\0"
+                   "0\0",
+                   6),
+       utf16},
+      {"UTF-16 big-endian",
+       std::string("\xFE\xFF\0:\0"
+                   "0",
+                   6),
+       utf16},
+      {"nothing", "", noByte},
+      {"blank lines", "\r\n\r\n", noByte},
+      {"a mark alone", "\xEF\xBB\xBF", noByte},
+      {"Intel end record alone", ":00000001FF\r\n", noByte},
+      {"S-record header and end", "S004000048B3\r\nS9030000FC\r\n", noByte},
+      {"blank lines after the end", "S10500001122C7\r\nS9030000FC\r\n\r\n  \r\n", ""},
+      {"two S-record files", "S10500001122C7\r\nS9030000FC\r\nS1050010334473\r\nS9030000FC\r\n",
+       joined},
+      {"two Intel files", ":020000001122CB\r\n:00000001FF\r\n:02001000334477\r\n:00000001FF\r\n",
+       joined},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ImageBuffer image = imageFor(k27C256End);
+    std::string told;
+    try {
+      told = loadText(image, c.text).notes();
+    } catch (const FileError& error) {
+      told = error.what();
+    }
+    EXPECT_EQ(told, c.notes);
+    EXPECT_EQ(image[0x10], c.at0x10) << "nothing after an end record is stored";
+  }
+  ImageBuffer image = imageFor(k27C256End);
+  EXPECT_EQ(loadText(image, "\xEF\xBB\xBF:020000001122CB\r\n").bytesSet(), 2u);
+  EXPECT_EQ(image[1], 0x22);
+}
+
+TEST(TextNotes, AnEmptyBinaryFileOrPipeSetsNoByte) {
+  ScratchFolder folder;
+  writeFile(folder.file("empty.bin"), "");
+  ImageBuffer image = imageFor(k27C256End);
+  const LoadReport report = Load_Bin_File(image, folder.file("empty.bin"));
+  EXPECT_TRUE(report.empty());
+  EXPECT_EQ(report.notes(), "The file sets no byte.");
+  EXPECT_EQ(Load_Hex_File(image, folder.file("empty.bin")).notes(), "The file sets no byte.");
+  std::istringstream nothing;
+  EXPECT_EQ(loadBinary(image, nothing).bytesSet(), 0u);
+}
+
+TEST(TextNotes, RecordsPastTheDeviceAreFoldedAndToldOnceWithTheFirst) {
+  struct Case {
+    const char* text;
+    std::int32_t deviceEnd;
+    std::string information;
+  };
+  const Case cases[] = {
+      {":02800000AABB19\r\n:01801000CCA3\r\n", k27C256End,
+       "Records past the device's end (07FFF) were folded onto it: the first, at 08000, was "
+       "stored at 00000."},
+      {"S1058000AABB15\r\n", k2716End,
+       "Records past the device's end (007FF) were folded onto it: the first, at 08000, was "
+       "stored at 00000."},
+      {":020000001122CB\r\n", k27C256End, ""},
+      {":02800000AABB19\r\n", 0, ""},  // no device chosen: nothing to fold onto
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ImageBuffer image = imageFor(c.deviceEnd);
+    const LoadReport report = loadText(image, c.text);
+    EXPECT_EQ(report.information(), c.information);
+    EXPECT_EQ(report.notes(), "") << "folding an image linked higher loses nothing";
+  }
+}
+
+}  // namespace
+}  // namespace tandra::test

@@ -280,7 +280,7 @@ TEST(LoadErrors, ReadFailuresGiveTheMessageForTheirCause) {
 
 TEST(LoadErrors, FieldsWithBytesBeyondAsciiAreShownReadably) {
   ImageBuffer image = imageFor(k2716End);
-  EXPECT_EQ(loadError(image, "\xFF\xFE\r\n"), "'$\\xFF\\xFE' is not a valid integer value");
+  EXPECT_EQ(loadError(image, "00\r\n\xFF\xFE\r\n"), "'$\\xFF\\xFE' is not a valid integer value");
   EXPECT_EQ(loadError(image, "0G\r\n"), "'$0G' is not a valid integer value");
 }
 

@@ -1,6 +1,7 @@
 // Saves over what is not a plain file of one's own: hard links, files root may not write,
 // other users' files, pipes that do not read, and saves that must survive a power cut.
 #include <fcntl.h>
+#include <sys/xattr.h>
 
 #include <cerrno>
 #include <cstring>
@@ -232,6 +233,89 @@ TEST_F(AtomicSave, APipeThatTakesNothingIsAnErrorAndASlowOneIsWaitedFor) {
   }
   stalledPipeReaderMs = stall;
   EXPECT_TRUE(received == saved) << received.size();
+}
+
+TEST_F(AtomicSave, APipeWhoseReaderComesLateIsWaitedForAndOneWithoutIsToldInTime) {
+  const std::string pipe = folder.file("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const int wait = pipeReaderWaitMs;
+  pipeReaderWaitMs = 400;
+  EXPECT_EQ(saveError(pipe), "No program opened the pipe to read from it within 1 second");
+  pipeReaderWaitMs = wait;
+  std::string received;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int fd = ::open(pipe.c_str(), O_RDONLY);
+    char chunk[4096];
+    for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
+      received.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+  });
+  EXPECT_EQ(saveError(pipe), "");
+  reader.join();
+  EXPECT_TRUE(received == saved) << received.size();
+}
+
+// A POSIX access list as the system keeps it: the owner rw, the user nobody rw, the group r,
+// the mask rw, the others nothing.
+std::string accessListGivingNobodyWrite() {
+  std::string list;
+  const auto put = [&list](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) list += static_cast<char>(value >> (8 * i));
+  };
+  put(2, 4);  // the version
+  const std::uint32_t entries[][3] = {{0x01, 6, 0xFFFFFFFF},
+                                      {0x02, 6, 65534},
+                                      {0x04, 4, 0xFFFFFFFF},
+                                      {0x10, 6, 0xFFFFFFFF},
+                                      {0x20, 0, 0xFFFFFFFF}};
+  for (const auto& entry : entries) {
+    put(entry[0], 2);
+    put(entry[1], 2);
+    put(entry[2], 4);
+  }
+  return list;
+}
+
+std::string attribute(const std::string& path, const char* name) {
+  char value[256];
+  const ssize_t got = ::getxattr(path.c_str(), name, value, sizeof value);
+  return got < 0 ? std::string("none") : std::string(value, static_cast<std::size_t>(got));
+}
+
+TEST_F(AtomicSave, TheTargetsAccessListAttributesModeAndGroupAreKept) {
+  const std::string list = accessListGivingNobodyWrite();
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  if (::setxattr(target.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0 ||
+      ::setxattr(target.c_str(), "user.origin", "lab", 3, 0) != 0) {
+    GTEST_SKIP() << "the file system of " << folder.path()
+                 << " keeps no access lists: " << std::strerror(errno);
+  }
+  struct stat before {};
+  ASSERT_EQ(::stat(target.c_str(), &before), 0);
+  EXPECT_EQ(saveError(), "");
+  EXPECT_TRUE(readFile(target) == saved);
+  struct stat after {};
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode, before.st_mode) << "the group's rights are the list's mask";
+  EXPECT_EQ(attribute(target, "system.posix_acl_access"), list);
+  EXPECT_EQ(attribute(target, "user.origin"), "lab");
+  EXPECT_EQ(filesInFolder(), 1);
+}
+
+TEST_F(AtomicSave, AGroupTheOperatorCannotGiveKeepsTheFileInPlace) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file a group of another";
+  // The operator's own file, of a group the operator is no member of (root's).
+  ASSERT_EQ(::chown(target.c_str(), kNobody, 0), 0);
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_EQ(::chown(folder.path().c_str(), kNobody, kNobody), 0);
+  EXPECT_EQ(asNobody([this] { return saveError(); }), "");
+  EXPECT_TRUE(readFile(target) == saved);
+  struct stat after {};
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_gid, 0u);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
 }
 
 }  // namespace

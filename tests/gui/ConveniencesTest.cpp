@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <filesystem>
+#include <fstream>
 
 #include "WindowFixture.h"
 #include "gui/KeyEntry.h"
@@ -24,17 +26,27 @@ void writeFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-// A drop of `path` on the window, as a file manager sends it; whether the window took it.
-bool drop(TMainForm& form, const QString& path) {
+// A drop of `uriList` (text/uri-list, as a file manager sends it) on the window, offering a
+// copy or a move; whether the window took it, and as what.
+Qt::DropAction dropUris(TMainForm& form, const QByteArray& uriList) {
   QMimeData data;
-  data.setUrls({QUrl::fromLocalFile(path)});
+  data.setData("text/uri-list", uriList);
   const QPoint at(400, 300);
-  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+  QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&form, &enter);
-  if (!enter.isAccepted()) return false;
-  QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  if (!enter.isAccepted()) return Qt::IgnoreAction;
+  QDropEvent dropped(QPointF(at), offered, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&form, &dropped);
-  return dropped.isAccepted();
+  if (!dropped.isAccepted()) return Qt::IgnoreAction;
+  // Never a move: a source that honours it deletes the file it dropped.
+  return enter.dropAction() == Qt::CopyAction ? dropped.dropAction() : enter.dropAction();
+}
+
+bool drop(TMainForm& form, const QString& path) {
+  const Qt::DropAction taken = dropUris(form, QUrl::fromLocalFile(path).toEncoded() + "\r\n");
+  if (taken != Qt::IgnoreAction && taken != Qt::CopyAction) qWarning("taken as a move");
+  return taken == Qt::CopyAction;
 }
 
 }  // namespace
@@ -139,6 +151,41 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QCOMPARE(boxes_.size(), 1);
     QCOMPARE(form->workbench().image[3], std::uint8_t{0x04});
     QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + good);
+  }
+
+  // A dropped file is read as its content and name say, whatever format was chosen last; one
+  // whose name and content disagree is refused with both named.
+  void aDroppedFileIsReadInItsOwnFormat() {
+    QTemporaryDir folder;
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, 1);  // 2716
+    clickRow(form->Num_Of_Devices, 1);
+    QCOMPARE(form->fileFormatCode(), 0);  // Binary
+    const QString intel = folder.filePath("rom.hex");
+    writeFile(intel, ":020000001122CB\r\n:00000001FF\r\n");
+    QVERIFY(drop(*form, intel));
+    QCOMPARE(form->workbench().image[1], std::uint8_t{0x22});
+    QVERIFY(boxes_.isEmpty());
+
+    const QString binary = folder.filePath("binary.hex");
+    writeFile(binary, QByteArray("\x00\x01\x80\xFE", 4));
+    QVERIFY(drop(*form, binary));
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY(boxes_[0].contains("The file's name says Intel Hex (.hex), but the file looks binary"));
+    QCOMPARE(form->workbench().image[1], std::uint8_t{0x22});
+
+    // A name that is not UTF-8 comes as the bytes of its URL, and is shown as they are.
+    const std::string odd = folder.filePath("rom").toStdString() + "\xFF.hex";
+    std::ofstream(odd, std::ios::binary) << ":02000000334487\r\n";
+    const QByteArray uri =
+        "file://" + QByteArray::fromStdString(odd).toPercentEncoding("/") + "\r\n";
+    QCOMPARE(dropUris(*form, uri), Qt::CopyAction);
+    std::filesystem::remove(odd);  // which QTemporaryDir cannot name
+    QVERIFY2(boxes_.size() == 1, qPrintable(boxes_.last()));
+    QCOMPARE(form->workbench().image[1], std::uint8_t{0x44});
+    QCOMPARE(form->StaticText4->text(),
+             "Last File Loaded in Buffer=" + folder.filePath("rom") + "\\xFF.hex");
   }
 
   void programOffersToLoadAChangedFileAgainOnce() {
