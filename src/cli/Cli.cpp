@@ -169,6 +169,7 @@ class Parser {
   // An exit code when the program ends here (help, version, a wrong word), with `message` set
   // for a wrong word.
   std::optional<int> parse(std::vector<std::string> arguments, CliIo& io, std::string* message) {
+    jobFirst(arguments);
     if (!arguments.empty() && !arguments.front().starts_with("-") &&
         std::find(std::begin(kJobs), std::end(kJobs), arguments.front()) == std::end(kJobs)) {
       *message = "no job '" + arguments.front() + "'; " + jobsText();
@@ -199,6 +200,27 @@ class Parser {
   }
 
  private:
+  // Options every job takes may come before the job too, as git has it: they are moved behind
+  // the job's word, where the parser looks for them.
+  static void jobFirst(std::vector<std::string>& arguments) {
+    static constexpr std::string_view kTakesValue[] = {
+        "--format", "--out-format",     "--pulse",  "--vpp",    "--virtual-chips",
+        "--virtual-firmware", "--virtual-state", "--fill", "--driver", "--serial",
+        "--update-firmware",  "--trace",         "--replay"};
+    std::size_t at = 0;
+    while (at < arguments.size() && arguments[at].starts_with("-") && arguments[at] != "-" &&
+           arguments[at] != "--help" && arguments[at] != "-h" && arguments[at] != "--version") {
+      const std::string& option = arguments[at];
+      const bool takesValue = option.find('=') == std::string::npos &&
+                              std::find(std::begin(kTakesValue), std::end(kTakesValue), option) !=
+                                  std::end(kTakesValue);
+      at += takesValue ? 2 : 1;
+    }
+    if (at == 0 || at >= arguments.size()) return;
+    std::rotate(arguments.begin(), arguments.begin() + static_cast<std::ptrdiff_t>(at),
+                arguments.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+  }
+
   CLI::App* job(const char* name, const char* what, bool sockets, bool file) {
     CLI::App* sub = app_.add_subcommand(name, what);
     sub->add_option("-d,--device", o_.device, "device type as the list shows it, e.g. 27C256")

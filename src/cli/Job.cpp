@@ -134,9 +134,10 @@ void Job::finish(int& code) {
     console_.record(record::text(document_));
   } else if (options_.command != "list" && options_.command != "devices" &&
              options_.command != "serial") {
-    // The closing line, in every case.
-    console_.record(options_.command + ": " + outcome(code) + " in " + durationText(elapsed) +
-                    (virtualProgrammer_ != nullptr ? " on the virtual programmer" : ""));
+    // The closing line, in every case. It is about the job, not its value: standard output
+    // holds the results alone, so that $(tandra-cli checksum ...) is the checksum.
+    console_.warn(options_.command + ": " + outcome(code) + " in " + durationText(elapsed) +
+                  (virtualProgrammer_ != nullptr ? " on the virtual programmer" : ""));
   }
   // A record that could not be written is a job that failed, whatever it did to the chips;
   // a reader that went away is a stop like a signal.

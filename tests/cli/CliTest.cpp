@@ -130,6 +130,17 @@ TEST_F(CliTest, ReadConvertAndChecksumGoThroughTheWindowsLoadersAndSavers) {
   EXPECT_EQ(document["checksum"], expected);
   EXPECT_EQ(document["input"]["format"], "srec");
   EXPECT_EQ(document["input"]["format_chosen"], "by content");
+
+  // Standard output holds the value alone, quiet or not, and the options every job takes may
+  // come before the job, as a script writes them.
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"checksum", "-d", "27C256", path("back.s19")},
+        std::vector<std::string>{"checksum", "-d", "27C256", path("back.s19"), "--quiet"},
+        std::vector<std::string>{"--format", "srec", "--quiet", "checksum", "-d", "27C256",
+                                 path("back.s19")}}) {
+    EXPECT_EQ(run(arguments), 0) << err_.str();
+    EXPECT_EQ(out_.str(), std::string("CheckSum=") + expected + "\n");
+  }
 }
 
 TEST_F(CliTest, ListAndDevicesTellWhatThereIs) {
