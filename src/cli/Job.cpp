@@ -537,6 +537,9 @@ int Job::deviceWork() {
     prepareSocketImages();
   }
   if (command == "program") numberChips();
+  for (const Operation operation : promise().operations) {
+    if (const std::optional<std::string> note = untestedNote(type, operation)) console_.warn(*note);
+  }
   // The first set's images, the serial numbers and the log are settled before any chip is
   // touched, and before the programmer is looked for.
   run_.emplace(*session_, plan_, promise(), command == "program" && !options_.noCheck);

@@ -29,6 +29,21 @@ constexpr std::string_view voltsText(RatedVpp vpp) {
 
 inline constexpr std::int32_t kKiB = 1024;
 
+// Whether an operation on a type has been seen to work on a real programmer with real chips.
+enum class Proof { Untested, Proven };
+
+// Each operation's proof for one type: a type added from its data sheet alone is untested until
+// someone has programmed, verified, blank-checked and read real chips of it and said so.
+struct Tested {
+  Proof program = Proof::Untested;
+  Proof verify = Proof::Untested;
+  Proof blank = Proof::Untested;
+  Proof read = Proof::Untested;
+};
+// The types of the programmer's own list, which its users have run for years.
+inline constexpr Tested kProvenOnTheProgrammer{Proof::Proven, Proof::Proven, Proof::Proven,
+                                              Proof::Proven};
+
 // One UV EPROM type the programmer serves, as the operator knows it.
 struct Chip {
   std::string_view name;            // as printed on the chip; the first word of its list row
@@ -38,6 +53,7 @@ struct Chip {
   RatedVpp ratedVpp;                // its programming voltage: the one Vpp starts at
   int pulseWidth;                   // the programming pulse width the Pulse entry starts with
   std::string_view listNote = {};   // a word in the device list between the name and the voltage
+  Tested tested = {};               // what has been seen to work on a real programmer
 };
 
 // Every type, in the order the device list shows them. The list is made from these records:
@@ -52,82 +68,97 @@ inline constexpr std::array kChips{
          .family = family::k2716,
          .ratedVpp = RatedVpp::V25,
          .pulseWidth = 40,
-         .listNote = "(+5 Only)"},
+         .listNote = "(+5 Only)",
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C16",
          .size = 2 * kKiB,
          .family = family::k2716,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 40},
+         .pulseWidth = 40,
+         .tested = kProvenOnTheProgrammer},
 
     Chip{.name = "2732",
          .size = 4 * kKiB,
          .family = family::k2732,
          .ratedVpp = RatedVpp::V25,
-         .pulseWidth = 10},
+         .pulseWidth = 10,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "2732A",
          .size = 4 * kKiB,
          .family = family::k2732,
          .ratedVpp = RatedVpp::V21,
-         .pulseWidth = 10},
+         .pulseWidth = 10,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C32",
          .size = 4 * kKiB,
          .family = family::k2732,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 10},
+         .pulseWidth = 10,
+         .tested = kProvenOnTheProgrammer},
 
     Chip{.name = "2764",
          .size = 8 * kKiB,
          .family = family::k2764,
          .ratedVpp = RatedVpp::V21,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "2764A",
          .size = 8 * kKiB,
          .family = family::k2764,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C64",
          .size = 8 * kKiB,
          .family = family::k2764,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
 
     Chip{.name = "27128",
          .size = 16 * kKiB,
          .family = family::k2764,
          .ratedVpp = RatedVpp::V21,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27128A",
          .size = 16 * kKiB,
          .family = family::k2764,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C128",
          .size = 16 * kKiB,
          .family = family::k2764,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
 
     Chip{.name = "27256",
          .size = 32 * kKiB,
          .family = family::k27256,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C256",
          .size = 32 * kKiB,
          .family = family::k27256,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
 
     Chip{.name = "27512",
          .size = 64 * kKiB,
          .family = family::k27512,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C512",
          .size = 64 * kKiB,
          .family = family::k27512,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 5},
+         .pulseWidth = 5,
+         .tested = kProvenOnTheProgrammer},
 
     // The Device button has always called this one 27010, where the list says 27C010.
     Chip{.name = "27C010",
@@ -135,23 +166,27 @@ inline constexpr std::array kChips{
          .size = 128 * kKiB,
          .family = family::k27C010,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 2},
+         .pulseWidth = 2,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C1001",
          .size = 128 * kKiB,
          .family = family::k27C010,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 2},
+         .pulseWidth = 2,
+         .tested = kProvenOnTheProgrammer},
 
     Chip{.name = "27C020",
          .size = 256 * kKiB,
          .family = family::k27C010,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 2},
+         .pulseWidth = 2,
+         .tested = kProvenOnTheProgrammer},
     Chip{.name = "27C2001",
          .size = 256 * kKiB,
          .family = family::k27C010,
          .ratedVpp = RatedVpp::V12_5,
-         .pulseWidth = 2},
+         .pulseWidth = 2,
+         .tested = kProvenOnTheProgrammer},
 };
 
 // The 5-volt EEPROMs the list names under their own heading; their rows select nothing.

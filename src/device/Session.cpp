@@ -78,8 +78,29 @@ void Session::setVpp(int vppSetting) {
   engine.VppStep();
 }
 
+std::optional<std::string> untestedNote(const Chip& chip, Operation operation) {
+  const Tested& tested = chip.tested;
+  const Proof proof = operation == Operation::Program                ? tested.program
+                      : operation == Operation::BlankCheck           ? tested.blank
+                      : operation == Operation::Move                 ? tested.read
+                                                                     : tested.verify;
+  if (proof == Proof::Proven) return std::nullopt;
+  static constexpr const char* kWords[] = {"programming", "blank checking", "verifying",
+                                           "reading", "comparing"};
+  return "The " + std::string(chip.name) + " was added from its data sheet: " +
+         kWords[static_cast<int>(operation)] +
+         " it is not yet proven on a real programmer. Check the first chips by other means, "
+         "and tell how it went.";
+}
+
 const OperationResult& Session::run(Operation operation) {
   operations.run(operation);
+  // Newest on top: the note stands over the operation's own lines.
+  if (const DeviceType* type = catalogueEntry(settings.deviceListRow)) {
+    if (const std::optional<std::string> note = untestedNote(*type, operation)) {
+      host.insertLogLine(*note);
+    }
+  }
   return operations.lastResult();
 }
 

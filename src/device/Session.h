@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +26,10 @@ class FtApi;
 struct SettingError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// What to tell the operator before `operation` runs on chips of `chip`: nothing when it has been
+// seen to work on a real programmer, else that it has not.
+std::optional<std::string> untestedNote(const Chip& chip, Operation operation);
 
 // One programmer, one image buffer and one set of settings, driven by typed calls: values in,
 // results out, events through the Host. The window's handlers run these same calls under their

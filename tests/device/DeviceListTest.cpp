@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "device/Catalogue.h"
+#include "device/Session.h"
 #include "sim/ChipTypes.h"
 
 namespace tandra::test {
@@ -69,6 +70,15 @@ TEST(DeviceList, EveryTypeIsOneTheVirtualProgrammerKnowsAlike) {
     const DeviceType* listed = catalogueEntry(type.row);
     ASSERT_NE(listed, nullptr);
     EXPECT_EQ(listed->name, type.name) << "its row selects another type";
+  }
+  // A record that does not say it was proven on a real programmer is told as unproven, for each
+  // operation; the types of the list are proven.
+  const Chip added{.name = "27C64X", .size = 8 * kKiB, .family = family::k2764,
+                   .ratedVpp = RatedVpp::V12_5, .pulseWidth = 5};
+  for (const Operation operation : {Operation::Program, Operation::BlankCheck, Operation::Verify,
+                                    Operation::Move, Operation::ProgramCompare}) {
+    EXPECT_TRUE(untestedNote(added, operation));
+    for (const DeviceType& type : kCatalogue) EXPECT_FALSE(untestedNote(type, operation));
   }
 }
 
