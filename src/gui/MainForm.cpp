@@ -232,6 +232,10 @@ void TMainForm::createControls() {
   Memo1->setFont(boxFont(12));
   paint(Memo1, QPalette::Text, Qt::black);
   Memo1->setPlainText("Memo1");
+  // The log is read and copied, never typed into; Tab goes on to the next control.
+  Memo1->setReadOnly(true);
+  Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Memo1->setTabChangesFocus(true);
 
   Chg_Edit_Add = entry("Chg_Edit_Add", 244, 48, 59, 6);
   Num_Of_Devices =

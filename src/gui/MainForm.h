@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QStringList>
 #include <QWidget>
 #include <array>
@@ -10,10 +11,10 @@
 #include <new>
 
 #include "common/FileError.h"
+#include "device/Panel.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
 #include "gui/WindowSettings.h"
-#include "device/Panel.h"
 
 class HexViewWidget;
 class KeyEntry;
@@ -24,7 +25,6 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QSettings;
-class QPushButton;
 class QTimer;
 
 // The one window. It owns the widgets and a Workbench, is the Panel the workbench shows things
@@ -183,8 +183,10 @@ class TMainForm final : public QWidget, public tandra::Panel {
   bool activated_ = false;
   bool closePending_ = false;
   QStringList logLines_;
-  // Where the keyboard goes back to once the buttons are enabled again: the opener of a pop-up
-  // that closed while its opener was still disabled.
+  // The button whose click runs the handler under way; nullptr for other events.
+  QPushButton* startedBy_ = nullptr;
+  // Where the keyboard goes back to once the buttons are enabled again: the button that started
+  // the work, or the opener of a pop-up that closed while its opener was still disabled.
   QPushButton* returnFocusTo_ = nullptr;
 
  public:
@@ -237,6 +239,7 @@ template <typename Handler>
 void TMainForm::handle(Handler&& handler) {
   if (handlerDepth_ > 0) return;
   ++handlerDepth_;
+  startedBy_ = qobject_cast<QPushButton*>(sender());
   try {
     handler();
   } catch (const tandra::FileError& error) {
@@ -250,6 +253,7 @@ void TMainForm::handle(Handler&& handler) {
     unexpected(error.what());
   }
   afterHandler();
+  startedBy_ = nullptr;
   --handlerDepth_;
   if (closePending_) {
     closePending_ = false;

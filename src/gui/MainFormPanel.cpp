@@ -14,13 +14,22 @@
 #include <chrono>
 #include <cstdio>
 
-#include "common/TimeText.h"
 #include "files/FileFormat.h"
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
 
 using tandra::Control;
+
+namespace {
+
+// The time a running task has taken, as a clock shows it: "0:07", "2:05".
+QString clockText(std::int64_t ms) {
+  const std::int64_t seconds = std::max<std::int64_t>(ms, 0) / 1000;
+  return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+}
+
+}  // namespace
 
 QPushButton* TMainForm::openerOf(const QWidget* popup) const {
   if (popup == Device_Box || popup == Num_Of_Devices) return Device;
@@ -147,6 +156,9 @@ void TMainForm::setFocus(Control which) {
 }
 
 void TMainForm::disableAllButtons() {
+  // Disabling the focused button sends the keyboard elsewhere (into the log, or nowhere, so
+  // that the next Tab lands on Program Device): it comes back when the work is done.
+  if (startedBy_ != nullptr) returnFocusTo_ = startedBy_;
   for (QPushButton* button : buttons_) button->setEnabled(false);
 }
 
@@ -161,10 +173,11 @@ void TMainForm::enableButtons(bool operationButtons) {
                               Load_But, File_But, End_Add, Device, Pulse, Edit, Fill}) {
     button->setEnabled(true);
   }
+  // A list, entry or hex view that has the keyboard keeps it: it hands it back as it closes.
   QWidget* focused = focusWidget();
-  if (returnFocusTo_ != nullptr && (focused == nullptr || !focused->isVisible())) {
-    returnFocusTo_->setFocus();
-  }
+  const bool openPopupHasIt = focused != nullptr && focused->isVisible() && focused->isEnabled() &&
+                              qobject_cast<QPushButton*>(focused) == nullptr && focused != Memo1;
+  if (returnFocusTo_ != nullptr && !openPopupHasIt) returnFocusTo_->setFocus();
   returnFocusTo_ = nullptr;
 }
 
@@ -191,7 +204,7 @@ void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
 void TMainForm::showProgress(const tandra::Progress& progress) {
   Progress->setRange(0, static_cast<int>(std::max<std::int64_t>(progress.total, 1)));
   Progress->setValue(static_cast<int>(progress.done));
-  const QString elapsed = QString::fromStdString(tandra::durationText(progress.elapsedMs));
+  const QString elapsed = clockText(progress.elapsedMs);
   Progress->setFormat(progress.countsRecords ? QString("record %v of %m   ") + elapsed
                                              : QString("%p%   ") + elapsed);
 }
