@@ -148,6 +148,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // The lists open on the last choices; a type chosen again gets its last width and voltage.
   void offerKeptChoices();
   void restoreKeptWidthAndVoltage();
+  // The status line says so while the Vpp chosen is above the type's own voltage.
+  void showVppAboveRating();
 
   // Image files: load one, save the buffer (the format is the row chosen in File_Type).
   void loadImageFile(const std::string& path);
@@ -183,6 +185,10 @@ class TMainForm final : public QWidget, public tandra::Panel {
   bool activated_ = false;
   bool closePending_ = false;
   QStringList logLines_;
+  // The warning of a Vpp above the type's own, while the status line shows it, and the line it
+  // stands in for.
+  QString vppWarning_;
+  QString statusBeforeVppWarning_;
   // The button whose click runs the handler under way; nullptr for other events.
   QPushButton* startedBy_ = nullptr;
   // Where the keyboard goes back to once the buttons are enabled again: the button that started

@@ -42,6 +42,19 @@ bool drop(TMainForm& form, const QString& path) {
 class ConveniencesTest : public QObject, public WindowFixture {
   Q_OBJECT
 
+  // The type in `row` of the device list, in as many sockets, through the Device button.
+  static void choose(TMainForm& form, int row, int sockets = 1) {
+    form.Device->click();  // the very first choice has the list up already
+    clickRow(form.Device_Box, row);
+    clickRow(form.Num_Of_Devices, sockets);
+  }
+
+  static void setPulse(TMainForm& form, const char* width) {
+    QTest::mouseClick(form.Pulse, Qt::LeftButton);
+    QTest::keyClicks(form.P_Edit, width);
+    QTest::keyClick(form.P_Edit, Qt::Key_Return);
+  }
+
  private slots:
   void init() { resetScript(); }
 
@@ -52,15 +65,14 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QDir().mkpath(loadFolder);
     QDir().mkpath(saveFolder);
     writeFile(loadFolder + "/a.bin", QByteArray(0x8000, '\x11'));
-    QString vpp;
+    QRect frame;
+    QRect client;
     {
       VirtualProgrammer programmer{clock_};
       auto form = startWindow(programmer);
       clickRow(form->Device_Box, 17);  // 27C256
       clickRow(form->Num_Of_Devices, 3);
-      QTest::mouseClick(form->Pulse, Qt::LeftButton);
-      QTest::keyClicks(form->P_Edit, "7");
-      QTest::keyClick(form->P_Edit, Qt::Key_Return);
+      setPulse(*form, "7");
       QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
       QTest::mouseClick(form->Fill, Qt::LeftButton);
       clickRow(form->FillBox, 2);
@@ -70,19 +82,29 @@ class ConveniencesTest : public QObject, public WindowFixture {
       QTest::mouseClick(form->Load_But, Qt::LeftButton);
       QTest::mouseClick(form->Save_But, Qt::LeftButton);
       form->move(40, 50);
+      frame = form->frameGeometry();
+      client = form->geometry();
       QCOMPARE(form->Pulse->text(), QString("Pulse = 7"));
-      vpp = form->Vpp_But->text();
-      QVERIFY(vpp != "Vpp = 12.5");  // one click on from the type's own
+      QCOMPARE(form->Vpp_But->text(), QString("Vpp = 25"));  // one click on from its own 12.5
       form->close();
     }
 
     // The type is kept by its name: a type added to the list must not turn it into another.
-    QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value("device/type").toString(),
-             QString("27C256"));
+    QSettings kept(settingsPath(), QSettings::IniFormat);
+    QCOMPARE(kept.value("device/type").toString(), QString("27C256"));
+    // The place is kept as the toolkit records it, frame and all: a window put back from the
+    // record stands where this one stood, its frame and its inside alike. (A place kept without
+    // the frame moved the window up by the title bar's height at every start.)
+    QWidget putBack;
+    QVERIFY(putBack.restoreGeometry(kept.value("window/geometry").toByteArray()));
+    putBack.show();
+    QCOMPARE(putBack.frameGeometry(), frame);
+    QCOMPARE(putBack.geometry(), client);
 
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    QCOMPARE(form->pos(), QPoint(40, 50));
+    QCOMPARE(form->frameGeometry(), frame);
+    QCOMPARE(form->geometry(), client);
     QCOMPARE(form->Device_Box->currentRow(), 17);
     press(Qt::Key_Return);
     QCOMPARE(form->Num_Of_Devices->currentRow(), 3);
@@ -90,7 +112,9 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QCOMPARE(form->Device->text(), QString("3 - 27C256"));
     QCOMPARE(form->Pulse->text(), QString("Pulse = 7"));
     QCOMPARE(form->workbench().settings.pulseWidth, 7);
-    QCOMPARE(form->Vpp_But->text(), vpp);
+    // 25 V was the choice of the moment: the chip comes back at the voltage it is made for.
+    QCOMPARE(form->Vpp_But->text(), QString("Vpp = 12.5"));
+    QCOMPARE(form->workbench().settings.vppSetting, 3);
     QCOMPARE(dialogs_->openFolder, loadFolder);
     QCOMPARE(dialogs_->saveFolder, saveFolder);
     QTest::mouseClick(form->Fill, Qt::LeftButton);
@@ -108,10 +132,78 @@ class ConveniencesTest : public QObject, public WindowFixture {
     form->close();
     form.reset();
 
-    // A name the list does not have (a type taken out, a hand-edited file) chooses nothing.
+    // A name the list does not have (a type taken out, a hand-edited file) chooses nothing; a
+    // place on a screen no longer there is a place on the screen that is.
+    QWidget farAway;
+    farAway.show();
+    farAway.move(5000, 5000);
     QSettings(settingsPath(), QSettings::IniFormat).setValue("device/type", "27C999");
+    QSettings(settingsPath(), QSettings::IniFormat)
+        .setValue("window/geometry", farAway.saveGeometry());
     auto again = startWindow(programmer);
     QCOMPARE(again->Device_Box->currentRow(), 0);
+    QVERIFY(QGuiApplication::screenAt(again->frameGeometry().center()) != nullptr);
+  }
+
+  // Each type keeps the pulse width and voltage last used with it, from one choice of the type
+  // to the next and from one run to the next. A voltage above the chip's own is said on the
+  // status line while it is chosen, and is never put back unasked.
+  void eachTypeKeepsItsWidthAndVoltage() {
+    const struct {
+      int row;
+      const char* name;
+      const char* pulse;
+      int vppClicks;
+      const char* vppClicked;
+      const char* warning;   // on the status line after the clicks
+      const char* vppAgain;  // when the type is chosen again
+    } types[] = {
+        {17, "27C256", "7", 1, "Vpp = 25", "Vpp = 25 is above the 27C256's 12.5 V", "Vpp = 12.5"},
+        {4, "2732", "11", 1, "Vpp = 21", nullptr, "Vpp = 21"},
+        {8, "2764", "9", 0, "Vpp = 21", nullptr, "Vpp = 21"},
+        {5, "2732A", "3", 1, "Vpp = 12.5", nullptr, "Vpp = 12.5"},
+        {12, "27128", "6", 2, "Vpp = 25", "Vpp = 25 is above the 27128's 21 V", "Vpp = 21"},
+    };
+    const auto shown = [](const TMainForm& form, const char* name) {
+      return QString(name) + " | " + form.Pulse->text() + " | " + form.Vpp_But->text() + " | " +
+             form.StaticText3->text();
+    };
+    QString found;
+    {
+      VirtualProgrammer programmer{clock_};
+      auto form = startWindow(programmer);
+      found = form->StaticText3->text();
+      for (const auto& type : types) {
+        choose(*form, type.row);
+        setPulse(*form, type.pulse);
+        for (int click = 0; click < type.vppClicks; ++click) {
+          QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
+        }
+        QCOMPARE(shown(*form, type.name), QString(type.name) + " | Pulse = " + type.pulse + " | " +
+                                              type.vppClicked + " | " +
+                                              (type.warning != nullptr ? type.warning : found));
+      }
+      for (const auto& type : types) {
+        choose(*form, type.row);
+        QCOMPARE(shown(*form, type.name), QString(type.name) + " | Pulse = " + type.pulse + " | " +
+                                              type.vppAgain + " | " + found);
+      }
+      // The warning goes once the button comes round to a voltage the chip is made for.
+      choose(*form, 17);  // 27C256
+      QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
+      QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
+      QCOMPARE(form->StaticText3->text(), QString("Vpp = 21 is above the 27C256's 12.5 V"));
+      QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
+      QCOMPARE(form->StaticText3->text(), found);
+      form->close();
+    }
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    for (const auto& type : types) {
+      choose(*form, type.row);
+      QCOMPARE(shown(*form, type.name), QString(type.name) + " | Pulse = " + type.pulse + " | " +
+                                            type.vppAgain + " | " + found);
+    }
   }
 
   void aDroppedFileIsLoadedAsTheLoadButtonWould() {
