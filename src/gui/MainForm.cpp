@@ -302,8 +302,10 @@ void TMainForm::connectHandlers() {
   connect(Num_Of_Devices, &PopupList::cancelled, this, &TMainForm::Num_Of_DevicesEscape);
   connect(FillBox, &PopupList::cancelled, this, &TMainForm::FillBoxEscape);
   connect(File_Type, &PopupList::cancelled, this, &TMainForm::File_TypeEscape);
-  // Tab out of the view goes to the button that opens it, never on to Program Device.
+  // Tab or Escape out of the view goes to the button that opens it, never on to Program Device;
+  // the view closes as it loses the focus.
   connect(Edit_1, &HexViewWidget::tabbedAway, this, [this] { Edit->setFocus(Qt::TabFocusReason); });
+  connect(Edit_1, &HexViewWidget::escaped, this, [this] { Edit->setFocus(Qt::OtherFocusReason); });
   connect(Vpp_But, &QPushButton::clicked, this, &TMainForm::Vpp_ButClick);
   connect(Pulse, &QPushButton::clicked, this, &TMainForm::PulseClick);
   connect(P_Edit, &KeyEntry::keyTyped, this, &TMainForm::P_EditKeyPress);
