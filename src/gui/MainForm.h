@@ -246,6 +246,7 @@ void TMainForm::handle(Handler&& handler) {
   if (handlerDepth_ > 0) return;
   ++handlerDepth_;
   startedBy_ = qobject_cast<QPushButton*>(sender());
+  workbench_.events.releaseLog();  // the operator acts: a log held in view goes
   try {
     handler();
   } catch (const tandra::FileError& error) {

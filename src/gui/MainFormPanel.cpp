@@ -130,6 +130,8 @@ void TMainForm::setHint(Control which, const std::string& text) {
 void TMainForm::setVisible(Control which, bool visible) {
   QWidget* widget = control(which);
   if (widget == nullptr || widget->isVisible() == visible) return;
+  // The log of a firmware update stays up until the operator acts.
+  if (which == Control::Memo1 && !visible && workbench_.events.logHeld()) return;
   QPushButton* opener = openerOf(widget);
   if (!visible && opener != nullptr && widget->hasFocus()) {
     // A closing pop-up hands the keyboard back to its button, never to whatever button comes
