@@ -20,6 +20,7 @@
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 #include "gui/PopupList.h"
+#include "gui/SocketLabel.h"
 
 namespace {
 
@@ -208,8 +209,8 @@ void TMainForm::createControls() {
   StaticText2->hide();
   for (int n = 1; n <= 5; ++n) {
     const QByteArray name = "Device_" + QByteArray::number(n);
-    QLabel* socket =
-        label(new ClickLabel, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "", Qt::cyan);
+    auto* socket = new SocketLabel;
+    label(socket, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "", Qt::cyan);
     socket->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     socket->hide();
     Device_n[static_cast<std::size_t>(n - 1)] = socket;
@@ -286,8 +287,8 @@ void TMainForm::connectHandlers() {
           &TMainForm::StaticText3Click);
   connect(Quit_Func_But, &QPushButton::clicked, this, &TMainForm::Quit_Func_ButClick);
   for (int n = 1; n <= 5; ++n) {
-    connect(static_cast<ClickLabel*>(Device_n[static_cast<std::size_t>(n - 1)]),
-            &ClickLabel::clicked, this, [this, n] { Device_nClick(n); });
+    connect(Device_n[static_cast<std::size_t>(n - 1)], &ClickLabel::clicked, this,
+            [this, n] { Device_nClick(n); });
   }
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
   connect(Program_Eprom, &QPushButton::clicked, this, &TMainForm::Program_EpromClick);

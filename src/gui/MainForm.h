@@ -19,6 +19,7 @@
 class HexViewWidget;
 class KeyEntry;
 class PopupList;
+class SocketLabel;
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -223,7 +224,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   QLabel* StaticText2 = nullptr;
   QLabel* StaticText3 = nullptr;
   QLabel* StaticText4 = nullptr;
-  std::array<QLabel*, 5> Device_n{};
+  std::array<SocketLabel*, 5> Device_n{};
   HexViewWidget* Edit_1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   KeyEntry* Chg_Edit_Add = nullptr;

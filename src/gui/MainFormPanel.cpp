@@ -18,6 +18,7 @@
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
+#include "gui/SocketLabel.h"
 
 using tandra::Control;
 
@@ -185,9 +186,10 @@ void TMainForm::enableButtons(bool operationButtons) {
 
 void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
   if (socket < 1 || socket > static_cast<int>(Device_n.size())) return;
-  QLabel* label = Device_n[static_cast<std::size_t>(socket - 1)];
-  // A verdict is read from across the bench: a failed chip is dark red and bold, a passed one
-  // dark green and bold. While the operation runs a label carries no verdict yet, whatever its
+  SocketLabel* label = Device_n[static_cast<std::size_t>(socket - 1)];
+  // A verdict is read from across the bench: a failed chip is dark red and bold with a cross, a
+  // passed one dark green and bold with a tick (the two colours are all but alike to a red-green
+  // colour-blind eye). While the operation runs a label carries no verdict yet, whatever its
   // words say: grey italic. A socket left out is grey.
   using tandra::SocketLook;
   QColor text = this->palette().color(QPalette::WindowText);
@@ -201,6 +203,9 @@ void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
   font.setBold(look == SocketLook::Failed || look == SocketLook::Passed);
   font.setItalic(look == SocketLook::Running);
   label->setFont(font);
+  label->setMark(look == SocketLook::Passed   ? SocketLabel::Mark::Passed
+                 : look == SocketLook::Failed ? SocketLabel::Mark::Failed
+                                              : SocketLabel::Mark::None);
 }
 
 void TMainForm::showProgress(const tandra::Progress& progress) {

@@ -37,6 +37,24 @@ double contrast(const QColor& a, const QColor& b) {
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+// The pixels at a socket label's right end that stand out from its face by lightness alone:
+// what an eye that tells no red from green sees of a verdict's mark.
+std::vector<bool> markShape(QLabel* label) {
+  const QImage face = label->grab().toImage();
+  const int faceGrey = qGray(label->palette().color(QPalette::Window).rgb());
+  std::vector<bool> shape;
+  for (int y = 3; y < face.height() - 3; ++y) {
+    for (int x = face.width() - SocketLabel::kMarkRoom - 1; x < face.width() - 3; ++x) {
+      shape.push_back(std::abs(qGray(face.pixel(x, y)) - faceGrey) > 60);
+    }
+  }
+  return shape;
+}
+
+int inked(const std::vector<bool>& shape) {
+  return static_cast<int>(std::count(shape.begin(), shape.end(), true));
+}
+
 int programCommands(const VirtualProgrammer& programmer) {
   int n = 0;
   for (const auto& packet : programmer.packets()) n += packet[0] == 0x43;
@@ -272,7 +290,7 @@ class WindowTest : public QObject, public WindowFixture {
     connect(&during, &QTimer::timeout, [&] {
       if (form->Progress->isVisible() && !form->Blank_Chk->isEnabled()) {
         ++looks;
-        lookedJudged |= good->font().bold() || !good->font().italic();
+        lookedJudged |= good->font().bold() || !good->font().italic() || inked(markShape(good)) > 0;
       }
     });
     during.start(0);
@@ -289,6 +307,22 @@ class WindowTest : public QObject, public WindowFixture {
     }
     QVERIFY(colour(bad) != colour(good));
     QVERIFY(colour(form->Device_n[2]) == colour(good));
+    // Without colour, a pass and a failure still look apart: each has a mark of its own.
+    const std::vector<bool> passed = markShape(good);
+    const std::vector<bool> failed = markShape(bad);
+    std::size_t apart = 0;
+    for (std::size_t i = 0; i < passed.size(); ++i) apart += passed[i] != failed[i];
+    QVERIFY2(inked(passed) > 10 && inked(failed) > 10 && apart > 10,
+             qPrintable(QString("%1 %2 %3").arg(inked(passed)).arg(inked(failed)).arg(apart)));
+    // Every verdict's words, in a verdict's bold, fit beside the mark.
+    for (const char* words :
+         {"Programmed OK ", "Not Programmed", " Is Blank      ", "Is Not Blank", " Verified OK   ",
+          "Didn't Verify", "Can Be Programed", "Can`t Be Programed", "Skipped", "Stopped"}) {
+      form->setCaption(tandra::Control::Device_3, std::string("3-") + words);
+      QVERIFY2(form->Device_n[2]->fontMetrics().horizontalAdvance(form->Device_n[2]->text()) <=
+                   form->Device_n[2]->contentsRect().width() - SocketLabel::kMarkRoom,
+               words);
+    }
     QVERIFY(form->Memo1->toPlainText().startsWith("Blank Check took "));
     QVERIFY(form->Memo1->toPlainText().section('\n', 0, 0).endsWith(", 1 of 3 sockets failed"));
 
