@@ -94,6 +94,7 @@ TMainForm::TMainForm(tandra::FtApi& api, QWidget* parent)
   setAcceptDrops(true);
   createControls();
   connectHandlers();
+  createKeys();
   workbench_.FormCreate();
 }
 

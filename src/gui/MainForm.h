@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QStringList>
@@ -9,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "common/FileError.h"
 #include "device/Panel.h"
@@ -26,6 +28,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QSettings;
+class QShortcut;
 class QTimer;
 
 // The one window. It owns the widgets and a Workbench, is the Panel the workbench shows things
@@ -47,6 +50,14 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // Where the window keeps its settings between runs; before it is shown. Without one it uses
   // the user's own settings of this program.
   void setSettings(std::unique_ptr<QSettings> settings);
+  // Every key of the window and what it does, as F1 lists them.
+  struct WindowKey {
+    const char* keys;
+    const char* does;
+  };
+  static const std::vector<WindowKey>& windowKeys();
+  static QString keysText();
+
   // The eighteen buttons that the busy and idle states switch.
   const std::array<QPushButton*, 18>& buttons() const { return buttons_; }
   int fileFormatCode() const { return fileFormatCode_; }
@@ -128,6 +139,10 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // The window stands in the middle of the desktop of the screen that holds it.
   void centreOnScreen();
   void connectHandlers();
+  // The Alt keys of the controls whose captions carry none, and F1.
+  void createKeys();
+  QString hintWithKey(QWidget* control, const QString& hint) const;
+  void keyCheckSumWhileCaptionHasNone();
   QWidget* control(tandra::Control control) const;
   // The button a pop-up list or entry belongs to; nullptr for other controls.
   QPushButton* openerOf(const QWidget* popup) const;
@@ -186,6 +201,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   bool activated_ = false;
   bool closePending_ = false;
   QStringList logLines_;
+  QHash<const QWidget*, QShortcut*> keyOf_;
   // The warning of a Vpp above the type's own, while the status line shows it, and the line it
   // stands in for.
   QString vppWarning_;

@@ -108,6 +108,7 @@ void TMainForm::setCaption(Control which, const std::string& text) {
   const QString caption = QString::fromStdString(text);
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
     button->setText(caption);
+    if (button == Chk_Sum_But) keyCheckSumWhileCaptionHasNone();
   } else if (which == Control::StaticText4) {
     // A long path would run past the window's edge: its middle gives way, and the whole of it
     // is the hint.
@@ -125,7 +126,9 @@ void TMainForm::setCaption(Control which, const std::string& text) {
 }
 
 void TMainForm::setHint(Control which, const std::string& text) {
-  if (QWidget* widget = control(which)) widget->setToolTip(QString::fromStdString(text));
+  if (QWidget* widget = control(which)) {
+    widget->setToolTip(hintWithKey(widget, QString::fromStdString(text)));
+  }
 }
 
 void TMainForm::setVisible(Control which, bool visible) {

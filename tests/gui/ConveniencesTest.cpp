@@ -1,5 +1,6 @@
-// What a bench user expects of a desktop program: settings kept between runs, a file dropped on
-// the window, a changed file caught before it is burned, one window for the programmer.
+// What a bench user expects of a desktop program: settings kept between runs, a key for every
+// control, a file dropped on the window, a changed file caught before it is burned, one window
+// for the programmer.
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
@@ -7,6 +8,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -203,6 +205,71 @@ class ConveniencesTest : public QObject, public WindowFixture {
       choose(*form, type.row);
       QCOMPARE(shown(*form, type.name), QString(type.name) + " | Pulse = " + type.pulse + " | " +
                                             type.vppAgain + " | " + found);
+    }
+  }
+
+  // Every control that a click works has a key that works it too, named in its hint, in the
+  // list of keys (F1) and in the manual page; no two keys are alike.
+  void everyControlHasAKeyAndTheKeysAreListed() {
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    TMainForm& f = *form;
+    QStringList keys;
+    for (QPushButton* button : f.buttons()) {
+      const QKeySequence mnemonic = QKeySequence::mnemonic(button->text());
+      if (!mnemonic.isEmpty()) keys << mnemonic.toString(QKeySequence::PortableText);
+    }
+    for (const QShortcut* shortcut : f.findChildren<QShortcut*>()) {
+      if (shortcut->isEnabled()) keys << shortcut->key().toString(QKeySequence::PortableText);
+    }
+    QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
+
+    choose(f, 17, 5);                                  // 27C256
+    QTest::mouseClick(f.Chk_Sum_But, Qt::LeftButton);  // its caption's "&" goes, its key stays
+    f.workbench().image[0] = 0x01;
+    const auto closeWithEscape = [] { press(Qt::Key_Escape); };
+    const struct {
+      Qt::Key key;
+      QWidget* control;
+      std::function<bool()> done;
+      std::function<void()> after;
+    } works[] = {
+        {Qt::Key_A, f.Prg_Compare,
+         [&] { return f.StaticText3->text() == "Program Compare Test Done...."; }, nullptr},
+        {Qt::Key_I, f.File_But, [&] { return f.File_Type->isVisible(); }, closeWithEscape},
+        {Qt::Key_D, f.Device, [&] { return f.Device_Box->isVisible(); }, closeWithEscape},
+        {Qt::Key_U, f.Pulse, [&] { return f.P_Edit->isVisible(); }, closeWithEscape},
+        {Qt::Key_O, f.Vpp_But, [&] { return f.Vpp_But->text() == "Vpp = 25"; }, nullptr},
+        {Qt::Key_C, f.Chk_Sum_But, [&] { return f.Chk_Sum_But->text() == "CheckSum=0001"; },
+         nullptr},
+        {Qt::Key_3, f.Device_n[2], [&] { return f.Device_n[2]->text() == "3-Skipped"; }, nullptr},
+        {Qt::Key_3, f.Device_n[2], [&] { return f.Device_n[2]->text().isEmpty(); }, nullptr},
+        {Qt::Key_R, f.StaticText3,
+         [&] { return f.StaticText3->text().startsWith("Usb Programmer Found"); }, nullptr},
+    };
+    for (const auto& work : works) {
+      const QString key = QKeySequence(Qt::AltModifier | work.key).toString();
+      f.Fill->setFocus();
+      QTest::keyClick(&f, work.key, Qt::AltModifier);
+      QVERIFY2(QTest::qWaitFor(work.done, 2000), qPrintable(key));
+      // (The status line has a hint only while no programmer is found.)
+      QVERIFY2(work.control->toolTip().endsWith(key) ||
+                   work.control->toolTip().endsWith(key + ")") || work.control == f.StaticText3,
+               qPrintable(key + ": " + work.control->toolTip()));
+      if (work.after) work.after();
+    }
+    QCOMPARE(f.Device_n[1]->toolTip(),
+             QString("Click to leave socket 2 out of the operations (Alt+2)"));
+
+    QFile page(TANDRA_SOURCE_DIR "/doc/tandra-usb.1");
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QString manual = QString::fromUtf8(page.readAll()).remove("\\&");
+    boxes_.clear();
+    QTest::keyClick(&f, Qt::Key_F1);
+    QCOMPARE(boxes_.size(), 1);
+    for (const QString& key : keys) {
+      QVERIFY2(boxes_[0].contains(key), qPrintable(key));
+      QVERIFY2(manual.contains(key), qPrintable(key + " is not in the manual page"));
     }
   }
 

@@ -335,7 +335,8 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer absent{clock_};
     absent.setDeviceCount(0);
     auto form = startWindow(absent);
-    QCOMPARE(form->StaticText3->toolTip(), QString("Click to look for the programmer again"));
+    QCOMPARE(form->StaticText3->toolTip(),
+             QString("Click to look for the programmer again (Alt+R)"));
 
     form->workbench().states.IdleState();
     QTest::mouseClick(form->File_But, Qt::LeftButton);
