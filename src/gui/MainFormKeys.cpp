@@ -39,7 +39,7 @@ const std::vector<TMainForm::WindowKey>& TMainForm::windowKeys() {
       {"Alt+S", "Save Buffer"},
       {"Alt+I", "the file format (Binary File, Intel Hex File, ...)"},
       {"Alt+D", "the device type, then the number of sockets"},
-      {"Alt+1, Alt+2, Alt+3, Alt+4, Alt+5",
+      {"Alt+1, Alt+2,<br>Alt+3, Alt+4, Alt+5",
        "leave socket 1 to 5 out of the operations, or put it back"},
       {"Alt+E", "Edit Buffer: the hex view"},
       {"Alt+F", "Fill Buffer"},

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <chrono>
@@ -88,6 +89,9 @@ void TMainForm::insertLogLine(const std::string& text) {
 void TMainForm::appendLogLine(const std::string& text) {
   logLines_.append(QString::fromStdString(text));
   showLog();
+  // A line added at the end is in view, as one inserted at the top is (the firmware update's
+  // check ends with what was expected and what was found).
+  Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
 }
 
 void TMainForm::unexpected(const char* cause) {

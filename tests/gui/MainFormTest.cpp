@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QtTest>
 #include <algorithm>
 #include <memory>
@@ -340,6 +341,10 @@ class MainFormTest : public QObject, public WindowFixture {
     QVERIFY(form->Device_Box->isVisible());
     QVERIFY(form->Memo1->isVisible());
     QCOMPARE(form->Memo1->toPlainText(), form->logLines().join('\n'));
+    const QTextBlock last = form->Memo1->document()->lastBlock();
+    QVERIFY(last.text().startsWith("Found    - "));
+    QVERIFY(form->Memo1->viewport()->rect().contains(
+        form->Memo1->cursorRect(QTextCursor(last)).bottomLeft()));
     clickRow(form->Device_Box, 17);  // 27C256
     QVERIFY(!form->Memo1->isVisible());
     clickRow(form->Num_Of_Devices, 1);
