@@ -10,7 +10,6 @@
 #include <exception>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "common/FileError.h"
 #include "device/Panel.h"
@@ -50,14 +49,6 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // Where the window keeps its settings between runs; before it is shown. Without one it uses
   // the user's own settings of this program.
   void setSettings(std::unique_ptr<QSettings> settings);
-  // Every key of the window and what it does, as F1 lists them.
-  struct WindowKey {
-    const char* keys;
-    const char* does;
-  };
-  static const std::vector<WindowKey>& windowKeys();
-  static QString keysText();
-
   // The eighteen buttons that the busy and idle states switch.
   const std::array<QPushButton*, 18>& buttons() const { return buttons_; }
   int fileFormatCode() const { return fileFormatCode_; }
@@ -143,6 +134,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void createKeys();
   QString hintWithKey(QWidget* control, const QString& hint) const;
   void keyCheckSumWhileCaptionHasNone();
+  // Every key of the window and what it does, as F1 lists them.
+  static QString keysText();
   QWidget* control(tandra::Control control) const;
   // The button a pop-up list or entry belongs to; nullptr for other controls.
   QPushButton* openerOf(const QWidget* popup) const;

@@ -23,41 +23,43 @@ QString withKey(const QString& hint, const QKeySequence& key, bool keyAlone) {
   return hint + " (" + keyName(key) + ")";
 }
 
-}  // namespace
+struct WindowKey {
+  const char* keys;
+  const char* does;
+};
 
 // What each key does, in the order of the window's column, as the list of keys shows it.
-const std::vector<TMainForm::WindowKey>& TMainForm::windowKeys() {
-  static const std::vector<WindowKey> keys{
-      {"Alt+P", "Program Device"},
-      {"Alt+Q", "Quit: stops the operation under way"},
-      {"Alt+B", "Blank Check"},
-      {"Alt+V", "Verify Device"},
-      {"Alt+M", "Move Device #1: socket 1 into the buffer"},
-      {"Alt+A", "Program Compare"},
-      {"Alt+C", "Check Sum"},
-      {"Alt+L", "Load Buffer"},
-      {"Alt+S", "Save Buffer"},
-      {"Alt+I", "the file format (Binary File, Intel Hex File, ...)"},
-      {"Alt+D", "the device type, then the number of sockets"},
-      {"Alt+1, Alt+2,<br>Alt+3, Alt+4, Alt+5",
-       "leave socket 1 to 5 out of the operations, or put it back"},
-      {"Alt+E", "Edit Buffer: the hex view"},
-      {"Alt+F", "Fill Buffer"},
-      {"Alt+O", "Vpp: the next programming voltage"},
-      {"Alt+U", "Pulse: the pulse width"},
-      {"Alt+R", "look for the programmer again (the status line at the top)"},
-      {"Tab, Shift+Tab", "the next or the previous control"},
-      {"Space", "the button in the focus frame"},
-      {"Enter", "the row chosen in a list; what was typed in an entry"},
-      {"Escape", "closes a list, an entry or the hex view without a choice"},
-      {"F1", "this list"},
-  };
-  return keys;
-}
+constexpr WindowKey kWindowKeys[] = {
+    {"Alt+P", "Program Device"},
+    {"Alt+Q", "Quit: stops the operation under way"},
+    {"Alt+B", "Blank Check"},
+    {"Alt+V", "Verify Device"},
+    {"Alt+M", "Move Device #1: socket 1 into the buffer"},
+    {"Alt+A", "Program Compare"},
+    {"Alt+C", "Check Sum"},
+    {"Alt+L", "Load Buffer"},
+    {"Alt+S", "Save Buffer"},
+    {"Alt+I", "the file format (Binary File, Intel Hex File, ...)"},
+    {"Alt+D", "the device type, then the number of sockets"},
+    {"Alt+1, Alt+2,<br>Alt+3, Alt+4, Alt+5",
+     "leave socket 1 to 5 out of the operations, or put it back"},
+    {"Alt+E", "Edit Buffer: the hex view"},
+    {"Alt+F", "Fill Buffer"},
+    {"Alt+O", "Vpp: the next programming voltage"},
+    {"Alt+U", "Pulse: the pulse width"},
+    {"Alt+R", "look for the programmer again (the status line at the top)"},
+    {"Tab, Shift+Tab", "the next or the previous control"},
+    {"Space", "the button in the focus frame"},
+    {"Enter", "the row chosen in a list; what was typed in an entry"},
+    {"Escape", "closes a list, an entry or the hex view without a choice"},
+    {"F1", "this list"},
+};
+
+}  // namespace
 
 QString TMainForm::keysText() {
   QString text = "<p><b>The keys of this window</b></p><table cellspacing=\"4\">";
-  for (const WindowKey& key : windowKeys()) {
+  for (const WindowKey& key : kWindowKeys) {
     text += QString("<tr><td>%1</td><td>%2</td></tr>").arg(key.keys, key.does);
   }
   return text + "</table>";
