@@ -177,6 +177,11 @@ std::string Operations::summaryLine() const {
     line += ", " + std::to_string(failed) + " of " + std::to_string(judged) + " socket" +
             (judged == 1 ? "" : "s") + " failed";
   }
+  // A run that left sockets out says so: a pass on one chip is not a pass on the five.
+  const auto skipped = static_cast<std::ptrdiff_t>(lastResult_.sockets.size()) - judged;
+  if (skipped > 0) {
+    line += ", " + std::to_string(skipped) + " socket" + (skipped == 1 ? "" : "s") + " skipped";
+  }
   return line;
 }
 

@@ -31,6 +31,22 @@ void PanelHost::appendLogLine(const std::string& text) {
   if (trace_ != nullptr) trace_->log(text);
 }
 
+void PanelHost::showLog(bool shown) {
+  if (shown || !logHeld_) panel_.setVisible(Control::Memo1, shown);
+}
+
+std::optional<std::string> PanelHost::chooseUpdateFile() {
+  logHeld_ = true;
+  panel_.setVisible(Control::Memo1, true);
+  return panel_.openFileDialog();
+}
+
+void PanelHost::releaseLog() {
+  if (!logHeld_) return;
+  logHeld_ = false;
+  panel_.setVisible(Control::Memo1, false);
+}
+
 void PanelHost::showStatus(const std::string& text) {
   panel_.setCaption(Control::StaticText3, text);
 }
@@ -41,7 +57,7 @@ void PanelHost::showStatusAdvice(const std::string& text) {
 
 void PanelHost::showBusy() {
   panel_.disableAllButtons();
-  panel_.setVisible(Control::Memo1, false);
+  showLog(false);
 }
 
 void PanelHost::showIdle(bool programmerReached) {

@@ -30,7 +30,7 @@ class PanelHost final : public Host {
   void insertLogLine(const std::string& text) override;
   void appendLogLine(const std::string& text) override;
   void clearLog() override { panel_.clearLog(); }
-  void showLog(bool shown) override { panel_.setVisible(Control::Memo1, shown); }
+  void showLog(bool shown) override;
 
   void showStatus(const std::string& text) override;
   void showStatusAdvice(const std::string& text) override;
@@ -51,11 +51,19 @@ class PanelHost final : public Host {
   bool askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) override {
     return panel_.askYesNo(text, topLeft);
   }
-  std::optional<std::string> chooseUpdateFile() override { return panel_.openFileDialog(); }
+  std::optional<std::string> chooseUpdateFile() override;
+
+  // True from the moment a firmware update asks for its file until the operator's next action:
+  // the status log stays in view all that time, through the busy state and the end of the
+  // search, so that the check's bytes and what was expected and found can be read.
+  bool logHeld() const { return logHeld_; }
+  // The operator acts: a log held in view goes, and the log is shown and hidden as before.
+  void releaseLog();
 
  private:
   Panel& panel_;
   Trace* trace_ = nullptr;
+  bool logHeld_ = false;
 };
 
 }  // namespace tandra

@@ -3,7 +3,7 @@
 #include <QLabel>
 
 // A static text that reports clicks, as the status line does.
-class ClickLabel final : public QLabel {
+class ClickLabel : public QLabel {
   Q_OBJECT
 
  public:

@@ -31,6 +31,11 @@ void HexViewWidget::fitRows(int rows) {
 
 void HexViewWidget::keyPressEvent(QKeyEvent* event) {
   event->accept();
+  // Escape means cancel, here as in every list and entry: it never reaches the buffer as 0x1B.
+  if (event->key() == Qt::Key_Escape) {
+    emit escaped();
+    return;
+  }
   emit keyDown(event->key());
   const QString text = event->text();
   if (text.size() == 1 && text[0].unicode() < 0x100) {

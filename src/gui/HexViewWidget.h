@@ -23,6 +23,8 @@ class HexViewWidget final : public QPlainTextEdit {
   void focusLost();
   // Tab or Shift+Tab was pressed in the view: the window says where the keyboard goes.
   void tabbedAway();
+  // Escape was pressed in the view: the view is to close, nothing stored.
+  void escaped();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

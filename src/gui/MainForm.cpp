@@ -20,6 +20,7 @@
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 #include "gui/PopupList.h"
+#include "gui/SocketLabel.h"
 
 namespace {
 
@@ -93,6 +94,7 @@ TMainForm::TMainForm(tandra::FtApi& api, QWidget* parent)
   setAcceptDrops(true);
   createControls();
   connectHandlers();
+  createKeys();
   workbench_.FormCreate();
 }
 
@@ -208,8 +210,8 @@ void TMainForm::createControls() {
   StaticText2->hide();
   for (int n = 1; n <= 5; ++n) {
     const QByteArray name = "Device_" + QByteArray::number(n);
-    QLabel* socket =
-        label(new ClickLabel, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "", Qt::cyan);
+    auto* socket = new SocketLabel;
+    label(socket, name.constData(), 10, 280 + 18 * (n - 1), 165, 18, "", Qt::cyan);
     socket->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     socket->hide();
     Device_n[static_cast<std::size_t>(n - 1)] = socket;
@@ -232,6 +234,10 @@ void TMainForm::createControls() {
   Memo1->setFont(boxFont(12));
   paint(Memo1, QPalette::Text, Qt::black);
   Memo1->setPlainText("Memo1");
+  // The log is read and copied, never typed into; Tab goes on to the next control.
+  Memo1->setReadOnly(true);
+  Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Memo1->setTabChangesFocus(true);
 
   Chg_Edit_Add = entry("Chg_Edit_Add", 244, 48, 59, 6);
   Num_Of_Devices =
@@ -282,8 +288,8 @@ void TMainForm::connectHandlers() {
           &TMainForm::StaticText3Click);
   connect(Quit_Func_But, &QPushButton::clicked, this, &TMainForm::Quit_Func_ButClick);
   for (int n = 1; n <= 5; ++n) {
-    connect(static_cast<ClickLabel*>(Device_n[static_cast<std::size_t>(n - 1)]),
-            &ClickLabel::clicked, this, [this, n] { Device_nClick(n); });
+    connect(Device_n[static_cast<std::size_t>(n - 1)], &ClickLabel::clicked, this,
+            [this, n] { Device_nClick(n); });
   }
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
   connect(Program_Eprom, &QPushButton::clicked, this, &TMainForm::Program_EpromClick);
@@ -298,8 +304,10 @@ void TMainForm::connectHandlers() {
   connect(Num_Of_Devices, &PopupList::cancelled, this, &TMainForm::Num_Of_DevicesEscape);
   connect(FillBox, &PopupList::cancelled, this, &TMainForm::FillBoxEscape);
   connect(File_Type, &PopupList::cancelled, this, &TMainForm::File_TypeEscape);
-  // Tab out of the view goes to the button that opens it, never on to Program Device.
+  // Tab or Escape out of the view goes to the button that opens it, never on to Program Device;
+  // the view closes as it loses the focus.
   connect(Edit_1, &HexViewWidget::tabbedAway, this, [this] { Edit->setFocus(Qt::TabFocusReason); });
+  connect(Edit_1, &HexViewWidget::escaped, this, [this] { Edit->setFocus(Qt::OtherFocusReason); });
   connect(Vpp_But, &QPushButton::clicked, this, &TMainForm::Vpp_ButClick);
   connect(Pulse, &QPushButton::clicked, this, &TMainForm::PulseClick);
   connect(P_Edit, &KeyEntry::keyTyped, this, &TMainForm::P_EditKeyPress);

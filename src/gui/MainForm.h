@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QStringList>
 #include <QWidget>
 #include <array>
@@ -12,22 +14,23 @@
 #include <optional>
 
 #include "common/FileError.h"
+#include "device/Panel.h"
 #include "files/FileFormat.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
 #include "gui/WindowSettings.h"
-#include "device/Panel.h"
 
 class HexViewWidget;
 class KeyEntry;
 class PopupList;
+class SocketLabel;
 class QFrame;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QSettings;
-class QPushButton;
+class QShortcut;
 class QTimer;
 
 // The one window. It owns the widgets and a Workbench, is the Panel the workbench shows things
@@ -130,6 +133,12 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // The window stands in the middle of the desktop of the screen that holds it.
   void centreOnScreen();
   void connectHandlers();
+  // The Alt keys of the controls whose captions carry none, and F1.
+  void createKeys();
+  QString hintWithKey(QWidget* control, const QString& hint) const;
+  void keyCheckSumWhileCaptionHasNone();
+  // Every key of the window and what it does, as F1 lists them.
+  static QString keysText();
   QWidget* control(tandra::Control control) const;
   // The button a pop-up list or entry belongs to; nullptr for other controls.
   QPushButton* openerOf(const QWidget* popup) const;
@@ -151,6 +160,8 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // The lists open on the last choices; a type chosen again gets its last width and voltage.
   void offerKeptChoices();
   void restoreKeptWidthAndVoltage();
+  // The status line says so while the Vpp chosen is above the type's own voltage.
+  void showVppAboveRating();
 
   // Image files: load one (in the format asked, or for a dropped file the one its content and
   // name say), save the buffer (the format is the row chosen in File_Type).
@@ -195,8 +206,15 @@ class TMainForm final : public QWidget, public tandra::Panel {
   bool activated_ = false;
   bool closePending_ = false;
   QStringList logLines_;
-  // Where the keyboard goes back to once the buttons are enabled again: the opener of a pop-up
-  // that closed while its opener was still disabled.
+  QHash<const QWidget*, QShortcut*> keyOf_;
+  // The warning of a Vpp above the type's own, while the status line shows it, and the line it
+  // stands in for.
+  QString vppWarning_;
+  QString statusBeforeVppWarning_;
+  // The button whose click runs the handler under way; nullptr for other events.
+  QPushButton* startedBy_ = nullptr;
+  // Where the keyboard goes back to once the buttons are enabled again: the button that started
+  // the work, or the opener of a pop-up that closed while its opener was still disabled.
   QPushButton* returnFocusTo_ = nullptr;
 
  public:
@@ -227,7 +245,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   QLabel* StaticText2 = nullptr;
   QLabel* StaticText3 = nullptr;
   QLabel* StaticText4 = nullptr;
-  std::array<QLabel*, 5> Device_n{};
+  std::array<SocketLabel*, 5> Device_n{};
   HexViewWidget* Edit_1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   KeyEntry* Chg_Edit_Add = nullptr;
@@ -249,6 +267,8 @@ template <typename Handler>
 void TMainForm::handle(Handler&& handler) {
   if (handlerDepth_ > 0) return;
   ++handlerDepth_;
+  startedBy_ = qobject_cast<QPushButton*>(sender());
+  workbench_.events.releaseLog();  // the operator acts: a log held in view goes
   try {
     handler();
   } catch (const tandra::FileError& error) {
@@ -262,6 +282,7 @@ void TMainForm::handle(Handler&& handler) {
     unexpected(error.what());
   }
   afterHandler();
+  startedBy_ = nullptr;
   --handlerDepth_;
   if (closePending_) {
     closePending_ = false;

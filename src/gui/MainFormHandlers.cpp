@@ -55,7 +55,10 @@ void TMainForm::DeviceClick() {
 }
 
 void TMainForm::Device_BoxClick() {
-  handle([this] { workbench_.selection.Device_BoxClick(clickedRow(Device_Box)); });
+  handle([this] {
+    workbench_.selection.Device_BoxClick(clickedRow(Device_Box));
+    showVppAboveRating();
+  });
 }
 
 void TMainForm::Device_BoxEscape() {
@@ -85,7 +88,10 @@ void TMainForm::Num_Of_DevicesClick() {
 }
 
 void TMainForm::Vpp_ButClick() {
-  handle([this] { workbench_.selection.Vpp_ButClick(); });
+  handle([this] {
+    workbench_.selection.Vpp_ButClick();
+    showVppAboveRating();
+  });
 }
 
 void TMainForm::PulseClick() {

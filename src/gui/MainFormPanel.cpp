@@ -9,18 +9,29 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QThread>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 
-#include "common/TimeText.h"
 #include "files/FileFormat.h"
 #include "gui/KeyEntry.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
+#include "gui/SocketLabel.h"
 
 using tandra::Control;
+
+namespace {
+
+// The time a running task has taken, as a clock shows it: "0:07", "2:05".
+QString clockText(std::int64_t ms) {
+  const std::int64_t seconds = std::max<std::int64_t>(ms, 0) / 1000;
+  return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+}
+
+}  // namespace
 
 QPushButton* TMainForm::openerOf(const QWidget* popup) const {
   if (popup == Device_Box || popup == Num_Of_Devices) return Device;
@@ -78,6 +89,9 @@ void TMainForm::insertLogLine(const std::string& text) {
 void TMainForm::appendLogLine(const std::string& text) {
   logLines_.append(QString::fromStdString(text));
   showLog();
+  // A line added at the end is in view, as one inserted at the top is (the firmware update's
+  // check ends with what was expected and what was found).
+  Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
 }
 
 void TMainForm::unexpected(const char* cause) {
@@ -98,6 +112,7 @@ void TMainForm::setCaption(Control which, const std::string& text) {
   const QString caption = QString::fromStdString(text);
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
     button->setText(caption);
+    if (button == Chk_Sum_But) keyCheckSumWhileCaptionHasNone();
   } else if (which == Control::StaticText4) {
     // A long path would run past the window's edge: its middle gives way, and the whole of it
     // is the hint.
@@ -115,12 +130,16 @@ void TMainForm::setCaption(Control which, const std::string& text) {
 }
 
 void TMainForm::setHint(Control which, const std::string& text) {
-  if (QWidget* widget = control(which)) widget->setToolTip(QString::fromStdString(text));
+  if (QWidget* widget = control(which)) {
+    widget->setToolTip(hintWithKey(widget, QString::fromStdString(text)));
+  }
 }
 
 void TMainForm::setVisible(Control which, bool visible) {
   QWidget* widget = control(which);
   if (widget == nullptr || widget->isVisible() == visible) return;
+  // The log of a firmware update stays up until the operator acts.
+  if (which == Control::Memo1 && !visible && workbench_.events.logHeld()) return;
   QPushButton* opener = openerOf(widget);
   if (!visible && opener != nullptr && widget->hasFocus()) {
     // A closing pop-up hands the keyboard back to its button, never to whatever button comes
@@ -147,6 +166,9 @@ void TMainForm::setFocus(Control which) {
 }
 
 void TMainForm::disableAllButtons() {
+  // Disabling the focused button sends the keyboard elsewhere (into the log, or nowhere, so
+  // that the next Tab lands on Program Device): it comes back when the work is done.
+  if (startedBy_ != nullptr) returnFocusTo_ = startedBy_;
   for (QPushButton* button : buttons_) button->setEnabled(false);
 }
 
@@ -161,18 +183,20 @@ void TMainForm::enableButtons(bool operationButtons) {
                               Load_But, File_But, End_Add, Device, Pulse, Edit, Fill}) {
     button->setEnabled(true);
   }
+  // A list, entry or hex view that has the keyboard keeps it: it hands it back as it closes.
   QWidget* focused = focusWidget();
-  if (returnFocusTo_ != nullptr && (focused == nullptr || !focused->isVisible())) {
-    returnFocusTo_->setFocus();
-  }
+  const bool openPopupHasIt = focused != nullptr && focused->isVisible() && focused->isEnabled() &&
+                              qobject_cast<QPushButton*>(focused) == nullptr && focused != Memo1;
+  if (returnFocusTo_ != nullptr && !openPopupHasIt) returnFocusTo_->setFocus();
   returnFocusTo_ = nullptr;
 }
 
 void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
   if (socket < 1 || socket > static_cast<int>(Device_n.size())) return;
-  QLabel* label = Device_n[static_cast<std::size_t>(socket - 1)];
-  // A verdict is read from across the bench: a failed chip is dark red and bold, a passed one
-  // dark green and bold. While the operation runs a label carries no verdict yet, whatever its
+  SocketLabel* label = Device_n[static_cast<std::size_t>(socket - 1)];
+  // A verdict is read from across the bench: a failed chip is dark red and bold with a cross, a
+  // passed one dark green and bold with a tick (the two colours are all but alike to a red-green
+  // colour-blind eye). While the operation runs a label carries no verdict yet, whatever its
   // words say: grey italic. A socket left out is grey.
   using tandra::SocketLook;
   QColor text = this->palette().color(QPalette::WindowText);
@@ -186,12 +210,15 @@ void TMainForm::showSocketLook(int socket, tandra::SocketLook look) {
   font.setBold(look == SocketLook::Failed || look == SocketLook::Passed);
   font.setItalic(look == SocketLook::Running);
   label->setFont(font);
+  label->setMark(look == SocketLook::Passed   ? SocketLabel::Mark::Passed
+                 : look == SocketLook::Failed ? SocketLabel::Mark::Failed
+                                              : SocketLabel::Mark::None);
 }
 
 void TMainForm::showProgress(const tandra::Progress& progress) {
   Progress->setRange(0, static_cast<int>(std::max<std::int64_t>(progress.total, 1)));
   Progress->setValue(static_cast<int>(progress.done));
-  const QString elapsed = QString::fromStdString(tandra::durationText(progress.elapsedMs));
+  const QString elapsed = clockText(progress.elapsedMs);
   Progress->setFormat(progress.countsRecords ? QString("record %v of %m   ") + elapsed
                                              : QString("%p%   ") + elapsed);
 }

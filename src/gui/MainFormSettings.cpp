@@ -1,13 +1,15 @@
 // What the window keeps between runs, files dropped on it, and a loaded file that changed.
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
-#include <QScreen>
 #include <QSettings>
 
+#include "device/Catalogue.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
 
@@ -29,6 +31,19 @@ bool mayDrop(const QMimeData* data) {
   return !droppedFile(data).empty();
 }
 
+QString typeName(const tandra::DeviceType& type) {
+  return QString::fromUtf8(type.name.data(), static_cast<qsizetype>(type.name.size()));
+}
+
+// The Vpp button's settings 1 to 3 are 25, 21 and 12.5 V: a lower setting is a higher voltage.
+bool vppAboveRating(const tandra::DeviceType& type, int vppSetting) {
+  return vppSetting >= 1 && vppSetting < tandra::vppSetting(type.ratedVpp);
+}
+
+std::string_view voltsText(int vppSetting) {
+  return tandra::voltsText(static_cast<tandra::RatedVpp>(vppSetting));
+}
+
 }  // namespace
 
 void TMainForm::setSettings(std::unique_ptr<QSettings> settings) {
@@ -41,12 +56,9 @@ void TMainForm::readSettings() {
   dialogs_->openFolder = kept_.openFolder;
   dialogs_->saveFolder = kept_.saveFolder;
   workbench_.buffer.lastFillText = kept_.fillText.toStdString();
-  // A place on a screen no longer there is no place: the window is centred instead.
-  if (kept_.position && QGuiApplication::screenAt(*kept_.position) != nullptr) {
-    move(*kept_.position);
-  } else {
-    centreOnScreen();
-  }
+  // The toolkit puts a window kept on a screen no longer there onto one that is; one never kept
+  // (or kept in a form it cannot read) is centred.
+  if (kept_.geometry.isEmpty() || !restoreGeometry(kept_.geometry)) centreOnScreen();
 }
 
 void TMainForm::keepChoices() {
@@ -54,16 +66,16 @@ void TMainForm::keepChoices() {
   const tandra::DeviceSettings& chosen = workbench_.settings;
   // A type counts once its socket count is chosen too, and the lists are closed again.
   const bool choosing = Device_Box->isVisible() || Num_Of_Devices->isVisible();
-  if (!choosing && chosen.deviceFamily != 0 && chosen.socketCount > 0) {
+  const tandra::DeviceType* type = tandra::catalogueEntry(chosen.deviceListRow);
+  if (!choosing && type != nullptr && chosen.socketCount > 0) {
     kept_.deviceRow = chosen.deviceListRow;
     kept_.sockets = chosen.socketCount;
-    kept_.pulseWidth = chosen.pulseWidth;
-    kept_.vppSetting = chosen.vppSetting;
+    kept_.byType[typeName(*type)] = {chosen.pulseWidth, chosen.vppSetting};
   }
   kept_.fillText = QString::fromStdString(workbench_.buffer.lastFillText);
   kept_.openFolder = dialogs_->openFolder;
   kept_.saveFolder = dialogs_->saveFolder;
-  if (isVisible()) kept_.position = pos();
+  if (isVisible()) kept_.geometry = saveGeometry();
   kept_.write(*settings_);
 }
 
@@ -77,10 +89,36 @@ void TMainForm::offerKeptChoices() {
 }
 
 void TMainForm::restoreKeptWidthAndVoltage() {
-  const tandra::DeviceSettings& chosen = workbench_.settings;
-  if (chosen.deviceFamily == 0 || chosen.deviceListRow != kept_.deviceRow) return;
-  if (kept_.pulseWidth > 0) {
-    workbench_.selection.restoreWidthAndVoltage(kept_.pulseWidth, kept_.vppSetting);
+  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.settings.deviceListRow);
+  if (type != nullptr) {
+    const auto kept = kept_.byType.constFind(typeName(*type));
+    if (kept != kept_.byType.cend() && kept->pulseWidth > 0) {
+      // A voltage above the chip's own is the operator's choice of the moment, told on the
+      // status line; it is never put back unasked, and the type's own stands instead.
+      const bool aboveRating = vppAboveRating(*type, kept->vppSetting);
+      workbench_.selection.restoreWidthAndVoltage(kept->pulseWidth,
+                                                  aboveRating ? 0 : kept->vppSetting);
+    }
+  }
+  showVppAboveRating();
+}
+
+void TMainForm::showVppAboveRating() {
+  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.settings.deviceListRow);
+  const int setting = workbench_.settings.vppSetting;
+  if (type != nullptr && vppAboveRating(*type, setting)) {
+    const std::string warning = "Vpp = " + std::string(voltsText(setting)) + " is above the " +
+                                std::string(type->name) + "'s " +
+                                std::string(voltsText(tandra::vppSetting(type->ratedVpp))) + " V";
+    if (vppWarning_.isEmpty()) statusBeforeVppWarning_ = StaticText3->text();
+    vppWarning_ = QString::fromStdString(warning);
+    setCaption(tandra::Control::StaticText3, warning);
+  } else if (!vppWarning_.isEmpty()) {
+    // The line the warning stood in for comes back, unless something newer took its place.
+    if (StaticText3->text() == vppWarning_) {
+      setCaption(tandra::Control::StaticText3, statusBeforeVppWarning_.toStdString());
+    }
+    vppWarning_.clear();
   }
 }
 

@@ -170,6 +170,27 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     QVERIFY(screenShowsTheBuffer());
   }
 
+  // Escape closes the view without storing anything, in either area, as it closes every list
+  // and entry; other control characters typed in the ASCII area are stored as they are.
+  void escapeClosesTheViewAndStoresNothing() {
+    const int asciiOfByte24 = 73 + 74 * 2 + 57 + 4;
+    for (const int position : {digitPosition(2, 4), asciiOfByte24}) {
+      form_->workbench().image[0x24] = 0x42;
+      QTest::mouseClick(form_->Edit, Qt::LeftButton);
+      clickAt(position);
+      QCOMPARE(form_->workbench().view.cursorAddress(), 0x24);
+      QTest::keyClick(form_->Edit_1, Qt::Key_Escape);
+      QCOMPARE(form_->workbench().image[0x24], std::uint8_t{0x42});
+      QVERIFY(!form_->Edit_1->isVisible());
+      QCOMPARE(QApplication::focusWidget(), form_->Edit);
+    }
+    QTest::mouseClick(form_->Edit, Qt::LeftButton);
+    clickAt(asciiOfByte24);
+    QTest::keyClick(form_->Edit_1, Qt::Key_Backspace);
+    QCOMPARE(form_->workbench().image[0x24], std::uint8_t{0x08});
+    QVERIFY(form_->Edit_1->isVisible());
+  }
+
   // Tab leaves the view for the button that opened it, never for Program Device.
   void tabFromTheViewGoesToTheEditButton() {
     for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QtTest>
 #include <algorithm>
 #include <memory>
@@ -312,13 +313,16 @@ class MainFormTest : public QObject, public WindowFixture {
     update.close();
     yesNo_ << true;
     files_ << path;
-    // Behind the result box: every button shows it cannot be used, and the bar the records.
+    // Behind the result box: every button shows it cannot be used, the bar the records, and the
+    // log the check's bytes and what was expected and found.
     bool buttonsShownDisabled = false;
     QString bar;
+    QString logShown;
     onBox_ = [&](TMainForm& shown) {
       buttonsShownDisabled = std::none_of(shown.buttons().begin(), shown.buttons().end(),
                                           [](QPushButton* b) { return b->isEnabled(); });
       if (shown.Progress->isVisible()) bar = shown.Progress->text();
+      if (shown.Memo1->isVisible()) logShown = shown.Memo1->toPlainText();
     };
     auto form = startWindow(programmer);
     QCOMPARE(boxes_, (QStringList{"This Software Requires Firmware Version - 1.20\r\nDo You "
@@ -331,8 +335,20 @@ class MainFormTest : public QObject, public WindowFixture {
     QCOMPARE(programmer.restarts(), 1);
     QCOMPARE(form->StaticText3->text(), QString(tandra::FirmwareUpdate::kUpdatedStatus));
     QVERIFY(form->logLines().last().startsWith("Found    - "));
+    QVERIFY2(logShown.contains("\nExpected - ") && logShown.contains("\nFound    - "),
+             qPrintable(logShown));
+    // The log stays up, beside the device list, until the operator's next action.
+    QVERIFY(form->Device_Box->isVisible());
+    QVERIFY(form->Memo1->isVisible());
+    QCOMPARE(form->Memo1->toPlainText(), form->logLines().join('\n'));
+    const QTextBlock last = form->Memo1->document()->lastBlock();
+    QVERIFY(last.text().startsWith("Found    - "));
+    QVERIFY(form->Memo1->viewport()->rect().contains(
+        form->Memo1->cursorRect(QTextCursor(last)).bottomLeft()));
+    clickRow(form->Device_Box, 17);  // 27C256
+    QVERIFY(!form->Memo1->isVisible());
+    clickRow(form->Num_Of_Devices, 1);
     // A new search finds the new version.
-    form->workbench().states.IdleState();
     QTest::mouseClick(form->StaticText3, Qt::LeftButton);
     QCOMPARE(form->StaticText3->text(), QString("Usb Programmer Found - FirmWare Version 1.20"));
   }

@@ -10,6 +10,7 @@
 #include "SkippingClock.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
+#include "gui/SocketLabel.h"
 #include "sim/VirtualProgrammer.h"
 
 // The window on a virtual programmer, its boxes and dialogs answered from a script.

@@ -1,13 +1,13 @@
 // The window as a new operator meets it: where the keyboard goes, what can be read, and what it
 // shows of long work.
 #include <QFileDialog>
-#include <QScrollBar>
-#include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QWindow>
 #include <QtTest>
 #include <cmath>
 
@@ -15,11 +15,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "link/ForwardingApi.h"
 #include "WindowFixture.h"
 #include "cli/Cli.h"
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
+#include "link/ForwardingApi.h"
 
 using tandra::VirtualProgrammer;
 
@@ -35,6 +35,24 @@ double contrast(const QColor& a, const QColor& b) {
   };
   const double la = luminance(a), lb = luminance(b);
   return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The pixels at a socket label's right end that stand out from its face by lightness alone:
+// what an eye that tells no red from green sees of a verdict's mark.
+std::vector<bool> markShape(QLabel* label) {
+  const QImage face = label->grab().toImage();
+  const int faceGrey = qGray(label->palette().color(QPalette::Window).rgb());
+  std::vector<bool> shape;
+  for (int y = 3; y < face.height() - 3; ++y) {
+    for (int x = face.width() - SocketLabel::kMarkRoom - 1; x < face.width() - 3; ++x) {
+      shape.push_back(std::abs(qGray(face.pixel(x, y)) - faceGrey) > 60);
+    }
+  }
+  return shape;
+}
+
+int inked(const std::vector<bool>& shape) {
+  return static_cast<int>(std::count(shape.begin(), shape.end(), true));
 }
 
 int programCommands(const VirtualProgrammer& programmer) {
@@ -143,8 +161,7 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     for (QPushButton* button : {form->Blank_Chk, form->Device}) {
-      QCOMPARE(button->palette().color(QPalette::Active, QPalette::ButtonText),
-               QColor(Qt::yellow));
+      QCOMPARE(button->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::yellow));
     }
     for (QPushButton* button : {form->Blank_Chk, form->Device, form->Edit, form->Fill}) {
       const QPalette& palette = button->palette();
@@ -273,7 +290,7 @@ class WindowTest : public QObject, public WindowFixture {
     connect(&during, &QTimer::timeout, [&] {
       if (form->Progress->isVisible() && !form->Blank_Chk->isEnabled()) {
         ++looks;
-        lookedJudged |= good->font().bold() || !good->font().italic();
+        lookedJudged |= good->font().bold() || !good->font().italic() || inked(markShape(good)) > 0;
       }
     });
     during.start(0);
@@ -290,6 +307,22 @@ class WindowTest : public QObject, public WindowFixture {
     }
     QVERIFY(colour(bad) != colour(good));
     QVERIFY(colour(form->Device_n[2]) == colour(good));
+    // Without colour, a pass and a failure still look apart: each has a mark of its own.
+    const std::vector<bool> passed = markShape(good);
+    const std::vector<bool> failed = markShape(bad);
+    std::size_t apart = 0;
+    for (std::size_t i = 0; i < passed.size(); ++i) apart += passed[i] != failed[i];
+    QVERIFY2(inked(passed) > 10 && inked(failed) > 10 && apart > 10,
+             qPrintable(QString("%1 %2 %3").arg(inked(passed)).arg(inked(failed)).arg(apart)));
+    // Every verdict's words, in a verdict's bold, fit beside the mark.
+    for (const char* words :
+         {"Programmed OK ", "Not Programmed", " Is Blank      ", "Is Not Blank", " Verified OK   ",
+          "Didn't Verify", "Can Be Programed", "Can`t Be Programed", "Skipped", "Stopped"}) {
+      form->setCaption(tandra::Control::Device_3, std::string("3-") + words);
+      QVERIFY2(form->Device_n[2]->fontMetrics().horizontalAdvance(form->Device_n[2]->text()) <=
+                   form->Device_n[2]->contentsRect().width() - SocketLabel::kMarkRoom,
+               words);
+    }
     QVERIFY(form->Memo1->toPlainText().startsWith("Blank Check took "));
     QVERIFY(form->Memo1->toPlainText().section('\n', 0, 0).endsWith(", 1 of 3 sockets failed"));
 
@@ -302,7 +335,8 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer absent{clock_};
     absent.setDeviceCount(0);
     auto form = startWindow(absent);
-    QCOMPARE(form->StaticText3->toolTip(), QString("Click to look for the programmer again"));
+    QCOMPARE(form->StaticText3->toolTip(),
+             QString("Click to look for the programmer again (Alt+R)"));
 
     form->workbench().states.IdleState();
     QTest::mouseClick(form->File_But, Qt::LeftButton);
@@ -420,8 +454,10 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
     form->workbench().selection.Device_BoxClick(17);  // 27C256
-    form->workbench().selection.Num_Of_DevicesClick(3);
-    QTest::mouseClick(form->Device_n[1], Qt::LeftButton);
+    form->workbench().selection.Num_Of_DevicesClick(5);
+    for (int socket = 2; socket <= 5; ++socket) {
+      QTest::mouseClick(form->Device_n[static_cast<std::size_t>(socket - 1)], Qt::LeftButton);
+    }
     QCOMPARE(form->Device_n[1]->text(), QString("2-Skipped"));
     QVERIFY(form->Device_n[1]->toolTip().contains("click to put socket 2 back"));
     programmer.clearPackets();
@@ -431,7 +467,13 @@ class WindowTest : public QObject, public WindowFixture {
     }
     QCOMPARE(form->Device_n[0]->text(), QString("1- Is Blank      "));
     QCOMPARE(form->Device_n[1]->text(), QString("2-Skipped"));
-    QTest::mouseClick(form->Device_n[1], Qt::LeftButton);
+    // The log's summary counts the sockets left out, so that a pass of one chip is not taken
+    // for a pass of five.
+    QVERIFY2(form->Memo1->toPlainText().section('\n', 0, 0).endsWith(", 4 sockets skipped"),
+             qPrintable(form->Memo1->toPlainText()));
+    for (int socket = 2; socket <= 5; ++socket) {
+      QTest::mouseClick(form->Device_n[static_cast<std::size_t>(socket - 1)], Qt::LeftButton);
+    }
     QCOMPARE(form->Device_n[1]->text(), QString(""));
     QCOMPARE(form->workbench().settings.skippedSockets, 0);
   }
@@ -447,7 +489,8 @@ class WindowTest : public QObject, public WindowFixture {
     connect(&sampler, &QTimer::timeout, [&] {
       if (!form->Progress->isVisible()) return;
       values << form->Progress->value();
-      shownWithText = shownWithText || form->Progress->text().contains(QRegularExpression("%   \\d+\\.\\d s$"));
+      shownWithText = shownWithText ||
+                      form->Progress->text().contains(QRegularExpression("^\\d+%   0:\\d\\d$"));
     });
     sampler.start(0);
     QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);
@@ -463,6 +506,62 @@ class WindowTest : public QObject, public WindowFixture {
     QVERIFY(form->Memo1->isVisible());
     QVERIFY(form->Memo1->toPlainText().startsWith("Blank Check took "));
     QCOMPARE(programmer.violations(), std::vector<std::string>{});
+
+    // The time beside the share is a clock, minutes and seconds.
+    const struct {
+      std::int64_t elapsedMs;
+      const char* shown;
+    } times[] = {{0, "7%   0:00"},
+                 {1100, "7%   0:01"},
+                 {59999, "7%   0:59"},
+                 {125000, "7%   2:05"},
+                 {3725000, "7%   62:05"}};
+    for (const auto& time : times) {
+      form->showProgress(tandra::Progress{"Blank Check", 7, 100, time.elapsedMs, false});
+      QCOMPARE(form->Progress->text(), QString(time.shown));
+    }
+    form->showProgress(tandra::Progress{"", 3, 20, 61000, true});
+    QCOMPARE(form->Progress->text(), QString("record 3 of 20   1:01"));
+  }
+
+  // The log is there to be read and copied: typed keys change nothing, and Tab goes on to the
+  // next control instead of into the text.
+  void theStatusLogTakesNoTypingAndTabLeavesIt() {
+    VirtualProgrammer programmer{clock_};
+    auto form = startIdleWindow(programmer);
+    form->clearLog();
+    form->insertLogLine("Blank Check took 1.0 s");
+    form->Memo1->show();
+    form->Memo1->setFocus(Qt::MouseFocusReason);
+    for (Qt::Key key :
+         {Qt::Key_X, Qt::Key_Space, Qt::Key_Return, Qt::Key_Backspace, Qt::Key_Delete})
+      press(key);
+    QCOMPARE(form->Memo1->toPlainText(), QString("Blank Check took 1.0 s"));
+    QTest::keyClick(form->Memo1, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(form->Memo1->textCursor().selectedText(), QString("Blank Check took 1.0 s"));
+    press(Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != form->Memo1);
+    QCOMPARE(form->Memo1->toPlainText(), QString("Blank Check took 1.0 s"));
+  }
+
+  // After the work the keyboard is back on the button that started it, whether a Space on the
+  // focused button or its Alt key started it: the next Space repeats it, never Program.
+  void theKeyboardGoesBackToTheButtonThatStartedTheWork() {
+    VirtualProgrammer programmer{clock_};
+    auto form = startIdleWindow(programmer);
+    form->workbench().selection.Device_BoxClick(17);  // 27C256
+    form->workbench().selection.Num_Of_DevicesClick(1);
+    form->Blank_Chk->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    QCOMPARE(form->StaticText3->text(), QString("Blank Test Done...."));
+    QCOMPARE(QApplication::focusWidget(), form->Blank_Chk);
+
+    QTest::keyClick(form->Blank_Chk, Qt::Key_V, Qt::AltModifier);
+    QVERIFY(QTest::qWaitFor([&] { return form->StaticText3->text() == "Verify Test Done...."; }));
+    QCOMPARE(QApplication::focusWidget(), form->Verify_Eprom);
+    press(Qt::Key_Space);
+    QCOMPARE(QApplication::focusWidget(), form->Verify_Eprom);
+    QCOMPARE(programCommands(programmer), 0);
   }
 };
 
