@@ -6,6 +6,7 @@
 #include "common/HexText.h"
 #include "common/TimeText.h"
 #include "device/Session.h"
+#include "link/Clock.h"
 #include "link/Trace.h"
 
 namespace tandra::cli {
@@ -18,8 +19,9 @@ constexpr std::int64_t kRedrawMs = 100;
 
 }  // namespace
 
-ConsoleHost::ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal)
-    : console_(console), drawProgress_(showProgress), stopSignal_(stopSignal) {}
+ConsoleHost::ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal,
+                         Clock* clock)
+    : console_(console), drawProgress_(showProgress), stopSignal_(stopSignal), clock_(clock) {}
 
 bool ConsoleHost::stopAsked() const {
   return (stopSignal_ != nullptr && stopSignal_->load() != 0) || console_.readerGone();
@@ -44,7 +46,7 @@ void ConsoleHost::processMessages() {
 void ConsoleHost::waitForEvents(int milliseconds) {
   processMessages();
   // With no window to serve, the wait is a sleep: a signal ends the job at the next look.
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  if (milliseconds > 0) sleepMs(milliseconds);
 }
 
 void ConsoleHost::startWatchdog() {
@@ -53,10 +55,15 @@ void ConsoleHost::startWatchdog() {
 }
 
 void ConsoleHost::sleepMs(int milliseconds) {
+  if (clock_ != nullptr) {
+    clock_->sleepUntil(clock_->now() + Clock::Millis(milliseconds));
+    return;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 std::int64_t ConsoleHost::monotonicMs() {
+  if (clock_ != nullptr) return clock_->now().count();
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -106,13 +113,35 @@ void ConsoleHost::logLine(const std::string& text) {
   }
 }
 
-void ConsoleHost::showMessage(BoxKind, const std::string& text, std::optional<ScreenPoint>) {
+void ConsoleHost::showStatus(const std::string& text) {
+  status = text;
+  if (trace != nullptr) trace->shown("status", text);
+}
+
+void ConsoleHost::showOperation(const std::string& note) {
+  shownLooks.emplace_back();
+  if (trace != nullptr) trace->shown("operation", note);
+}
+
+void ConsoleHost::showSocket(int socket, const std::string& words, SocketLook look) {
+  if (!shownLooks.empty()) shownLooks.back()[socket] = look;
+  if (trace != nullptr) trace->socketShown(socket, look, words);
+}
+
+void ConsoleHost::showMessage(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) {
   messages.push_back(text);
+  if (trace != nullptr) trace->boxShown(kind, text);
 }
 
 bool ConsoleHost::askQuestion(const std::string& text, std::optional<ScreenPoint>) {
   messages.push_back(text);
+  if (trace != nullptr) trace->questionAnswered(text, updateFile.has_value());
   return updateFile.has_value();
+}
+
+std::optional<std::string> ConsoleHost::chooseUpdateFile() {
+  if (trace != nullptr) trace->updateFileChosen(updateFile);
+  return updateFile;
 }
 
 }  // namespace tandra::cli

@@ -76,6 +76,8 @@ class Job {
   // Refuses to work with a file that did not load cleanly, unless --force says otherwise.
   void refuseUncleanLoad(const LoadReport& loaded, const char* work) const;
   void connect();
+  // The programmer restarting after an update is looked for until it answers, for a while.
+  void findAfterRestart();
   void recordProgrammer();
   void applySettings();
   const OperationResult& operate(Operation operation);
@@ -87,6 +89,9 @@ class Job {
   void startTrace();
   // What a replay found: a difference from the trace, or commands it holds that were not sent.
   void reportReplay(int& code);
+  // Where the sockets' verdicts differ from the trace's, operation by operation; empty when
+  // they agree (or the trace holds none).
+  std::string verdictDifference() const;
   // Ends the job here (throws Stopped) when a stop was asked for.
   void checkStop();
   int stopCode() const;
@@ -126,6 +131,10 @@ class Job {
   int chipsPassed_ = 0;
   int chipsFailed_ = 0;
   nlohmann::json document_;
+  std::vector<std::string> driverProbes_;  // how the driver was chosen
+
+  // tandra-cli doctor (Doctor.cpp).
+  int doctor();
 };
 
 }  // namespace tandra::cli

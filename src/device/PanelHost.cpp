@@ -33,6 +33,7 @@ void PanelHost::appendLogLine(const std::string& text) {
 
 void PanelHost::showStatus(const std::string& text) {
   panel_.setCaption(Control::StaticText3, text);
+  if (trace_ != nullptr) trace_->shown("status", text);
 }
 
 void PanelHost::showStatusAdvice(const std::string& text) {
@@ -53,6 +54,7 @@ void PanelHost::showIdle(bool programmerReached) {
 }
 
 void PanelHost::showOperation(const std::string& note) {
+  if (trace_ != nullptr) trace_->shown("operation", note);
   panel_.enableQuitButton();
   panel_.setCaption(Control::StaticText2, note);
   panel_.setVisible(Control::StaticText2, true);
@@ -74,6 +76,25 @@ void PanelHost::showProgressEnd() {
 void PanelHost::showSocket(int socket, const std::string& words, SocketLook look) {
   panel_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + words);
   panel_.showSocketLook(socket, look);
+  if (trace_ != nullptr) trace_->socketShown(socket, look, words);
+}
+
+void PanelHost::showMessage(BoxKind kind, const std::string& text,
+                            std::optional<ScreenPoint> topLeft) {
+  if (trace_ != nullptr) trace_->boxShown(kind, text);
+  panel_.showBox(kind, text, topLeft);
+}
+
+bool PanelHost::askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) {
+  const bool yes = panel_.askYesNo(text, topLeft);
+  if (trace_ != nullptr) trace_->questionAnswered(text, yes);
+  return yes;
+}
+
+std::optional<std::string> PanelHost::chooseUpdateFile() {
+  std::optional<std::string> path = panel_.openFileDialog();
+  if (trace_ != nullptr) trace_->updateFileChosen(path);
+  return path;
 }
 
 void PanelHost::showVpp(const std::string& words) {

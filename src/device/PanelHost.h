@@ -44,14 +44,11 @@ class PanelHost final : public Host {
   void showVpp(const std::string& words) override;
   void showChecksum(std::uint16_t checksum) override;
 
+  // Each also into the trace: what the operator saw and answered.
   void showMessage(BoxKind kind, const std::string& text,
-                   std::optional<ScreenPoint> topLeft) override {
-    panel_.showBox(kind, text, topLeft);
-  }
-  bool askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) override {
-    return panel_.askYesNo(text, topLeft);
-  }
-  std::optional<std::string> chooseUpdateFile() override { return panel_.openFileDialog(); }
+                   std::optional<ScreenPoint> topLeft) override;
+  bool askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) override;
+  std::optional<std::string> chooseUpdateFile() override;
 
  private:
   Panel& panel_;

@@ -46,6 +46,13 @@ std::string ReplayApi::Difference::describe() const {
   text += expected ? "0x" + hexByte(*expected) : std::string("no more bytes");
   text += ", sent ";
   text += sent ? "0x" + hexByte(*sent) : std::string("no more bytes");
+  if (!replyBefore.empty()) {
+    text += "; the reply before it was received as";
+    for (std::size_t i = 0; i < std::min<std::size_t>(replyBefore.size(), 8); ++i) {
+      text += " " + hexByte(replyBefore[i]);
+    }
+    if (replyBefore.size() > 8) text += " ...";
+  }
   return text;
 }
 
@@ -58,12 +65,16 @@ ReplayApi ReplayApi::load(const std::string& path) {
     std::string line;
     long number = 0;
     bool sawHeader = false;
+    int version = 1;
     while (std::getline(in, line)) {
       ++number;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.empty()) continue;
       if (line.front() == '#') {
-        sawHeader = sawHeader || line.starts_with("# tandra trace");
+        if (line.starts_with("# tandra trace ")) {
+          sawHeader = true;
+          version = line.size() > 15 && line[15] >= '2' && line[15] <= '9' ? line[15] - '0' : 1;
+        }
         continue;
       }
       std::istringstream fields(line);
@@ -97,12 +108,38 @@ ReplayApi ReplayApi::load(const std::string& path) {
           fields >> count >> command.written >> command.status;
           command.bytes = hexBytes(fields);
           replay.commands_.push_back(std::move(command));
-        } else if (what == "<") {
+        } else if (what == "<" || what == "drain") {
+          // Bytes thrown away came from the programmer all the same.
           std::uint32_t count = 0;
           Incoming arrived;
+          if (version >= 2) fields >> count;  // the count asked for
           fields >> count >> arrived.status;
           arrived.bytes = hexBytes(fields);
           if (!arrived.bytes.empty() || arrived.status != ft::Ok) incoming.push_back(arrived);
+        } else if (what == "operation") {
+          replay.tracedLooks_.emplace_back();
+        } else if (what == "socket") {
+          int socket = 0;
+          std::string look;
+          fields >> socket >> look;
+          if (!replay.tracedLooks_.empty()) {
+            replay.tracedLooks_.back()[socket] = look == "passed"   ? SocketLook::Passed
+                                                 : look == "failed"  ? SocketLook::Failed
+                                                 : look == "skipped" ? SocketLook::Skipped
+                                                 : look == "running" ? SocketLook::Running
+                                                                     : SocketLook::Plain;
+          }
+          fields.clear();
+        } else if (what == "reply") {
+          std::uint32_t got = 0, expected = 0;
+          std::string end;
+          fields >> got >> expected >> end;
+          replay.endedOnTime_ = replay.endedOnTime_ || end == "quiet" || end == "time-out";
+        } else if (what == "log") {
+          const std::string text = restOf(fields);
+          replay.endedOnTime_ = replay.endedOnTime_ ||
+                                text.find("out of step") != std::string::npos ||
+                                text.find("came incomplete") != std::string::npos;
         } else if (what == "queue") {
           Incoming failed;
           fields >> failed.status;
@@ -167,6 +204,12 @@ FtStatus ReplayApi::SetTimeouts(FtHandle, std::uint32_t, std::uint32_t) {
 FtStatus ReplayApi::GetQueueStatus(FtHandle, std::uint32_t* rxBytes) {
   if (!open_ || difference_) return ft::IoError;
   if (rxBytes == nullptr) return ft::InvalidParameter;
+  // The reply to a command is on its way at the first look after it, and there at the next:
+  // no programmer answers in the moment between a write and that look.
+  struct Arrive {
+    ReplayApi& replay;
+    ~Arrive() { replay.arrived(); }
+  } arrive{*this};
   // A failure the trace met here comes once every byte before it has been read.
   if (!pending_.empty() && pending_.front().bytes.empty() && pending_.front().status != ft::Ok) {
     const FtStatus failed = pending_.front().status;
@@ -182,8 +225,13 @@ FtStatus ReplayApi::GetQueueStatus(FtHandle, std::uint32_t* rxBytes) {
   return ft::Ok;
 }
 
+void ReplayApi::arrived() {
+  pending_.insert(pending_.end(), arriving_.begin(), arriving_.end());
+  arriving_.clear();
+}
+
 void ReplayApi::arrive(const std::vector<Incoming>& incoming) {
-  pending_.insert(pending_.end(), incoming.begin(), incoming.end());
+  arriving_.insert(arriving_.end(), incoming.begin(), incoming.end());
 }
 
 FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
@@ -194,7 +242,8 @@ FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   const std::size_t number = nextCommand_ + 1;
   if (nextCommand_ >= commands_.size()) {
-    difference_ = Difference{number, 0, std::nullopt, count > 0 ? std::optional(bytes[0]) : std::nullopt};
+    difference_ = Difference{number, 0, std::nullopt,
+                             count > 0 ? std::optional(bytes[0]) : std::nullopt, lastReceived_};
     return ft::IoError;
   }
   const Command& expected = commands_[nextCommand_];
@@ -202,13 +251,14 @@ FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
   const auto mismatch = std::mismatch(bytes, bytes + common, expected.bytes.begin());
   const auto at = static_cast<std::size_t>(mismatch.first - bytes);
   if (at < common || count != expected.bytes.size()) {
-    Difference difference{number, at, {}, {}};
+    Difference difference{number, at, {}, {}, lastReceived_};
     if (at < expected.bytes.size()) difference.expected = expected.bytes[at];
     if (at < count) difference.sent = bytes[at];
     difference_ = difference;
     return ft::IoError;
   }
   ++nextCommand_;
+  lastReceived_.clear();
   arrive(expected.after);
   *written = expected.written;
   return expected.status;
@@ -218,6 +268,7 @@ FtStatus ReplayApi::Read(FtHandle, void* buffer, std::uint32_t count, std::uint3
   if (received != nullptr) *received = 0;
   if (!open_ || difference_) return ft::IoError;
   if (buffer == nullptr || received == nullptr) return ft::InvalidParameter;
+  arrived();  // a read waits for what comes
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::uint32_t got = 0;
   while (got < count && !pending_.empty()) {
@@ -237,6 +288,8 @@ FtStatus ReplayApi::Read(FtHandle, void* buffer, std::uint32_t count, std::uint3
     }
     const std::size_t take = std::min<std::size_t>(count - got, front.bytes.size());
     std::copy_n(front.bytes.begin(), take, out + got);
+    lastReceived_.insert(lastReceived_.end(), front.bytes.begin(),
+                         front.bytes.begin() + static_cast<std::ptrdiff_t>(take));
     front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<std::ptrdiff_t>(take));
     got += static_cast<std::uint32_t>(take);
     if (front.bytes.empty() && front.status == ft::Ok) pending_.pop_front();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/FtApi.h"
+#include "link/Host.h"
 
 namespace tandra {
 
@@ -23,6 +24,9 @@ class ReplayApi final : public FtApi {
     std::size_t byteOffset = 0;  // where it first differs (the length, when only that differs)
     std::optional<std::uint8_t> expected;  // nothing: the trace's command was shorter, or gone
     std::optional<std::uint8_t> sent;      // nothing: the sent command was shorter
+    // The reply received last before it: an answer the job took differently from the traced
+    // run (an edited trace, or a different program) is what made it send something else.
+    std::vector<std::uint8_t> replyBefore;
     std::string describe() const;
   };
 
@@ -34,6 +38,11 @@ class ReplayApi final : public FtApi {
   const std::optional<Difference>& difference() const { return difference_; }
   // Commands of the trace that the program did not send.
   std::size_t commandsLeft() const;
+  // Every operation's sockets as their labels last looked in the traced run, in order.
+  const std::vector<std::map<int, SocketLook>>& tracedLooks() const { return tracedLooks_; }
+  // The traced run ended a wait on time, not by count (a quiet line, a time-out, replies out
+  // of step): a replay serves bytes without their timing and cannot show such a fault.
+  bool endedOnTime() const { return endedOnTime_; }
 
   FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
   FtStatus OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) override;
@@ -63,7 +72,9 @@ class ReplayApi final : public FtApi {
 
   ReplayApi() = default;
   FtHandle handle() { return this; }
+  // A command's reply is on its way (arrive), then there (arrived).
   void arrive(const std::vector<Incoming>& incoming);
+  void arrived();
 
   std::vector<std::pair<std::string, std::string>> facts_;
   std::optional<std::uint32_t> count_;
@@ -74,7 +85,11 @@ class ReplayApi final : public FtApi {
   std::vector<Command> commands_;
   std::size_t nextCommand_ = 0;
   std::deque<Incoming> pending_;
+  std::deque<Incoming> arriving_;
   std::optional<Difference> difference_;
+  std::vector<std::uint8_t> lastReceived_;
+  std::vector<std::map<int, SocketLook>> tracedLooks_;
+  bool endedOnTime_ = false;
   bool open_ = false;
 };
 

@@ -87,8 +87,21 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
   const std::size_t pauseAfter = sending.pauseAfter;
   const Clock::Millis pause = sending.pause;
   if (!realisticTiming_) {
-    // At once (or after the delay asked for), whole, but for a pause in the middle.
-    const Clock::Millis at = clock_.now() + sending.delay;
+    // At once (or after the delay asked for), whole, but for a pause in the middle. Work on the
+    // chips (a page, a block, a record) takes the clock at least a tick: no programmer answers
+    // a page in the moment between the write and the host's first look.
+    const Clock::Millis chipTick(takes.count() > 0 ? 1 : 0);
+    const Clock::Millis at = clock_.now() + chipTick + sending.delay;
+    if (sending.pieceBytes > 0) {
+      Clock::Millis pieceAt = at;
+      for (std::size_t from = 0; from < bytes.size(); from += sending.pieceBytes) {
+        const std::size_t to = std::min(bytes.size(), from + sending.pieceBytes);
+        replies_.push_back({pieceAt, {bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                      bytes.begin() + static_cast<std::ptrdiff_t>(to)}});
+        pieceAt += sending.every;
+      }
+      return;
+    }
     // A part without bytes (a reply cut to nothing, a pause before the first byte) puts nothing
     // on the wire, and holds back nothing behind it.
     const std::size_t first = pause.count() > 0 ? std::min(pauseAfter, bytes.size()) : bytes.size();
@@ -115,6 +128,7 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
 void VirtualProgrammer::onPacket(const Packet& packet) {
   ++packetNumber_;
   addressee_ = {};
+  if (clock_.now() < startedAt_) return;  // still starting: nothing is taken
   if (packet.size() < kHeader) {
     violation("a packet of " + std::to_string(packet.size()) + " bytes, shorter than a header");
     return;
@@ -141,6 +155,7 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
       break;
     case op::Restart:
       ++restarts_;
+      startedAt_ = clock_.now() + restartTakes_;
       if (firmware_.update.records > 0) setFirmwareVersion(1, 20);
       firmware_.update = {};
       replies_.clear();
