@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/DeviceNames.h"
 #include "cli/Job.h"
 #include "common/TimeText.h"
 #include "link/FirstContact.h"

@@ -88,10 +88,19 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
   const Clock::Millis pause = sending.pause;
   if (!realisticTiming_) {
     // At once (or after the delay asked for), whole, but for a pause in the middle. Work on the
-    // chips (a page, a block, a record) takes the clock at least a tick: no programmer answers
-    // a page in the moment between the write and the host's first look.
-    const Clock::Millis chipTick(takes.count() > 0 ? 1 : 0);
-    const Clock::Millis at = clock_.now() + chipTick + sending.delay;
+    // chips (a page, a block, a record) is never done by the host's first look at the line
+    // after the write: no programmer answers a page in that moment.
+    const Clock::Millis at = clock_.now() + sending.delay;
+    const std::size_t firstNew = replies_.size();
+    struct Unseen {
+      VirtualProgrammer& programmer;
+      std::size_t from;
+      bool chipWork;
+      ~Unseen() {
+        for (std::size_t i = from; chipWork && i < programmer.replies_.size(); ++i)
+          programmer.replies_[i].unseen = true;
+      }
+    } unseen{*this, firstNew, takes.count() > 0};
     if (sending.pieceBytes > 0) {
       Clock::Millis pieceAt = at;
       for (std::size_t from = 0; from < bytes.size(); from += sending.pieceBytes) {

@@ -198,9 +198,10 @@ std::uint32_t VirtualProgrammer::arrivedBytes() {
   const Clock::Millis now = clock_.now();
   std::size_t total = 0;
   for (const Reply& reply : replies_) {
-    if (reply.arrivesAt > now) break;
+    if (reply.arrivesAt > now || reply.unseen) break;
     total += reply.bytes.size() - reply.consumed;
   }
+  for (Reply& reply : replies_) reply.unseen = false;  // there at the next look
   return static_cast<std::uint32_t>(total);
 }
 

@@ -177,6 +177,7 @@ class VirtualProgrammer final : public FtApi {
     Clock::Millis arrivesAt;
     std::vector<std::uint8_t> bytes;
     std::size_t consumed = 0;
+    bool unseen = false;  // on its way until the host's next look at the line
   };
 
   bool validHandle(FtHandle handle) const { return open_ && handle == handleToken(); }

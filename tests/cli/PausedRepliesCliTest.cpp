@@ -42,7 +42,6 @@ class PausedRepliesCliTest : public CliFixture {
 };
 
 TEST_F(PausedRepliesCliTest, NoPauseAnywhereInAnyReplyMakesASocketPassThatShouldNot) {
-  using Reply = PausedReply::Reply;
   int stopped = 0;
   for (const PausedReply& paused : pausedReplyTable()) {
     SCOPED_TRACE(paused.describe());
