@@ -16,16 +16,25 @@ IdentifyProbe probeIdentify(Link& link) {
   IdentifyProbe probe;
   D2XXUnit& usb = link.usb();
   Host& host = link.host();
-  // Nothing of an earlier reply may be taken for this one.
-  while (usb.GetFTQueueStatus() == ft::Ok && usb.queueCount() > 0) {
-    usb.ReadFTBuffer(std::min<std::uint32_t>(usb.queueCount(), D2XXUnit::kTransferBufferSize));
+  // Nothing of an earlier reply may be taken for this one: the line must have been quiet for
+  // the read time-out first.
+  for (std::int64_t quietSince = host.monotonicMs();
+       host.monotonicMs() - quietSince < Link::kReadTimeoutMs;) {
+    if (usb.GetFTQueueStatus() != ft::Ok) return probe;
+    if (usb.queueCount() > 0) {
+      usb.ReadFTBuffer(std::min<std::uint32_t>(usb.queueCount(), D2XXUnit::kTransferBufferSize));
+      quietSince = host.monotonicMs();
+    } else {
+      host.waitForEvents(Link::kPollMs);
+    }
   }
   link.store(opcode::Identify);
   std::uint8_t* packet = link.packet();
   packet[7] = headerChecksum(packet);
   if (usb.WriteFTBuffer(Link::kCommandLength) < Link::kCommandLength) return probe;
 
-  const auto full = static_cast<std::uint32_t>(Link::kCommandLength + Link::kDefaultReplyDataLength);
+  const auto full =
+      static_cast<std::uint32_t>(Link::kCommandLength + Link::kDefaultReplyDataLength);
   const std::int64_t sent = host.monotonicMs();
   std::int64_t lastPieceAt = sent;
   while (probe.bytes < full) {
