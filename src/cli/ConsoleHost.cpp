@@ -84,7 +84,8 @@ void ConsoleHost::showProgress(const Progress& progress) {
     return;
   }
   // The address at work, and the device's last address: the end reads "0x3FFFF / 0x3FFFF".
-  const auto lastAddress = static_cast<std::uint64_t>(std::max<std::int64_t>(progress.total - 1, 0));
+  const auto lastAddress =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(progress.total - 1, 0));
   const auto address = std::min(static_cast<std::uint64_t>(progress.done), lastAddress);
   std::string line = "\r" + progress.operation + "  0x" + hexText(address, 5) + " / 0x" +
                      hexText(lastAddress, 5) + "  " + std::to_string(percent) + "%  " +

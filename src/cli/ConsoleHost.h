@@ -12,7 +12,7 @@ namespace tandra {
 class Clock;
 class Session;
 class Trace;
-}
+}  // namespace tandra
 
 namespace tandra::cli {
 

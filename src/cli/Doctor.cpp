@@ -74,8 +74,9 @@ int Job::doctor() {
                                     : ""));
     const std::string node = isVirtual ? "the virtual programmer" : device.node;
     check("this user " + std::string(device.mayOpen ? "may" : "may not") + " open " + node,
-          device.mayOpen ? "" : "install the udev rule 60-tandra-usb.rules (see the README), then "
-                                "plug the programmer in again");
+          device.mayOpen ? ""
+                         : "install the udev rule 60-tandra-usb.rules (see the README), then "
+                           "plug the programmer in again");
     if (!device.boundDriver.empty()) {
       const bool libFtdi = session_->usb.driverName() == "libftdi1";
       check("the kernel's " + device.boundDriver + " driver holds it" +
@@ -138,14 +139,16 @@ int Job::doctor() {
   } else if (probe.bytes == Link::kCommandLength) {
     check(reply + " (the header alone): the waits that end on a quiet line are safe");
   } else if (probe.bytes < full) {
-    check(reply + ", of 2056", "the reply stopped short: run with --full-waits, and send the trace");
+    check(reply + ", of 2056",
+          "the reply stopped short: run with --full-waits, and send the trace");
   } else if (probe.pieces > 1 && probe.gapAfter == Link::kCommandLength &&
              probe.largestGapMs >= quietMs) {
     check(reply, "the firmware pauses after the header for longer than the quiet period (" +
                      std::to_string(quietMs) + " ms): run every job with --full-waits");
   } else if (probe.largestGapMs >= Link::kReadTimeoutMs) {
-    check(reply, "the firmware pauses longer than the read time-out: runs may stop with replies "
-                 "out of step; send the trace to the maintainer");
+    check(reply,
+          "the firmware pauses longer than the read time-out: runs may stop with replies "
+          "out of step; send the trace to the maintainer");
   } else {
     check(reply + " (the header and a full block): every reply is read to its full length");
   }

@@ -19,8 +19,7 @@ void Job::findAfterRestart() {
     if (session.connect(options_.serial)) {
       console_.note("the programmer answered again " +
                     durationText(host_.monotonicMs() - restartedAt) +
-                    " after its restart, with firmware " +
-                    session.discovery.firmwareVersionText());
+                    " after its restart, with firmware " + session.discovery.firmwareVersionText());
       return;
     }
     if (host_.monotonicMs() - restartedAt >= FirmwareUpdate::kRestartSearchMs) break;
@@ -30,7 +29,6 @@ void Job::findAfterRestart() {
                                             durationText(FirmwareUpdate::kRestartSearchMs) +
                                             " of its restart after the update");
 }
-
 
 std::string Job::verdictDifference() const {
   const auto& traced = replay_->tracedLooks();

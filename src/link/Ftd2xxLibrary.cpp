@@ -112,9 +112,9 @@ struct Ftd2xxLibrary::Functions {
   ReadFn read = nullptr;
   CloseFn close = nullptr;
   SetLatencyTimerFn setLatencyTimer = nullptr;  // Optional: older libraries lack it.
-  PurgeFn purge = nullptr;                       // Optional, as the latency timer.
-  LibraryVersionFn libraryVersion = nullptr;     // Optional: for the trace.
-  DeviceInfoFn deviceInfo = nullptr;             // Optional: for the trace.
+  PurgeFn purge = nullptr;                      // Optional, as the latency timer.
+  LibraryVersionFn libraryVersion = nullptr;    // Optional: for the trace.
+  DeviceInfoFn deviceInfo = nullptr;            // Optional: for the trace.
 };
 
 const char* Ftd2xxLibrary::defaultLibraryName() {

@@ -281,8 +281,8 @@ FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
     }
     if (const char* note = openFailureNote(opened, libusbResult)) notes_.push_back(note);
     // What the libraries said, for the trace: the note above is only what to do.
-    std::string error = "libftdi " + std::to_string(opened) + " (" +
-                        ftdi_get_error_string(device->ctx) + ")";
+    std::string error =
+        "libftdi " + std::to_string(opened) + " (" + ftdi_get_error_string(device->ctx) + ")";
     if (libusbResult != 0) error += ", libusb " + std::string(libusb_error_name(libusbResult));
     openFacts_.push_back({"open-error", error});
     return ft::DeviceNotOpened;
@@ -299,9 +299,9 @@ FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
     latencyTimerMs_ = kChipLatencyTimerMs;
     notes_.push_back(opennote::kNoLatencyTimer);
   }
-  openFacts_.push_back({"latency-timer", latency == 0 ? "2 ms"
-                                                      : "refused (" + std::to_string(latency) +
-                                                            "): the chip's own 16 ms"});
+  openFacts_.push_back(
+      {"latency-timer",
+       latency == 0 ? "2 ms" : "refused (" + std::to_string(latency) + "): the chip's own 16 ms"});
   device->ctx->usb_write_timeout = kDefaultWriteTimeoutMs;
 
   ftdi_context* const ctx = device->ctx;

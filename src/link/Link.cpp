@@ -39,8 +39,9 @@ void Link::SendCommand() {
   const bool answeredAtOnce = usb_.GetFTQueueStatus() == ft::Ok && usb_.queueCount() > 0;
   WaitReply(ReplyUse::Header);
   if (answeredAtOnce && stepFault_.empty()) {
-    outOfStep("The programmer's reply to a page came at once, sooner than a chip can be "
-              "programmed");
+    outOfStep(
+        "The programmer's reply to a page came at once, sooner than a chip can be "
+        "programmed");
   }
 }
 
@@ -86,8 +87,8 @@ void Link::WaitReply(ReplyUse use) {
       // does; otherwise every later wait would fail the same way while the operation went on.
       if (status != ft::Ok) quitFlag = 5;
       host_.stopWatchdog();
-      const std::string line = "Device no longer present ... PortStatus-" +
-                               std::to_string(status) + " USB-" + std::to_string(watchdogFlag);
+      const std::string line = "Device no longer present ... PortStatus-" + std::to_string(status) +
+                               " USB-" + std::to_string(watchdogFlag);
       host_.insertLogLine(line);
       recordFault(line);
       end_ = ReplyEnd::Lost;

@@ -18,7 +18,8 @@ std::vector<std::uint8_t> hexBytes(std::istringstream& fields) {
     if (pair.size() != 2 || hexDigitValue(pair[0]) < 0 || hexDigitValue(pair[1]) < 0) {
       throw FileError("'" + pair + "' is not a byte of a trace");
     }
-    bytes.push_back(static_cast<std::uint8_t>(hexDigitValue(pair[0]) * 16 + hexDigitValue(pair[1])));
+    bytes.push_back(
+        static_cast<std::uint8_t>(hexDigitValue(pair[0]) * 16 + hexDigitValue(pair[1])));
   }
   return bytes;
 }
@@ -123,7 +124,7 @@ ReplayApi ReplayApi::load(const std::string& path) {
           std::string look;
           fields >> socket >> look;
           if (!replay.tracedLooks_.empty()) {
-            replay.tracedLooks_.back()[socket] = look == "passed"   ? SocketLook::Passed
+            replay.tracedLooks_.back()[socket] = look == "passed"    ? SocketLook::Passed
                                                  : look == "failed"  ? SocketLook::Failed
                                                  : look == "skipped" ? SocketLook::Skipped
                                                  : look == "running" ? SocketLook::Running

@@ -19,7 +19,8 @@ std::unique_ptr<Trace> Trace::create(const std::string& path) {
   return std::make_unique<Trace>(std::move(file));
 }
 
-Trace::Trace(std::ofstream file) : file_(std::move(file)), start_(std::chrono::steady_clock::now()) {
+Trace::Trace(std::ofstream file)
+    : file_(std::move(file)), start_(std::chrono::steady_clock::now()) {
   file_ << kFirstLine << '\n';
 }
 
@@ -99,13 +100,14 @@ std::string_view Trace::lookWord(SocketLook look) {
 }
 
 void Trace::socketShown(int socket, SocketLook look, std::string_view words) {
-  shown("socket", std::to_string(socket) + " " + std::string(lookWord(look)) + " " +
-                      std::string(words));
+  shown("socket",
+        std::to_string(socket) + " " + std::string(lookWord(look)) + " " + std::string(words));
 }
 
 void Trace::boxShown(BoxKind kind, std::string_view text) {
-  const char* word = kind == BoxKind::Error ? "error" : kind == BoxKind::Warning ? "warning"
-                                                                                 : "information";
+  const char* word = kind == BoxKind::Error     ? "error"
+                     : kind == BoxKind::Warning ? "warning"
+                                                : "information";
   shown("box", std::string(word) + " " + std::string(text));
 }
 

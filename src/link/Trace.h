@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
-#include <string>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "link/Host.h"

@@ -13,9 +13,9 @@ struct UsbDevice {
   std::string bcdDevice;  // "0600": the chip's release, which tells the FTDI chip's kind
   std::string serial;
   std::string product;
-  std::string speed;  // Mb/s as the system gives it: "12" full speed, "480" high speed
-  std::string node;   // the device node a driver opens, "/dev/bus/usb/001/004"
-  bool mayOpen = false;      // this user may read and write the node
+  std::string speed;        // Mb/s as the system gives it: "12" full speed, "480" high speed
+  std::string node;         // the device node a driver opens, "/dev/bus/usb/001/004"
+  bool mayOpen = false;     // this user may read and write the node
   std::string boundDriver;  // the kernel driver on its first interface ("ftdi_sio"), or none
   int maxPacketSize = 0;    // of its first bulk endpoint: 64 at full speed, 512 at high speed
 

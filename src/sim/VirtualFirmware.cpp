@@ -77,8 +77,8 @@ void VirtualProgrammer::answer(std::uint8_t opcode, std::vector<std::uint8_t> da
 
 void VirtualProgrammer::answerHeader(std::uint8_t opcode, std::uint8_t status,
                                      HeaderBytes bytes1to3, Clock::Millis takes) {
-  answer(opcode, std::vector<std::uint8_t>(fullLengthReplies_ ? kDefaultReplyData : 0, 0x00), status,
-         bytes1to3, takes);
+  answer(opcode, std::vector<std::uint8_t>(fullLengthReplies_ ? kDefaultReplyData : 0, 0x00),
+         status, bytes1to3, takes);
 }
 
 void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes,
@@ -105,8 +105,9 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
       Clock::Millis pieceAt = at;
       for (std::size_t from = 0; from < bytes.size(); from += sending.pieceBytes) {
         const std::size_t to = std::min(bytes.size(), from + sending.pieceBytes);
-        replies_.push_back({pieceAt, {bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                                      bytes.begin() + static_cast<std::ptrdiff_t>(to)}});
+        replies_.push_back({pieceAt,
+                            {bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                             bytes.begin() + static_cast<std::ptrdiff_t>(to)}});
         pieceAt += sending.every;
       }
       return;
@@ -118,7 +119,8 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
       replies_.push_back({at, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(first)}});
     }
     if (first < bytes.size()) {
-      replies_.push_back({at + pause, {bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end()}});
+      replies_.push_back(
+          {at + pause, {bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end()}});
     }
     return;
   }

@@ -21,8 +21,8 @@ class PausedRepliesCliTest : public CliFixture {
   }
 
   nlohmann::json program(const PausedReply& paused, bool update) {
-    std::vector<std::string> arguments = {"program", "-d", "2716", "-n", "5", "--no-check",
-                                          "--no-verify", path("rom.bin")};
+    std::vector<std::string> arguments = {"program", "-d",         "2716",        "-n",
+                                          "5",       "--no-check", "--no-verify", path("rom.bin")};
     if (paused.fullWaits) arguments.push_back("--full-waits");
     if (update) arguments.insert(arguments.end(), {"--update-firmware", path("update.bin")});
     for (int s = 1; s <= 5; ++s) programmer_.insertChip(s, "2716");
@@ -49,8 +49,8 @@ TEST_F(PausedRepliesCliTest, NoPauseAnywhereInAnyReplyMakesASocketPassThatShould
     programmer_.setFirmwareVersion(1, paused.updates() ? 10 : 20);
     // Replies from the start of the job: identify, the records, the flash check; or, without
     // an update, the identify reply, then Program's.
-    const int skip = std::array{0, 1, 1 + 1 + kProgramReplies, 1, 1 + kPausedUpdateRecords}
-        [static_cast<std::size_t>(paused.reply)];
+    const int skip = std::array{0, 1, 1 + 1 + kProgramReplies, 1,
+                                1 + kPausedUpdateRecords}[static_cast<std::size_t>(paused.reply)];
     arm(paused, skip);
     const nlohmann::json first = program(paused, paused.updates());
     ASSERT_EQ(first["operations"].size(), 1u) << err_.str();

@@ -19,9 +19,9 @@ const fs::path kReplays = TANDRA_REPLAY_DATA;
 // The job of a trace, to run against the trace instead of the programmer it met.
 std::vector<std::string> replayArguments(const ReplayApi& replay, const fs::path& trace) {
   static const std::vector<std::string> kDropped = {"--virtual", "-v", "--verbose", "--json",
-                                                     "--quiet"};
+                                                    "--quiet"};
   static const std::vector<std::string> kDroppedWithValue = {"--trace", "--virtual-firmware",
-                                                              "--virtual-chips", "--driver"};
+                                                             "--virtual-chips", "--driver"};
   std::vector<std::string> arguments;
   const std::vector<std::string> recorded = replay.facts("argument");
   for (std::size_t i = 0; i < recorded.size(); ++i) {
@@ -97,7 +97,8 @@ TEST_F(ReplayTest, ATraceHoldsEveryTransferWhatTheOperatorSawAndNothingOfTheIdle
   const auto readBack = [&] {
     lines.clear();
     std::ifstream in(path("t.trace"));
-    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(line.find(' ') + 1));
+    for (std::string line; std::getline(in, line);)
+      lines.push_back(line.substr(line.find(' ') + 1));
   };
   const auto has = [&](const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -137,10 +138,11 @@ TEST_F(ReplayTest, ATraceHoldsEveryTransferWhatTheOperatorSawAndNothingOfTheIdle
                            "fact argument --quiet", "fact exit 4"}) {
     EXPECT_EQ(starting(fact), 1) << fact;
   }
-  EXPECT_TRUE(has("timeouts 0 500 5000"));  // writes are given a bounded time
+  EXPECT_TRUE(has("timeouts 0 500 5000"));    // writes are given a bounded time
   EXPECT_EQ(starting("reply 8 8 quiet"), 1);  // the identify reply
-  EXPECT_TRUE(has("question This Software Requires Firmware Version - 1.20  Do You Want to "
-                  "Flash Update the Programmer ?"));
+  EXPECT_TRUE(
+      has("question This Software Requires Firmware Version - 1.20  Do You Want to "
+          "Flash Update the Programmer ?"));
   EXPECT_TRUE(has("answer no"));
 
   // A programmer with current firmware: the verdicts as the labels showed them.
@@ -148,14 +150,14 @@ TEST_F(ReplayTest, ATraceHoldsEveryTransferWhatTheOperatorSawAndNothingOfTheIdle
   run({"blank", "-d", "2716", "-n", "2", "--quiet", "--trace", path("t3.trace")});
   lines.clear();
   std::ifstream blank(path("t3.trace"));
-  for (std::string line; std::getline(blank, line);) lines.push_back(line.substr(line.find(' ') + 1));
+  for (std::string line; std::getline(blank, line);)
+    lines.push_back(line.substr(line.find(' ') + 1));
   EXPECT_GT(starting("reply 8 8 complete"), 0);        // idle commands
   EXPECT_GT(starting("reply 2056 2056 complete"), 0);  // read blocks
   EXPECT_TRUE(has("operation Checking to see if Device is erased...."));
   EXPECT_TRUE(has("socket 1 passed  Is Blank      "));
   EXPECT_TRUE(has("socket 2 passed  Is Blank      "));  // an empty socket's lines float high
 }
-
 
 }  // namespace
 }  // namespace tandra::test

@@ -30,7 +30,8 @@ class PausedRun {
     host_.onWatchdog = [this] { bench_.Timer1Timer(); };
     programmer_.setFullLengthReplies(paused.fullLength);
     bench_.link.fullWaits = paused.fullWaits;
-    for (std::int32_t a = 0; a < 2048; ++a) bench_.image[a] = static_cast<std::uint8_t>(a * 37 + 11);
+    for (std::int32_t a = 0; a < 2048; ++a)
+      bench_.image[a] = static_cast<std::uint8_t>(a * 37 + 11);
   }
 
   // Start-up (with the firmware update the case asks for), then Program twice.
@@ -126,7 +127,8 @@ TEST(PausedReplies, NoPauseAnywhereInAnyReplyMakesASocketPassThatShouldNot) {
       std::filesystem::temp_directory_path() / "tandra-paused-update.bin";
   const std::vector<std::uint8_t> bytes = VirtualProgrammer::makeUpdateFile(kPausedUpdateRecords);
   std::ofstream(update, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   int stopped = 0;
   for (const PausedReply& paused : pausedReplyTable()) {
     SCOPED_TRACE(paused.describe());
@@ -135,7 +137,8 @@ TEST(PausedReplies, NoPauseAnywhereInAnyReplyMakesASocketPassThatShouldNot) {
     run.expectNoFalsePass(run.first, run.firstLabels);
     if (run.first.stopped) {
       ++stopped;
-      EXPECT_NE(run.first.stopReason.find("--full-waits"), std::string::npos) << run.first.stopReason;
+      EXPECT_NE(run.first.stopReason.find("--full-waits"), std::string::npos)
+          << run.first.stopReason;
     } else {
       run.expectExact(run.first);
     }

@@ -58,9 +58,9 @@ int pauseMs(Random& random) {
 // Where in a reply it pauses: in the header, just after it, or deep in the data.
 std::size_t pauseAfter(Random& random) {
   constexpr std::array<int, 5> kSpots = {4, 8, 100, 1000, 2000};
-  return static_cast<std::size_t>(chance(random, 0.5) ? kSpots[static_cast<std::size_t>(
-                                                            draw(random, 0, 4))]
-                                                      : draw(random, 0, 2055));
+  return static_cast<std::size_t>(chance(random, 0.5)
+                                      ? kSpots[static_cast<std::size_t>(draw(random, 0, 4))]
+                                      : draw(random, 0, 2055));
 }
 
 void fillImage(ImageBuffer& image, std::int32_t end, Random& random) {

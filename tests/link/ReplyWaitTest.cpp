@@ -56,11 +56,11 @@ TEST_F(ReplyWaitTest, ARestAfterTheQuietPeriodPutsTheRepliesOutOfStepAndIsThenRe
   idleTakes();
   EXPECT_EQ(link.replyLength(), 8u);
   EXPECT_EQ(link.replyEnd(), ReplyEnd::Quiet);
-  host.sleepMs(50);  // the rest of the idle reply comes meanwhile
+  host.sleepMs(50);                 // the rest of the idle reply comes meanwhile
   EXPECT_EQ(identified(), "1.20");  // it is not taken for the identify reply...
   EXPECT_NE(link.stepFault().find("out of step"), std::string::npos);  // ...but told of
   EXPECT_NE(link.stepFault().find("--full-waits"), std::string::npos);
-  EXPECT_EQ(link.quitFlag, 5);  // and the running work ends
+  EXPECT_EQ(link.quitFlag, 5);           // and the running work ends
   EXPECT_EQ(link.replyLength(), 2056u);  // from then on such replies are read in full
   EXPECT_EQ(programmer.pendingReplyBytes(), 0u);
 
