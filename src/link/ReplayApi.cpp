@@ -48,7 +48,7 @@ std::string ReplayApi::Difference::describe() const {
   text += ", sent ";
   text += sent ? "0x" + hexByte(*sent) : std::string("no more bytes");
   if (!replyBefore.empty()) {
-    text += "; the reply before it was received as";
+    text += "; the reply to command " + std::to_string(replyTo) + " was received as";
     for (std::size_t i = 0; i < std::min<std::size_t>(replyBefore.size(), 8); ++i) {
       text += " " + hexByte(replyBefore[i]);
     }
@@ -135,7 +135,8 @@ ReplayApi ReplayApi::load(const std::string& path) {
           std::uint32_t got = 0, expected = 0;
           std::string end;
           fields >> got >> expected >> end;
-          replay.endedOnTime_ = replay.endedOnTime_ || end == "quiet" || end == "time-out";
+          // (The identify reply's quiet end is how every connection learns its replies' length.)
+          replay.endedOnTime_ = replay.endedOnTime_ || end == "time-out";
         } else if (what == "log") {
           const std::string text = restOf(fields);
           replay.endedOnTime_ = replay.endedOnTime_ ||
@@ -243,8 +244,9 @@ FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   const std::size_t number = nextCommand_ + 1;
   if (nextCommand_ >= commands_.size()) {
-    difference_ = Difference{number, 0, std::nullopt,
-                             count > 0 ? std::optional(bytes[0]) : std::nullopt, lastReceived_};
+    const auto [to, reply] = replyBehind();
+    difference_ = Difference{
+        number, 0, std::nullopt, count > 0 ? std::optional(bytes[0]) : std::nullopt, reply, to};
     return ft::IoError;
   }
   const Command& expected = commands_[nextCommand_];
@@ -252,14 +254,15 @@ FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
   const auto mismatch = std::mismatch(bytes, bytes + common, expected.bytes.begin());
   const auto at = static_cast<std::size_t>(mismatch.first - bytes);
   if (at < common || count != expected.bytes.size()) {
-    Difference difference{number, at, {}, {}, lastReceived_};
+    const auto [to, reply] = replyBehind();
+    Difference difference{number, at, {}, {}, reply, to};
     if (at < expected.bytes.size()) difference.expected = expected.bytes[at];
     if (at < count) difference.sent = bytes[at];
     difference_ = difference;
     return ft::IoError;
   }
   ++nextCommand_;
-  lastReceived_.clear();
+  readSinceWrite_ = false;
   arrive(expected.after);
   *written = expected.written;
   return expected.status;
@@ -289,14 +292,27 @@ FtStatus ReplayApi::Read(FtHandle, void* buffer, std::uint32_t count, std::uint3
     }
     const std::size_t take = std::min<std::size_t>(count - got, front.bytes.size());
     std::copy_n(front.bytes.begin(), take, out + got);
-    lastReceived_.insert(lastReceived_.end(), front.bytes.begin(),
-                         front.bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    if (!readSinceWrite_) received_.emplace_back(nextCommand_, std::vector<std::uint8_t>{});
+    readSinceWrite_ = true;
+    std::vector<std::uint8_t>& reply = received_.back().second;
+    reply.insert(reply.end(), front.bytes.begin(),
+                 front.bytes.begin() + static_cast<std::ptrdiff_t>(take));
     front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<std::ptrdiff_t>(take));
     got += static_cast<std::uint32_t>(take);
     if (front.bytes.empty() && front.status == ft::Ok) pending_.pop_front();
   }
   *received = got;
   return ft::Ok;
+}
+
+std::pair<std::size_t, std::vector<std::uint8_t>> ReplayApi::replyBehind() const {
+  constexpr std::size_t kLookBack = 16;  // a round of pages or blocks to every socket, and more
+  for (std::size_t i = 0; i < std::min(received_.size(), kLookBack); ++i) {
+    const auto& [command, reply] = received_[received_.size() - 1 - i];
+    if (reply.size() > 6 && reply[6] != 0x00) return {command, reply};
+  }
+  if (received_.empty()) return {};
+  return received_.back();
 }
 
 FtStatus ReplayApi::Close(FtHandle) {

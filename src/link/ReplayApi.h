@@ -24,9 +24,11 @@ class ReplayApi final : public FtApi {
     std::size_t byteOffset = 0;  // where it first differs (the length, when only that differs)
     std::optional<std::uint8_t> expected;  // nothing: the trace's command was shorter, or gone
     std::optional<std::uint8_t> sent;      // nothing: the sent command was shorter
-    // The reply received last before it: an answer the job took differently from the traced
-    // run (an edited trace, or a different program) is what made it send something else.
+    // The reply that made the job send something else: an answer it took differently from the
+    // traced run (an edited trace, or a different program). Of the replies just before the
+    // command, the last with a status other than 0x00 (a refused page), or else the last.
     std::vector<std::uint8_t> replyBefore;
+    std::size_t replyTo = 0;  // the command it answered
     std::string describe() const;
   };
 
@@ -40,8 +42,9 @@ class ReplayApi final : public FtApi {
   std::size_t commandsLeft() const;
   // Every operation's sockets as their labels last looked in the traced run, in order.
   const std::vector<std::map<int, SocketLook>>& tracedLooks() const { return tracedLooks_; }
-  // The traced run ended a wait on time, not by count (a quiet line, a time-out, replies out
-  // of step): a replay serves bytes without their timing and cannot show such a fault.
+  // The traced run ended a wait on time, not by count (a reply incomplete when its time ran
+  // out, replies out of step): a replay serves bytes without their timing and cannot show such
+  // a fault.
   bool endedOnTime() const { return endedOnTime_; }
 
   FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
@@ -87,7 +90,10 @@ class ReplayApi final : public FtApi {
   std::deque<Incoming> pending_;
   std::deque<Incoming> arriving_;
   std::optional<Difference> difference_;
-  std::vector<std::uint8_t> lastReceived_;
+  // The replies received, by the command they followed: what a difference is traced back to.
+  std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> received_;
+  bool readSinceWrite_ = false;
+  std::pair<std::size_t, std::vector<std::uint8_t>> replyBehind() const;
   std::vector<std::map<int, SocketLook>> tracedLooks_;
   bool endedOnTime_ = false;
   bool open_ = false;

@@ -3,6 +3,8 @@
 // command, with the same end. Dropping a trace and its files into the folder adds a case.
 #include <unistd.h>
 
+#include <functional>
+
 #include "CliFixture.h"
 #include "common/FileError.h"
 #include "link/ReplayApi.h"
@@ -157,6 +159,60 @@ TEST_F(ReplayTest, ATraceHoldsEveryTransferWhatTheOperatorSawAndNothingOfTheIdle
   EXPECT_TRUE(has("operation Checking to see if Device is erased...."));
   EXPECT_TRUE(has("socket 1 passed  Is Blank      "));
   EXPECT_TRUE(has("socket 2 passed  Is Blank      "));  // an empty socket's lines float high
+}
+
+TEST_F(ReplayTest, VerdictsAreHeldAgainstTheTracesAndADifferenceNamesTheReplyBehindIt) {
+  // A traced run: two 2716 programmed and verified.
+  write("rom.bin", std::string(image_.begin(), image_.begin() + 2048));
+  code_ = run({"program", "-d", "2716", "-n", "2", "--no-check", path("rom.bin"), "--trace",
+               path("run.trace")});
+  ASSERT_EQ(code_, 0) << err_.str();
+  std::vector<std::string> lines;
+  {
+    std::ifstream in(path("run.trace"));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
+  const auto edited = [&](const std::string& name, const std::function<bool(std::string&)>& edit) {
+    std::ofstream out(path(name));
+    bool done = false;
+    for (std::string line : lines) {
+      if (!done) done = edit(line);
+      out << line << "\n";
+    }
+    EXPECT_TRUE(done) << name;
+    return path(name);
+  };
+  const std::vector<std::string> job = {"program", "-d",         "2716",         "-n",
+                                        "2",       "--no-check", path("rom.bin")};
+  const auto replayOf = [&](const std::string& trace) {
+    std::vector<std::string> arguments = job;
+    arguments.insert(arguments.end(), {"--replay", trace, "--json", "--quiet"});
+    return replay(trace, arguments);
+  };
+
+  // A byte of the block socket 1 sent changed: the commands agree, the verdicts do not.
+  const nlohmann::json verdicts = replayOf(edited("verdicts.trace", [](std::string& line) {
+    if (line.find(" < 2056 2056 0 20 ") == std::string::npos) return false;
+    line.back() = line.back() == '0' ? '1' : '0';
+    return true;
+  }));
+  EXPECT_EQ(code_, 3);
+  EXPECT_EQ(verdicts["replay"]["difference"],
+            "operation 2: socket 1 ended passed in the trace and failed in the replay");
+
+  // A page refused in the trace: the job leaves that socket out, and the difference names the
+  // reply that made it.
+  const nlohmann::json refused = replayOf(edited("refused.trace", [](std::string& line) {
+    const std::string good = " < 8 8 0 43 00 00 00 00 00 00 43";
+    const std::size_t at = line.find(good);
+    if (at == std::string::npos) return false;
+    line.replace(at, good.size(), " < 8 8 0 43 00 00 00 00 00 FF 42");
+    return true;
+  }));
+  EXPECT_EQ(code_, 3);
+  const std::string difference = refused["replay"]["difference"];
+  EXPECT_NE(difference.find("was received as 43 00 00 00 00 00 FF 42"), std::string::npos)
+      << difference;
 }
 
 }  // namespace
