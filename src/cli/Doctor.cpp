@@ -108,7 +108,7 @@ int Job::doctor() {
   for (std::size_t line = logFrom; line < host_.logged.size(); ++line) {
     const std::string& text = host_.logged[line];
     if (text.starts_with("USB driver: ")) continue;
-    check("the driver said", text);
+    check("the status log said", text);
   }
   if (!session_->connected()) {
     check("the programmer did not answer the identify command",
