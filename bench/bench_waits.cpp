@@ -70,7 +70,7 @@ struct Bench {
   std::ostringstream err;
   cli::CliIo io{out, err};
   cli::Console console{io, true};
-  cli::ConsoleHost host{console, false, nullptr, SteadyClock::instance()};
+  cli::ConsoleHost host{console, false, nullptr};
   Session session{programmer, host};
 };
 

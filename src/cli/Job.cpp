@@ -9,6 +9,7 @@
 #include "common/FileError.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "common/RunId.h"
 #include "common/ShownName.h"
 #include "common/TimeText.h"
 #include "common/Version.h"
@@ -64,7 +65,7 @@ Job::Job(const CliOptions& options, CliIo& io)
       io_(io),
       console_(io, options.quiet || options.json),
       host_(console_, io.errIsTerminal && !options.quiet && !options.verbose, io.stopSignal,
-            io.clock != nullptr ? *io.clock : SteadyClock::instance()),
+            io.clock),
       startedAt_(std::chrono::system_clock::now()) {
   startedMs_ = host_.monotonicMs();
   statistics_ = RunStatistics(options.serialReuseFailed);
@@ -197,6 +198,8 @@ int Job::runCommand() {
     convert();
   } else if (command == "serial") {
     serialLedger();
+  } else if (command == "doctor") {
+    return doctor();
   } else {
     return deviceWork();
   }
@@ -238,7 +241,13 @@ void Job::openDriver(const DeviceType* type) {
              options_.command == "devices" || options_.command == "serial") {
     ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
   } else {
-    ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers());
+    // The drivers are tried before the trace can watch them: what each showed goes in as facts.
+    std::vector<std::string> probes;
+    ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers(), &probes);
+    for (const std::string& probe : probes) {
+      if (trace_) trace_->fact("driver-probe", probe);
+    }
+    driverProbes_ = probes;
   }
   if (driver_ == nullptr) driver_ = ownDriver_.get();
   if (trace_) {
@@ -270,12 +279,15 @@ std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
 }
 
 void Job::startTrace() {
-  if (options_.trace.empty()) return;
-  trace_ = Trace::create(options_.trace);
-  trace_->fact("program", std::string("tandra-cli ") + kVersion);
+  std::string path = options_.trace;
+  // The first-contact check keeps a trace unless told where: it is what a maintainer asks for.
+  if (path.empty() && options_.command == "doctor") path = "tandra-doctor-" + runId() + ".trace";
+  if (path.empty()) return;
+  trace_ = Trace::create(path);
+  trace_->startFacts(std::string("tandra-cli ") + kVersion);
   for (const std::string& argument : options_.arguments) trace_->fact("argument", argument);
   host_.trace = trace_.get();
-  document_["trace"] = options_.trace;
+  document_["trace"] = path;
 }
 
 void Job::reportReplay(int& code) {
@@ -287,10 +299,16 @@ void Job::reportReplay(int& code) {
     problem = "the trace holds " + std::to_string(replay_->commandsLeft()) +
               " more commands than the job sent";
   }
-  document_["replay"] = {
-      {"file", options_.replay},
-      {"matched", problem.empty()},
-      {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
+  if (problem.empty()) problem = verdictDifference();
+  // A replay serves the trace's bytes without their timing.
+  if (replay_->endedOnTime()) {
+    console_.note("the traced run ended waits on time (a quiet line, a time-out, replies out of "
+                  "step): its replay serves the bytes without their timing, so it cannot show a "
+                  "fault of timing");
+  }
+  document_["replay"] = {{"file", options_.replay},
+                         {"matched", problem.empty()},
+                         {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
   if (problem.empty()) return;
   fail("replay: " + problem);
   code = std::max(code, exitcode::kProgrammer);
@@ -425,9 +443,7 @@ void Job::connect() {
       host_.updateFile) {
     // After an update the programmer is searched for again, as a click on the status line does.
     for (const std::string& message : host_.messages) console_.note(message);
-    host_.messages.clear();
-    checkStop();
-    session.connect(options_.serial);
+    findAfterRestart();
   }
   if (!session.connected()) {
     D2XXUnit& usb = session.usb;
@@ -501,8 +517,14 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
   checkStop();
   const OperationResult& result = work();
   host_.endProgressLine();
-  // Stopped, and not from outside: the programmer stopped answering.
-  if (result.stopped && !host_.stopAsked()) linkLost_ = true;
+  // Stopped, and not from outside: the programmer stopped answering, or its replies fell out
+  // of step with the commands. Why is said and recorded, not only shown with -v.
+  if (result.stopped && !host_.stopAsked()) {
+    linkLost_ = true;
+    if (!result.stopReason.empty() && document_["error"].is_null()) {
+      fail(result.operation + " stopped: " + result.stopReason);
+    }
+  }
   document_["pulse_width"] = session_->settings.pulseWidth;
   document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
   results_.push_back(result);

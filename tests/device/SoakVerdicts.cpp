@@ -13,6 +13,7 @@ namespace {
 
 std::string shortResult(const OperationResult& result) {
   std::string text = result.operation + (result.stopped ? " stopped" : " ended");
+  if (!result.stopReason.empty()) text += " (" + result.stopReason + ")";
   for (const SocketResult& socket : result.sockets) {
     if (socket.state != SocketResult::State::Passed) {
       text += "; socket " + std::to_string(socket.socket) + ": " + socket.describe();
