@@ -47,9 +47,9 @@ struct Bench {
   explicit Bench(bool fullWaits) {
     programmer.setRealisticTiming(true);
     host.attach(session);
-    session.link.fullWaits = fullWaits;
+    session.setFullWaits(fullWaits);
     for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
-      session.image[a] = static_cast<std::uint8_t>(a * 7 + (a >> 9));
+      session.image()[a] = static_cast<std::uint8_t>(a * 7 + (a >> 9));
     }
   }
   void ready() {

@@ -39,7 +39,7 @@ void ConsoleHost::processMessages() {
   stopIfAsked();
   if (watchdogRunning_ && monotonicMs() >= watchdogDeadline_) {
     watchdogRunning_ = false;
-    if (session_ != nullptr) session_->link.Timer1Timer();
+    if (session_ != nullptr) session_->watchdogFired();
   }
 }
 

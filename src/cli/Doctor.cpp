@@ -78,7 +78,7 @@ int Job::doctor() {
                          : "install the udev rule 60-tandra-usb.rules (see the README), then "
                            "plug the programmer in again");
     if (!device.boundDriver.empty()) {
-      const bool libFtdi = session_->usb.driverName() == "libftdi1";
+      const bool libFtdi = session_->driverName() == "libftdi1";
       check("the kernel's " + device.boundDriver + " driver holds it" +
                 (libFtdi ? " (libftdi1 takes it off while a job runs)" : ""),
             libFtdi ? "" : "start with --driver=libftdi, or unload it (sudo rmmod ftdi_sio)");
@@ -102,7 +102,7 @@ int Job::doctor() {
   // The driver, and what it met opening the programmer.
   std::string why;
   for (const std::string& probe : driverProbes_) why += (why.empty() ? " (" : "; ") + probe;
-  check("driver: " + session_->usb.driverName() + (why.empty() ? "" : why + ")"));
+  check("driver: " + session_->driverName() + (why.empty() ? "" : why + ")"));
   const std::size_t logFrom = host_.logged.size();
   session_->connect(options_.serial);
   for (std::size_t line = logFrom; line < host_.logged.size(); ++line) {
@@ -115,7 +115,7 @@ int Job::doctor() {
           "see the lines above; then unplug it, plug it in again and run tandra-cli doctor again");
     return done(exitcode::kProgrammer);
   }
-  const std::uint32_t latency = session_->usb.latencyTimerMs();
+  const std::uint32_t latency = session_->latencyTimerMs();
   check(latency == FtApi::kShortLatencyTimerMs
             ? "latency timer set to 2 ms"
             : "the USB chip kept its own latency timer of " + std::to_string(latency) + " ms",
@@ -125,14 +125,14 @@ int Job::doctor() {
               "the timer is faster");
 
   // The identify reply as it comes, with the protocol's full wait.
-  const IdentifyProbe probe = probeIdentify(session_->link);
+  const IdentifyProbe probe = session_->probeIdentify();
   std::string reply = "identify reply: " + std::to_string(probe.bytes) + " bytes in " +
                       std::to_string(probe.pieces) + " piece" + (probe.pieces == 1 ? "" : "s");
   if (probe.pieces > 1) {
     reply += ", the longest pause " + std::to_string(probe.largestGapMs) + " ms after byte " +
              std::to_string(probe.gapAfter);
   }
-  const std::int64_t quietMs = session_->link.quietPeriodMs();
+  const std::int64_t quietMs = session_->quietPeriodMs();
   const std::uint32_t full = Link::kCommandLength + Link::kDefaultReplyDataLength;
   if (!probe.answered) {
     check(reply, "the reply was no good answer: run with --full-waits, and send the trace");
@@ -152,8 +152,8 @@ int Job::doctor() {
   } else {
     check(reply + " (the header and a full block): every reply is read to its full length");
   }
-  check("firmware " + session_->discovery.firmwareVersionText(),
-        session_->discovery.firmwareVersionNumber() >= Discovery::kLeastAcceptedVersion
+  check("firmware " + session_->firmwareVersionText(),
+        session_->firmwareVersionNumber() >= Discovery::kLeastAcceptedVersion
             ? ""
             : "older than 1.20: update it with --update-firmware FILE");
 
@@ -163,15 +163,15 @@ int Job::doctor() {
   std::int64_t took[2] = {};
   OperationResult kept[2];
   for (int full_ = 0; full_ < 2; ++full_) {
-    session_->link.fullWaits = full_ == 1;
+    session_->setFullWaits(full_ == 1);
     const std::int64_t started = host_.monotonicMs();
     kept[full_] = session_->read(1);
     took[full_] = host_.monotonicMs() - started;
     results[full_] = &kept[full_];
-    const ImageBuffer& image = session_->image;
+    const ImageBuffer& image = session_->image();
     reads[full_].assign(image.data(), image.data() + type->size);
   }
-  session_->link.fullWaits = options_.fullWaits;
+  session_->setFullWaits(options_.fullWaits);
   const std::string both = "socket 1 read as " + typeName + " with both waits (" +
                            seconds(took[0]) + " and " + seconds(took[1]) + ")";
   if (results[0]->stopped || results[1]->stopped) {

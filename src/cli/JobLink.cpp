@@ -19,7 +19,7 @@ void Job::findAfterRestart() {
     if (session.connect(options_.serial)) {
       console_.note("the programmer answered again " +
                     durationText(host_.monotonicMs() - restartedAt) +
-                    " after its restart, with firmware " + session.discovery.firmwareVersionText());
+                    " after its restart, with firmware " + session.firmwareVersionText());
       return;
     }
     if (host_.monotonicMs() - restartedAt >= FirmwareUpdate::kRestartSearchMs) break;

@@ -253,7 +253,7 @@ void Soak::armFaults(SoakPlan& plan, Random& random) {
             rig.session.stop();
             plan.stopHeld = true;
           } else {
-            rig.session.link.Quit();
+            rig.session.quit();
           }
         });
         break;
@@ -296,9 +296,9 @@ void Soak::runOne(std::uint64_t number) {
   for (int s = 1; s <= VirtualProgrammer::kSockets; ++s) {
     programmer.insertChip(s, plan.type->caption);
   }
-  fillImage(rig.session.image, plan.end(), random);
-  prepareChips(programmer, rig.session.image, plan.operation, plan.end(), plan.sockets, random);
-  rig.session.link.fullWaits = plan.fullWaits;
+  fillImage(rig.session.image(), plan.end(), random);
+  prepareChips(programmer, rig.session.image(), plan.operation, plan.end(), plan.sockets, random);
+  rig.session.setFullWaits(plan.fullWaits);
   // A firmware sends its replies one way for as long as it runs: another way is another
   // programmer, looked for anew.
   if (programmer.fullLengthReplies() != plan.fullLengthReplies) {
