@@ -128,6 +128,7 @@ void Job::finish(int& code) {
     document_["stopped_by"] = signalName(code - exitcode::kSignalBase);
   }
   host_.endProgressLine();
+  reportLostTrace(code);
   reportStatistics();
   const std::int64_t elapsed = host_.monotonicMs() - startedMs_;
   document_["elapsed_ms"] = elapsed;
@@ -151,6 +152,21 @@ void Job::finish(int& code) {
     }
     code = exitcode::kUsage;
   }
+}
+
+void Job::reportLostTrace(int& code) {
+  if (!trace_ || !trace_->lost()) return;
+  // The record names no trace that was not written, and a job whose trace was lost failed as
+  // one whose record or log was: the maintainer it was for would get nothing.
+  const std::string message =
+      "the trace could not be written: " + *trace_->lost() + " (" + shownName(tracePath_) + ")";
+  document_["trace"] = nullptr;
+  if (document_["error"].is_string()) {
+    if (!options_.json) console_.warn("tandra-cli: " + message);
+  } else {
+    fail(message);
+  }
+  if (code == exitcode::kPassed || code == exitcode::kSocketFailed) code = exitcode::kUsage;
 }
 
 int Job::stopCode() const {
@@ -289,6 +305,7 @@ void Job::startTrace() {
   for (const std::string& argument : options_.arguments) trace_->fact("argument", argument);
   host_.trace = trace_.get();
   document_["trace"] = path;
+  tracePath_ = path;
 }
 
 void Job::reportReplay(int& code) {
@@ -303,13 +320,15 @@ void Job::reportReplay(int& code) {
   if (problem.empty()) problem = verdictDifference();
   // A replay serves the trace's bytes without their timing.
   if (replay_->endedOnTime()) {
-    console_.note("the traced run ended waits on time (a quiet line, a time-out, replies out of "
-                  "step): its replay serves the bytes without their timing, so it cannot show a "
-                  "fault of timing");
+    console_.note(
+        "the traced run ended waits on time (a quiet line, a time-out, replies out of "
+        "step): its replay serves the bytes without their timing, so it cannot show a "
+        "fault of timing");
   }
-  document_["replay"] = {{"file", options_.replay},
-                         {"matched", problem.empty()},
-                         {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
+  document_["replay"] = {
+      {"file", options_.replay},
+      {"matched", problem.empty()},
+      {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
   if (problem.empty()) return;
   fail("replay: " + problem);
   code = std::max(code, exitcode::kProgrammer);
@@ -404,14 +423,13 @@ void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
   const std::optional<std::string> shortfall =
       forChips ? imageShortfall(standingOf(loaded))
                : (loaded.notes().empty() || options_.force ? std::nullopt
-                                                            : std::optional(loaded.notes()));
+                                                           : std::optional(loaded.notes()));
   if (!shortfall) return;
   if (options_.force) {
     throw JobError(exitcode::kUsage, std::string("the file is not ") + work + ": " + *shortfall);
   }
   throw JobError(exitcode::kUsage, std::string("the file did not load cleanly, so it is not ") +
-                                       work + " (--force goes on all the same): " +
-                                       loaded.notes());
+                                       work + " (--force goes on all the same): " + loaded.notes());
 }
 
 void Job::recordImage(const char* source, std::int64_t size) {
@@ -439,8 +457,7 @@ void Job::connect() {
   const std::size_t logFrom = host_.logged.size();
   session.connect(options_.serial);
   sayNotesSince(logFrom);
-  if (session.connected() &&
-      session.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion &&
+  if (session.connected() && session.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion &&
       host_.updateFile) {
     // After an update the programmer is searched for again, as a click on the status line does.
     for (const std::string& message : host_.messages) console_.note(message);

@@ -119,6 +119,7 @@ class Job final : private ProductionRun::Observer {
   // The error that ends the job, for the record and standard error.
   void fail(const std::string& message);
   void finish(int& code);
+  void reportLostTrace(int& code);
 
   // What the operator is told: results in the record, notes and warnings on standard error.
   void say(const std::string& line);
@@ -133,6 +134,7 @@ class Job final : private ProductionRun::Observer {
   std::unique_ptr<FtApi> ownDriver_;
   std::unique_ptr<ReplayApi> replay_;
   std::unique_ptr<Trace> trace_;
+  std::string tracePath_;
   std::unique_ptr<TracingApi> tracer_;
   VirtualProgrammer* virtualProgrammer_ = nullptr;
   FtApi* driver_ = nullptr;

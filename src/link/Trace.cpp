@@ -21,7 +21,8 @@ std::unique_ptr<Trace> Trace::create(const std::string& path) {
 
 Trace::Trace(std::ofstream file)
     : file_(std::move(file)), start_(std::chrono::steady_clock::now()) {
-  file_ << kFirstLine << '\n';
+  line_.assign(kFirstLine);
+  end();
 }
 
 void Trace::begin(std::string_view what) {
@@ -33,10 +34,12 @@ void Trace::begin(std::string_view what) {
 
 void Trace::end() {
   line_ += '\n';
+  errno = 0;
   file_ << line_;
   // Every event reaches the file at once: a program killed or crashing keeps its trace whole
   // up to its last event, which is what its maintainer needs most.
   file_.flush();
+  if (!file_ && !lost_) lost_ = ioMessageForErrno(errno != 0 ? errno : EIO);
 }
 
 void Trace::hex(const std::uint8_t* bytes, std::uint32_t count) {

@@ -86,6 +86,9 @@ class Trace {
                 std::uint32_t status);
   void log(std::string_view line);
   void flush() { file_.flush(); }
+  // Why the trace could not be written (the first failed write's message), or nothing: a trace
+  // that lost events is an output that failed, as any other.
+  const std::optional<std::string>& lost() const { return lost_; }
 
  private:
   void begin(std::string_view what);
@@ -96,6 +99,7 @@ class Trace {
   std::chrono::steady_clock::time_point start_;
   std::string line_;
   bool draining_ = false;
+  std::optional<std::string> lost_;
 };
 
 }  // namespace tandra

@@ -54,6 +54,10 @@ done
 [ $? -eq 2 ] && grep -q "could not be written" "$work/err" || failed "/dev/full is not an error"
 "$cli" checksum -d 27C256 "$work/image.bin" --json >/dev/full 2>"$work/err"
 [ $? -eq 2 ] || failed "/dev/full with --json is not an error"
+# So is a trace that cannot be written; the record then names no trace.
+out=$("$cli" blank -d 27C256 -n 1 --virtual --trace /dev/full --json 2>"$work/err")
+[ $? -eq 2 ] && grep -q "the trace could not be written" <<<"$out" &&
+  grep -q '"trace": null' <<<"$out" || failed "a trace on /dev/full is not an error: $out"
 "$cli" checksum -d 27C256 "$work/image.bin" >&- 2>"$work/err"
 [ $? -eq 2 ] && grep -q "standard output is closed" "$work/err" || failed "a closed stdout is not an error"
 # A reader that goes away stops the job as a signal does.
