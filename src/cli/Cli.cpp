@@ -1,9 +1,10 @@
 #include "cli/Cli.h"
+#include "common/Words.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <tuple>
 #include <chrono>
+#include <tuple>
 
 #include "cli/Job.h"
 #include "cli/Record.h"
@@ -13,9 +14,8 @@ namespace tandra::cli {
 
 namespace {
 
-constexpr const char* kJobs[] = {"list",    "devices", "doctor", "program",  "verify",
-                                 "blank",   "compare", "read",   "checksum", "convert",
-                                 "serial"};
+constexpr const char* kJobs[] = {"list",    "devices", "doctor",   "program", "verify", "blank",
+                                 "compare", "read",    "checksum", "convert", "serial"};
 // "the jobs are list, devices, …, checksum and convert"
 std::string jobsText() {
   std::string text = "the jobs are";
@@ -30,24 +30,21 @@ constexpr const char* kHelpHint =
 
 // A whole number from `low` to `high`, or a message that says what was wanted.
 int wholeNumber(const std::string& option, const std::string& text, int low, int high) {
-  std::size_t used = 0;
-  int value = 0;
-  try {
-    value = std::stoi(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text.size() || value < low || value > high) {
+  const UnsignedNumber number = parseUnsigned(text);
+  const bool inRange = number && number.value >= static_cast<std::uint64_t>(low) &&
+                       number.value <= static_cast<std::uint64_t>(high);
+  if (!inRange) {
     throw CLI::ValidationError(option + " wants a whole number from " + std::to_string(low) +
                                " to " + std::to_string(high) + ", not '" + text + "'");
   }
-  return value;
+  return static_cast<int>(number.value);
 }
 
 // --sockets: a count ("3": sockets 1 to 3, as -n) or the sockets to use ("1,3,5", "2-4").
 // Gives the count (the highest socket) and the sockets below it left out.
 std::pair<int, int> socketChoice(const std::string& text) {
-  if (text.find_first_of(",-") == std::string::npos) return {wholeNumber("--sockets", text, 1, 5), 0};
+  if (text.find_first_of(",-") == std::string::npos)
+    return {wholeNumber("--sockets", text, 1, 5), 0};
   int chosen = 0;
   std::size_t at = 0;
   while (at <= text.size()) {
@@ -55,8 +52,8 @@ std::pair<int, int> socketChoice(const std::string& text) {
     const std::string part = text.substr(at, comma - at);
     const std::size_t dash = part.find('-');
     const int first = wholeNumber("--sockets", part.substr(0, dash), 1, 5);
-    const int last = dash == std::string::npos ? first
-                                               : wholeNumber("--sockets", part.substr(dash + 1), 1, 5);
+    const int last =
+        dash == std::string::npos ? first : wholeNumber("--sockets", part.substr(dash + 1), 1, 5);
     if (last < first) throw CLI::ValidationError("--sockets: " + part + " runs backwards");
     for (int socket = first; socket <= last; ++socket) chosen |= 1 << (socket - 1);
     at = comma + 1;
@@ -78,16 +75,19 @@ class Parser {
     app_.set_version_flag("--version", std::string("tandra-cli ") + kVersion);
     app_.require_subcommand(1, 1);
 
-    shared(app_.add_subcommand("list", "the programmers found: index, serial, description, "
-                                       "firmware"));
+    shared(app_.add_subcommand("list",
+                               "the programmers found: index, serial, description, "
+                               "firmware"));
     shared(app_.add_subcommand("devices", "the device types: type, size, Vpp, pulse width"));
     CLI::App* doctor = app_.add_subcommand(
-        "doctor", "the first-contact check: the programmer on the USB bus, its driver, its "
-                  "replies and a read of socket 1, each OK or what to do; writes a trace");
-    doctor->add_option("-d,--device", o_.device, "the type socket 1 is read as (27C256 if not given)");
+        "doctor",
+        "the first-contact check: the programmer on the USB bus, its driver, its "
+        "replies and a read of socket 1, each OK or what to do; writes a trace");
+    doctor->add_option("-d,--device", o_.device,
+                       "the type socket 1 is read as (27C256 if not given)");
     shared(doctor);
-    CLI::App* program = job("program", "program sockets 1..n from the file, then verify them",
-                            true, true);
+    CLI::App* program =
+        job("program", "program sockets 1..n from the file, then verify them", true, true);
     program->add_flag("--no-verify", o_.noVerify, "do not verify after programming");
     program->add_flag("--no-check", o_.noCheck,
                       "program every socket without Program Compare first (by default a socket "
@@ -100,8 +100,9 @@ class Parser {
         ->capture_default_str();
     program->add_option("--sn-step", o_.serialStep, "serial numbers go up by this")
         ->capture_default_str();
-    program->add_option("--sn-format", o_.serialFormat,
-                        "le or be (binary), bcd (two digits a byte) or ascii (digits)")
+    program
+        ->add_option("--sn-format", o_.serialFormat,
+                     "le or be (binary), bcd (two digits a byte) or ascii (digits)")
         ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}))
         ->capture_default_str();
     program->add_option("--sn-width", o_.serialWidth,
@@ -111,14 +112,16 @@ class Parser {
     program->add_option("--sn-ledger", o_.serialLedger,
                         "take the serial numbers from this ledger (tandra-cli serial starts one): "
                         "each set reserves its numbers there before a chip is programmed");
-    program->add_option("--sn-per", o_.serialPer,
-                        "chip (each chip its own number) or board (one number for each board of "
-                        "a --split image, at --sn-at as the board's bus has it)")
+    program
+        ->add_option("--sn-per", o_.serialPer,
+                     "chip (each chip its own number) or board (one number for each board of "
+                     "a --split image, at --sn-at as the board's bus has it)")
         ->check(CLI::IsMember({"chip", "board"}))
         ->capture_default_str();
     CLI::App* serial = app_.add_subcommand(
-        "serial", "show a serial number ledger, start one (--sn-start), or list the numbers it "
-                  "reserved that no passed chip in a log holds (--log)");
+        "serial",
+        "show a serial number ledger, start one (--sn-start), or list the numbers it "
+        "reserved that no passed chip in a log holds (--log)");
     serial->add_option("ledger", o_.serialLedger, "the ledger file")->required();
     serial->add_option("--sn-start", o_.serialStart, "start a new ledger at this number");
     serial->add_option("--sn-step", o_.serialStep, "its numbers go up by this")
@@ -127,8 +130,7 @@ class Parser {
         ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}))
         ->capture_default_str();
     serial->add_option("--sn-width", o_.serialWidth, "bytes a number takes");
-    serial->add_option("--log", o_.log,
-                       "the production log to look in for the chips that passed");
+    serial->add_option("--log", o_.log, "the production log to look in for the chips that passed");
     shared(serial);
     job("verify", "compare sockets 1..n with the file", true, true);
     job("blank", "check that sockets 1..n are erased", true, false);
@@ -138,8 +140,8 @@ class Parser {
         ->add_option("--socket", o_.readSocket, "the socket to read, 1 to 5")
         ->check(CLI::Range(1, 5));
     job("checksum", "the 16-bit checksum the window shows for the file", false, true);
-    CLI::App* convert = job("convert", "load one format and save another, for one device type",
-                            false, false);
+    CLI::App* convert =
+        job("convert", "load one format and save another, for one device type", false, false);
     convert->add_option("input", o_.input, "the file to read (- for standard input)")->required();
     convert->add_option("output", o_.output, "the file to write (- for standard output)")
         ->required();
@@ -210,8 +212,8 @@ class Parser {
   // the job's word, where the parser looks for them.
   static void jobFirst(std::vector<std::string>& arguments) {
     static constexpr std::string_view kTakesValue[] = {
-        "--format", "--out-format",     "--pulse",  "--vpp",    "--virtual-chips",
-        "--virtual-firmware", "--virtual-state", "--fill", "--driver", "--serial",
+        "--format",           "--out-format",    "--pulse", "--vpp",    "--virtual-chips",
+        "--virtual-firmware", "--virtual-state", "--fill",  "--driver", "--serial",
         "--update-firmware",  "--trace",         "--replay"};
     std::size_t at = 0;
     while (at < arguments.size() && arguments[at].starts_with("-") && arguments[at] != "-" &&
@@ -238,11 +240,10 @@ class Parser {
                       "others are left alone and reported as skipped");
     }
     if (file) {
-      CLI::Option* input =
-          sub->add_option("file", o_.input,
-                          std::string(name) == "read"
-                              ? "the image file written (- for standard output)"
-                              : "the image file (- for standard input)");
+      CLI::Option* input = sub->add_option("file", o_.input,
+                                           std::string(name) == "read"
+                                               ? "the image file written (- for standard output)"
+                                               : "the image file (- for standard input)");
       // Program, verify and compare may have every socket's image from --socket-image.
       if (!sockets || std::string(name) == "blank") input->required();
     }

@@ -1,4 +1,5 @@
 #include "cli/DeviceNames.h"
+#include "common/Words.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,12 +9,6 @@
 namespace tandra::cli {
 
 namespace {
-
-std::string upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return result;
-}
 
 // Edits (insertions, deletions, changes) between two names.
 std::size_t distance(std::string_view a, std::string_view b) {
@@ -34,9 +29,9 @@ std::size_t distance(std::string_view a, std::string_view b) {
 }  // namespace
 
 const DeviceType* findDeviceType(std::string_view name) {
-  const std::string wanted = upper(name);
+  const std::string wanted = asciiUpper(name);
   for (const DeviceType& type : kCatalogue) {
-    if (upper(type.name) == wanted || upper(type.caption) == wanted) return &type;
+    if (asciiUpper(type.name) == wanted || asciiUpper(type.caption) == wanted) return &type;
   }
   return nullptr;
 }
@@ -44,7 +39,7 @@ const DeviceType* findDeviceType(std::string_view name) {
 std::string nearestDeviceNames(std::string_view name) {
   std::vector<std::pair<std::size_t, std::string_view>> ranked;
   for (const DeviceType& type : kCatalogue) {
-    ranked.emplace_back(distance(upper(name), type.name), type.name);
+    ranked.emplace_back(distance(asciiUpper(name), type.name), type.name);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });

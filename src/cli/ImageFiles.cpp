@@ -1,4 +1,5 @@
 #include "cli/ImageFiles.h"
+#include "common/Words.h"
 
 #include <algorithm>
 #include <array>
@@ -17,12 +18,6 @@
 namespace tandra::cli {
 
 namespace {
-
-std::string lowered(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 // "the file looks binary: --format bin?" from the load's "The file looks binary, not like ...".
 FileError withFormatToTry(const FileError& error, ContentLook look) {
@@ -50,7 +45,7 @@ bool namesDescriptor(const std::string& path, int descriptor) {
 
 std::optional<FileFormat> parseFormat(std::string_view word, bool* valid) {
   *valid = true;
-  const std::string lower = lowered(word);
+  const std::string lower = asciiLower(word);
   if (lower == "bin") return FileFormat::Binary;
   if (lower == "intel") return FileFormat::IntelHex;
   if (lower == "srec") return FileFormat::MotorolaHex;

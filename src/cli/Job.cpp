@@ -336,12 +336,12 @@ void Job::reportReplay(int& code) {
 
 void Job::fillVirtualSockets(const DeviceType& type) {
   // The virtual programmer's sockets hold chips of the chosen type, blank or from files.
-  if (options_.virtualChips.size() > VirtualProgrammer::kSockets) {
+  if (options_.virtualChips.size() > kSockets) {
     throw JobError(exitcode::kUsage, "the programmer has five sockets, not " +
                                          std::to_string(options_.virtualChips.size()));
   }
   const std::string chipName(type.name);
-  for (int socket = 1; socket <= VirtualProgrammer::kSockets; ++socket) {
+  for (int socket = 1; socket <= kSockets; ++socket) {
     Eprom& chip = virtualProgrammer_->insertChip(socket, chipName);
     if (socket > static_cast<int>(options_.virtualChips.size())) continue;
     const std::string& path = options_.virtualChips[static_cast<std::size_t>(socket - 1)];

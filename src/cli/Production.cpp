@@ -19,6 +19,7 @@
 #include "common/InputFile.h"
 #include "common/RunId.h"
 #include "common/TimeText.h"
+#include "common/Words.h"
 #include "image/Checksum.h"
 #include "production/ProductionLog.h"
 #include "production/RunRecords.h"
@@ -31,22 +32,15 @@ namespace {
 // An unsigned decimal or hexadecimal number as typed: digits only, no sign, no spaces, and no
 // more than 64 bits.
 std::uint64_t number(const std::string& option, const std::string& text, int base) {
-  const bool digitsOnly = !text.empty() && std::all_of(text.begin(), text.end(), [base](char c) {
-    return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
-                      : std::isdigit(static_cast<unsigned char>(c)) != 0;
-  });
-  std::size_t used = 0;
-  std::uint64_t value = 0;
-  try {
-    if (digitsOnly) value = std::stoull(text, &used, base);
-  } catch (const std::out_of_range&) {
+  const UnsignedNumber parsed = parseUnsigned(text, base);
+  if (parsed.fault == UnsignedNumber::Fault::TooLarge) {
     throw JobError(exitcode::kUsage, option + " " + text + " is larger than 64 bits hold");
   }
-  if (!digitsOnly || used != text.size()) {
+  if (!parsed) {
     throw JobError(exitcode::kUsage, option + " wants a " + (base == 16 ? "hexadecimal" : "whole") +
                                          " number of 0 or more, not '" + text + "'");
   }
-  return value;
+  return parsed.value;
 }
 
 // What the operator answered at the prompt between sets.

@@ -1,30 +1,32 @@
 #include "cli/Record.h"
+#include "common/Words.h"
 
 #include <cctype>
 
 #include "common/HexText.h"
 #include "common/RunId.h"
 #include "common/ShownName.h"
-#include "production/RunRecords.h"
 #include "common/Version.h"
+#include "production/RunRecords.h"
 
 namespace tandra::cli::record {
-
 
 nlohmann::json blank(const CliOptions& options, std::chrono::system_clock::time_point started) {
   nlohmann::json record = nlohmann::json::object();
   record["schema"] = kSchemaVersion;
   record["tool"] = "tandra-cli";
   record["version"] = kVersion;
-  record["command"] = options.command.empty() ? nlohmann::json(nullptr) : nlohmann::json(options.command);
+  record["command"] =
+      options.command.empty() ? nlohmann::json(nullptr) : nlohmann::json(options.command);
   record["arguments"] = options.arguments;
   record["started"] = isoTime(started);
   record["host"] = hostName();
   record["run_id"] = runId();
-  for (const char* key : {"device", "sockets", "pulse_width", "vpp", "input", "image", "output",
-                          "programmer", "checksum", "programmers", "devices", "stopped_by",
-                          "trace", "replay", "fill", "skipped", "sets", "chips", "log",
-                          "statistics", "ledger", "error"}) {
+  for (const char* key :
+       {"device", "sockets",    "pulse_width", "vpp",         "input",   "image",
+        "output", "programmer", "checksum",    "programmers", "devices", "stopped_by",
+        "trace",  "replay",     "fill",        "skipped",     "sets",    "chips",
+        "log",    "statistics", "ledger",      "error"}) {
     record[key] = nullptr;
   }
   record["operations"] = nlohmann::json::array();
@@ -40,12 +42,9 @@ nlohmann::json socket(const SocketResult& result) {
 nlohmann::json operation(const OperationResult& result, int set) {
   nlohmann::json sockets = nlohmann::json::array();
   for (const SocketResult& each : result.sockets) sockets.push_back(socket(each));
-  return {{"name", result.operation},
-          {"set", set},
-          {"stopped", result.stopped},
-          {"elapsed_ms", result.elapsedMs},
-          {"reached", result.reached},
-          {"sockets", sockets}};
+  return {{"name", result.operation},  {"set", set},
+          {"stopped", result.stopped}, {"elapsed_ms", result.elapsedMs},
+          {"reached", result.reached}, {"sockets", sockets}};
 }
 
 nlohmann::json image(std::string_view source, std::string_view bytes, std::uint16_t checksum) {
@@ -60,12 +59,11 @@ void putPath(nlohmann::json& object, const std::string& path) {
   }
   std::string bytes;
   for (char c : path) bytes += hexByte(static_cast<std::uint8_t>(c));
-  for (char& c : bytes) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  object["path_bytes"] = bytes;
+  object["path_bytes"] = asciiLower(bytes);
 }
 
 std::string text(const nlohmann::json& record) {
   return record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-}  // namespace tandra::record
+}  // namespace tandra::cli::record

@@ -41,7 +41,7 @@ void Job::loadVirtualState() {
     throw JobError(exitcode::kUsage, "--virtual-state: the folder " + folder.string() +
                                          " cannot be made: " + error.message());
   }
-  for (int socket = 1; socket <= VirtualProgrammer::kSockets; ++socket) {
+  for (int socket = 1; socket <= kSockets; ++socket) {
     const std::optional<fs::path> file = socketFile(folder, socket);
     if (!file) continue;
     const std::string stem = file->stem().string();
@@ -50,8 +50,10 @@ void Job::loadVirtualState() {
     try {
       chip = &virtualProgrammer_->insertChip(socket, typeName);
     } catch (const std::invalid_argument&) {
-      throw JobError(exitcode::kUsage, file->string() + " names no chip type the programmer "
-                                                        "knows ('" + typeName + "')");
+      throw JobError(exitcode::kUsage, file->string() +
+                                           " names no chip type the programmer "
+                                           "knows ('" +
+                                           typeName + "')");
     }
     std::ifstream in(*file, std::ios::binary);
     in.read(reinterpret_cast<char*>(chip->cells().data()),
@@ -62,7 +64,7 @@ void Job::loadVirtualState() {
 void Job::saveVirtualState() {
   if (options_.virtualState.empty() || virtualProgrammer_ == nullptr) return;
   const fs::path folder(options_.virtualState);
-  for (int socket = 1; socket <= VirtualProgrammer::kSockets; ++socket) {
+  for (int socket = 1; socket <= kSockets; ++socket) {
     std::error_code ignored;
     if (const std::optional<fs::path> old = socketFile(folder, socket)) fs::remove(*old, ignored);
     const std::optional<Eprom>& chip = virtualProgrammer_->socket(socket);

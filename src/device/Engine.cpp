@@ -90,8 +90,7 @@ void Engine::ProgramSetUp() {
 }
 
 void Engine::CommonSetUp() {
-  // The smaller devices start from a low-address latch of all ones.
-  if (settings_.deviceFamily < 6) latch(&Link::LatchLowAddress, 0xFF);
+  if (familyRules(settings_.deviceFamily).lowLatchAllOnes) latch(&Link::LatchLowAddress, 0xFF);
   clearFailureFlags(settings_.socketCount);
   setMaskFromCount(settings_.socketCount);
   link_.store(opcode::SetUp);

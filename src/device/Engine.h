@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "link/Commands.h"
+
 namespace tandra {
 
 class Host;
@@ -24,7 +26,6 @@ struct SocketFailure {
 // three latches, reads blocks from one socket and records failed sockets.
 class Engine {
  public:
-  static constexpr int kSockets = 5;
   static constexpr int kBlockSize = 2048;
   static constexpr int kPageSize = 256;
 

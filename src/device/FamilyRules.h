@@ -41,6 +41,7 @@ struct FamilyRules {
   bool controlFromA15A16;        // control byte | 0x04 for bit 15, | 0x01 for bit 16
   std::uint8_t algorithmCode;
   std::uint8_t algorithmFlag;
+  bool lowLatchAllOnes;  // the set-up starts from a low-address latch of all ones
 };
 
 // The rules of a family no listed type selects (and of no type chosen): the high-address byte
@@ -54,7 +55,8 @@ inline constexpr FamilyRules kOtherFamily{.family = 0,
                                           .controlFromUpperAddress = false,
                                           .controlFromA15A16 = false,
                                           .algorithmCode = 0,
-                                          .algorithmFlag = 0x01};
+                                          .algorithmFlag = 0x01,
+                                          .lowLatchAllOnes = true};
 
 // One record per family: the chips' records name their family, never these bytes.
 inline constexpr std::array kFamilyRules{
@@ -67,7 +69,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 1,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = true},
     FamilyRules{.family = family::k2732,
                 .familyAddressBits = 0x00,
                 .readPowerMask = 0x7F,
@@ -77,7 +80,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 2,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = true},
     FamilyRules{.family = family::k2764,
                 .familyAddressBits = 0xE0,
                 .readPowerMask = 0x7F,
@@ -87,7 +91,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 3,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = true},
     FamilyRules{.family = family::k27256,
                 .familyAddressBits = 0xA0,
                 .readPowerMask = 0x7F,
@@ -97,7 +102,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 4,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = true},
     FamilyRules{.family = family::k27512,
                 .familyAddressBits = 0x20,
                 .readPowerMask = 0x7F,
@@ -107,7 +113,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 2,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = true},
     FamilyRules{.family = family::k27C010,
                 .familyAddressBits = 0x20,
                 .readPowerMask = 0x7B,
@@ -117,7 +124,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = true,
                 .controlFromA15A16 = false,
                 .algorithmCode = 5,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = false},
     // Families 10 to 13 are selected by no row of the device list; the engine keeps their rules.
     FamilyRules{.family = 10,
                 .familyAddressBits = 0x08,
@@ -128,7 +136,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 10,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = false},
     FamilyRules{.family = 11,
                 .familyAddressBits = 0x60,
                 .readPowerMask = 0x7F,
@@ -138,7 +147,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 11,
-                .algorithmFlag = 0x01},
+                .algorithmFlag = 0x01,
+                .lowLatchAllOnes = false},
     FamilyRules{.family = 12,
                 .familyAddressBits = std::nullopt,
                 .readPowerMask = 0x7F,
@@ -148,7 +158,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = false,
                 .algorithmCode = 12,
-                .algorithmFlag = 0x40},
+                .algorithmFlag = 0x40,
+                .lowLatchAllOnes = false},
     FamilyRules{.family = 13,
                 .familyAddressBits = std::nullopt,
                 .readPowerMask = 0x7F,
@@ -158,7 +169,8 @@ inline constexpr std::array kFamilyRules{
                 .controlFromUpperAddress = false,
                 .controlFromA15A16 = true,
                 .algorithmCode = 13,
-                .algorithmFlag = 0x80},
+                .algorithmFlag = 0x80,
+                .lowLatchAllOnes = false},
 };
 
 constexpr const FamilyRules& familyRules(int family) {

@@ -98,7 +98,7 @@ bool OperationResult::allPassed() const {
 }
 
 void Operations::writeInitialSocketTexts(const Texts& texts) {
-  for (int socket = 1; socket <= Engine::kSockets; ++socket) {
+  for (int socket = 1; socket <= kSockets; ++socket) {
     if (engine_.socketSkipped(socket)) {
       host_.showSocket(socket, "Skipped", SocketLook::Skipped);
     } else {
@@ -132,8 +132,8 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
   lastResult_.elapsedMs = progress_.elapsedMs;
   lastResult_.reached = static_cast<std::int32_t>(progress_.done);
   lastResult_.kind = kindOf(texts);
-  for (int socket = 1;
-       texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+  for (int socket = 1; texts != nullptr && socket <= std::min(settings_.socketCount, kSockets);
+       ++socket) {
     SocketResult result = unjudged(socket);
     if (result.state != SocketResult::State::Skipped && engine_.socketFailed(socket)) {
       result.state = SocketResult::State::Failed;
@@ -201,7 +201,7 @@ bool Operations::replyArrived() {
     host_.insertLogLine(line);
     link_.recordFault(line);
   }
-  link_.quitFlag = std::max(link_.quitFlag, 5);
+  link_.quitFlag = std::max(link_.quitFlag, Link::kStop);
   return false;
 }
 
@@ -228,7 +228,7 @@ void Operations::enterBusyState() {
   // gave up on it (the watchdog, Quit). Taken for the first block's reply, it would move every
   // later reply onto the command after its own, and a socket would be judged by another's.
   idleUnanswered_ = link_.connectionState == kIdentified && !link_.replyWhole();
-  if (idleUnanswered_) link_.quitFlag = std::max(link_.quitFlag, 5);
+  if (idleUnanswered_) link_.quitFlag = std::max(link_.quitFlag, Link::kStop);
 }
 
 bool Operations::blocksMayGo() const {
@@ -243,7 +243,7 @@ bool Operations::deviceChosen() {
 }
 
 void Operations::showStopped(std::int32_t address, bool socketLabels) {
-  for (int socket = 1; socketLabels && socket <= std::min(settings_.socketCount, Engine::kSockets);
+  for (int socket = 1; socketLabels && socket <= std::min(settings_.socketCount, kSockets);
        ++socket) {
     if (engine_.socketInPlay(socket)) host_.showSocket(socket, "Stopped", SocketLook::Plain);
   }
@@ -264,8 +264,7 @@ Operations::LoopEnd Operations::readBlocks(int onlySocket, ByteAction&& takeByte
     engine_.BlockAddressStep();
     showProgress(blockStart);
     const int firstSocket = everySocket ? 1 : onlySocket;
-    const int lastSocket =
-        everySocket ? std::min(settings_.socketCount, Engine::kSockets) : onlySocket;
+    const int lastSocket = everySocket ? std::min(settings_.socketCount, kSockets) : onlySocket;
     for (int socket = firstSocket; socket <= lastSocket; ++socket) {
       link_.currentSocket = socket;
       if (everySocket && !engine_.socketInPlay(socket)) continue;
@@ -362,7 +361,7 @@ void Operations::programPage() {
   const FamilyRules& rules = familyRules(settings_.deviceFamily);
   const std::int32_t pageStart = image_.currentAddress - Engine::kPageSize;
   const ImageBuffer* inPacket = &image_;  // the page loop put the image buffer's page there
-  for (int socket = 1; socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+  for (int socket = 1; socket <= std::min(settings_.socketCount, kSockets); ++socket) {
     link_.currentSocket = socket;
     if (!engine_.socketInPlay(socket)) continue;
     // A socket with an image of its own gets its own page; sockets sharing one are sent the
@@ -482,8 +481,8 @@ void Operations::notStarted(Operation operation) {
     lastResult_.stopReason = link_.faultLine();
     lastResult_.repliesInStep = link_.stepFault().empty();
   }
-  for (int socket = 1;
-       texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
+  for (int socket = 1; texts != nullptr && socket <= std::min(settings_.socketCount, kSockets);
+       ++socket) {
     lastResult_.sockets.push_back(unjudged(socket));
   }
 }

@@ -29,7 +29,7 @@ bool Session::connect(const std::string& serial) {
 }
 
 void Session::close() {
-  link_.quitFlag = 5;
+  link_.quitFlag = Link::kStop;
   engine_.byteIndex = 0;
   host_.stopWatchdog();
   if (link_.connectionState == kIdentified) {
@@ -59,7 +59,7 @@ const DeviceType* Session::chooseType(int row) {
 }
 
 void Session::chooseSocketCount(int sockets) {
-  settings_.socketCount = std::clamp(sockets, 1, Engine::kSockets);
+  settings_.socketCount = std::clamp(sockets, 1, kSockets);
 }
 
 void Session::select(const DeviceType& type, int sockets) {
@@ -82,15 +82,15 @@ void Session::setVpp(int vppSetting) {
 
 std::optional<std::string> untestedNote(const Chip& chip, Operation operation) {
   const Tested& tested = chip.tested;
-  const Proof proof = operation == Operation::Program                ? tested.program
-                      : operation == Operation::BlankCheck           ? tested.blank
-                      : operation == Operation::Move                 ? tested.read
-                                                                     : tested.verify;
+  const Proof proof = operation == Operation::Program      ? tested.program
+                      : operation == Operation::BlankCheck ? tested.blank
+                      : operation == Operation::Move       ? tested.read
+                                                           : tested.verify;
   if (proof == Proof::Proven) return std::nullopt;
-  static constexpr const char* kWords[] = {"programming", "blank checking", "verifying",
-                                           "reading", "comparing"};
-  return "The " + std::string(chip.name) + " was added from its data sheet: " +
-         kWords[static_cast<int>(operation)] +
+  static constexpr const char* kWords[] = {"programming", "blank checking", "verifying", "reading",
+                                           "comparing"};
+  return "The " + std::string(chip.name) +
+         " was added from its data sheet: " + kWords[static_cast<int>(operation)] +
          " it is not yet proven on a real programmer. Check the first chips by other means, "
          "and tell how it went.";
 }
@@ -124,15 +124,16 @@ const OperationResult& Session::programWhereItCan() {
   settings_.skippedSockets = leftOut;
   for (SocketResult& socket : composed_.sockets) {
     if ((cannot >> (socket.socket - 1) & 1) == 0) continue;
-    const auto found = std::find_if(compared.sockets.begin(), compared.sockets.end(),
-                                    [&](const SocketResult& s) { return s.socket == socket.socket; });
+    const auto found =
+        std::find_if(compared.sockets.begin(), compared.sockets.end(),
+                     [&](const SocketResult& s) { return s.socket == socket.socket; });
     socket = *found;
   }
   return composed_;
 }
 
 const OperationResult& Session::read(int socket) {
-  operations_.run(Operation::Move, std::clamp(socket, 1, Engine::kSockets));
+  operations_.run(Operation::Move, std::clamp(socket, 1, kSockets));
   return operations_.lastResult();
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "image/ImageBuffer.h"
+#include "link/Commands.h"
 
 namespace tandra {
 
@@ -16,8 +17,6 @@ namespace tandra {
 // judge each socket against it; the address window is the image buffer's.
 class SocketImages {
  public:
-  static constexpr int kSockets = 5;
-
   explicit SocketImages(const ImageBuffer& shared) : shared_(shared) {}
 
   const ImageBuffer& of(int socket) const {

@@ -95,7 +95,8 @@ std::optional<ChipVerdict> judgeChip(const ChipPromise& promise,
     return fallShort(*last, Shortfall::NotRun, State::Stopped, words);
   }
   if (promise.image.needed && promise.image.bytesSet <= 0) {
-    return fallShort(*last, Shortfall::ImageEmpty, State::Failed, "Not passed: the image sets no byte");
+    return fallShort(*last, Shortfall::ImageEmpty, State::Failed,
+                     "Not passed: the image sets no byte");
   }
   if (const std::optional<std::string> why = imageShortfall(promise.image)) {
     return fallShort(*last, Shortfall::ImageNotClean, State::Failed,
@@ -137,7 +138,7 @@ void countChip(ChipCount& count, const ChipVerdict& verdict) {
 
 ChipCount countChips(const ChipPromise& promise, const std::vector<OperationResult>& operations) {
   ChipCount count;
-  for (int socket = 1; socket <= Engine::kSockets; ++socket) {
+  for (int socket = 1; socket <= kSockets; ++socket) {
     if (const std::optional<ChipVerdict> verdict = judgeChip(promise, operations, socket)) {
       countChip(count, *verdict);
     }

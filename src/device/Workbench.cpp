@@ -30,7 +30,7 @@ void Workbench::StaticText3Click() {
 }
 
 void Workbench::Device_nClick(int socket) {
-  if (socket < 1 || socket > Engine::kSockets) return;
+  if (socket < 1 || socket > kSockets) return;
   session.leaveOut(settings.skippedSockets ^ (1 << (socket - 1)));
   const Control label = socketLabel(socket);
   if (engine.socketSkipped(socket)) {

@@ -1,4 +1,5 @@
 #include "files/FormatGuess.h"
+#include "common/Words.h"
 
 #include <algorithm>
 #include <array>
@@ -137,8 +138,7 @@ std::optional<FileFormat> formatOfLook(ContentLook look) {
 }
 
 std::optional<NamedFormat> formatByName(const std::string& path) {
-  std::string ending = std::filesystem::path(path).extension().string();
-  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ending = asciiLower(std::filesystem::path(path).extension().string());
   for (const NamedFormat& named : kExtensions) {
     if (named.extension == ending) return named;
   }

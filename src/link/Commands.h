@@ -6,6 +6,9 @@
 
 namespace tandra {
 
+// The sockets of the gang adapter; bit s-1 of a socket mask stands for socket s.
+inline constexpr int kSockets = 5;
+
 // Opcodes of the programmer's command packets. Commands below 0x80 are answered with a reply.
 namespace opcode {
 inline constexpr std::uint8_t ReadBlock = 0x20;

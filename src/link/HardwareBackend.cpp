@@ -1,4 +1,5 @@
 #include "link/HardwareBackend.h"
+#include "common/Words.h"
 
 #include <cctype>
 #include <string>
@@ -23,8 +24,7 @@ std::uint32_t deviceCount(FtApi& api) {
 #endif
 
 std::optional<DriverChoice> parseDriverChoice(std::string_view word) {
-  std::string lower;
-  for (char c : word) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = asciiLower(word);
   if (lower == "d2xx") return DriverChoice::D2xx;
   if (lower == "libftdi") return DriverChoice::LibFtdi;
   if (lower == "virtual") return DriverChoice::Virtual;

@@ -65,7 +65,7 @@ void Link::writePacket(const char* writeTimeOutLine) {
   // failed it: the programmer is not reached, and the running work ends as when the watchdog
   // fires. The reply wait still runs and takes whatever comes.
   recordFault(writeTimeOutLine);
-  quitFlag = std::max(quitFlag, 5);
+  quitFlag = std::max(quitFlag, kStop);
 }
 
 void Link::WaitReply(ReplyUse use) {
@@ -85,7 +85,7 @@ void Link::WaitReply(ReplyUse use) {
       usb_.readBuffer()[6] = kLostReplyStatus;
       // A programmer that can no longer be asked ends the running operation, as the watchdog
       // does; otherwise every later wait would fail the same way while the operation went on.
-      if (status != ft::Ok) quitFlag = 5;
+      if (status != ft::Ok) quitFlag = kStop;
       host_.stopWatchdog();
       const std::string line = "Device no longer present ... PortStatus-" + std::to_string(status) +
                                " USB-" + std::to_string(watchdogFlag);
@@ -140,7 +140,7 @@ void Link::outOfStep(const std::string& what) {
     host_.insertLogLine(line);
     recordFault(line);
   }
-  quitFlag = std::max(quitFlag, 5);
+  quitFlag = std::max(quitFlag, kStop);
   // More of the shifted replies may follow: they are thrown away, not read as answers.
   inDoubt_ = true;
   clearDoubtAfterReply_ = false;
@@ -236,7 +236,7 @@ void Link::SendIdle() {
     SendCommand();
   }
   if (onCurrentAddressReset) onCurrentAddressReset();
-  quitFlag = stopHeld_ ? 5 : 0;
+  quitFlag = stopHeld_ ? kStop : 0;
 }
 
 void Link::SendVoltage(std::uint8_t vppSelectCode, std::uint8_t vppLevelCode) {
@@ -248,8 +248,8 @@ void Link::SendVoltage(std::uint8_t vppSelectCode, std::uint8_t vppLevelCode) {
 }
 
 void Link::Timer1Timer() {
-  quitFlag = 5;
-  watchdogFlag = 5;
+  quitFlag = kStop;
+  watchdogFlag = kStop;
 }
 
 }  // namespace tandra

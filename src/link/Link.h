@@ -59,6 +59,10 @@ class Link {
 
   Link(D2XXUnit& usb, Host& host) : usb_(usb), host_(host) {}
 
+  // The value of the quit and watchdog flags that ends the operation in progress: a Quit click,
+  // the watchdog, a lost device. It stays until the next idle command clears it.
+  static constexpr int kStop = 5;
+
   // Values every sender and waiter uses.
   int packetLength = kCommandLength;
   int replyDataLength = kDefaultReplyDataLength;
@@ -151,12 +155,12 @@ class Link {
   Trace* trace = nullptr;
 
   void Timer1Timer();  // the reply watchdog fired
-  void Quit() { quitFlag = 5; }
+  void Quit() { quitFlag = kStop; }
   // A stop that the idle command does not clear, as Quit's is cleared: it ends the running work
   // and keeps every later wait and operation short until it is let go.
   void holdStop() {
     stopHeld_ = true;
-    quitFlag = 5;
+    quitFlag = kStop;
   }
   void releaseStop() { stopHeld_ = false; }
   bool stopHeld() const { return stopHeld_; }

@@ -12,6 +12,7 @@
 #include "device/Operations.h"
 #include "device/Verdict.h"
 #include "image/ImageBuffer.h"
+#include "link/Commands.h"
 #include "production/ProductionImages.h"
 #include "production/SerialNumbers.h"
 
@@ -72,8 +73,6 @@ struct PlanError : std::runtime_error {
 // a serial number of its own.
 class ProductionPlan {
  public:
-  static constexpr int kSockets = 5;
-
   // The image buffer holds the file `name`: the image of every socket without one of its own.
   void shareBuffer(std::string name, ImageStanding standing = {}) {
     bufferName_ = std::move(name);

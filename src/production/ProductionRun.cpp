@@ -51,7 +51,7 @@ SetOutcome ProductionRun::runSet(Observer& observer) {
   }
   // Every chip an operation had is judged, whatever ended the set: a chip that was programmed
   // before a stop is still written down.
-  for (int socket = 1; socket <= ProductionPlan::kSockets; ++socket) {
+  for (int socket = 1; socket <= kSockets; ++socket) {
     // Each chip against where its own image came from.
     ChipPromise promise = promise_;
     promise.image = plan_.standingOf(socket);

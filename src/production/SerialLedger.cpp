@@ -1,4 +1,5 @@
 #include "production/SerialLedger.h"
+#include "common/Words.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,17 +44,11 @@ const char* formatWord(SerialFormat format) {
 }
 
 std::uint64_t numberIn(const std::string& word, const std::string& path) {
-  std::size_t used = 0;
-  std::uint64_t value = 0;
-  try {
-    if (!word.empty() && word[0] != '-') value = std::stoull(word, &used, 10);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != word.size()) {
+  const UnsignedNumber parsed = parseUnsigned(word);
+  if (!parsed) {
     throw LedgerError("the ledger " + path + " holds '" + word + "' where a number belongs");
   }
-  return value;
+  return parsed.value;
 }
 
 // Holds the ledger's lock file locked while it lives: every reader and writer of one ledger
@@ -321,7 +316,12 @@ std::vector<std::uint64_t> numbersWithoutAPass(const LedgerState& ledger,
       if (parsed.is_discarded() || !parsed.is_object() || parsed.value("result", "") != "passed")
         continue;
       const nlohmann::json& serial = parsed["serial_number"];
-      if (serial.is_string()) passed.insert(std::stoull(serial.get<std::string>()));
+      if (serial.is_string()) {
+        // A line some other program wrote may hold anything there: only a number counts.
+        if (const UnsignedNumber number = parseUnsigned(serial.get<std::string>())) {
+          passed.insert(number.value);
+        }
+      }
       if (serial.is_number_unsigned()) passed.insert(serial.get<std::uint64_t>());
       continue;
     }
@@ -350,11 +350,8 @@ std::vector<std::uint64_t> numbersWithoutAPass(const LedgerState& ledger,
       }
       return "";
     };
-    const std::string serial = column("serial_number");
-    if (column("result") == "passed" && !serial.empty() &&
-        serial.find_first_not_of("0123456789") == std::string::npos) {
-      passed.insert(std::stoull(serial));
-    }
+    const UnsignedNumber serial = parseUnsigned(column("serial_number"));
+    if (column("result") == "passed" && serial) passed.insert(serial.value);
   }
   std::vector<std::uint64_t> without;
   std::set<std::uint64_t> listed;

@@ -1,4 +1,5 @@
 #include "sim/ChipTypes.h"
+#include "common/Words.h"
 
 #include <cctype>
 #include <stdexcept>
@@ -14,16 +15,7 @@ const PinoutRules& rulesFor(Pinout pinout) {
 }
 
 const ChipType* findChipType(std::string_view name) {
-  const auto same = [](std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      if (std::toupper(static_cast<unsigned char>(a[i])) !=
-          std::toupper(static_cast<unsigned char>(b[i]))) {
-        return false;
-      }
-    }
-    return true;
-  };
+  const auto same = sameIgnoringCase;
   if (same(name, "27010")) name = "27C010";
   for (const ChipType& type : kChipTypes) {
     if (same(type.name, name)) return &type;

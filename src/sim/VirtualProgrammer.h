@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "link/Clock.h"
+#include "link/Commands.h"
 #include "link/FtApi.h"
 #include "sim/Eprom.h"
 #include "sim/LinkTiming.h"
@@ -67,7 +68,6 @@ class VirtualProgrammer final : public FtApi {
 
   // --- The five sockets, each empty or holding a chip. At first each holds a blank chip of
   // whatever type the host sets the programmer up for. ---
-  static constexpr int kSockets = 5;
   std::optional<Eprom>& socket(int number) {
     return sockets_.at(static_cast<std::size_t>(number - 1));
   }

@@ -138,7 +138,7 @@ namespace {
 void prepareChips(VirtualProgrammer& programmer, const ImageBuffer& image, Operation operation,
                   std::int32_t end, int sockets, Random& random) {
   const int start = draw(random, 0, 9);
-  for (int s = 1; s <= VirtualProgrammer::kSockets; ++s) {
+  for (int s = 1; s <= kSockets; ++s) {
     std::vector<std::uint8_t>& cells = programmer.chip(s).cells();
     const bool blank = operation == Operation::BlankCheck ? start < 7
                        : operation == Operation::Program  ? start < 6
@@ -281,7 +281,7 @@ void Soak::runOne(std::uint64_t number) {
   plan.number = number;
   plan.type = &kCatalogue[static_cast<std::size_t>(
       draw(random, 0, static_cast<int>(kCatalogue.size()) - 1))];
-  plan.sockets = draw(random, 1, Engine::kSockets);
+  plan.sockets = draw(random, 1, kSockets);
   constexpr std::array<Operation, 10> kWeighted = {
       Operation::Program,    Operation::Program,        Operation::Program,
       Operation::Verify,     Operation::Verify,         Operation::Verify,
@@ -293,7 +293,7 @@ void Soak::runOne(std::uint64_t number) {
   plan.fullWaits = chance(random, 0.2);
 
   rig.session.select(*plan.type, plan.sockets);
-  for (int s = 1; s <= VirtualProgrammer::kSockets; ++s) {
+  for (int s = 1; s <= kSockets; ++s) {
     programmer.insertChip(s, plan.type->caption);
   }
   fillImage(rig.session.image(), plan.end(), random);

@@ -59,7 +59,7 @@ void Soak::checkResult(const SoakPlan& plan, const OperationResult& result) {
     recordFinding(plan, figures_.falsePasses, problem);
   }
   for (const SocketResult& socket : result.sockets) {
-    if (socket.socket < 1 || socket.socket > VirtualProgrammer::kSockets) continue;
+    if (socket.socket < 1 || socket.socket > kSockets) continue;
     const Eprom& chip = rig.programmer.chip(socket.socket);
     const std::string name = "socket " + std::to_string(socket.socket);
     if (socket.state == SocketResult::State::Passed) {
@@ -111,7 +111,7 @@ void Soak::checkLink(const SoakPlan& plan) {
 
 bool Soak::recovered(const SoakPlan& plan) {
   SoakRig& rig = *rig_;
-  for (int s = 1; s <= VirtualProgrammer::kSockets; ++s) {
+  for (int s = 1; s <= kSockets; ++s) {
     rig.programmer.insertChip(s, plan.type->caption);  // fresh chips: no stuck bits
   }
   for (const Operation operation : {Operation::Program, Operation::Verify}) {
