@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "cli/Job.h"
+#include "cli/JobTable.h"
 #include "cli/Record.h"
 #include "common/Version.h"
 
@@ -14,14 +15,12 @@ namespace tandra::cli {
 
 namespace {
 
-constexpr const char* kJobs[] = {"list",    "devices", "doctor",   "program", "verify", "blank",
-                                 "compare", "read",    "checksum", "convert", "serial"};
-// "the jobs are list, devices, …, checksum and convert"
+// "the jobs are list, devices, …, convert and serial"
 std::string jobsText() {
   std::string text = "the jobs are";
-  for (std::size_t job = 0; job < std::size(kJobs); ++job) {
-    text += job == 0 ? " " : job + 1 == std::size(kJobs) ? " and " : ", ";
-    text += kJobs[job];
+  for (std::size_t job = 0; job < kJobTable.size(); ++job) {
+    text += job == 0 ? " " : job + 1 == kJobTable.size() ? " and " : ", ";
+    text += kJobTable[job].name;
   }
   return text;
 }
@@ -75,19 +74,10 @@ class Parser {
     app_.set_version_flag("--version", std::string("tandra-cli ") + kVersion);
     app_.require_subcommand(1, 1);
 
-    shared(app_.add_subcommand("list",
-                               "the programmers found: index, serial, description, "
-                               "firmware"));
-    shared(app_.add_subcommand("devices", "the device types: type, size, Vpp, pulse width"));
-    CLI::App* doctor = app_.add_subcommand(
-        "doctor",
-        "the first-contact check: the programmer on the USB bus, its driver, its "
-        "replies and a read of socket 1, each OK or what to do; writes a trace");
-    doctor->add_option("-d,--device", o_.device,
-                       "the type socket 1 is read as (27C256 if not given)");
-    shared(doctor);
-    CLI::App* program =
-        job("program", "program sockets 1..n from the file, then verify them", true, true);
+    for (const JobKind& kind : kJobTable) job(kind);
+    app_.get_subcommand("doctor")->add_option("-d,--device", o_.device,
+                                              "the type socket 1 is read as (27C256 if not given)");
+    CLI::App* program = app_.get_subcommand("program");
     program->add_flag("--no-verify", o_.noVerify, "do not verify after programming");
     program->add_flag("--no-check", o_.noCheck,
                       "program every socket without Program Compare first (by default a socket "
@@ -118,10 +108,7 @@ class Parser {
                      "a --split image, at --sn-at as the board's bus has it)")
         ->check(CLI::IsMember({"chip", "board"}))
         ->capture_default_str();
-    CLI::App* serial = app_.add_subcommand(
-        "serial",
-        "show a serial number ledger, start one (--sn-start), or list the numbers it "
-        "reserved that no passed chip in a log holds (--log)");
+    CLI::App* serial = app_.get_subcommand("serial");
     serial->add_option("ledger", o_.serialLedger, "the ledger file")->required();
     serial->add_option("--sn-start", o_.serialStart, "start a new ledger at this number");
     serial->add_option("--sn-step", o_.serialStep, "its numbers go up by this")
@@ -131,22 +118,16 @@ class Parser {
         ->capture_default_str();
     serial->add_option("--sn-width", o_.serialWidth, "bytes a number takes");
     serial->add_option("--log", o_.log, "the production log to look in for the chips that passed");
-    shared(serial);
-    job("verify", "compare sockets 1..n with the file", true, true);
-    job("blank", "check that sockets 1..n are erased", true, false);
-    job("compare", "program compare: can each socket still take the file?", true, true);
-    job("read", "read a socket (1 unless --socket) into the file (- for standard output)", false,
-        true)
+    app_.get_subcommand("read")
         ->add_option("--socket", o_.readSocket, "the socket to read, 1 to 5")
         ->check(CLI::Range(1, 5));
-    job("checksum", "the 16-bit checksum the window shows for the file", false, true);
-    CLI::App* convert =
-        job("convert", "load one format and save another, for one device type", false, false);
+    CLI::App* convert = app_.get_subcommand("convert");
     convert->add_option("input", o_.input, "the file to read (- for standard input)")->required();
     convert->add_option("output", o_.output, "the file to write (- for standard output)")
         ->required();
-    for (const char* name : {"program", "verify", "compare"}) {
-      CLI::App* sub = app_.get_subcommand(name);
+    for (const JobKind& kind : kJobTable) {
+      if (kind.file != JobFile::ToChips) continue;
+      CLI::App* sub = app_.get_subcommand(std::string(kind.name));
       sub->add_flag("--force", o_.force,
                     "go on with a file that loaded with dropped bytes or wrong checksums, or "
                     "program above the type's voltage");
@@ -158,13 +139,16 @@ class Parser {
                       "(s-1) mod N, the bytes s-1, s-1+N, ...")
           ->check(CLI::IsMember({2, 4}));
     }
-    for (const char* name : {"checksum", "convert"}) {
-      app_.get_subcommand(name)->add_flag(
-          "--force", o_.force,
-          "go on with a file that loaded with dropped bytes, wrong checksums or no byte");
+    for (const JobKind& kind : kJobTable) {
+      if (kind.forChips || kind.file == JobFile::None) continue;
+      app_.get_subcommand(std::string(kind.name))
+          ->add_flag(
+              "--force", o_.force,
+              "go on with a file that loaded with dropped bytes, wrong checksums or no byte");
     }
-    for (const char* name : {"program", "verify", "blank", "compare"}) {
-      CLI::App* sub = app_.get_subcommand(name);
+    for (const JobKind& kind : kJobTable) {
+      if (!kind.runsSets) continue;
+      CLI::App* sub = app_.get_subcommand(std::string(kind.name));
       sub->add_option("--log", o_.log,
                       "append one line per chip to FILE before the chip is reported anywhere "
                       "else; the file is opened and checked before any chip is touched");
@@ -179,7 +163,7 @@ class Parser {
   std::optional<int> parse(std::vector<std::string> arguments, CliIo& io, std::string* message) {
     jobFirst(arguments);
     if (!arguments.empty() && !arguments.front().starts_with("-") &&
-        std::find(std::begin(kJobs), std::end(kJobs), arguments.front()) == std::end(kJobs)) {
+        findJob(arguments.front()) == nullptr) {
       *message = "no job '" + arguments.front() + "'; " + jobsText();
       return exitcode::kUsage;
     }
@@ -229,26 +213,29 @@ class Parser {
                 arguments.begin() + static_cast<std::ptrdiff_t>(at) + 1);
   }
 
-  CLI::App* job(const char* name, const char* what, bool sockets, bool file) {
-    CLI::App* sub = app_.add_subcommand(name, what);
-    sub->add_option("-d,--device", o_.device, "device type as the list shows it, e.g. 27C256")
-        ->required();
-    if (sockets) {
+  // A job's subcommand with the options its entry in the job table calls for.
+  void job(const JobKind& kind) {
+    CLI::App* sub = app_.add_subcommand(std::string(kind.name), std::string(kind.does));
+    if (kind.needsType) {
+      sub->add_option("-d,--device", o_.device, "device type as the list shows it, e.g. 27C256")
+          ->required();
+    }
+    if (kind.takesSockets) {
       sub->add_option("-n", count_, "sockets in use, 1 to N (1 to 5; 1 when not given)");
       sub->add_option("--sockets", socketList_,
                       "the sockets to use: a count as -n, or a list or range (1,3,5  2-4); the "
                       "others are left alone and reported as skipped");
     }
-    if (file) {
+    if (kind.file == JobFile::Read || kind.file == JobFile::Written ||
+        kind.file == JobFile::ToChips) {
       CLI::Option* input = sub->add_option("file", o_.input,
-                                           std::string(name) == "read"
+                                           kind.file == JobFile::Written
                                                ? "the image file written (- for standard output)"
                                                : "the image file (- for standard input)");
-      // Program, verify and compare may have every socket's image from --socket-image.
-      if (!sockets || std::string(name) == "blank") input->required();
+      // A job for the chips may have every socket's image from --socket-image.
+      if (kind.file != JobFile::ToChips) input->required();
     }
     shared(sub);
-    return sub;
   }
 
   void shared(CLI::App* sub) {

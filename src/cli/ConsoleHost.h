@@ -59,21 +59,14 @@ class ConsoleHost final : public Host {
   void sleepMs(int milliseconds) override;
   std::int64_t monotonicMs() override;
   void insertLogLine(const std::string& text) override { logLine(text); }
-  void appendLogLine(const std::string& text) override { logLine(text); }
   void clearLog() override {}
-  void showLog(bool) override {}
+  void appendLogLine(const std::string& text) override { logLine(text); }
   void showStatus(const std::string& text) override;
-  void showStatusAdvice(const std::string&) override {}
-  void showBusy() override {}
-  void showIdle(bool) override {}
   void showOperation(const std::string& note) override;
-  void showAddress(std::uint32_t) override {}
   void showProgress(const Progress& progress) override;
   void showProgressEnd() override { endProgressLine(); }
   void logLine(const std::string& text);
   void showSocket(int socket, const std::string& words, SocketLook look) override;
-  void showVpp(const std::string&) override {}
-  void showChecksum(std::uint16_t) override {}
   void showMessage(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) override;
   bool askQuestion(const std::string& text, std::optional<ScreenPoint>) override;
   std::optional<std::string> chooseUpdateFile() override;

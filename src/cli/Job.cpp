@@ -55,14 +55,11 @@ const char* signalName(int signal) {
   }
 }
 
-bool readsImage(const std::string& command) {
-  return command == "program" || command == "verify" || command == "compare";
-}
-
 }  // namespace
 
 Job::Job(const CliOptions& options, CliIo& io)
     : options_(options),
+      kind_(jobKind(options.command)),
       io_(io),
       console_(io, options.quiet || options.json),
       host_(console_, io.errIsTerminal && !options.quiet && !options.verbose, io.stopSignal,
@@ -74,8 +71,8 @@ Job::Job(const CliOptions& options, CliIo& io)
   document_ = record::blank(options, startedAt_);
   // An image written to standard output leaves no room there for the record.
   const bool imageToOut =
-      (options.command == "read" && namesDescriptor(options.input, io.outputDescriptor)) ||
-      (options.command == "convert" && namesDescriptor(options.output, io.outputDescriptor));
+      (kind_.file == JobFile::Written && namesDescriptor(options.input, io.outputDescriptor)) ||
+      (kind_.file == JobFile::Convert && namesDescriptor(options.output, io.outputDescriptor));
   if (imageToOut) console_.recordOnStandardError();
 }
 
@@ -135,8 +132,7 @@ void Job::finish(int& code) {
   document_["exit_code"] = code;
   if (options_.json) {
     console_.record(record::text(document_));
-  } else if (options_.command != "list" && options_.command != "devices" &&
-             options_.command != "serial") {
+  } else if (!kind_.valueOnly) {
     // The closing line, in every case. It is about the job, not its value: standard output
     // holds the results alone, so that $(tandra-cli checksum ...) is the checksum.
     console_.warn(options_.command + ": " + outcome(code) + " in " + durationText(elapsed) +
@@ -204,21 +200,26 @@ void Job::checkStop() {
 
 int Job::runCommand() {
   // The jobs that need no programmer end well unless they throw.
-  const std::string& command = options_.command;
-  if (command == "list") {
-    listProgrammers();
-  } else if (command == "devices") {
-    listDevices();
-  } else if (command == "checksum") {
-    checksum();
-  } else if (command == "convert") {
-    convert();
-  } else if (command == "serial") {
-    serialLedger();
-  } else if (command == "doctor") {
-    return doctor();
-  } else {
-    return deviceWork();
+  switch (kind_.id) {
+    case JobId::List:
+      listProgrammers();
+      break;
+    case JobId::Devices:
+      listDevices();
+      break;
+    case JobId::Checksum:
+      checksum();
+      break;
+    case JobId::Convert:
+      convert();
+      break;
+    case JobId::Serial:
+      serialLedger();
+      break;
+    case JobId::Doctor:
+      return doctor();
+    default:
+      return deviceWork();
   }
   return exitcode::kPassed;
 }
@@ -254,8 +255,7 @@ void Job::openDriver(const DeviceType* type) {
     driver_ = replay_.get();
   } else if (wantsVirtual) {
     ownDriver_ = makeVirtualProgrammer();
-  } else if (options_.command == "checksum" || options_.command == "convert" ||
-             options_.command == "devices" || options_.command == "serial") {
+  } else if (!kind_.usesDriver) {
     ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
   } else {
     // The drivers are tried before the trace can watch them: what each showed goes in as facts.
@@ -298,7 +298,7 @@ std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
 void Job::startTrace() {
   std::string path = options_.trace;
   // The first-contact check keeps a trace unless told where: it is what a maintainer asks for.
-  if (path.empty() && options_.command == "doctor") path = "tandra-doctor-" + runId() + ".trace";
+  if (path.empty() && kind_.id == JobId::Doctor) path = "tandra-doctor-" + runId() + ".trace";
   if (path.empty()) return;
   trace_ = Trace::create(path);
   trace_->startFacts(std::string("tandra-cli ") + kVersion);
@@ -383,7 +383,7 @@ LoadReport Job::loadInput(const std::string& path) {
   ImageBuffer& image = session_->image();
   fillBuffer(image, fillByte());
   document_["fill"] = hexByte(fillByte());
-  if (options_.command != "checksum" && options_.command != "convert") {
+  if (kind_.forChips) {
     console_.note("bytes the file does not set are 0x" + hexByte(fillByte()));
   }
   LoadReport report;
@@ -419,7 +419,7 @@ ImageStanding Job::standingOf(const LoadReport& loaded) const {
 void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
   // For the chips, the rule that says whether a chip may pass says whether the image may be used
   // at all: an image that sets no byte never can, --force or not.
-  const bool forChips = readsImage(options_.command);
+  const bool forChips = kind_.file == JobFile::ToChips;
   const std::optional<std::string> shortfall =
       forChips ? imageShortfall(standingOf(loaded))
                : (loaded.notes().empty() || options_.force ? std::nullopt
@@ -558,29 +558,27 @@ int Job::exitCodeFor(const OperationResult& result) const {
 
 int Job::deviceWork() {
   const DeviceType& type = deviceType();
-  const std::string& command = options_.command;
   checkStop();  // a job stopped before it began leaves the programmer alone
   openDriver(&type);
   chooseDevice(type);
-  if (command == "read") return readSocket();
-  if (readsImage(command)) {
+  if (kind_.id == JobId::Read) return readSocket();
+  const bool toChips = kind_.file == JobFile::ToChips;
+  if (toChips) {
     if (!options_.input.empty()) {
       const LoadReport loaded = loadInput(options_.input);
       imageStanding_ = standingOf(loaded);
-      refuseUncleanLoad(loaded, command == "program"  ? "programmed"
-                                : command == "verify" ? "verified against"
-                                                      : "compared");
+      refuseUncleanLoad(loaded, std::string(kind_.doneTo).c_str());
     }
     prepareSocketImages();
   }
-  if (command == "program") numberChips();
+  if (kind_.id == JobId::Program) numberChips();
   for (const Operation operation : promise().operations) {
     if (const std::optional<std::string> note = untestedNote(type, operation)) console_.warn(*note);
   }
   // The first set's images, the serial numbers and the log are settled before any chip is
   // touched, and before the programmer is looked for.
-  run_.emplace(*session_, plan_, promise(), command == "program" && !options_.noCheck);
-  if (readsImage(command)) imagesForSet();
+  run_.emplace(*session_, plan_, promise(), kind_.id == JobId::Program && !options_.noCheck);
+  if (toChips) imagesForSet();
   openLog();
   checkStop();
   connect();

@@ -12,6 +12,7 @@
 #include "cli/Cli.h"
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
+#include "cli/JobTable.h"
 #include "device/Catalogue.h"
 #include "device/Session.h"
 #include "files/FileFormat.h"
@@ -126,6 +127,7 @@ class Job final : private ProductionRun::Observer {
   void sayNotesSince(std::size_t line);
 
   const CliOptions& options_;
+  const JobKind& kind_;
   CliIo& io_;
   Console console_;
   ConsoleHost host_;

@@ -89,7 +89,7 @@ void dropTypeAhead(int descriptor) {
 }  // namespace
 
 std::uint8_t Job::fillByte() const {
-  const bool forChips = options_.command != "checksum" && options_.command != "convert";
+  const bool forChips = kind_.forChips;
   if (!options_.fill) return forChips ? 0xFF : 0x00;
   const std::uint64_t value = number("--fill", *options_.fill, 16);
   if (value > 0xFF) throw JobError(exitcode::kUsage, "--fill takes one byte, 00 to FF");
@@ -273,18 +273,13 @@ void Job::imagesForSet() {
 }
 
 ChipPromise Job::promise() const {
-  const std::string& command = options_.command;
   ChipPromise promise;
   promise.image = imageStanding_;
-  promise.image.needed = command != "blank";
+  promise.image.needed = kind_.file == JobFile::ToChips;
   promise.logWanted = !options_.log.empty();
-  if (command == "program") {
-    promise.operations = {Operation::Program};
-    if (!options_.noVerify) promise.operations.push_back(Operation::Verify);
-  } else {
-    promise.operations = {command == "verify"  ? Operation::Verify
-                          : command == "blank" ? Operation::BlankCheck
-                                               : Operation::ProgramCompare};
+  if (kind_.operation) promise.operations = {*kind_.operation};
+  if (kind_.id == JobId::Program && !options_.noVerify) {
+    promise.operations.push_back(Operation::Verify);
   }
   return promise;
 }

@@ -7,13 +7,13 @@ namespace tandra {
 
 // The programming voltage: its button caption and the two codes of the voltage command.
 struct VppLevel {
-  const char* caption;
+  const char* volts;  // as the data sheets write them: "12.5"
   std::uint8_t selectCode;
   std::uint8_t levelCode;
 };
 
 // Settings 1 to 5; anything else sends the codes of 4 and 5 and leaves the caption alone
-// (caption nullptr).
+// (volts nullptr).
 VppLevel vppLevel(int vppSetting);
 
 // What the operator has chosen for the devices in the sockets.

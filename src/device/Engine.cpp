@@ -65,7 +65,7 @@ void Engine::latch(void (Link::*latchCommand)(), std::uint16_t value) {
 
 void Engine::VppStep() {
   const VppLevel level = vppLevel(settings_.vppSetting);
-  if (level.caption != nullptr) host_.showVpp(level.caption);
+  if (level.volts != nullptr) host_.showVpp(level.volts);
   settings_.vppSelectCode = level.selectCode;
   settings_.vppLevelCode = level.levelCode;
   link_.SendVoltage(level.selectCode, level.levelCode);

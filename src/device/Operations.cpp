@@ -21,13 +21,12 @@ namespace tandra {
 namespace {
 
 constexpr Operations::Texts kProgramTexts{"Program Device", "Programming Device from Buffer....",
-                                          "Programmed OK ", "Not Programmed",
+                                          "Programmed OK", "Not Programmed",
                                           "Programming Done...."};
 constexpr Operations::Texts kBlankTexts{"Blank Check", "Checking to see if Device is erased....",
-                                        " Is Blank      ", "Is Not Blank", "Blank Test Done...."};
+                                        "Is Blank", "Is Not Blank", "Blank Test Done...."};
 constexpr Operations::Texts kVerifyTexts{"Verify Device", "Verifying Device to Buffer....",
-                                         " Verified OK   ", "Didn't Verify",
-                                         "Verify Test Done...."};
+                                         "Verified OK", "Didn't Verify", "Verify Test Done...."};
 constexpr Operations::Texts kCompareTexts{"Program Compare", "Program Compare Device to Buffer....",
                                           "Can Be Programed", "Can`t Be Programed",
                                           "Program Compare Test Done...."};
@@ -72,12 +71,6 @@ Operation kindOf(const Operations::Texts* texts) {
   return Operation::Move;
 }
 
-std::string trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return std::string(text);
-}
-
 }  // namespace
 
 std::string SocketResult::describe() const {
@@ -102,7 +95,7 @@ void Operations::writeInitialSocketTexts(const Texts& texts) {
     if (engine_.socketSkipped(socket)) {
       host_.showSocket(socket, "Skipped", SocketLook::Skipped);
     } else {
-      host_.showSocket(socket, texts.initialSocket, SocketLook::Running);
+      host_.showSocket(socket, texts.passed, SocketLook::Running);
     }
   }
 }
@@ -141,7 +134,7 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
       result.failure = engine_.firstFailures[static_cast<std::size_t>(socket - 1)];
     } else if (result.state != SocketResult::State::Skipped && !stopped) {
       result.state = SocketResult::State::Passed;
-      result.words = trimmed(texts->initialSocket);
+      result.words = texts->passed;
     }
     lastResult_.sockets.push_back(result);
   }
@@ -151,7 +144,7 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
     if (result.state != SocketResult::State::Passed) continue;
     const std::optional<ChipVerdict> verdict = judgeChip(promise, {lastResult_}, result.socket);
     if (verdict && verdict->passed()) {
-      host_.showSocket(result.socket, texts->initialSocket, SocketLook::Passed);
+      host_.showSocket(result.socket, texts->passed, SocketLook::Passed);
     } else if (verdict) {
       result = verdict->result;
     }

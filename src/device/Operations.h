@@ -40,7 +40,7 @@ struct SocketResult {
 struct OperationResult {
   std::string operation;  // "Verify Device"
   Operation kind = Operation::Program;
-  bool stopped = false;   // Quit, the watchdog or a lost programmer ended it early
+  bool stopped = false;  // Quit, the watchdog or a lost programmer ended it early
   // Why it ended early when the operator did not stop it, in the status log's words ("Device no
   // longer present ...", "The programmer's reply came incomplete ..."); empty otherwise.
   std::string stopReason;
@@ -92,11 +92,12 @@ class Operations {
   // The result of the last operation that ran.
   const OperationResult& lastResult() const { return lastResult_; }
 
-  // The texts of one operation; the socket texts are shown for socket 1.
+  // The words of one operation: its name, the notes at its start and end, and what a socket that
+  // passed (shown from the start) and one that failed are called.
   struct Texts {
     const char* name;  // the button's words, for the log
     const char* start;
-    const char* initialSocket;  // after "n-"
+    const char* passed;
     const char* failure;
     const char* end;
   };

@@ -21,6 +21,23 @@ std::string quitCaption(std::uint32_t address) {
   return "&Quit = " + hexText(address, 4);
 }
 
+std::string socketCaption(int socket, std::string_view words) {
+  // The window's labels keep the spacing their texts have always had: a passed Blank Check or
+  // Verify is centred in the label, a passed Program has a space after it.
+  struct Spaced {
+    std::string_view words;
+    std::string_view caption;
+  };
+  static constexpr std::array<Spaced, 3> kSpaced{{{"Is Blank", " Is Blank      "},
+                                                  {"Verified OK", " Verified OK   "},
+                                                  {"Programmed OK", "Programmed OK "}}};
+  std::string caption = std::to_string(socket) + "-";
+  for (const Spaced& spaced : kSpaced) {
+    if (spaced.words == words) return caption.append(spaced.caption);
+  }
+  return caption.append(words);
+}
+
 void PanelHost::insertLogLine(const std::string& text) {
   panel_.insertLogLine(text);
   if (trace_ != nullptr) trace_->log(text);
@@ -92,9 +109,11 @@ void PanelHost::showProgressEnd() {
 }
 
 void PanelHost::showSocket(int socket, const std::string& words, SocketLook look) {
-  panel_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + words);
+  const std::string caption = socketCaption(socket, words);
+  panel_.setCaption(socketLabel(socket), caption);
   panel_.showSocketLook(socket, look);
-  if (trace_ != nullptr) trace_->socketShown(socket, look, words);
+  // The trace holds the label as it read, after its "n-".
+  if (trace_ != nullptr) trace_->socketShown(socket, look, caption.substr(caption.find('-') + 1));
 }
 
 void PanelHost::showMessage(BoxKind kind, const std::string& text,
@@ -109,8 +128,8 @@ bool PanelHost::askQuestion(const std::string& text, std::optional<ScreenPoint> 
   return yes;
 }
 
-void PanelHost::showVpp(const std::string& words) {
-  panel_.setCaption(Control::Vpp_But, words);
+void PanelHost::showVpp(std::string_view volts) {
+  panel_.setCaption(Control::Vpp_But, "Vpp = " + std::string(volts));
 }
 
 void PanelHost::showChecksum(std::uint16_t checksum) {

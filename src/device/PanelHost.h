@@ -9,6 +9,8 @@ class Trace;
 
 // "&Quit = " and an address with at least four digits: the Quit button's progress caption.
 std::string quitCaption(std::uint32_t address);
+// A socket label's caption: "n-" and the words of its standing, spaced as the window has them.
+std::string socketCaption(int socket, std::string_view words);
 
 // The core's events shown on the window's controls, with the window's own texts: the status
 // line is StaticText3, an address is the Quit button's caption, a socket is its label "n-…",
@@ -41,7 +43,7 @@ class PanelHost final : public Host {
   void showProgress(const Progress& progress) override;
   void showProgressEnd() override;
   void showSocket(int socket, const std::string& words, SocketLook look) override;
-  void showVpp(const std::string& words) override;
+  void showVpp(std::string_view volts) override;
   void showChecksum(std::uint16_t checksum) override;
 
   // Each also into the trace: what the operator saw and answered.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tandra {
 
@@ -54,46 +55,67 @@ class FrontEnd {
 // marked passed or failed once the operation has judged it; or left out of the operations.
 enum class SocketLook { Plain, Running, Passed, Failed, Skipped };
 
-// What the core tells a front end and asks of it, in the core's own words. The window shows
-// each event on its controls; the command-line program turns them into lines; tests record
-// them. The core never touches a widget, never prints and never exits.
-class Host : public FrontEnd {
+// What the core tells a front end and asks of it, in the core's own words and values, by
+// concern: the status, the progress of the running work, the sockets and the settings they run
+// with, and the operator's boxes and questions. The window shows each event on its controls and
+// makes their captions; the command-line program turns them into lines; tests record them. A
+// front end implements what it shows: doing nothing is right for every event that has a body
+// here. The core never touches a widget, never prints and never exits.
+class StatusView {
  public:
-  // --- The status log ---
-  // Whether the log is in view (a front end without a window has nothing to show or hide).
-  virtual void showLog(bool shown) = 0;
-
-  // --- What the programmer and the running work are doing ---
+  virtual ~StatusView() = default;
+  // Whether the status log is in view.
+  virtual void showLog(bool /*shown*/) {}
   // The programmer's status: found with its firmware, an operation's end, where it stopped.
-  virtual void showStatus(const std::string& text) = 0;
+  virtual void showStatus(const std::string& /*text*/) {}
   // What to do about the status (how to look for the programmer again); empty for nothing.
-  virtual void showStatusAdvice(const std::string& text) = 0;
+  virtual void showStatusAdvice(const std::string& /*text*/) {}
   // Work begins: nothing else may be started until it ends.
-  virtual void showBusy() = 0;
+  virtual void showBusy() {}
   // Work has ended; `programmerReached`: the device operations have a programmer to work on.
-  virtual void showIdle(bool programmerReached) = 0;
+  virtual void showIdle(bool /*programmerReached*/) {}
+};
+
+class ProgressView {
+ public:
+  virtual ~ProgressView() = default;
   // A device operation begins: it can be stopped from now on, and `note` says what it does.
-  virtual void showOperation(const std::string& note) = 0;
+  virtual void showOperation(const std::string& /*note*/) {}
   // Where the running work has got: a device address, or the address an update record loads.
-  virtual void showAddress(std::uint32_t address) = 0;
+  virtual void showAddress(std::uint32_t /*address*/) {}
   // How far the running operation has got, and for how long it has run.
-  virtual void showProgress(const Progress& progress) = 0;
+  virtual void showProgress(const Progress& /*progress*/) {}
   // The work whose progress was shown is over, and its progress goes from view.
-  virtual void showProgressEnd() = 0;
+  virtual void showProgressEnd() {}
+};
+
+class SocketView {
+ public:
+  virtual ~SocketView() = default;
   // A socket's standing in the running operation, in the operation's words ("Verified OK",
   // "Didn't Verify", "Stopped", "Skipped"), and its look.
   virtual void showSocket(int socket, const std::string& words, SocketLook look) = 0;
-  // The programming voltage now chosen, in the words of its button ("Vpp = 12.5").
-  virtual void showVpp(const std::string& words) = 0;
+  // The programming voltage now chosen, in volts as the data sheets write them ("12.5").
+  virtual void showVpp(std::string_view /*volts*/) {}
   // The checksum of the image buffer's address window.
-  virtual void showChecksum(std::uint16_t checksum) = 0;
+  virtual void showChecksum(std::uint16_t /*checksum*/) {}
+};
 
-  // --- Messages, questions, and the update file ---
+class OperatorDialogs {
+ public:
+  virtual ~OperatorDialogs() = default;
   virtual void showMessage(BoxKind kind, const std::string& text,
                            std::optional<ScreenPoint> topLeft) = 0;
+  // A yes-or-no question: every front end answers it, one way or the other.
   virtual bool askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) = 0;
   // The firmware update file to use; nothing to use none.
-  virtual std::optional<std::string> chooseUpdateFile() = 0;
+  virtual std::optional<std::string> chooseUpdateFile() { return std::nullopt; }
 };
+
+class Host : public FrontEnd,
+             public StatusView,
+             public ProgressView,
+             public SocketView,
+             public OperatorDialogs {};
 
 }  // namespace tandra

@@ -209,12 +209,21 @@ record nofile "$cli" verify -d 27C256 "$work/missing.bin" --virtual
 record traced "$cli" blank -d 2716 --virtual --trace "$work/blank.trace"
 record replayed "$cli" blank -d 2716 --replay "$work/blank.trace"
 if /usr/bin/python3 -c "import jsonschema" 2>/dev/null; then
-  /usr/bin/python3 - "$schema" "${records[@]}" <<'EOF' || failures=$((failures + 1))
-import json, sys, jsonschema
+  jobs=$("$cli" no-such-job 2>&1 | sed -n 's/.*the jobs are //p')
+  /usr/bin/python3 - "$schema" "$jobs" "${records[@]}" <<'EOF' || failures=$((failures + 1))
+import json, re, sys, jsonschema
 schema = json.load(open(sys.argv[1]))
 jsonschema.Draft7Validator.check_schema(schema)
 bad = 0
-for path in sys.argv[2:]:
+# The jobs tandra-cli knows, the record's command names and the records made here are one list.
+jobs = set(re.split(r", | and ", sys.argv[2].strip()))
+named = set(schema["properties"]["command"]["enum"]) - {None}
+made = {json.load(open(path))["command"] for path in sys.argv[3:]} - {None}
+for what, names in (("the schema's command names", named), ("the records made here", made)):
+    if names != jobs:
+        print("FAILED: %s differ from the jobs: %s" % (what, sorted(names ^ jobs)))
+        bad += 1
+for path in sys.argv[3:]:
     for error in jsonschema.Draft7Validator(schema).iter_errors(json.load(open(path))):
         print("FAILED: %s: %s at %s" % (path, error.message, list(error.path)))
         bad += 1
