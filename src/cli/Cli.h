@@ -11,7 +11,7 @@
 namespace tandra {
 class Clock;
 class FtApi;
-}
+}  // namespace tandra
 
 namespace tandra::cli {
 
@@ -50,8 +50,8 @@ struct CliOptions {
   int sockets = 1;
   int skippedSockets = 0;  // the sockets below the highest chosen that --sockets leaves out
   int readSocket = 1;      // the socket read reads
-  std::string input;   // the image file read (or, for `read`, written); "-" standard input
-  std::string output;  // `convert`'s second file; "-" standard output
+  std::string input;       // the image file read (or, for `read`, written); "-" standard input
+  std::string output;      // `convert`'s second file; "-" standard output
   std::string format = "auto";
   std::string outFormat = "auto";
   std::optional<int> pulse;
@@ -64,9 +64,9 @@ struct CliOptions {
   std::string serial;
   bool json = false;
   bool quiet = false;
-  bool verbose = false;       // the status log on standard error as it is written
-  std::string trace;          // a trace of what passed to and from the programmer
-  std::string replay;         // a trace to answer as the programmer
+  bool verbose = false;  // the status log on standard error as it is written
+  std::string trace;     // a trace of what passed to and from the programmer
+  std::string replay;    // a trace to answer as the programmer
   bool noVerify = false;
   bool force = false;
   std::string updateFirmware;
@@ -80,8 +80,8 @@ struct CliOptions {
   std::string serialFormat = "le";
   std::optional<int> serialWidth;  // the format's own when not given
   bool serialReuseFailed = false;
-  std::string serialLedger;          // the ledger the numbers come from
-  std::string serialPer = "chip";    // "chip", or "board": one number per board of a split image
+  std::string serialLedger;        // the ledger the numbers come from
+  std::string serialPer = "chip";  // "chip", or "board": one number per board of a split image
   std::string logFormat = "json";
   bool repeat = false;
   std::string log;

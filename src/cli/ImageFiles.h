@@ -11,7 +11,7 @@
 namespace tandra {
 class ImageBuffer;
 class InputFile;
-}
+}  // namespace tandra
 
 namespace tandra::cli {
 

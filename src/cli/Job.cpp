@@ -26,18 +26,6 @@
 
 namespace tandra::cli {
 
-namespace {}  // namespace
-
-std::optional<FileFormat> Job::askedFormat(const std::string& word) {
-  bool valid = true;
-  const std::optional<FileFormat> format = parseFormat(word, &valid);
-  if (!valid) {
-    throw JobError(exitcode::kUsage,
-                   "--format takes bin, intel, srec, ascii or auto, not '" + word + "'");
-  }
-  return format;
-}
-
 namespace {
 
 const char* signalName(int signal) {
@@ -235,126 +223,6 @@ const DeviceType& Job::deviceType() const {
                                        " (tandra-cli devices lists them all)");
 }
 
-void Job::openDriver(const DeviceType* type) {
-  const std::optional<DriverChoice> named = parseDriverChoice(options_.driver);
-  const bool wantsVirtual = options_.virtualProgrammer || !options_.virtualChips.empty() ||
-                            !options_.virtualFirmware.empty() || named == DriverChoice::Virtual;
-  if (wantsVirtual && named && named != DriverChoice::Virtual) {
-    throw JobError(exitcode::kUsage, "--virtual and --driver " + options_.driver +
-                                         " name two different programmers: give one of them");
-  }
-  if (!options_.replay.empty() && (wantsVirtual || named)) {
-    throw JobError(exitcode::kUsage,
-                   "--replay answers as the traced programmer did: it takes "
-                   "no --virtual and no --driver");
-  }
-  if (io_.driver != nullptr) {
-    driver_ = io_.driver;
-  } else if (!options_.replay.empty()) {
-    replay_ = std::make_unique<ReplayApi>(ReplayApi::load(options_.replay));
-    driver_ = replay_.get();
-  } else if (wantsVirtual) {
-    ownDriver_ = makeVirtualProgrammer();
-  } else if (!kind_.usesDriver) {
-    ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
-  } else {
-    // The drivers are tried before the trace can watch them: what each showed goes in as facts.
-    std::vector<std::string> probes;
-    ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers(), &probes);
-    for (const std::string& probe : probes) {
-      if (trace_) trace_->fact("driver-probe", probe);
-    }
-    driverProbes_ = probes;
-  }
-  if (driver_ == nullptr) driver_ = ownDriver_.get();
-  if (trace_) {
-    tracer_ = std::make_unique<TracingApi>(*driver_, *trace_);
-    driver_ = tracer_.get();
-  }
-  session_ = std::make_unique<Session>(*driver_, host_);
-  session_->setFullWaits(options_.fullWaits);
-  session_->setTrace(trace_.get());
-  host_.attach(*session_);
-  if (virtualProgrammer_ != nullptr && type != nullptr) fillVirtualSockets(*type);
-  loadVirtualState();
-}
-
-std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
-  std::optional<std::pair<int, int>> version;
-  if (!options_.virtualFirmware.empty()) {
-    version = VirtualProgrammer::parseFirmwareVersion(options_.virtualFirmware);
-    if (!version) {
-      throw JobError(exitcode::kUsage,
-                     "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, "
-                     "e.g. 1.10, not '" +
-                         options_.virtualFirmware + "'");
-    }
-  }
-  auto programmer = VirtualProgrammer::standIn(version);
-  virtualProgrammer_ = programmer.get();
-  return programmer;
-}
-
-void Job::startTrace() {
-  std::string path = options_.trace;
-  // The first-contact check keeps a trace unless told where: it is what a maintainer asks for.
-  if (path.empty() && kind_.id == JobId::Doctor) path = "tandra-doctor-" + runId() + ".trace";
-  if (path.empty()) return;
-  trace_ = Trace::create(path);
-  trace_->startFacts(std::string("tandra-cli ") + kVersion);
-  for (const std::string& argument : options_.arguments) trace_->fact("argument", argument);
-  host_.trace = trace_.get();
-  document_["trace"] = path;
-  tracePath_ = path;
-}
-
-void Job::reportReplay(int& code) {
-  if (!replay_) return;
-  std::string problem;
-  if (replay_->difference()) {
-    problem = replay_->difference()->describe();
-  } else if (replay_->commandsLeft() > 0) {
-    problem = "the trace holds " + std::to_string(replay_->commandsLeft()) +
-              " more commands than the job sent";
-  }
-  if (problem.empty()) problem = verdictDifference();
-  // A replay serves the trace's bytes without their timing.
-  if (replay_->endedOnTime()) {
-    console_.note(
-        "the traced run ended waits on time (a quiet line, a time-out, replies out of "
-        "step): its replay serves the bytes without their timing, so it cannot show a "
-        "fault of timing");
-  }
-  document_["replay"] = {
-      {"file", options_.replay},
-      {"matched", problem.empty()},
-      {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
-  if (problem.empty()) return;
-  fail("replay: " + problem);
-  code = std::max(code, exitcode::kProgrammer);
-}
-
-void Job::fillVirtualSockets(const DeviceType& type) {
-  // The virtual programmer's sockets hold chips of the chosen type, blank or from files.
-  if (options_.virtualChips.size() > kSockets) {
-    throw JobError(exitcode::kUsage, "the programmer has five sockets, not " +
-                                         std::to_string(options_.virtualChips.size()));
-  }
-  const std::string chipName(type.name);
-  for (int socket = 1; socket <= kSockets; ++socket) {
-    Eprom& chip = virtualProgrammer_->insertChip(socket, chipName);
-    if (socket > static_cast<int>(options_.virtualChips.size())) continue;
-    const std::string& path = options_.virtualChips[static_cast<std::size_t>(socket - 1)];
-    ImageBuffer contents;
-    contents.deviceEndAddress = type.endAddress;
-    fillBuffer(contents, 0xFF);
-    // A chip's file is read in its own format, whatever --format says of the job's file.
-    InputFile file = openInput(path, io_.inputDescriptor);
-    loadImage(contents, file, path, inputFormat(file, path, std::nullopt).format);
-    std::copy(contents.data(), contents.data() + chip.size(), chip.cells().begin());
-  }
-}
-
 void Job::chooseDevice(const DeviceType& type) {
   // The programmer is not reached yet, so nothing is sent.
   type_ = &type;
@@ -365,88 +233,6 @@ void Job::chooseDevice(const DeviceType& type) {
   document_["skipped"] = nlohmann::json::array();
   for (int socket = 1; socket <= options_.sockets; ++socket) {
     if ((options_.skippedSockets >> (socket - 1) & 1) != 0) document_["skipped"].push_back(socket);
-  }
-}
-
-LoadReport Job::loadInput(const std::string& path) {
-  InputFile file = openInput(path, io_.inputDescriptor);
-  const FormatChoice format = inputFormat(file, path, askedFormat(options_.format));
-  console_.note("reading " + shownName(path) + " as " + std::string(formatWord(format.format)) +
-                " (" + format.how + ")");
-  std::error_code ignored;
-  const std::string absolute =
-      isStandardStream(path) ? path : std::filesystem::absolute(path, ignored).string();
-  document_["input"] = {
-      {"format", formatWord(format.format)}, {"format_chosen", format.how}, {"notes", nullptr}};
-  record::putPath(document_["input"], absolute);
-  // What the file does not set is the fill byte: an erased cell's 0xFF for the chips.
-  ImageBuffer& image = session_->image();
-  fillBuffer(image, fillByte());
-  document_["fill"] = hexByte(fillByte());
-  if (kind_.forChips) {
-    console_.note("bytes the file does not set are 0x" + hexByte(fillByte()));
-  }
-  LoadReport report;
-  std::int64_t loaded = 0;  // the bytes of the image the chips take
-  {
-    const BusWindow bus(image, options_.split);
-    if (!bus.fits()) {
-      throw JobError(exitcode::kUsage, "the image of " + std::to_string(options_.split) + " " +
-                                           options_.device + " is larger than the 256 KiB buffer");
-    }
-    report = loadImage(image, file, path, format);
-    // A split bus's image is the file, as far as it reaches into the lanes.
-    loaded =
-        options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, bus.size()) : bus.size();
-  }
-  splitExtent_ = report.extent;
-  document_["input"]["notes"] = report.notes();
-  // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
-  if (!report.notes().empty() && !options_.json) console_.warn(report.notes());
-  if (!report.information().empty()) console_.note(report.information());
-  recordImage("file", loaded);
-  return report;
-}
-
-ImageStanding Job::standingOf(const LoadReport& loaded) const {
-  ImageStanding standing;
-  standing.bytesSet = static_cast<std::int64_t>(loaded.bytesSet());
-  standing.notes = loaded.notes();
-  standing.notesAccepted = options_.force;
-  return standing;
-}
-
-void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
-  // For the chips, the rule that says whether a chip may pass says whether the image may be used
-  // at all: an image that sets no byte never can, --force or not.
-  const bool forChips = kind_.file == JobFile::ToChips;
-  const std::optional<std::string> shortfall =
-      forChips ? imageShortfall(standingOf(loaded))
-               : (loaded.notes().empty() || options_.force ? std::nullopt
-                                                           : std::optional(loaded.notes()));
-  if (!shortfall) return;
-  if (options_.force) {
-    throw JobError(exitcode::kUsage, std::string("the file is not ") + work + ": " + *shortfall);
-  }
-  throw JobError(exitcode::kUsage, std::string("the file did not load cleanly, so it is not ") +
-                                       work + " (--force goes on all the same): " + loaded.notes());
-}
-
-void Job::recordImage(const char* source, std::int64_t size) {
-  const ImageBuffer& image = session_->image();
-  const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
-                               static_cast<std::size_t>(size));
-  // The image's own figures cover the same bytes: with --split, the whole bus image.
-  document_["image"] =
-      record::image(source, bytes, byteSum(image.data(), static_cast<std::size_t>(size)));
-  document_["checksum"] = hexText(session_->checksum(), 4);
-}
-
-void Job::sayNotesSince(std::size_t line) {
-  // What the driver and the programmer's search met, but not the line that names the driver
-  // (the closing report does).
-  for (; line < host_.logged.size(); ++line) {
-    if (!host_.logged[line].starts_with("USB driver: ")) console_.note(host_.logged[line]);
   }
 }
 
@@ -603,15 +389,6 @@ int Job::readSocket() {
   return code;
 }
 
-void Job::saveOutput(const std::string& path, const std::string& formatWordAsked) {
-  const FormatChoice format = outputFormat(path, askedFormat(formatWordAsked));
-  console_.note("writing " + shownName(path) + " as " + std::string(formatWord(format.format)) +
-                " (" + format.how + ")");
-  saveImage(session_->image(), path, format.format, io_.outputDescriptor);
-  document_["output"] = {{"format", formatWord(format.format)}};
-  record::putPath(document_["output"], path);
-}
-
 void Job::closeProgrammer() {
   // As the window's close: the idle command, then the device let go.
   if (!session_) return;
@@ -621,22 +398,6 @@ void Job::closeProgrammer() {
   } catch (const std::exception& error) {
     fail(std::string("the programmer could not be let go: ") + error.what());
   }
-}
-
-void Job::checksum() {
-  const DeviceType& type = deviceType();
-  openDriver(nullptr);
-  chooseDevice(type);
-  refuseUncleanLoad(loadInput(options_.input), "checksummed");
-  say("CheckSum=" + hexText(session_->checksum(), 4));
-}
-
-void Job::convert() {
-  const DeviceType& type = deviceType();
-  openDriver(nullptr);
-  chooseDevice(type);
-  refuseUncleanLoad(loadInput(options_.input), "converted");
-  saveOutput(options_.output, options_.outFormat);
 }
 
 }  // namespace tandra::cli

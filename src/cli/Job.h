@@ -92,6 +92,8 @@ class Job final : private ProductionRun::Observer {
   void chooseDevice(const DeviceType& type);
   LoadReport loadInput(const std::string& path);
   // Refuses to work with a file that did not load cleanly, unless --force says otherwise.
+  // An unsigned decimal or hexadecimal number as typed for `option`, or the job refused.
+  static std::uint64_t optionNumber(const std::string& option, const std::string& text, int base);
   void refuseUncleanLoad(const LoadReport& loaded, const char* work) const;
   ImageStanding standingOf(const LoadReport& loaded) const;
   int readSocket();

@@ -1,6 +1,28 @@
-// The two jobs that only list: the programmers attached, and the device types.
+// The jobs that only list or show: the programmers attached, the device types, and a serial
+// number ledger.
 #include "cli/DeviceNames.h"
+#include "cli/ImageFiles.h"
 #include "cli/Job.h"
+#include "cli/Record.h"
+#include "common/FileError.h"
+#include "common/HexText.h"
+#include "common/InputFile.h"
+#include "common/RunId.h"
+#include "common/ShownName.h"
+#include "common/TimeText.h"
+#include "common/Version.h"
+#include "image/BusWindow.h"
+#include "image/Checksum.h"
+#include "link/Clock.h"
+#include "link/HardwareBackend.h"
+#include "link/ReplayApi.h"
+#include "link/Trace.h"
+#include "link/TracingApi.h"
+#include "production/ProductionLog.h"
+#include "production/ProductionPlan.h"
+#include "production/SerialLedger.h"
+#include "production/SerialNumbers.h"
+#include "sim/VirtualProgrammer.h"
 
 namespace tandra::cli {
 
@@ -41,6 +63,67 @@ void Job::listProgrammers() {
   }
   if (attached.empty()) {
     throw JobError(exitcode::kProgrammer, "no programmer found through " + session_->driverName());
+  }
+}
+
+void Job::serialLedger() {
+  const std::string& path = options_.serialLedger;
+  try {
+    if (!options_.serialStart.empty()) {
+      LedgerState state;
+      state.next = optionNumber("--sn-start", options_.serialStart, 10);
+      state.step = optionNumber("--sn-step", options_.serialStep, 10);
+      if (state.step == 0) {
+        throw JobError(exitcode::kUsage,
+                       "--sn-step 0 would give every chip the same number: give 1 or more");
+      }
+      state.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
+      if (options_.serialWidth && (*options_.serialWidth < 1 || *options_.serialWidth > 20)) {
+        throw JobError(exitcode::kUsage, "--sn-width wants 1 to 20 bytes, not " +
+                                             std::to_string(*options_.serialWidth));
+      }
+      state.width = options_.serialWidth.value_or(0);
+      SerialLedger::create(path, state);
+      console_.note("the ledger " + path + " starts at " + std::to_string(state.next));
+    }
+    const LedgerState state = SerialLedger::read(path);
+    std::size_t reserved = 0;
+    for (const LedgerState::Reservation& r : state.reservations) reserved += r.numbers.size();
+    nlohmann::json returned = nlohmann::json::array();
+    for (const std::uint64_t number : state.returned) returned.push_back(std::to_string(number));
+    document_["ledger"] = {{"path", path},
+                           {"next", state.runOut ? nlohmann::json(nullptr)
+                                                 : nlohmann::json(std::to_string(state.next))},
+                           {"step", state.step},
+                           {"format", options_.serialFormat.empty() ? "le" : ""},
+                           {"width", state.width},
+                           {"returned", returned},
+                           {"reserved", reserved},
+                           {"without_pass", nullptr}};
+    static constexpr const char* kFormatWords[] = {"le", "be", "bcd", "ascii"};
+    document_["ledger"]["format"] = kFormatWords[static_cast<int>(state.format)];
+    if (!options_.log.empty()) {
+      // One number a line: what a script hands to whoever looks for those chips.
+      nlohmann::json without = nlohmann::json::array();
+      for (const std::uint64_t number : numbersWithoutAPass(state, options_.log)) {
+        say(std::to_string(number));
+        without.push_back(std::to_string(number));
+      }
+      document_["ledger"]["without_pass"] = without;
+      return;
+    }
+    say("next " + (state.runOut ? std::string("none: the numbers have run out")
+                                : std::to_string(state.next)));
+    say("step " + std::to_string(state.step));
+    say(std::string("format ") + kFormatWords[static_cast<int>(state.format)] +
+        (state.width > 0 ? ", " + std::to_string(state.width) + " bytes" : ""));
+    std::string back;
+    for (const std::uint64_t number : state.returned) back += " " + std::to_string(number);
+    if (!back.empty()) say("to be given again:" + back);
+    say("reserved " + std::to_string(reserved) + " numbers in " +
+        std::to_string(state.reservations.size()) + " sets");
+  } catch (const LedgerError& error) {
+    throw JobError(exitcode::kUsage, error.what());
   }
 }
 

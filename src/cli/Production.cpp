@@ -29,20 +29,6 @@ namespace tandra::cli {
 
 namespace {
 
-// An unsigned decimal or hexadecimal number as typed: digits only, no sign, no spaces, and no
-// more than 64 bits.
-std::uint64_t number(const std::string& option, const std::string& text, int base) {
-  const UnsignedNumber parsed = parseUnsigned(text, base);
-  if (parsed.fault == UnsignedNumber::Fault::TooLarge) {
-    throw JobError(exitcode::kUsage, option + " " + text + " is larger than 64 bits hold");
-  }
-  if (!parsed) {
-    throw JobError(exitcode::kUsage, option + " wants a " + (base == 16 ? "hexadecimal" : "whole") +
-                                         " number of 0 or more, not '" + text + "'");
-  }
-  return parsed.value;
-}
-
 // What the operator answered at the prompt between sets.
 enum class Answer { GoOn, End, Again };
 
@@ -88,10 +74,24 @@ void dropTypeAhead(int descriptor) {
 
 }  // namespace
 
+// An unsigned decimal or hexadecimal number as typed: digits only, no sign, no spaces, and no
+// more than 64 bits.
+std::uint64_t Job::optionNumber(const std::string& option, const std::string& text, int base) {
+  const UnsignedNumber parsed = parseUnsigned(text, base);
+  if (parsed.fault == UnsignedNumber::Fault::TooLarge) {
+    throw JobError(exitcode::kUsage, option + " " + text + " is larger than 64 bits hold");
+  }
+  if (!parsed) {
+    throw JobError(exitcode::kUsage, option + " wants a " + (base == 16 ? "hexadecimal" : "whole") +
+                                         " number of 0 or more, not '" + text + "'");
+  }
+  return parsed.value;
+}
+
 std::uint8_t Job::fillByte() const {
   const bool forChips = kind_.forChips;
   if (!options_.fill) return forChips ? 0xFF : 0x00;
-  const std::uint64_t value = number("--fill", *options_.fill, 16);
+  const std::uint64_t value = optionNumber("--fill", *options_.fill, 16);
   if (value > 0xFF) throw JobError(exitcode::kUsage, "--fill takes one byte, 00 to FF");
   return static_cast<std::uint8_t>(value);
 }
@@ -201,7 +201,7 @@ void Job::numberChips() {
       throw JobError(exitcode::kUsage, error.what());
     }
   } else {
-    const std::uint64_t step = number("--sn-step", options_.serialStep, 10);
+    const std::uint64_t step = optionNumber("--sn-step", options_.serialStep, 10);
     if (step == 0) {
       throw JobError(exitcode::kUsage,
                      "--sn-step 0 would give every chip the same number: give 1 or more");
@@ -213,10 +213,10 @@ void Job::numberChips() {
     stamp.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
     stamp.width = options_.serialWidth.value_or(0);
     numbers = std::make_unique<SerialNumbers>(
-        number("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10), step,
-        options_.serialReuseFailed);
+        optionNumber("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10),
+        step, options_.serialReuseFailed);
   }
-  const std::uint64_t address = number("--sn-at", options_.serialAt, 16);
+  const std::uint64_t address = optionNumber("--sn-at", options_.serialAt, 16);
   const std::int64_t chipEnd = session_->image().deviceEndAddress;
   const std::int64_t end = stamp.perBoard ? (chipEnd + 1) * options_.split - 1 : chipEnd;
   if (address + static_cast<std::uint64_t>(stamp.bytes()) - 1 > static_cast<std::uint64_t>(end)) {
@@ -425,67 +425,6 @@ void Job::reportStatistics() {
   if (options_.json) return;  // the record has them
   console_.warn("statistics of the run:");
   for (const std::string& line : statistics_.summary()) console_.warn("  " + line);
-}
-
-void Job::serialLedger() {
-  const std::string& path = options_.serialLedger;
-  try {
-    if (!options_.serialStart.empty()) {
-      LedgerState state;
-      state.next = number("--sn-start", options_.serialStart, 10);
-      state.step = number("--sn-step", options_.serialStep, 10);
-      if (state.step == 0) {
-        throw JobError(exitcode::kUsage,
-                       "--sn-step 0 would give every chip the same number: give 1 or more");
-      }
-      state.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
-      if (options_.serialWidth && (*options_.serialWidth < 1 || *options_.serialWidth > 20)) {
-        throw JobError(exitcode::kUsage, "--sn-width wants 1 to 20 bytes, not " +
-                                             std::to_string(*options_.serialWidth));
-      }
-      state.width = options_.serialWidth.value_or(0);
-      SerialLedger::create(path, state);
-      console_.note("the ledger " + path + " starts at " + std::to_string(state.next));
-    }
-    const LedgerState state = SerialLedger::read(path);
-    std::size_t reserved = 0;
-    for (const LedgerState::Reservation& r : state.reservations) reserved += r.numbers.size();
-    nlohmann::json returned = nlohmann::json::array();
-    for (const std::uint64_t number : state.returned) returned.push_back(std::to_string(number));
-    document_["ledger"] = {{"path", path},
-                           {"next", state.runOut ? nlohmann::json(nullptr)
-                                                 : nlohmann::json(std::to_string(state.next))},
-                           {"step", state.step},
-                           {"format", options_.serialFormat.empty() ? "le" : ""},
-                           {"width", state.width},
-                           {"returned", returned},
-                           {"reserved", reserved},
-                           {"without_pass", nullptr}};
-    static constexpr const char* kFormatWords[] = {"le", "be", "bcd", "ascii"};
-    document_["ledger"]["format"] = kFormatWords[static_cast<int>(state.format)];
-    if (!options_.log.empty()) {
-      // One number a line: what a script hands to whoever looks for those chips.
-      nlohmann::json without = nlohmann::json::array();
-      for (const std::uint64_t number : numbersWithoutAPass(state, options_.log)) {
-        say(std::to_string(number));
-        without.push_back(std::to_string(number));
-      }
-      document_["ledger"]["without_pass"] = without;
-      return;
-    }
-    say("next " + (state.runOut ? std::string("none: the numbers have run out")
-                                : std::to_string(state.next)));
-    say("step " + std::to_string(state.step));
-    say(std::string("format ") + kFormatWords[static_cast<int>(state.format)] +
-        (state.width > 0 ? ", " + std::to_string(state.width) + " bytes" : ""));
-    std::string back;
-    for (const std::uint64_t number : state.returned) back += " " + std::to_string(number);
-    if (!back.empty()) say("to be given again:" + back);
-    say("reserved " + std::to_string(reserved) + " numbers in " +
-        std::to_string(state.reservations.size()) + " sets");
-  } catch (const LedgerError& error) {
-    throw JobError(exitcode::kUsage, error.what());
-  }
 }
 
 }  // namespace tandra::cli

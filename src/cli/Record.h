@@ -34,5 +34,4 @@ void putPath(nlohmann::json& object, const std::string& path);
 // that the document is always one a reader can parse.
 std::string text(const nlohmann::json& record);
 
-
 }  // namespace tandra::cli::record
