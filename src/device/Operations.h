@@ -142,7 +142,8 @@ class Operations {
   void beginProgress(const char* operation);
   void showProgress(std::int64_t reached);
   void endProgress(std::int64_t reached, bool stopped, const Texts* texts);
-  // The log's line for the run: its time, where it stopped, how many sockets failed.
+  // The log's line for the run: its time, where it stopped, how many sockets failed and how
+  // many were left out.
   std::string summaryLine() const;
 
   Host& host_;
