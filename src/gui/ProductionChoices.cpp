@@ -7,6 +7,7 @@
 #include "device/Session.h"
 #include "files/FileFormat.h"
 #include "files/FormatGuess.h"
+#include "image/BusWindow.h"
 #include "image/Checksum.h"
 #include "production/ProductionImages.h"
 #include "production/SerialLedger.h"

@@ -55,7 +55,7 @@ void ProductionPanel::say(const QString& words, bool problem) {
 ProductionPanel::Basis ProductionPanel::basisNow() const {
   const tandra::SessionFacts facts = tandra::factsOf(session_);
   return {facts.type != nullptr ? facts.type->row : -1, facts.socketCount, facts.inUse,
-          form_.bufferFileName(), tandra::bufferChecksum(session_.image)};
+          form_.bufferFileName(), tandra::bufferChecksum(session_.image())};
 }
 
 BufferFile ProductionPanel::bufferFile() const {
@@ -151,7 +151,7 @@ void ProductionPanel::refresh() {
   } else {
     showName(bufferLine, buffer.name);
     bufferLine->setText("Buffer: " + bufferLine->text() + "   CheckSum=" +
-                        text(tandra::hexText(tandra::bufferChecksum(session_.image), 4)) +
+                        text(tandra::hexText(tandra::bufferChecksum(session_.image()), 4)) +
                         (buffer.standing.notes.empty() ? ""
                                                        : "   (did not load cleanly: " +
                                                              text(buffer.standing.notes) + ")"));
@@ -214,7 +214,7 @@ void ProductionPanel::showSocketRows(const tandra::SessionFacts& facts,
                                 QString::number(socket) + ")");
       continue;
     }
-    const tandra::ImageBuffer& shown = image != nullptr ? *image : session_.image;
+    const tandra::ImageBuffer& shown = image != nullptr ? *image : session_.image();
     showName(row.image, name);
     if (image == nullptr) row.image->setText("buffer: " + row.image->text());
     row.checksum->setText(text(tandra::hexText(tandra::bufferChecksum(shown), 4)));

@@ -20,9 +20,9 @@ struct SessionFacts {
 };
 SessionFacts factsOf(const Session& session);
 
-// The serial number of the programmer the session works with, as its USB chip gives it (the one
-// asked for, or else the first attached that answers), for the production log; "" when none
-// answers.
+// The serial number of the programmer the session works with, as its USB chip gives it, for the
+// production log: the first attached that gives one, as tandra-cli records it when no programmer
+// is named; "" when none does.
 std::string programmerSerial(Session& session);
 
 }  // namespace tandra
