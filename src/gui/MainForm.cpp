@@ -378,11 +378,14 @@ bool TMainForm::runProductionWork(const std::function<void()>& work) {
   if (handlerDepth_ > 0 || !Load_But->isEnabled()) return false;
   // The keyboard of this window comes back to where it was, as after its own operations.
   if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) returnFocusTo_ = focused;
+  // Work that ran no operation (a set refused before a chip was touched) leaves the buttons as
+  // they were.
+  const bool operationButtons = Program_Eprom->isEnabled();
   holdBusy_ = true;
   disableAllButtons();
   handle([&work] { work(); });
   holdBusy_ = false;
-  if (heldEnabling_) enableButtons(*heldEnabling_);
+  enableButtons(heldEnabling_.value_or(operationButtons));
   heldEnabling_.reset();
   return true;
 }

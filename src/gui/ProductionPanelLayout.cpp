@@ -64,6 +64,7 @@ void ProductionPanel::createControls() {
   auto* column = new QVBoxLayout(this);
   sessionLine = newLabel(this);
   sessionLine->setFont(largeBold(15));
+  sessionLine->setWordWrap(true);
   column->addWidget(sessionLine);
   column->addWidget(createImageControls());
   auto* settings = new QHBoxLayout;
@@ -132,6 +133,9 @@ QWidget* ProductionPanel::createImageControls() {
   for (int column = 0; column < 6; ++column) {
     QLabel* heading = newLabel(box, headings[column]);
     heading->setStyleSheet("font-weight: bold");
+    if (column == 2 || column == 3) {
+      heading->setToolTip("Of the image as loaded, before a serial number is written into it");
+    }
     grid->addWidget(heading, 2, column);
   }
   for (int socket = 1; socket <= 5; ++socket) {
@@ -139,7 +143,10 @@ QWidget* ProductionPanel::createImageControls() {
     const QString n = QString::number(socket);
     row.file = newButton(box, "Socket &" + n + " file...",
                          "A file of its own for socket " + n + ", in place of the buffer");
+    // A long name or a file's error takes a second line rather than widening the panel.
     row.image = newLabel(box);
+    row.image->setWordWrap(true);
+    row.image->setMinimumWidth(220);
     row.checksum = newLabel(box);
     row.crc = newLabel(box);
     row.serial = newLabel(box);

@@ -42,6 +42,11 @@ void ProductionPanel::programSetAsked() {
         "there).");
     return;
   }
+  if (facts.inUse == 0) {
+    say("No socket is in use: choose the number of sockets, or put a socket back, in the main "
+        "window.");
+    return;
+  }
   if (!facts.connected) {
     say("No programmer answers: look for it again in the main window (Alt+R there).");
     return;
@@ -49,11 +54,13 @@ void ProductionPanel::programSetAsked() {
   if (run_ && !(run_->basis == basisNow())) {
     finishRun("The main window's type, sockets or buffer changed, so the run ended.");
   }
-  if (!run_ && !startRun()) {
-    refresh();
-    return;
-  }
-  if (!form_.runProductionWork([this] { runOneSet(); })) {
+  // A run opens (its log, its ledger) only once the main window is free to run its set.
+  const bool mainWindowFree = form_.runProductionWork([this] {
+    if (!run_ && !startRun()) return;
+    showLogLine();
+    runOneSet();
+  });
+  if (!mainWindowFree) {
     say("The main window is at work, or one of its lists is open: finish there first.");
   }
   refresh();

@@ -132,6 +132,9 @@ void ProductionPanel::refresh() {
   if (facts.type == nullptr) {
     sessionLine->setText("Choose the device type and the number of sockets in the main window "
                          "(Alt+D there).");
+  } else if (facts.socketCount == 0) {
+    sessionLine->setText(text(std::string(facts.type->name)) +
+                         ": choose the number of sockets in the main window.");
   } else {
     QString line = text(std::string(facts.type->name)) + ", " +
                    QString::number(facts.socketCount) +
@@ -210,7 +213,7 @@ void ProductionPanel::showSocketRows(const tandra::SessionFacts& facts,
     const tandra::ImageBuffer* image = plan != nullptr ? plan->ownImage(socket) : nullptr;
     const std::string name = plan != nullptr ? plan->imageNameOf(socket) : std::string();
     if (image == nullptr && name.empty()) {
-      showInGrey(row.image, "no image: load the buffer (Alt+L) or choose a file (Alt+" +
+      showInGrey(row.image, "no image: load the buffer (Alt+L) or a file (Alt+" +
                                 QString::number(socket) + ")");
       continue;
     }

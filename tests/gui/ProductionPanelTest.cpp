@@ -214,6 +214,21 @@ class ProductionPanelTest : public QObject, public WindowFixture {
     QVERIFY(QTest::qWaitFor([&] { return panel->numberChips->isChecked(); }, 2000));
     alt(Qt::Key_A);
     QCOMPARE(QApplication::focusWidget(), panel->serialAddress);
+    // A number over the image's bytes: the set is refused before a chip is touched, and the
+    // main window is given back as it was.
+    QTest::keyClicks(panel->serialAddress, "100");
+    alt(Qt::Key_P);
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                   return panel->message->text().contains(
+                       "would replace bytes socket 1's image sets there");
+                 },
+                 2000),
+             qPrintable(panel->message->text()));
+    QVERIFY(form->Program_Eprom->isEnabled());
+    QVERIFY(form->Load_But->isEnabled());
+    alt(Qt::Key_A);
+    QTest::keyClick(panel->serialAddress, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(panel->serialAddress, "7ff0");
     alt(Qt::Key_S);
     QCOMPARE(QApplication::focusWidget(), panel->serialStart);
