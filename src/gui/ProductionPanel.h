@@ -87,8 +87,8 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
   QLabel* verdict = nullptr;  // the set's verdict, read across the bench
   QLabel* prompt = nullptr;   // "Change the chips, then Enter"
   QLabel* message = nullptr;  // why the panel could not do what was asked
-  QLabel* counters = nullptr;
-  QLabel* statistics = nullptr;
+  QLabel* counters = nullptr;    // the run's sets and chips, passed and failed, by socket
+  QLabel* statistics = nullptr;  // the summary, once a run has ended
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -175,4 +175,10 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
   QString previewProblem_;       // what the choices lack, as said
   bool ledgerReadable_ = false;  // the ledger named holds its own format, width and step
   int setsRunHere_ = 0;          // sets this panel has run, for the virtual programmer's chips
+  // The log the last run wrote, and how many lines it wrote there.
+  struct LastLog {
+    std::string path;
+    int lines = 0;
+  };
+  std::optional<LastLog> lastLog_;
 };

@@ -8,10 +8,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "gui/MainForm.h"
@@ -25,6 +27,32 @@ QLabel* newLabel(QWidget* parent, const QString& text = {}) {
   label->setTextFormat(Qt::PlainText);
   return label;
 }
+
+// A label that shows as much of its text as its room holds, the middle of the rest as "...": a
+// long file name or a file's error does not widen the panel past the screen. Its hint holds the
+// whole text.
+class ElidingLabel final : public QLabel {
+ public:
+  explicit ElidingLabel(QWidget* parent, Qt::TextElideMode mode = Qt::ElideMiddle)
+      : QLabel(parent), mode_(mode) {
+    setTextFormat(Qt::PlainText);
+  }
+  QSize minimumSizeHint() const override {
+    return {fontMetrics().averageCharWidth() * 16, QLabel::minimumSizeHint().height()};
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* /*event*/) override {
+    QPainter painter(this);
+    const QRect room = contentsRect();
+    const QString shown = fontMetrics().elidedText(text(), mode_, room.width());
+    style()->drawItemText(&painter, room, Qt::AlignLeft | Qt::AlignVCenter, palette(),
+                          isEnabled(), shown, foregroundRole());
+  }
+
+ private:
+  Qt::TextElideMode mode_;
+};
 
 // An entry's label, whose underlined letter (with Alt) puts the keyboard into the entry.
 QLabel* buddyLabel(QWidget* parent, const QString& text, QWidget* buddy) {
@@ -64,7 +92,6 @@ void ProductionPanel::createControls() {
   auto* column = new QVBoxLayout(this);
   sessionLine = newLabel(this);
   sessionLine->setFont(largeBold(15));
-  sessionLine->setWordWrap(true);
   column->addWidget(sessionLine);
   column->addWidget(createImageControls());
   auto* settings = new QHBoxLayout;
@@ -78,15 +105,20 @@ void ProductionPanel::createControls() {
 
   verdict = newLabel(this);
   verdict->setObjectName("verdict");
-  verdict->setFont(largeBold(44));
+  verdict->setFont(largeBold(42));
   verdict->setAlignment(Qt::AlignCenter);
-  verdict->setMinimumHeight(76);
+  verdict->setMinimumHeight(68);
   column->addWidget(verdict);
   prompt = newLabel(this);
   prompt->setFont(largeBold(22));
   prompt->setAlignment(Qt::AlignCenter);
   prompt->setWordWrap(true);
   column->addWidget(prompt);
+  // A run's statistics, the width of the panel, once it has ended.
+  statistics = newLabel(this);
+  statistics->setObjectName("statistics");
+  statistics->hide();
+  column->addWidget(statistics);
   message = newLabel(this);
   message->setWordWrap(true);
   column->addWidget(message);
@@ -99,11 +131,6 @@ QWidget* ProductionPanel::createRunBox() {
   counters = newLabel(box);
   counters->setWordWrap(true);
   lines->addWidget(counters);
-  // At the end of a run its statistics stand in for the counters.
-  statistics = newLabel(box);
-  statistics->setWordWrap(true);
-  statistics->hide();
-  lines->addWidget(statistics);
   lines->addStretch(1);
   return box;
 }
@@ -114,7 +141,7 @@ QWidget* ProductionPanel::createImageControls() {
   loadBuffer = newButton(box, "&Load buffer...",
                          "Loads the main window's buffer from a file, as its Load Buffer does: the "
                          "image of every socket without a file of its own");
-  bufferLine = newLabel(box);
+  bufferLine = new ElidingLabel(box);
   grid->addWidget(loadBuffer, 0, 0);
   grid->addWidget(bufferLine, 0, 1, 1, 5);
 
@@ -122,13 +149,13 @@ QWidget* ProductionPanel::createImageControls() {
   lanes->addItems({"no split", "2 lanes (16-bit bus)", "4 lanes (32-bit bus)"});
   lanes->setToolTip("Sockets 1, 2 (3, 4) take lanes 1, 2 (3, 4) of one file of the whole bus");
   busFile = newButton(box, "&Bus file...", "The file of the whole bus, which the lanes come from");
-  busLine = newLabel(box);
+  busLine = new ElidingLabel(box);
   grid->addWidget(buddyLabel(box, "Spl&it into", lanes), 1, 0);
   grid->addWidget(lanes, 1, 1);
   grid->addWidget(busFile, 1, 2);
   grid->addWidget(busLine, 1, 3, 1, 3);
 
-  const char* headings[] = {"Socket", "Image", "Check sum", "CRC-32", "Serial number",
+  const char* headings[] = {"Socket", "Image", "Check sum", "CRC-32", "Next serial",
                             "Last chip"};
   for (int column = 0; column < 6; ++column) {
     QLabel* heading = newLabel(box, headings[column]);
@@ -143,16 +170,14 @@ QWidget* ProductionPanel::createImageControls() {
     const QString n = QString::number(socket);
     row.file = newButton(box, "Socket &" + n + " file...",
                          "A file of its own for socket " + n + ", in place of the buffer");
-    // A long name or a file's error takes a second line rather than widening the panel.
-    row.image = newLabel(box);
-    row.image->setWordWrap(true);
-    row.image->setMinimumWidth(220);
+    row.image = new ElidingLabel(box);
+    row.image->setMinimumWidth(240);
     row.checksum = newLabel(box);
     row.crc = newLabel(box);
     row.serial = newLabel(box);
-    row.verdict = newLabel(box);
-    row.verdict->setMinimumWidth(230);
-    row.verdict->setWordWrap(true);
+    // A failure's words and address first: what was expected and read may give way to "...".
+    row.verdict = new ElidingLabel(box, Qt::ElideRight);
+    row.verdict->setMinimumWidth(290);
     const int line = 2 + socket;
     grid->addWidget(row.file, line, 0);
     grid->addWidget(row.image, line, 1);

@@ -120,7 +120,6 @@ bool ProductionPanel::startRun() {
   run_ = std::move(run);
   statistics->hide();
   counters->setText("No set has run yet.");
-  counters->show();
   return true;
 }
 
@@ -247,7 +246,7 @@ void ProductionPanel::finishRun(const QString& why) {
   }
   statistics->setText("Statistics of the run:\n" + lines.join("\n"));
   statistics->setVisible(!lines.isEmpty());
-  counters->setVisible(lines.isEmpty());
+  if (run->log) lastLog_ = {run->log->path(), run->linesLogged};
   prompt->setText(why + " Enter begins a new run.");
 }
 

@@ -145,7 +145,7 @@ void ProductionPanel::refresh() {
     }
     if (!leftOut.isEmpty()) line += " (left out: " + leftOut.join(", ") + ")";
     line += facts.connected ? "   -   programmer ready"
-                            : "   -   no programmer: look for it in the main window (Alt+R there)";
+                            : "   -   no programmer: Alt+R in the main window looks again";
     sessionLine->setText(line);
   }
   const BufferFile buffer = bufferFile();
@@ -158,6 +158,9 @@ void ProductionPanel::refresh() {
                         (buffer.standing.notes.empty() ? ""
                                                        : "   (did not load cleanly: " +
                                                              text(buffer.standing.notes) + ")"));
+    bufferLine->setToolTip(text(buffer.name) + (buffer.standing.notes.empty()
+                                                     ? QString()
+                                                     : "\n" + text(buffer.standing.notes)));
     bufferLine->setStyleSheet({});
   }
   const std::optional<PanelImageFile>& bus = choices_.splitFile();
@@ -167,7 +170,10 @@ void ProductionPanel::refresh() {
     showInGrey(busLine, "no bus file yet (Alt+B)");
   } else {
     showName(busLine, bus->path);
-    if (!bus->error.empty()) busLine->setText(busLine->text() + ": " + text(bus->error));
+    if (!bus->error.empty()) {
+      busLine->setText(busLine->text() + ": " + text(bus->error));
+      busLine->setToolTip(text(bus->path + ": " + bus->error));
+    }
     busLine->setStyleSheet(bus->error.empty() ? "" : "color: #8b0000");
   }
   showSocketRows(facts, plan);
@@ -199,22 +205,21 @@ void ProductionPanel::showSocketRows(const tandra::SessionFacts& facts,
       continue;
     }
     if (!facts.socketInUse(socket)) {
-      showInGrey(row.image, "left out (Alt+" + QString::number(socket) +
-                                " in the main window puts it back)");
+      showInGrey(row.image, "left out in the main window (Alt+" + QString::number(socket) + ")");
       continue;
     }
     const std::optional<PanelImageFile>& own = choices_.socketFile(socket);
     if (choices_.lanes() == 0 && own && !own->error.empty()) {
       showName(row.image, own->path);
       row.image->setText(row.image->text() + ": " + text(own->error));
+      row.image->setToolTip(text(own->path + ": " + own->error));
       row.image->setStyleSheet("color: #8b0000");
       continue;
     }
     const tandra::ImageBuffer* image = plan != nullptr ? plan->ownImage(socket) : nullptr;
     const std::string name = plan != nullptr ? plan->imageNameOf(socket) : std::string();
     if (image == nullptr && name.empty()) {
-      showInGrey(row.image, "no image: load the buffer (Alt+L) or a file (Alt+" +
-                                QString::number(socket) + ")");
+      showInGrey(row.image, "no image: Alt+L or Alt+" + QString::number(socket));
       continue;
     }
     const tandra::ImageBuffer& shown = image != nullptr ? *image : session_.image();
@@ -265,6 +270,9 @@ void ProductionPanel::showLogLine() {
     logLine->setText("Log in use: " + text(run_->log->path()) +
                      (run_->log->format() == tandra::LogFormat::Csv ? " (CSV), " : " (JSON lines), ") +
                      QString::number(run_->linesLogged) + " lines written in this run.");
+  } else if (!choices_.logPath.empty() && lastLog_ && lastLog_->path == choices_.logPath) {
+    logLine->setText("Log: " + text(lastLog_->path) + ", " + QString::number(lastLog_->lines) +
+                     " lines written by the last run; the next appends to it.");
   } else if (!choices_.logPath.empty()) {
     logLine->setText("Log: " + text(choices_.logPath) + ", opened when the run's first set starts.");
   } else {
@@ -274,7 +282,7 @@ void ProductionPanel::showLogLine() {
 
 void ProductionPanel::showCounters() {
   if (!run_) {
-    if (counters->text().isEmpty() && statistics->isHidden()) counters->setText("No set has run yet.");
+    if (counters->text().isEmpty()) counters->setText("No set has run yet.");
     return;  // the last run's counts stay until the next run begins
   }
   const tandra::RunStatistics& tally = run_->statistics;
