@@ -16,8 +16,8 @@
 
 #include "common/FileError.h"
 #include "device/Panel.h"
-#include "files/FileFormat.h"
 #include "device/Verdict.h"
+#include "files/FileFormat.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
 #include "gui/WindowSettings.h"
@@ -91,7 +91,6 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void handlerEnded();
 
  public:
-
   // Panel
   void processMessages() override;
   void waitForEvents(int milliseconds) override;

@@ -97,7 +97,8 @@ std::unique_ptr<tandra::ProductionPlan> ProductionChoices::plan(const tandra::Se
       const std::optional<PanelImageFile>& file = socketFile(socket);
       if (!file || !facts.socketInUse(socket)) continue;
       if (!file->error.empty()) {
-        throw PlanError("socket " + std::to_string(socket) + ": " + file->path + ": " + file->error);
+        throw PlanError("socket " + std::to_string(socket) + ": " + file->path + ": " +
+                        file->error);
       }
       plan->giveImage(socket, file->image.copy(), file->path, file->standing);
     }
@@ -121,7 +122,8 @@ std::unique_ptr<tandra::ProductionPlan> ProductionChoices::plan(const tandra::Se
     }
     stamp.format = serial.format;
     stamp.width = serial.width;
-    numbers = std::make_unique<tandra::SerialNumbers>(serial.start, serial.step, serial.reuseFailed);
+    numbers =
+        std::make_unique<tandra::SerialNumbers>(serial.start, serial.step, serial.reuseFailed);
   }
   plan->numberChips(std::move(numbers), stamp, 0xFF);
   // A stamp that cannot fit is said now, in the words a set that falls short would use.

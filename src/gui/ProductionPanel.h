@@ -84,9 +84,9 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
   QPushButton* stopSet = nullptr;
   QPushButton* endRun = nullptr;
   QPushButton* closePanel = nullptr;
-  QLabel* verdict = nullptr;  // the set's verdict, read across the bench
-  QLabel* prompt = nullptr;   // "Change the chips, then Enter"
-  QLabel* message = nullptr;  // why the panel could not do what was asked
+  QLabel* verdict = nullptr;     // the set's verdict, read across the bench
+  QLabel* prompt = nullptr;      // "Change the chips, then Enter"
+  QLabel* message = nullptr;     // why the panel could not do what was asked
   QLabel* counters = nullptr;    // the run's sets and chips, passed and failed, by socket
   QLabel* statistics = nullptr;  // the summary, once a run has ended
 

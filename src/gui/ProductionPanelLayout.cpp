@@ -46,8 +46,8 @@ class ElidingLabel final : public QLabel {
     QPainter painter(this);
     const QRect room = contentsRect();
     const QString shown = fontMetrics().elidedText(text(), mode_, room.width());
-    style()->drawItemText(&painter, room, Qt::AlignLeft | Qt::AlignVCenter, palette(),
-                          isEnabled(), shown, foregroundRole());
+    style()->drawItemText(&painter, room, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(),
+                          shown, foregroundRole());
   }
 
  private:
@@ -155,8 +155,7 @@ QWidget* ProductionPanel::createImageControls() {
   grid->addWidget(busFile, 1, 2);
   grid->addWidget(busLine, 1, 3, 1, 3);
 
-  const char* headings[] = {"Socket", "Image", "Check sum", "CRC-32", "Next serial",
-                            "Last chip"};
+  const char* headings[] = {"Socket", "Image", "Check sum", "CRC-32", "Next serial", "Last chip"};
   for (int column = 0; column < 6; ++column) {
     QLabel* heading = newLabel(box, headings[column]);
     heading->setStyleSheet("font-weight: bold");
@@ -203,8 +202,8 @@ QWidget* ProductionPanel::createSerialControls() {
   serialAddress = newEntry(box, "serialAddress", "[0-9A-Fa-f]{1,5}", 80);
   serialAddress->setToolTip("Where the number goes in the chip, in hexadecimal");
   serialFormat = new QComboBox(box);
-  serialFormat->addItems({"binary, low byte first", "binary, high byte first", "BCD",
-                          "ASCII digits"});
+  serialFormat->addItems(
+      {"binary, low byte first", "binary, high byte first", "BCD", "ASCII digits"});
   serialWidth = new QSpinBox(box);
   serialWidth->setRange(0, 20);
   serialWidth->setSpecialValueText("its own");
@@ -228,8 +227,9 @@ QWidget* ProductionPanel::createSerialControls() {
   grid->addWidget(serialStep, 3, 1);
 
   ledgerPath = newEntry(box, "ledgerPath", {}, 0);
-  ledgerPath->setToolTip("A ledger file that every run on the line takes its numbers from; its "
-                         "format, width, step and next number stand in for those above");
+  ledgerPath->setToolTip(
+      "A ledger file that every run on the line takes its numbers from; its "
+      "format, width, step and next number stand in for those above");
   chooseLedger = newButton(box, "C&hoose...", "Chooses the ledger file");
   makeLedger = newButton(box, "&Make ledger",
                          "Starts a ledger in the file named, at the start number, with the "
@@ -244,8 +244,9 @@ QWidget* ProductionPanel::createSerialControls() {
   reuseFailed = new QCheckBox("&Reuse failed chips' numbers", box);
   reuseFailed->setToolTip("A chip that did not pass gives its number back for the next set");
   perBoard = new QCheckBox("One number per boar&d", box);
-  perBoard->setToolTip("With a split: one number for each board, at the address as its "
-                       "processor sees the bus");
+  perBoard->setToolTip(
+      "With a split: one number for each board, at the address as its "
+      "processor sees the bus");
   grid->addWidget(reuseFailed, 5, 0, 1, 2);
   grid->addWidget(perBoard, 5, 2, 1, 2);
   nextNumbers = newLabel(box);
@@ -307,7 +308,9 @@ void ProductionPanel::connectControls() {
   });
   connect(lanes, &QComboBox::currentIndexChanged, this, [this](int index) {
     const tandra::SessionFacts facts = tandra::factsOf(session_);
-    choices_.chooseLanes(index == 1 ? 2 : index == 2 ? 4 : 0,
+    choices_.chooseLanes(index == 1   ? 2
+                         : index == 2 ? 4
+                                      : 0,
                          facts.type != nullptr ? facts.type->endAddress : 0);
     choicesChanged();
   });

@@ -22,8 +22,8 @@ QString text(const std::string& words) {
 }
 
 void paintVerdict(QLabel* label, const char* background, const char* ink) {
-  label->setStyleSheet(QString("background-color: %1; color: %2; border-radius: 6px")
-                           .arg(background, ink));
+  label->setStyleSheet(
+      QString("background-color: %1; color: %2; border-radius: 6px").arg(background, ink));
 }
 
 QString chipText(const tandra::ChipVerdict& chip) {
@@ -84,7 +84,8 @@ bool ProductionPanel::startRun() {
   // chip is touched.
   for (int socket = 1; socket <= 5; ++socket) {
     if (!facts.socketInUse(socket)) continue;
-    if (const std::optional<std::string> why = tandra::imageShortfall(run->plan->standingOf(socket))) {
+    if (const std::optional<std::string> why =
+            tandra::imageShortfall(run->plan->standingOf(socket))) {
       say("Socket " + QString::number(socket) + " (" + text(run->plan->imageNameOf(socket)) +
           "): " + text(*why) + ".");
       return false;
@@ -154,8 +155,8 @@ void ProductionPanel::runOneSet() {
   try {
     putInBlankChips();
     if (const std::optional<tandra::SetShortfall> shortfall = run.sets->prepareSet()) {
-      ended = text(shortfall->describe(run.plan->facts(session_))) +
-              ": nothing was sent to the chips.";
+      ended =
+          text(shortfall->describe(run.plan->facts(session_))) + ": nothing was sent to the chips.";
     } else {
       ++setsRunHere_;
       outcome = run.sets->runSet(*this);
@@ -210,9 +211,8 @@ void ProductionPanel::showOutcome(const tandra::SetOutcome& outcome) {
     verdict->setText(set + " STOPPED");
     paintVerdict(verdict, "#f2c200", "#000000");
   } else if (failed.isEmpty()) {
-    verdict->setText("\u2714 " + set + (inPlay == 1 ? ": PASSED" : ": ALL " +
-                                                                     QString::number(inPlay) +
-                                                                     " PASSED"));
+    verdict->setText("\u2714 " + set +
+                     (inPlay == 1 ? ": PASSED" : ": ALL " + QString::number(inPlay) + " PASSED"));
     paintVerdict(verdict, "#1b6e2e", "#ffffff");
   } else {
     verdict->setText("\u2718 " + set + ": " + QString::number(failed.size()) + " OF " +
@@ -255,8 +255,9 @@ bool ProductionPanel::mayGoOn() {
 }
 
 void ProductionPanel::operationEnded(const tandra::OperationResult& result) {
-  prompt->setText(prompt->text() + "\n" + text(result.operation) + (result.stopped ? ": stopped" : ": done") +
-                  " (" + text(tandra::durationText(result.elapsedMs)) + ")");
+  prompt->setText(prompt->text() + "\n" + text(result.operation) +
+                  (result.stopped ? ": stopped" : ": done") + " (" +
+                  text(tandra::durationText(result.elapsedMs)) + ")");
 }
 
 void ProductionPanel::chipJudged(int /*set*/, const tandra::ChipVerdict& chip) {

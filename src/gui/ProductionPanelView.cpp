@@ -130,14 +130,14 @@ void ProductionPanel::refresh() {
   const tandra::ProductionPlan* plan = run_ ? run_->plan.get() : preview_.get();
 
   if (facts.type == nullptr) {
-    sessionLine->setText("Choose the device type and the number of sockets in the main window "
-                         "(Alt+D there).");
+    sessionLine->setText(
+        "Choose the device type and the number of sockets in the main window "
+        "(Alt+D there).");
   } else if (facts.socketCount == 0) {
     sessionLine->setText(text(std::string(facts.type->name)) +
                          ": choose the number of sockets in the main window.");
   } else {
-    QString line = text(std::string(facts.type->name)) + ", " +
-                   QString::number(facts.socketCount) +
+    QString line = text(std::string(facts.type->name)) + ", " + QString::number(facts.socketCount) +
                    (facts.socketCount == 1 ? " socket" : " sockets");
     QStringList leftOut;
     for (int socket = 1; socket <= facts.socketCount; ++socket) {
@@ -155,12 +155,12 @@ void ProductionPanel::refresh() {
     showName(bufferLine, buffer.name);
     bufferLine->setText("Buffer: " + bufferLine->text() + "   CheckSum=" +
                         text(tandra::hexText(tandra::bufferChecksum(session_.image()), 4)) +
-                        (buffer.standing.notes.empty() ? ""
-                                                       : "   (did not load cleanly: " +
-                                                             text(buffer.standing.notes) + ")"));
+                        (buffer.standing.notes.empty()
+                             ? ""
+                             : "   (did not load cleanly: " + text(buffer.standing.notes) + ")"));
     bufferLine->setToolTip(text(buffer.name) + (buffer.standing.notes.empty()
-                                                     ? QString()
-                                                     : "\n" + text(buffer.standing.notes)));
+                                                    ? QString()
+                                                    : "\n" + text(buffer.standing.notes)));
     bufferLine->setStyleSheet({});
   }
   const std::optional<PanelImageFile>& bus = choices_.splitFile();
@@ -260,21 +260,23 @@ void ProductionPanel::showNextNumbers(const tandra::ProductionPlan* plan) {
       words += text(error.what()) + ". ";
     }
   }
-  nextNumbers->setText(words + (upcoming.isEmpty() ? QString()
-                                                   : "Next serial numbers: " +
-                                                         upcoming.join(", ") + "."));
+  nextNumbers->setText(words + (upcoming.isEmpty()
+                                    ? QString()
+                                    : "Next serial numbers: " + upcoming.join(", ") + "."));
 }
 
 void ProductionPanel::showLogLine() {
   if (run_ && run_->log) {
-    logLine->setText("Log in use: " + text(run_->log->path()) +
-                     (run_->log->format() == tandra::LogFormat::Csv ? " (CSV), " : " (JSON lines), ") +
-                     QString::number(run_->linesLogged) + " lines written in this run.");
+    logLine->setText(
+        "Log in use: " + text(run_->log->path()) +
+        (run_->log->format() == tandra::LogFormat::Csv ? " (CSV), " : " (JSON lines), ") +
+        QString::number(run_->linesLogged) + " lines written in this run.");
   } else if (!choices_.logPath.empty() && lastLog_ && lastLog_->path == choices_.logPath) {
     logLine->setText("Log: " + text(lastLog_->path) + ", " + QString::number(lastLog_->lines) +
                      " lines written by the last run; the next appends to it.");
   } else if (!choices_.logPath.empty()) {
-    logLine->setText("Log: " + text(choices_.logPath) + ", opened when the run's first set starts.");
+    logLine->setText("Log: " + text(choices_.logPath) +
+                     ", opened when the run's first set starts.");
   } else {
     logLine->setText("No log: name a file to keep one line for each chip.");
   }
@@ -317,8 +319,8 @@ void ProductionPanel::enableChoices(bool enabled) {
                                                           makeLedger, reuseFailed}) {
     control->setEnabled(enabled && numbering);
   }
-  for (QWidget* control : std::initializer_list<QWidget*>{serialFormat, serialWidth, serialStart,
-                                                          serialStep}) {
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{serialFormat, serialWidth, serialStart, serialStep}) {
     control->setEnabled(enabled && numbering && !ledgerReadable_);
   }
   perBoard->setEnabled(enabled && numbering && split);
