@@ -20,6 +20,7 @@
 #include "gui/HexViewWidget.h"
 #include "gui/KeyEntry.h"
 #include "gui/PopupList.h"
+#include "gui/ProductionPanel.h"
 #include "gui/SocketLabel.h"
 
 namespace {
@@ -359,7 +360,36 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // The panel's run ends with the window (its statistics are the panel's last words).
+  if (productionPanel_) productionPanel_->close();
   workbench_.FormCloseQuery();
   keepChoices();
   event->accept();
+}
+
+void TMainForm::openProductionPanel() {
+  if (!productionPanel_) productionPanel_ = std::make_unique<ProductionPanel>(*this);
+  productionPanel_->show();
+  productionPanel_->raise();
+  productionPanel_->activateWindow();
+}
+
+bool TMainForm::runProductionWork(const std::function<void()>& work) {
+  if (handlerDepth_ > 0 || !Load_But->isEnabled()) return false;
+  // The keyboard of this window comes back to where it was, as after its own operations.
+  if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) returnFocusTo_ = focused;
+  // Work that ran no operation (a set refused before a chip was touched) leaves the buttons as
+  // they were.
+  const bool operationButtons = Program_Eprom->isEnabled();
+  holdBusy_ = true;
+  disableAllButtons();
+  handle([&work] { work(); });
+  holdBusy_ = false;
+  enableButtons(heldEnabling_.value_or(operationButtons));
+  heldEnabling_.reset();
+  return true;
+}
+
+std::string TMainForm::bufferFileName() const {
+  return loadedFile_.path.empty() ? std::string() : loaderName(loadedFile_.path);
 }

@@ -9,12 +9,14 @@
 #include <array>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
 
 #include "common/FileError.h"
 #include "device/Panel.h"
+#include "device/Verdict.h"
 #include "files/FileFormat.h"
 #include "device/Workbench.h"
 #include "gui/Dialogs.h"
@@ -23,6 +25,7 @@
 class HexViewWidget;
 class KeyEntry;
 class PopupList;
+class ProductionPanel;
 class SocketLabel;
 class QFrame;
 class QLabel;
@@ -32,6 +35,10 @@ class QProgressBar;
 class QSettings;
 class QShortcut;
 class QTimer;
+
+namespace tandra {
+class VirtualProgrammer;
+}
 
 // The one window. It owns the widgets and a Workbench, is the Panel the workbench shows things
 // on, and forwards every event to the handler of the same name.
@@ -57,6 +64,33 @@ class TMainForm final : public QWidget, public tandra::Panel {
   int fileFormatCode() const { return fileFormatCode_; }
   QStringList logLines() const { return logLines_; }
 
+  // The production panel: a window of its own that runs sets of chips on this window's session
+  // (its programmer, type, sockets and buffer). Alt+T opens it, as --production does.
+  void openProductionPanel();
+  ProductionPanel* productionPanel() { return productionPanel_.get(); }
+  // The virtual programmer this window runs on, if it does: each new set of the panel finds
+  // blank chips in its sockets, as an operator puts them in.
+  void setVirtualProgrammer(tandra::VirtualProgrammer* programmer) {
+    virtualProgrammer_ = programmer;
+  }
+  tandra::VirtualProgrammer* virtualProgrammer() const { return virtualProgrammer_; }
+  // Runs the panel's work as one of this window's handlers, the window busy all through it (its
+  // buttons come back only at the end, not between the operations of a set). False, and
+  // nothing done, while a handler runs or a list, entry or view of the window is open.
+  bool runProductionWork(const std::function<void()>& work);
+  // The file the buffer was last loaded from ("" before a load, and once Move or a fill
+  // replaced it), and what its load met.
+  std::string bufferFileName() const;
+  const tandra::ImageStanding& bufferStanding() const { return loadedFile_.standing; }
+  // Load Buffer, as its button does: the file dialog, then the load and the checksum.
+  void loadBuffer() { Load_ButClick(); }
+  Dialogs& dialogs() { return *dialogs_; }
+
+ signals:
+  // A handler has ended: what it chose, loaded or found can be shown elsewhere.
+  void handlerEnded();
+
+ public:
   // Panel
   void processMessages() override;
   void waitForEvents(int milliseconds) override;
@@ -197,6 +231,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
     std::filesystem::file_time_type modified;
     std::uintmax_t size = 0;
     std::optional<tandra::FileFormat> asked;  // loaded again the same way
+    tandra::ImageStanding standing;           // what the load met
   } loadedFile_;
   int fileFormatCode_ = 0;
   QString dialogExtension_ = "Bin";
@@ -216,6 +251,13 @@ class TMainForm final : public QWidget, public tandra::Panel {
   // Where the keyboard goes back to once the buttons are enabled again: the button that started
   // the work, or the opener of a pop-up that closed while its opener was still disabled.
   QPushButton* returnFocusTo_ = nullptr;
+  // While the production panel's work runs, the buttons stay disabled: the last enabling asked
+  // for is carried out when it ends.
+  bool holdBusy_ = false;
+  std::optional<bool> heldEnabling_;
+  tandra::VirtualProgrammer* virtualProgrammer_ = nullptr;
+  // Made last, so that it goes before the workbench its sets run on.
+  std::unique_ptr<ProductionPanel> productionPanel_;
 
  public:
   // The controls, by their names.
@@ -284,6 +326,7 @@ void TMainForm::handle(Handler&& handler) {
   afterHandler();
   startedBy_ = nullptr;
   --handlerDepth_;
+  emit handlerEnded();
   if (closePending_) {
     closePending_ = false;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);

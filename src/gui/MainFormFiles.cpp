@@ -90,7 +90,9 @@ void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::Fil
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(fileSystemPath(path), ignored);
   loadedFile_ = {absolute, std::filesystem::last_write_time(absolute, ignored),
-                 std::filesystem::file_size(absolute, ignored), asked};
+                 std::filesystem::file_size(absolute, ignored), asked,
+                 tandra::ImageStanding{.bytesSet = static_cast<std::int64_t>(report.bytesSet()),
+                                       .notes = report.notes()}};
   // A load that set no byte, or could not do all the file asked, is told; so is a fold.
   if (const std::string notes = report.boxText(); !notes.empty()) {
     showBox(BoxKind::Information, notes, std::nullopt);

@@ -48,6 +48,9 @@ constexpr WindowKey kWindowKeys[] = {
     {"Alt+O", "Vpp: the next programming voltage"},
     {"Alt+U", "Pulse: the pulse width"},
     {"Alt+R", "look for the programmer again (the status line at the top)"},
+    {"Alt+T",
+     "the production panel, a window of its own: sets of chips, each socket its image and "
+     "serial number, a log and the run's statistics"},
     {"Tab, Shift+Tab", "the next or the previous control"},
     {"Space", "the button in the focus frame"},
     {"Enter", "the row chosen in a list; what was typed in an entry"},
@@ -90,6 +93,11 @@ void TMainForm::createKeys() {
             [this, n] { Device_nClick(n); });
   }
   keyCheckSumWhileCaptionHasNone();
+
+  // The panel opens whatever the window is doing: it starts nothing by opening.
+  auto* production = new QShortcut(QKeySequence("Alt+T"), this);
+  production->setContext(Qt::WindowShortcut);
+  connect(production, &QShortcut::activated, this, &TMainForm::openProductionPanel);
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   help->setContext(Qt::WindowShortcut);

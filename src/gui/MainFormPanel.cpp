@@ -173,6 +173,10 @@ void TMainForm::disableAllButtons() {
 }
 
 void TMainForm::enableButtons(bool operationButtons) {
+  if (holdBusy_) {
+    heldEnabling_ = operationButtons;
+    return;
+  }
   if (operationButtons) {
     for (QPushButton* button :
          {Program_Eprom, Verify_Eprom, Prg_Compare, Move_Eprom, Blank_Chk, Vpp_But}) {

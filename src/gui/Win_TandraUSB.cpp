@@ -35,6 +35,7 @@ struct Start {
   std::optional<std::pair<int, int>> virtualFirmware;
   bool fullWaits = false;
   std::string tracePath;
+  bool production = false;
 };
 
 std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode) {
@@ -61,7 +62,11 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
       "full-waits",
       "Read every reply of the programmer to its full length, waiting out the read time-out, "
       "for a programmer whose firmware pauses in the middle of a reply.");
-  parser.addOptions({virtualProgrammer, virtualFirmware, driver, fullWaits, trace});
+  const QCommandLineOption production(
+      "production",
+      "Open the production panel as well: sets of chips, each socket its image and serial "
+      "number, a log and the run's statistics.");
+  parser.addOptions({virtualProgrammer, virtualFirmware, driver, fullWaits, trace, production});
 
   *exitCode = 0;
   if (!parser.parse(arguments)) {
@@ -96,6 +101,7 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
   }
   if (parser.isSet(virtualProgrammer)) start.driver = tandra::DriverChoice::Virtual;
   start.fullWaits = parser.isSet(fullWaits);
+  start.production = parser.isSet(production);
   if (parser.isSet(trace)) start.tracePath = parser.value(trace).toStdString();
   if (parser.isSet(virtualFirmware)) {
     start.virtualFirmware =
@@ -184,9 +190,12 @@ int main(int argc, char* argv[]) {
   }
 
   std::unique_ptr<tandra::FtApi> driver;
+  tandra::VirtualProgrammer* virtualProgrammer = nullptr;
   std::vector<std::string> probes;
   if (start->driver == tandra::DriverChoice::Virtual) {
-    driver = tandra::VirtualProgrammer::standIn(start->virtualFirmware);
+    auto standIn = tandra::VirtualProgrammer::standIn(start->virtualFirmware);
+    virtualProgrammer = standIn.get();
+    driver = std::move(standIn);
   } else {
     driver = tandra::chooseDriver(start->driver, tandra::hardwareDrivers(), &probes);
   }
@@ -211,8 +220,10 @@ int main(int argc, char* argv[]) {
   TMainForm MainForm(tracer ? static_cast<tandra::FtApi&>(*tracer) : *driver);
   MainForm.workbench().link.fullWaits = start->fullWaits;
   MainForm.workbench().setTrace(trace.get());
+  MainForm.setVirtualProgrammer(virtualProgrammer);
   closeOnStopSignals(MainForm);
   MainForm.show();
+  if (start->production) MainForm.openProductionPanel();
   int code = QApplication::exec();
   // Ended by a signal: as a shell reports a process it stopped, 128 and the signal's number.
   if (stopSignal.load() != 0) code = 128 + stopSignal.load();

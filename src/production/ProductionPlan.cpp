@@ -152,6 +152,36 @@ std::vector<std::uint64_t> ProductionPlan::upcomingNumbers(const Session& sessio
   return numbers_->upcoming(static_cast<int>(numberedUnits(session).size()));
 }
 
+std::array<std::optional<std::uint64_t>, ProductionPlan::kSockets> ProductionPlan::upcomingBySocket(
+    const Session& session) const {
+  std::array<std::optional<std::uint64_t>, kSockets> bySocket{};
+  if (!numbers_) return bySocket;
+  const std::vector<std::vector<int>> units = numberedUnits(session);
+  const std::vector<std::uint64_t> numbers = numbers_->upcoming(static_cast<int>(units.size()));
+  const int inUse = session.socketsInUse();
+  for (std::size_t k = 0; k < units.size() && k < numbers.size(); ++k) {
+    for (const int socket : units[k]) {
+      if ((inUse >> (socket - 1) & 1) != 0) bySocket[index(socket)] = numbers[k];
+    }
+  }
+  return bySocket;
+}
+
+const ImageBuffer* ProductionPlan::ownImage(int socket) const {
+  if (socket < 1 || socket > kSockets) return nullptr;
+  const std::optional<Own>& own = own_[index(socket)];
+  return own ? &own->image : nullptr;
+}
+
+const std::string& ProductionPlan::imageNameOf(int socket) const {
+  const ImageBuffer* own = ownImage(socket);
+  return own != nullptr ? own_[index(socket)]->name : bufferName_;
+}
+
+void ProductionPlan::releaseSockets(Session& session) {
+  session.socketImages().clear();
+}
+
 std::optional<SetShortfall> ProductionPlan::composeSet(Session& session) {
   SocketImages& images = session.socketImages();
   images.clear();

@@ -99,6 +99,14 @@ class ProductionPlan {
   const SerialSource* numbers() const { return numbers_.get(); }
   // The numbers the next set would get, as far as can be known now.
   std::vector<std::uint64_t> upcomingNumbers(const Session& session) const;
+  // The same, by the socket whose chip would get each (the chips of one board share theirs);
+  // nothing for a socket not in use, or when the chips are not numbered.
+  std::array<std::optional<std::uint64_t>, kSockets> upcomingBySocket(const Session& session) const;
+  // The image `socket` has of its own (its file, its lane of a split image); nullptr for a
+  // socket that takes the image buffer.
+  const ImageBuffer* ownImage(int socket) const;
+  // What the results of `socket` call its image: its own image's name, or the buffer's.
+  const std::string& imageNameOf(int socket) const;
   bool split() const { return split_; }
 
   // Gives each socket in use its image for the next set (a copy where a number goes into it),
@@ -108,6 +116,9 @@ class ProductionPlan {
   // What the set came to: the numbers of chips that did not pass are spent, or come back to be
   // given again where numbers are reused.
   void settleSet(const Session& session, const std::vector<ChipVerdict>& chips);
+  // Every socket takes the image buffer again, as operations run outside a production set
+  // expect: the images a set was given (and their serial numbers) go.
+  static void releaseSockets(Session& session);
 
   ProductionPlanFacts facts(const Session& session) const;
 

@@ -1,0 +1,284 @@
+// The production panel as a line runs it: sets one after another on the main window's session,
+// each chip numbered and written down as tandra-cli writes it, and all of it from the keyboard.
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+
+#include "WindowFixture.h"
+#include "cli/Cli.h"
+#include "device/Catalogue.h"
+#include "gui/ProductionPanel.h"
+#include "link/ForwardingApi.h"
+
+using tandra::VirtualProgrammer;
+
+namespace {
+
+// A 27C256's image of random bytes, with room for a serial number at 7FF0.
+QByteArray randomImage() {
+  std::mt19937 random(7);
+  QByteArray bytes(0x8000, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  bytes.replace(0x7FF0, 4, QByteArray(4, '\xFF'));
+  return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QCOMPARE(file.write(bytes), bytes.size());
+}
+
+int listRow(const char* name) {
+  for (const tandra::DeviceType& type : tandra::kCatalogue) {
+    if (type.name == name) return type.row;
+  }
+  return -1;
+}
+
+// The new chips an operator puts in for a set: blank ones, and in the second set a chip in
+// socket 3 with a bit stuck at 0 where the image wants a 1.
+void changeChips(VirtualProgrammer& programmer, int set, int stuckBit) {
+  for (int socket = 1; socket <= 5; ++socket) programmer.socket(socket).emplace();
+  if (set == 2) programmer.chip(3).setStuckBit(0x100, stuckBit, false);
+}
+
+// tandra-cli's chips are changed as it reads each set's first read set-up: each set reads its
+// chips twice (Program Compare, then Verify).
+class ChipChanger final : public tandra::ForwardingApi {
+ public:
+  ChipChanger(VirtualProgrammer& programmer, int stuckBit)
+      : ForwardingApi(programmer), programmer_(programmer), stuckBit_(stuckBit) {}
+  tandra::FtStatus Write(tandra::FtHandle h, const void* b, std::uint32_t c,
+                         std::uint32_t* n) override {
+    const auto* packet = static_cast<const std::uint8_t*>(b);
+    if (c == 8 && packet[0] == 0x92 && packet[4] == 0xED && readSetUps_++ % 2 == 0 &&
+        readSetUps_ > 1) {
+      changeChips(programmer_, readSetUps_ / 2 + 1, stuckBit_);
+    }
+    return ForwardingApi::Write(h, b, c, n);
+  }
+
+ private:
+  VirtualProgrammer& programmer_;
+  int stuckBit_;
+  int readSetUps_ = 0;
+};
+
+// A log's lines, without the time each was written. Both programs run in this one process, so
+// they share its run id and computer: those must be equal too.
+std::vector<nlohmann::json> linesOf(const QString& path) {
+  std::ifstream log(path.toStdString());
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(log, line);) {
+    nlohmann::json fields = nlohmann::json::parse(line);
+    fields.erase("time");
+    lines.push_back(std::move(fields));
+  }
+  return lines;
+}
+
+// Tells whenever the widget it watches is enabled or disabled.
+class EnabledWatch final : public QObject {
+ public:
+  explicit EnabledWatch(std::function<void(bool)> changed) : changed_(std::move(changed)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::EnabledChange) {
+      changed_(static_cast<QWidget*>(watched)->isEnabled());
+    }
+    return false;
+  }
+
+ private:
+  std::function<void(bool)> changed_;
+};
+
+}  // namespace
+
+class ProductionPanelTest : public QObject, public WindowFixture {
+  Q_OBJECT
+
+  ProductionPanel* openPanel(TMainForm& form) {
+    QTest::keyClick(&form, Qt::Key_T, Qt::AltModifier);
+    ProductionPanel* panel = form.productionPanel();
+    if (panel == nullptr || !QTest::qWaitForWindowExposed(panel)) return nullptr;
+    QApplication::setActiveWindow(panel);
+    return panel;
+  }
+
+ private slots:
+  void init() { resetScript(); }
+
+  // Three sets of five chips, numbered from 1000, with a worn socket 3 in the second: the
+  // panel's log holds the lines tandra-cli program --repeat writes for the same chips, and its
+  // statistics the same counts.
+  void threeSetsAreLoggedAsTandraCliLogsThem() {
+    QTemporaryDir folder;
+    const QString image = folder.filePath("image.bin");
+    const QByteArray bytes = randomImage();
+    writeFile(image, bytes);
+    int bit = 0;
+    while ((static_cast<unsigned char>(bytes[0x100]) >> bit & 1) == 0) ++bit;
+
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, listRow("27C256"));
+    clickRow(form->Num_Of_Devices, 5);
+    ProductionPanel* panel = openPanel(*form);
+    QVERIFY(panel != nullptr);
+    files_.enqueue(image);
+    panel->loadBuffer->click();
+    QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + image);
+    panel->numberChips->setChecked(true);
+    panel->serialAddress->setText("7FF0");
+    panel->serialStart->setText("1000");
+    panel->logPath->setText(folder.filePath("panel.log"));
+
+    for (int set = 1; set <= 3; ++set) {
+      if (set > 1) changeChips(programmer, set, bit);
+      QTest::keyClick(panel, Qt::Key_Return);
+      QVERIFY2(panel->verdict->text().contains(set == 2 ? "1 OF 5 FAILED" : "ALL 5 PASSED"),
+               qPrintable(panel->verdict->text()));
+      if (set == 2)
+        QVERIFY(panel->rows[2].verdict->text().contains("Can`t Be Programed at 0x00100"));
+    }
+    QCOMPARE(panel->rows[0].serial->text(), QString("1015"));  // the next set's numbers
+    panel->endRun->click();
+    QVERIFY(panel->statistics->isVisible());
+    QVERIFY2(panel->statistics->text().contains("chips: 14 passed, 1 failed; yield 93.3 %"),
+             qPrintable(panel->statistics->text()));
+    QVERIFY(panel->statistics->text().contains("3: 2 passed, 1 failed"));
+    QCOMPARE(panel->serialStart->text(), QString("1015"));  // no number is given twice
+
+    VirtualProgrammer forCli{clock_};
+    ChipChanger changer(forCli, bit);
+    int keys[2];
+    QCOMPARE(::pipe(keys), 0);
+    QCOMPARE(::write(keys[1], "\n\nq\n", 4), 4);
+    ::close(keys[1]);
+    std::ostringstream out, err;
+    tandra::cli::CliIo io(out, err);
+    io.driver = &changer;
+    io.inputDescriptor = keys[0];
+    const int code = tandra::cli::runCli(
+        {"program", "-d", "27C256", "-n", "5", image.toStdString(), "--repeat", "--sn-at", "7FF0",
+         "--sn-start", "1000", "--log", folder.filePath("cli.log").toStdString(), "--quiet"},
+        io);
+    ::close(keys[0]);
+    QCOMPARE(code, 1);
+    QVERIFY(err.str().find("chips: 14 passed, 1 failed; yield 93.3 %") != std::string::npos);
+
+    const std::vector<nlohmann::json> window = linesOf(folder.filePath("panel.log"));
+    const std::vector<nlohmann::json> cli = linesOf(folder.filePath("cli.log"));
+    QCOMPARE(window.size(), std::size_t{15});
+    QCOMPARE(window.size(), cli.size());
+    for (std::size_t line = 0; line < cli.size(); ++line) {
+      QCOMPARE(QString::fromStdString(window[line].dump()),
+               QString::fromStdString(cli[line].dump()));
+    }
+    QCOMPARE(window[7]["serial_number"], nlohmann::json("1007"));
+    QCOMPARE(window[7]["result"], nlohmann::json("failed"));
+  }
+
+  // A set from the keyboard alone: the panel opens on Alt+T, every choice has its Alt key,
+  // Enter in an entry takes the entry and starts nothing, Enter runs the set and then the next,
+  // Alt+Q stops a set, Escape closes the panel. The main window is busy while a set runs.
+  void aSetRunsFromTheKeyboardAlone() {
+    QTemporaryDir folder;
+    const QString image = folder.filePath("image.bin");
+    writeFile(image, randomImage());
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    form->Device_Box->setCurrentRow(listRow("27C256"));
+    press(Qt::Key_Return);
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    press(Qt::Key_Return);  // 2 sockets
+    QCOMPARE(form->Device->text(), QString("2 - 27C256"));
+    ProductionPanel* panel = openPanel(*form);
+    QVERIFY(panel != nullptr);
+    QCOMPARE(QApplication::focusWidget(), panel->programSet);
+
+    const auto alt = [panel](Qt::Key key) { QTest::keyClick(panel, key, Qt::AltModifier); };
+    files_.enqueue(image);
+    alt(Qt::Key_L);
+    QVERIFY(QTest::qWaitFor([&] { return !form->bufferFileName().empty(); }, 2000));
+    alt(Qt::Key_N);
+    QVERIFY(QTest::qWaitFor([&] { return panel->numberChips->isChecked(); }, 2000));
+    alt(Qt::Key_A);
+    QCOMPARE(QApplication::focusWidget(), panel->serialAddress);
+    // A number over the image's bytes: the set is refused before a chip is touched, and the
+    // main window is given back as it was.
+    QTest::keyClicks(panel->serialAddress, "100");
+    alt(Qt::Key_P);
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                   return panel->message->text().contains(
+                       "would replace bytes socket 1's image sets there");
+                 },
+                 2000),
+             qPrintable(panel->message->text()));
+    QVERIFY(form->Program_Eprom->isEnabled());
+    QVERIFY(form->Load_But->isEnabled());
+    alt(Qt::Key_A);
+    QTest::keyClick(panel->serialAddress, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(panel->serialAddress, "7ff0");
+    alt(Qt::Key_S);
+    QCOMPARE(QApplication::focusWidget(), panel->serialStart);
+    QTest::keyClicks(panel->serialStart, "500");
+    press(Qt::Key_Return);
+    QVERIFY(panel->verdict->text().isEmpty());  // Enter took the entry
+    QCOMPARE(panel->rows[1].serial->text(), QString("501"));
+    alt(Qt::Key_O);
+    QTest::keyClicks(QApplication::focusWidget(), folder.filePath("keys.log"));
+
+    // The main window cannot start an operation while the set runs: its buttons stay disabled
+    // from the first operation to the last, and its Alt+B pressed during the set does nothing.
+    bool enabledWhileRunning = false;
+    EnabledWatch watch(
+        [&](bool enabled) { enabledWhileRunning |= enabled && panel->setRunning(); });
+    form->Program_Eprom->installEventFilter(&watch);
+    bool mainWindowBusy = false;
+    const QMetaObject::Connection whileRunning =
+        connect(panel->programSet, &QPushButton::released, this, [&] {
+          QTimer::singleShot(0, [&] {
+            mainWindowBusy = !form->Program_Eprom->isEnabled() && panel->setRunning();
+            QTest::keyClick(form.get(), Qt::Key_B, Qt::AltModifier);
+          });
+        });
+    alt(Qt::Key_P);
+    QVERIFY(QTest::qWaitFor([&] { return panel->verdict->text().contains("ALL 2 PASSED"); }, 5000));
+    disconnect(whileRunning);
+    form->Program_Eprom->removeEventFilter(&watch);
+    QVERIFY(mainWindowBusy);
+    QVERIFY(!enabledWhileRunning);
+    QCOMPARE(form->StaticText3->text(), QString("Verify Test Done...."));
+    QVERIFY(form->Program_Eprom->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), panel->programSet);
+    QCOMPARE(panel->rows[1].serial->text(), QString("503"));
+    QVERIFY(panel->prompt->text().startsWith("Change the chips, then Enter"));
+
+    changeChips(programmer, 1, 0);
+    QTimer::singleShot(0, [panel] { QTest::keyClick(panel, Qt::Key_Q, Qt::AltModifier); });
+    press(Qt::Key_Return);
+    QVERIFY2(panel->verdict->text().contains("SET 2 STOPPED"), qPrintable(panel->verdict->text()));
+    QVERIFY(panel->statistics->text().contains("sets: 1 done, 1 stopped"));
+    QVERIFY(!panel->runOpen());
+
+    press(Qt::Key_Escape);
+    QVERIFY(!panel->isVisible());
+    QCOMPARE(linesOf(folder.filePath("keys.log")).size(), std::size_t{4});
+  }
+};
+
+QTEST_MAIN(ProductionPanelTest)
+#include "ProductionPanelTest.moc"
