@@ -54,7 +54,7 @@ struct BufferFile {
 // The panel's controls write these; nothing here knows a widget.
 class ProductionChoices {
  public:
-  static constexpr int kSockets = tandra::ProductionPlan::kSockets;
+  static constexpr int kSockets = tandra::kSockets;
 
   // A file of its own for `socket` (1 to 5), loaded at once for chips ending at `chipEnd`. A
   // load that fails is kept with its error, for the socket's row to show.

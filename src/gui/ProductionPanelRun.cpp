@@ -130,7 +130,7 @@ void ProductionPanel::putInBlankChips() {
   tandra::VirtualProgrammer* programmer = form_.virtualProgrammer();
   const tandra::SessionFacts facts = tandra::factsOf(session_);
   if (programmer == nullptr || facts.type == nullptr || setsRunHere_ == 0) return;
-  for (int socket = 1; socket <= tandra::VirtualProgrammer::kSockets; ++socket) {
+  for (int socket = 1; socket <= tandra::kSockets; ++socket) {
     programmer->insertChip(socket, facts.type->name);
   }
 }

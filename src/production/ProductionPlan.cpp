@@ -152,7 +152,7 @@ std::vector<std::uint64_t> ProductionPlan::upcomingNumbers(const Session& sessio
   return numbers_->upcoming(static_cast<int>(numberedUnits(session).size()));
 }
 
-std::array<std::optional<std::uint64_t>, ProductionPlan::kSockets> ProductionPlan::upcomingBySocket(
+std::array<std::optional<std::uint64_t>, kSockets> ProductionPlan::upcomingBySocket(
     const Session& session) const {
   std::array<std::optional<std::uint64_t>, kSockets> bySocket{};
   if (!numbers_) return bySocket;
