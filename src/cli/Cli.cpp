@@ -74,7 +74,7 @@ class Parser {
     app_.set_version_flag("--version", std::string("tandra-cli ") + kVersion);
     app_.require_subcommand(1, 1);
 
-    for (const JobKind& kind : kJobTable) job(kind);
+    for (const JobKind& kind : kJobTable) addJob(kind);
     app_.get_subcommand("doctor")->add_option("-d,--device", o_.device,
                                               "the type socket 1 is read as (27C256 if not given)");
     CLI::App* program = app_.get_subcommand("program");
@@ -214,7 +214,7 @@ class Parser {
   }
 
   // A job's subcommand with the options its entry in the job table calls for.
-  void job(const JobKind& kind) {
+  void addJob(const JobKind& kind) {
     CLI::App* sub = app_.add_subcommand(std::string(kind.name), std::string(kind.does));
     if (kind.needsType) {
       sub->add_option("-d,--device", o_.device, "device type as the list shows it, e.g. 27C256")
