@@ -22,6 +22,7 @@
 #include "image/ImageBuffer.h"
 #include "link/Clock.h"
 #include "link/ForwardingApi.h"
+#include "production/SerialLedger.h"
 #include "sim/VirtualProgrammer.h"
 
 namespace tandra::test {
@@ -94,6 +95,8 @@ struct PipelineRun {
   std::uint64_t firstSerial = 0;
   std::uint64_t serialStep = 1;
   bool reuseFailed = false;
+  bool ledger = false;        // the numbers come from the soak's one ledger
+  bool ledgerSpoilt = false;  // ... which holds junk for this run
   int setsWanted = 1;
   bool noCheck = false;
   bool noVerify = false;
@@ -320,6 +323,10 @@ PipelineSoak::PipelineSoak(std::uint32_t seed) : seed_(seed) {
   std::filesystem::create_directories(folder_);
   // A log past the file-size limit is a failed write, as it is in tandra-cli.
   std::signal(SIGXFSZ, SIG_IGN);
+  ledgerPath_ = folder_ + "/line.ledger";
+  LedgerState start;
+  start.next = 1000;
+  SerialLedger::create(ledgerPath_, start);
 }
 
 PipelineSoak::~PipelineSoak() {
@@ -361,7 +368,16 @@ void PipelineSoak::runOne(std::uint64_t number) {
 
   // Serial numbers go where every image leaves erased bytes.
   run.serials = chance(random, 0.4);
-  if (run.serials) {
+  // Some runs take their numbers from one ledger all the soak's runs share, as the processes of
+  // a line do: a number on a passed chip is never given again, in this run or any later one.
+  run.ledger = run.serials && run.size >= 8 && chance(random, 0.4);
+  if (run.ledger) {
+    run.stampFormat = "le";
+    run.stampBytes = 4;
+    run.stampAt = draw(random, 0, run.size - run.stampBytes);
+    run.reuseFailed = chance(random, 0.3);
+    run.ledgerSpoilt = chance(random, 0.05);
+  } else if (run.serials) {
     static constexpr std::array<const char*, 4> kFormats = {"le", "be", "bcd", "ascii"};
     run.stampFormat = kFormats[static_cast<std::size_t>(draw(random, 0, 3))];
     run.stampBytes = run.stampFormat == "ascii" ? 8 : 4;
@@ -433,6 +449,11 @@ void PipelineSoak::runOne(std::uint64_t number) {
     std::ostringstream at;
     at << std::hex << std::uppercase << run.stampAt;
     a.back() = at.str();
+  }
+  if (run.ledger) {
+    a.insert(a.end(), {"--sn-ledger", ledgerPath_});
+    if (run.reuseFailed) a.push_back("--sn-reuse-failed");
+  } else if (run.serials) {
     a.insert(a.end(),
              {"--sn-format", run.stampFormat, "--sn-start", std::to_string(run.firstSerial),
               "--sn-step", std::to_string(run.serialStep)});
@@ -499,7 +520,15 @@ void PipelineSoak::runOne(std::uint64_t number) {
     ::setrlimit(RLIMIT_FSIZE, &limited);
     run.faultStruck = true;
   }
+  std::string ledgerKept;
+  if (run.ledgerSpoilt) {
+    std::ifstream kept(ledgerPath_, std::ios::binary);
+    ledgerKept.assign(std::istreambuf_iterator<char>(kept), {});
+    std::ofstream(ledgerPath_, std::ios::trunc) << "tandra-usb serial number ledger 1\nnext 12x\n";
+  }
   run.code = cli::runCli(a, io);
+  if (run.ledgerSpoilt)
+    std::ofstream(ledgerPath_, std::ios::binary | std::ios::trunc) << ledgerKept;
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
   ::close(keys[0]);
   ::close(keys[1]);
@@ -509,6 +538,7 @@ void PipelineSoak::runOne(std::uint64_t number) {
   run.err = desk.str();
 
   ++figures_.runs;
+  if (run.ledger) ++figures_.ledgerRuns;
   check(run);
 }
 
@@ -641,6 +671,20 @@ void PipelineSoak::check(const PipelineRun& run) {
     }
   }
 
+  // The shared ledger never gives a number that a passed chip of any run already holds.
+  if (run.ledger) {
+    for (const Claim& claim : numbered) {
+      if (!claim.serial) continue;
+      if (ledgerPassed_.count(*claim.serial) != 0) {
+        find(run, figures_.serialRepeats,
+             "the ledger gave " + std::to_string(*claim.serial) + " again after it passed");
+      }
+    }
+    for (const Claim& claim : numbered) {
+      if (claim.serial && claim.result == "passed") ledgerPassed_.insert(*claim.serial);
+    }
+  }
+
   // Every chip an operation had is in the log once, or named as missing from it.
   std::map<std::pair<int, int>, int> lines;
   for (const Claim& claim : logged) {
@@ -687,6 +731,9 @@ void PipelineSoak::check(const PipelineRun& run) {
   const bool stopped = run.code >= 128;
   if (stopped || run.code == 3) ++figures_.stopped;
   if (run.code == 2 && counted == 0) ++figures_.refused;
+  if (run.ledgerSpoilt && (run.code != 2 || counted != 0)) {
+    find(run, figures_.disagreements, "a ledger holding junk did not stop the run before a chip");
+  }
   if (run.code == 0 && (passed != counted || (counted == 0 && (record || linesWhole)))) {
     find(run, figures_.disagreements,
          "exit code 0 with " + std::to_string(passed) + " of " + std::to_string(counted) +

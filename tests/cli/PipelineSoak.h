@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,12 @@ class PipelineSoak {
   struct Figures {
     std::uint64_t runs = 0;
     std::uint64_t sets = 0;
-    std::uint64_t chips = 0;   // chips an operation had
-    std::uint64_t passes = 0;  // chips reported passed
-    std::uint64_t refused = 0; // runs refused before a chip was touched
-    std::uint64_t stopped = 0; // runs a signal or a lost programmer cut short
-    std::uint64_t faults = 0;  // faults injected
+    std::uint64_t chips = 0;       // chips an operation had
+    std::uint64_t passes = 0;      // chips reported passed
+    std::uint64_t refused = 0;     // runs refused before a chip was touched
+    std::uint64_t stopped = 0;     // runs a signal or a lost programmer cut short
+    std::uint64_t faults = 0;      // faults injected
+    std::uint64_t ledgerRuns = 0;  // runs numbered from the shared ledger (spoilt ones included)
     std::uint64_t falsePasses = 0;
     std::uint64_t serialRepeats = 0;
     std::uint64_t unloggedChips = 0;
@@ -56,6 +58,9 @@ class PipelineSoak {
 
   std::uint32_t seed_;
   std::string folder_;
+  std::string ledgerPath_;
+  // Numbers the shared ledger gave to chips that passed, over every run so far.
+  std::set<std::uint64_t> ledgerPassed_;
   Figures figures_;
   std::vector<std::string> findings_;
 };

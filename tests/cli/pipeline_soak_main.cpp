@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
             << "sets                  " << f.sets << "\n"
             << "chips                 " << f.chips << ", " << f.passes << " reported passed\n"
             << "faults injected       " << f.faults << "\n"
+            << "shared-ledger runs    " << f.ledgerRuns << "\n"
             << "false passes          " << f.falsePasses << "\n"
             << "serial repeats        " << f.serialRepeats << "\n"
             << "unlogged chips        " << f.unloggedChips << "\n"
