@@ -11,8 +11,9 @@
 namespace tandra::test {
 namespace {
 
-// The list as the window has always shown it: the window, the settings it keeps between runs
-// and every test pick a type by its row here, so a row may neither move nor change its text.
+// The list as the window shows it, row for row: the one place the rows are written out. The
+// window keeps its type by name and the other tests pick types by name, so a type added to the
+// list moves the rows after it down here and nowhere else.
 constexpr std::string_view kShownRows[] = {
     "                Eprom's",
     "2716   (+5 Only)   (25V)        2K X 8",
@@ -73,8 +74,11 @@ TEST(DeviceList, EveryTypeIsOneTheVirtualProgrammerKnowsAlike) {
   }
   // A record that does not say it was proven on a real programmer is told as unproven, for each
   // operation; the types of the list are proven.
-  const Chip added{.name = "27C64X", .size = 8 * kKiB, .family = family::k2764,
-                   .ratedVpp = RatedVpp::V12_5, .pulseWidth = 5};
+  const Chip added{.name = "27C64X",
+                   .size = 8 * kKiB,
+                   .family = family::k2764,
+                   .ratedVpp = RatedVpp::V12_5,
+                   .pulseWidth = 5};
   for (const Operation operation : {Operation::Program, Operation::BlankCheck, Operation::Verify,
                                     Operation::Move, Operation::ProgramCompare}) {
     EXPECT_TRUE(untestedNote(added, operation));

@@ -9,7 +9,7 @@ class SessionTest : public WorkbenchFixture {
  protected:
   SessionTest() {
     startUp();
-    session.select(*catalogueEntry(17), 3);  // 27C256
+    session.select(typeNamed("27C256"), 3);
     for (std::int32_t a = 0; a < 0x8000; ++a) bench.image[a] = static_cast<std::uint8_t>(a * 7);
   }
   Session& session = bench.session;
