@@ -47,9 +47,9 @@ struct Bench {
   explicit Bench(bool fullWaits) {
     programmer.setRealisticTiming(true);
     host.attach(session);
-    session.link.fullWaits = fullWaits;
+    session.setFullWaits(fullWaits);
     for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
-      session.image[a] = static_cast<std::uint8_t>(a * 7 + (a >> 9));
+      session.image()[a] = static_cast<std::uint8_t>(a * 7 + (a >> 9));
     }
   }
   void ready() {
@@ -70,7 +70,7 @@ struct Bench {
   std::ostringstream err;
   cli::CliIo io{out, err};
   cli::Console console{io, true};
-  cli::ConsoleHost host{console, false, nullptr, SteadyClock::instance()};
+  cli::ConsoleHost host{console, false, nullptr};
   Session session{programmer, host};
 };
 

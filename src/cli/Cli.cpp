@@ -13,8 +13,9 @@ namespace tandra::cli {
 
 namespace {
 
-constexpr const char* kJobs[] = {"list", "devices",  "program", "verify", "blank", "compare",
-                                 "read", "checksum", "convert", "serial"};
+constexpr const char* kJobs[] = {"list",    "devices", "doctor", "program",  "verify",
+                                 "blank",   "compare", "read",   "checksum", "convert",
+                                 "serial"};
 // "the jobs are list, devices, …, checksum and convert"
 std::string jobsText() {
   std::string text = "the jobs are";
@@ -80,6 +81,11 @@ class Parser {
     shared(app_.add_subcommand("list", "the programmers found: index, serial, description, "
                                        "firmware"));
     shared(app_.add_subcommand("devices", "the device types: type, size, Vpp, pulse width"));
+    CLI::App* doctor = app_.add_subcommand(
+        "doctor", "the first-contact check: the programmer on the USB bus, its driver, its "
+                  "replies and a read of socket 1, each OK or what to do; writes a trace");
+    doctor->add_option("-d,--device", o_.device, "the type socket 1 is read as (27C256 if not given)");
+    shared(doctor);
     CLI::App* program = job("program", "program sockets 1..n from the file, then verify them",
                             true, true);
     program->add_flag("--no-verify", o_.noVerify, "do not verify after programming");

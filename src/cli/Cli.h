@@ -100,7 +100,7 @@ struct CliIo {
   // The signal that asked the job to stop (SIGINT, SIGTERM, SIGHUP); 0 while none has.
   const std::atomic<int>* stopSignal = nullptr;
   FtApi* driver = nullptr;  // a driver to use whatever the options say (tests)
-  Clock* clock = nullptr;   // what the waits run on (tests: time moved by hand); the steady clock
+  Clock* clock = nullptr;   // the time the job waits on; nullptr: the computer's (tests)
   // Why the last write to `out` or `err` failed, as an errno value, where the stream can tell
   // (0 when it cannot); a reader that went away (EPIPE) stops the job as a signal does.
   std::function<int()> outError;

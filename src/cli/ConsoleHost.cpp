@@ -1,9 +1,12 @@
 #include "cli/ConsoleHost.h"
 
+#include <thread>
+
 #include "cli/Console.h"
 #include "common/HexText.h"
 #include "common/TimeText.h"
 #include "device/Session.h"
+#include "link/Clock.h"
 #include "link/Trace.h"
 
 namespace tandra::cli {
@@ -17,8 +20,8 @@ constexpr std::int64_t kRedrawMs = 100;
 }  // namespace
 
 ConsoleHost::ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal,
-                         Clock& clock)
-    : console_(console), clock_(clock), drawProgress_(showProgress), stopSignal_(stopSignal) {}
+                         Clock* clock)
+    : console_(console), drawProgress_(showProgress), stopSignal_(stopSignal), clock_(clock) {}
 
 bool ConsoleHost::stopAsked() const {
   return (stopSignal_ != nullptr && stopSignal_->load() != 0) || console_.readerGone();
@@ -36,14 +39,14 @@ void ConsoleHost::processMessages() {
   stopIfAsked();
   if (watchdogRunning_ && monotonicMs() >= watchdogDeadline_) {
     watchdogRunning_ = false;
-    if (session_ != nullptr) session_->link.Timer1Timer();
+    if (session_ != nullptr) session_->watchdogFired();
   }
 }
 
 void ConsoleHost::waitForEvents(int milliseconds) {
   processMessages();
   // With no window to serve, the wait is a sleep: a signal ends the job at the next look.
-  if (milliseconds > 0) clock_.sleepUntil(clock_.now() + Clock::Millis(milliseconds));
+  if (milliseconds > 0) sleepMs(milliseconds);
 }
 
 void ConsoleHost::startWatchdog() {
@@ -52,11 +55,18 @@ void ConsoleHost::startWatchdog() {
 }
 
 void ConsoleHost::sleepMs(int milliseconds) {
-  clock_.sleepUntil(clock_.now() + Clock::Millis(milliseconds));
+  if (clock_ != nullptr) {
+    clock_->sleepUntil(clock_->now() + Clock::Millis(milliseconds));
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 std::int64_t ConsoleHost::monotonicMs() {
-  return clock_.now().count();
+  if (clock_ != nullptr) return clock_->now().count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void ConsoleHost::showProgress(const Progress& progress) {
@@ -74,7 +84,8 @@ void ConsoleHost::showProgress(const Progress& progress) {
     return;
   }
   // The address at work, and the device's last address: the end reads "0x3FFFF / 0x3FFFF".
-  const auto lastAddress = static_cast<std::uint64_t>(std::max<std::int64_t>(progress.total - 1, 0));
+  const auto lastAddress =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(progress.total - 1, 0));
   const auto address = std::min(static_cast<std::uint64_t>(progress.done), lastAddress);
   std::string line = "\r" + progress.operation + "  0x" + hexText(address, 5) + " / 0x" +
                      hexText(lastAddress, 5) + "  " + std::to_string(percent) + "%  " +
@@ -103,13 +114,35 @@ void ConsoleHost::logLine(const std::string& text) {
   }
 }
 
-void ConsoleHost::showMessage(BoxKind, const std::string& text, std::optional<ScreenPoint>) {
+void ConsoleHost::showStatus(const std::string& text) {
+  status = text;
+  if (trace != nullptr) trace->shown("status", text);
+}
+
+void ConsoleHost::showOperation(const std::string& note) {
+  shownLooks.emplace_back();
+  if (trace != nullptr) trace->shown("operation", note);
+}
+
+void ConsoleHost::showSocket(int socket, const std::string& words, SocketLook look) {
+  if (!shownLooks.empty()) shownLooks.back()[socket] = look;
+  if (trace != nullptr) trace->socketShown(socket, look, words);
+}
+
+void ConsoleHost::showMessage(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) {
   messages.push_back(text);
+  if (trace != nullptr) trace->boxShown(kind, text);
 }
 
 bool ConsoleHost::askQuestion(const std::string& text, std::optional<ScreenPoint>) {
   messages.push_back(text);
+  if (trace != nullptr) trace->questionAnswered(text, updateFile.has_value());
   return updateFile.has_value();
+}
+
+std::optional<std::string> ConsoleHost::chooseUpdateFile() {
+  if (trace != nullptr) trace->updateFileChosen(updateFile);
+  return updateFile;
 }
 
 }  // namespace tandra::cli

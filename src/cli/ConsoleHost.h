@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,9 +10,10 @@
 #include "link/Host.h"
 
 namespace tandra {
+class Clock;
 class Session;
 class Trace;
-}
+}  // namespace tandra
 
 namespace tandra::cli {
 
@@ -24,10 +26,10 @@ class Console;
 class ConsoleHost final : public Host {
  public:
   // `showProgress`: draw the progress line (standard error is a terminal and not --quiet).
-  // `stopSignal`: set by a signal that asks the job to stop.
-  // `clock`: what the waits and the watchdog run on.
+  // `stopSignal`: set by a signal that asks the job to stop. `clock`: the time waits are
+  // measured and slept on (nullptr: the computer's).
   ConsoleHost(Console& console, bool showProgress, const std::atomic<int>* stopSignal,
-              Clock& clock);
+              Clock* clock = nullptr);
 
   // The session a stop and the watchdog act on.
   void attach(Session& session) { session_ = &session; }
@@ -60,27 +62,31 @@ class ConsoleHost final : public Host {
   void appendLogLine(const std::string& text) override { logLine(text); }
   void clearLog() override {}
   void showLog(bool) override {}
-  void showStatus(const std::string& text) override { status = text; }
+  void showStatus(const std::string& text) override;
   void showStatusAdvice(const std::string&) override {}
   void showBusy() override {}
   void showIdle(bool) override {}
-  void showOperation(const std::string&) override {}
+  void showOperation(const std::string& note) override;
   void showAddress(std::uint32_t) override {}
   void showProgress(const Progress& progress) override;
   void showProgressEnd() override { endProgressLine(); }
   void logLine(const std::string& text);
-  void showSocket(int, const std::string&, SocketLook) override {}
+  void showSocket(int socket, const std::string& words, SocketLook look) override;
   void showVpp(const std::string&) override {}
   void showChecksum(std::uint16_t) override {}
   void showMessage(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) override;
   bool askQuestion(const std::string& text, std::optional<ScreenPoint>) override;
-  std::optional<std::string> chooseUpdateFile() override { return updateFile; }
+  std::optional<std::string> chooseUpdateFile() override;
+
+  // Every operation's sockets as their labels last looked (in a window): what a replay holds
+  // against the trace's.
+  std::vector<std::map<int, SocketLook>> shownLooks;
 
  private:
   Console& console_;
-  Clock& clock_;
   bool drawProgress_;
   const std::atomic<int>* stopSignal_;
+  Clock* clock_;
   Session* session_ = nullptr;
   bool watchdogRunning_ = false;
   std::int64_t watchdogDeadline_ = 0;

@@ -9,9 +9,11 @@
 #include "common/FileError.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "common/RunId.h"
 #include "common/ShownName.h"
 #include "common/TimeText.h"
 #include "common/Version.h"
+#include "image/BusWindow.h"
 #include "image/Checksum.h"
 #include "link/Clock.h"
 #include "link/HardwareBackend.h"
@@ -64,7 +66,7 @@ Job::Job(const CliOptions& options, CliIo& io)
       io_(io),
       console_(io, options.quiet || options.json),
       host_(console_, io.errIsTerminal && !options.quiet && !options.verbose, io.stopSignal,
-            io.clock != nullptr ? *io.clock : SteadyClock::instance()),
+            io.clock),
       startedAt_(std::chrono::system_clock::now()) {
   startedMs_ = host_.monotonicMs();
   statistics_ = RunStatistics(options.serialReuseFailed);
@@ -197,6 +199,8 @@ int Job::runCommand() {
     convert();
   } else if (command == "serial") {
     serialLedger();
+  } else if (command == "doctor") {
+    return doctor();
   } else {
     return deviceWork();
   }
@@ -238,7 +242,13 @@ void Job::openDriver(const DeviceType* type) {
              options_.command == "devices" || options_.command == "serial") {
     ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
   } else {
-    ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers());
+    // The drivers are tried before the trace can watch them: what each showed goes in as facts.
+    std::vector<std::string> probes;
+    ownDriver_ = chooseDriver(named.value_or(DriverChoice::Automatic), hardwareDrivers(), &probes);
+    for (const std::string& probe : probes) {
+      if (trace_) trace_->fact("driver-probe", probe);
+    }
+    driverProbes_ = probes;
   }
   if (driver_ == nullptr) driver_ = ownDriver_.get();
   if (trace_) {
@@ -246,8 +256,8 @@ void Job::openDriver(const DeviceType* type) {
     driver_ = tracer_.get();
   }
   session_ = std::make_unique<Session>(*driver_, host_);
-  session_->link.fullWaits = options_.fullWaits;
-  session_->discovery.trace = trace_.get();
+  session_->setFullWaits(options_.fullWaits);
+  session_->setTrace(trace_.get());
   host_.attach(*session_);
   if (virtualProgrammer_ != nullptr && type != nullptr) fillVirtualSockets(*type);
   loadVirtualState();
@@ -270,12 +280,15 @@ std::unique_ptr<FtApi> Job::makeVirtualProgrammer() {
 }
 
 void Job::startTrace() {
-  if (options_.trace.empty()) return;
-  trace_ = Trace::create(options_.trace);
-  trace_->fact("program", std::string("tandra-cli ") + kVersion);
+  std::string path = options_.trace;
+  // The first-contact check keeps a trace unless told where: it is what a maintainer asks for.
+  if (path.empty() && options_.command == "doctor") path = "tandra-doctor-" + runId() + ".trace";
+  if (path.empty()) return;
+  trace_ = Trace::create(path);
+  trace_->startFacts(std::string("tandra-cli ") + kVersion);
   for (const std::string& argument : options_.arguments) trace_->fact("argument", argument);
   host_.trace = trace_.get();
-  document_["trace"] = options_.trace;
+  document_["trace"] = path;
 }
 
 void Job::reportReplay(int& code) {
@@ -287,10 +300,16 @@ void Job::reportReplay(int& code) {
     problem = "the trace holds " + std::to_string(replay_->commandsLeft()) +
               " more commands than the job sent";
   }
-  document_["replay"] = {
-      {"file", options_.replay},
-      {"matched", problem.empty()},
-      {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
+  if (problem.empty()) problem = verdictDifference();
+  // A replay serves the trace's bytes without their timing.
+  if (replay_->endedOnTime()) {
+    console_.note("the traced run ended waits on time (a quiet line, a time-out, replies out of "
+                  "step): its replay serves the bytes without their timing, so it cannot show a "
+                  "fault of timing");
+  }
+  document_["replay"] = {{"file", options_.replay},
+                         {"matched", problem.empty()},
+                         {"difference", problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(problem)}};
   if (problem.empty()) return;
   fail("replay: " + problem);
   code = std::max(code, exitcode::kProgrammer);
@@ -342,7 +361,7 @@ LoadReport Job::loadInput(const std::string& path) {
       {"format", formatWord(format.format)}, {"format_chosen", format.how}, {"notes", nullptr}};
   record::putPath(document_["input"], absolute);
   // What the file does not set is the fill byte: an erased cell's 0xFF for the chips.
-  ImageBuffer& image = session_->image;
+  ImageBuffer& image = session_->image();
   fillBuffer(image, fillByte());
   document_["fill"] = hexByte(fillByte());
   if (options_.command != "checksum" && options_.command != "convert") {
@@ -396,7 +415,7 @@ void Job::refuseUncleanLoad(const LoadReport& loaded, const char* work) const {
 }
 
 void Job::recordImage(const char* source, std::int64_t size) {
-  const ImageBuffer& image = session_->image;
+  const ImageBuffer& image = session_->image();
   const std::string_view bytes(reinterpret_cast<const char*>(image.data()),
                                static_cast<std::size_t>(size));
   // The image's own figures cover the same bytes: with --split, the whole bus image.
@@ -421,44 +440,40 @@ void Job::connect() {
   session.connect(options_.serial);
   sayNotesSince(logFrom);
   if (session.connected() &&
-      session.discovery.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion &&
+      session.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion &&
       host_.updateFile) {
     // After an update the programmer is searched for again, as a click on the status line does.
     for (const std::string& message : host_.messages) console_.note(message);
-    host_.messages.clear();
-    checkStop();
-    session.connect(options_.serial);
+    findAfterRestart();
   }
   if (!session.connected()) {
-    D2XXUnit& usb = session.usb;
     if (dynamic_cast<NoDriver*>(driver_) != nullptr) {
-      throw JobError(exitcode::kProgrammer, usb.driverName());
+      throw JobError(exitcode::kProgrammer, session.driverName());
     }
-    const std::uint32_t count = usb.deviceCount();
-    if (count == 0) throw JobError(exitcode::kProgrammer, "no programmer found");
-    if (count > 1 && options_.serial.empty()) {
+    const std::vector<Session::Attached> attached = session.attached();
+    if (attached.empty()) throw JobError(exitcode::kProgrammer, "no programmer found");
+    if (attached.size() > 1 && options_.serial.empty()) {
       throw JobError(exitcode::kProgrammer,
-                     std::to_string(count) +
+                     std::to_string(attached.size()) +
                          " programmers are attached: pick one with --serial (tandra-cli list "
                          "shows their serial numbers)");
     }
     if (options_.serial.empty())
       throw JobError(exitcode::kProgrammer, "the programmer does not answer");
     std::string serials;
-    for (std::uint32_t index = 0; index < count; ++index) {
-      if (usb.GetFTDeviceSerialNo(index) != ft::Ok) continue;
-      serials += (serials.empty() ? "" : ", ") + usb.deviceString();
+    for (const Session::Attached& programmer : attached) {
+      if (!programmer.serial.empty()) serials += (serials.empty() ? "" : ", ") + programmer.serial;
     }
     throw JobError(exitcode::kProgrammer,
                    "no programmer with serial " + options_.serial +
                        " answers; attached: " + (serials.empty() ? "none" : serials));
   }
   recordProgrammer();
-  console_.note("programmer found through " + session.usb.driverName() + ", firmware " +
-                session.discovery.firmwareVersionText());
-  if (session.discovery.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion) {
+  console_.note("programmer found through " + session.driverName() + ", firmware " +
+                session.firmwareVersionText());
+  if (session.firmwareVersionNumber() < Discovery::kLeastAcceptedVersion) {
     throw JobError(exitcode::kOldFirmware,
-                   "the programmer's firmware " + session.discovery.firmwareVersionText() +
+                   "the programmer's firmware " + session.firmwareVersionText() +
                        " is older than 1.20; update it with --update-firmware FILE");
   }
 }
@@ -466,20 +481,19 @@ void Job::connect() {
 void Job::recordProgrammer() {
   // The serial number and description as the programmer's USB chip gives them: of the one
   // named with --serial, or else of the only one attached.
-  D2XXUnit& usb = session_->usb;
   std::string serial;
   std::string description;
-  for (std::uint32_t index = 0; index < usb.deviceCount(); ++index) {
-    if (usb.GetFTDeviceSerialNo(index) != ft::Ok) continue;
-    if (!options_.serial.empty() && usb.deviceString() != options_.serial) continue;
-    serial = usb.deviceString();
-    if (usb.GetFTDeviceDescription(index) == ft::Ok) description = usb.deviceString();
+  for (const Session::Attached& programmer : session_->attached()) {
+    if (programmer.serial.empty()) continue;
+    if (!options_.serial.empty() && programmer.serial != options_.serial) continue;
+    serial = programmer.serial;
+    description = programmer.description;
     break;
   }
-  document_["programmer"] = {{"driver", usb.driverName()},
+  document_["programmer"] = {{"driver", session_->driverName()},
                              {"serial", serial},
                              {"description", description},
-                             {"firmware", session_->discovery.firmwareVersionText()}};
+                             {"firmware", session_->firmwareVersionText()}};
 }
 
 void Job::applySettings() {
@@ -501,10 +515,16 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
   checkStop();
   const OperationResult& result = work();
   host_.endProgressLine();
-  // Stopped, and not from outside: the programmer stopped answering.
-  if (result.stopped && !host_.stopAsked()) linkLost_ = true;
-  document_["pulse_width"] = session_->settings.pulseWidth;
-  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
+  // Stopped, and not from outside: the programmer stopped answering, or its replies fell out
+  // of step with the commands. Why is said and recorded, not only shown with -v.
+  if (result.stopped && !host_.stopAsked()) {
+    linkLost_ = true;
+    if (!result.stopReason.empty() && document_["error"].is_null()) {
+      fail(result.operation + " stopped: " + result.stopReason);
+    }
+  }
+  document_["pulse_width"] = session_->settings().pulseWidth;
+  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings().vppSetting)));
   results_.push_back(result);
   say(result.operation + " (" + durationText(result.elapsedMs) +
       (result.stopped ? ", stopped" : "") + ")");
@@ -563,7 +583,7 @@ int Job::readSocket() {
       operate([this]() -> const OperationResult& { return session_->read(options_.readSocket); }));
   if (code != exitcode::kPassed) return code;
   recordImage(("socket " + std::to_string(options_.readSocket)).c_str(),
-              std::int64_t{session_->image.deviceEndAddress} + 1);
+              std::int64_t{session_->image().deviceEndAddress} + 1);
   saveOutput(options_.input, options_.format);
   return code;
 }
@@ -572,7 +592,7 @@ void Job::saveOutput(const std::string& path, const std::string& formatWordAsked
   const FormatChoice format = outputFormat(path, askedFormat(formatWordAsked));
   console_.note("writing " + shownName(path) + " as " + std::string(formatWord(format.format)) +
                 " (" + format.how + ")");
-  saveImage(session_->image, path, format.format, io_.outputDescriptor);
+  saveImage(session_->image(), path, format.format, io_.outputDescriptor);
   document_["output"] = {{"format", formatWord(format.format)}};
   record::putPath(document_["output"], path);
 }

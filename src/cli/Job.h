@@ -95,6 +95,8 @@ class Job final : private ProductionRun::Observer {
   ImageStanding standingOf(const LoadReport& loaded) const;
   int readSocket();
   void connect();
+  // The programmer restarting after an update is looked for until it answers, for a while.
+  void findAfterRestart();
   void recordProgrammer();
   void applySettings();
   const OperationResult& operate(const std::function<const OperationResult&()>& work);
@@ -105,6 +107,9 @@ class Job final : private ProductionRun::Observer {
   void startTrace();
   // What a replay found: a difference from the trace, or commands it holds that were not sent.
   void reportReplay(int& code);
+  // Where the sockets' verdicts differ from the trace's, operation by operation; empty when
+  // they agree (or the trace holds none).
+  std::string verdictDifference() const;
   // Ends the job here (throws Stopped) when a stop was asked for.
   void checkStop();
   int stopCode() const;
@@ -144,6 +149,10 @@ class Job final : private ProductionRun::Observer {
   int set_ = 1;
   std::int64_t splitExtent_ = 0;  // what the image of a split bus holds
   nlohmann::json document_;
+  std::vector<std::string> driverProbes_;  // how the driver was chosen
+
+  // tandra-cli doctor (Doctor.cpp).
+  int doctor();
 };
 
 }  // namespace tandra::cli

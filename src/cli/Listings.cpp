@@ -23,18 +23,15 @@ void Job::listDevices() {
 
 void Job::listProgrammers() {
   openDriver(nullptr);
-  D2XXUnit& usb = session_->usb;
-  usb.setErrorReporting(false);
-  usb.GetFTDeviceCount();
+  const std::vector<Session::Attached> attached = session_->attached();
   document_["programmers"] = nlohmann::json::array();
-  for (std::uint32_t index = 0; index < usb.deviceCount(); ++index) {
+  for (std::size_t index = 0; index < attached.size(); ++index) {
     checkStop();
-    const std::string serial = usb.GetFTDeviceSerialNo(index) == ft::Ok ? usb.deviceString() : "";
-    const std::string description =
-        usb.GetFTDeviceDescription(index) == ft::Ok ? usb.deviceString() : "";
+    const std::string& serial = attached[index].serial;
+    const std::string& description = attached[index].description;
     // Asked for its firmware, each by its serial number, then let go again.
     const bool answered = session_->connect(serial);
-    const std::string firmware = answered ? session_->discovery.firmwareVersionText() : "?";
+    const std::string firmware = answered ? session_->firmwareVersionText() : "?";
     session_->close();
     say(std::to_string(index) + "  " + serial + "  " + description + "  firmware " + firmware);
     document_["programmers"].push_back({{"index", index},
@@ -42,8 +39,8 @@ void Job::listProgrammers() {
                                         {"description", description},
                                         {"firmware", firmware}});
   }
-  if (usb.deviceCount() == 0) {
-    throw JobError(exitcode::kProgrammer, "no programmer found through " + usb.driverName());
+  if (attached.empty()) {
+    throw JobError(exitcode::kProgrammer, "no programmer found through " + session_->driverName());
   }
 }
 

@@ -124,7 +124,7 @@ void Job::prepareSocketImages() {
       console_.warn("the image holds " + std::to_string(source) + " bytes, not a whole number of " +
                     std::to_string(lanes) + "-byte words: the last word is cut short");
     }
-    plan_.splitImage(session.image, source, lanes, session.settings.socketCount, options_.input,
+    plan_.splitImage(session.image(), source, lanes, session.settings().socketCount, options_.input,
                      imageStanding_);
   } catch (const PlanError& error) {
     throw JobError(
@@ -156,7 +156,7 @@ void Job::giveSocketImage(const std::string& entry) {
     }
   }
   ImageBuffer image;
-  image.deviceEndAddress = session_->image.deviceEndAddress;
+  image.deviceEndAddress = session_->image().deviceEndAddress;
   fillBuffer(image, fillByte());
   InputFile file = openInput(path, io_.inputDescriptor);
   const FormatChoice format = inputFormat(file, path, askedFormat(formatAsked));
@@ -223,7 +223,7 @@ void Job::numberChips() {
         options_.serialReuseFailed);
   }
   const std::uint64_t address = number("--sn-at", options_.serialAt, 16);
-  const std::int64_t chipEnd = session_->image.deviceEndAddress;
+  const std::int64_t chipEnd = session_->image().deviceEndAddress;
   const std::int64_t end = stamp.perBoard ? (chipEnd + 1) * options_.split - 1 : chipEnd;
   if (address + static_cast<std::uint64_t>(stamp.bytes()) - 1 > static_cast<std::uint64_t>(end)) {
     throw JobError(exitcode::kUsage, "--sn-at " + options_.serialAt + ": a " +
@@ -381,10 +381,16 @@ bool Job::mayGoOn() {
 
 void Job::operationEnded(const OperationResult& result) {
   host_.endProgressLine();
-  // Stopped, and not from outside: the programmer stopped answering.
-  if (result.stopped && !host_.stopAsked()) linkLost_ = true;
-  document_["pulse_width"] = session_->settings.pulseWidth;
-  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings.vppSetting)));
+  // Stopped, and not from outside: the programmer stopped answering, or its replies fell out
+  // of step with the commands. Why is said and recorded, not only shown with -v.
+  if (result.stopped && !host_.stopAsked()) {
+    linkLost_ = true;
+    if (!result.stopReason.empty() && document_["error"].is_null()) {
+      fail(result.operation + " stopped: " + result.stopReason);
+    }
+  }
+  document_["pulse_width"] = session_->settings().pulseWidth;
+  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings().vppSetting)));
   results_.push_back(result);
   document_["operations"].push_back(record::operation(result, set_));
   // The last operation's sockets are told as the chips' verdicts, once their log lines stand.

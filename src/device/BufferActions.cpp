@@ -11,23 +11,23 @@
 namespace tandra {
 
 void BufferActions::Chk_Sum_ButClick() {
-  session_.operations.showChecksum();
+  session_.operations_.showChecksum();
 }
 
 void BufferActions::FillClick() {
-  session_.states.BusyState();
+  session_.states_.BusyState();
   panel_.setVisible(Control::FillBox, true);
 }
 
 bool BufferActions::FillBoxClick(int item) {
   switch (item) {
     case 0:
-      fillBuffer(session_.image, 0x00);
-      session_.states.IdleState();
+      fillBuffer(session_.image_, 0x00);
+      session_.states_.IdleState();
       return true;
     case 1:
-      fillBuffer(session_.image, 0xFF);
-      session_.states.IdleState();
+      fillBuffer(session_.image_, 0xFF);
+      session_.states_.IdleState();
       return true;
     case 2:
       panel_.setVisible(Control::FillEdit, true);
@@ -47,7 +47,7 @@ bool BufferActions::FillBoxClick(int item) {
 }
 
 void BufferActions::FillBoxEscape() {
-  session_.states.IdleState();
+  session_.states_.IdleState();
 }
 
 bool BufferActions::FillEditKeyPress(char character) {
@@ -61,10 +61,10 @@ bool BufferActions::FillEditKeyPress(char character) {
     for (char c : fillEntry.text()) value = value * 16 + std::max(hexDigitValue(c), 0);
     const bool filled = !fillEntry.text().empty();
     if (filled) {
-      fillBuffer(session_.image, static_cast<std::uint8_t>(value));
+      fillBuffer(session_.image_, static_cast<std::uint8_t>(value));
       lastFillText = fillEntry.text();
     }
-    session_.states.IdleState();
+    session_.states_.IdleState();
     return filled;
   }
   fillEntry.type(character);

@@ -126,6 +126,9 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
   lastResult_ = OperationResult{};
   lastResult_.operation = progress_.operation;
   lastResult_.stopped = stopped;
+  // A reply that was not its command's answer leaves every verdict of the run in doubt.
+  lastResult_.repliesInStep = link_.stepFault().empty();
+  if (stopped) lastResult_.stopReason = link_.faultLine();
   lastResult_.elapsedMs = progress_.elapsedMs;
   lastResult_.reached = static_cast<std::int32_t>(progress_.done);
   lastResult_.kind = kindOf(texts);
@@ -186,13 +189,17 @@ std::string Operations::summaryLine() const {
 }
 
 bool Operations::replyArrived() {
-  if (link_.replyComplete()) return true;
+  // Whole by count, and the answer to its own command: replies out of step stop the run, their
+  // line already in the log.
+  if (link_.replyWhole() && link_.stepFault().empty()) return true;
   // A lost reply has its line from the watchdog, and a Quit is the operator's own doing; a
   // reply that came incomplete would stop the run without a word.
-  if (link_.quitFlag <= 0) {
-    host_.insertLogLine(
-        "The programmer's reply came incomplete (" + std::to_string(link_.replyLength()) + " of " +
-        std::to_string(Link::kCommandLength + link_.replyDataLength) + " bytes): the run stopped.");
+  if (link_.quitFlag <= 0 && link_.faultLine().empty()) {
+    const std::string line = "The programmer's reply came incomplete (" +
+                             std::to_string(link_.replyLength()) + " of " +
+                             std::to_string(link_.replyExpected()) + " bytes): the run stopped.";
+    host_.insertLogLine(line);
+    link_.recordFault(line);
   }
   link_.quitFlag = std::max(link_.quitFlag, 5);
   return false;
@@ -215,11 +222,12 @@ bool Operations::interrupted(bool reachedEnd) const {
 }
 
 void Operations::enterBusyState() {
+  link_.beginOperation();
   states_.BusyState();
   // A programmer that did not answer the idle command may still send that reply after the wait
   // gave up on it (the watchdog, Quit). Taken for the first block's reply, it would move every
   // later reply onto the command after its own, and a socket would be judged by another's.
-  idleUnanswered_ = link_.connectionState == kIdentified && !link_.replyHeaderArrived();
+  idleUnanswered_ = link_.connectionState == kIdentified && !link_.replyWhole();
   if (idleUnanswered_) link_.quitFlag = std::max(link_.quitFlag, 5);
 }
 
@@ -294,12 +302,14 @@ void Operations::runReadTest(const Texts& texts, ByteTest passes, bool erasedWan
       engine_.FailureStep();
     }
   });
-  if (end.interrupted) {
+  // Nothing may come after the last reply: what does was taken for another's.
+  const bool stopped = !link_.confirmInStep() || end.interrupted;
+  if (stopped) {
     showStopped(end.blockStart);
   } else {
     host_.showStatus(texts.end);
   }
-  endProgress(end.interrupted ? end.blockStart : image_.currentAddress, end.interrupted, &texts);
+  endProgress(stopped ? end.blockStart : image_.currentAddress, stopped, &texts);
   states_.IdleState();
 }
 
@@ -324,12 +334,13 @@ void Operations::Move(int socket) {
   const LoopEnd end = readBlocks(socket, [&](std::int32_t address, std::uint8_t device) {
     if (ImageBuffer::contains(address)) image_[address] = device;
   });
-  if (end.interrupted) {
+  const bool stopped = !link_.confirmInStep() || end.interrupted;
+  if (stopped) {
     showStopped(end.blockStart, false);  // Move gives the sockets no verdict
   } else {
     host_.showStatus(kMoveEnd);
   }
-  endProgress(end.interrupted ? end.blockStart : image_.currentAddress, end.interrupted, nullptr);
+  endProgress(stopped ? end.blockStart : image_.currentAddress, stopped, nullptr);
   showChecksum();
 }
 
@@ -422,7 +433,8 @@ void Operations::Program() {
 
   link_.packetLength = Link::kCommandLength;
   link_.replyDataLength = Link::kDefaultReplyDataLength;
-  const bool stopped = interrupted(reachedEnd);
+  const bool inStep = link_.confirmInStep();
+  const bool stopped = interrupted(reachedEnd) || !inStep;
   if (stopped) {
     showStopped(pageStart);
   } else {
@@ -465,6 +477,11 @@ void Operations::notStarted(Operation operation) {
   lastResult_.operation = texts != nullptr ? texts->name : kMoveName;
   lastResult_.kind = operation;
   lastResult_.stopped = true;
+  // Not begun because the operation before it ended early: its reason stands for this one too.
+  if (!link_.stopHeld()) {
+    lastResult_.stopReason = link_.faultLine();
+    lastResult_.repliesInStep = link_.stepFault().empty();
+  }
   for (int socket = 1;
        texts != nullptr && socket <= std::min(settings_.socketCount, Engine::kSockets); ++socket) {
     lastResult_.sockets.push_back(unjudged(socket));

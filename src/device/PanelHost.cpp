@@ -38,7 +38,9 @@ void PanelHost::showLog(bool shown) {
 std::optional<std::string> PanelHost::chooseUpdateFile() {
   logHeld_ = true;
   panel_.setVisible(Control::Memo1, true);
-  return panel_.openFileDialog();
+  std::optional<std::string> path = panel_.openFileDialog();
+  if (trace_ != nullptr) trace_->updateFileChosen(path);
+  return path;
 }
 
 void PanelHost::releaseLog() {
@@ -49,6 +51,7 @@ void PanelHost::releaseLog() {
 
 void PanelHost::showStatus(const std::string& text) {
   panel_.setCaption(Control::StaticText3, text);
+  if (trace_ != nullptr) trace_->shown("status", text);
 }
 
 void PanelHost::showStatusAdvice(const std::string& text) {
@@ -69,6 +72,7 @@ void PanelHost::showIdle(bool programmerReached) {
 }
 
 void PanelHost::showOperation(const std::string& note) {
+  if (trace_ != nullptr) trace_->shown("operation", note);
   panel_.enableQuitButton();
   panel_.setCaption(Control::StaticText2, note);
   panel_.setVisible(Control::StaticText2, true);
@@ -90,6 +94,19 @@ void PanelHost::showProgressEnd() {
 void PanelHost::showSocket(int socket, const std::string& words, SocketLook look) {
   panel_.setCaption(socketLabel(socket), std::to_string(socket) + "-" + words);
   panel_.showSocketLook(socket, look);
+  if (trace_ != nullptr) trace_->socketShown(socket, look, words);
+}
+
+void PanelHost::showMessage(BoxKind kind, const std::string& text,
+                            std::optional<ScreenPoint> topLeft) {
+  if (trace_ != nullptr) trace_->boxShown(kind, text);
+  panel_.showBox(kind, text, topLeft);
+}
+
+bool PanelHost::askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) {
+  const bool yes = panel_.askYesNo(text, topLeft);
+  if (trace_ != nullptr) trace_->questionAnswered(text, yes);
+  return yes;
 }
 
 void PanelHost::showVpp(const std::string& words) {

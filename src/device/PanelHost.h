@@ -44,13 +44,10 @@ class PanelHost final : public Host {
   void showVpp(const std::string& words) override;
   void showChecksum(std::uint16_t checksum) override;
 
+  // Each also into the trace: what the operator saw and answered.
   void showMessage(BoxKind kind, const std::string& text,
-                   std::optional<ScreenPoint> topLeft) override {
-    panel_.showBox(kind, text, topLeft);
-  }
-  bool askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) override {
-    return panel_.askYesNo(text, topLeft);
-  }
+                   std::optional<ScreenPoint> topLeft) override;
+  bool askQuestion(const std::string& text, std::optional<ScreenPoint> topLeft) override;
   std::optional<std::string> chooseUpdateFile() override;
 
   // True from the moment a firmware update asks for its file until the operator's next action:

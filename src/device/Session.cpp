@@ -2,67 +2,69 @@
 
 #include <algorithm>
 
+#include "files/Savers.h"
+#include "image/BusWindow.h"
 #include "image/Checksum.h"
 
 namespace tandra {
 
 Session::Session(FtApi& api, Host& hostRef)
-    : host(hostRef),
-      usb(api, hostRef),
-      link(usb, hostRef),
-      discovery(usb, link, hostRef),
-      firmware(usb, link, hostRef),
-      engine(hostRef, link, image, settings),
-      states(hostRef, link, image, settings, engine),
-      operations(hostRef, link, image, socketImages, settings, engine, states) {
-  link.onCurrentAddressReset = [this] { image.currentAddress = image.deviceStartAddress; };
-  discovery.runVppStep = [this] { engine.VppStep(); };
-  discovery.runFirmwareUpdate = [this] { firmware.run(); };
+    : host_(hostRef),
+      usb_(api, hostRef),
+      link_(usb_, hostRef),
+      discovery_(usb_, link_, hostRef),
+      firmware_(usb_, link_, hostRef),
+      engine_(hostRef, link_, image_, settings_),
+      states_(hostRef, link_, image_, settings_, engine_),
+      operations_(hostRef, link_, image_, socketImages_, settings_, engine_, states_) {
+  link_.onCurrentAddressReset = [this] { image_.currentAddress = image_.deviceStartAddress; };
+  discovery_.runVppStep = [this] { engine_.VppStep(); };
+  discovery_.runFirmwareUpdate = [this] { firmware_.run(); };
 }
 
 bool Session::connect(const std::string& serial) {
-  discovery.wantedSerial = serial;
-  discovery.run();
+  discovery_.wantedSerial = serial;
+  discovery_.run();
   return connected();
 }
 
 void Session::close() {
-  link.quitFlag = 5;
-  engine.byteIndex = 0;
-  host.stopWatchdog();
-  if (link.connectionState == kIdentified) {
-    link.SendIdle();
-    usb.CloseFTDevice();
-    link.connectionState = kNoProgrammer;  // nothing may be sent on the closed handle
+  link_.quitFlag = 5;
+  engine_.byteIndex = 0;
+  host_.stopWatchdog();
+  if (link_.connectionState == kIdentified) {
+    link_.SendIdle();
+    usb_.CloseFTDevice();
+    link_.connectionState = kNoProgrammer;  // nothing may be sent on the closed handle
   }
 }
 
 const DeviceType* Session::chooseType(int row) {
-  settings.deviceListRow = row;
-  image.deviceStartAddress = 0;
-  settings.vppSetting = 3;
-  settings.deviceFamily = 0;
-  settings.pulseWidth = kNoTypePulseWidth;
+  settings_.deviceListRow = row;
+  image_.deviceStartAddress = 0;
+  settings_.vppSetting = 3;
+  settings_.deviceFamily = 0;
+  settings_.pulseWidth = kNoTypePulseWidth;
   const DeviceType* type = catalogueEntry(row);
   if (type != nullptr) {
-    settings.deviceCaption = std::string(type->caption);
-    image.deviceEndAddress = type->endAddress;
-    settings.deviceFamily = type->family;
-    settings.vppSetting = vppSetting(type->ratedVpp);
-    settings.pulseWidth = static_cast<std::uint8_t>(type->pulseWidth);
+    settings_.deviceCaption = std::string(type->caption);
+    image_.deviceEndAddress = type->endAddress;
+    settings_.deviceFamily = type->family;
+    settings_.vppSetting = vppSetting(type->ratedVpp);
+    settings_.pulseWidth = static_cast<std::uint8_t>(type->pulseWidth);
   } else {
-    settings.deviceCaption = "No Device";
+    settings_.deviceCaption = "No Device";
   }
   return type;
 }
 
 void Session::chooseSocketCount(int sockets) {
-  settings.socketCount = std::clamp(sockets, 1, Engine::kSockets);
+  settings_.socketCount = std::clamp(sockets, 1, Engine::kSockets);
 }
 
 void Session::select(const DeviceType& type, int sockets) {
   chooseType(type.row);
-  engine.VppStep();
+  engine_.VppStep();
   chooseSocketCount(sockets);
 }
 
@@ -70,12 +72,12 @@ void Session::setPulseWidth(int width) {
   // The programmer takes the width as one byte; a width of 0 or above 255 would go out as a
   // different pulse from the one asked for.
   if (width < 1 || width > 255) throw SettingError(kPulseRangeText);
-  settings.pulseWidth = static_cast<std::uint8_t>(width);
+  settings_.pulseWidth = static_cast<std::uint8_t>(width);
 }
 
 void Session::setVpp(int vppSetting) {
-  settings.vppSetting = vppSetting;
-  engine.VppStep();
+  settings_.vppSetting = vppSetting;
+  engine_.VppStep();
 }
 
 std::optional<std::string> untestedNote(const Chip& chip, Operation operation) {
@@ -94,14 +96,14 @@ std::optional<std::string> untestedNote(const Chip& chip, Operation operation) {
 }
 
 const OperationResult& Session::run(Operation operation) {
-  operations.run(operation);
+  operations_.run(operation);
   // Newest on top: the note stands over the operation's own lines.
-  if (const DeviceType* type = catalogueEntry(settings.deviceListRow)) {
+  if (const DeviceType* type = catalogueEntry(settings_.deviceListRow)) {
     if (const std::optional<std::string> note = untestedNote(*type, operation)) {
-      host.insertLogLine(*note);
+      host_.insertLogLine(*note);
     }
   }
-  return operations.lastResult();
+  return operations_.lastResult();
 }
 
 const OperationResult& Session::programWhereItCan() {
@@ -109,17 +111,17 @@ const OperationResult& Session::programWhereItCan() {
   // A compare that did not reach its end judged no socket: none may be programmed on it, and
   // the idle command of another operation would clear a stop that is not held.
   if (compared.stopped) {
-    operations.notStarted(Operation::Program);
-    return operations.lastResult();
+    operations_.notStarted(Operation::Program);
+    return operations_.lastResult();
   }
   int cannot = 0;
   for (const SocketResult& socket : compared.sockets) {
     if (socket.state == SocketResult::State::Failed) cannot |= 1 << (socket.socket - 1);
   }
-  const int leftOut = settings.skippedSockets;
-  settings.skippedSockets |= cannot;
+  const int leftOut = settings_.skippedSockets;
+  settings_.skippedSockets |= cannot;
   composed_ = run(Operation::Program);
-  settings.skippedSockets = leftOut;
+  settings_.skippedSockets = leftOut;
   for (SocketResult& socket : composed_.sockets) {
     if ((cannot >> (socket.socket - 1) & 1) == 0) continue;
     const auto found = std::find_if(compared.sockets.begin(), compared.sockets.end(),
@@ -130,12 +132,40 @@ const OperationResult& Session::programWhereItCan() {
 }
 
 const OperationResult& Session::read(int socket) {
-  operations.run(Operation::Move, std::clamp(socket, 1, Engine::kSockets));
-  return operations.lastResult();
+  operations_.run(Operation::Move, std::clamp(socket, 1, Engine::kSockets));
+  return operations_.lastResult();
+}
+
+std::vector<Session::Attached> Session::attached() {
+  // A look at the bus alone: a missing driver or an empty bus is no error to report.
+  usb_.setErrorReporting(false);
+  usb_.GetFTDeviceCount();
+  std::vector<Attached> found;
+  for (std::uint32_t index = 0; index < usb_.deviceCount(); ++index) {
+    Attached programmer;
+    if (usb_.GetFTDeviceSerialNo(index) == ft::Ok) programmer.serial = usb_.deviceString();
+    if (usb_.GetFTDeviceDescription(index) == ft::Ok) programmer.description = usb_.deviceString();
+    found.push_back(std::move(programmer));
+  }
+  usb_.setErrorReporting(true);
+  return found;
+}
+
+void Session::fillImage(std::uint8_t byte) {
+  fillBuffer(image_, byte);
+}
+
+LoadReport Session::load(InputFile& file, const FormatChoice& choice, int busLanes) {
+  const BusWindow bus(image_, busLanes);
+  return loadInFormat(image_, file, choice);
+}
+
+void Session::save(const std::string& path, FileFormat format) const {
+  saveInFormat(image_, path, format);
 }
 
 std::uint16_t Session::checksum() const {
-  return bufferChecksum(image);
+  return bufferChecksum(image_);
 }
 
 }  // namespace tandra

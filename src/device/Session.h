@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "device/Catalogue.h"
 #include "device/ControlStates.h"
@@ -11,16 +12,21 @@
 #include "device/Engine.h"
 #include "device/Operations.h"
 #include "device/SocketImages.h"
+#include "files/FormatGuess.h"
+#include "files/Loaders.h"
 #include "image/ImageBuffer.h"
 #include "link/D2XXUnit.h"
 #include "link/Discovery.h"
 #include "link/FirmwareUpdate.h"
+#include "link/FirstContact.h"
 #include "link/Host.h"
 #include "link/Link.h"
 
 namespace tandra {
 
 class FtApi;
+class InputFile;
+class Trace;
 
 // A setting the programmer cannot take; the message says why, in the operator's words.
 struct SettingError : std::runtime_error {
@@ -42,27 +48,35 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // The parts, each built after the ones it works with.
-  Host& host;
-  D2XXUnit usb;
-  Link link;
-  Discovery discovery;
-  FirmwareUpdate firmware;
-  ImageBuffer image;
-  SocketImages socketImages{image};
-  DeviceSettings settings;
-  Engine engine;
-  ControlStates states;
-  Operations operations;
-
   // --- The programmer ---
   // Looks for the programmer (the one with this serial number, or else the only one attached)
   // and asks for its firmware version; true when it answered. Firmware older than 1.20 is
   // offered the update through the host's question.
   bool connect(const std::string& serial = {});
-  bool connected() const { return link.connectionState == kIdentified; }
+  bool connected() const { return link_.connectionState == kIdentified; }
   // Idles the programmer and lets it go, as closing the window does.
   void close();
+  // What the last search found: the firmware's version ("1.20", 120) and the driver used.
+  std::string firmwareVersionText() const { return discovery_.firmwareVersionText(); }
+  int firmwareVersionNumber() const { return discovery_.firmwareVersionNumber(); }
+  std::string driverName() const { return usb_.driverName(); }
+  // The programmers on the bus as their USB chips give them; nothing is opened.
+  struct Attached {
+    std::string serial;
+    std::string description;
+  };
+  std::vector<Attached> attached();
+  // Every reply is read to its full length, for a firmware that pauses inside a reply.
+  void setFullWaits(bool on) { link_.fullWaits = on; }
+  // The start-up search's facts go into `trace` as well.
+  void setTrace(Trace* trace) { discovery_.trace = trace; }
+  // The front end's reply watchdog fired: the reply waited for is lost.
+  void watchdogFired() { link_.Timer1Timer(); }
+  // For the first-contact check: the USB chip's latency timer, the quiet period the waits
+  // take from it, and the identify reply as it comes, with the protocol's full wait.
+  std::uint32_t latencyTimerMs() const { return usb_.latencyTimerMs(); }
+  int quietPeriodMs() const { return link_.quietPeriodMs(); }
+  IdentifyProbe probeIdentify() { return tandra::probeIdentify(link_); }
 
   // --- Settings ---
   // The row of the device list: the address window, the family, and the type's own voltage and
@@ -76,6 +90,29 @@ class Session {
   void setPulseWidth(int width);
   // 1: 25 V, 2: 21 V, 3: 12.5 V; sent to the programmer.
   void setVpp(int vppSetting);
+  // Leaves sockets out of the operations (bit s-1 for socket s), or puts them back with 0.
+  void leaveOut(int sockets) { settings_.skippedSockets = sockets & 0x1F; }
+  // What is chosen now.
+  DeviceSettings settings() const { return settings_; }
+  // The sockets the next operation starts with (bit s-1 for socket s).
+  int socketsInUse() const { return engine_.socketsInUse(); }
+
+  // --- The image ---
+  // The image buffer and its address window, which the operations program and judge by.
+  ImageBuffer& image() { return image_; }
+  const ImageBuffer& image() const { return image_; }
+  // Every byte of the address window set to `byte`, as the Fill button and a blank do.
+  void fillImage(std::uint8_t byte);
+  // Loads an open file into the image buffer in the format chosen, over the type's address
+  // window, or over a bus `busLanes` chips wide (2 or 4) whose lanes sockets take. Bytes the
+  // file does not set keep what the buffer held. Failures throw FileError naming the file.
+  LoadReport load(InputFile& file, const FormatChoice& choice, int busLanes = 0);
+  // Saves the address window in `format`; failures throw FileError and keep the old file.
+  void save(const std::string& path, FileFormat format) const;
+  // What each socket holds when it is not the image buffer.
+  SocketImages& socketImages() { return socketImages_; }
+  const SocketImages& socketImages() const { return socketImages_; }
+  std::uint16_t checksum() const;
 
   // --- Work ---
   // Runs one operation to its end (or its stop) and gives every socket's result.
@@ -85,17 +122,36 @@ class Session {
   const OperationResult& programWhereItCan();
   // Reads one socket into the image buffer, as Move Device #1 reads socket 1.
   const OperationResult& read(int socket);
-  std::uint16_t checksum() const;
+  // Quit: the running operation stops where it is, as the window's Quit button stops it.
+  void quit() { link_.Quit(); }
   // Stops the running operation where Quit would, and makes every later one end at once with
   // nothing sent, until resume(). The idle command that follows every operation does not clear
   // this stop, as it clears a Quit.
-  void stop() { link.holdStop(); }
-  // Leaves sockets out of the operations (bit s-1 for socket s), or puts them back with 0.
-  void leaveOut(int sockets) { settings.skippedSockets = sockets & 0x1F; }
-  void resume() { link.releaseStop(); }
-  bool stopped() const { return link.stopHeld(); }
+  void stop() { link_.holdStop(); }
+  void resume() { link_.releaseStop(); }
+  bool stopped() const { return link_.stopHeld(); }
+
+  // Where the session's events go, and its clock.
+  Host& host() const { return host_; }
 
  private:
+  // The window's handlers are the programmer's own behaviour over these parts.
+  friend class Workbench;
+  friend class DeviceSelection;
+  friend class BufferActions;
+
+  // The parts, each built after the ones it works with.
+  Host& host_;
+  D2XXUnit usb_;
+  Link link_;
+  Discovery discovery_;
+  FirmwareUpdate firmware_;
+  ImageBuffer image_;
+  SocketImages socketImages_{image_};
+  DeviceSettings settings_;
+  Engine engine_;
+  ControlStates states_;
+  Operations operations_;
   OperationResult composed_;
 };
 

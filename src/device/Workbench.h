@@ -25,16 +25,16 @@ class Workbench {
   PanelHost events;
   Session session;
   // The session's parts, by the names the handlers use.
-  D2XXUnit& usb = session.usb;
-  Link& link = session.link;
-  Discovery& discovery = session.discovery;
-  FirmwareUpdate& firmware = session.firmware;
-  ImageBuffer& image = session.image;
-  DeviceSettings& settings = session.settings;
-  Engine& engine = session.engine;
-  ControlStates& states = session.states;
-  Operations& operations = session.operations;
-  HexView view{session.image};
+  D2XXUnit& usb = session.usb_;
+  Link& link = session.link_;
+  Discovery& discovery = session.discovery_;
+  FirmwareUpdate& firmware = session.firmware_;
+  ImageBuffer& image = session.image_;
+  DeviceSettings& settings = session.settings_;
+  Engine& engine = session.engine_;
+  ControlStates& states = session.states_;
+  Operations& operations = session.operations_;
+  HexView view{session.image_};
   DeviceSelection selection{panel, session};
   BufferActions buffer{panel, session};
 
@@ -52,6 +52,10 @@ class Workbench {
   void Quit_Func_ButClick() { link.Quit(); }
   void Timer1Timer() { link.Timer1Timer(); }
   void FormCloseQuery() { session.close(); }
+
+  // The busy and idle states that frame the window's own work (file dialogs, loads, saves).
+  void BusyState() { states.BusyState(); }
+  void IdleState() { states.IdleState(); }
 
   // A click on a socket's label: the socket is left out of the operations, or put back.
   void Device_nClick(int socket);

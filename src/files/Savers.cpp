@@ -49,4 +49,12 @@ void Save_Hex_File(const ImageBuffer& image, const std::string& path, FileFormat
   aboutFile(path, [&] { replaceFile(path, hexFileText(image, format)); });
 }
 
+void saveInFormat(const ImageBuffer& image, const std::string& path, FileFormat format) {
+  if (format == FileFormat::Binary) {
+    Save_Bin_File(image, path);
+  } else {
+    Save_Hex_File(image, path, format);
+  }
+}
+
 }  // namespace tandra

@@ -15,6 +15,9 @@ class ImageBuffer;
 void Save_Bin_File(const ImageBuffer& image, const std::string& path);
 void Save_Hex_File(const ImageBuffer& image, const std::string& path, FileFormat format);
 
+// The image saved in `format`: binary, or one of the text formats.
+void saveInFormat(const ImageBuffer& image, const std::string& path, FileFormat format);
+
 // The text a text save writes (CR LF line ends, upper-case digits).
 std::string hexFileText(const ImageBuffer& image, FileFormat format);
 // The bytes a save in `format` writes: the device range itself, or the text.

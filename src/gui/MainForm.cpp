@@ -354,7 +354,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   if (handlerDepth_ > 0) {
     // A handler is still talking to the programmer: ask it to stop, and close once it has
     // unwound, so that nothing is ever sent on a closed device.
-    workbench_.link.Quit();
+    workbench_.Quit_Func_ButClick();
     closePending_ = true;
     event->ignore();
     return;

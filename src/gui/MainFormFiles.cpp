@@ -23,7 +23,7 @@ constexpr const char* kSavingNote = "Saving Buffer to Hex File....";
 
 void TMainForm::File_ButClick() {
   handle([this] {
-    workbench_.states.BusyState();
+    workbench_.BusyState();
     setVisible(Control::File_Type, true);
   });
 }
@@ -39,7 +39,7 @@ void TMainForm::File_TypeClick() {
     dialogExtension_ = QString::fromUtf8(info.defaultExtension.data(),
                                          static_cast<qsizetype>(info.defaultExtension.size()));
     dialogFilter_ = info.filterIndex;
-    workbench_.states.IdleState();
+    workbench_.IdleState();
   });
 }
 
@@ -71,15 +71,14 @@ tandra::FileFormat TMainForm::chosenFormat() const {
 }
 
 void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::FileFormat> asked) {
-  tandra::ImageBuffer& image = workbench_.image;
+  tandra::Session& session = workbench_.session;
   const tandra::LoadReport report = tandra::aboutFile(path, [&] {
     tandra::InputFile file(path);
     const tandra::FormatChoice choice = tandra::chooseInputFormat(file, path, asked);
-    if (choice.format == tandra::FileFormat::Binary)
-      return tandra::loadInFormat(image, file, choice);
+    if (choice.format == tandra::FileFormat::Binary) return session.load(file, choice);
     showProgressNote(kLoadingNote);
     try {
-      const tandra::LoadReport loaded = tandra::loadInFormat(image, file, choice);
+      const tandra::LoadReport loaded = session.load(file, choice);
       StaticText2->hide();
       return loaded;
     } catch (...) {
@@ -124,14 +123,15 @@ void TMainForm::Load_ButClick() {
 }
 
 void TMainForm::saveImageFile(const std::string& path) {
-  const tandra::ImageBuffer& image = workbench_.image;
-  if (fileFormatCode_ == 0) {
-    tandra::Save_Bin_File(image, path);
+  const tandra::Session& session = workbench_.session;
+  const tandra::FileFormat format = tandra::fileFormatInfo(fileFormatCode_).format;
+  if (format == tandra::FileFormat::Binary) {
+    session.save(path, format);
     return;
   }
   showProgressNote(kSavingNote);
   try {
-    tandra::Save_Hex_File(image, path, tandra::fileFormatInfo(fileFormatCode_).format);
+    session.save(path, format);
   } catch (...) {
     StaticText2->hide();
     throw;

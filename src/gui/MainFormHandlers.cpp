@@ -77,7 +77,7 @@ void TMainForm::FillBoxEscape() {
 }
 
 void TMainForm::File_TypeEscape() {
-  handle([this] { workbench_.states.IdleState(); });  // the format stays as it was
+  handle([this] { workbench_.IdleState(); });  // the format stays as it was
 }
 
 void TMainForm::Num_Of_DevicesClick() {

@@ -84,7 +84,7 @@ void TMainForm::applyViewEffect(const HexView::Effect& effect) {
 
 void TMainForm::EditClick() {
   handle([this] {
-    workbench_.states.IdleState();
+    workbench_.IdleState();
     applyViewEffect(workbench_.view.open());
   });
 }

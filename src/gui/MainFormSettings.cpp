@@ -63,7 +63,7 @@ void TMainForm::readSettings() {
 
 void TMainForm::keepChoices() {
   if (!settings_) return;
-  const tandra::DeviceSettings& chosen = workbench_.settings;
+  const tandra::DeviceSettings chosen = workbench_.session.settings();
   // A type counts once its socket count is chosen too, and the lists are closed again.
   const bool choosing = Device_Box->isVisible() || Num_Of_Devices->isVisible();
   const tandra::DeviceType* type = tandra::catalogueEntry(chosen.deviceListRow);
@@ -89,7 +89,7 @@ void TMainForm::offerKeptChoices() {
 }
 
 void TMainForm::restoreKeptWidthAndVoltage() {
-  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.settings.deviceListRow);
+  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.session.settings().deviceListRow);
   if (type != nullptr) {
     const auto kept = kept_.byType.constFind(typeName(*type));
     if (kept != kept_.byType.cend() && kept->pulseWidth > 0) {
@@ -104,8 +104,8 @@ void TMainForm::restoreKeptWidthAndVoltage() {
 }
 
 void TMainForm::showVppAboveRating() {
-  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.settings.deviceListRow);
-  const int setting = workbench_.settings.vppSetting;
+  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.session.settings().deviceListRow);
+  const int setting = workbench_.session.settings().vppSetting;
   if (type != nullptr && vppAboveRating(*type, setting)) {
     const std::string warning = "Vpp = " + std::string(voltsText(setting)) + " is above the " +
                                 std::string(type->name) + "'s " +

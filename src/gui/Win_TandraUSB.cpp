@@ -2,13 +2,21 @@
 // and runs it.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QStringList>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "common/Version.h"
 #include "gui/MainForm.h"
@@ -102,6 +110,48 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
   return start;
 }
 
+// SIGINT, SIGTERM and SIGHUP close the window as its close button does: the operation under way
+// stops where Quit would stop it, the programmer is idled and let go, the trace is finished.
+// The handler only notes the signal and wakes the event loop through a pipe.
+std::atomic<int> stopSignal{0};
+#if !defined(_WIN32)
+int signalPipe[2] = {-1, -1};
+#endif
+
+extern "C" void onStopSignal(int signal) {
+  int none = 0;
+  stopSignal.compare_exchange_strong(none, signal);
+#if !defined(_WIN32)
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+#endif
+}
+
+void closeOnStopSignals(QWidget& window) {
+#if defined(_WIN32)
+  std::signal(SIGINT, onStopSignal);
+  std::signal(SIGTERM, onStopSignal);
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, &window, [&window] {
+    if (stopSignal.load() != 0) window.close();
+  });
+  timer->start(200);
+#else
+  if (::pipe(signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    char byte = 0;
+    [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+    window.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -134,10 +184,11 @@ int main(int argc, char* argv[]) {
   }
 
   std::unique_ptr<tandra::FtApi> driver;
+  std::vector<std::string> probes;
   if (start->driver == tandra::DriverChoice::Virtual) {
     driver = tandra::VirtualProgrammer::standIn(start->virtualFirmware);
   } else {
-    driver = tandra::chooseDriver(start->driver, tandra::hardwareDrivers());
+    driver = tandra::chooseDriver(start->driver, tandra::hardwareDrivers(), &probes);
   }
 
   // A trace sees what the driver carries: it stands between the window and the driver.
@@ -151,13 +202,20 @@ int main(int argc, char* argv[]) {
                    start->tracePath.c_str());
       return 2;
     }
-    trace->fact("program", std::string("tandra-usb ") + tandra::kVersion);
+    trace->startFacts(std::string("tandra-usb ") + tandra::kVersion);
+    for (int i = 1; i < argc; ++i) trace->fact("argument", argv[i]);
+    for (const std::string& probe : probes) trace->fact("driver-probe", probe);
     tracer = std::make_unique<tandra::TracingApi>(*driver, *trace);
   }
 
   TMainForm MainForm(tracer ? static_cast<tandra::FtApi&>(*tracer) : *driver);
   MainForm.workbench().link.fullWaits = start->fullWaits;
   MainForm.workbench().setTrace(trace.get());
+  closeOnStopSignals(MainForm);
   MainForm.show();
-  return QApplication::exec();
+  int code = QApplication::exec();
+  // Ended by a signal: as a shell reports a process it stopped, 128 and the signal's number.
+  if (stopSignal.load() != 0) code = 128 + stopSignal.load();
+  if (trace) trace->fact("exit", std::to_string(code));
+  return code;
 }

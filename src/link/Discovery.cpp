@@ -46,8 +46,15 @@ void Discovery::run() {
   // A repeated search opens the device again; the earlier handle is let go first so that no
   // handle leaks and the interface is not claimed twice.
   if (usb_.isOpen()) usb_.CloseFTDevice();
-  if (usb_.Open_USB_Device_By_Serial_Number(wantedSerial) == 0) usb_.SetFTTimeouts(500, 0);
+  // A write time-out of 0 is "wait for ever" to the vendor's library: a firmware that stopped
+  // taking data would hold the program in that write, where no watchdog reaches. Writes get
+  // the five seconds libftdi gives them; one that runs out is a programmer lost.
+  if (usb_.Open_USB_Device_By_Serial_Number(wantedSerial) == 0) {
+    usb_.SetFTTimeouts(Link::kReadTimeoutMs, Link::kWriteTimeoutMs);
+  }
   logDriverNotes();
+  link_.newConnection();
+  link_.trace = trace;
 
   link_.store(opcode::Identify);
   link_.packet()[7] = opcode::Identify;

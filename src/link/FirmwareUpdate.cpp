@@ -90,6 +90,10 @@ bool FirmwareUpdate::checkFlash(const std::vector<std::uint8_t>& file) {
 void FirmwareUpdate::restart() {
   std::memcpy(link_.packet(), kRestart, sizeof kRestart);
   usb_.WriteFTBuffer(sizeof kRestart);
+  // The command must leave the USB chip before anything touches it again: opening the
+  // programmer anew purges (or resets) the chip, and would throw away a restart not yet sent
+  // on to the firmware.
+  host_.sleepMs(kRestartSendMs);
 }
 
 void FirmwareUpdate::run() {

@@ -29,6 +29,10 @@ class FirmwareUpdate {
   static constexpr const char* kFailedStatus =
       "The update did not take: click here to look for the programmer again";
   static constexpr const char* kProgressName = "Firmware Update";
+  // How long the restart command is given to leave the USB chip for the firmware.
+  static constexpr int kRestartSendMs = 50;
+  // How long a restarted programmer is looked for before it counts as not answering.
+  static constexpr int kRestartSearchMs = 10000;
 
   FirmwareUpdate(D2XXUnit& usb, Link& link, Host& host) : usb_(usb), link_(link), host_(host) {}
 

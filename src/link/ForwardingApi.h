@@ -34,6 +34,8 @@ class ForwardingApi : public FtApi {
   std::string driverName() const override { return inner_.driverName(); }
   std::vector<std::string> takeNotes() override { return inner_.takeNotes(); }
   std::uint32_t latencyTimerMs() const override { return inner_.latencyTimerMs(); }
+  std::vector<DriverFact> facts() const override { return inner_.facts(); }
+  std::vector<UsbDevice> usbDevices() const override { return inner_.usbDevices(); }
 
  private:
   FtApi& inner_;

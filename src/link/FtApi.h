@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "link/UsbDevices.h"
+
 namespace tandra {
 
 // The D2XX vocabulary: a status word, an opaque device handle and the flag values of the
@@ -45,10 +47,19 @@ inline constexpr const char* kSerialDriverRefused =
     "The kernel's serial driver holds the programmer and this user may not take it away: "
     "install the udev rule 60-tandra-usb.rules (see the README), or unload the driver (sudo "
     "rmmod ftdi_sio).";
+inline constexpr const char* kNoLatencyTimer =
+    "The USB chip has no latency timer to set: replies will come more slowly.";
 inline constexpr const char* kSerialDriver =
     "The kernel's serial driver holds the programmer, and the vendor's library cannot take it: "
     "start with --driver=libftdi, or unload the driver (sudo rmmod ftdi_sio).";
 }  // namespace opennote
+
+// One thing a driver knows of itself or of the device it opened ("libftdi1" "1.5", "vid:pid"
+// "0403:6001", "latency timer" "2 ms"), for the trace and the first-contact check.
+struct DriverFact {
+  std::string key;
+  std::string value;
+};
 
 // The seven D2XX calls that the program makes, as an interface. One implementation calls the
 // vendor's library, one libftdi1, and one is the virtual programmer. Arguments keep the
@@ -77,6 +88,13 @@ class FtApi {
   // How long the open chip holds back a part-filled packet: the latency timer as the driver
   // set it, or the chip's own 16 ms where it could not.
   virtual std::uint32_t latencyTimerMs() const { return kChipLatencyTimerMs; }
+  // What the driver knows of itself (its library's version) and of the device it last opened or
+  // failed to open (ids, chip, packet size, speed, latency timer, purge and reset results, why
+  // an open failed), oldest first.
+  virtual std::vector<DriverFact> facts() const { return {}; }
+  // The USB chips attached, as the system lists them, whether this user may open each, and the
+  // kernel driver that holds it.
+  virtual std::vector<UsbDevice> usbDevices() const { return listUsbDevices(); }
 
   static constexpr std::uint32_t kChipLatencyTimerMs = 16;
   // What the backends ask of the chip: a short reply is not held back for long.

@@ -1,7 +1,12 @@
 #include "link/Ftd2xxLibrary.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <utility>
+
+#include "link/UsbDevices.h"
 
 #include <cstring>
 
@@ -41,6 +46,21 @@ using ReadFn = Ulong(TANDRA_D2XX_CALL*)(void*, void*, Dword, Dword*);
 using CloseFn = Ulong(TANDRA_D2XX_CALL*)(void*);
 using SetLatencyTimerFn = Ulong(TANDRA_D2XX_CALL*)(void*, unsigned char);
 using PurgeFn = Ulong(TANDRA_D2XX_CALL*)(void*, Ulong);
+using LibraryVersionFn = Ulong(TANDRA_D2XX_CALL*)(Dword*);
+using DeviceInfoFn = Ulong(TANDRA_D2XX_CALL*)(void*, Ulong*, Dword*, char*, char*, void*);
+
+// FT_DEVICE values of the published interface.
+const char* chipName(Ulong type) {
+  static constexpr const char* kNames[] = {"FT232BM", "FT232AM", "FT100AX", "unknown", "FT2232C",
+                                           "FT232R",  "FT2232H", "FT4232H", "FT232H"};
+  return type < std::size(kNames) ? kNames[type] : "unknown";
+}
+
+std::string hex4(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", value & 0xFFFF);
+  return text;
+}
 
 // FT_Purge's mask: the receive and the transmit buffers.
 constexpr Ulong kPurgeBoth = 1 | 2;
@@ -92,7 +112,9 @@ struct Ftd2xxLibrary::Functions {
   ReadFn read = nullptr;
   CloseFn close = nullptr;
   SetLatencyTimerFn setLatencyTimer = nullptr;  // Optional: older libraries lack it.
-  PurgeFn purge = nullptr;                       // Optional, as the latency timer.
+  PurgeFn purge = nullptr;                      // Optional, as the latency timer.
+  LibraryVersionFn libraryVersion = nullptr;    // Optional: for the trace.
+  DeviceInfoFn deviceInfo = nullptr;            // Optional: for the trace.
 };
 
 const char* Ftd2xxLibrary::defaultLibraryName() {
@@ -123,6 +145,8 @@ std::unique_ptr<Ftd2xxLibrary> Ftd2xxLibrary::load(const std::string& path) {
   }
   resolve(module, "FT_SetLatencyTimer", functions->setLatencyTimer);
   resolve(module, "FT_Purge", functions->purge);
+  resolve(module, "FT_GetLibraryVersion", functions->libraryVersion);
+  resolve(module, "FT_GetDeviceInfo", functions->deviceInfo);
   return std::unique_ptr<Ftd2xxLibrary>(new Ftd2xxLibrary(module, std::move(functions)));
 }
 
@@ -133,7 +157,24 @@ Ftd2xxLibrary::Ftd2xxLibrary(void* module, std::unique_ptr<Functions> functions)
     std::error_code ignored;
     return std::filesystem::exists("/sys/module/ftdi_sio", ignored);
   };
+  deviceNodesOpenable = [] {
+    const std::vector<UsbDevice> devices = listUsbDevices();
+    return std::all_of(devices.begin(), devices.end(),
+                       [](const UsbDevice& device) { return device.mayOpen; });
+  };
 #endif
+}
+
+std::vector<DriverFact> Ftd2xxLibrary::facts() const {
+  std::vector<DriverFact> facts;
+  Dword version = 0;
+  if (functions_->libraryVersion != nullptr && functions_->libraryVersion(&version) == ft::Ok) {
+    facts.push_back({"d2xx", std::to_string(version >> 16 & 0xFF) + "." +
+                                 std::to_string(version >> 8 & 0xFF) + "." +
+                                 std::to_string(version & 0xFF)});
+  }
+  facts.insert(facts.end(), openFacts_.begin(), openFacts_.end());
+  return facts;
 }
 
 std::vector<std::string> Ftd2xxLibrary::takeNotes() {
@@ -156,15 +197,34 @@ FtStatus Ftd2xxLibrary::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle
   void* opened = nullptr;
   const FtStatus result = status(functions_->openEx(arg1, Dword{flags}, &opened));
   *handle = opened;
-  // On Linux the vendor's library cannot open a chip the kernel's serial driver holds, which
-  // is how a stock system has it; it only says "not opened".
-  if (result == ft::DeviceNotOpened && serialDriverLoaded && serialDriverLoaded()) {
-    notes_.push_back(opennote::kSerialDriver);
+  openFacts_.clear();
+  if (result != ft::Ok) openFacts_.push_back({"open-error", "status " + std::to_string(result)});
+  // The library only says "not opened". On Linux that is a device node this user may not open,
+  // or a chip the kernel's serial driver holds (how a stock system has it); the first is told
+  // first, since the second cannot be known until the first is out of the way.
+  if (result == ft::DeviceNotOpened) {
+    if (deviceNodesOpenable && !deviceNodesOpenable()) {
+      notes_.push_back(opennote::kNoPermission);
+    } else if (serialDriverLoaded && serialDriverLoaded()) {
+      notes_.push_back(opennote::kSerialDriver);
+    }
   }
   if (result != ft::Ok) return result;
   // Bytes an earlier session left in the chip or the driver would be read as the first reply
   // (libftdi's open resets the chip; the vendor's does not).
-  if (functions_->purge != nullptr) functions_->purge(opened, kPurgeBoth);
+  if (functions_->purge != nullptr) {
+    openFacts_.push_back({"purge", std::to_string(functions_->purge(opened, kPurgeBoth))});
+  }
+  if (functions_->deviceInfo != nullptr) {
+    Ulong type = 0;
+    Dword id = 0;
+    char serial[16] = {};
+    char description[64] = {};
+    if (functions_->deviceInfo(opened, &type, &id, serial, description, nullptr) == ft::Ok) {
+      openFacts_.push_back({"vid:pid", hex4(id >> 16) + ":" + hex4(id)});
+      openFacts_.push_back({"chip", chipName(type)});
+    }
+  }
   // The chip holds back a part-filled packet until its latency timer runs out, which would add
   // that much to every short reply of the programmer. A refusal only costs speed, so it does
   // not fail the open.
@@ -173,7 +233,12 @@ FtStatus Ftd2xxLibrary::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle
       functions_->setLatencyTimer(opened, static_cast<unsigned char>(kShortLatencyTimerMs)) ==
           ft::Ok) {
     latencyTimerMs_ = kShortLatencyTimerMs;
+  } else {
+    notes_.push_back(opennote::kNoLatencyTimer);
   }
+  openFacts_.push_back({"latency-timer", latencyTimerMs_ == kShortLatencyTimerMs
+                                             ? "2 ms"
+                                             : "refused: the chip's own 16 ms"});
   return result;
 }
 

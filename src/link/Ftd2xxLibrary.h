@@ -33,10 +33,12 @@ class Ftd2xxLibrary final : public FtApi {
   }
   std::vector<std::string> takeNotes() override;
   std::uint32_t latencyTimerMs() const override { return latencyTimerMs_; }
+  std::vector<DriverFact> facts() const override;
 
-  // Whether the kernel's serial driver is loaded (on Linux, /sys/module/ftdi_sio); tests give
-  // their own answer.
+  // Whether the kernel's serial driver is loaded (on Linux, /sys/module/ftdi_sio), and whether
+  // this user may open the USB chips' device nodes; tests give their own answers.
   std::function<bool()> serialDriverLoaded;
+  std::function<bool()> deviceNodesOpenable;
 
  private:
   struct Functions;
@@ -47,6 +49,7 @@ class Ftd2xxLibrary final : public FtApi {
   void* module_;
   std::unique_ptr<Functions> functions_;
   std::vector<std::string> notes_;
+  std::vector<DriverFact> openFacts_;
   std::uint32_t latencyTimerMs_ = kChipLatencyTimerMs;
 };
 

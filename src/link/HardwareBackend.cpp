@@ -1,6 +1,8 @@
 #include "link/HardwareBackend.h"
 
 #include <cctype>
+#include <string>
+#include <vector>
 
 #include "link/Ftd2xxLibrary.h"
 #if defined(TANDRA_HAVE_LIBFTDI)
@@ -40,16 +42,24 @@ DriverFactories hardwareDrivers() {
   return drivers;
 }
 
-std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers) {
+std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers,
+                                    std::vector<std::string>* probes) {
   const std::string d2xxName = Ftd2xxLibrary::defaultLibraryName();
+  const auto probe = [&](const std::string& line) {
+    if (probes != nullptr) probes->push_back(line);
+  };
   std::unique_ptr<FtApi> d2xx;
   std::unique_ptr<FtApi> libFtdi;
   switch (choice) {
     case DriverChoice::D2xx:
+      probe("asked for the vendor's library");
       if ((d2xx = drivers.d2xx())) return d2xx;
+      probe(d2xxName + " could not be loaded");
       return std::make_unique<NoDriver>("no USB driver: " + d2xxName + " could not be loaded");
     case DriverChoice::LibFtdi:
+      probe("asked for libftdi1");
       if ((libFtdi = drivers.libFtdi())) return libFtdi;
+      probe("this build has no libftdi1");
       return std::make_unique<NoDriver>("no USB driver: this build has no libftdi1");
     case DriverChoice::Virtual:
     case DriverChoice::Automatic:
@@ -57,17 +67,37 @@ std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& 
   }
 #if defined(_WIN32)
   // The vendor's driver is how the chip is reached on Windows.
-  if ((d2xx = drivers.d2xx())) return d2xx;
+  if ((d2xx = drivers.d2xx())) {
+    probe(d2xxName + " loaded: chosen, as on every Windows");
+    return d2xx;
+  }
+  probe(d2xxName + " could not be loaded");
   if ((libFtdi = drivers.libFtdi())) return libFtdi;
 #else
   // A stock Linux system gives the chip to its serial driver, which the vendor's library
   // cannot open past and libftdi1 detaches; the vendor's library serves where libftdi1 is
   // missing or sees no device (a system that has the chip under the vendor's own driver).
   libFtdi = drivers.libFtdi();
-  if (libFtdi && deviceCount(*libFtdi) > 0) return libFtdi;
+  const std::uint32_t libFtdiSees = libFtdi ? deviceCount(*libFtdi) : 0;
+  probe(libFtdi ? "libftdi1 sees " + std::to_string(libFtdiSees) + " device(s)"
+                : std::string("this build has no libftdi1"));
+  if (libFtdi && libFtdiSees > 0) {
+    probe("libftdi1 chosen: it sees the programmer");
+    return libFtdi;
+  }
   d2xx = drivers.d2xx();
-  if (d2xx && (!libFtdi || deviceCount(*d2xx) > 0)) return d2xx;
-  if (libFtdi) return libFtdi;
+  const std::uint32_t d2xxSees = d2xx ? deviceCount(*d2xx) : 0;
+  probe(d2xx ? d2xxName + " sees " + std::to_string(d2xxSees) + " device(s)"
+             : d2xxName + " could not be loaded");
+  if (d2xx && (!libFtdi || d2xxSees > 0)) {
+    probe(d2xxName + " chosen: " +
+          (libFtdi ? std::string("it sees a device libftdi1 does not") : "libftdi1 is missing"));
+    return d2xx;
+  }
+  if (libFtdi) {
+    probe("libftdi1 chosen: neither sees a device, and it is the driver for a stock system");
+    return libFtdi;
+  }
 #endif
   return std::make_unique<NoDriver>("no USB driver: " + d2xxName +
                                     " could not be loaded and this build has no libftdi1");

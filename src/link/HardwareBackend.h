@@ -28,8 +28,10 @@ DriverFactories hardwareDrivers();
 // The driver for a real programmer. Automatic: on Windows the vendor's library; elsewhere
 // libftdi1, which takes the chip from the kernel's serial driver, unless it is missing or finds
 // no device while the vendor's library finds one. Never nullptr: without a driver the result is
-// one that finds no device and says why in its name.
-std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers);
+// one that finds no device and says why in its name. `probes`, when given, gets what each
+// driver tried was found to offer, and what was chosen why, one line each.
+std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers,
+                                    std::vector<std::string>* probes = nullptr);
 
 // A driver that finds nothing, for a build or a system without a USB driver.
 class NoDriver final : public FtApi {

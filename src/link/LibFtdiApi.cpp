@@ -4,6 +4,8 @@
 #include <libusb.h>
 
 #include <climits>
+#include <cstdio>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -88,6 +90,43 @@ int openChip(ftdi_context* ctx, libusb_device* dev) {
   if (result != kClaimFailed) return result;
   ctx->module_detach_mode = AUTO_DETACH_SIO_MODULE;
   return ftdi_usb_open_dev(ctx, dev);
+}
+
+const char* chipName(int type) {
+  static constexpr const char* kNames[] = {"FT8U245AM", "FT232BM", "FT2232C", "FT232R",
+                                           "FT2232H",   "FT4232H", "FT232H",  "FT230X"};
+  return type >= 0 && type < static_cast<int>(std::size(kNames)) ? kNames[type] : "unknown";
+}
+
+const char* speedName(int speed) {
+  switch (speed) {
+    case LIBUSB_SPEED_LOW:
+      return "low speed (1.5 Mb/s)";
+    case LIBUSB_SPEED_FULL:
+      return "full speed (12 Mb/s)";
+    case LIBUSB_SPEED_HIGH:
+      return "high speed (480 Mb/s)";
+    default:
+      return "speed unknown";
+  }
+}
+
+std::string hex4(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04x", value & 0xFFFF);
+  return text;
+}
+
+// What a maintainer needs to know of the device just opened (or tried).
+std::vector<DriverFact> deviceFacts(libusb_device* dev) {
+  libusb_device_descriptor descriptor{};
+  std::vector<DriverFact> facts;
+  if (libusb_get_device_descriptor(dev, &descriptor) == 0) {
+    facts.push_back({"vid:pid", hex4(descriptor.idVendor) + ":" + hex4(descriptor.idProduct)});
+    facts.push_back({"bcdDevice", hex4(descriptor.bcdDevice)});
+  }
+  facts.push_back({"speed", speedName(libusb_get_device_speed(dev))});
+  return facts;
 }
 
 }  // namespace
@@ -228,6 +267,7 @@ FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
 
   device->bus = libusb_get_bus_number(chosen);
   device->address = libusb_get_device_address(chosen);
+  openFacts_ = deviceFacts(chosen);
   // Our own record first: the kernel refuses a second claim, but not every stand-in for usbfs
   // does (umockdev's replay grants it), and this answer costs no USB traffic.
   if (isOpen(device->bus, device->address)) return ft::DeviceNotOpened;
@@ -240,14 +280,28 @@ FtStatus LibFtdiApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
       if (probe != nullptr) libusb_close(probe);
     }
     if (const char* note = openFailureNote(opened, libusbResult)) notes_.push_back(note);
+    // What the libraries said, for the trace: the note above is only what to do.
+    std::string error =
+        "libftdi " + std::to_string(opened) + " (" + ftdi_get_error_string(device->ctx) + ")";
+    if (libusbResult != 0) error += ", libusb " + std::string(libusb_error_name(libusbResult));
+    openFacts_.push_back({"open-error", error});
     return ft::DeviceNotOpened;
   }
+  openFacts_.push_back({"chip", chipName(static_cast<int>(device->ctx->type))});
+  openFacts_.push_back({"max-packet-size", std::to_string(device->ctx->max_packet_size)});
+  // The open resets the chip, and with it what an earlier session left in its buffers.
+  openFacts_.push_back({"reset", "0 (by the open; its buffers with it)"});
   // The oldest chips have no latency timer to set: they work all the same, only slower.
   latencyTimerMs_ = kShortLatencyTimerMs;
-  if (ftdi_set_latency_timer(device->ctx, static_cast<unsigned char>(kShortLatencyTimerMs)) != 0) {
+  const int latency =
+      ftdi_set_latency_timer(device->ctx, static_cast<unsigned char>(kShortLatencyTimerMs));
+  if (latency != 0) {
     latencyTimerMs_ = kChipLatencyTimerMs;
-    notes_.push_back("The USB chip has no latency timer to set: replies will come more slowly.");
+    notes_.push_back(opennote::kNoLatencyTimer);
   }
+  openFacts_.push_back(
+      {"latency-timer",
+       latency == 0 ? "2 ms" : "refused (" + std::to_string(latency) + "): the chip's own 16 ms"});
   device->ctx->usb_write_timeout = kDefaultWriteTimeoutMs;
 
   ftdi_context* const ctx = device->ctx;
@@ -300,6 +354,17 @@ FtStatus LibFtdiApi::Read(FtHandle handle, void* buffer, std::uint32_t count,
   if (received == nullptr || (buffer == nullptr && count > 0)) return ft::InvalidParameter;
   return device->queue.read(static_cast<std::uint8_t*>(buffer), count, received,
                             device->readTimeoutMs, SteadyClock::instance(), device->fetch);
+}
+
+std::vector<DriverFact> LibFtdiApi::facts() const {
+  std::vector<DriverFact> facts;
+  const ftdi_version_info version = ftdi_get_library_version();
+  facts.push_back({"libftdi1", version.version_str});
+  const libusb_version* usb = libusb_get_version();
+  facts.push_back({"libusb", std::to_string(usb->major) + "." + std::to_string(usb->minor) + "." +
+                                 std::to_string(usb->micro)});
+  facts.insert(facts.end(), openFacts_.begin(), openFacts_.end());
+  return facts;
 }
 
 std::vector<std::string> LibFtdiApi::takeNotes() {

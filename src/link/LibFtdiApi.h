@@ -112,6 +112,7 @@ class LibFtdiApi final : public FtApi {
   std::string driverName() const override { return "libftdi1"; }
   std::vector<std::string> takeNotes() override;
   std::uint32_t latencyTimerMs() const override { return latencyTimerMs_; }
+  std::vector<DriverFact> facts() const override;
 
  private:
   struct Device;
@@ -129,6 +130,7 @@ class LibFtdiApi final : public FtApi {
   ftdi_context* lister_ = nullptr;  // For enumeration and string descriptors only.
   std::map<FtHandle, std::unique_ptr<Device>> devices_;
   std::vector<std::string> notes_;
+  std::vector<DriverFact> openFacts_;  // of the last device opened, or tried
   std::uint32_t latencyTimerMs_ = kChipLatencyTimerMs;
 };
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "link/Host.h"
+#include "link/Trace.h"
 
 namespace tandra {
 
@@ -23,18 +24,32 @@ constexpr const char* kWriteTimeOutLine = "USB Device Write TimeOut ...";
 void Link::SendCommand() {
   if (connectionState <= kNoProgrammer) return;
   const std::uint8_t op = packet()[0];
-  if (isAnswered(op)) {
-    SendAndWait(op == opcode::ReadBlock ? ReplyUse::Data : ReplyUse::Header, kWriteTimeOutLine);
-  } else {
+  if (!isAnswered(op)) {
     writePacket(kWriteTimeOutLine);
+    return;
+  }
+  if (op != opcode::ProgramBlock) {
+    SendAndWait(op == opcode::ReadBlock ? ReplyUse::Data : ReplyUse::Header, kWriteTimeOutLine);
+    return;
+  }
+  prepareForReply();
+  writePacket(kWriteTimeOutLine);
+  // No chip takes a page in the moment between the write and a look at the line: a reply
+  // already there then is another command's.
+  const bool answeredAtOnce = usb_.GetFTQueueStatus() == ft::Ok && usb_.queueCount() > 0;
+  WaitReply(ReplyUse::Header);
+  if (answeredAtOnce && stepFault_.empty()) {
+    outOfStep(
+        "The programmer's reply to a page came at once, sooner than a chip can be "
+        "programmed");
   }
 }
 
 void Link::SendAndWait(ReplyUse use, const char* writeTimeOutLine, BeforeSend before) {
-  if (before == BeforeSend::DropLeftOver) {
-    prepareForReply();
-  } else if (!fullWaits) {
+  if (before == BeforeSend::WaitForQuiet && inDoubt_) {
     drainUntilQuiet(kReadTimeoutMs);
+  } else {
+    prepareForReply();
   }
   writePacket(writeTimeOutLine);
   WaitReply(use);
@@ -44,13 +59,20 @@ void Link::writePacket(const char* writeTimeOutLine) {
   std::uint8_t* p = packet();
   p[7] = headerChecksum(p);
   const auto length = static_cast<std::uint32_t>(packetLength);
-  if (usb_.WriteFTBuffer(length) < length) host_.insertLogLine(writeTimeOutLine);
+  if (usb_.WriteFTBuffer(length) >= length) return;
+  host_.insertLogLine(writeTimeOutLine);
+  // The driver gave up on the write (its time-out ran out: the firmware takes no more data) or
+  // failed it: the programmer is not reached, and the running work ends as when the watchdog
+  // fires. The reply wait still runs and takes whatever comes.
+  recordFault(writeTimeOutLine);
+  quitFlag = std::max(quitFlag, 5);
 }
 
 void Link::WaitReply(ReplyUse use) {
   host_.startWatchdog();
   watchdogFlag = 0;
   replyLength_ = 0;
+  expected_ = expectedLength(use);
   for (bool first = true;; first = false) {
     // The first look is at once; between the later ones the processor is left to others.
     if (first) {
@@ -65,8 +87,14 @@ void Link::WaitReply(ReplyUse use) {
       // does; otherwise every later wait would fail the same way while the operation went on.
       if (status != ft::Ok) quitFlag = 5;
       host_.stopWatchdog();
-      host_.insertLogLine("Device no longer present ... PortStatus-" + std::to_string(status) +
-                          " USB-" + std::to_string(watchdogFlag));
+      const std::string line = "Device no longer present ... PortStatus-" + std::to_string(status) +
+                               " USB-" + std::to_string(watchdogFlag);
+      host_.insertLogLine(line);
+      recordFault(line);
+      end_ = ReplyEnd::Lost;
+      inDoubt_ = true;  // a reply given up on may still come
+      clearDoubtAfterReply_ = false;
+      traceReply();
       if (onReplyLost) onReplyLost();
       return;
     }
@@ -74,9 +102,7 @@ void Link::WaitReply(ReplyUse use) {
     if (quitFlag > 0) break;
   }
   host_.stopWatchdog();
-  const auto full = static_cast<std::uint32_t>(kCommandLength + replyDataLength);
-  const bool headerWillDo = use == ReplyUse::Header && !fullWaits && full > kCommandLength;
-  replyLength_ = headerWillDo ? readHeaderThenQuiet(full) : usb_.ReadFTBuffer(full);
+  readReply(use);
 }
 
 int Link::quietPeriodMs() const {
@@ -87,43 +113,74 @@ int Link::quietPeriodMs() const {
   return static_cast<int>(2 * usb_.latencyTimerMs()) + 4;
 }
 
-// A reply whose data is not used (idle, identify, a firmware record, the flash check) is read
-// as far as its header, as a reply always is, and then only as long as bytes keep coming: the
-// firmware may send the header alone or the full 2,056 bytes, and waiting out the read
-// time-out for the rest would cost half a second a command.
-//
-// What is left at risk: a firmware that stops in the middle of such a reply for longer than the
-// quiet period and sends the rest after the next command has gone out. Those late bytes would
-// be taken for the next reply; prepareForReply only removes what has come by then. Such a
-// programmer is run with full waits (--full-waits), which read every reply as the protocol was
-// first written, to its full length or the read time-out.
-std::uint32_t Link::readHeaderThenQuiet(std::uint32_t full) {
-  std::uint32_t got = usb_.ReadFTBuffer(kCommandLength);
-  if (got < kCommandLength) return got;
-  const int quietMs = quietPeriodMs();
-  std::int64_t lastByteAt = host_.monotonicMs();
-  while (got < full) {
-    if (usb_.GetFTQueueStatus() != ft::Ok) break;
-    if (usb_.queueCount() > 0) {
-      got += usb_.ReadFTBuffer(std::min(usb_.queueCount(), full - got), got);
-      lastByteAt = host_.monotonicMs();
-    } else if (host_.monotonicMs() - lastByteAt >= quietMs) {
-      endedEarly_ = true;
-      break;
-    } else {
-      host_.waitForEvents(kPollMs);
-    }
+void Link::newConnection() {
+  headerReplyLength_ = 0;
+  lastReplyHeaderOnly_ = false;
+  inDoubt_ = true;
+  clearDoubtAfterReply_ = false;
+  stepFault_.clear();
+  faultLine_.clear();
+}
+
+void Link::beginOperation() {
+  stepFault_.clear();
+  faultLine_.clear();
+  // The rest of a reply given up on in an earlier operation may have come since: the opening
+  // idle command throws it away, and from its reply on this operation's replies are its own.
+  clearDoubtAfterReply_ = inDoubt_;
+}
+
+void Link::outOfStep(const std::string& what) {
+  const std::string line = what +
+                           ": its replies are out of step with the commands, so the run stopped "
+                           "and no socket of it passes. If this happens again, run with "
+                           "--full-waits.";
+  if (stepFault_.empty()) {
+    stepFault_ = line;
+    host_.insertLogLine(line);
+    recordFault(line);
   }
-  return got;
+  quitFlag = std::max(quitFlag, 5);
+  // More of the shifted replies may follow: they are thrown away, not read as answers.
+  inDoubt_ = true;
+  clearDoubtAfterReply_ = false;
 }
 
 void Link::prepareForReply() {
-  if (!endedEarly_) return;
-  endedEarly_ = false;
+  if (usb_.GetFTQueueStatus() != ft::Ok || usb_.queueCount() == 0) return;
+  if (!inDoubt_) {
+    const std::uint32_t waiting = usb_.queueCount();
+    // A firmware thought to send headers alone has sent more after one: it sends the full
+    // block, and from now on such replies are read to their full length.
+    if (lastReplyHeaderOnly_) {
+      headerReplyLength_ = static_cast<std::uint32_t>(kCommandLength + kDefaultReplyDataLength);
+    }
+    outOfStep(std::to_string(waiting) + " bytes of an earlier reply were still on the line " +
+              "when the next command went out");
+  }
   drainReceiveQueue();
 }
 
+bool Link::confirmInStep() {
+  if (!stepFault_.empty()) return false;
+  if (inDoubt_ || connectionState != kIdentified) return true;
+  // A reply read in full leaves nothing behind: bytes that come now belong to a reply that was
+  // taken for another's.
+  const int quietMs = quietPeriodMs();
+  for (;;) {
+    if (usb_.GetFTQueueStatus() != ft::Ok) return true;  // the next wait tells of it
+    if (usb_.queueCount() > 0) {
+      outOfStep(std::to_string(usb_.queueCount()) + " bytes came after the last reply");
+      drainReceiveQueue();
+      return false;
+    }
+    if (host_.monotonicMs() - lastByteAtMs_ >= quietMs) return true;
+    host_.waitForEvents(kPollMs);
+  }
+}
+
 void Link::drainUntilQuiet(int quietMs) {
+  const Trace::Draining draining(trace);
   std::int64_t lastByteAt = host_.monotonicMs();
   while (host_.monotonicMs() - lastByteAt < quietMs) {
     if (usb_.GetFTQueueStatus() != ft::Ok) return;
@@ -134,7 +191,7 @@ void Link::drainUntilQuiet(int quietMs) {
       host_.waitForEvents(kPollMs);
     }
   }
-  endedEarly_ = false;
+  inDoubt_ = false;
 }
 
 std::uint8_t Link::selectSocket() {
@@ -163,10 +220,10 @@ void Link::SendLatch(std::uint8_t selector) {
   SendCommand();
 }
 
-// A reply the host gave up on can still arrive after its wait ended. It is thrown away here, so
-// that it is never taken for the answer to a later command: every operation starts and ends
-// with the idle command, and so on a clean link.
+// Bytes that are no answer to the command about to go out (the rest of a reply given up on, or
+// of one that fell out of step) are thrown away, so that they are never taken for it.
 void Link::drainReceiveQueue() {
+  const Trace::Draining draining(trace);
   for (int round = 0; round < 8; ++round) {
     if (usb_.GetFTQueueStatus() != ft::Ok || usb_.queueCount() == 0) return;
     usb_.ReadFTBuffer(std::min<std::uint32_t>(usb_.queueCount(), D2XXUnit::kTransferBufferSize));
@@ -175,7 +232,6 @@ void Link::drainReceiveQueue() {
 
 void Link::SendIdle() {
   if (connectionState == kIdentified) {
-    drainReceiveQueue();
     store(opcode::Idle);
     SendCommand();
   }

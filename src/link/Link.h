@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "link/Commands.h"
 #include "link/D2XXUnit.h"
@@ -9,6 +10,7 @@
 namespace tandra {
 
 class Host;
+class Trace;
 
 // Connection state: how far discovery got with the programmer.
 enum ConnectionState : int {
@@ -23,11 +25,22 @@ enum class ReplyUse { Header, Data };
 
 // What clears the way for the reply to a command before the command goes out.
 enum class BeforeSend {
-  // What is left of a reply whose unused end was not waited for is thrown away.
+  // Nothing may be waiting: bytes that are, are what is left of an earlier reply. After a reply
+  // the host gave up on they are thrown away; after one it read in full they mean the replies
+  // fell out of step with the commands.
   DropLeftOver,
-  // The line must first be quiet for the read time-out (unless every reply is waited out in
-  // full): for a reply whose bytes are judged after a run of replies that were not.
+  // After a reply the host gave up on, the line must first be quiet for the read time-out: for
+  // a reply whose bytes are judged after a run of replies that were not (the flash check).
   WaitForQuiet,
+};
+
+// Why the last reply wait ended.
+enum class ReplyEnd {
+  Complete,  // every byte the reply has came
+  Quiet,     // the line went quiet after the header, and the reply's length was not yet known
+  TimeOut,   // the rest did not come in time
+  Stopped,   // Quit, or a stop, ended the wait
+  Lost,      // the watchdog fired, or the programmer could no longer be asked
 };
 
 // The command packet protocol: packets are built in place at the start of the transfer
@@ -39,6 +52,8 @@ class Link {
   static constexpr std::uint8_t kLostReplyStatus = 0x55;
   // The read time-out discovery sets: how long a read waits for bytes that do not come.
   static constexpr int kReadTimeoutMs = 500;
+  // The write time-out: a write that has not gone out by then never will.
+  static constexpr int kWriteTimeoutMs = 5000;
   // How often a wait looks at the receive queue.
   static constexpr int kPollMs = 1;
 
@@ -68,8 +83,16 @@ class Link {
   std::uint8_t replyStatus() const { return reply()[6]; }
   // A reply is usable when the bytes its use needs have arrived; the rest of the read buffer
   // still holds older bytes that must not pass for the programmer's answer.
-  // The bytes the last wait read (0 after a lost reply).
+  // The bytes the last wait read (0 after a lost reply), and how many the reply has.
   std::uint32_t replyLength() const { return replyLength_; }
+  std::uint32_t replyExpected() const { return expected_; }
+  // Every byte of the last reply came: it is whole by count, and so is the answer to its command.
+  bool replyWhole() const { return expected_ > 0 && replyLength_ >= expected_; }
+  ReplyEnd replyEnd() const { return end_; }
+  // How long a reply whose data is not used (idle, identify, a firmware record, the flash check)
+  // is: the 8-byte header alone, or the header and 2,048 bytes, as this firmware sends them;
+  // 0 until the identify reply of this connection has told.
+  std::uint32_t headerReplyLength() const { return headerReplyLength_; }
   // The 8 header bytes: enough for a status, a version or a check value.
   bool replyHeaderArrived() const { return replyLength_ >= kCommandLength; }
   // The header and the reply data length after it: a read block's data.
@@ -77,6 +100,7 @@ class Link {
     return replyLength_ >= static_cast<std::uint32_t>(kCommandLength + replyDataLength);
   }
   D2XXUnit& usb() { return usb_; }
+  Host& host() { return host_; }
 
   // Stores the opcode and the fixed bytes of a command; parameters are the caller's, and
   // bytes the table marks "as left" are not touched.
@@ -104,6 +128,28 @@ class Link {
   // the socket select code.
   std::uint8_t selectSocket();
 
+  // --- Replies in step with their commands ---
+  // A new connection: nothing is known of the firmware's reply lengths, and whatever an earlier
+  // session left on the line is thrown away.
+  void newConnection();
+  // An operation begins: it starts with no fault, and its opening idle command throws away what
+  // a reply given up on in an earlier operation still brought.
+  void beginOperation();
+  // At the end of an operation: waits until the line has been quiet for the quiet period after
+  // the last reply; false (the replies out of step) when more bytes came meanwhile.
+  bool confirmInStep();
+  // Why the replies fell out of step with the commands, in the status log's words; empty while
+  // they are in step.
+  const std::string& stepFault() const { return stepFault_; }
+  // The first line that told why the running work ended early without the operator asking
+  // (the programmer lost, a reply incomplete, the replies out of step); empty when none did.
+  const std::string& faultLine() const { return faultLine_; }
+  void recordFault(const std::string& line) {
+    if (faultLine_.empty()) faultLine_ = line;
+  }
+  // Where each reply wait and each byte thrown away is written as well; nullptr for none.
+  Trace* trace = nullptr;
+
   void Timer1Timer();  // the reply watchdog fired
   void Quit() { quitFlag = 5; }
   // A stop that the idle command does not clear, as Quit's is cleared: it ends the running work
@@ -118,19 +164,37 @@ class Link {
  private:
   void SendLatch(std::uint8_t selector);
   void writePacket(const char* writeTimeOutLine);
-  // Before a command that is answered: what is left of a reply whose unused end was not waited
-  // for is thrown away, so that it cannot pass for the answer to come.
+  // Before a command that is answered: nothing may be waiting on the line (see BeforeSend).
   void prepareForReply();
   // Throws away whatever comes until the line has been quiet for `quietMs`.
   void drainUntilQuiet(int quietMs);
   void drainReceiveQueue();
-  std::uint32_t readHeaderThenQuiet(std::uint32_t full);
+  // The reply after its first byte, by count where its length is known (ReplyReading.cpp).
+  std::uint32_t expectedLength(ReplyUse use) const;
+  void readReply(ReplyUse use);
+  void learnReplyLength(std::uint32_t full);
+  std::uint32_t readWhileComing(std::uint32_t got, std::uint32_t full, int quietMs);
+  void readRest(std::uint32_t got);
+  void replyEnded(ReplyUse use);
+  void outOfStep(const std::string& line);
+  void traceReply() const;
 
   D2XXUnit& usb_;
   Host& host_;
   std::uint32_t replyLength_ = 0;
+  std::uint32_t expected_ = 0;
+  ReplyEnd end_ = ReplyEnd::Complete;
+  std::uint32_t headerReplyLength_ = 0;
+  // The last reply was a header read alone where the firmware might send more.
+  bool lastReplyHeaderOnly_ = false;
+  std::int64_t lastByteAtMs_ = 0;
+  // A reply was given up on (lost, cut short, stopped), and its rest may still come: bytes
+  // before the next command are that rest, not a fault.
+  bool inDoubt_ = true;
+  bool clearDoubtAfterReply_ = false;
+  std::string stepFault_;
+  std::string faultLine_;
   bool stopHeld_ = false;
-  bool endedEarly_ = false;
 };
 
 }  // namespace tandra

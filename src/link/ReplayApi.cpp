@@ -18,7 +18,8 @@ std::vector<std::uint8_t> hexBytes(std::istringstream& fields) {
     if (pair.size() != 2 || hexDigitValue(pair[0]) < 0 || hexDigitValue(pair[1]) < 0) {
       throw FileError("'" + pair + "' is not a byte of a trace");
     }
-    bytes.push_back(static_cast<std::uint8_t>(hexDigitValue(pair[0]) * 16 + hexDigitValue(pair[1])));
+    bytes.push_back(
+        static_cast<std::uint8_t>(hexDigitValue(pair[0]) * 16 + hexDigitValue(pair[1])));
   }
   return bytes;
 }
@@ -46,6 +47,13 @@ std::string ReplayApi::Difference::describe() const {
   text += expected ? "0x" + hexByte(*expected) : std::string("no more bytes");
   text += ", sent ";
   text += sent ? "0x" + hexByte(*sent) : std::string("no more bytes");
+  if (!replyBefore.empty()) {
+    text += "; the reply to command " + std::to_string(replyTo) + " was received as";
+    for (std::size_t i = 0; i < std::min<std::size_t>(replyBefore.size(), 8); ++i) {
+      text += " " + hexByte(replyBefore[i]);
+    }
+    if (replyBefore.size() > 8) text += " ...";
+  }
   return text;
 }
 
@@ -58,12 +66,16 @@ ReplayApi ReplayApi::load(const std::string& path) {
     std::string line;
     long number = 0;
     bool sawHeader = false;
+    int version = 1;
     while (std::getline(in, line)) {
       ++number;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.empty()) continue;
       if (line.front() == '#') {
-        sawHeader = sawHeader || line.starts_with("# tandra trace");
+        if (line.starts_with("# tandra trace ")) {
+          sawHeader = true;
+          version = line.size() > 15 && line[15] >= '2' && line[15] <= '9' ? line[15] - '0' : 1;
+        }
         continue;
       }
       std::istringstream fields(line);
@@ -97,12 +109,39 @@ ReplayApi ReplayApi::load(const std::string& path) {
           fields >> count >> command.written >> command.status;
           command.bytes = hexBytes(fields);
           replay.commands_.push_back(std::move(command));
-        } else if (what == "<") {
+        } else if (what == "<" || what == "drain") {
+          // Bytes thrown away came from the programmer all the same.
           std::uint32_t count = 0;
           Incoming arrived;
+          if (version >= 2) fields >> count;  // the count asked for
           fields >> count >> arrived.status;
           arrived.bytes = hexBytes(fields);
           if (!arrived.bytes.empty() || arrived.status != ft::Ok) incoming.push_back(arrived);
+        } else if (what == "operation") {
+          replay.tracedLooks_.emplace_back();
+        } else if (what == "socket") {
+          int socket = 0;
+          std::string look;
+          fields >> socket >> look;
+          if (!replay.tracedLooks_.empty()) {
+            replay.tracedLooks_.back()[socket] = look == "passed"    ? SocketLook::Passed
+                                                 : look == "failed"  ? SocketLook::Failed
+                                                 : look == "skipped" ? SocketLook::Skipped
+                                                 : look == "running" ? SocketLook::Running
+                                                                     : SocketLook::Plain;
+          }
+          fields.clear();
+        } else if (what == "reply") {
+          std::uint32_t got = 0, expected = 0;
+          std::string end;
+          fields >> got >> expected >> end;
+          // (The identify reply's quiet end is how every connection learns its replies' length.)
+          replay.endedOnTime_ = replay.endedOnTime_ || end == "time-out";
+        } else if (what == "log") {
+          const std::string text = restOf(fields);
+          replay.endedOnTime_ = replay.endedOnTime_ ||
+                                text.find("out of step") != std::string::npos ||
+                                text.find("came incomplete") != std::string::npos;
         } else if (what == "queue") {
           Incoming failed;
           fields >> failed.status;
@@ -167,6 +206,12 @@ FtStatus ReplayApi::SetTimeouts(FtHandle, std::uint32_t, std::uint32_t) {
 FtStatus ReplayApi::GetQueueStatus(FtHandle, std::uint32_t* rxBytes) {
   if (!open_ || difference_) return ft::IoError;
   if (rxBytes == nullptr) return ft::InvalidParameter;
+  // The reply to a command is on its way at the first look after it, and there at the next:
+  // no programmer answers in the moment between a write and that look.
+  struct Arrive {
+    ReplayApi& replay;
+    ~Arrive() { replay.arrived(); }
+  } arrive{*this};
   // A failure the trace met here comes once every byte before it has been read.
   if (!pending_.empty() && pending_.front().bytes.empty() && pending_.front().status != ft::Ok) {
     const FtStatus failed = pending_.front().status;
@@ -182,8 +227,13 @@ FtStatus ReplayApi::GetQueueStatus(FtHandle, std::uint32_t* rxBytes) {
   return ft::Ok;
 }
 
+void ReplayApi::arrived() {
+  pending_.insert(pending_.end(), arriving_.begin(), arriving_.end());
+  arriving_.clear();
+}
+
 void ReplayApi::arrive(const std::vector<Incoming>& incoming) {
-  pending_.insert(pending_.end(), incoming.begin(), incoming.end());
+  arriving_.insert(arriving_.end(), incoming.begin(), incoming.end());
 }
 
 FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
@@ -194,7 +244,9 @@ FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   const std::size_t number = nextCommand_ + 1;
   if (nextCommand_ >= commands_.size()) {
-    difference_ = Difference{number, 0, std::nullopt, count > 0 ? std::optional(bytes[0]) : std::nullopt};
+    const auto [to, reply] = replyBehind();
+    difference_ = Difference{
+        number, 0, std::nullopt, count > 0 ? std::optional(bytes[0]) : std::nullopt, reply, to};
     return ft::IoError;
   }
   const Command& expected = commands_[nextCommand_];
@@ -202,13 +254,15 @@ FtStatus ReplayApi::Write(FtHandle, const void* buffer, std::uint32_t count,
   const auto mismatch = std::mismatch(bytes, bytes + common, expected.bytes.begin());
   const auto at = static_cast<std::size_t>(mismatch.first - bytes);
   if (at < common || count != expected.bytes.size()) {
-    Difference difference{number, at, {}, {}};
+    const auto [to, reply] = replyBehind();
+    Difference difference{number, at, {}, {}, reply, to};
     if (at < expected.bytes.size()) difference.expected = expected.bytes[at];
     if (at < count) difference.sent = bytes[at];
     difference_ = difference;
     return ft::IoError;
   }
   ++nextCommand_;
+  readSinceWrite_ = false;
   arrive(expected.after);
   *written = expected.written;
   return expected.status;
@@ -218,6 +272,7 @@ FtStatus ReplayApi::Read(FtHandle, void* buffer, std::uint32_t count, std::uint3
   if (received != nullptr) *received = 0;
   if (!open_ || difference_) return ft::IoError;
   if (buffer == nullptr || received == nullptr) return ft::InvalidParameter;
+  arrived();  // a read waits for what comes
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::uint32_t got = 0;
   while (got < count && !pending_.empty()) {
@@ -237,12 +292,27 @@ FtStatus ReplayApi::Read(FtHandle, void* buffer, std::uint32_t count, std::uint3
     }
     const std::size_t take = std::min<std::size_t>(count - got, front.bytes.size());
     std::copy_n(front.bytes.begin(), take, out + got);
+    if (!readSinceWrite_) received_.emplace_back(nextCommand_, std::vector<std::uint8_t>{});
+    readSinceWrite_ = true;
+    std::vector<std::uint8_t>& reply = received_.back().second;
+    reply.insert(reply.end(), front.bytes.begin(),
+                 front.bytes.begin() + static_cast<std::ptrdiff_t>(take));
     front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<std::ptrdiff_t>(take));
     got += static_cast<std::uint32_t>(take);
     if (front.bytes.empty() && front.status == ft::Ok) pending_.pop_front();
   }
   *received = got;
   return ft::Ok;
+}
+
+std::pair<std::size_t, std::vector<std::uint8_t>> ReplayApi::replyBehind() const {
+  constexpr std::size_t kLookBack = 16;  // a round of pages or blocks to every socket, and more
+  for (std::size_t i = 0; i < std::min(received_.size(), kLookBack); ++i) {
+    const auto& [command, reply] = received_[received_.size() - 1 - i];
+    if (reply.size() > 6 && reply[6] != 0x00) return {command, reply};
+  }
+  if (received_.empty()) return {};
+  return received_.back();
 }
 
 FtStatus ReplayApi::Close(FtHandle) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/FtApi.h"
+#include "link/Host.h"
 
 namespace tandra {
 
@@ -23,6 +24,11 @@ class ReplayApi final : public FtApi {
     std::size_t byteOffset = 0;  // where it first differs (the length, when only that differs)
     std::optional<std::uint8_t> expected;  // nothing: the trace's command was shorter, or gone
     std::optional<std::uint8_t> sent;      // nothing: the sent command was shorter
+    // The reply that made the job send something else: an answer it took differently from the
+    // traced run (an edited trace, or a different program). Of the replies just before the
+    // command, the last with a status other than 0x00 (a refused page), or else the last.
+    std::vector<std::uint8_t> replyBefore;
+    std::size_t replyTo = 0;  // the command it answered
     std::string describe() const;
   };
 
@@ -34,6 +40,12 @@ class ReplayApi final : public FtApi {
   const std::optional<Difference>& difference() const { return difference_; }
   // Commands of the trace that the program did not send.
   std::size_t commandsLeft() const;
+  // Every operation's sockets as their labels last looked in the traced run, in order.
+  const std::vector<std::map<int, SocketLook>>& tracedLooks() const { return tracedLooks_; }
+  // The traced run ended a wait on time, not by count (a reply incomplete when its time ran
+  // out, replies out of step): a replay serves bytes without their timing and cannot show such
+  // a fault.
+  bool endedOnTime() const { return endedOnTime_; }
 
   FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
   FtStatus OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) override;
@@ -63,7 +75,9 @@ class ReplayApi final : public FtApi {
 
   ReplayApi() = default;
   FtHandle handle() { return this; }
+  // A command's reply is on its way (arrive), then there (arrived).
   void arrive(const std::vector<Incoming>& incoming);
+  void arrived();
 
   std::vector<std::pair<std::string, std::string>> facts_;
   std::optional<std::uint32_t> count_;
@@ -74,7 +88,14 @@ class ReplayApi final : public FtApi {
   std::vector<Command> commands_;
   std::size_t nextCommand_ = 0;
   std::deque<Incoming> pending_;
+  std::deque<Incoming> arriving_;
   std::optional<Difference> difference_;
+  // The replies received, by the command they followed: what a difference is traced back to.
+  std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> received_;
+  bool readSinceWrite_ = false;
+  std::pair<std::size_t, std::vector<std::uint8_t>> replyBehind() const;
+  std::vector<std::map<int, SocketLook>> tracedLooks_;
+  bool endedOnTime_ = false;
   bool open_ = false;
 };
 

@@ -1,9 +1,15 @@
 #include "link/Trace.h"
 
 #include <cerrno>
+#include <ctime>
+
+#if !defined(_WIN32)
+#include <sys/utsname.h>
+#endif
 
 #include "common/FileError.h"
 #include "common/HexText.h"
+#include "common/RunId.h"
 
 namespace tandra {
 
@@ -13,7 +19,8 @@ std::unique_ptr<Trace> Trace::create(const std::string& path) {
   return std::make_unique<Trace>(std::move(file));
 }
 
-Trace::Trace(std::ofstream file) : file_(std::move(file)), start_(std::chrono::steady_clock::now()) {
+Trace::Trace(std::ofstream file)
+    : file_(std::move(file)), start_(std::chrono::steady_clock::now()) {
   file_ << kFirstLine << '\n';
 }
 
@@ -27,6 +34,9 @@ void Trace::begin(std::string_view what) {
 void Trace::end() {
   line_ += '\n';
   file_ << line_;
+  // Every event reaches the file at once: a program killed or crashing keeps its trace whole
+  // up to its last event, which is what its maintainer needs most.
+  file_.flush();
 }
 
 void Trace::hex(const std::uint8_t* bytes, std::uint32_t count) {
@@ -41,6 +51,73 @@ void Trace::fact(std::string_view key, std::string_view value) {
   begin("fact");
   line_.append(" ").append(key).append(" ").append(value);
   end();
+}
+
+void Trace::startFacts(std::string_view program) {
+  fact("program", program);
+  fact("run", runId());
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char started[40];
+  std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%S%z", &local);
+  fact("started", started);
+#if defined(_WIN32)
+  fact("os", "Windows");
+#else
+  utsname system{};
+  if (::uname(&system) == 0) {
+    fact("os", std::string(system.sysname) + " " + system.release + " " + system.machine);
+  }
+#endif
+}
+
+void Trace::shown(std::string_view what, std::string_view text) {
+  begin(what);
+  line_ += ' ';
+  for (char c : text) line_ += c == '\r' || c == '\n' ? ' ' : c;  // one event, one line
+  end();
+}
+
+std::string_view Trace::lookWord(SocketLook look) {
+  switch (look) {
+    case SocketLook::Plain:
+      return "plain";
+    case SocketLook::Running:
+      return "running";
+    case SocketLook::Passed:
+      return "passed";
+    case SocketLook::Failed:
+      return "failed";
+    case SocketLook::Skipped:
+      return "skipped";
+  }
+  return "plain";
+}
+
+void Trace::socketShown(int socket, SocketLook look, std::string_view words) {
+  shown("socket",
+        std::to_string(socket) + " " + std::string(lookWord(look)) + " " + std::string(words));
+}
+
+void Trace::boxShown(BoxKind kind, std::string_view text) {
+  const char* word = kind == BoxKind::Error     ? "error"
+                     : kind == BoxKind::Warning ? "warning"
+                                                : "information";
+  shown("box", std::string(word) + " " + std::string(text));
+}
+
+void Trace::questionAnswered(std::string_view text, bool yes) {
+  shown("question", text);
+  shown("answer", yes ? "yes" : "no");
+}
+
+void Trace::updateFileChosen(const std::optional<std::string>& path) {
+  shown("update-file", path ? *path : std::string("none"));
 }
 
 void Trace::event(std::string_view what, std::string_view fields) {
@@ -58,10 +135,12 @@ void Trace::sent(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t w
   end();
 }
 
-void Trace::received(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t status) {
-  begin("<");
-  line_.append(" ").append(std::to_string(count)).append(" ").append(std::to_string(status));
-  hex(bytes, count);
+void Trace::received(const std::uint8_t* bytes, std::uint32_t asked, std::uint32_t got,
+                     std::uint32_t status) {
+  begin(draining_ ? "drain" : "<");
+  line_.append(" ").append(std::to_string(asked)).append(" ").append(std::to_string(got));
+  line_.append(" ").append(std::to_string(status));
+  hex(bytes, got);
   end();
 }
 
@@ -70,8 +149,6 @@ void Trace::log(std::string_view text) {
   line_ += ' ';
   for (char c : text) line_ += c == '\r' || c == '\n' ? ' ' : c;  // one event, one line
   end();
-  // The log says what the operator saw: it reaches the file even if the program stops next.
-  file_.flush();
 }
 
 }  // namespace tandra

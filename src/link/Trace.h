@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "link/Host.h"
 
 namespace tandra {
 
@@ -23,28 +26,64 @@ namespace tandra {
 //   open STATUS TEXT                  opening the device with that serial number
 //   timeouts STATUS READ WRITE        the read and write time-outs set, in milliseconds
 //   > COUNT WRITTEN STATUS HEX...     bytes sent to the programmer
-//   < COUNT STATUS HEX...             bytes received from it (COUNT 0: a read that got none)
+//   < ASKED GOT STATUS HEX...         bytes received from it (GOT 0: a read that got none)
+//   drain ASKED GOT STATUS HEX...     bytes received and thrown away: no answer to a command
+//   reply GOT EXPECTED END            how a reply wait ended (complete, quiet, time-out, stopped,
+//                                     lost), and the bytes it got of those the reply has
 //   queue STATUS                      a queue-status call that failed (the others are not kept)
 //   close STATUS                      the device let go
 //   log TEXT                          a line of the status log
+//   status TEXT, box KIND TEXT        what the operator was shown: the status line, a box,
+//   question TEXT, answer yes|no      a question and its answer, the update file chosen,
+//   update-file PATH|none             an operation's start, and every socket label with its look
+//   operation TEXT, socket N LOOK TEXT
 //
 // STATUS is the driver's status number (0 is success); HEX is two digits a byte. Leave out the
 // first column (cut -d' ' -f2-) to compare two runs.
 class Trace {
  public:
   static constexpr std::string_view kFirstLine =
-      "# tandra trace 1: microseconds, event, fields (see the README)";
+      "# tandra trace 2: microseconds, event, fields (see the README)";
+
+  // While one of these lives, the bytes read are thrown away, and are written as such.
+  class Draining {
+   public:
+    explicit Draining(Trace* trace) : trace_(trace) {
+      if (trace_ != nullptr) trace_->draining_ = true;
+    }
+    ~Draining() {
+      if (trace_ != nullptr) trace_->draining_ = false;
+    }
+    Draining(const Draining&) = delete;
+    Draining& operator=(const Draining&) = delete;
+
+   private:
+    Trace* trace_;
+  };
 
   // A trace written to `path` from now on; FileError when it cannot be made.
   static std::unique_ptr<Trace> create(const std::string& path);
   explicit Trace(std::ofstream file);
 
   void fact(std::string_view key, std::string_view value);
+  // The facts every trace starts with: the program and its version, the run id it shares with
+  // the record and the production log, when it started (local time, ISO 8601), and the system.
+  void startFacts(std::string_view program);
+  // What the operator was shown or answered: `what` is status, box, question, answer,
+  // update-file, operation or socket; the text as it was shown, on one line.
+  void shown(std::string_view what, std::string_view text);
+  void socketShown(int socket, SocketLook look, std::string_view words);
+  void boxShown(BoxKind kind, std::string_view text);
+  void questionAnswered(std::string_view text, bool yes);
+  void updateFileChosen(const std::optional<std::string>& path);
+  // The word a look is written as: plain, running, passed, failed, skipped.
+  static std::string_view lookWord(SocketLook look);
   // Any other event: what, and its fields as they are to stand.
   void event(std::string_view what, std::string_view fields);
   void sent(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t written,
             std::uint32_t status);
-  void received(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t status);
+  void received(const std::uint8_t* bytes, std::uint32_t asked, std::uint32_t got,
+                std::uint32_t status);
   void log(std::string_view line);
   void flush() { file_.flush(); }
 
@@ -56,6 +95,7 @@ class Trace {
   std::ofstream file_;
   std::chrono::steady_clock::time_point start_;
   std::string line_;
+  bool draining_ = false;
 };
 
 }  // namespace tandra

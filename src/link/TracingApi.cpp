@@ -34,6 +34,9 @@ FtStatus TracingApi::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) {
   const FtStatus status = ForwardingApi::OpenEx(arg1, flags, handle);
   trace_.event("open", std::to_string(status) + " " +
                            (arg1 != nullptr ? static_cast<const char*>(arg1) : ""));
+  // What the driver found out opening it: the chip, its packets and speed, the latency timer,
+  // and where the open failed, why.
+  for (const DriverFact& fact : facts()) trace_.fact("usb." + fact.key, fact.value);
   return status;
 }
 
@@ -63,7 +66,7 @@ FtStatus TracingApi::Read(FtHandle handle, void* buffer, std::uint32_t count,
                           std::uint32_t* received) {
   const FtStatus status = ForwardingApi::Read(handle, buffer, count, received);
   const std::uint32_t got = received != nullptr && buffer != nullptr ? *received : 0;
-  trace_.received(static_cast<const std::uint8_t*>(buffer), got, status);
+  trace_.received(static_cast<const std::uint8_t*>(buffer), count, got, status);
   return status;
 }
 

@@ -91,14 +91,14 @@ void ProductionPlan::numberChips(std::unique_ptr<SerialSource> numbers, SerialSt
 
 ProductionPlanFacts ProductionPlan::facts(const Session& session) const {
   const bool perBoard = stamp_ && stamp_->perBoard;
-  const std::int32_t chipEnd = session.image.deviceEndAddress;
+  const std::int32_t chipEnd = session.image().deviceEndAddress;
   return {perBoard ? (chipEnd + 1) * lanes_ - 1 : chipEnd, stamp_ ? stamp_->bytes() : 0, fill_,
           perBoard};
 }
 
 std::vector<std::vector<int>> ProductionPlan::numberedUnits(const Session& session) const {
-  const int inUse = session.engine.socketsInUse();
-  const int count = std::min(session.settings.socketCount, kSockets);
+  const int inUse = session.socketsInUse();
+  const int count = std::min(session.settings().socketCount, kSockets);
   auto used = [&](int socket) { return (inUse >> (socket - 1) & 1) != 0; };
   std::vector<std::vector<int>> units;
   const int lanes = stamp_->perBoard ? lanes_ : 1;
@@ -153,14 +153,14 @@ std::vector<std::uint64_t> ProductionPlan::upcomingNumbers(const Session& sessio
 }
 
 std::optional<SetShortfall> ProductionPlan::composeSet(Session& session) {
-  SocketImages& images = session.socketImages;
+  SocketImages& images = session.socketImages();
   images.clear();
-  const int inUse = session.engine.socketsInUse();
+  const int inUse = session.socketsInUse();
   std::array<std::optional<ImageBuffer>, kSockets> copies;
   std::array<const std::string*, kSockets> names{};
   for (int socket = 1; socket <= kSockets; ++socket) {
     const std::optional<Own>& own = own_[index(socket)];
-    const bool used = socket <= session.settings.socketCount && (inUse >> (socket - 1) & 1) != 0;
+    const bool used = socket <= session.settings().socketCount && (inUse >> (socket - 1) & 1) != 0;
     if (!used) {
       // A lane of a split image for a socket left out is the board's, not an operator's slip.
       if (own && !split_) return SetShortfall{SetShortfall::Kind::ImageNotInUse, socket};
@@ -170,8 +170,8 @@ std::optional<SetShortfall> ProductionPlan::composeSet(Session& session) {
     names[index(socket)] = own ? &own->name : &bufferName_;
     if (!own && !numbers_) continue;  // the image buffer itself
     ImageBuffer& copy =
-        copies[index(socket)].emplace(own ? own->image.copy() : session.image.copy());
-    copy.deviceEndAddress = session.image.deviceEndAddress;
+        copies[index(socket)].emplace(own ? own->image.copy() : session.image().copy());
+    copy.deviceEndAddress = session.image().deviceEndAddress;
   }
   std::array<std::optional<std::uint64_t>, kSockets> serials;
   if (numbers_) {
@@ -179,7 +179,7 @@ std::optional<SetShortfall> ProductionPlan::composeSet(Session& session) {
     const std::vector<std::vector<int>> units = numberedUnits(session);
     for (const std::vector<int>& unit : units) {
       if (std::optional<SetShortfall> stamp =
-              checkStamp(placesOf(unit), copies, session.image.deviceEndAddress)) {
+              checkStamp(placesOf(unit), copies, session.image().deviceEndAddress)) {
         return stamp;
       }
     }
@@ -214,7 +214,7 @@ void ProductionPlan::settleSet(const Session& session, const std::vector<ChipVer
   for (const ChipVerdict& chip : chips) {
     if (!chip.counted()) continue;
     const std::optional<std::uint64_t> serial =
-        session.socketImages.serialNumberOf(chip.result.socket);
+        session.socketImages().serialNumberOf(chip.result.socket);
     if (serial) (chip.passed() ? passed : notPassed).insert(*serial);
   }
   for (const std::uint64_t number : notPassed) {

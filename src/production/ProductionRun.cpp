@@ -24,7 +24,7 @@ OperationResult ProductionRun::runOperation(Operation operation) {
 bool ProductionRun::logChip(const SetOutcome& outcome, const ChipVerdict& chip) {
   if (log_ == nullptr) return true;
   const int socket = chip.result.socket;
-  const ImageBuffer* image = promise_.image.needed ? &session_.socketImages.of(socket) : nullptr;
+  const ImageBuffer* image = promise_.image.needed ? &session_.socketImages().of(socket) : nullptr;
   const std::string& name = chip.result.image.empty() ? plan_.bufferName() : chip.result.image;
   const std::string line = logLine(log_->format(), logFacts_, outcome.set, chip, outcome.operations,
                                    image, name, isoTime(std::chrono::system_clock::now()));
@@ -34,7 +34,7 @@ bool ProductionRun::logChip(const SetOutcome& outcome, const ChipVerdict& chip) 
 SetOutcome ProductionRun::runSet(Observer& observer) {
   SetOutcome outcome;
   outcome.set = ++set_;
-  const std::int64_t startedMs = session_.host.monotonicMs();
+  const std::int64_t startedMs = session_.host().monotonicMs();
   for (const Operation operation : promise_.operations) {
     if (!observer.mayGoOn()) {
       outcome.stopped = true;
@@ -70,7 +70,7 @@ SetOutcome ProductionRun::runSet(Observer& observer) {
   }
   if (log_ != nullptr) log_->flush();
   plan_.settleSet(session_, outcome.chips);
-  outcome.elapsedMs = session_.host.monotonicMs() - startedMs;
+  outcome.elapsedMs = session_.host().monotonicMs() - startedMs;
   return outcome;
 }
 

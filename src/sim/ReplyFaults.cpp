@@ -14,10 +14,17 @@ void ReplyFaults::delayReplies(int count, Clock::Millis delay) {
   lateBy_ = delay;
 }
 
-void ReplyFaults::pauseReplies(int count, std::size_t keep, Clock::Millis pause) {
+void ReplyFaults::pauseReplies(int count, std::size_t keep, Clock::Millis pause, int skip) {
   repliesToPause_ = count;
+  repliesBeforePause_ = skip;
   pauseAfter_ = keep;
   pause_ = pause;
+}
+
+void ReplyFaults::trickleReplies(int count, std::size_t pieceBytes, Clock::Millis every) {
+  repliesToTrickle_ = count;
+  trickleBytes_ = pieceBytes;
+  trickleEvery_ = every;
 }
 
 void ReplyFaults::flipReadBit(int count, std::size_t byte, int bit) {
@@ -38,6 +45,8 @@ void ReplyFaults::clear() {
   replyDelay_ = Clock::Millis(0);
   repliesToDelay_ = 0;
   repliesToPause_ = 0;
+  repliesBeforePause_ = 0;
+  repliesToTrickle_ = 0;
   repliesToFlip_ = 0;
   flipPositions_.reset();
 }
@@ -78,11 +87,18 @@ std::optional<ReplyFaults::Sending> ReplyFaults::shape(std::vector<std::uint8_t>
     sending.delay += lateBy_;
     changes_.push_back({Kind::Late, to});
   }
-  if (repliesToPause_ > 0) {
+  if (repliesToPause_ > 0 && repliesBeforePause_ > 0) {
+    --repliesBeforePause_;
+  } else if (repliesToPause_ > 0) {
     --repliesToPause_;
     sending.pauseAfter = pauseAfter_;
     sending.pause = pause_;
     if (pause_.count() > 0 && pauseAfter_ < reply.size()) changes_.push_back({Kind::Paused, to});
+  }
+  if (repliesToTrickle_ > 0 && trickleBytes_ > 0) {
+    --repliesToTrickle_;
+    sending.pieceBytes = trickleBytes_;
+    sending.every = trickleEvery_;
   }
   return sending;
 }

@@ -42,6 +42,9 @@ class ReplyFaults {
     Clock::Millis delay{0};
     std::size_t pauseAfter = 0;
     Clock::Millis pause{0};
+    // Or in pieces of this many bytes, each `every` after the one before (0: not so).
+    std::size_t pieceBytes = 0;
+    Clock::Millis every{0};
   };
 
   // The next `count` replies are lost.
@@ -53,8 +56,13 @@ class ReplyFaults {
   // The next `count` replies start `delay` after their command (on top of the delay above):
   // past the host's watchdog, a reply that comes once the host has given up on it.
   void delayReplies(int count, Clock::Millis delay);
-  // The next `count` replies stop after their first `keep` bytes for `pause`, then go on.
-  void pauseReplies(int count, std::size_t keep, Clock::Millis pause);
+  // The next `count` replies stop after their first `keep` bytes for `pause`, then go on; with
+  // `skip`, the `count` replies after the next `skip` ones (an idle command's at the end of a
+  // run, the flash check's after the records).
+  void pauseReplies(int count, std::size_t keep, Clock::Millis pause, int skip = 0);
+  // The next `count` replies come in pieces of `pieceBytes`, each `every` after the one before:
+  // a firmware that writes a long reply slowly.
+  void trickleReplies(int count, std::size_t pieceBytes, Clock::Millis every);
   // In the next `count` replies that carry chip data, bit `bit` of data byte `byte` (counted
   // from the block's first byte, wrapping at its length) arrives inverted.
   void flipReadBit(int count, std::size_t byte, int bit);
@@ -80,8 +88,12 @@ class ReplyFaults {
   int repliesToDelay_ = 0;
   Clock::Millis lateBy_{0};
   int repliesToPause_ = 0;
+  int repliesBeforePause_ = 0;
   std::size_t pauseAfter_ = 0;
   Clock::Millis pause_{0};
+  int repliesToTrickle_ = 0;
+  std::size_t trickleBytes_ = 0;
+  Clock::Millis trickleEvery_{0};
   int repliesToFlip_ = 0;
   std::size_t flipByte_ = 0;
   int flipBit_ = 0;

@@ -77,8 +77,8 @@ void VirtualProgrammer::answer(std::uint8_t opcode, std::vector<std::uint8_t> da
 
 void VirtualProgrammer::answerHeader(std::uint8_t opcode, std::uint8_t status,
                                      HeaderBytes bytes1to3, Clock::Millis takes) {
-  answer(opcode, std::vector<std::uint8_t>(fullLengthReplies_ ? kDefaultReplyData : 0, 0x00), status,
-         bytes1to3, takes);
+  answer(opcode, std::vector<std::uint8_t>(fullLengthReplies_ ? kDefaultReplyData : 0, 0x00),
+         status, bytes1to3, takes);
 }
 
 void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Millis takes,
@@ -87,8 +87,31 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
   const std::size_t pauseAfter = sending.pauseAfter;
   const Clock::Millis pause = sending.pause;
   if (!realisticTiming_) {
-    // At once (or after the delay asked for), whole, but for a pause in the middle.
+    // At once (or after the delay asked for), whole, but for a pause in the middle. Work on the
+    // chips (a page, a block, a record) is never done by the host's first look at the line
+    // after the write: no programmer answers a page in that moment.
     const Clock::Millis at = clock_.now() + sending.delay;
+    const std::size_t firstNew = replies_.size();
+    struct Unseen {
+      VirtualProgrammer& programmer;
+      std::size_t from;
+      bool chipWork;
+      ~Unseen() {
+        for (std::size_t i = from; chipWork && i < programmer.replies_.size(); ++i)
+          programmer.replies_[i].unseen = true;
+      }
+    } unseen{*this, firstNew, takes.count() > 0};
+    if (sending.pieceBytes > 0) {
+      Clock::Millis pieceAt = at;
+      for (std::size_t from = 0; from < bytes.size(); from += sending.pieceBytes) {
+        const std::size_t to = std::min(bytes.size(), from + sending.pieceBytes);
+        replies_.push_back({pieceAt,
+                            {bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                             bytes.begin() + static_cast<std::ptrdiff_t>(to)}});
+        pieceAt += sending.every;
+      }
+      return;
+    }
     // A part without bytes (a reply cut to nothing, a pause before the first byte) puts nothing
     // on the wire, and holds back nothing behind it.
     const std::size_t first = pause.count() > 0 ? std::min(pauseAfter, bytes.size()) : bytes.size();
@@ -96,7 +119,8 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
       replies_.push_back({at, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(first)}});
     }
     if (first < bytes.size()) {
-      replies_.push_back({at + pause, {bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end()}});
+      replies_.push_back(
+          {at + pause, {bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end()}});
     }
     return;
   }
@@ -115,6 +139,7 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
 void VirtualProgrammer::onPacket(const Packet& packet) {
   ++packetNumber_;
   addressee_ = {};
+  if (clock_.now() < startedAt_) return;  // still starting: nothing is taken
   if (packet.size() < kHeader) {
     violation("a packet of " + std::to_string(packet.size()) + " bytes, shorter than a header");
     return;
@@ -141,6 +166,7 @@ void VirtualProgrammer::onPacket(const Packet& packet) {
       break;
     case op::Restart:
       ++restarts_;
+      startedAt_ = clock_.now() + restartTakes_;
       if (firmware_.update.records > 0) setFirmwareVersion(1, 20);
       firmware_.update = {};
       replies_.clear();

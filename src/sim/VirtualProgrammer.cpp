@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tandra {
 
@@ -38,6 +39,7 @@ std::unique_ptr<VirtualProgrammer> VirtualProgrammer::standIn(
     std::optional<std::pair<int, int>> firmware) {
   auto programmer = std::make_unique<VirtualProgrammer>();
   programmer->setRealisticTiming(true);
+  programmer->setRestartTakes(Clock::Millis(kRestartTakesMs));
   if (firmware) programmer->setFirmwareVersion(firmware->first, firmware->second);
   return programmer;
 }
@@ -83,6 +85,39 @@ void VirtualProgrammer::setUnplugged(bool on) {
 void VirtualProgrammer::powerUp() {
   replies_.clear();
   firmware_ = {};
+}
+
+std::vector<std::string> VirtualProgrammer::takeNotes() {
+  return std::exchange(notes_, {});
+}
+
+std::vector<DriverFact> VirtualProgrammer::facts() const {
+  // What a programmer behind an FT232R tells at full speed.
+  return {{"vid:pid", "0403:6001"},
+          {"bcdDevice", "0600"},
+          {"chip", "FT232R (virtual)"},
+          {"max-packet-size", "64"},
+          {"speed", "full speed (12 Mb/s)"},
+          {"latency-timer", latencyTimerRefused_ ? "refused: the chip's own 16 ms" : "2 ms"}};
+}
+
+std::vector<UsbDevice> VirtualProgrammer::usbDevices() const {
+  std::vector<UsbDevice> listed;
+  if (unplugged_) return listed;
+  for (const AttachedDevice& device : devices_) {
+    UsbDevice usb;
+    usb.vendorId = kFtdiVendorId;
+    usb.productId = "6001";
+    usb.bcdDevice = "0600";
+    usb.serial = device.serialNumber;
+    usb.product = device.description;
+    usb.speed = "12";
+    usb.node = "virtual";
+    usb.mayOpen = !openRefused_;
+    usb.maxPacketSize = 64;
+    listed.push_back(usb);
+  }
+  return listed;
 }
 
 void VirtualProgrammer::clearFaults() {
@@ -138,6 +173,11 @@ FtStatus VirtualProgrammer::OpenEx(void* arg1, std::uint32_t flags, FtHandle* ha
   }
   // Already claimed, unless the claim was on the device as it was before the cable was pulled.
   if (open_ && !handleLost_) return ft::DeviceNotOpened;
+  if (openRefused_) {
+    notes_.push_back(opennote::kNoPermission);
+    return ft::DeviceNotOpened;
+  }
+  if (latencyTimerRefused_) notes_.push_back(opennote::kNoLatencyTimer);
   open_ = true;
   handleLost_ = false;
   ++openCount_;
@@ -158,9 +198,10 @@ std::uint32_t VirtualProgrammer::arrivedBytes() {
   const Clock::Millis now = clock_.now();
   std::size_t total = 0;
   for (const Reply& reply : replies_) {
-    if (reply.arrivesAt > now) break;
+    if (reply.arrivesAt > now || reply.unseen) break;
     total += reply.bytes.size() - reply.consumed;
   }
+  for (Reply& reply : replies_) reply.unseen = false;  // there at the next look
   return static_cast<std::uint32_t>(total);
 }
 

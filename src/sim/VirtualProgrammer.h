@@ -55,6 +55,9 @@ class VirtualProgrammer final : public FtApi {
   std::uint16_t firmwareCheckValue() const { return firmware_.update.check; }
   int firmwareRecordsReceived() const { return firmware_.update.records; }
   int restarts() const { return restarts_; }
+  // How long the firmware takes to start after the restart command; it answers nothing
+  // meanwhile.
+  void setRestartTakes(Clock::Millis takes) { restartTakes_ = takes; }
   // An update file this programmer takes: the header, then `records` records of made-up code
   // whose bytes 2 and 3 count up, with the check value the programmer will compute.
   static std::vector<std::uint8_t> makeUpdateFile(int records);
@@ -89,6 +92,7 @@ class VirtualProgrammer final : public FtApi {
   static constexpr int kReadBlockMs = 2;        // 2 KiB from a socket
   static constexpr int kProgramPageMs = 20;     // a pulse per byte of a page, then the read-back
   static constexpr int kFirmwareRecordMs = 10;  // the programmer's own flash taking a record
+  static constexpr int kRestartTakesMs = 800;   // the stand-in's firmware starting anew
   // With realistic timing: how long the wire and the chips were busy, the least time what was
   // sent could have taken.
   double modelledMs() const { return timing_.busyMs(); }
@@ -96,6 +100,7 @@ class VirtualProgrammer final : public FtApi {
   // Replies the host reads only for their header (idle, identify, the firmware's) come with
   // 2,048 data bytes after it, as a firmware that always sends a block would send them.
   void setFullLengthReplies(bool on) { fullLengthReplies_ = on; }
+  bool fullLengthReplies() const { return fullLengthReplies_; }
 
   // --- Faults on demand ---
   // What happens to replies on their way to the host: the calls below, and bit flips in chip
@@ -108,9 +113,10 @@ class VirtualProgrammer final : public FtApi {
   void cutReplies(int count, std::size_t keep) { replyFaults_.cutReplies(count, keep); }
   // Every reply starts this long after its command was written.
   void setReplyDelay(Clock::Millis delay) { replyFaults_.setReplyDelay(delay); }
-  // The next `count` replies stop after their first `keep` bytes for `pause`, then go on.
-  void pauseReplies(int count, std::size_t keep, Clock::Millis pause) {
-    replyFaults_.pauseReplies(count, keep, pause);
+  // The next `count` replies (after the next `skip` ones) stop after their first `keep` bytes
+  // for `pause`, then go on.
+  void pauseReplies(int count, std::size_t keep, Clock::Millis pause, int skip = 0) {
+    replyFaults_.pauseReplies(count, keep, pause, skip);
   }
   // The next `count` writes each report `missing` bytes fewer than asked (the bytes still
   // reach the firmware, as when a write times out after the chip took them).
@@ -123,6 +129,10 @@ class VirtualProgrammer final : public FtApi {
   // dead until it is closed, and the host must find and open the programmer again.
   void setUnplugged(bool on);
   bool unplugged() const { return unplugged_; }
+  // The system refuses this user the programmer's device node: it is listed, but not opened.
+  void setOpenRefused(bool on) { openRefused_ = on; }
+  // The USB chip takes no latency timer: it holds a part-filled packet for its own 16 ms.
+  void setLatencyTimerRefused(bool on) { latencyTimerRefused_ = on; }
   // Every fault above off (replies already on their way still come).
   void clearFaults();
 
@@ -155,13 +165,19 @@ class VirtualProgrammer final : public FtApi {
   FtStatus Close(FtHandle handle) override;
   std::string driverName() const override { return "virtual programmer"; }
   // The chip's timer as the drivers set it; without realistic timing replies come whole.
-  std::uint32_t latencyTimerMs() const override { return kShortLatencyTimerMs; }
+  std::uint32_t latencyTimerMs() const override {
+    return latencyTimerRefused_ ? kChipLatencyTimerMs : kShortLatencyTimerMs;
+  }
+  std::vector<std::string> takeNotes() override;
+  std::vector<DriverFact> facts() const override;
+  std::vector<UsbDevice> usbDevices() const override;
 
  private:
   struct Reply {
     Clock::Millis arrivesAt;
     std::vector<std::uint8_t> bytes;
     std::size_t consumed = 0;
+    bool unseen = false;  // on its way until the host's next look at the line
   };
 
   bool validHandle(FtHandle handle) const { return open_ && handle == handleToken(); }
@@ -221,6 +237,9 @@ class VirtualProgrammer final : public FtApi {
   std::uint32_t shortWriteMissing_ = 0;
   bool queueStatusFails_ = false;
   bool unplugged_ = false;
+  bool openRefused_ = false;
+  bool latencyTimerRefused_ = false;
+  std::vector<std::string> notes_;
   bool handleLost_ = false;  // the open handle is from before the cable was pulled
   bool realisticTiming_ = false;
   bool recordPackets_ = true;
@@ -256,6 +275,8 @@ class VirtualProgrammer final : public FtApi {
   };
   FirmwareState firmware_;
   int restarts_ = 0;
+  Clock::Millis restartTakes_{0};
+  Clock::Millis startedAt_{0};  // when the firmware last finished starting
   std::uint64_t packetNumber_ = 0;
   std::vector<std::string> violations_;
 

@@ -87,18 +87,38 @@ TEST_F(Ftd2xxLibraryCalls, ListingAndOpeningPassArgumentsThrough) {
   EXPECT_EQ(library->latencyTimerMs(), 2u);
 }
 
-TEST_F(Ftd2xxLibraryCalls, AChipTheSerialDriverHoldsIsExplainedWithTheFix) {
-  bool driverLoaded = true;
-  library->serialDriverLoaded = [&] { return driverLoaded; };
+TEST_F(Ftd2xxLibraryCalls, AChipNotOpenedIsExplainedWithTheFixForItsCause) {
+  // The library says only "not opened": a node this user may not open comes first, then the
+  // kernel's serial driver; for anything else there is nothing to tell.
+  struct Case {
+    bool nodesOpenable, driverLoaded;
+    std::vector<std::string> notes;
+  } const cases[] = {
+      {false, true, {opennote::kNoPermission}},
+      {false, false, {opennote::kNoPermission}},
+      {true, true, {opennote::kSerialDriver}},
+      {true, false, {}},
+  };
   FtHandle handle = nullptr;
   char any[] = "";
   fake->result = ft::DeviceNotOpened;
-  library->OpenEx(any, ft::OpenBySerialNumber, &handle);
-  EXPECT_EQ(library->takeNotes(), std::vector<std::string>{opennote::kSerialDriver});
-  EXPECT_TRUE(library->takeNotes().empty());  // told once
-  driverLoaded = false;  // not opened for another reason: nothing to tell about the driver
-  library->OpenEx(any, ft::OpenBySerialNumber, &handle);
-  EXPECT_TRUE(library->takeNotes().empty());
+  for (const Case& c : cases) {
+    library->deviceNodesOpenable = [&] { return c.nodesOpenable; };
+    library->serialDriverLoaded = [&] { return c.driverLoaded; };
+    library->OpenEx(any, ft::OpenBySerialNumber, &handle);
+    EXPECT_EQ(library->takeNotes(), c.notes) << c.nodesOpenable << c.driverLoaded;
+    EXPECT_TRUE(library->takeNotes().empty());  // told once
+  }
+}
+
+TEST(Ftd2xxLibraryLatency, ALibraryOrChipWithoutTheLatencyTimerIsToldOf) {
+  auto library = Ftd2xxLibrary::load(FAKE_D2XX_NO_LATENCY_PATH);
+  ASSERT_NE(library, nullptr);
+  char first[] = "";
+  FtHandle handle = nullptr;
+  ASSERT_EQ(library->OpenEx(first, ft::OpenBySerialNumber, &handle), ft::Ok);
+  EXPECT_EQ(library->latencyTimerMs(), 16u);
+  EXPECT_EQ(library->takeNotes(), std::vector<std::string>{opennote::kNoLatencyTimer});
 }
 
 TEST_F(Ftd2xxLibraryCalls, TransfersPassDataCountsAndStatusesThrough) {

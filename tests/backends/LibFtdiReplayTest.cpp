@@ -66,6 +66,11 @@ class Replay : public ::testing::Test {
     EXPECT_EQ(n, size);
   }
 
+  // Discovery's identify, an idle command, a read block of socket 1 and a program page, with
+  // their replies read as the link reads them: by count, whatever packets and transfers they
+  // come in.
+  void wholePath(const Bytes& identifyReply, std::uint32_t headerReplyLength);
+
   LibFtdiApi api;
   FtHandle handle = nullptr;
   Bytes reply = Bytes(264);
@@ -77,6 +82,8 @@ using Refused = Replay;
 using NoDevice = Replay;
 using NoLatencyTimer = Replay;
 using NoSerialNumber = Replay;
+using HighSpeed = Replay;
+using PacketCut = Replay;
 
 Bytes counting(std::size_t size, int first, int step) {
   Bytes bytes(size);
@@ -165,6 +172,65 @@ TEST_F(NoSerialNumber, ItsSerialNumberIsAnEmptyText) {
   char text[ft::ListStringCapacity] = "stale";
   EXPECT_EQ(api.ListDevices(nullptr, text, ft::ListByIndex | ft::OpenBySerialNumber), ft::Ok);
   EXPECT_STREQ(text, "");
+}
+
+// The packets of the programmer's protocol, as the link builds them.
+Bytes command(std::uint8_t op, const Bytes& rest = Bytes(6)) {
+  Bytes packet(rest.size() + 1);
+  packet[0] = op;
+  std::copy(rest.begin(), rest.end(), packet.begin() + 1);
+  unsigned sum = 0;
+  for (std::uint8_t byte : packet) sum += byte;
+  packet.push_back(static_cast<std::uint8_t>(sum));
+  return packet;
+}
+Bytes header(std::uint8_t op, std::uint8_t b1 = 0, std::uint8_t b2 = 0) {
+  Bytes reply = {op, b1, b2, 0, 0, 0, 0, 0};
+  reply[7] = static_cast<std::uint8_t>(op + b1 + b2);
+  return reply;
+}
+
+void Replay::wholePath(const Bytes& identifyReply, std::uint32_t headerReplyLength) {
+  ASSERT_EQ(open(&handle), ft::Ok);
+  ASSERT_EQ(api.SetTimeouts(handle, 500, 5000), ft::Ok);
+  Bytes buffer(4096);
+  std::uint32_t got = 0;
+  const auto exchange = [&](const Bytes& sent, std::uint32_t length) {
+    write(sent);
+    EXPECT_EQ(api.Read(handle, buffer.data(), length, &got), ft::Ok);
+    EXPECT_EQ(got, length);
+    return Bytes(buffer.begin(), buffer.begin() + got);
+  };
+  EXPECT_EQ(exchange(command(0x56), headerReplyLength), identifyReply);
+  const Bytes idle = exchange(command(0x24), headerReplyLength);
+  EXPECT_EQ(Bytes(idle.begin(), idle.begin() + 8), header(0x24));
+  const Bytes block = exchange(command(0x20, {0x00, 0x00, 0xED, 0xBE, 0x08, 0x00}), 2056);
+  EXPECT_EQ(Bytes(block.begin(), block.begin() + 8), header(0x20));
+  for (std::size_t i = 0; i < 2048; ++i) {
+    ASSERT_EQ(block[8 + i], static_cast<std::uint8_t>(i * 13 + 5)) << i;
+  }
+  Bytes page = command(0x43, {4, 1, 5, 0, 0xED, 0xBE});
+  for (int i = 0; i < 256; ++i) page.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+  EXPECT_EQ(exchange(page, 8), header(0x43));
+  EXPECT_EQ(queued(), 0u);
+  EXPECT_EQ(api.Close(handle), ft::Ok);
+}
+
+TEST_F(HighSpeed, RepliesSpanningSeveralFiveHundredTwelveBytePacketsArriveWhole) {
+  // The chip as the driver found it: a high-speed FT232H with 512-byte packets.
+  ASSERT_EQ(count(), 1u);
+  Bytes identify = header(0x56, 1, 20);
+  identify.resize(2056, 0x00);
+  wholePath(identify, 2056);
+  bool highSpeed = false;
+  for (const DriverFact& fact : api.facts()) {
+    highSpeed = highSpeed || (fact.key == "max-packet-size" && fact.value == "512");
+  }
+  EXPECT_TRUE(highSpeed);
+}
+
+TEST_F(PacketCut, AReplyCutWhereAPacketEndsIsPutTogetherAcrossTransfers) {
+  wholePath(header(0x56, 1, 20), 8);
 }
 
 }  // namespace

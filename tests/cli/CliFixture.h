@@ -46,6 +46,7 @@ class CliFixture : public ::testing::Test {
     cli::CliIo io(out_, err_);
     io.stopSignal = &stopSignal_;
     io.driver = driver != nullptr ? driver : &programmer_;
+    io.clock = &clock_;
     return cli::runCli(arguments, io);
   }
   nlohmann::json runJson(std::vector<std::string> arguments, FtApi* driver = nullptr) {

@@ -3,6 +3,8 @@
 // did not finish is reported passed, and the exit code says which signal it was.
 #include "CliFixture.h"
 
+#include <optional>
+
 namespace tandra::test {
 namespace {
 
@@ -10,8 +12,8 @@ namespace {
 // raises it before the job begins.
 class StoppingProgrammer final : public ForwardingApi {
  public:
-  StoppingProgrammer(VirtualProgrammer& programmer, std::atomic<int>& flag, int signal, std::uint8_t opcode,
-                     int nth)
+  StoppingProgrammer(VirtualProgrammer& programmer, std::atomic<int>& flag, int signal,
+                     std::uint8_t opcode, int nth)
       : ForwardingApi(programmer), flag_(flag), signal_(signal), opcode_(opcode), left_(nth) {
     if (nth == 0) flag_ = signal_;
   }
@@ -115,7 +117,8 @@ TEST_P(StopTest, EndsWithoutAPassIdledAndLetGo) {
 class GoneReader final : public std::streambuf {
  protected:
   std::streamsize xsputn(const char* text, std::streamsize count) override {
-    gone_ = gone_ || std::string_view(text, static_cast<std::size_t>(count)).starts_with("programmer found");
+    gone_ = gone_ ||
+            std::string_view(text, static_cast<std::size_t>(count)).starts_with("programmer found");
     return gone_ ? 0 : count;
   }
   int_type overflow(int_type c) override { return gone_ ? traits_type::eof() : c; }
@@ -138,6 +141,94 @@ TEST_F(ReaderGoneTest, StopsTheJobAsASignalDoesAndIdlesTheProgrammer) {
   ASSERT_FALSE(programmer_.packets().empty());
   EXPECT_EQ(programmer_.packets().back()[0], 0x24);
   EXPECT_FALSE(programmer_.isOpen());
+}
+
+// The programmer lost in the middle of a run: the job says why, on standard error and in the
+// record, not only in the status log that -v shows.
+class Unplugging final : public ForwardingApi {
+ public:
+  Unplugging(VirtualProgrammer& programmer, int pages)
+      : ForwardingApi(programmer), programmer_(programmer), left_(pages) {}
+  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
+    const FtStatus status = ForwardingApi::Write(h, b, c, n);
+    if (c > 0 && static_cast<const std::uint8_t*>(b)[0] == 0x43 && --left_ == 0) {
+      programmer_.setUnplugged(true);
+    }
+    return status;
+  }
+
+ private:
+  VirtualProgrammer& programmer_;
+  int left_;
+};
+
+class LinkLostTest : public CliFixture {};
+
+TEST_F(LinkLostTest, APulledCableIsToldWithItsReasonAndRecorded) {
+  Unplugging pulled(programmer_, 40);
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--no-check"}, &pulled),
+            3);
+  EXPECT_TRUE(says("tandra-cli: Program Device stopped: Device no longer present ... PortStatus-4"))
+      << err_.str();
+  programmer_.setUnplugged(false);
+  Unplugging again(programmer_, 40);
+  const nlohmann::json document =
+      runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--no-check"}, &again);
+  EXPECT_EQ(code_, 3);
+  EXPECT_EQ(document["error"],
+            "Program Device stopped: Device no longer present ... PortStatus-4 USB-0");
+}
+
+// After an update the programmer restarts: the job looks for it until it answers, for ten
+// seconds, and not before the restart command has left the USB chip.
+class RestartWatch final : public ForwardingApi {
+ public:
+  RestartWatch(VirtualProgrammer& programmer, Clock& clock)
+      : ForwardingApi(programmer), clock_(clock) {}
+  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
+    if (c == 8 && static_cast<const std::uint8_t*>(b)[0] == 0x52) restartAt = clock_.now();
+    return ForwardingApi::Write(h, b, c, n);
+  }
+  FtStatus OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle) override {
+    if (restartAt && !openedAfter) openedAfter = clock_.now() - *restartAt;
+    return ForwardingApi::OpenEx(arg1, flags, handle);
+  }
+  std::optional<Clock::Millis> restartAt;
+  std::optional<Clock::Millis> openedAfter;
+
+ private:
+  Clock& clock_;
+};
+
+TEST_F(LinkLostTest, AfterAnUpdateTheRestartingProgrammerIsLookedForUntilItAnswers) {
+  const std::vector<std::uint8_t> update = VirtualProgrammer::makeUpdateFile(10);
+  write("update.bin", std::string(update.begin(), update.end()));
+  write("rom.bin", std::string(2048, '\x5A'));
+  struct Case {
+    int restartMs;
+    int code;
+    const char* said;
+  } const cases[] = {
+      {0, 0, "the programmer answered again"},
+      {4000, 0, "the programmer answered again"},  // after two searches that found nothing
+      {20000, 3, "the programmer did not answer within 10.0 s of its restart after the update"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.restartMs);
+    programmer_.setFirmwareVersion(1, 10);
+    programmer_.setRestartTakes(Clock::Millis(c.restartMs));
+    for (int s = 1; s <= 5; ++s) programmer_.insertChip(s, "2716");
+    RestartWatch watch(programmer_, clock_);
+    EXPECT_EQ(
+        run({"program", "-d", "2716", path("rom.bin"), "--update-firmware", path("update.bin")},
+            &watch),
+        c.code)
+        << err_.str();
+    EXPECT_TRUE(says(c.said)) << err_.str();
+    ASSERT_TRUE(watch.openedAfter);
+    EXPECT_GE(watch.openedAfter->count(), 50);
+    clock_.advance(Clock::Millis(30000));  // the last restart is over
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, StopTest, ::testing::ValuesIn(kPhases),

@@ -30,8 +30,8 @@ class ProductionTest : public WorkbenchFixture {
 
 TEST_F(ProductionTest, EachSocketIsProgrammedAndJudgedWithItsOwnImage) {
   bench.image[0] = 0x11;  // sockets without an image of their own take the image buffer
-  session.socketImages.set(2, filled(0x22), "u2.bin", 1002);
-  session.socketImages.set(4, filled(0x44), "u4.bin");
+  session.socketImages().set(2, filled(0x22), "u2.bin", 1002);
+  session.socketImages().set(4, filled(0x44), "u4.bin");
   EXPECT_TRUE(session.run(Operation::Program).allPassed());
   EXPECT_EQ(programmer.chip(1).cells()[0], 0x11);
   EXPECT_EQ(programmer.chip(2).cells()[0x7FF], 0x22);
@@ -43,7 +43,7 @@ TEST_F(ProductionTest, EachSocketIsProgrammedAndJudgedWithItsOwnImage) {
   EXPECT_EQ(verified.sockets[1].serialNumber, 1002u);
   EXPECT_EQ(verified.sockets[0].image, "");
   // Judged against its own image: socket 4 read as socket 2's is a failure.
-  session.socketImages.set(4, filled(0x22), "u2.bin");
+  session.socketImages().set(4, filled(0x22), "u2.bin");
   EXPECT_EQ(session.run(Operation::Verify).sockets[3].state, SocketResult::State::Failed);
 }
 
@@ -96,7 +96,7 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
                    {.address = 0x7F0, .format = SerialFormat::Ascii}, 0xFF, true);
   session.leaveOut(0b01000);  // socket 4
   ASSERT_FALSE(plan.composeSet(session));
-  const SocketImages& images = session.socketImages;
+  const SocketImages& images = session.socketImages();
   EXPECT_EQ(images.nameOf(1), "fw.bin");
   EXPECT_EQ(images.nameOf(2), "u2.bin");
   EXPECT_EQ(images.of(2)[0], 0x22);

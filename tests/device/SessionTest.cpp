@@ -36,7 +36,7 @@ TEST_F(SessionTest, SettingsAreTakenAsValuesAndRefusedWhenTheProgrammerCannotTak
 }
 
 TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
-  session.socketImages.set(2, ImageBuffer{}, "u2.bin", 41);
+  session.socketImages().set(2, ImageBuffer{}, "u2.bin", 41);
   session.stop();
   bench.states.BusyState();  // the idle command a Quit would not survive
   EXPECT_GT(bench.link.quitFlag, 0);
@@ -51,7 +51,7 @@ TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
   EXPECT_EQ(refused.sockets.at(1).image, "u2.bin");
   EXPECT_EQ(refused.sockets.at(1).serialNumber, 41u);
   EXPECT_TRUE(session.read(1).stopped);
-  session.socketImages.clear();
+  session.socketImages().clear();
 
   // Asked for while an operation runs, from its first page on: no socket passes.
   session.resume();

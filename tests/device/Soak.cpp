@@ -38,16 +38,29 @@ std::int64_t pumpsExpected(Operation operation, std::int32_t end, int sockets) {
   return (std::int64_t{end} + 1) / unit * perUnit + 4;
 }
 
-// How long a reply may pause half-way. A reply read only for its header (the idle command's)
-// is taken as whole once the line has been quiet for the quiet period, or with full waits for
-// the read time-out. A firmware that sends 2,048 bytes after such a header and pauses longer in
-// them has the rest taken for the next command's reply, as Link::readHeaderThenQuiet warns; the
-// soak holds the core to what it promises, not to that. A firmware that sends headers alone may
-// pause for as long as it likes: what is cut from a header is no answer.
-int longestPauseMs(const SoakPlan& plan, Random& random) {
-  if (plan.fullLengthReplies)
-    return draw(random, 1, plan.fullWaits ? Link::kReadTimeoutMs - 50 : 6);
-  return chance(random, 0.5) ? draw(random, 1, 40) : draw(random, 200, 2500);
+// How long a reply pauses half-way: any length, from a few milliseconds to past the watchdog,
+// in a reply of any length. Replies are complete by count, so a pause is waited out as long as
+// bytes keep coming within the watchdog's period, and one longer leaves its reply given up on
+// and its operation stopped; either way no pause may shift a reply onto another command.
+int pauseMs(Random& random) {
+  switch (draw(random, 0, 3)) {
+    case 0:
+      return draw(random, 1, 40);
+    case 1:
+      return draw(random, 9, 600);
+    case 2:
+      return draw(random, 200, 2500);
+    default:
+      return draw(random, 2900, 4000);
+  }
+}
+
+// Where in a reply it pauses: in the header, just after it, or deep in the data.
+std::size_t pauseAfter(Random& random) {
+  constexpr std::array<int, 5> kSpots = {4, 8, 100, 1000, 2000};
+  return static_cast<std::size_t>(chance(random, 0.5)
+                                      ? kSpots[static_cast<std::size_t>(draw(random, 0, 4))]
+                                      : draw(random, 0, 2055));
 }
 
 void fillImage(ImageBuffer& image, std::int32_t end, Random& random) {
@@ -196,8 +209,8 @@ void Soak::armFaults(SoakPlan& plan, Random& random) {
         break;
       }
       case Fault::PausedReply: {
-        const auto keep = static_cast<std::size_t>(draw(random, 0, 2055));
-        const Clock::Millis pause(longestPauseMs(plan, random));
+        const std::size_t keep = pauseAfter(random);
+        const Clock::Millis pause(pauseMs(random));
         note += " x" + std::to_string(count) + " after " + std::to_string(keep) + " bytes for " +
                 std::to_string(pause.count()) + " ms";
         strike([&programmer, count, keep, pause] { programmer.pauseReplies(count, keep, pause); });
@@ -240,7 +253,7 @@ void Soak::armFaults(SoakPlan& plan, Random& random) {
             rig.session.stop();
             plan.stopHeld = true;
           } else {
-            rig.session.link.Quit();
+            rig.session.quit();
           }
         });
         break;
@@ -283,10 +296,15 @@ void Soak::runOne(std::uint64_t number) {
   for (int s = 1; s <= VirtualProgrammer::kSockets; ++s) {
     programmer.insertChip(s, plan.type->caption);
   }
-  fillImage(rig.session.image, plan.end(), random);
-  prepareChips(programmer, rig.session.image, plan.operation, plan.end(), plan.sockets, random);
-  programmer.setFullLengthReplies(plan.fullLengthReplies);
-  rig.session.link.fullWaits = plan.fullWaits;
+  fillImage(rig.session.image(), plan.end(), random);
+  prepareChips(programmer, rig.session.image(), plan.operation, plan.end(), plan.sockets, random);
+  rig.session.setFullWaits(plan.fullWaits);
+  // A firmware sends its replies one way for as long as it runs: another way is another
+  // programmer, looked for anew.
+  if (programmer.fullLengthReplies() != plan.fullLengthReplies) {
+    programmer.setFullLengthReplies(plan.fullLengthReplies);
+    rig.session.connect();
+  }
   armFaults(plan, random);
 
   programmer.replyFaults().clearChanges();

@@ -128,6 +128,12 @@ std::vector<std::string> resultProblems(Operation operation, const OperationResu
     if (result.stopped && socket.state == SocketResult::State::Passed) {
       problems.push_back(name + " passed in a stopped operation");
     }
+    if (!result.repliesInStep && socket.state == SocketResult::State::Passed) {
+      problems.push_back(name + " passed with replies out of step");
+    }
+    if (!result.stopped && !result.stopReason.empty()) {
+      problems.push_back("a stop reason for an operation that was not stopped");
+    }
     if (socket.state == SocketResult::State::Failed && !socket.failure) {
       problems.push_back(name + " failed without saying where");
     }

@@ -101,7 +101,7 @@ struct SoakRig {
   using Action = PumpAction;
 
   SoakRig() {
-    host.onWatchdog = [this] { session.link.Timer1Timer(); };
+    host.onWatchdog = [this] { session.watchdogFired(); };
     programmer.setRecordPackets(false);
   }
 

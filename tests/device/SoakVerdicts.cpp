@@ -13,6 +13,7 @@ namespace {
 
 std::string shortResult(const OperationResult& result) {
   std::string text = result.operation + (result.stopped ? " stopped" : " ended");
+  if (!result.stopReason.empty()) text += " (" + result.stopReason + ")";
   for (const SocketResult& socket : result.sockets) {
     if (socket.state != SocketResult::State::Passed) {
       text += "; socket " + std::to_string(socket.socket) + ": " + socket.describe();
@@ -49,7 +50,7 @@ void Soak::afterOperation(const SoakPlan& plan, const OperationResult& result) {
 void Soak::checkResult(const SoakPlan& plan, const OperationResult& result) {
   SoakRig& rig = *rig_;
   const ReplyChanges& changes = rig.programmer.replyFaults().changes();
-  const ImageBuffer& image = rig.session.image;
+  const ImageBuffer& image = rig.session.image();
   figures_.repliesChanged += changes.size();
   for (const std::string& problem : resultProblems(plan.operation, result, plan.sockets)) {
     recordFinding(plan, figures_.otherFindings, problem);
@@ -130,7 +131,7 @@ bool Soak::recovered(const SoakPlan& plan) {
     for (const SocketResult& socket : result.sockets) {
       const ChipStanding standing =
           passedSocketStanding(operation, rig.programmer.chip(socket.socket), socket.socket,
-                               rig.session.image, plan.end(), {});
+                               rig.session.image(), plan.end(), {});
       if (socket.state == SocketResult::State::Passed &&
           standing.kind != ChipStanding::Kind::Kept) {
         recordFinding(plan, figures_.falsePasses,

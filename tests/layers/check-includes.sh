@@ -10,7 +10,7 @@ allowed() {  # the folders a layer may include, its own among them
     link) echo "common link" ;;
     image) echo "common image" ;;
     files) echo "common image files" ;;
-    device) echo "common link image device" ;;
+    device) echo "common link image files device" ;;
     sim) echo "common link sim" ;;
     production) echo "common link image files device production" ;;
     cli) echo "common link image files device production sim cli" ;;

@@ -158,7 +158,7 @@ TEST_F(LinkTest, QuitDuringAWaitStillReadsWhatComesWithinTheReadTimeout) {
   EXPECT_TRUE(host.log.empty());
 }
 
-TEST_F(LinkTest, ShortWriteIsLoggedAndTheWaitStillRuns) {
+TEST_F(LinkTest, ShortWriteIsLoggedTheWaitStillRunsAndTheRunningWorkEnds) {
   openIdentified();
   programmer.shortenWrites(1, 3);
   link.store(opcode::Idle);
@@ -166,6 +166,9 @@ TEST_F(LinkTest, ShortWriteIsLoggedAndTheWaitStillRuns) {
   EXPECT_EQ(host.log.front(), "USB Device Write TimeOut ...");
   EXPECT_EQ(host.watchdogStarts, 1);
   EXPECT_EQ(usb.readBuffer()[0], opcode::Idle);
+  // A write the driver gave up on is a programmer no longer reached.
+  EXPECT_EQ(link.quitFlag, 5);
+  EXPECT_EQ(link.faultLine(), "USB Device Write TimeOut ...");
 }
 
 }  // namespace

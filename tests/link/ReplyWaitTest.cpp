@@ -1,7 +1,11 @@
-// Waits that end when a reply has come: a reply read only for its header is not waited out to
-// the read time-out, whatever length the firmware sends, and what comes of it late is never
-// taken for the next reply.
+// Waits that end when a reply has come, by count: a reply read only for its header is not
+// waited out to the read time-out, whatever length the firmware sends; a pause in a reply is
+// waited out; and what comes of a reply late is never taken for the next reply.
+#include <cstring>
+#include <utility>
+
 #include "LinkFixture.h"
+#include "link/ForwardingApi.h"
 
 namespace tandra::test {
 namespace {
@@ -44,21 +48,47 @@ TEST_F(ReplyWaitTest, AFullLengthReplyIsReadWholeAndLeavesNothingBehind) {
   EXPECT_EQ(identified(), "1.20");
 }
 
-TEST_F(ReplyWaitTest, ARestThatComesLateIsThrownAwayBeforeTheNextCommandIsAnswered) {
+TEST_F(ReplyWaitTest, ARestAfterTheQuietPeriodPutsTheRepliesOutOfStepAndIsThenReadInFull) {
+  // The first reply of a connection tells how long this firmware's replies are; a pause right
+  // after its header, longer than the quiet period, makes it look like a header alone.
   programmer.setFullLengthReplies(true);
-  programmer.pauseReplies(1, 8, Clock::Millis(40));  // the header, then the data 40 ms on
-  idleTakes();
-  EXPECT_EQ(link.replyLength(), 8u);  // the wait ended once the line was quiet
-  host.sleepMs(50);                   // the rest of the idle reply comes meanwhile
-  EXPECT_EQ(identified(), "1.20");    // and is not taken for the identify reply
-  EXPECT_EQ(programmer.pendingReplyBytes(), 0u);
-
-  // With full waits the pause is waited out: the whole reply, then the next.
-  link.fullWaits = true;
   programmer.pauseReplies(1, 8, Clock::Millis(40));
   idleTakes();
-  EXPECT_EQ(link.replyLength(), 2056u);
+  EXPECT_EQ(link.replyLength(), 8u);
+  EXPECT_EQ(link.replyEnd(), ReplyEnd::Quiet);
+  host.sleepMs(50);                 // the rest of the idle reply comes meanwhile
+  EXPECT_EQ(identified(), "1.20");  // it is not taken for the identify reply...
+  EXPECT_NE(link.stepFault().find("out of step"), std::string::npos);  // ...but told of
+  EXPECT_NE(link.stepFault().find("--full-waits"), std::string::npos);
+  EXPECT_EQ(link.quitFlag, 5);           // and the running work ends
+  EXPECT_EQ(link.replyLength(), 2056u);  // from then on such replies are read in full
+  EXPECT_EQ(programmer.pendingReplyBytes(), 0u);
+
+  // Known to be 2,056 bytes long, a reply is waited for through any pause.
+  link.SendIdle();
+  link.beginOperation();
+  programmer.pauseReplies(1, 8, Clock::Millis(600));
+  idleTakes();
+  EXPECT_TRUE(link.replyWhole());
+  EXPECT_TRUE(link.confirmInStep());
   EXPECT_EQ(identified(), "1.20");
+  EXPECT_TRUE(link.stepFault().empty());
+}
+
+TEST_F(ReplyWaitTest, AReplyThatTricklesInForLongerThanAnyQuietPeriodIsReadWhole) {
+  // Every wait is counted from the last byte that came, never from the first.
+  programmer.setFullLengthReplies(true);
+  programmer.replyFaults().trickleReplies(1, 100, Clock::Millis(6));
+  EXPECT_EQ(identified(), "1.20");
+  EXPECT_EQ(link.headerReplyLength(), 2056u);  // 120 ms in all, 6 ms between pieces
+  EXPECT_EQ(link.replyLength(), 2056u);
+  programmer.replyFaults().trickleReplies(1, 100, Clock::Millis(400));
+  link.currentSocket = 1;
+  link.SendReadBlock();  // 8 seconds in all, 400 ms between pieces
+  EXPECT_TRUE(link.replyWhole());
+  EXPECT_EQ(link.replyEnd(), ReplyEnd::Complete);
+  EXPECT_EQ(programmer.pendingReplyBytes(), 0u);
+  EXPECT_TRUE(link.confirmInStep());
 }
 
 TEST_F(ReplyWaitTest, AReplyGivenUpOnIsThrownAwayByTheIdleCommand) {
@@ -80,6 +110,99 @@ TEST_F(ReplyWaitTest, AReadBlockAlwaysWaitsForItsData) {
   link.SendReadBlock();
   EXPECT_EQ(link.replyLength(), 2056u);
   EXPECT_TRUE(link.replyComplete());
+}
+
+}  // namespace
+}  // namespace tandra::test
+
+namespace tandra::test {
+namespace {
+
+// The virtual programmer, and bytes no command asked for: `count` of them, `delay` after the
+// next command with `opcode` went out (a reply of an earlier command that fell behind).
+class StrayBytes final : public ForwardingApi {
+ public:
+  StrayBytes(VirtualProgrammer& inner, Clock& clock) : ForwardingApi(inner), clock_(clock) {}
+  void after(std::uint8_t opcode, Clock::Millis delay, std::uint32_t count) {
+    opcode_ = opcode;
+    delay_ = delay;
+    count_ = count;
+  }
+  FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* rxBytes) override {
+    const FtStatus status = ForwardingApi::GetQueueStatus(handle, rxBytes);
+    if (status == ft::Ok) *rxBytes += arrived();
+    return status;
+  }
+  FtStatus Write(FtHandle handle, const void* buffer, std::uint32_t count,
+                 std::uint32_t* written) override {
+    if (count_ > 0 && static_cast<const std::uint8_t*>(buffer)[0] == opcode_) {
+      strayAt_ = clock_.now() + delay_;
+      stray_ = std::exchange(count_, 0);
+    }
+    return ForwardingApi::Write(handle, buffer, count, written);
+  }
+  FtStatus Read(FtHandle handle, void* buffer, std::uint32_t count,
+                std::uint32_t* received) override {
+    const std::uint32_t own = std::min(arrived(), count);
+    std::memset(buffer, 0, own);
+    stray_ -= own;
+    std::uint32_t more = 0;
+    const FtStatus status =
+        ForwardingApi::Read(handle, static_cast<std::uint8_t*>(buffer) + own, count - own, &more);
+    *received = own + more;
+    return status;
+  }
+
+ private:
+  std::uint32_t arrived() const { return clock_.now() >= strayAt_ ? stray_ : 0; }
+
+  Clock& clock_;
+  std::uint8_t opcode_ = 0;
+  Clock::Millis delay_{0};
+  std::uint32_t count_ = 0;
+  Clock::Millis strayAt_{0};
+  std::uint32_t stray_ = 0;
+};
+
+TEST(RepliesOutOfStep, BytesNoCommandAskedForStopTheRunAndSaySo) {
+  TestHost host;
+  VirtualProgrammer programmer{host.clock};
+  StrayBytes stray{programmer, host.clock};
+  D2XXUnit usb{stray, host.events};
+  Link link{usb, host.events};
+  host.onWatchdog = [&link] { link.Timer1Timer(); };
+  usb.setErrorReporting(false);
+  ASSERT_EQ(usb.Open_USB_Device_By_Serial_Number(""), ft::Ok);
+  link.connectionState = kIdentified;
+  link.newConnection();
+  link.store(opcode::Identify);
+  link.SendCommand();
+  ASSERT_EQ(link.headerReplyLength(), 8u);
+
+  // A page answered before a chip could have taken it: the reply is another command's.
+  link.beginOperation();
+  stray.after(opcode::ProgramBlock, Clock::Millis(0), 8);
+  link.packetLength = 264;
+  link.replyDataLength = 0;
+  link.store(opcode::ProgramBlock);
+  link.SendCommand();
+  EXPECT_NE(link.stepFault().find("came at once"), std::string::npos) << link.stepFault();
+  EXPECT_EQ(link.faultLine(), link.stepFault());
+  EXPECT_EQ(link.quitFlag, 5);
+  link.packetLength = 8;
+  link.replyDataLength = 2048;
+
+  // Bytes that come after an operation's last reply, within the quiet period.
+  host.sleepMs(100);
+  link.SendIdle();
+  link.beginOperation();
+  EXPECT_TRUE(link.stepFault().empty());
+  stray.after(opcode::Idle, Clock::Millis(3), 8);
+  link.store(opcode::Idle);
+  link.SendCommand();
+  ASSERT_TRUE(link.replyWhole());
+  EXPECT_FALSE(link.confirmInStep());
+  EXPECT_NE(link.stepFault().find("came after the last reply"), std::string::npos);
 }
 
 }  // namespace
