@@ -1,7 +1,7 @@
 // tandra-cli end to end on the virtual programmer: the command line in, the exit code, the
 // result lines and the JSON document out.
 #include "CliFixture.h"
-#include "device/Catalogue.h"
+#include "device/Chips.h"
 
 namespace tandra::test {
 namespace {
@@ -150,10 +150,10 @@ TEST_F(CliTest, ListAndDevicesTellWhatThereIs) {
   EXPECT_EQ(programmers["programmers"][0]["serial"], "VP000001");
   EXPECT_EQ(programmers["programmers"][0]["firmware"], "1.20");
   const nlohmann::json devices = runJson({"devices"})["devices"];
-  ASSERT_EQ(devices.size(), kCatalogue.size());
-  for (std::size_t i = 0; i < kCatalogue.size(); ++i) {
-    EXPECT_EQ(devices[i]["type"], std::string(kCatalogue[i].name)) << i;
-    EXPECT_EQ(devices[i]["bytes"], kCatalogue[i].size) << i;
+  ASSERT_EQ(devices.size(), std::size(kChips));
+  for (std::size_t i = 0; i < std::size(kChips); ++i) {
+    EXPECT_EQ(devices[i]["type"], std::string(kChips[i].name)) << i;
+    EXPECT_EQ(devices[i]["bytes"], kChips[i].size) << i;
   }
   EXPECT_EQ(run({"--version"}), 0);
   EXPECT_EQ(run({"frobnicate"}), 2);

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "DeviceTypes.h"
 #include "device/Catalogue.h"
 #include "device/Session.h"
 #include "sim/ChipTypes.h"
@@ -73,7 +74,8 @@ TEST(DeviceList, EveryTypeIsOneTheVirtualProgrammerKnowsAlike) {
     EXPECT_EQ(listed->name, type.name) << "its row selects another type";
   }
   // A record that does not say it was proven on a real programmer is told as unproven, for each
-  // operation; the types of the list are proven.
+  // operation; a type the programmer has long served is not. (A type added from its data sheet
+  // is in the list unproven, so this does not ask it of every type.)
   const Chip added{.name = "27C64X",
                    .size = 8 * kKiB,
                    .family = family::k2764,
@@ -82,7 +84,7 @@ TEST(DeviceList, EveryTypeIsOneTheVirtualProgrammerKnowsAlike) {
   for (const Operation operation : {Operation::Program, Operation::BlankCheck, Operation::Verify,
                                     Operation::Move, Operation::ProgramCompare}) {
     EXPECT_TRUE(untestedNote(added, operation));
-    for (const DeviceType& type : kCatalogue) EXPECT_FALSE(untestedNote(type, operation));
+    EXPECT_FALSE(untestedNote(typeNamed("27C256"), operation));
   }
 }
 

@@ -377,7 +377,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     writeFile(path, QByteArray(0x800, '\x11'));
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    clickRow(form->Device_Box, 0);  // no type
+    clickRow(form->Device_Box, 0);  // the heading: no type
     files_ << path;
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
 
