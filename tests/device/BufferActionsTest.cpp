@@ -94,7 +94,7 @@ TEST_F(BufferActionsTest, EnterOnAnEmptyEntryLeavesTheBuffer) {
 
 TEST_F(BufferActionsTest, ChecksumRefreshShowsTheSumAndTheStartAddress) {
   startUp();
-  bench.selection.Device_BoxClick(1);  // 2716
+  bench.selection.Device_BoxClick(rowOf("2716"));
   bench.selection.Num_Of_DevicesClick(1);
   fillBuffer(bench.image, 0xFF);
   bench.image.currentAddress = 0x400;

@@ -1,9 +1,11 @@
 // The device list and the records it is made from.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
+#include "DeviceTypes.h"
 #include "device/Catalogue.h"
 #include "device/Session.h"
 #include "sim/ChipTypes.h"
@@ -11,8 +13,9 @@
 namespace tandra::test {
 namespace {
 
-// The list as the window has always shown it: the window, the settings it keeps between runs
-// and every test pick a type by its row here, so a row may neither move nor change its text.
+// The list as the window shows it, row for row: the one place the rows are written out. The
+// window keeps its type by name and the other tests pick types by name, so a type added to the
+// list moves the rows after it down here and nowhere else.
 constexpr std::string_view kShownRows[] = {
     "                Eprom's",
     "2716   (+5 Only)   (25V)        2K X 8",
@@ -48,10 +51,14 @@ constexpr std::string_view kShownRows[] = {
     "28(C)256                       32K X 8",
 };
 
+// A difference names each row as the records make it, so a row missing above can be copied
+// from the message.
 TEST(DeviceList, ReadsRowForRowAsTheWindowShowsIt) {
-  ASSERT_EQ(kDeviceListRows.size(), std::size(kShownRows));
-  for (std::size_t row = 0; row < kDeviceListRows.size(); ++row) {
-    EXPECT_EQ(kDeviceListRows[row], kShownRows[row]) << "row " << row;
+  const std::size_t rows = std::max(kDeviceListRows.size(), std::size(kShownRows));
+  for (std::size_t row = 0; row < rows; ++row) {
+    const std::string_view made = row < kDeviceListRows.size() ? kDeviceListRows[row] : "(none)";
+    const std::string_view shown = row < std::size(kShownRows) ? kShownRows[row] : "(none)";
+    EXPECT_EQ(made, shown) << "row " << row;
   }
 }
 
@@ -72,13 +79,17 @@ TEST(DeviceList, EveryTypeIsOneTheVirtualProgrammerKnowsAlike) {
     EXPECT_EQ(listed->name, type.name) << "its row selects another type";
   }
   // A record that does not say it was proven on a real programmer is told as unproven, for each
-  // operation; the types of the list are proven.
-  const Chip added{.name = "27C64X", .size = 8 * kKiB, .family = family::k2764,
-                   .ratedVpp = RatedVpp::V12_5, .pulseWidth = 5};
+  // operation; a type the programmer has long served is not. (A type added from its data sheet
+  // is in the list unproven, so this does not ask it of every type.)
+  const Chip added{.name = "27C64X",
+                   .size = 8 * kKiB,
+                   .family = family::k2764,
+                   .ratedVpp = RatedVpp::V12_5,
+                   .pulseWidth = 5};
   for (const Operation operation : {Operation::Program, Operation::BlankCheck, Operation::Verify,
                                     Operation::Move, Operation::ProgramCompare}) {
     EXPECT_TRUE(untestedNote(added, operation));
-    for (const DeviceType& type : kCatalogue) EXPECT_FALSE(untestedNote(type, operation));
+    EXPECT_FALSE(untestedNote(typeNamed("27C256"), operation));
   }
 }
 

@@ -6,15 +6,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Rows of the device list used below.
-constexpr int k2716 = 1, k2764 = 8, k27C64 = 10, k27C256 = 17, k27C512 = 20, k27C1001 = 23;
-
 class EngineTest : public WorkbenchFixture {
  protected:
   EngineTest() { startUp(); }
 
-  void chooseAt(int row, int sockets, int vppSetting) {
-    choose(row, sockets);
+  void chooseAt(std::string_view type, int sockets, int vppSetting) {
+    choose(type, sockets);
     bench.settings.vppSetting = vppSetting;
     bench.engine.VppStep();
     programmer.clearPackets();
@@ -36,7 +33,7 @@ class EngineTest : public WorkbenchFixture {
 };
 
 TEST_F(EngineTest, ReadSetUpOfA27C256At12Volts) {
-  chooseAt(k27C256, 1, 3);
+  chooseAt("27C256", 1, 3);
   bench.engine.ReadSetUp();
   const std::vector<Bytes> expected = {
       {0x90, 0xBF, 0xB0, 0x00, 0x00, 0x00, 0x00},  // the Vpp step; bytes 3-6 as left
@@ -53,7 +50,7 @@ TEST_F(EngineTest, ReadSetUpOfA27C256At12Volts) {
 }
 
 TEST_F(EngineTest, ProgramSetUpOfA2716At25Volts) {
-  chooseAt(k2716, 1, 1);
+  chooseAt("2716", 1, 1);
   bench.engine.ProgramSetUp();
   const std::vector<Bytes> got = sent();
   ASSERT_EQ(got.size(), 3u);  // no Vpp step: Program runs it itself
@@ -64,7 +61,7 @@ TEST_F(EngineTest, ProgramSetUpOfA2716At25Volts) {
 }
 
 TEST_F(EngineTest, LargeDevicesSkipTheAllOnesLatchAndMaskThePower) {
-  chooseAt(k27C1001, 1, 3);
+  chooseAt("27C1001", 1, 3);
   bench.engine.ReadSetUp();
   const std::vector<Bytes> got = sent();
   ASSERT_EQ(got.size(), 2u);
@@ -74,35 +71,37 @@ TEST_F(EngineTest, LargeDevicesSkipTheAllOnesLatchAndMaskThePower) {
 
 TEST_F(EngineTest, ProgramSetUpPowerBytesByFamily) {
   const struct {
-    int row, vpp;
+    const char* type;
+    int vpp;
     std::uint8_t power, base;
-  } cases[] = {{k2764, 2, 0x11, 0xFD},
-               {k27C256, 3, 0xB7, 0xFD},
-               {k27C1001, 3, 0xB2, 0xFD},
-               {k2716, 1, 0x07, 0x7D}};
+  } cases[] = {{"2764", 2, 0x11, 0xFD},
+               {"27C256", 3, 0xB7, 0xFD},
+               {"27C1001", 3, 0xB2, 0xFD},
+               {"2716", 1, 0x07, 0x7D}};
   for (const auto& c : cases) {
-    chooseAt(c.row, 1, c.vpp);
+    chooseAt(c.type, 1, c.vpp);
     bench.engine.ProgramSetUp();
-    EXPECT_EQ(packet()[5], c.power) << c.row;
-    EXPECT_EQ(packet()[4], c.base) << c.row;
+    EXPECT_EQ(packet()[5], c.power) << c.type;
+    EXPECT_EQ(packet()[4], c.base) << c.type;
   }
 }
 
 TEST_F(EngineTest, BlockAddressStepPlacesTheAddressByFamily) {
   const struct {
-    int row, vpp;
+    const char* type;
+    int vpp;
     std::int32_t address;
     std::uint8_t highAddressByte;
-  } cases[] = {{k2716, 1, 0x0000, 0x08},
-               {k27C64, 3, 0x1800, 0xF8},
-               {k27C256, 3, 0x7800, 0xD8},
-               {k27C512, 3, 0xF800, 0xD8}};
+  } cases[] = {{"2716", 1, 0x0000, 0x08},
+               {"27C64", 3, 0x1800, 0xF8},
+               {"27C256", 3, 0x7800, 0xD8},
+               {"27C512", 3, 0xF800, 0xD8}};
   for (const auto& c : cases) {
-    chooseAt(c.row, 1, c.vpp);
+    chooseAt(c.type, 1, c.vpp);
     bench.engine.ReadSetUp();
-    EXPECT_EQ(latchedAt(c.address).first, c.highAddressByte) << c.row;
+    EXPECT_EQ(latchedAt(c.address).first, c.highAddressByte) << c.type;
   }
-  chooseAt(k27C1001, 1, 3);
+  chooseAt("27C1001", 1, 3);
   bench.engine.ReadSetUp();
   programmer.clearPackets();
   EXPECT_EQ(latchedAt(0x1F800), std::make_pair(std::uint8_t{0xD8}, std::uint8_t{0xED}));
@@ -132,7 +131,7 @@ TEST_F(EngineTest, FamiliesWithoutACatalogueRowFollowTheirRules) {
 }
 
 TEST_F(EngineTest, FailureStepMarksASocketOnceHoweverOftenItRuns) {
-  chooseAt(k27C256, 3, 3);
+  chooseAt("27C256", 3, 3);
   bench.engine.ReadSetUp();
   EXPECT_EQ(bench.engine.activeSocketMask, 0x07);
   bench.engine.resultMessage = "Didn't Verify";
@@ -151,7 +150,7 @@ TEST_F(EngineTest, FailureStepMarksASocketOnceHoweverOftenItRuns) {
 }
 
 TEST_F(EngineTest, SetUpResetsTheSocketsInPlay) {
-  chooseAt(k27C256, 3, 3);
+  chooseAt("27C256", 3, 3);
   bench.engine.socketFailureFlags = {1, 1, 1, 1, 1};
   bench.engine.activeSocketMask = 0;
   bench.engine.ProgramSetUp();

@@ -9,10 +9,6 @@
 
 namespace tandra::test {
 
-// Rows of the device list the operation tests use.
-constexpr int k2716 = 1, k2732 = 4, k27C64 = 10, k27C256 = 17, k27C512 = 20, k27C1001 = 23,
-              k27C2001 = 26;
-
 // The core after its start-up search, with the helpers the operation tests share.
 class OperationsFixture : public WorkbenchFixture {
  protected:

@@ -7,28 +7,30 @@ namespace {
 
 class OperationsTest : public OperationsFixture {};
 
-TEST_F(OperationsTest, ProgramThenVerifyOnEveryFamilyAndSocketCount) {
-  for (int row : {k2716, k2732, k27C64, k27C256, k27C512, k27C1001, k27C2001}) {
-    for (int sockets : {1, 5}) {
-      for (int s = 1; s <= 5; ++s) programmer.chip(s).erase();
-      fillRandom(static_cast<unsigned>(row * 10 + sockets));
-      choose(row, sockets);
-      bench.Program_EpromClick();
-      EXPECT_EQ(status(), "Programming Done....") << row;
-      for (int s = 1; s <= 5; ++s) {
-        EXPECT_EQ(chipHoldsTheBuffer(s), s <= sockets) << row << " socket " << s;
-      }
-      EXPECT_EQ(label(sockets), std::to_string(sockets) + "-Programmed OK ");
+// Every type of the list, one added a moment ago too, in chips the virtual programmer makes from
+// its own record of the type; the socket count steps through 1 to 5 from one type to the next.
+TEST_F(OperationsTest, ProgramThenVerifyOnEveryTypeAndSocketCount) {
+  for (std::size_t index = 0; index < kCatalogue.size(); ++index) {
+    const DeviceType& type = kCatalogue[index];
+    const int sockets = 1 + static_cast<int>(index % 5);
+    SCOPED_TRACE(std::string(type.name) + " in " + std::to_string(sockets) + " sockets");
+    for (int s = 1; s <= 5; ++s) programmer.insertChip(s, type.name);
+    fillRandom(static_cast<unsigned>(index));
+    choose(type.name, sockets);
+    ASSERT_EQ(bench.image.deviceEndAddress, type.size - 1);
+    bench.Program_EpromClick();
+    EXPECT_EQ(status(), "Programming Done....");
+    for (int s = 1; s <= 5; ++s) EXPECT_EQ(chipHoldsTheBuffer(s), s <= sockets) << "socket " << s;
+    EXPECT_EQ(label(sockets), std::to_string(sockets) + "-Programmed OK ");
 
-      bench.Verify_EpromClick();
-      EXPECT_EQ(status(), "Verify Test Done....");
-      EXPECT_EQ(label(1), "1- Verified OK   ") << row;
-      EXPECT_EQ(label(sockets), std::to_string(sockets) + "- Verified OK   ") << row;
+    bench.Verify_EpromClick();
+    EXPECT_EQ(status(), "Verify Test Done....");
+    EXPECT_EQ(label(1), "1- Verified OK   ");
+    EXPECT_EQ(label(sockets), std::to_string(sockets) + "- Verified OK   ");
 
-      bench.Prg_CompareClick();
-      EXPECT_EQ(status(), "Program Compare Test Done....");
-      EXPECT_EQ(label(1), "1-Can Be Programed") << row;
-    }
+    bench.Prg_CompareClick();
+    EXPECT_EQ(status(), "Program Compare Test Done....");
+    EXPECT_EQ(label(1), "1-Can Be Programed");
   }
   // Programming leaves the link as it found it.
   EXPECT_EQ(bench.link.packetLength, 8);
@@ -38,7 +40,7 @@ TEST_F(OperationsTest, ProgramThenVerifyOnEveryFamilyAndSocketCount) {
 TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
   fillRandom(1);
   bench.image[0x4321] = 0x00;
-  choose(k27C256, 2);
+  choose("27C256", 2);
   bench.Program_EpromClick();
   bench.image[0x4321] = 0x01;
   bench.image[0x0100] = static_cast<std::uint8_t>(bench.image[0x0100] & 0x7E);  // only clears
@@ -62,7 +64,7 @@ TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
 
 TEST_F(OperationsTest, VerifyWantsEqualBytesProgramCompareOnlyBitsThatCanStillBeCleared) {
   fillRandom(11);
-  choose(k27C256, 3);
+  choose("27C256", 3);
   bench.Program_EpromClick();
   // Socket 1 still holds a 1 where the buffer now wants a 0: programmable, but not the same.
   programmer.chip(1).cells()[0x1234] = 0x3F;
@@ -85,7 +87,7 @@ TEST_F(OperationsTest, VerifyWantsEqualBytesProgramCompareOnlyBitsThatCanStillBe
 
 TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
   fillRandom(12);
-  choose(k27C256, 3);
+  choose("27C256", 3);
   programmer.insertChip(1, "27C256");
   programmer.insertChip(2, "27C512");  // another algorithm
   programmer.insertChip(3, "27256");   // same wiring, algorithm and voltage
@@ -97,7 +99,7 @@ TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
   EXPECT_TRUE(chipHoldsTheBuffer(3));
 
   // A 2716 wants 25 V: at 12.5 V it stays blank, and a 27C16 at 25 V takes nothing either.
-  choose(k2716, 2);
+  choose("2716", 2);
   programmer.insertChip(1, "2716");
   programmer.insertChip(2, "27C16");
   bench.selection.Vpp_ButClick();
@@ -111,7 +113,7 @@ TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
   EXPECT_EQ(label(2), "2-Not Programmed");
 
   // A 1 Mbit chip chosen as 2 Mbit: the upper half lands on the lower one and fails read-back.
-  choose(k27C2001, 1);
+  choose("27C2001", 1);
   programmer.insertChip(1, "27C010");
   bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Not Programmed");
@@ -119,7 +121,7 @@ TEST_F(OperationsTest, AChipTakesAPulseOnlyAsItsOwnTypeAndVoltage) {
 }
 
 TEST_F(OperationsTest, BlankCheckTellsErasedChipsFromUsedOnes) {
-  choose(k27C512, 4);
+  choose("27C512", 4);
   programmer.chip(3).cells()[0xFFFF] = 0x7F;
   programmer.chip(4).cells()[0x1234] = 0xFE;  // one cleared bit is a used chip too
   bench.Blank_ChkClick();
@@ -134,7 +136,7 @@ TEST_F(OperationsTest, BlankCheckTellsErasedChipsFromUsedOnes) {
 
 TEST_F(OperationsTest, VerifyMarksOnlyTheDifferingSocketAndStopsReadingIt) {
   fillRandom(2);
-  choose(k27C256, 3);
+  choose("27C256", 3);
   bench.Program_EpromClick();
   programmer.chip(2).cells()[0x0800 + 17] &= 0x00;  // the second block
   bench.image[0x0800 + 17] = 0xFF;
@@ -151,7 +153,7 @@ TEST_F(OperationsTest, VerifyMarksOnlyTheDifferingSocketAndStopsReadingIt) {
 TEST_F(OperationsTest, ASocketThatRefusesAPageIsNeverSentAnother) {
   fillRandom(3);
   bench.image[0] = 0x00;
-  choose(k27C64, 2);
+  choose("27C64", 2);
   programmer.chip(1).setStuckBit(0, 3, true);
   programmer.clearPackets();
   bench.Program_EpromClick();
@@ -165,7 +167,7 @@ TEST_F(OperationsTest, ASocketThatRefusesAPageIsNeverSentAnother) {
 
 TEST_F(OperationsTest, ProgramStopsAfterThePageWhereEverySocketFailed) {
   fillRandom(4);
-  choose(k27C256, 2);
+  choose("27C256", 2);
   programmer.removeChip(1);
   programmer.chip(2).setStuckBit(5, 0, false);
   bench.image[5] = 0x01;
@@ -179,7 +181,7 @@ TEST_F(OperationsTest, ProgramStopsAfterThePageWhereEverySocketFailed) {
 }
 
 TEST_F(OperationsTest, ProgramSendsThePulseWidthAndAlgorithmOfTheDevice) {
-  choose(k27C512, 1);
+  choose("27C512", 1);
   bench.selection.PulseClick();
   bench.selection.P_EditKeyPress('\b');
   bench.selection.P_EditKeyPress('7');  // left without Enter: Program applies it
@@ -203,7 +205,7 @@ TEST_F(OperationsTest, ProgramSendsThePulseWidthAndAlgorithmOfTheDevice) {
 }
 
 TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
-  choose(k27C64, 3);
+  choose("27C64", 3);
   fillRandom(5);
   const std::uint8_t beyond = bench.image[0x2000];
   for (std::uint32_t a = 0; a < 0x40000; ++a)
@@ -219,7 +221,7 @@ TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
 }
 
 TEST_F(OperationsTest, MoveOfA256KDeviceReadsAllOfIt) {
-  choose(k27C2001, 1);
+  choose("27C2001", 1);
   for (std::uint32_t a = 0; a < 0x40000; ++a) {
     programmer.chip(1).cells()[a] = static_cast<std::uint8_t>((a >> 16) * 0x40 + (a & 0x3F));
   }
@@ -231,7 +233,7 @@ TEST_F(OperationsTest, MoveOfA256KDeviceReadsAllOfIt) {
 }
 
 TEST_F(OperationsTest, ProgressShowsEveryBlockAddressOnTheQuitButton) {
-  choose(k2716, 1);
+  choose("2716", 1);
   host.captionHistory.clear();
   bench.Blank_ChkClick();
   // The busy state, the one block, and the idle state with the address reached.
@@ -241,7 +243,7 @@ TEST_F(OperationsTest, ProgressShowsEveryBlockAddressOnTheQuitButton) {
 
 TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
   fillRandom(6);
-  choose(k27C256, 3);
+  choose("27C256", 3);
   bench.Program_EpromClick();
   // Quit in the third block, with the programmer's reply to it coming too late to be read.
   host.onPump = [this] {
@@ -272,7 +274,7 @@ TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
 
 TEST_F(OperationsTest, SilentProgrammerDuringProgramIsReportedAsAStop) {
   fillRandom(7);
-  choose(k27C256, 2);
+  choose("27C256", 2);
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 0300") programmer.dropReplies(1000);
   };
@@ -288,7 +290,7 @@ TEST_F(OperationsTest, SilentProgrammerDuringProgramIsReportedAsAStop) {
 
 TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
   fillRandom(8);
-  choose(k27C256, 2);
+  choose("27C256", 2);
   bench.Program_EpromClick();
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 2000") programmer.setUnplugged(true);
@@ -303,7 +305,7 @@ TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
 TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
   fillRandom(14);
   bench.image[0x1A7F] = 0x3C;
-  choose(k27C256, 5);
+  choose("27C256", 5);
   programmer.chip(4).setStuckBit(0x1A7F, 2, false);  // reads 0x38 where 0x3C was written
   bench.Program_EpromClick();
   const OperationResult& program = bench.operations.lastResult();
@@ -340,7 +342,7 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
 
 TEST_F(OperationsTest, EveryOperationTellsWhatItDoesShowsItsProgressAndLogsItsTime) {
   fillRandom(13);
-  choose(k27C256, 2);
+  choose("27C256", 2);
   const struct {
     void (Workbench::*click)();
     const char* name;
@@ -382,7 +384,7 @@ TEST_F(OperationsTest, EveryOperationTellsWhatItDoesShowsItsProgressAndLogsItsTi
 
 TEST_F(OperationsTest, TheLastPageWaitsForSlowRepliesLikeEveryOtherPage) {
   fillRandom(9);
-  choose(k2716, 2);
+  choose("2716", 2);
   programmer.setReplyDelay(Clock::Millis(700));  // longer than the read time-out
   programmer.clearPackets();
   bench.Program_EpromClick();
@@ -396,8 +398,9 @@ TEST_F(OperationsTest, TheLastPageWaitsForSlowRepliesLikeEveryOtherPage) {
 }
 
 TEST_F(OperationsTest, WithoutADeviceTypeNoOperationSendsAnything) {
-  choose(k27C256, 2);  // then a header row: the end address and the count stay
-  choose(0, 0);
+  choose("27C256", 2);  // then the heading: the end address and the count stay
+  bench.selection.DeviceClick();
+  bench.selection.Device_BoxClick(0);
   ASSERT_EQ(bench.settings.deviceFamily, 0);
   const std::vector<void (Workbench::*)()> clicks = {
       &Workbench::Program_EpromClick, &Workbench::Blank_ChkClick, &Workbench::Verify_EpromClick,
@@ -416,7 +419,7 @@ TEST_F(OperationsTest, WithoutADeviceTypeNoOperationSendsAnything) {
 }
 
 TEST_F(OperationsTest, AStoppedMoveLeavesTheSocketLabelsAlone) {
-  choose(k27C256, 3);
+  choose("27C256", 3);
   bench.Blank_ChkClick();
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") bench.Quit_Func_ButClick();
@@ -429,7 +432,7 @@ TEST_F(OperationsTest, AStoppedMoveLeavesTheSocketLabelsAlone) {
 
 TEST_F(OperationsTest, ARunStoppedByAnIncompleteReplySaysSo) {
   fillRandom(15);
-  choose(k27C256, 2);
+  choose("27C256", 2);
   bench.Program_EpromClick();
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") programmer.cutReplies(1, 1000);

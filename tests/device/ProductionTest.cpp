@@ -3,9 +3,9 @@
 // plan that gives each set its images and numbers.
 #include "BlockCommands.h"
 #include "WorkbenchFixture.h"
+#include "image/Checksum.h"
 #include "production/ProductionImages.h"
 #include "production/ProductionPlan.h"
-#include "image/Checksum.h"
 
 namespace tandra::test {
 namespace {
@@ -16,7 +16,7 @@ class ProductionTest : public WorkbenchFixture {
  protected:
   ProductionTest() {
     startUp();
-    session.select(*catalogueEntry(1), 5);  // 2716: one block, eight pages
+    session.select(typeNamed("2716"), 5);  // one block, eight pages
   }
   ImageBuffer filled(std::uint8_t value) {
     ImageBuffer image;
@@ -92,8 +92,8 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
   ProductionPlan plan;
   plan.shareBuffer("fw.bin");
   plan.giveImage(2, filled(0x22), "u2.bin");
-  plan.numberChips(std::make_unique<SerialNumbers>(1000, 1, true), {.address = 0x7F0, .format = SerialFormat::Ascii},
-                   0xFF, true);
+  plan.numberChips(std::make_unique<SerialNumbers>(1000, 1, true),
+                   {.address = 0x7F0, .format = SerialFormat::Ascii}, 0xFF, true);
   session.leaveOut(0b01000);  // socket 4
   ASSERT_FALSE(plan.composeSet(session));
   const SocketImages& images = session.socketImages();

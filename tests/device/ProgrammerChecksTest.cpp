@@ -14,7 +14,7 @@ class ProgrammerChecksTest : public WorkbenchFixture {
   // The packets of a Program and a Verify of a 27C64 on two sockets, as the engine sends them.
   std::vector<Bytes> recordedRun() {
     startUp();
-    choose(10, 2);
+    choose("27C64", 2);
     for (std::int32_t a = 0; a < 0x2000; ++a) bench.image[a] = static_cast<std::uint8_t>(a * 3);
     programmer.clearPackets();
     bench.Program_EpromClick();

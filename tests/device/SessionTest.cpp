@@ -9,7 +9,7 @@ class SessionTest : public WorkbenchFixture {
  protected:
   SessionTest() {
     startUp();
-    session.select(*catalogueEntry(17), 3);  // 27C256
+    session.select(typeNamed("27C256"), 3);
     for (std::int32_t a = 0; a < 0x8000; ++a) bench.image[a] = static_cast<std::uint8_t>(a * 7);
   }
   Session& session = bench.session;
@@ -18,7 +18,7 @@ class SessionTest : public WorkbenchFixture {
 TEST_F(SessionTest, SettingsAreTakenAsValuesAndRefusedWhenTheProgrammerCannotTakeThem) {
   EXPECT_EQ(bench.image.deviceEndAddress, 0x7FFF);
   EXPECT_EQ(bench.settings.socketCount, 3);
-  EXPECT_EQ(bench.settings.pulseWidth, 5);  // the type's own
+  EXPECT_EQ(bench.settings.pulseWidth, 5);      // the type's own
   EXPECT_EQ(programmer.vppSelectCode(), 0xBF);  // its 12.5 V sent
   session.setVpp(2);
   EXPECT_EQ(programmer.vppSelectCode(), 0x1F);

@@ -2,6 +2,7 @@
 // each shown to catch what it is there for.
 #include <gtest/gtest.h>
 
+#include "DeviceTypes.h"
 #include "Soak.h"
 #include "SoakChecks.h"
 #include "SoakRig.h"
@@ -59,7 +60,7 @@ TEST(SoakRun, TheSameSeedRunsTheSameOperations) {
 TEST(SoakRig, AnOperationPastItsBoundIsAHang) {
   SoakRig rig;
   ASSERT_TRUE(rig.session.connect());
-  rig.session.select(*catalogueEntry(17), 2);
+  rig.session.select(typeNamed("27C256"), 2);
   rig.programmer.dropReplies(1000);  // the watchdog ends it after 3 s: longer than allowed here
   EXPECT_THROW(rig.run(Operation::Verify, 1000), Hang);
   EXPECT_FALSE(rig.host.onPump);

@@ -10,7 +10,7 @@ class VerdictsTest : public OperationsFixture {
   // Five 27C256s that hold the buffer.
   void programFive() {
     fillRandom(21);
-    choose(k27C256, 5);
+    choose("27C256", 5);
     bench.Program_EpromClick();
     EXPECT_EQ(status(), "Programming Done....");
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DeviceTypes.h"
 #include "TestHost.h"
 #include "device/Workbench.h"
 #include "sim/VirtualProgrammer.h"
@@ -28,11 +29,12 @@ class WorkbenchFixture : public ::testing::Test {
     bench.FormActivate();
   }
 
-  // Picks a device type by its row in the device list and the number of sockets.
-  void choose(int row, int sockets) {
+  // Picks the type named ("27C256") and the number of sockets, as the operator does: the
+  // Device button, the type's row of the list, then the count list.
+  void choose(std::string_view type, int sockets) {
     bench.selection.DeviceClick();
-    bench.selection.Device_BoxClick(row);
-    if (bench.settings.deviceFamily != 0) bench.selection.Num_Of_DevicesClick(sockets);
+    bench.selection.Device_BoxClick(rowOf(type));
+    bench.selection.Num_Of_DevicesClick(sockets);
   }
 
   std::vector<std::uint8_t> packet(std::size_t fromEnd = 0) const {

@@ -110,7 +110,7 @@ TEST_F(WorkbenchTest, StatusLineClickSearchesAgainAndEndsIdle) {
 TEST_F(WorkbenchTest, MoveSaysWhetherItReadTheChipIntoTheBuffer) {
   startUp();
   EXPECT_FALSE(bench.readIntoBuffer());  // no type: stopped at its box
-  choose(10, 1);                         // 27C64: four blocks
+  choose("27C64", 1);                    // four blocks
   bench.session.stop();
   EXPECT_FALSE(bench.readIntoBuffer());  // a stop held from before the first block
   bench.session.resume();

@@ -56,13 +56,6 @@ bool drop(TMainForm& form, const QString& path) {
 class ConveniencesTest : public QObject, public WindowFixture {
   Q_OBJECT
 
-  // The type in `row` of the device list, in as many sockets, through the Device button.
-  static void choose(TMainForm& form, int row, int sockets = 1) {
-    form.Device->click();  // the very first choice has the list up already
-    clickRow(form.Device_Box, row);
-    clickRow(form.Num_Of_Devices, sockets);
-  }
-
   static void setPulse(TMainForm& form, const char* width) {
     QTest::mouseClick(form.Pulse, Qt::LeftButton);
     QTest::keyClicks(form.P_Edit, width);
@@ -84,8 +77,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     {
       VirtualProgrammer programmer{clock_};
       auto form = startWindow(programmer);
-      clickRow(form->Device_Box, 17);  // 27C256
-      clickRow(form->Num_Of_Devices, 3);
+      choose(*form, "27C256", 3);
       setPulse(*form, "7");
       QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
       QTest::mouseClick(form->Fill, Qt::LeftButton);
@@ -103,7 +95,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
       form->close();
     }
 
-    // The type is kept by its name: a type added to the list must not turn it into another.
+    // The type is kept by its name, not by its row: the rows move when a type is added.
     QSettings kept(settingsPath(), QSettings::IniFormat);
     QCOMPARE(kept.value("device/type").toString(), QString("27C256"));
     // The place is kept as the toolkit records it, frame and all: a window put back from the
@@ -119,7 +111,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     auto form = startWindow(programmer);
     QCOMPARE(form->frameGeometry(), frame);
     QCOMPARE(form->geometry(), client);
-    QCOMPARE(form->Device_Box->currentRow(), 17);
+    QCOMPARE(form->Device_Box->currentRow(), rowOf("27C256"));
     press(Qt::Key_Return);
     QCOMPARE(form->Num_Of_Devices->currentRow(), 3);
     press(Qt::Key_Return);
@@ -139,9 +131,8 @@ class ConveniencesTest : public QObject, public WindowFixture {
 
     // Another type gets its own width, as always.
     form->Device->click();
-    QCOMPARE(form->Device_Box->currentRow(), 17);
-    clickRow(form->Device_Box, 1);  // 2716
-    clickRow(form->Num_Of_Devices, 1);
+    QCOMPARE(form->Device_Box->currentRow(), rowOf("27C256"));
+    choose(*form, "2716");
     QCOMPARE(form->Pulse->text(), QString("Pulse = 40"));
     form->close();
     form.reset();
@@ -164,7 +155,6 @@ class ConveniencesTest : public QObject, public WindowFixture {
   // status line while it is chosen, and is never put back unasked.
   void eachTypeKeepsItsWidthAndVoltage() {
     const struct {
-      int row;
       const char* name;
       const char* pulse;
       int vppClicks;
@@ -172,11 +162,11 @@ class ConveniencesTest : public QObject, public WindowFixture {
       const char* warning;   // on the status line after the clicks
       const char* vppAgain;  // when the type is chosen again
     } types[] = {
-        {17, "27C256", "7", 1, "Vpp = 25", "Vpp = 25 is above the 27C256's 12.5 V", "Vpp = 12.5"},
-        {4, "2732", "11", 1, "Vpp = 21", nullptr, "Vpp = 21"},
-        {8, "2764", "9", 0, "Vpp = 21", nullptr, "Vpp = 21"},
-        {5, "2732A", "3", 1, "Vpp = 12.5", nullptr, "Vpp = 12.5"},
-        {12, "27128", "6", 2, "Vpp = 25", "Vpp = 25 is above the 27128's 21 V", "Vpp = 21"},
+        {"27C256", "7", 1, "Vpp = 25", "Vpp = 25 is above the 27C256's 12.5 V", "Vpp = 12.5"},
+        {"2732", "11", 1, "Vpp = 21", nullptr, "Vpp = 21"},
+        {"2764", "9", 0, "Vpp = 21", nullptr, "Vpp = 21"},
+        {"2732A", "3", 1, "Vpp = 12.5", nullptr, "Vpp = 12.5"},
+        {"27128", "6", 2, "Vpp = 25", "Vpp = 25 is above the 27128's 21 V", "Vpp = 21"},
     };
     const auto shown = [](const TMainForm& form, const char* name) {
       return QString(name) + " | " + form.Pulse->text() + " | " + form.Vpp_But->text() + " | " +
@@ -188,7 +178,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
       auto form = startWindow(programmer);
       found = form->StaticText3->text();
       for (const auto& type : types) {
-        choose(*form, type.row);
+        choose(*form, type.name);
         setPulse(*form, type.pulse);
         for (int click = 0; click < type.vppClicks; ++click) {
           QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
@@ -198,12 +188,12 @@ class ConveniencesTest : public QObject, public WindowFixture {
                                               (type.warning != nullptr ? type.warning : found));
       }
       for (const auto& type : types) {
-        choose(*form, type.row);
+        choose(*form, type.name);
         QCOMPARE(shown(*form, type.name), QString(type.name) + " | Pulse = " + type.pulse + " | " +
                                               type.vppAgain + " | " + found);
       }
       // The warning goes once the button comes round to a voltage the chip is made for.
-      choose(*form, 17);  // 27C256
+      choose(*form, "27C256");
       QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
       QTest::mouseClick(form->Vpp_But, Qt::LeftButton);
       QCOMPARE(form->StaticText3->text(), QString("Vpp = 21 is above the 27C256's 12.5 V"));
@@ -214,7 +204,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     for (const auto& type : types) {
-      choose(*form, type.row);
+      choose(*form, type.name);
       QCOMPARE(shown(*form, type.name), QString(type.name) + " | Pulse = " + type.pulse + " | " +
                                             type.vppAgain + " | " + found);
     }
@@ -236,7 +226,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     }
     QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
 
-    choose(f, 17, 5);                                  // 27C256
+    choose(f, "27C256", 5);
     QTest::mouseClick(f.Chk_Sum_But, Qt::LeftButton);  // its caption's "&" goes, its key stays
     f.workbench().image[0] = 0x01;
     const auto closeWithEscape = [] { press(Qt::Key_Escape); };
@@ -293,8 +283,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     auto form = startWindow(programmer);
     // Nothing is taken while a list is open.
     QVERIFY(!drop(*form, good));
-    clickRow(form->Device_Box, 1);  // 2716
-    clickRow(form->Num_Of_Devices, 1);
+    choose(*form, "2716");
 
     QVERIFY(drop(*form, good));
     QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + good);
@@ -318,8 +307,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QTemporaryDir folder;
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    clickRow(form->Device_Box, 1);  // 2716
-    clickRow(form->Num_Of_Devices, 1);
+    choose(*form, "2716");
     QCOMPARE(form->fileFormatCode(), 0);  // Binary
     const QString intel = folder.filePath("rom.hex");
     writeFile(intel, ":020000001122CB\r\n:00000001FF\r\n");
@@ -353,8 +341,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     writeFile(path, QByteArray(0x800, '\x11'));
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    clickRow(form->Device_Box, 1);  // 2716
-    clickRow(form->Num_Of_Devices, 1);
+    choose(*form, "2716");
     files_ << path;
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
 
@@ -390,7 +377,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     writeFile(path, QByteArray(0x800, '\x11'));
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    clickRow(form->Device_Box, 0);  // no type
+    clickRow(form->Device_Box, 0);  // the heading: no type
     files_ << path;
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
 
@@ -403,9 +390,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QVERIFY(boxes_[3].contains(path));
 
     // A Move stopped before its first block reads nothing either.
-    form->Device->click();
-    clickRow(form->Device_Box, 1);  // 2716
-    clickRow(form->Num_Of_Devices, 1);
+    choose(*form, "2716");
     form->workbench().session.stop();
     QTest::mouseClick(form->Move_Eprom, Qt::LeftButton);
     writeFile(path, QByteArray(0xA00, '\x33'));

@@ -44,8 +44,7 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     programmer_ = std::make_unique<tandra::VirtualProgrammer>(clock_);
     form_ = startWindow(*programmer_);
     QVERIFY(form_->Device_Box->isVisible());
-    form_->workbench().selection.Device_BoxClick(1);  // 2716
-    form_->workbench().selection.Num_Of_DevicesClick(1);
+    choose(*form_, "2716");
     QApplication::setActiveWindow(form_.get());
     QTest::mouseClick(form_->Edit, Qt::LeftButton);
     QVERIFY(form_->Edit_1->isVisible());

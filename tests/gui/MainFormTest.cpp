@@ -127,7 +127,7 @@ class MainFormTest : public QObject, public WindowFixture {
   void deviceDialogRunsFromTheButtonThroughBothListsToIdle() {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    clickRow(form->Device_Box, 17);  // 27C256
+    clickRow(form->Device_Box, rowOf("27C256"));
     QVERIFY(!form->Device_Box->isVisible());
     QVERIFY(form->Num_Of_Devices->isVisible());
     QVERIFY(!form->Device->isEnabled());
@@ -143,7 +143,7 @@ class MainFormTest : public QObject, public WindowFixture {
     QVERIFY(form->Device_Box->isVisible());
     QVERIFY(!form->Device_n[0]->isVisible());
     QVERIFY(!form->Quit_Func_But->isEnabled());
-    clickRow(form->Device_Box, 3);  // an empty row
+    clickRow(form->Device_Box, blankRow());
     QCOMPARE(boxes_, QStringList{"No Device Was Selected."});
     QCOMPARE(form->Device->text(), QString("No Device"));
     QVERIFY(form->Quit_Func_But->isEnabled());
@@ -200,8 +200,7 @@ class MainFormTest : public QObject, public WindowFixture {
   void duringAnOperationOnlyQuitIsEnabledAndItCountsThroughTheBlocks() {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    clickRow(form->Device_Box, 17);  // 27C256
-    clickRow(form->Num_Of_Devices, 2);
+    choose(*form, "27C256", 2);
     QStringList quitCaptions;
     QStringList enabledDuring;
     // Samples the window at every message pump inside the operation.
@@ -246,8 +245,7 @@ class MainFormTest : public QObject, public WindowFixture {
   void loadShowsTheFileAndTheChecksumAndSaveWritesIt() {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
-    clickRow(form->Device_Box, 1);  // 2716
-    clickRow(form->Num_Of_Devices, 1);
+    choose(*form, "2716");
     QTemporaryDir folder;
     const QString hexPath = folder.filePath("in.hex");
     QFile hex(hexPath);
@@ -345,7 +343,7 @@ class MainFormTest : public QObject, public WindowFixture {
     QVERIFY(last.text().startsWith("Found    - "));
     QVERIFY(form->Memo1->viewport()->rect().contains(
         form->Memo1->cursorRect(QTextCursor(last)).bottomLeft()));
-    clickRow(form->Device_Box, 17);  // 27C256
+    clickRow(form->Device_Box, rowOf("27C256"));
     QVERIFY(!form->Memo1->isVisible());
     clickRow(form->Num_Of_Devices, 1);
     // A new search finds the new version.

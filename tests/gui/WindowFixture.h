@@ -6,12 +6,16 @@
 #include <QtTest>
 #include <memory>
 
+#include "DeviceTypes.h"
 #include "ScriptedDialogs.h"
 #include "SkippingClock.h"
 #include "gui/MainForm.h"
 #include "gui/PopupList.h"
 #include "gui/SocketLabel.h"
 #include "sim/VirtualProgrammer.h"
+
+using tandra::test::blankRow;
+using tandra::test::rowOf;
 
 // The window on a virtual programmer, its boxes and dialogs answered from a script.
 class WindowFixture {
@@ -52,6 +56,13 @@ class WindowFixture {
   static void clickRow(QListWidget* list, int row) {
     const QRect rect = list->visualItemRect(list->item(row));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+  }
+
+  // The type named, in as many sockets, through the Device button.
+  static void choose(TMainForm& form, std::string_view type, int sockets = 1) {
+    form.Device->click();  // the very first choice has the list up already
+    clickRow(form.Device_Box, rowOf(type));
+    clickRow(form.Num_Of_Devices, sockets);
   }
 
   // Each test starts as on the first run; windows started within one test share the file.

@@ -73,7 +73,7 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     QCOMPARE(QApplication::focusWidget(), form->Device_Box);
-    form->Device_Box->setCurrentRow(17);  // 27C256
+    form->Device_Box->setCurrentRow(rowOf("27C256"));
     press(Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), form->Num_Of_Devices);
 
@@ -94,7 +94,7 @@ class WindowTest : public QObject, public WindowFixture {
     programmer.clearPackets();
     press(Qt::Key_Space);
     QVERIFY(form->Device_Box->isVisible());
-    form->Device_Box->setCurrentRow(3);  // an empty row: no device, and idle at once
+    form->Device_Box->setCurrentRow(blankRow());  // a blank row: no device, and idle at once
     press(Qt::Key_Return);
     QCOMPARE(boxes_, QStringList{"No Device Was Selected."});
     QCOMPARE(QApplication::focusWidget(), form->Device);
@@ -125,8 +125,7 @@ class WindowTest : public QObject, public WindowFixture {
   void thePulseEntryOpensWithItsTextSelected() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
-    form->workbench().selection.Device_BoxClick(17);  // 27C256: 5
-    form->workbench().selection.Num_Of_DevicesClick(1);
+    choose(*form, "27C256");  // its pulse width: 5
     QTest::mouseClick(form->Pulse, Qt::LeftButton);
     QCOMPARE(form->P_Edit->selectedText(), QString("5"));
     press(Qt::Key_1);
@@ -183,7 +182,7 @@ class WindowTest : public QObject, public WindowFixture {
     QCOMPARE(form->windowHandle()->title(), caption);
     QCOMPARE(QGuiApplication::desktopFileName(), QString("org.tandra.TandraUSB"));
 
-    form->Device_Box->setCurrentRow(17);
+    form->Device_Box->setCurrentRow(rowOf("27C256"));
     press(Qt::Key_Return);
     PopupList* count = form->Num_Of_Devices;
     QVERIFY(count->isVisible());
@@ -219,7 +218,7 @@ class WindowTest : public QObject, public WindowFixture {
     auto form = startWindow(programmer);
     press(Qt::Key_Escape);  // the very first choice has nothing to go back to
     QVERIFY(form->Device_Box->isVisible());
-    form->Device_Box->setCurrentRow(17);
+    form->Device_Box->setCurrentRow(rowOf("27C256"));
     press(Qt::Key_Return);
     press(Qt::Key_Down);
     press(Qt::Key_Down);
@@ -235,7 +234,7 @@ class WindowTest : public QObject, public WindowFixture {
     QVERIFY(form->Program_Eprom->isEnabled());
 
     press(Qt::Key_Space);
-    form->Device_Box->setCurrentRow(1);  // 2716
+    form->Device_Box->setCurrentRow(rowOf("2716"));
     press(Qt::Key_Return);
     press(Qt::Key_Escape);  // the count stays
     QCOMPARE(form->Device->text(), QString("2 - 2716"));
@@ -276,8 +275,7 @@ class WindowTest : public QObject, public WindowFixture {
   void verdictsReadAtAGlanceAndOnlyOnceTheRunIsOver() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
-    form->workbench().selection.Device_BoxClick(17);
-    form->workbench().selection.Num_Of_DevicesClick(3);
+    choose(*form, "27C256", 3);
     programmer.chip(2).cells()[0x100] = 0x00;
     QLabel* good = form->Device_n[0];
     QLabel* bad = form->Device_n[1];
@@ -374,8 +372,7 @@ class WindowTest : public QObject, public WindowFixture {
     VirtualProgrammer forWindow{clock_};
     sameChips(forWindow);
     auto form = startIdleWindow(forWindow);
-    form->workbench().selection.Device_BoxClick(17);
-    form->workbench().selection.Num_Of_DevicesClick(3);
+    choose(*form, "27C256", 3);
     files_ << path;
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
     QTest::mouseClick(form->Verify_Eprom, Qt::LeftButton);
@@ -453,8 +450,7 @@ class WindowTest : public QObject, public WindowFixture {
   void aClickOnASocketLabelLeavesItOutAndASecondPutsItBack() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
-    form->workbench().selection.Device_BoxClick(17);  // 27C256
-    form->workbench().selection.Num_Of_DevicesClick(5);
+    choose(*form, "27C256", 5);
     for (int socket = 2; socket <= 5; ++socket) {
       QTest::mouseClick(form->Device_n[static_cast<std::size_t>(socket - 1)], Qt::LeftButton);
     }
@@ -481,8 +477,7 @@ class WindowTest : public QObject, public WindowFixture {
   void longWorkShowsItsProgressAndTime() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
-    form->workbench().selection.Device_BoxClick(17);
-    form->workbench().selection.Num_Of_DevicesClick(2);
+    choose(*form, "27C256", 2);
     QList<int> values;
     bool shownWithText = false;
     QTimer sampler;
@@ -549,8 +544,7 @@ class WindowTest : public QObject, public WindowFixture {
   void theKeyboardGoesBackToTheButtonThatStartedTheWork() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
-    form->workbench().selection.Device_BoxClick(17);  // 27C256
-    form->workbench().selection.Num_Of_DevicesClick(1);
+    choose(*form, "27C256");
     form->Blank_Chk->setFocus(Qt::TabFocusReason);
     press(Qt::Key_Space);
     QCOMPARE(form->StaticText3->text(), QString("Blank Test Done...."));
