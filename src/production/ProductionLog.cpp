@@ -8,6 +8,7 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <sys/file.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #endif
@@ -141,13 +142,36 @@ bool ProductionLog::append(const std::string& line) {
   // A line cut short by a failed write is ended first: the new line must stand on its own.
   std::string bytes = (lineOpen_ ? "\n" : "") + line + "\n";
   std::size_t written = 0;
+#if !defined(_WIN32)
+  // Writers of one log take turns, so that a line this one has to take back is its own.
+  const bool locked = ::flock(descriptor_, LOCK_EX) == 0;
+#endif
   const bool whole = writeAll(bytes, &written);
   if (whole) {
     lineOpen_ = false;
-  } else if (written > 0) {
+  } else if (written > 0 && !takeBack(written)) {
     lineOpen_ = bytes[written - 1] != '\n';
   }
+#if !defined(_WIN32)
+  if (locked) ::flock(descriptor_, LOCK_UN);
+#endif
   return whole;
+}
+
+bool ProductionLog::takeBack(std::size_t written) {
+  // A line cut at its newline reads as a whole one: a chip the run reports as not logged would
+  // stand in the log as passed. What went out of a failed line is taken back where it can be.
+#if defined(_WIN32)
+  (void)written;
+  return false;
+#else
+  struct stat status {};
+  if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::size_t>(status.st_size) < written) {
+    return false;
+  }
+  return ::ftruncate(descriptor_, status.st_size - static_cast<off_t>(written)) == 0;
+#endif
 }
 
 void ProductionLog::flush() {

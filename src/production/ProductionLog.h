@@ -43,6 +43,7 @@ class ProductionLog {
  private:
   // Writes all of `bytes`; false (and lastError set) when that failed, with `*written` saying
   // how much went out.
+  bool takeBack(std::size_t written);
   bool writeAll(const std::string& bytes, std::size_t* written);
   void checkRoom();
   bool isEmpty() const;

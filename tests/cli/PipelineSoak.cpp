@@ -731,7 +731,7 @@ void PipelineSoak::check(const PipelineRun& run) {
   const bool stopped = run.code >= 128;
   if (stopped || run.code == 3) ++figures_.stopped;
   if (run.code == 2 && counted == 0) ++figures_.refused;
-  if (run.ledgerSpoilt && (run.code != 2 || counted != 0)) {
+  if (run.ledgerSpoilt && (run.code == 0 || counted != 0)) {
     find(run, figures_.disagreements, "a ledger holding junk did not stop the run before a chip");
   }
   if (run.code == 0 && (passed != counted || (counted == 0 && (record || linesWhole)))) {

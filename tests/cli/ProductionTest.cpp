@@ -390,6 +390,10 @@ TEST_F(ProductionTest, NoChipThatWasTouchedIsMissingFromTheLogOrUnnamed) {
   std::getline(log, second);
   EXPECT_EQ(first, "{\"set\": 1, \"soc");
   EXPECT_EQ(nlohmann::json::parse(second)["socket"], 1);
+  // What went out of the line that did not fit is taken back: cut at its newline, it would
+  // read as a whole line that says the chip passed.
+  std::string rest;
+  EXPECT_FALSE(std::getline(log, rest)) << rest;
 }
 
 TEST_F(ProductionTest, ALedgerHandsOutEachNumberOnceAcrossRunsAndSaysWhichHaveNoPassedChip) {
