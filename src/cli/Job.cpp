@@ -314,9 +314,7 @@ void Job::applySettings() {
   session_->setVpp(asked);
 }
 
-const OperationResult& Job::operate(const std::function<const OperationResult&()>& work) {
-  checkStop();
-  const OperationResult& result = work();
+void Job::keepResult(const OperationResult& result) {
   host_.endProgressLine();
   // Stopped, and not from outside: the programmer stopped answering, or its replies fell out
   // of step with the commands. Why is said and recorded, not only shown with -v.
@@ -329,6 +327,12 @@ const OperationResult& Job::operate(const std::function<const OperationResult&()
   document_["pulse_width"] = session_->settings().pulseWidth;
   document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings().vppSetting)));
   results_.push_back(result);
+}
+
+const OperationResult& Job::operate(const std::function<const OperationResult&()>& work) {
+  checkStop();
+  const OperationResult& result = work();
+  keepResult(result);
   say(result.operation + " (" + durationText(result.elapsedMs) +
       (result.stopped ? ", stopped" : "") + ")");
   document_["operations"].push_back(record::operation(result, 1));

@@ -102,6 +102,8 @@ class Job final : private ProductionRun::Observer {
   void findAfterRestart();
   void recordProgrammer();
   void applySettings();
+  // An operation's result kept for the record and the exit code, and why it stopped told.
+  void keepResult(const OperationResult& result);
   const OperationResult& operate(const std::function<const OperationResult&()>& work);
   void saveOutput(const std::string& path, const std::string& formatWord);
   // The image record of the buffer's first `size` bytes.

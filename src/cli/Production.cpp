@@ -369,18 +369,7 @@ bool Job::mayGoOn() {
 }
 
 void Job::operationEnded(const OperationResult& result) {
-  host_.endProgressLine();
-  // Stopped, and not from outside: the programmer stopped answering, or its replies fell out
-  // of step with the commands. Why is said and recorded, not only shown with -v.
-  if (result.stopped && !host_.stopAsked()) {
-    linkLost_ = true;
-    if (!result.stopReason.empty() && document_["error"].is_null()) {
-      fail(result.operation + " stopped: " + result.stopReason);
-    }
-  }
-  document_["pulse_width"] = session_->settings().pulseWidth;
-  document_["vpp"] = std::string(voltsText(static_cast<RatedVpp>(session_->settings().vppSetting)));
-  results_.push_back(result);
+  keepResult(result);
   document_["operations"].push_back(record::operation(result, set_));
   // The last operation's sockets are told as the chips' verdicts, once their log lines stand.
   const bool last = result.kind == run_->promise().operations.back();

@@ -10,6 +10,7 @@
 #include "common/FileError.h"
 #include "common/HexText.h"
 #include "common/RunId.h"
+#include "common/TimeText.h"
 
 namespace tandra {
 
@@ -59,16 +60,7 @@ void Trace::fact(std::string_view key, std::string_view value) {
 void Trace::startFacts(std::string_view program) {
   fact("program", program);
   fact("run", runId());
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  char started[40];
-  std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%S%z", &local);
-  fact("started", started);
+  fact("started", isoTime(std::chrono::system_clock::now()));
 #if defined(_WIN32)
   fact("os", "Windows");
 #else

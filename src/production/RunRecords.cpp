@@ -32,22 +32,6 @@ const char* stateWord(SocketResult::State state) {
   return "stopped";
 }
 
-std::string isoTime(std::chrono::system_clock::time_point when) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  // strftime writes the offset as +0100; ISO 8601 with separators wants +01:00.
-  const std::string_view iso(text);
-  if (iso.size() < 5) return std::string(iso);
-  return std::string(iso.substr(0, iso.size() - 2)) + ":" + std::string(iso.substr(iso.size() - 2));
-}
-
 std::string hostName() {
 #if defined(_WIN32)
   const char* name = std::getenv("COMPUTERNAME");

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/TimeText.h"
 #include "device/Operations.h"
 
 namespace tandra {
@@ -19,8 +20,6 @@ const char* stateWord(SocketResult::State state);
 nlohmann::json socketJson(const SocketResult& result);
 // An image: where it came from, its size, its 16-bit checksum and its digests.
 nlohmann::json imageJson(std::string_view source, std::string_view bytes, std::uint16_t checksum);
-// "2026-12-08T14:04:06+01:00": the local time with its offset from UTC.
-std::string isoTime(std::chrono::system_clock::time_point when);
 std::string hostName();
 
 }  // namespace tandra

@@ -9,14 +9,14 @@
 #include <string>
 
 #include "Soak.h"
+#include "common/Words.h"
 
 namespace {
 
 std::optional<std::uint64_t> number(const char* text, std::uint64_t largest) {
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (end == text || *end != '\0' || text[0] == '-' || value > largest) return std::nullopt;
-  return value;
+  const tandra::UnsignedNumber parsed = tandra::parseUnsigned(text);
+  if (!parsed || parsed.value > largest) return std::nullopt;
+  return parsed.value;
 }
 
 void printFigures(const tandra::test::Soak& soak, double wallSeconds) {
