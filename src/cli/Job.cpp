@@ -357,7 +357,7 @@ int Job::deviceWork() {
     if (!options_.input.empty()) {
       const LoadReport loaded = loadInput(options_.input);
       imageStanding_ = standingOf(loaded);
-      refuseUncleanLoad(loaded, std::string(kind_.doneTo).c_str());
+      refuseUncleanLoad(loaded, kind_.doneTo);
     }
     prepareSocketImages();
   }

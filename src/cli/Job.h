@@ -72,7 +72,7 @@ class Job final : private ProductionRun::Observer {
   std::string socketLine(const SocketResult& socket) const;
   void reportUnlogged(const SetOutcome& outcome);
   void reportStatistics();
-  // The serial number ledger job (Production.cpp).
+  // The serial number ledger job (Listings.cpp).
   void serialLedger();
   std::uint8_t fillByte() const;
   static std::optional<FileFormat> askedFormat(const std::string& word);

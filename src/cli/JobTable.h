@@ -48,7 +48,7 @@ struct JobKind {
   bool forChips;   // its image is for chips: an erased cell's 0xFF fills it
   bool valueOnly;  // standard output holds its value alone, and no closing line ends it
   std::optional<Operation> operation;  // the operation each set runs (Program: then Verify)
-  std::string_view doneTo;             // "the image is ... the chips": refused unclean loads say it
+  const char* doneTo;                  // "the image is ... the chips": refused unclean loads say it
 };
 
 inline constexpr std::array<JobKind, 11> kJobTable{{
