@@ -29,7 +29,7 @@ bool Session::connect(const std::string& serial) {
 }
 
 void Session::close() {
-  link_.quitFlag = Link::kStop;
+  link_.Quit();
   engine_.byteIndex = 0;
   host_.stopWatchdog();
   if (link_.connectionState == kIdentified) {

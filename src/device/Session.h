@@ -77,6 +77,10 @@ class Session {
   std::uint32_t latencyTimerMs() const { return usb_.latencyTimerMs(); }
   int quietPeriodMs() const { return link_.quietPeriodMs(); }
   IdentifyProbe probeIdentify() { return tandra::probeIdentify(link_); }
+  // How the last search for the programmer ended.
+  Discovery::Outcome searchOutcome() const { return discovery_.outcome(); }
+  int devicesCounted() const { return discovery_.devicesCounted(); }
+  std::uint8_t identifyStatus() const { return discovery_.identifyStatus(); }
 
   // --- Settings ---
   // The row of the device list: the address window, the family, and the type's own voltage and

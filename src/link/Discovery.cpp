@@ -32,9 +32,11 @@ void Discovery::run() {
   usb_.setErrorReporting(false);
 
   usb_.GetFTDeviceCount();
+  devicesCounted_ = static_cast<int>(usb_.deviceCount());
   // With a serial number named, any number of devices will do: the one named is opened.
   const bool counted = wantedSerial.empty() ? usb_.deviceCount() == 1 : usb_.deviceCount() >= 1;
   if (!counted) {
+    outcome_ = usb_.deviceCount() == 0 ? Outcome::NoDevice : Outcome::SeveralDevices;
     logDriverNotes();
     notFound();
     host_.showLog(false);
@@ -49,9 +51,8 @@ void Discovery::run() {
   // A write time-out of 0 is "wait for ever" to the vendor's library: a firmware that stopped
   // taking data would hold the program in that write, where no watchdog reaches. Writes get
   // the five seconds libftdi gives them; one that runs out is a programmer lost.
-  if (usb_.Open_USB_Device_By_Serial_Number(wantedSerial) == 0) {
-    usb_.SetFTTimeouts(Link::kReadTimeoutMs, Link::kWriteTimeoutMs);
-  }
+  const bool opened = usb_.Open_USB_Device_By_Serial_Number(wantedSerial) == 0;
+  if (opened) usb_.SetFTTimeouts(Link::kReadTimeoutMs, Link::kWriteTimeoutMs);
   logDriverNotes();
   link_.newConnection();
   link_.trace = trace;
@@ -63,12 +64,17 @@ void Discovery::run() {
 
   // A reply cut off before its status byte is no answer: the buffer holds older bytes there.
   if (!link_.replyHeaderArrived() || link_.replyStatus() != 0x00) {
+    outcome_ = !opened                          ? Outcome::OpenRefused
+               : !link_.replyHeaderArrived()    ? Outcome::NoAnswer
+                                                : Outcome::BadStatus;
+    identifyStatus_ = link_.replyHeaderArrived() ? link_.replyStatus() : 0;
     notFound();
     host_.showLog(false);
     return;
   }
 
   link_.connectionState = kIdentified;
+  outcome_ = Outcome::Found;
   host_.showStatusAdvice("");
   const int major = link_.reply()[1];
   const int minor = link_.reply()[2];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -41,6 +42,20 @@ class Discovery {
   // "1.05" for major 1, minor 5: the minor number gets a leading zero when it has one digit.
   static std::string versionText(int major, int minor);
 
+  // How the last search ended, for a first-contact check to say what to do.
+  enum class Outcome {
+    NotRun,
+    NoDevice,        // no USB device of the kind on the bus
+    SeveralDevices,  // more than one, and none named
+    OpenRefused,     // found, but the driver would not open it
+    NoAnswer,        // opened, but no whole reply to the identify command
+    BadStatus,       // a reply, with a status that is not 0x00
+    Found,
+  };
+  Outcome outcome() const { return outcome_; }
+  int devicesCounted() const { return devicesCounted_; }
+  std::uint8_t identifyStatus() const { return identifyStatus_; }
+
  private:
   void notFound();
   // What the driver met (a refused setting, a device it may not open) goes into the log.
@@ -51,6 +66,9 @@ class Discovery {
   Host& host_;
   int versionNumber_ = 0;
   std::string versionText_;
+  Outcome outcome_ = Outcome::NotRun;
+  int devicesCounted_ = 0;
+  std::uint8_t identifyStatus_ = 0;
 };
 
 }  // namespace tandra

@@ -71,8 +71,15 @@ void FirmwareUpdate::sendRecords(const std::vector<std::uint8_t>& file) {
 bool FirmwareUpdate::checkFlash(const std::vector<std::uint8_t>& file) {
   link_.packetLength = Link::kCommandLength;
   std::memcpy(link_.packet(), kFlashCheck, sizeof kFlashCheck);
-  // The check's bytes are judged: nothing of an earlier reply may still be on its way.
-  link_.SendAndWait(ReplyUse::Header, "USB Device Write TimeOut 2...", BeforeSend::WaitForQuiet);
+  // The check's bytes are judged: nothing of an earlier reply may still be on its way, and a
+  // line that never falls quiet leaves nothing to judge.
+  if (!link_.SendAndWait(ReplyUse::Header, "USB Device Write TimeOut 2...",
+                         BeforeSend::WaitForQuiet)) {
+    host_.appendLogLine("Expected - " + hexByte(file[kExpectedHigh]) + hexByte(file[kExpectedLow]));
+    host_.appendLogLine(std::string("Found    - no check could be asked for: ") +
+                        (link_.stopHeld() ? "the update was stopped" : Link::kTalkingLine));
+    return false;
+  }
 
   // Only what came is shown: the rest of the read buffer holds older bytes.
   const std::uint8_t* reply = link_.reply();

@@ -17,11 +17,14 @@ struct IdentifyProbe {
   std::uint32_t gapAfter = 0;  // the bytes that had come before the largest gap
   int major = 0;
   int minor = 0;
+  bool talking = false;  // the line would not fall quiet before the command could go out
+  bool stopped = false;  // a stop was asked while it waited
 };
 
-// Sends the identify command to the identified programmer and reads its reply as the protocol
-// was first written: all 2,056 bytes, or until nothing more has come for the read time-out,
-// noting when each piece came. The first byte must come within the watchdog's three seconds.
+// Sends the identify command to the identified programmer and reads its reply: all 2,056 bytes,
+// or until nothing more has come for the reply watchdog's three seconds (the longest any reply
+// may pause), noting when each piece came. The first byte, too, must come within three seconds.
+// What it found settles the length of this connection's replies.
 IdentifyProbe probeIdentify(Link& link);
 
 }  // namespace tandra

@@ -28,31 +28,37 @@ void Link::SendCommand() {
     writePacket(kWriteTimeOutLine);
     return;
   }
-  if (op != opcode::ProgramBlock) {
-    SendAndWait(op == opcode::ReadBlock ? ReplyUse::Data : ReplyUse::Header, kWriteTimeOutLine);
+  // Whether a page reached its chip is not read from how soon its reply came (a host held up,
+  // a trace written to a slow disk, a firmware that answers a blank page at once all make an
+  // honest reply look early): it is judged by its status, and Verify reads the chip back.
+  if (op == opcode::ProgramBlock || op == opcode::ReadBlock) {
+    // No block or page goes out on a link whose replies are out of step: its reply could not be
+    // told from another's, and a page would pulse a chip for nothing.
+    if (!prepareForReply(true)) return unsent(op == opcode::ReadBlock ? ReplyUse::Data
+                                                                       : ReplyUse::Header);
+    writePacket(kWriteTimeOutLine);
+    WaitReply(op == opcode::ReadBlock ? ReplyUse::Data : ReplyUse::Header);
     return;
   }
-  prepareForReply();
-  writePacket(kWriteTimeOutLine);
-  // No chip takes a page in the moment between the write and a look at the line: a reply
-  // already there then is another command's.
-  const bool answeredAtOnce = usb_.GetFTQueueStatus() == ft::Ok && usb_.queueCount() > 0;
-  WaitReply(ReplyUse::Header);
-  if (answeredAtOnce && stepFault_.empty()) {
-    outOfStep(
-        "The programmer's reply to a page came at once, sooner than a chip can be "
-        "programmed");
-  }
+  SendAndWait(ReplyUse::Header, kWriteTimeOutLine);
 }
 
-void Link::SendAndWait(ReplyUse use, const char* writeTimeOutLine, BeforeSend before) {
-  if (before == BeforeSend::WaitForQuiet && inDoubt_) {
-    drainUntilQuiet(kReadTimeoutMs);
-  } else {
-    prepareForReply();
+void Link::unsent(ReplyUse use) {
+  replyLength_ = 0;
+  expected_ = expectedLength(use);
+  end_ = ReplyEnd::Stopped;
+  traceReply();
+}
+
+bool Link::SendAndWait(ReplyUse use, const char* writeTimeOutLine, BeforeSend before) {
+  if (before == BeforeSend::WaitForQuiet) {
+    takeOwedBlocks(true);
+    if (inDoubt_ && !drainUntilQuiet(kReadTimeoutMs)) return false;
   }
+  prepareForReply(use == ReplyUse::Data || before == BeforeSend::WaitForQuiet);
   writePacket(writeTimeOutLine);
   WaitReply(use);
+  return true;
 }
 
 void Link::writePacket(const char* writeTimeOutLine) {
@@ -81,6 +87,15 @@ void Link::WaitReply(ReplyUse use) {
       host_.waitForEvents(kPollMs);
     }
     const FtStatus status = usb_.GetFTQueueStatus();
+    if (status == ft::Ok && usb_.queueCount() >= 1) {
+      // The reply is there: a watchdog that fired while the host was held up (a loaded
+      // computer, a slow trace) lost nothing, and stops nothing.
+      if (watchdogFlag > 0) {
+        watchdogFlag = 0;
+        quitFlag = quitBeforeWatchdog_;
+      }
+      break;
+    }
     if (status != ft::Ok || watchdogFlag > 0) {
       usb_.readBuffer()[6] = kLostReplyStatus;
       // A programmer that can no longer be asked ends the running operation, as the watchdog
@@ -98,8 +113,7 @@ void Link::WaitReply(ReplyUse use) {
       if (onReplyLost) onReplyLost();
       return;
     }
-    if (usb_.queueCount() >= 1) break;
-    if (quitFlag > 0) break;
+    if (stopAsked()) break;
   }
   host_.stopWatchdog();
   readReply(use);
@@ -115,6 +129,8 @@ int Link::quietPeriodMs() const {
 
 void Link::newConnection() {
   headerReplyLength_ = 0;
+  lengthSettled_ = true;
+  owedBytes_ = 0;
   lastReplyHeaderOnly_ = false;
   inDoubt_ = true;
   clearDoubtAfterReply_ = false;
@@ -133,8 +149,8 @@ void Link::beginOperation() {
 void Link::outOfStep(const std::string& what) {
   const std::string line = what +
                            ": its replies are out of step with the commands, so the run stopped "
-                           "and no socket of it passes. If this happens again, run with "
-                           "--full-waits.";
+                           "and no socket of it passes. If this happens again, run tandra-cli "
+                           "doctor and send its trace with a report.";
   if (stepFault_.empty()) {
     stepFault_ = line;
     host_.insertLogLine(line);
@@ -146,11 +162,13 @@ void Link::outOfStep(const std::string& what) {
   clearDoubtAfterReply_ = false;
 }
 
-void Link::prepareForReply() {
-  if (usb_.GetFTQueueStatus() != ft::Ok || usb_.queueCount() == 0) return;
+bool Link::prepareForReply(bool judged) {
+  // Asked to wait everything out, the link settles the length before any reply.
+  takeOwedBlocks(judged || fullWaits);
+  if (usb_.GetFTQueueStatus() != ft::Ok || usb_.queueCount() == 0) return stepFault_.empty();
   if (!inDoubt_) {
     const std::uint32_t waiting = usb_.queueCount();
-    // A firmware thought to send headers alone has sent more after one: it sends the full
+    // A firmware known to send headers alone has sent more after one: it sends the full
     // block, and from now on such replies are read to their full length.
     if (lastReplyHeaderOnly_) {
       headerReplyLength_ = static_cast<std::uint32_t>(kCommandLength + kDefaultReplyDataLength);
@@ -159,39 +177,57 @@ void Link::prepareForReply() {
               "when the next command went out");
   }
   drainReceiveQueue();
+  return stepFault_.empty();
 }
 
 bool Link::confirmInStep() {
   if (!stepFault_.empty()) return false;
-  if (inDoubt_ || connectionState != kIdentified) return true;
+  // Blocks still owed by replies read for their header alone are taken before the next command.
+  if (inDoubt_ || connectionState != kIdentified || (!lengthSettled_ && owedBytes_ > 0)) {
+    return true;
+  }
   // A reply read in full leaves nothing behind: bytes that come now belong to a reply that was
   // taken for another's.
   const int quietMs = quietPeriodMs();
   for (;;) {
+    const std::int64_t now = host_.monotonicMs();  // before the look: a host held up after it
+                                                   // must not pass for a quiet line
     if (usb_.GetFTQueueStatus() != ft::Ok) return true;  // the next wait tells of it
     if (usb_.queueCount() > 0) {
       outOfStep(std::to_string(usb_.queueCount()) + " bytes came after the last reply");
       drainReceiveQueue();
       return false;
     }
-    if (host_.monotonicMs() - lastByteAtMs_ >= quietMs) return true;
+    if (now - lastByteAtMs_ >= quietMs) return true;
     host_.waitForEvents(kPollMs);
   }
 }
 
-void Link::drainUntilQuiet(int quietMs) {
+bool Link::drainUntilQuiet(int quietMs) {
   const Trace::Draining draining(trace);
-  std::int64_t lastByteAt = host_.monotonicMs();
-  while (host_.monotonicMs() - lastByteAt < quietMs) {
-    if (usb_.GetFTQueueStatus() != ft::Ok) return;
+  const int quitAtStart = quitFlag;
+  const std::int64_t started = host_.monotonicMs();
+  std::int64_t lastByteAt = started;
+  for (;;) {
+    const std::int64_t now = host_.monotonicMs();
+    if (usb_.GetFTQueueStatus() != ft::Ok) return true;  // the next wait tells of it
     if (usb_.queueCount() > 0) {
       usb_.ReadFTBuffer(std::min<std::uint32_t>(usb_.queueCount(), D2XXUnit::kTransferBufferSize));
       lastByteAt = host_.monotonicMs();
+      if (lastByteAt - started >= kTalkLimitMs) {
+        talking(kTalkingLine);
+        return false;
+      }
+      host_.processMessages();  // Quit, the close button and the signals are heard meanwhile
+    } else if (now - lastByteAt >= quietMs) {
+      break;
     } else {
       host_.waitForEvents(kPollMs);
     }
+    if (stopAskedSince(quitAtStart)) return false;
   }
   inDoubt_ = false;
+  return true;
 }
 
 std::uint8_t Link::selectSocket() {
@@ -248,8 +284,15 @@ void Link::SendVoltage(std::uint8_t vppSelectCode, std::uint8_t vppLevelCode) {
 }
 
 void Link::Timer1Timer() {
+  quitBeforeWatchdog_ = quitFlag;
   quitFlag = kStop;
   watchdogFlag = kStop;
+}
+
+void Link::talking(const std::string& line) {
+  host_.insertLogLine(line);
+  recordFault(line);
+  if (trace != nullptr) trace->event("talking", line);
 }
 
 }  // namespace tandra

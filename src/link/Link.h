@@ -97,6 +97,13 @@ class Link {
   // is: the 8-byte header alone, or the header and 2,048 bytes, as this firmware sends them;
   // 0 until the identify reply of this connection has told.
   std::uint32_t headerReplyLength() const { return headerReplyLength_; }
+  // Whether the length of the replies read for their header alone is known for certain. A
+  // connection whose identify reply looked like a header alone does not yet know it: a firmware
+  // that pauses after a header may still send the block behind it (see ReplyReading.cpp).
+  bool replyLengthSettled() const { return lengthSettled_; }
+  // What the first-contact check found, with the reply watchdog's period for every pause: the
+  // identify reply's whole length settles the question for this connection.
+  void settleReplyLength(std::uint32_t identifyReplyLength);
   // The 8 header bytes: enough for a status, a version or a check value.
   bool replyHeaderArrived() const { return replyLength_ >= kCommandLength; }
   // The header and the reply data length after it: a read block's data.
@@ -113,8 +120,9 @@ class Link {
   void SendCommand();
   // Sends the packet in the write buffer as it stands, whatever its opcode and the connection
   // state, with its checksum, and waits for the reply; `writeTimeOutLine` is logged when the
-  // packet could not all be written.
-  void SendAndWait(ReplyUse use, const char* writeTimeOutLine,
+  // packet could not all be written. False, with nothing sent, when the line had to be quiet
+  // first and kept talking (or a stop was asked meanwhile).
+  bool SendAndWait(ReplyUse use, const char* writeTimeOutLine,
                    BeforeSend before = BeforeSend::DropLeftOver);
   void WaitReply(ReplyUse use = ReplyUse::Data);
   // How long the line must be quiet after a reply's header before the rest of the reply, not
@@ -142,6 +150,12 @@ class Link {
   // At the end of an operation: waits until the line has been quiet for the quiet period after
   // the last reply; false (the replies out of step) when more bytes came meanwhile.
   bool confirmInStep();
+  // The blocks that replies read for their header alone may still owe, taken by count before a
+  // command; before a judged command, the line is first given the reply watchdog's period.
+  void takeOwedBlocks(bool judged);
+  // Throws away whatever comes until the line has been quiet for `quietMs`; false when it kept
+  // talking for kTalkLimitMs (said in the status log), or a stop was asked.
+  bool drainUntilQuiet(int quietMs);
   // Why the replies fell out of step with the commands, in the status log's words; empty while
   // they are in step.
   const std::string& stepFault() const { return stepFault_; }
@@ -155,13 +169,31 @@ class Link {
   Trace* trace = nullptr;
 
   void Timer1Timer();  // the reply watchdog fired
-  void Quit() { quitFlag = kStop; }
+  void Quit() { quitFlag = quitBeforeWatchdog_ = kStop; }
   // A stop that the idle command does not clear, as Quit's is cleared: it ends the running work
   // and keeps every later wait and operation short until it is let go.
   void holdStop() {
     stopHeld_ = true;
-    quitFlag = kStop;
+    quitFlag = quitBeforeWatchdog_ = kStop;
   }
+  // Quit, the watchdog, a lost programmer or a stop asked the running work to end. The one that
+  // an operation's loop adds when it has reached the device end is no such request: the replies
+  // still due (the closing idle command's) are read as any other.
+  bool stopAsked() const { return quitFlag >= kStop; }
+  // The same, asked since the quit flag stood at `quitAtStart`, or a stop held: what ends a wait
+  // of its own (the line falling quiet, owed blocks). A quit flag left raised by a reply lost
+  // earlier (the firmware update goes on through them) does not end such a wait before it began.
+  bool stopAskedSince(int quitAtStart) const {
+    return stopHeld_ || (stopAsked() && quitAtStart < kStop);
+  }
+  // The longest a reply may stop for, before its first byte or between two, before it is given
+  // up on: the reply watchdog's period.
+  static constexpr int kReplyGapMs = 3000;
+  // The longest a line that keeps talking is listened to before the talk is given up on, and
+  // what the status log then says.
+  static constexpr int kTalkLimitMs = 3000;
+  static constexpr const char* kTalkingLine =
+      "the line kept talking for 3 s: this may not be a programmer";
   void releaseStop() { stopHeld_ = false; }
   bool stopHeld() const { return stopHeld_; }
 
@@ -169,18 +201,28 @@ class Link {
   void SendLatch(std::uint8_t selector);
   void writePacket(const char* writeTimeOutLine);
   // Before a command that is answered: nothing may be waiting on the line (see BeforeSend).
-  void prepareForReply();
-  // Throws away whatever comes until the line has been quiet for `quietMs`.
-  void drainUntilQuiet(int quietMs);
+  // `judged`: the reply's bytes are judged (a block's data, a page's status, the flash check).
+  // False when the replies are out of step.
+  bool prepareForReply(bool judged);
+  // A command not sent: its wait ends at once, with nothing read.
+  void unsent(ReplyUse use);
   void drainReceiveQueue();
+
   // The reply after its first byte, by count where its length is known (ReplyReading.cpp).
   std::uint32_t expectedLength(ReplyUse use) const;
   void readReply(ReplyUse use);
   void learnReplyLength(std::uint32_t full);
   std::uint32_t readWhileComing(std::uint32_t got, std::uint32_t full, int quietMs);
+  // What of the reply comes within `withinMs`, up to `count` bytes from `got` on: the protocol's
+  // read with its time-out, each byte timed as it is seen.
+  std::uint32_t readWithin(std::uint32_t got, std::uint32_t count, int withinMs);
+  // Reads what the driver holds, up to `count` bytes from `got` on, and times the last of it.
+  std::uint32_t takeQueued(std::uint32_t got, std::uint32_t count);
   void readRest(std::uint32_t got);
   void replyEnded(ReplyUse use);
   void outOfStep(const std::string& line);
+  // A line that kept talking when it had to be quiet: said in the status log and the trace.
+  void talking(const std::string& line);
   void traceReply() const;
 
   D2XXUnit& usb_;
@@ -191,7 +233,15 @@ class Link {
   std::uint32_t headerReplyLength_ = 0;
   // The last reply was a header read alone where the firmware might send more.
   bool lastReplyHeaderOnly_ = false;
+  // When the last byte of a reply was seen (never sooner than it came).
   std::int64_t lastByteAtMs_ = 0;
+  // Whether the replies read for their header alone are known to be just that, and what the
+  // ones read so tentatively would still owe if this firmware sends a block behind each.
+  bool lengthSettled_ = true;
+  std::uint32_t owedBytes_ = 0;
+  // The quit flag as it stood when the watchdog fired: given back when the reply was there all
+  // the same (the host was held up, not the programmer).
+  int quitBeforeWatchdog_ = 0;
   // A reply was given up on (lost, cut short, stopped), and its rest may still come: bytes
   // before the next command are that rest, not a fault.
   bool inDoubt_ = true;

@@ -27,7 +27,9 @@ namespace tandra {
 //   timeouts STATUS READ WRITE        the read and write time-outs set, in milliseconds
 //   > COUNT WRITTEN STATUS HEX...     bytes sent to the programmer
 //   < ASKED GOT STATUS HEX...         bytes received from it (GOT 0: a read that got none)
-//   drain ASKED GOT STATUS HEX...     bytes received and thrown away: no answer to a command
+//   drain ASKED GOT STATUS HEX...     bytes received and thrown away, or taken by count as the
+//                                     blocks behind headers read alone: no answer to a command
+//   talking TEXT                      a line that would not fall quiet, given up on
 //   reply GOT EXPECTED END            how a reply wait ended (complete, quiet, time-out, stopped,
 //                                     lost), and the bytes it got of those the reply has
 //   queue STATUS                      a queue-status call that failed (the others are not kept)
@@ -37,6 +39,7 @@ namespace tandra {
 //   question TEXT, answer yes|no      a question and its answer, the update file chosen,
 //   update-file PATH|none             an operation's start, and every socket label with its look
 //   operation TEXT, socket N LOOK TEXT
+//   doctor TEXT                       a line the first-contact check printed
 //
 // STATUS is the driver's status number (0 is success); HEX is two digits a byte. Leave out the
 // first column (cut -d' ' -f2-) to compare two runs.

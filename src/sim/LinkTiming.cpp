@@ -20,10 +20,15 @@ void LinkTiming::noReply() {
 }
 
 std::vector<LinkTiming::Chunk> LinkTiming::reply(std::size_t bytes, double chipMs,
-                                                 std::size_t pauseAfter, double pauseMs) {
+                                                 const Writing& writing) {
   const double start = std::max(commandArrivedAtMs_ + chipMs, firmwareFreeAtMs_);
   const auto written = [&](std::size_t i) {
-    return start + static_cast<double>(i) / kBytesPerMs + (pauseMs > 0 && i >= pauseAfter ? pauseMs : 0);
+    double at = start + static_cast<double>(i) / kBytesPerMs;
+    if (writing.pauseMs > 0 && i >= writing.pauseAfter) at += writing.pauseMs;
+    if (writing.pieceBytes > 0) {
+      at += static_cast<double>(i / writing.pieceBytes) * writing.everyMs;
+    }
+    return at;
   };
   // The chip sends a packet as soon as it is full; a part-filled one when its latency timer
   // runs out, counted from the packet's first byte.
@@ -32,8 +37,8 @@ std::vector<LinkTiming::Chunk> LinkTiming::reply(std::size_t bytes, double chipM
   for (std::size_t i = 0; i <= bytes; ++i) {
     const std::size_t held = i - first;
     if (held == 0) continue;
-    const double timerRunsOut = written(first) + kLatencyTimerMs;
-    if (held == kPacketPayload) {
+    const double timerRunsOut = written(first) + latencyTimerMs_;
+    if (held == packetPayload_) {
       chunks.push_back({written(i - 1), held});
       first = i;
     } else if (i == bytes || written(i) > timerRunsOut) {

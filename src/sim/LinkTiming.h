@@ -14,6 +14,7 @@ class LinkTiming {
  public:
   static constexpr double kBytesPerMs = 1000;         // about 1 MB/s: what bulk transfers carry
   static constexpr std::size_t kPacketPayload = 62;   // a 64-byte packet less 2 status bytes
+  static constexpr std::size_t kHighSpeedPayload = 510;  // a 512-byte packet less 2
   static constexpr double kLatencyTimerMs = FtApi::kShortLatencyTimerMs;  // as the drivers set it
 
   // A run of reply bytes that reaches the host at once: a full USB packet, or what the chip's
@@ -22,14 +23,25 @@ class LinkTiming {
     double arrivesAtMs;
     std::size_t bytes;
   };
+  // How the firmware writes a reply out: its bytes from `pauseAfter` on `pauseMs` later; and in
+  // pieces of `pieceBytes`, each `everyMs` after the one before (0: in one go).
+  struct Writing {
+    std::size_t pauseAfter = 0;
+    double pauseMs = 0;
+    std::size_t pieceBytes = 0;
+    double everyMs = 0;
+  };
+
+  // The USB chip's latency timer, and the reply bytes a USB packet carries to the host.
+  void setLatencyTimerMs(double ms) { latencyTimerMs_ = ms; }
+  void setPacketPayload(std::size_t bytes) { packetPayload_ = bytes; }
 
   // A command of `bytes` written by the host at `nowMs`.
   void commandWritten(double nowMs, std::size_t bytes);
   // The firmware's reply of `bytes` to the last command, begun `chipMs` after the command came
-  // in (and not before the firmware has written out its previous reply); the bytes from
-  // `pauseAfter` on are written `pauseMs` later. Gives the chunks it reaches the host in.
-  std::vector<Chunk> reply(std::size_t bytes, double chipMs, std::size_t pauseAfter = 0,
-                           double pauseMs = 0);
+  // in (and not before the firmware has written out its previous reply), written as `writing`
+  // says. Gives the chunks it reaches the host in.
+  std::vector<Chunk> reply(std::size_t bytes, double chipMs, const Writing& writing);
   // The last command gets no reply: the wire alone was busy with it.
   void noReply();
 
@@ -41,6 +53,8 @@ class LinkTiming {
  private:
   void busy(double fromMs, double toMs);
 
+  double latencyTimerMs_ = kLatencyTimerMs;
+  std::size_t packetPayload_ = kPacketPayload;
   double lineFreeAtMs_ = 0;
   double firmwareFreeAtMs_ = 0;
   double commandSentAtMs_ = 0;

@@ -81,9 +81,16 @@ void VirtualProgrammer::queueReply(std::vector<std::uint8_t> bytes, Clock::Milli
     return;
   }
   const double chipMs = static_cast<double>((takes + sending.delay).count());
+  sim::LinkTiming::Writing writing;
+  writing.pauseAfter = pauseAfter;
+  writing.pauseMs = static_cast<double>(pause.count());
+  writing.pieceBytes = sending.pieceBytes;
+  writing.everyMs = static_cast<double>(sending.every.count());
+  timing_.setLatencyTimerMs(static_cast<double>(latencyTimerMs()));
+  timing_.setPacketPayload(highSpeed_ ? sim::LinkTiming::kHighSpeedPayload
+                                      : sim::LinkTiming::kPacketPayload);
   std::size_t from = 0;
-  for (const sim::LinkTiming::Chunk& chunk :
-       timing_.reply(bytes.size(), chipMs, pauseAfter, static_cast<double>(pause.count()))) {
+  for (const sim::LinkTiming::Chunk& chunk : timing_.reply(bytes.size(), chipMs, writing)) {
     const auto arrives = Clock::Millis(static_cast<std::int64_t>(std::llround(chunk.arrivesAtMs)));
     replies_.push_back({arrives,
                         {bytes.begin() + static_cast<std::ptrdiff_t>(from),

@@ -93,6 +93,14 @@ std::vector<std::string> VirtualProgrammer::takeNotes() {
 
 std::vector<DriverFact> VirtualProgrammer::facts() const {
   // What a programmer behind an FT232R tells at full speed.
+  if (highSpeed_) {
+    return {{"vid:pid", "0403:6014"},
+            {"bcdDevice", "0900"},
+            {"chip", "FT232H (virtual)"},
+            {"max-packet-size", "512"},
+            {"speed", "high speed (480 Mb/s)"},
+            {"latency-timer", latencyTimerRefused_ ? "refused: the chip's own 16 ms" : "2 ms"}};
+  }
   return {{"vid:pid", "0403:6001"},
           {"bcdDevice", "0600"},
           {"chip", "FT232R (virtual)"},
@@ -107,14 +115,14 @@ std::vector<UsbDevice> VirtualProgrammer::usbDevices() const {
   for (const AttachedDevice& device : devices_) {
     UsbDevice usb;
     usb.vendorId = kFtdiVendorId;
-    usb.productId = "6001";
-    usb.bcdDevice = "0600";
+    usb.productId = highSpeed_ ? "6014" : "6001";
+    usb.bcdDevice = highSpeed_ ? "0900" : "0600";
     usb.serial = device.serialNumber;
     usb.product = device.description;
-    usb.speed = "12";
+    usb.speed = highSpeed_ ? "480" : "12";
     usb.node = "virtual";
     usb.mayOpen = !openRefused_;
-    usb.maxPacketSize = 64;
+    usb.maxPacketSize = highSpeed_ ? 512 : 64;
     listed.push_back(usb);
   }
   return listed;
@@ -122,6 +130,8 @@ std::vector<UsbDevice> VirtualProgrammer::usbDevices() const {
 
 void VirtualProgrammer::clearFaults() {
   replyFaults_.clear();
+  talking_ = false;
+  talkAfterPackets_ = 0;
   shortWrites_ = 0;
   queueStatusFails_ = false;
 }
@@ -209,7 +219,7 @@ FtStatus VirtualProgrammer::GetQueueStatus(FtHandle handle, std::uint32_t* rxByt
   if (!validHandle(handle)) return ft::InvalidHandle;
   if (rxBytes == nullptr) return ft::InvalidParameter;
   if (queueStatusFails_ || !reachable()) return ft::IoError;
-  *rxBytes = arrivedBytes();
+  *rxBytes = arrivedBytes() + (talking_ ? kTalkBytes : 0);
   return ft::Ok;
 }
 
@@ -231,6 +241,7 @@ FtStatus VirtualProgrammer::Write(FtHandle handle, const void* buffer, std::uint
   if (realisticTiming_) timing_.commandWritten(static_cast<double>(clock_.now().count()), count);
   answered_ = false;
   onPacket(packet);
+  if (talkAfterPackets_ > 0 && --talkAfterPackets_ == 0) talking_ = true;
   if (realisticTiming_ && !answered_) timing_.noReply();
   return ft::Ok;
 }
@@ -256,6 +267,13 @@ FtStatus VirtualProgrammer::Read(FtHandle handle, void* buffer, std::uint32_t co
       if (reply.consumed == reply.bytes.size()) replies_.pop_front();
     }
     if (got == count) break;
+    if (talking_) {  // a packet of what the talking line sends, in the millisecond it takes
+      const std::uint32_t babble = std::min<std::uint32_t>(count - got, kTalkBytes);
+      std::memset(out + got, 0x55, babble);
+      got += babble;
+      clock_.sleepUntil(clock_.now() + Clock::Millis(1));
+      break;
+    }
     // Wait for the next reply if it comes within the time-out. A time-out of 0 means no limit;
     // with nothing on its way such a read would hang, so it returns what it has.
     const bool limited = readTimeoutMs_ != 0;

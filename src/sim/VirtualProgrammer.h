@@ -93,10 +93,15 @@ class VirtualProgrammer final : public FtApi {
   static constexpr int kProgramPageMs = 20;     // a pulse per byte of a page, then the read-back
   static constexpr int kFirmwareRecordMs = 10;  // the programmer's own flash taking a record
   static constexpr int kRestartTakesMs = 800;   // the stand-in's firmware starting anew
+  static constexpr std::uint32_t kTalkBytes = 64;  // what a talking line holds at every look
   // With realistic timing: how long the wire and the chips were busy, the least time what was
   // sent could have taken.
   double modelledMs() const { return timing_.busyMs(); }
   void resetModelledTime() { timing_.resetBusy(); }
+  // The programmer's USB chip is a high-speed one: replies reach the host in 512-byte packets.
+  void setHighSpeed(bool on) { highSpeed_ = on; }
+  // The firmware skips the bytes a blank chip already holds: a page of 0xFF is answered at once.
+  void setBlankPagesAtOnce(bool on) { blankPagesAtOnce_ = on; }
   // Replies the host reads only for their header (idle, identify, the firmware's) come with
   // 2,048 data bytes after it, as a firmware that always sends a block would send them.
   void setFullLengthReplies(bool on) { fullLengthReplies_ = on; }
@@ -133,6 +138,12 @@ class VirtualProgrammer final : public FtApi {
   void setOpenRefused(bool on) { openRefused_ = on; }
   // The USB chip takes no latency timer: it holds a part-filled packet for its own 16 ms.
   void setLatencyTimerRefused(bool on) { latencyTimerRefused_ = on; }
+  // The line never falls quiet: bytes no command asked for keep coming (another FTDI device, a
+  // firmware that crashed into a loop), from now on or once `afterPackets` more have come in.
+  void setTalking(bool on, int afterPackets = 0) {
+    talking_ = on && afterPackets == 0;
+    talkAfterPackets_ = on ? afterPackets : 0;
+  }
   // Every fault above off (replies already on their way still come).
   void clearFaults();
 
@@ -236,12 +247,16 @@ class VirtualProgrammer final : public FtApi {
   int shortWrites_ = 0;
   std::uint32_t shortWriteMissing_ = 0;
   bool queueStatusFails_ = false;
+  bool talking_ = false;
+  int talkAfterPackets_ = 0;
   bool unplugged_ = false;
   bool openRefused_ = false;
   bool latencyTimerRefused_ = false;
   std::vector<std::string> notes_;
   bool handleLost_ = false;  // the open handle is from before the cable was pulled
   bool realisticTiming_ = false;
+  bool highSpeed_ = false;
+  bool blankPagesAtOnce_ = false;
   bool recordPackets_ = true;
   std::uint64_t bytesWritten_ = 0;
   std::uint64_t bytesRead_ = 0;

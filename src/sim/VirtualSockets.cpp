@@ -218,7 +218,13 @@ void VirtualProgrammer::programBlock(const Packet& packet) {
       takesPulse(*chip, packet[1])) {
     good = chip->program(*address, std::span(packet).subspan(kHeader, kPage));
   }
-  answer(op::ProgramBlock, {}, good ? 0x00 : kFailed, {}, Clock::Millis(kProgramPageMs));
+  // A firmware that skips the bytes a blank chip already holds answers a page of them at once.
+  const bool nothingToPulse =
+      blankPagesAtOnce_ && packet.size() >= kHeader + kPage &&
+      std::all_of(packet.begin() + kHeader, packet.begin() + kHeader + kPage,
+                  [](std::uint8_t b) { return b == 0xFF; });
+  answer(op::ProgramBlock, {}, good ? 0x00 : kFailed, {},
+         Clock::Millis(nothingToPulse ? 0 : kProgramPageMs));
 }
 
 }  // namespace tandra

@@ -21,8 +21,10 @@ class PausedRepliesCliTest : public CliFixture {
   }
 
   nlohmann::json program(const PausedReply& paused, bool update) {
-    std::vector<std::string> arguments = {"program", "-d",         "2716",        "-n",
-                                          "5",       "--no-check", "--no-verify", path("rom.bin")};
+    // Program, then Verify at once: nothing of a reply paused in Program's closing idle may be
+    // left for Verify's.
+    std::vector<std::string> arguments = {"program", "-d",         "2716", "-n",
+                                          "5",       "--no-check", path("rom.bin")};
     if (paused.fullWaits) arguments.push_back("--full-waits");
     if (update) arguments.insert(arguments.end(), {"--update-firmware", path("update.bin")});
     for (int s = 1; s <= 5; ++s) programmer_.insertChip(s, "2716");
@@ -41,8 +43,7 @@ class PausedRepliesCliTest : public CliFixture {
   }
 };
 
-TEST_F(PausedRepliesCliTest, NoPauseAnywhereInAnyReplyMakesASocketPassThatShouldNot) {
-  int stopped = 0;
+TEST_F(PausedRepliesCliTest, EveryPauseUnderTheWatchdogIsWaitedOutAndNoSocketPassesThatShouldNot) {
   for (const PausedReply& paused : pausedReplyTable()) {
     SCOPED_TRACE(paused.describe());
     programmer_.setFullLengthReplies(paused.fullLength);
@@ -52,32 +53,23 @@ TEST_F(PausedRepliesCliTest, NoPauseAnywhereInAnyReplyMakesASocketPassThatShould
     const int skip = std::array{0, 1, 1 + 1 + kProgramReplies, 1,
                                 1 + kPausedUpdateRecords}[static_cast<std::size_t>(paused.reply)];
     arm(paused, skip);
-    const nlohmann::json first = program(paused, paused.updates());
-    ASSERT_EQ(first["operations"].size(), 1u) << err_.str();
-    const nlohmann::json& operation = first["operations"][0];
-    for (const auto& socket : operation["sockets"]) {
-      if (socket["result"] != "passed") continue;
-      EXPECT_NE(socket["socket"], kEmptySocket) << "the empty socket passed";
-      EXPECT_TRUE(holdsRom(socket["socket"].get<int>())) << socket["socket"];
-    }
-    if (operation["stopped"].get<bool>()) {
-      ++stopped;
-      EXPECT_EQ(code_, 3);
-      EXPECT_NE(first["error"].get<std::string>().find("--full-waits"), std::string::npos);
-    } else {
-      EXPECT_EQ(code_, 1) << first["error"];
-    }
-
-    programmer_.clearFaults();
-    const nlohmann::json second = program(paused, false);
-    EXPECT_EQ(code_, 1) << second["error"];
-    ASSERT_EQ(second["operations"].size(), 1u);
-    for (const auto& socket : second["operations"][0]["sockets"]) {
-      const bool empty = socket["socket"] == kEmptySocket;
-      EXPECT_EQ(socket["text"], empty ? "Not Programmed at 0x00000" : "Programmed OK");
+    for (const bool update : {paused.updates(), false}) {
+      const nlohmann::json record = program(paused, update);
+      EXPECT_EQ(code_, 1) << record["error"];
+      ASSERT_EQ(record["operations"].size(), 2u) << err_.str();
+      for (const auto& operation : record["operations"]) {
+        EXPECT_FALSE(operation["stopped"].get<bool>()) << operation;
+        for (const auto& socket : operation["sockets"]) {
+          const bool empty = socket["socket"] == kEmptySocket;
+          EXPECT_EQ(socket["result"], empty ? "failed" : "passed") << socket;
+          if (!empty) {
+            EXPECT_TRUE(holdsRom(socket["socket"].get<int>())) << socket["socket"];
+          }
+        }
+      }
+      programmer_.clearFaults();
     }
   }
-  EXPECT_LT(stopped, 10);
 }
 
 }  // namespace

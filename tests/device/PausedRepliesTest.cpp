@@ -61,8 +61,9 @@ class PausedRun {
     first = bench_.operations.lastResult();
     firstLabels = host_.socketLooks;
 
+    // The next operation follows at once, as in a job: nothing of the paused reply may be left
+    // for its replies.
     programmer_.clearFaults();
-    host_.sleepMs(1000);  // the operator puts fresh chips in
     freshChips();
     bench_.Program_EpromClick();
     second = bench_.operations.lastResult();
@@ -122,32 +123,22 @@ class PausedRun {
   Workbench bench_{programmer_, host_};
 };
 
-TEST(PausedReplies, NoPauseAnywhereInAnyReplyMakesASocketPassThatShouldNot) {
+TEST(PausedReplies, EveryPauseUnderTheWatchdogIsWaitedOutAndNoSocketPassesThatShouldNot) {
   const std::filesystem::path update =
       std::filesystem::temp_directory_path() / "tandra-paused-update.bin";
   const std::vector<std::uint8_t> bytes = VirtualProgrammer::makeUpdateFile(kPausedUpdateRecords);
   std::ofstream(update, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
-  int stopped = 0;
   for (const PausedReply& paused : pausedReplyTable()) {
     SCOPED_TRACE(paused.describe());
     PausedRun run(paused);
     run.run(update.string());
     run.expectNoFalsePass(run.first, run.firstLabels);
-    if (run.first.stopped) {
-      ++stopped;
-      EXPECT_NE(run.first.stopReason.find("--full-waits"), std::string::npos)
-          << run.first.stopReason;
-    } else {
-      run.expectExact(run.first);
-    }
+    run.expectExact(run.first);
     run.expectExact(run.second);
   }
   std::filesystem::remove(update);
-  // Almost every pause is waited out: only one that fools the identify reply's quiet period
-  // stops a run, once.
-  EXPECT_LT(stopped, 10);
 }
 
 }  // namespace

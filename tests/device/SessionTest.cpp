@@ -1,4 +1,6 @@
 // The typed calls under both front ends: settings in, results out, and a stop that holds.
+#include <functional>
+
 #include "WorkbenchFixture.h"
 #include "common/HexText.h"
 
@@ -71,24 +73,39 @@ TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
 
 // The idle command that begins an operation meets the watchdog, and its reply comes later,
 // while the pages go out: taken for the first page's reply, it would shift every reply by one,
-// and a socket whose page was refused would be passed on the next socket's good status.
-TEST_F(SessionTest, AnOperationWhoseIdleCommandGotNoReplySendsNothingAndPassesNoSocket) {
-  // Socket 1 refuses the page at 0x2400: a bit of it is stuck the other way.
-  programmer.insertChip(1, "27C256").setStuckBit(0x2400, 3, (bench.image[0x2400] & 0x08) == 0);
-  programmer.insertChip(2, "27C256");
-  programmer.replyFaults().delayReplies(1, Clock::Millis(3500));
-  programmer.clearPackets();
-  const OperationResult& program = session.run(Operation::Program);
-  EXPECT_TRUE(program.stopped);
-  for (const SocketResult& socket : program.sockets) {
-    EXPECT_EQ(socket.state, SocketResult::State::Stopped) << socket.socket;
-  }
-  for (const auto& packet : programmer.packets()) EXPECT_NE(packet[0], opcode::ProgramBlock);
+// and a socket whose page was refused would be passed on the next socket's good status. Or its
+// reply comes whole, but behind bytes of an earlier reply: out of step. Either way the
+// operation sends no block or page, and passes no socket.
+TEST_F(SessionTest, AnOperationWhoseIdleCommandWentWrongSendsNothingAndPassesNoSocket) {
+  const std::function<void()> ways[] = {
+      [this] { programmer.replyFaults().delayReplies(1, Clock::Millis(3500)); },
+      [this] {
+        // A firmware that sent headers alone sends a block behind one: the rest is on the line
+        // when the next operation's idle command goes out.
+        session.run(Operation::Verify);
+        ASSERT_TRUE(bench.link.replyLengthSettled());
+        programmer.setFullLengthReplies(true);
+        bench.link.store(opcode::Idle);
+        bench.link.SendCommand();
+      }};
+  for (const auto& goWrong : ways) {
+    // Socket 1 refuses the page at 0x2400: a bit of it is stuck the other way.
+    programmer.insertChip(1, "27C256").setStuckBit(0x2400, 3, (bench.image[0x2400] & 0x08) == 0);
+    programmer.insertChip(2, "27C256");
+    goWrong();
+    programmer.clearPackets();
+    const OperationResult& program = session.run(Operation::Program);
+    EXPECT_TRUE(program.stopped);
+    for (const SocketResult& socket : program.sockets) {
+      EXPECT_EQ(socket.state, SocketResult::State::Stopped) << socket.socket;
+    }
+    for (const auto& packet : programmer.packets()) EXPECT_NE(packet[0], opcode::ProgramBlock);
 
-  // The late reply is gone by the next operation, which runs as on any clean link.
-  const OperationResult& again = session.run(Operation::Program);
-  EXPECT_EQ(again.sockets[0].describe(), "Not Programmed at 0x02400");
-  EXPECT_EQ(again.sockets[1].state, SocketResult::State::Passed);
+    // The late reply is gone by the next operation, which runs as on any clean link.
+    const OperationResult& again = session.run(Operation::Program);
+    EXPECT_EQ(again.sockets[0].describe(), "Not Programmed at 0x02400");
+    EXPECT_EQ(again.sockets[1].state, SocketResult::State::Passed);
+  }
 }
 
 // A bit flipped on the way is a byte the chip did not give: Verify fails there and names it.
@@ -154,6 +171,24 @@ TEST_F(SessionTest, AProgramCompareThatStoppedProgramsNothing) {
     EXPECT_NE(packet.front(), opcode::ProgramBlock) << "a page went out";
   }
   EXPECT_TRUE(session.programWhereItCan().allPassed()) << "and the next run is a whole one";
+
+  // A stop held once, at any message pump of the compare (its opening idle command's among
+  // them), as the production panel and a closing window hold it: no page reaches a chip.
+  for (const int atPump : {1, 2, 3, 10, 30}) {
+    SCOPED_TRACE(atPump);
+    for (int socket = 1; socket <= 3; ++socket) programmer.insertChip(socket, "27C256");
+    programmer.clearPackets();
+    int pumps = 0;
+    host.onPump = [&] {
+      if (++pumps == atPump) session.stop();
+    };
+    EXPECT_TRUE(session.programWhereItCan().stopped);
+    host.onPump = nullptr;
+    session.resume();
+    for (const std::vector<std::uint8_t>& packet : programmer.packets()) {
+      EXPECT_NE(packet.front(), opcode::ProgramBlock) << "a page went out";
+    }
+  }
 }
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace tandra::test {
 // A firmware that stops in the middle of a reply (a relay settling, a voltage, a busy flash)
 // and goes on later: which reply, after how many of its bytes, and for how long. Both front
 // ends are held to the same table: no pause may make a socket pass that should not, and the
-// operation after it runs in step.
+// operation after it, begun at once, runs in step.
 struct PausedReply {
   enum class Reply { Identify, OpeningIdle, ClosingIdle, Record, FlashCheck };
   Reply reply;
@@ -33,12 +33,13 @@ struct PausedReply {
 inline constexpr int kPausedUpdateRecords = 10;
 
 // Every case: each reply, a pause inside the header and after 8, 100, 1,000 and 2,000 bytes,
-// for 9 ms to 600 ms, both firmware kinds, both wait modes.
+// for 9 ms to 2.5 s (longer than the read time-out, shorter than the watchdog), both firmware
+// kinds, both wait modes. None is a fault: every one is waited out.
 inline std::vector<PausedReply> pausedReplyTable() {
   std::vector<PausedReply> table;
   for (int reply = 0; reply < 5; ++reply) {
     for (int keep : {4, 8, 100, 1000, 2000}) {
-      for (int pauseMs : {9, 30, 100, 300, 600}) {
+      for (int pauseMs : {9, 30, 100, 300, 600, 2500}) {
         for (bool fullLength : {false, true}) {
           for (bool fullWaits : {false, true}) {
             table.push_back(
