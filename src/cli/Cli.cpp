@@ -260,8 +260,8 @@ class Parser {
                     "the virtual programmer's firmware version, MAJOR.MINOR (1.10 is offered "
                     "the update)");
     sub->add_flag("--full-waits", o_.fullWaits,
-                  "read every reply to its full length, waiting out the read time-out, for a "
-                  "programmer whose firmware pauses in the middle of a reply");
+                  "read every reply to its full length, waiting out the read time-out, as the "
+                  "protocol was first written (slower; no firmware needs it)");
     sub->add_option("--virtual-state", o_.virtualState,
                     "the virtual programmer's chips from this folder at the start, and back "
                     "into it at the end (a file per socket, named with its type)");

@@ -6,8 +6,10 @@
 
 #include "cli/DeviceNames.h"
 #include "cli/Job.h"
+#include "common/HexText.h"
 #include "common/TimeText.h"
 #include "link/FirstContact.h"
+#include "link/Trace.h"
 #include "link/UsbDevices.h"
 
 namespace tandra::cli {
@@ -42,14 +44,24 @@ int Job::doctor() {
   const DeviceType* type = findDeviceType(typeName);
   if (type == nullptr) throw JobError(exitcode::kUsage, "no device type '" + typeName + "'");
   int problems = 0;
+  // Every line goes to the trace as well: the trace alone tells a maintainer what the user was
+  // told, and why.
+  const auto tell = [&](const std::string& line) {
+    say(line);
+    if (trace_) trace_->shown("doctor", line);
+  };
   const auto check = [&](const std::string& found, const std::string& toDo = {}) {
-    say(found + ": " + (toDo.empty() ? "OK" : toDo));
+    tell(found + ": " + (toDo.empty() ? "OK" : toDo));
     if (!toDo.empty()) ++problems;
+  };
+  // Something worth knowing that needs nothing done.
+  const auto note = [&](const std::string& found, const std::string& why) {
+    tell(found + ": " + why);
   };
   const auto done = [&](int code) {
     if (!document_["trace"].is_null()) {
-      say("trace written to " + document_["trace"].get<std::string>() +
-          ": send it with any report of trouble");
+      tell("trace written to " + document_["trace"].get<std::string>() +
+           ": send it with any report of trouble");
     }
     return code;
   };
@@ -65,6 +77,7 @@ int Job::doctor() {
     return done(exitcode::kProgrammer);
   }
   bool real = false;
+  bool mayOpen = true;
   for (const UsbDevice& device : devices) {
     const bool isVirtual = device.node == "virtual";
     real = real || !isVirtual;
@@ -72,6 +85,8 @@ int Job::doctor() {
           (device.serial.empty() ? "none" : device.serial) + ", " + device.speedText() +
           (device.maxPacketSize > 0 ? ", " + std::to_string(device.maxPacketSize) + "-byte packets"
                                     : ""));
+    const bool wanted = options_.serial.empty() || options_.serial == device.serial;
+    mayOpen = mayOpen && (device.mayOpen || !wanted);
     const std::string node = isVirtual ? "the virtual programmer" : device.node;
     check("this user " + std::string(device.mayOpen ? "may" : "may not") + " open " + node,
           device.mayOpen ? ""
@@ -98,6 +113,12 @@ int Job::doctor() {
                   "programmer's port");
     }
   }
+  if (devices.size() > 1 && options_.serial.empty()) {
+    check(std::to_string(devices.size()) + " FTDI USB devices are attached",
+          "name the programmer with --serial SERIAL (tandra-cli list shows each serial number), "
+          "or unplug the others");
+    return done(exitcode::kProgrammer);
+  }
 
   // The driver, and what it met opening the programmer.
   std::string why;
@@ -105,53 +126,35 @@ int Job::doctor() {
   check("driver: " + session_->driverName() + (why.empty() ? "" : why + ")"));
   const std::size_t logFrom = host_.logged.size();
   session_->connect(options_.serial);
-  for (std::size_t line = logFrom; line < host_.logged.size(); ++line) {
-    const std::string& text = host_.logged[line];
-    if (text.starts_with("USB driver: ")) continue;
-    check("the status log said", text);
+  const Discovery::Outcome outcome = session_->searchOutcome();
+  // A device that was not opened was not asked: the status log's lines of the failed wait say
+  // nothing more.
+  if (outcome != Discovery::Outcome::OpenRefused) {
+    for (std::size_t line = logFrom; line < host_.logged.size(); ++line) {
+      const std::string& text = host_.logged[line];
+      // The driver's word on the latency timer is the latency line's, below.
+      if (text.starts_with("USB driver: ") || text == opennote::kNoLatencyTimer) continue;
+      check("the status log said", text);
+    }
   }
   if (!session_->connected()) {
-    check("the programmer did not answer the identify command",
-          "see the lines above; then unplug it, plug it in again and run tandra-cli doctor again");
+    reportNoContact(outcome, mayOpen, check);
     return done(exitcode::kProgrammer);
   }
   const std::uint32_t latency = session_->latencyTimerMs();
-  check(latency == FtApi::kShortLatencyTimerMs
-            ? "latency timer set to 2 ms"
-            : "the USB chip kept its own latency timer of " + std::to_string(latency) + " ms",
-        latency == FtApi::kShortLatencyTimerMs
-            ? ""
-            : "nothing to fix, but every reply comes up to that much later; a chip that takes "
-              "the timer is faster");
-
-  // The identify reply as it comes, with the protocol's full wait.
-  const IdentifyProbe probe = session_->probeIdentify();
-  std::string reply = "identify reply: " + std::to_string(probe.bytes) + " bytes in " +
-                      std::to_string(probe.pieces) + " piece" + (probe.pieces == 1 ? "" : "s");
-  if (probe.pieces > 1) {
-    reply += ", the longest pause " + std::to_string(probe.largestGapMs) + " ms after byte " +
-             std::to_string(probe.gapAfter);
-  }
-  const std::int64_t quietMs = session_->quietPeriodMs();
-  const std::uint32_t full = Link::kCommandLength + Link::kDefaultReplyDataLength;
-  if (!probe.answered) {
-    check(reply, "the reply was no good answer: run with --full-waits, and send the trace");
-  } else if (probe.bytes == Link::kCommandLength) {
-    check(reply + " (the header alone): the waits that end on a quiet line are safe");
-  } else if (probe.bytes < full) {
-    check(reply + ", of 2056",
-          "the reply stopped short: run with --full-waits, and send the trace");
-  } else if (probe.pieces > 1 && probe.gapAfter == Link::kCommandLength &&
-             probe.largestGapMs >= quietMs) {
-    check(reply, "the firmware pauses after the header for longer than the quiet period (" +
-                     std::to_string(quietMs) + " ms): run every job with --full-waits");
-  } else if (probe.largestGapMs >= Link::kReadTimeoutMs) {
-    check(reply,
-          "the firmware pauses longer than the read time-out: runs may stop with replies "
-          "out of step; send the trace to the maintainer");
+  if (latency == FtApi::kShortLatencyTimerMs) {
+    check("latency timer set to 2 ms");
   } else {
-    check(reply + " (the header and a full block): every reply is read to its full length");
+    note("the USB chip kept its own latency timer of " + std::to_string(latency) + " ms",
+         "nothing to fix: every reply comes up to that much later (a chip that takes the timer "
+         "is faster)");
   }
+
+  // The identify reply as it comes, every pause waited out as a reply wait does.
+  const IdentifyProbe probe = session_->probeIdentify();
+  if (probe.stopped) throw Stopped{};
+  judgeIdentify(probe, check);
+  if (probe.talking) return done(exitcode::kProgrammer);
   check("firmware " + session_->firmwareVersionText(),
         session_->firmwareVersionNumber() >= Discovery::kLeastAcceptedVersion
             ? ""
@@ -159,33 +162,85 @@ int Job::doctor() {
 
   // Socket 1 read with both waits: the two must agree.
   std::vector<std::uint8_t> reads[2];
-  const OperationResult* results[2] = {};
   std::int64_t took[2] = {};
   OperationResult kept[2];
-  for (int full_ = 0; full_ < 2; ++full_) {
-    session_->setFullWaits(full_ == 1);
+  for (int full = 0; full < 2; ++full) {
+    session_->setFullWaits(full == 1);
     const std::int64_t started = host_.monotonicMs();
-    kept[full_] = session_->read(1);
-    took[full_] = host_.monotonicMs() - started;
-    results[full_] = &kept[full_];
+    kept[full] = session_->read(1);
+    took[full] = host_.monotonicMs() - started;
+    checkStop();
     const ImageBuffer& image = session_->image();
-    reads[full_].assign(image.data(), image.data() + type->size);
+    reads[full].assign(image.data(), image.data() + type->size);
   }
   session_->setFullWaits(options_.fullWaits);
   const std::string both = "socket 1 read as " + typeName + " with both waits (" +
                            seconds(took[0]) + " and " + seconds(took[1]) + ")";
-  if (results[0]->stopped || results[1]->stopped) {
-    const OperationResult& bad = results[0]->stopped ? *results[0] : *results[1];
-    check(both, std::string(results[0]->stopped && !results[1]->stopped
-                                ? "only the full waits read it: run every job with --full-waits"
-                                : "it could not be read") +
-                    (bad.stopReason.empty() ? "" : " (" + bad.stopReason + ")"));
+  if (kept[0].stopped || kept[1].stopped) {
+    const OperationResult& bad = kept[0].stopped ? kept[0] : kept[1];
+    check(both, "it could not be read" +
+                    (bad.stopReason.empty() ? std::string() : " (" + bad.stopReason + ")") +
+                    ": send the trace with a report");
   } else if (reads[0] != reads[1]) {
-    check(both, "the two reads differ: run every job with --full-waits, and send the trace");
+    check(both, "the two reads differ: the programmer's replies cannot be trusted; send the "
+                "trace with a report");
   } else {
     check(both + ", alike");
   }
   return done(problems == 0 ? exitcode::kPassed : exitcode::kSocketFailed);
+}
+
+void Job::reportNoContact(Discovery::Outcome outcome, bool mayOpen, const Check& check) {
+  switch (outcome) {
+    case Discovery::Outcome::SeveralDevices:
+      check(std::to_string(session_->devicesCounted()) + " FTDI USB devices are attached",
+            "name the programmer with --serial SERIAL (tandra-cli list shows each serial "
+            "number), or unplug the others");
+      return;
+    case Discovery::Outcome::OpenRefused:
+      check("the programmer could not be opened",
+            mayOpen ? "another program may hold it: close it, or unplug the programmer and plug "
+                      "it in again"
+                    : "see the lines above");
+      return;
+    case Discovery::Outcome::BadStatus:
+      check("the programmer answered the identify command with status 0x" +
+                hexByte(session_->identifyStatus()) + ", not 0x00",
+            "its firmware did not start as it should: unplug it, plug it in again and run "
+            "tandra-cli doctor again; if it says so again, send the trace");
+      return;
+    default:
+      check("the programmer did not answer the identify command",
+            "see the lines above; then unplug it, plug it in again and run tandra-cli doctor "
+            "again");
+      return;
+  }
+}
+
+void Job::judgeIdentify(const IdentifyProbe& probe, const Check& check) {
+  std::string reply = "identify reply: " + std::to_string(probe.bytes) + " bytes in " +
+                      std::to_string(probe.pieces) + " piece" + (probe.pieces == 1 ? "" : "s");
+  if (probe.pieces > 1) {
+    reply += ", the longest pause " + std::to_string(probe.largestGapMs) + " ms after byte " +
+             std::to_string(probe.gapAfter);
+  }
+  const std::uint32_t full = Link::kCommandLength + Link::kDefaultReplyDataLength;
+  if (probe.talking) {
+    check(std::string(Link::kTalkingLine) + " (before the identify command could go out)",
+          "name the programmer with --serial, or unplug the other FTDI devices; if it is the "
+          "programmer, its firmware may have run wild: unplug it, plug it in again, and send the "
+          "trace");
+  } else if (!probe.answered) {
+    check(reply, "the reply was no good answer: send the trace with a report");
+  } else if (probe.bytes == Link::kCommandLength) {
+    check(reply + " (the header alone, nothing more within 3 s)", "");
+  } else if (probe.bytes < full) {
+    check(reply + ", of 2056",
+          "the reply stopped short: the firmware or the cable is at fault; send the trace");
+  } else {
+    // Replies are read by count, every pause under the watchdog's three seconds waited out.
+    check(reply + " (the header and a full block)", "");
+  }
 }
 
 }  // namespace tandra::cli

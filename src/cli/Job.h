@@ -159,8 +159,11 @@ class Job final : private ProductionRun::Observer {
   nlohmann::json document_;
   std::vector<std::string> driverProbes_;  // how the driver was chosen
 
-  // tandra-cli doctor (Doctor.cpp).
+  // tandra-cli doctor (Doctor.cpp): each finding is a check, OK or with what to do about it.
+  using Check = std::function<void(const std::string& found, const std::string& toDo)>;
   int doctor();
+  void reportNoContact(Discovery::Outcome outcome, bool mayOpen, const Check& check);
+  void judgeIdentify(const IdentifyProbe& probe, const Check& check);
 };
 
 }  // namespace tandra::cli

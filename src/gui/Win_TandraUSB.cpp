@@ -61,7 +61,7 @@ std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode
   const QCommandLineOption fullWaits(
       "full-waits",
       "Read every reply of the programmer to its full length, waiting out the read time-out, "
-      "for a programmer whose firmware pauses in the middle of a reply.");
+      "as the protocol was first written (slower; no firmware needs it).");
   const QCommandLineOption production(
       "production",
       "Open the production panel as well: sets of chips, each socket its image and serial "
