@@ -4,6 +4,7 @@
 #include <random>
 
 #include "SoakChecks.h"
+#include "SoakDraws.h"
 #include "SoakRig.h"
 #include "common/HexText.h"
 #include "device/Catalogue.h"
@@ -11,15 +12,6 @@
 namespace tandra::test {
 
 namespace {
-
-using Random = std::mt19937;
-
-int draw(Random& random, int least, int most) {
-  return std::uniform_int_distribution<int>(least, most)(random);
-}
-bool chance(Random& random, double p) {
-  return std::bernoulli_distribution(p)(random);
-}
 
 constexpr std::array<std::string_view, 5> kOperationNames = {"Program", "Blank Check", "Verify",
                                                              "Move", "Program Compare"};
@@ -61,27 +53,6 @@ std::size_t pauseAfter(Random& random) {
   return static_cast<std::size_t>(chance(random, 0.5)
                                       ? kSpots[static_cast<std::size_t>(draw(random, 0, 4))]
                                       : draw(random, 0, 2055));
-}
-
-void fillImage(ImageBuffer& image, std::int32_t end, Random& random) {
-  const int pattern = draw(random, 0, 3);
-  const auto constant = static_cast<std::uint8_t>(random());
-  for (std::int32_t a = 0; a <= end; ++a) {
-    switch (pattern) {
-      case 0:
-        image[a] = static_cast<std::uint8_t>(random());
-        break;
-      case 1:  // code with erased gaps, as a file shorter than the device leaves it
-        image[a] = (a / 1024) % 3 == 2 ? 0xFF : static_cast<std::uint8_t>(random());
-        break;
-      case 2:
-        image[a] = constant;
-        break;
-      default:
-        image[a] = static_cast<std::uint8_t>(a ^ (a >> 8));
-        break;
-    }
-  }
 }
 
 }  // namespace

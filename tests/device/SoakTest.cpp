@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DeviceTypes.h"
+#include "HonestSoak.h"
 #include "Soak.h"
 #include "SoakChecks.h"
 #include "SoakRig.h"
@@ -45,6 +46,20 @@ TEST(SoakRun, AShortRunFindsNoFalsePassNoHangAndALinkThatAlwaysRecovers) {
   EXPECT_GT(figures.socketsPassed, 100u);
   EXPECT_GT(figures.socketsFailed, 50u);
   EXPECT_GT(figures.socketsStopped, 50u);
+}
+
+TEST(SoakRun, AnHonestProgrammerOnAnUnsteadyHostEndsEveryOperationAsItsChipsStand) {
+  HonestSoak soak(20261209);
+  soak.run(200);
+  const HonestSoak::Figures& figures = soak.figures();
+  for (const std::string& finding : soak.findings()) ADD_FAILURE() << finding;
+  EXPECT_TRUE(figures.clean());
+  // The run met every condition it is there for, and both verdicts.
+  EXPECT_GT(figures.heldUpMs, 10000u);
+  EXPECT_GT(figures.pausedReplies, 50u);
+  EXPECT_GT(figures.trickledReplies, 10u);
+  EXPECT_GT(figures.socketsPassed, 100u);
+  EXPECT_GT(figures.socketsFailed, 50u);
 }
 
 TEST(SoakRun, TheSameSeedRunsTheSameOperations) {

@@ -7,7 +7,9 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "HonestSoak.h"
 #include "Soak.h"
 #include "common/Words.h"
 
@@ -43,6 +45,27 @@ void printFigures(const tandra::test::Soak& soak, double wallSeconds) {
             << "wall time             " << wallSeconds << " s\n";
 }
 
+void printFindings(const std::vector<std::string>& findings) {
+  for (std::size_t i = 0; i < findings.size() && i < 20; ++i) std::cout << findings[i] << "\n";
+  if (findings.size() > 20) std::cout << "... and " << findings.size() - 20 << " more\n";
+}
+
+void printHonestFigures(const tandra::test::HonestSoak& soak, double wallSeconds) {
+  const tandra::test::HonestSoak::Figures& f = soak.figures();
+  std::cout << "\nan honest programmer on an unsteady host and line\n"
+            << "operations            " << f.operations << "\n"
+            << "conditions            host held up " << f.heldUpMs / 1000 << " s in all, "
+            << f.pausedReplies << " replies paused, " << f.trickledReplies
+            << " operations with replies trickling\n"
+            << "sockets               " << f.socketsPassed << " passed, " << f.socketsFailed
+            << " failed (chips that truly fail)\n"
+            << "stopped runs          " << f.stoppedRuns << "\n"
+            << "false alarms          " << f.falseAlarms << "\n"
+            << "false passes          " << f.falsePasses << "\n"
+            << "wall time             " << std::fixed << std::setprecision(1) << wallSeconds
+            << " s\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,10 +92,16 @@ int main(int argc, char** argv) {
   const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - started;
 
   printFigures(soak, wall.count());
-  const auto& findings = soak.findings();
-  for (std::size_t i = 0; i < findings.size() && i < 20; ++i) std::cout << findings[i] << "\n";
-  if (findings.size() > 20) std::cout << "... and " << findings.size() - 20 << " more\n";
-  if (!soak.figures().clean()) {
+  printFindings(soak.findings());
+
+  // The same number of operations on an honest programmer, on an unsteady host and line.
+  const auto honestStarted = std::chrono::steady_clock::now();
+  tandra::test::HonestSoak honest(static_cast<std::uint32_t>(*seed));
+  honest.run(*operations);
+  const std::chrono::duration<double> honestWall = std::chrono::steady_clock::now() - honestStarted;
+  printHonestFigures(honest, honestWall.count());
+  printFindings(honest.findings());
+  if (!soak.figures().clean() || !honest.figures().clean()) {
     std::cout << "FAILED: run `soak " << *seed << " " << *operations << "` to see it again\n";
     return 1;
   }
