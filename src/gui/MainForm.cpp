@@ -354,8 +354,10 @@ void TMainForm::centreOnScreen() {
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (handlerDepth_ > 0) {
     // A handler is still talking to the programmer: ask it to stop, and close once it has
-    // unwound, so that nothing is ever sent on a closed device.
-    workbench_.Quit_Func_ButClick();
+    // unwound, so that nothing is ever sent on a closed device. The stop is held, as the
+    // panel's is: a Quit would be cleared by the next idle command, and a production set would
+    // go on to its next operation (a page for every chip) after the window was closed.
+    workbench_.session.stop();
     closePending_ = true;
     event->ignore();
     return;

@@ -278,6 +278,53 @@ class ProductionPanelTest : public QObject, public WindowFixture {
     QVERIFY(!panel->isVisible());
     QCOMPARE(linesOf(folder.filePath("keys.log")).size(), std::size_t{4});
   }
+
+  // A stop while the set's Program Compare runs, from the panel (Alt+Q) or by closing the main
+  // window: the set ends there, and no page reaches a chip; the words alone are not the proof.
+  void aStopDuringProgramCompareReachesNoChip() {
+    for (const bool closeWindow : {false, true}) {
+      QTemporaryDir folder;
+      const QString image = folder.filePath("image.bin");
+      writeFile(image, randomImage());
+      VirtualProgrammer programmer{clock_};
+      auto form = startWindow(programmer);
+      clickRow(form->Device_Box, listRow("27C256"));
+      clickRow(form->Num_Of_Devices, 2);
+      ProductionPanel* panel = openPanel(*form);
+      QVERIFY(panel != nullptr);
+      files_.enqueue(image);
+      panel->loadBuffer->click();
+      panel->logPath->setText(folder.filePath("stop.log"));
+      programmer.clearPackets();
+      // At the first message pump of the set, inside its Program Compare.
+      QTimer stopper;
+      connect(&stopper, &QTimer::timeout, this, [&] {
+        if (!panel->setRunning()) return;
+        stopper.stop();
+        if (closeWindow) {
+          form->close();
+        } else {
+          QTest::keyClick(panel, Qt::Key_Q, Qt::AltModifier);
+        }
+      });
+      stopper.start(0);
+      QTest::keyClick(panel, Qt::Key_Return);
+      QVERIFY(QTest::qWaitFor([&] { return !panel->setRunning(); }, 5000));
+      int pages = 0;
+      for (const auto& packet : programmer.packets()) pages += packet[0] == 0x43;
+      QCOMPARE(pages, 0);
+      for (int socket = 1; socket <= 2; ++socket) {
+        const auto& cells = programmer.chip(socket).cells();
+        QVERIFY(std::all_of(cells.begin(), cells.begin() + 0x8000,
+                            [](std::uint8_t b) { return b == 0xFF; }));
+      }
+      if (!closeWindow) {
+        QVERIFY2(panel->verdict->text().contains("SET 1 STOPPED"),
+                 qPrintable(panel->verdict->text()));
+      }
+      form.reset();
+    }
+  }
 };
 
 QTEST_MAIN(ProductionPanelTest)
