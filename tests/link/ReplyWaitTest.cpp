@@ -279,6 +279,7 @@ TEST(RepliesOfAHostHeldUp, AreTakenAsTheyCameWithoutAFault) {
     ASSERT_EQ(usb.Open_USB_Device_By_Serial_Number(""), ft::Ok);
     link.connectionState = kIdentified;
     link.newConnection();
+    programmer.setRealisticTiming(true);    // a page takes its 20 ms, the wire its time
     programmer.setFullLengthReplies(true);  // its length known at once: no wait before a page
     link.store(opcode::Identify);
     link.SendCommand();
