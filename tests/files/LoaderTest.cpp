@@ -66,7 +66,7 @@ TEST(IntelRecords, WrongChecksumsLoadAndAreReportedWithTheFirstLine) {
   EXPECT_EQ(report.firstBadChecksumLine, 2);
   EXPECT_NE(report.notes().find("2 records have a wrong checksum; the first is on line 2"),
             std::string::npos);
-  EXPECT_EQ(loadText(image, ":0100000055AA\r\n").notes(), "");
+  EXPECT_EQ(loadText(image, ":0100000055AA\r\n:00000001FF\r\n").notes(), "");
 }
 
 TEST(IntelRecords, LongRecordsLoadWhole) {
@@ -297,7 +297,8 @@ TEST(TextLoad, FoldingThatMakesAFileWriteAnAddressTwiceIsNoted) {
   std::string upperHalf;
   for (const std::string& line :
        {std::string(":020000020000FC\r\n"),
-        std::string(":10800000") + "000102030405060708090A0B0C0D0E0F" + "F8\r\n"}) {
+        std::string(":10800000") + "000102030405060708090A0B0C0D0E0F" + "F8\r\n",
+        std::string(":00000001FF\r\n")}) {
     upperHalf += line;
   }
   EXPECT_EQ(loadText(image, upperHalf).notes(), "");
