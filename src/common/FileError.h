@@ -80,6 +80,11 @@ inline std::string ioMessage(int code) {
   }
 }
 
+// A folder named where a file was meant: said as such, not as the access it was denied.
+inline std::string folderMessage() {
+  return "This is a folder, not a file";
+}
+
 // The message for a system error number (errno) met while opening, reading or writing.
 inline std::string ioMessageForErrno(int error) {
   switch (error) {

@@ -304,7 +304,7 @@ TEST(TextLoad, FoldingThatMakesAFileWriteAnAddressTwiceIsNoted) {
   EXPECT_EQ(loadText(image, upperHalf).notes(), "");
 }
 
-TEST(FileErrors, MissingFilesAndFoldersGiveTheInputOutputMessage) {
+TEST(FileErrors, MissingFilesAndFoldersSayWhatIsWrong) {
   ScratchFolder folder;
   ImageBuffer image = imageFor(k2716End);
   const auto message = [&](auto load, const std::string& path) -> std::string {
@@ -317,7 +317,9 @@ TEST(FileErrors, MissingFilesAndFoldersGiveTheInputOutputMessage) {
   };
   EXPECT_EQ(message(Load_Bin_File, folder.file("missing.bin")), "File not found");
   EXPECT_EQ(message(Load_Hex_File, folder.file("missing.hex")), "File not found");
-  EXPECT_EQ(message(Load_Hex_File, folder.path().string()), "File access denied");
+  // A folder is said to be one, whichever way it would be read.
+  EXPECT_EQ(message(Load_Hex_File, folder.path().string()), "This is a folder, not a file");
+  EXPECT_EQ(message(Load_Bin_File, folder.path().string()), "This is a folder, not a file");
   EXPECT_EQ(boxText("File not found"), "File not found.");
   EXPECT_EQ(boxText("Disk full."), "Disk full.");
   EXPECT_EQ(ioMessage(106), "Invalid numeric input");
