@@ -91,8 +91,8 @@ LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* sour
     noteCut();
     throw FileError(error.what(), error.line(), report.notesBeforeError());
   }
-  // A pipe that keeps quiet once the end record has come has ended as it should: only quiet
-  // before it cut the file short.
+  // A pipe that keeps quiet once the end record (or a Ctrl-Z) has come has ended as it should:
+  // only quiet before it cut the file short.
   noteCut();
   loader.lookPastEnd(in);
   return report;

@@ -122,7 +122,6 @@ void TextLoader::load(std::istream& in) {
   } while (!endFlag_ && !endOfText_);
   image_.currentAddress = static_cast<std::int32_t>(
       std::min<std::int64_t>(std::max<std::int64_t>(loadAddress_, 0), INT32_MAX));
-  if (!endFlag_) noteMissingEnd(in);
 }
 
 // Every Intel Hex writer ends with an end record, so a file without one was cut short. S-records
@@ -151,7 +150,11 @@ bool TextLoader::moreFollows(std::istream& in) {
 }
 
 void TextLoader::lookPastEnd(std::istream& in) {
-  if (!endFlag_ || endOfText_) return;
+  if (!endFlag_) {
+    noteMissingEnd(in);
+    return;
+  }
+  if (endOfText_) return;
   std::streambuf& buffer = *in.rdbuf();
   bool padded = false;
   try {
@@ -326,7 +329,7 @@ void TextLoader::Read_S_Record() {
 // missing (or were added). One that cannot be read counts as a wrong checksum.
 void TextLoader::Read_Count_Record() {
   const std::size_t digits = sRecordType_ == 5 ? 4 : 6;
-  const std::string_view count = rest_.substr(2, digits);
+  const std::string_view count = rest_.size() > 2 ? rest_.substr(2, digits) : std::string_view();
   if (!checksumGood(rest_, false) || count.size() < digits ||
       !std::all_of(count.begin(), count.end(), [](char c) { return digitValue(c) >= 0; })) {
     noteBadChecksum();

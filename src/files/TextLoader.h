@@ -18,12 +18,12 @@ class TextLoader {
  public:
   TextLoader(ImageBuffer& image, LoadReport& report) : image_(image), report_(report) {}
 
-  // Reads records up to the end record or the end of the text, and tells what the text lacked
-  // at its end (no end record, a Ctrl-Z with more after it, a count that does not add up).
+  // Reads records up to the end record or the end of the text.
   void load(std::istream& in);
-  // After an end record: whether records follow it, as when two files were joined, or only
-  // padding (NUL and FF bytes, blank lines, a Ctrl-Z). Looks no further than the first byte
-  // that is no padding.
+  // After the load. After an end record: whether records follow it, as when two files were
+  // joined, or only padding (NUL and FF bytes, blank lines, a Ctrl-Z). Without one: what the
+  // text lacked at its end (no end record, a Ctrl-Z with more after it). Looks no further than
+  // the first byte that is no padding.
   void lookPastEnd(std::istream& in);
   long linesRead() const { return lineNumber_; }
 
