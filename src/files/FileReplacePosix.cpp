@@ -103,6 +103,7 @@ void writeAll(int fd, std::string_view bytes) {
       }
       continue;
     }
+    if (written < 0 && errno == EPIPE) throw FileError::readerWentAway();
     if (written <= 0) throw FileError(ioMessageForErrno(written < 0 ? errno : ENOSPC));
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
