@@ -8,6 +8,7 @@
 #   ./build.sh soak [seed] [runs]  the seeded soaks of the core and of the whole tandra-cli pipeline
 #   ./build.sh package   build the Debian packages: tandra-cli, tandra-usb and their -dbgsym
 #   ./build.sh mutants   apply each listed fault of the core in turn; fail if the tests miss one
+#   ./build.sh fuzz [seconds]  build the loaders' fuzzers with clang and run each on its corpus
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -19,6 +20,8 @@ TEST_PACKAGES=(libgtest-dev libgmock-dev umockdev srecord xxd python3-jsonschema
 BENCH_PACKAGES=(libbenchmark-dev)
 # What building and checking the Debian package needs.
 PACKAGE_PACKAGES=(file desktop-file-utils appstream lintian)
+# The loaders' fuzzers: clang and its libFuzzer.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Windows cross-build of the Qt-free part (about 290 MB).
 CROSS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -60,8 +63,9 @@ case "${1:-}" in
     ;;
   test-all)
     install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${BENCH_PACKAGES[@]}" \
-      "${PACKAGE_PACKAGES[@]}" "${CROSS_PACKAGES[@]}"
-    exec "$0" test
+      "${PACKAGE_PACKAGES[@]}" "${CROSS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    "$0" test
+    exec "$0" fuzz 5  # briefly: the fuzzers build with clang, and their seeds find nothing
     ;;
   sanitize)
     install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
@@ -93,8 +97,23 @@ case "${1:-}" in
     install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     python3 tests/mutants/run-mutants.py
     ;;
+  fuzz)
+    install_missing "${RUN_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    seconds=${2:-60}
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTANDRA_FUZZ=ON -DTANDRA_BUILD_GUI=OFF \
+      -DTANDRA_BUILD_TESTS=OFF -DTANDRA_BUILD_BENCH=OFF >/dev/null
+    cmake --build build-fuzz -j "$JOBS" --target tandra_fuzz_text_loader tandra_fuzz_binary_loader
+    # What the fuzzers find goes to a scratch folder; the seeds in fuzz/corpus stay as written.
+    for loader in text:4096 binary:70000; do
+      scratch=build-fuzz/fuzz/found-${loader%:*}
+      mkdir -p "$scratch" build-fuzz/fuzz/artifacts
+      build-fuzz/fuzz/tandra_fuzz_${loader%:*}_loader -max_total_time="$seconds" \
+        -max_len="${loader#*:}" -len_control=0 -timeout=10 -print_final_stats=1 \
+        -artifact_prefix=build-fuzz/fuzz/artifacts/ "$scratch" fuzz/corpus fuzz/regressions
+    done
+    ;;
   *)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     exit 1
     ;;
 esac

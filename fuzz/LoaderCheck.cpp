@@ -7,7 +7,8 @@
 // So a seed file starting with '0'..'8' loads into a zeroed buffer, 'P'..'X' into an 0xFF one.
 //
 // Beyond what AddressSanitizer and UBSan catch, a load may only ever throw FileError, and must
-// leave the device window alone.
+// leave the device window alone. The text program also takes the file's look and the format
+// chosen by it, under the names of each kind: they too may only throw FileError.
 #include "LoaderCheck.h"
 
 #include <array>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "common/FileError.h"
+#include "files/FormatGuess.h"
 #include "files/Loaders.h"
 #include "image/ImageBuffer.h"
 
@@ -85,6 +87,32 @@ void checkTextLoad(const ImageBuffer& image, const LoadReport& report, std::size
         "text load: bad checksum count and first bad line disagree");
   check(report.firstBadChecksumLine <= static_cast<long>(size) + 1,
         "text load: first bad checksum line past the last line");
+  check((report.badAddressRecords > 0) == (report.firstBadAddressRecordLine > 0),
+        "text load: bad address record count and first line disagree");
+  check(report.countMismatchLine == 0 || report.countSaid != report.countFound,
+        "text load: a count record that adds up is told as one that does not");
+  check(report.ctrlZLine <= static_cast<long>(size) + 1, "text load: Ctrl-Z past the last line");
+}
+
+// What the window and tandra-cli make of the file before they load it.
+void checkLook(const std::uint8_t* file, std::size_t size) {
+  constexpr std::size_t kHead = 4096;  // as much as a file's look is taken from
+  const std::string_view head(reinterpret_cast<const char*>(file), size < kHead ? size : kHead);
+  try {
+    const tandra::ContentLook look = tandra::lookOf(head);
+    check(!tandra::lookName(look).empty(), "a look without a name");
+    for (const char* name : {"-", "rom.bin", "rom.hex", "rom.s19", "rom.txt"}) {
+      try {
+        const tandra::FormatChoice choice = tandra::chooseInputFormat(look, name, std::nullopt);
+        (void)tandra::lookDisagreement(choice);
+      } catch (const tandra::FileError& error) {
+        check(error.what()[0] != '\0', "FileError without a message");
+      }
+    }
+  } catch (const std::exception& error) {
+    check(false, "unexpected exception from the look");
+    finding += std::string(": ") + error.what();
+  }
 }
 
 }  // namespace
@@ -104,6 +132,8 @@ std::string checkLoad(Loader loader, const std::uint8_t* data, std::size_t size)
   image.deviceStartAddress = 0;
   image.deviceEndAddress = deviceEnd;
   image.currentAddress = 0;
+
+  if (loader == Loader::Text) checkLook(file, fileSize);
 
   InputBuffer buffer(file, fileSize);
   std::istream in(&buffer);
@@ -131,7 +161,7 @@ std::string checkLoad(Loader loader, const std::uint8_t* data, std::size_t size)
     } else {
       checkTextLoad(image, report, fileSize);
     }
-    (void)report.notes();
+    (void)report.boxText();
   }
   return finding;
 }

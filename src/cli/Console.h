@@ -27,6 +27,8 @@ class Console {
 
   // The reader of an output went away (a closed pipe): the job is to stop as on a signal.
   bool readerGone() const { return readerGone_; }
+  // The same, met while writing an image there.
+  void readerWentAway() { readerGone_ = true; }
   // Why the record could not be written; empty while it could.
   const std::string& recordLost() const { return recordLost_; }
 

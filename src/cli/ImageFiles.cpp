@@ -28,6 +28,14 @@ FileError withFormatToTry(const FileError& error, ContentLook look) {
   return error.withHint(hint + ": --format " + std::string(formatWord(*seen)) + "?");
 }
 
+// "--format intel reads it as Intel Hex" for a file that looks like a format it was not read in.
+std::string formatToTry(ContentLook look, FileFormat read) {
+  const std::optional<FileFormat> seen = formatOfLook(look);
+  if (!seen || *seen == read) return {};
+  return "--format " + std::string(formatWord(*seen)) + " reads it as " +
+         std::string(lookName(look));
+}
+
 }  // namespace
 
 bool namesDescriptor(const std::string& path, int descriptor) {
@@ -95,11 +103,15 @@ LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& pat
                      const FormatChoice& choice) {
   // The text loader reads Intel Hex, S-records and Ascii hex alike, as the window's does.
   return aboutFile(path, [&] {
+    LoadReport report;
     try {
-      return loadInFormat(image, file, choice);
+      report = loadInFormat(image, file, choice);
     } catch (const FileError& error) {
       throw withFormatToTry(error, choice.look);
     }
+    const std::string toTry = formatToTry(choice.look, choice.format);
+    if (!report.lookNote.empty() && !toTry.empty()) report.lookNote += " " + toTry + ".";
+    return report;
   });
 }
 

@@ -77,18 +77,15 @@ int Job::run() {
     code = error.exitCode;
     fail(error.what());
   } catch (const FileError& error) {
-    code = exitcode::kUsage;
-    std::string where = shownName(error.path());
-    if (error.line() > 0)
-      where += (where.empty() ? "line " : ", line ") + std::to_string(error.line());
-    if (!error.notes().empty() && document_["input"].is_object()) {
-      document_["input"]["notes"] = error.notes();
+    if (error.readerGone()) {
+      // `convert ... - | head -c 100`: the reader had what it wanted, and the job stops as a
+      // program stopped by SIGPIPE does.
+      console_.readerWentAway();
+      code = stopCode();
+    } else {
+      code = exitcode::kUsage;
+      failOnFile(error);
     }
-    // What the load met before it stopped is told too: a pipe that went quiet explains a
-    // record cut in half.
-    if (!error.notes().empty() && !options_.json) console_.warn(error.notes());
-    fail(boxText(error.what()) + (where.empty() ? "" : " (" + where + ")") +
-         (error.hint().empty() ? "" : " " + error.hint()));
   } catch (const SettingError& error) {
     code = exitcode::kUsage;
     fail(error.what());
@@ -105,6 +102,20 @@ int Job::run() {
   finish(code);
   if (trace_) trace_->fact("exit", std::to_string(code));
   return code;
+}
+
+void Job::failOnFile(const FileError& error) {
+  std::string where = shownName(error.path());
+  if (error.line() > 0)
+    where += (where.empty() ? "line " : ", line ") + std::to_string(error.line());
+  if (!error.notes().empty() && document_["input"].is_object()) {
+    document_["input"]["notes"] = error.notes();
+  }
+  // What the load met before it stopped is told too: a pipe that went quiet explains a
+  // record cut in half.
+  if (!error.notes().empty() && !options_.json) console_.warn(error.notes());
+  fail(boxText(error.what()) + (where.empty() ? "" : " (" + where + ")") +
+       (error.hint().empty() ? "" : " " + error.hint()));
 }
 
 void Job::finish(int& code) {

@@ -22,6 +22,7 @@
 #include "production/RunStatistics.h"
 
 namespace tandra {
+class FileError;
 class ProductionLog;
 class ReplayApi;
 class Trace;
@@ -123,6 +124,8 @@ class Job final : private ProductionRun::Observer {
   std::string outcome(int code) const;
   // The error that ends the job, for the record and standard error.
   void fail(const std::string& message);
+  // The same for a file that could not be read or written.
+  void failOnFile(const FileError& error);
   void finish(int& code);
   void reportLostTrace(int& code);
 

@@ -31,6 +31,15 @@ class FileError : public std::runtime_error {
     named.path_ = path;
     return named;
   }
+  // A pipe whose reader went away before all of an image was written to it, as `| head -c 100`
+  // does: for a program in a shell's pipeline an end like the signal the shell expects there,
+  // not a fault of the file.
+  static FileError readerWentAway() {
+    FileError gone("The program reading the pipe went away");
+    gone.readerGone_ = true;
+    return gone;
+  }
+  bool readerGone() const { return readerGone_; }
   // What the file looked like, when that may be why it failed ("The file looks binary, ...").
   const std::string& hint() const { return hint_; }
   FileError withHint(std::string hint) const {
@@ -44,6 +53,7 @@ class FileError : public std::runtime_error {
   std::string notes_;
   std::string path_;
   std::string hint_;
+  bool readerGone_ = false;
 };
 
 // Runs `work` on the file at `path`; a FileError it throws names the file.
@@ -78,6 +88,11 @@ inline std::string ioMessage(int code) {
     default:
       return "I/O error " + std::to_string(code);
   }
+}
+
+// A folder named where a file was meant: said as such, not as the access it was denied.
+inline std::string folderMessage() {
+  return "This is a folder, not a file";
 }
 
 // The message for a system error number (errno) met while opening, reading or writing.

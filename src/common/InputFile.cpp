@@ -22,7 +22,7 @@ namespace tandra {
 InputFile::InputFile(const std::string& path) {
   std::error_code ignored;
   if (std::filesystem::is_directory(std::filesystem::u8path(path), ignored)) {
-    throw FileError(ioMessage(5));
+    throw FileError(folderMessage());
   }
   fd_ = ::_wopen(std::filesystem::u8path(path).c_str(), _O_RDONLY | _O_BINARY);
   if (fd_ < 0) throw FileError(ioMessageForErrno(errno));
@@ -83,7 +83,7 @@ void InputFile::examine() {
   if (S_ISDIR(status.st_mode)) {
     ::close(fd_);
     fd_ = -1;
-    throw FileError(ioMessage(5));
+    throw FileError(folderMessage());
   }
   regular_ = S_ISREG(status.st_mode);
   nonBlocking_ = (::fcntl(fd_, F_GETFL) & O_NONBLOCK) != 0;

@@ -103,6 +103,7 @@ void writeAll(int fd, std::string_view bytes) {
       }
       continue;
     }
+    if (written < 0 && errno == EPIPE) throw FileError::readerWentAway();
     if (written <= 0) throw FileError(ioMessageForErrno(written < 0 ? errno : ENOSPC));
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
@@ -340,7 +341,7 @@ void replaceFile(const std::string& path, std::string_view bytes) {
   const SaveTarget facts = examine(target, status, exists);
   switch (firstWay(facts)) {
     case SaveWay::Refuse:
-      throw FileError(ioMessage(5));
+      throw FileError(facts.directory ? folderMessage() : ioMessage(5));
     case SaveWay::InPlace:
       if (facts.regular) {
         rewriteInPlace(target, bytes);

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "files/ContentLook.h"
 #include "files/FileFormat.h"
 #include "files/Loaders.h"
 
@@ -12,32 +13,10 @@ namespace tandra {
 class ImageBuffer;
 class InputFile;
 
-// What the first bytes of a file look like.
-enum class ContentLook {
-  Empty,        // nothing, or only a byte-order mark
-  Binary,       // bytes that are no text
-  IntelHex,     // text whose first line starts with ':'
-  MotorolaHex,  // text whose first line starts with 'S' and a digit
-  AsciiHex,     // text whose first line is hexadecimal digits
-  OtherText,    // text that starts some other way
-  Utf16,        // text with two bytes a character, which the loaders do not read
-};
-
-// The look of a file's head (its first few KiB). A UTF-8 byte-order mark is passed over; UTF-16
-// text is told by its byte-order mark, or by every other byte being zero, and only when what
-// follows is text: an image that merely begins with FF FE is binary.
-ContentLook lookOf(std::string_view head);
-// The same for a file about to be loaded: its head is peeked, so that the load still reads it.
-ContentLook lookOf(InputFile& file);
-// "binary", "Intel Hex", "S-records", "Ascii hex", "text", "UTF-16 text", "empty".
-std::string_view lookName(ContentLook look);
-// The format a look is read in, when it says one.
-std::optional<FileFormat> formatOfLook(ContentLook look);
-
 // The format a file's name says by its extension (.hex, .s19, .bin, ...), and the extension.
 struct NamedFormat {
   FileFormat format;
-  std::string extension;  // in lower case, with its dot
+  std::string_view extension;  // in lower case, with its dot
 };
 std::optional<NamedFormat> formatByName(const std::string& path);
 
@@ -46,12 +25,14 @@ struct FormatChoice {
   FileFormat format = FileFormat::Binary;
   std::string how;  // "as asked", "by content", "by the extension .hex", "as the default"
   ContentLook look = ContentLook::Empty;
+  std::string_view extension = {};  // the name's, when it chose the format
 };
 
-// The format to read a file in: as asked; else by its content, then by the extension of its
-// name, else binary. Throws FileError for UTF-16 text (unless binary was asked for), and for
-// a file whose name says text but whose content is binary: neither reading would be what the
-// operator meant, so neither is done without being asked.
+// The format to read a file in: as asked; else binary when its name says binary; else by its
+// content, then by the extension of its name, else binary. Throws FileError for an executable
+// or an archive and for UTF-16 text (unless binary was asked for), and for a file whose name
+// says text but whose content is binary: neither reading would be what the operator meant, so
+// neither is done without being asked.
 FormatChoice chooseInputFormat(ContentLook look, const std::string& path,
                                std::optional<FileFormat> asked);
 FormatChoice chooseInputFormat(InputFile& file, const std::string& path,
@@ -60,7 +41,8 @@ FormatChoice chooseInputFormat(InputFile& file, const std::string& path,
 FormatChoice chooseOutputFormat(const std::string& path, std::optional<FileFormat> asked);
 
 // "The file looks binary, not like Intel Hex." when the format read and the file's look are
-// not of one kind (records read as binary, binary read as records); "" when they agree.
+// not of one kind (records or an executable read as binary, binary read as records; text of a
+// format the loader reads in a file that is binary by its name); "" when they agree.
 std::string lookDisagreement(const FormatChoice& choice);
 // Why UTF-16 text is not read, for the error box.
 std::string utf16Message();

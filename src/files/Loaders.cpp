@@ -4,7 +4,6 @@
 #include <istream>
 
 #include "common/FileError.h"
-#include "common/HexText.h"
 #include "common/InputFile.h"
 #include "files/TextLoader.h"
 #include "image/ImageBuffer.h"
@@ -57,84 +56,7 @@ LoadReport loadBinaryFrom(ImageBuffer& image, ByteSource& source) {
   return report;
 }
 
-std::string plural(std::uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 }  // namespace
-
-namespace {
-
-// Adds a line to a text of lines.
-void addLine(std::string& text, const std::string& line) {
-  if (!text.empty()) text += "\n";
-  text += line;
-}
-
-}  // namespace
-
-std::string LoadReport::notesBeforeError() const {
-  std::string text;
-  const auto add = [&text](const std::string& line) { addLine(text, line); };
-  if (!lookNote.empty()) add(lookNote);
-  if (bytesNotLoaded > 0) {
-    add("The file is larger than the device: " +
-        std::string(notLoadedIsALowerBound ? "at least " : "") +
-        plural(bytesNotLoaded, "byte was", "bytes were") + " not loaded.");
-  }
-  if (bytesPastDevice > 0) {
-    add("The file holds " + plural(bytesPastDevice, "byte", "bytes") +
-        " past the device's end (" + hexText(static_cast<std::uint32_t>(deviceEndAddress), 5) +
-        "): " + (bytesPastDevice == 1 ? "it is" : "they are") +
-        " in the buffer but not programmed.");
-  }
-  if (bytesFoldedOver > 0) {
-    add("The file's addresses, folded onto the device, stored " +
-        plural(bytesFoldedOver, "byte", "bytes") +
-        " over bytes the file itself had stored: it holds more than the device.");
-  }
-  if (bytesOutsideBuffer > 0) {
-    add(plural(bytesOutsideBuffer, "byte lay", "bytes lay") + " outside the buffer and " +
-        (bytesOutsideBuffer == 1 ? "was" : "were") + " not loaded.");
-  }
-  if (badChecksums > 0) {
-    add(plural(static_cast<std::uint64_t>(badChecksums), "record has", "records have") +
-        " a wrong checksum; the first is on line " + std::to_string(firstBadChecksumLine) +
-        ". The data was loaded as it stands.");
-  }
-  if (endRecordLine > 0) {
-    add("The end record on line " + std::to_string(endRecordLine) +
-        " ends the load: the lines after it were not read (two files joined?).");
-  }
-  if (inputCutShort) {
-    add("The input stopped for " + std::to_string(InputFile::kQuietPipeMs) + " ms after " +
-        (cutAfterLine > 0 ? "line " + std::to_string(cutAfterLine)
-                          : plural(cutAfterBytes, "byte", "bytes")) +
-        "; what came before is loaded.");
-  }
-  return text;
-}
-
-std::string LoadReport::notes() const {
-  std::string text = notesBeforeError();
-  if (empty()) addLine(text, "The file sets no byte.");
-  return text;
-}
-
-std::string LoadReport::information() const {
-  if (firstFoldedAddress < 0) return {};
-  return "Records past the device's end (" +
-         hexText(static_cast<std::uint32_t>(deviceEndAddress), 5) +
-         ") were folded onto it: " + "the first, at " +
-         hexText(static_cast<std::uint64_t>(firstFoldedAddress), 5) + ", was stored at " +
-         hexText(static_cast<std::uint64_t>(firstFoldedTo), 5) + ".";
-}
-
-std::string LoadReport::boxText() const {
-  std::string text = notes();
-  if (const std::string told = information(); !told.empty()) addLine(text, told);
-  return text;
-}
 
 LoadReport loadBinary(ImageBuffer& image, std::istream& in) {
   StreamBytes source(in);
@@ -169,8 +91,8 @@ LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* sour
     noteCut();
     throw FileError(error.what(), error.line(), report.notesBeforeError());
   }
-  // A pipe that keeps quiet once the end record has come has ended as it should: only quiet
-  // before it cut the file short.
+  // A pipe that keeps quiet once the end record (or a Ctrl-Z) has come has ended as it should:
+  // only quiet before it cut the file short.
   noteCut();
   loader.lookPastEnd(in);
   return report;

@@ -23,8 +23,8 @@ struct LoadReport {
   bool inputCutShort = false;
   long cutAfterLine = 0;
   std::uint64_t cutAfterBytes = 0;
-  std::uint64_t bytesFoldedOver = 0;     // bytes folding stored over the file's own bytes
-  int badChecksums = 0;                  // records whose checksum did not match
+  std::uint64_t bytesFoldedOver = 0;  // bytes folding stored over the file's own bytes
+  int badChecksums = 0;               // records whose checksum did not match
   long firstBadChecksumLine = 0;
   // Buffer addresses the load stored, each counted once (a binary file: the bytes loaded).
   std::uint64_t bytesStored = 0;
@@ -35,6 +35,30 @@ struct LoadReport {
   // the file gives it, and where it was stored; -1 when none was.
   std::int64_t firstFoldedAddress = -1;
   std::int64_t firstFoldedTo = 0;
+  // A line read as Ascii hex in a file of Intel or S-records, as a record that lost its start
+  // code is: the first such line (0 when none), and whether the records are Intel's.
+  long asciiLineAmongRecords = 0;
+  bool amongIntelRecords = false;
+  // Intel address records (02, 04) whose byte count is not 2: not used, their count, the first
+  // one's line and byte count.
+  int badAddressRecords = 0;
+  long firstBadAddressRecordLine = 0;
+  std::int64_t firstBadAddressRecordBytes = 0;
+  // Intel records that no end record closed: the file may have been cut short.
+  bool intelEndMissing = false;
+  // A Ctrl-Z ended the text, with more than padding after it and no end record before it: the
+  // Ctrl-Z's line, 0 when none did.
+  long ctrlZLine = 0;
+  // The first count record (S5, S6) that counts other than the data records before it: its
+  // line (0 when none), its count and the records there were.
+  long countMismatchLine = 0;
+  std::int64_t countSaid = 0;
+  std::int64_t countFound = 0;
+  // S-records with neither an end record nor a count record: nothing tells whether all came.
+  bool sRecordsUnchecked = false;
+  // Padding (NUL or FF bytes, blank lines) after the end record, passed over: the end record's
+  // line, 0 when there was none.
+  long paddingAfterEndLine = 0;
   // The file does not look like the format it was read in (records read as binary).
   std::string lookNote;
 
@@ -47,7 +71,8 @@ struct LoadReport {
   // The same, but for a load that stopped at an error: that it set nothing is no news then.
   std::string notesBeforeError() const;
   // What the load did that the operator should know although nothing was lost (records folded
-  // from past the device's end onto it); empty when there is nothing to tell.
+  // from past the device's end onto it, padding passed over), one a line; empty when there is
+  // nothing to tell.
   std::string information() const;
   // The information box text: the notes, then the information.
   std::string boxText() const;

@@ -32,6 +32,18 @@ int digitValue(char c) {
 // image (or has no end, like /dev/zero), and reading on would only fill the memory.
 constexpr std::size_t kLongestLine = 1 << 20;
 
+// How far past the end of the text is looked for more than padding: further than any block a
+// tool fills, not as far as a device without an end.
+constexpr std::size_t kPaddingLookedAt = 1 << 20;
+
+// Blank space, and what tools write to fill a block after the end.
+bool isBlank(int c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool isPadding(int c) {
+  return isBlank(c) || c == 0x00 || c == 0xFF || c == '\f' || c == '\v';
+}
+
 }  // namespace
 
 // The text is taken a chunk at a time and each line cut out of the chunk in one piece: a
@@ -73,6 +85,7 @@ bool TextLoader::readLine(std::istream& in) {
     ++chunkPos_;
     if (*stop == static_cast<char>(kCtrlZ)) {
       endOfText_ = true;
+      ctrlZLine_ = lineNumber_ + 1;
       break;
     }
     if (*stop == '\r' && peek(buffer) == '\n') ++chunkPos_;
@@ -82,6 +95,10 @@ bool TextLoader::readLine(std::istream& in) {
     // A terminator right before the end of the text ends the last line, not an empty one.
     const int next = peek(buffer);
     if (next == std::char_traits<char>::eof() || next == kCtrlZ) endOfText_ = true;
+    if (next == kCtrlZ) {
+      ctrlZLine_ = lineNumber_ + 2;  // the start of the next line
+      ++chunkPos_;
+    }
   }
   if (in.bad()) throw FileError(ioMessage(100));
   ++lineNumber_;
@@ -107,24 +124,56 @@ void TextLoader::load(std::istream& in) {
       std::min<std::int64_t>(std::max<std::int64_t>(loadAddress_, 0), INT32_MAX));
 }
 
+// Every Intel Hex writer ends with an end record, so a file without one was cut short. S-records
+// may carry a count instead; without either, nothing tells, and that is said. A Ctrl-Z that
+// stopped the text before all of it is said whatever the records.
+void TextLoader::noteMissingEnd(std::istream& in) {
+  const bool counted = countRecords_ > 0 && report_.countMismatchLine == 0;
+  if (ctrlZLine_ > 0 && !counted && moreFollows(in)) {
+    report_.ctrlZLine = ctrlZLine_;
+  } else if (intelLines_ > 0) {
+    report_.intelEndMissing = true;
+  } else if (sDataRecords_ > 0 && countRecords_ == 0) {
+    report_.sRecordsUnchecked = true;
+  }
+}
+
+bool TextLoader::moreFollows(std::istream& in) {
+  std::streambuf& buffer = *in.rdbuf();
+  for (std::size_t looked = 0; looked < kPaddingLookedAt; ++looked) {
+    const int c = peek(buffer);
+    if (c == std::char_traits<char>::eof()) return false;
+    ++chunkPos_;
+    if (!isPadding(c) && c != kCtrlZ) return true;
+  }
+  return false;
+}
+
 void TextLoader::lookPastEnd(std::istream& in) {
-  if (!endFlag_ || endOfText_) return;
-  const long endLine = lineNumber_;
-  // Blank lines after the end are common; a text of nothing else is not read to its end.
-  constexpr int kBlankLinesLookedAt = 1000;
+  if (!endFlag_) {
+    noteMissingEnd(in);
+    return;
+  }
+  if (endOfText_) return;
+  std::streambuf& buffer = *in.rdbuf();
+  bool padded = false;
   try {
-    for (int blank = 0; blank < kBlankLinesLookedAt && !endOfText_; ++blank) {
-      readLine(in);
-      const bool empty =
-          std::all_of(line_.begin(), line_.end(), [](char c) { return c == ' ' || c == '\t'; });
-      if (!empty) {
-        report_.endRecordLine = endLine;
+    for (std::size_t looked = 0; looked < kPaddingLookedAt; ++looked) {
+      const int c = peek(buffer);
+      if (c == std::char_traits<char>::eof() || c == kCtrlZ) break;
+      ++chunkPos_;
+      if (!isPadding(c)) {
+        report_.endRecordLine = lineNumber_;
         return;
       }
+      padded = padded || !isBlank(c);
     }
   } catch (const FileError&) {
-    report_.endRecordLine = endLine;  // something followed, if only a line too long to read
+    report_.endRecordLine = lineNumber_;  // something followed, if unreadable
+    return;
   }
+  // Blank lines after the end are common and not told; a block filled after it is.
+  if (padded) report_.paddingAfterEndLine = lineNumber_;
 }
 
 void TextLoader::dispatch() {
@@ -136,22 +185,45 @@ void TextLoader::dispatch() {
   const char lead = line_[0];
   rest_ = std::string_view(line_).substr(1);
   if (lead == ':') {
+    countLine(true, false, false);
     Read_Intel_Record();
   } else if (lead == 'S') {
-    sRecordType_ = 0;
-    if (!rest_.empty()) {
-      if (std::isdigit(static_cast<unsigned char>(rest_[0])))
-        sRecordType_ = static_cast<unsigned>(rest_[0] - '0');
-      rest_.remove_prefix(1);
-    }
-    if (sRecordType_ >= 7 && sRecordType_ <= 9) {
-      if (!checksumGood(rest_, false)) noteBadChecksum();
-      endFlag_ = true;
-    } else if (sRecordType_ >= 1 && sRecordType_ <= 3) {
-      Read_S_Record();
-    }
+    dispatchSRecord();
   } else {
     Read_Ascii_Hex_Line();
+  }
+}
+
+void TextLoader::dispatchSRecord() {
+  sRecordType_ = 0;
+  if (!rest_.empty()) {
+    if (std::isdigit(static_cast<unsigned char>(rest_[0]))) {
+      sRecordType_ = static_cast<unsigned>(rest_[0] - '0');
+      countLine(false, true, false);
+    }
+    rest_.remove_prefix(1);
+  }
+  if (sRecordType_ >= 7 && sRecordType_ <= 9) {
+    if (!checksumGood(rest_, false)) noteBadChecksum();
+    endFlag_ = true;
+  } else if (sRecordType_ >= 1 && sRecordType_ <= 3) {
+    ++sDataRecords_;
+    Read_S_Record();
+  } else if (sRecordType_ == 5 || sRecordType_ == 6) {
+    Read_Count_Record();
+  }
+}
+
+// The file may mix its kinds of line; but an Ascii hex line among records is most likely a
+// record that lost its start code, and it stores its digits over the records' bytes.
+void TextLoader::countLine(bool intel, bool sRecord, bool asciiHex) {
+  if (intel) ++intelLines_;
+  if (sRecord) ++sRecordLines_;
+  if (asciiHex && firstAsciiHexLine_ == 0) firstAsciiHexLine_ = lineNumber_;
+  if (firstAsciiHexLine_ > 0 && report_.asciiLineAmongRecords == 0 &&
+      intelLines_ + sRecordLines_ > 0) {
+    report_.asciiLineAmongRecords = firstAsciiHexLine_;
+    report_.amongIntelRecords = intelLines_ > 0;
   }
 }
 
@@ -206,13 +278,20 @@ void TextLoader::noteBadChecksum() {
   if (report_.badChecksums++ == 0) report_.firstBadChecksumLine = lineNumber_;
 }
 
+void TextLoader::noteBadAddressRecord() {
+  if (report_.badAddressRecords++ > 0) return;
+  report_.firstBadAddressRecordLine = lineNumber_;
+  report_.firstBadAddressRecordBytes = recordByteCount_;
+}
+
 // A record's wrong checksum is noted once the record has been read: one whose fields are no
 // numbers stops the load with that message alone.
 void TextLoader::Read_Intel_Record() {
   const bool good = checksumGood(rest_, true);
   recordByteCount_ = hexField(2);
   loadAddress_ = hexField(4);
-  switch (hexField(2)) {
+  const std::uint32_t type = hexField(2);
+  switch (type) {
     case 0x00:
       Store_Record_Data();
       break;
@@ -220,10 +299,15 @@ void TextLoader::Read_Intel_Record() {
       endFlag_ = true;
       break;
     case 0x02:
-      segmentBase_ = static_cast<std::int64_t>(hexField(4)) * 16;
-      break;
     case 0x04:
-      linearBase_ = static_cast<std::int64_t>(hexField(4)) * 65536;
+      // Of another length, the base would be read from the checksum or the next record's place.
+      if (recordByteCount_ != 2) {
+        noteBadAddressRecord();
+      } else if (type == 0x02) {
+        segmentBase_ = static_cast<std::int64_t>(hexField(4)) * 16;
+      } else {
+        linearBase_ = static_cast<std::int64_t>(hexField(4)) * 65536;
+      }
       break;
     default:
       break;
@@ -239,6 +323,26 @@ void TextLoader::Read_S_Record() {
   loadAddress_ = hexField(addressDigits);
   Store_Record_Data();
   if (!good) noteBadChecksum();
+}
+
+// S5 and S6 count the data records before them: a count that does not add up means records are
+// missing (or were added). One that cannot be read counts as a wrong checksum.
+void TextLoader::Read_Count_Record() {
+  const std::size_t digits = sRecordType_ == 5 ? 4 : 6;
+  const std::string_view count = rest_.size() > 2 ? rest_.substr(2, digits) : std::string_view();
+  if (!checksumGood(rest_, false) || count.size() < digits ||
+      !std::all_of(count.begin(), count.end(), [](char c) { return digitValue(c) >= 0; })) {
+    noteBadChecksum();
+    return;
+  }
+  std::int64_t said = 0;
+  for (char c : count) said = said * 16 + digitValue(c);
+  ++countRecords_;
+  if (said != sDataRecords_ && report_.countMismatchLine == 0) {
+    report_.countMismatchLine = lineNumber_;
+    report_.countSaid = said;
+    report_.countFound = sDataRecords_;
+  }
 }
 
 void TextLoader::Store_Record_Data() {
@@ -260,6 +364,7 @@ void TextLoader::Store_Record_Data() {
 
 void TextLoader::Read_Ascii_Hex_Line() {
   rest_ = line_;
+  if (line_.size() >= 2) countLine(false, false, true);
   for (std::size_t pairs = line_.size() / 2; pairs > 0; --pairs) {
     storeByte(loadAddress_, dataByte());
     ++loadAddress_;

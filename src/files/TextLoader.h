@@ -20,8 +20,10 @@ class TextLoader {
 
   // Reads records up to the end record or the end of the text.
   void load(std::istream& in);
-  // After an end record: whether records follow it, as when two files were joined (blank lines
-  // do not count). Looks no further than the first such line.
+  // After the load. After an end record: whether records follow it, as when two files were
+  // joined, or only padding (NUL and FF bytes, blank lines, a Ctrl-Z). Without one: what the
+  // text lacked at its end (no end record, a Ctrl-Z with more after it). Looks no further than
+  // the first byte that is no padding.
   void lookPastEnd(std::istream& in);
   long linesRead() const { return lineNumber_; }
 
@@ -32,8 +34,16 @@ class TextLoader {
   bool refill(std::streambuf& buffer);
   int peek(std::streambuf& buffer);
   void dispatch();
+  void dispatchSRecord();
+  // Which kinds of line a file holds: an Ascii hex line among records is noted.
+  void countLine(bool intel, bool sRecord, bool asciiHex);
+  // After a load that no end record ended: what its end says.
+  void noteMissingEnd(std::istream& in);
+  // Whether anything but padding follows where the text ended.
+  bool moreFollows(std::istream& in);
   void Read_Intel_Record();
   void Read_S_Record();
+  void Read_Count_Record();
   void Read_Ascii_Hex_Line();
   void Store_Record_Data();
 
@@ -44,6 +54,7 @@ class TextLoader {
   // Whether the record in `digits` (the line after its start code and type) sums right.
   static bool checksumGood(std::string_view digits, bool intel);
   void noteBadChecksum();
+  void noteBadAddressRecord();
   void storeByte(std::int64_t address, std::uint8_t value, bool folded = false);
 
   ImageBuffer& image_;
@@ -62,6 +73,14 @@ class TextLoader {
   std::string_view rest_;
   long lineNumber_ = 0;
   bool endOfText_ = false;
+  long ctrlZLine_ = 0;  // the line a Ctrl-Z ended the text on
+
+  // The lines of each kind so far, and the first Ascii hex line that stored a byte.
+  long intelLines_ = 0;
+  long sRecordLines_ = 0;
+  std::int64_t sDataRecords_ = 0;
+  long countRecords_ = 0;
+  long firstAsciiHexLine_ = 0;
 
   std::int64_t loadAddress_ = 0;
   std::int64_t segmentBase_ = 0;

@@ -34,6 +34,12 @@ TEST_F(InputFilesTest, AMarkOfUtf8BeforeTheRecordsIsPassedOver) {
 TEST_F(InputFilesTest, FilesThatWouldBeMisreadOrSetNothingAreRefusedWithTheReason) {
   const std::string binary(image_.begin(), image_.end());
   const std::string badChecksum = ":10000000000102030405060708090A0B0C0D0E0F00\r\n";
+  const std::string elf(
+      "\x7F"
+      "ELF\x02\x01\x01\0",
+      8);
+  const std::string elfMessage =
+      "This is an ELF executable, not an image: objcopy -O ihex FILE OUT.hex makes one.";
   struct Case {
     const char* name;
     std::string file;
@@ -110,10 +116,45 @@ TEST_F(InputFilesTest, FilesThatWouldBeMisreadOrSetNothingAreRefusedWithTheReaso
        {"wrong checksum; the first is on line 1", "(" + path("noted.hex") + ", line 2)"}},
       {"folded records",
        "high.hex",
-       ":02800000AABB19\r\n",
+       ":02800000AABB19\r\n:00000001FF\r\n",
        {"checksum", "FILE"},
        0,
        {"were folded onto it: the first, at 08000, was stored at 00000."}},
+      // An executable is no image, and a name that says binary is read as binary.
+      {"ELF", "low64.elf", elf, {"program", "FILE"}, 2, {elfMessage}},
+      {"ELF, asked binary",
+       "low64.elf",
+       elf,
+       {"program", "FILE", "--format", "bin"},
+       2,
+       {"The file looks like an ELF executable, not binary."}},
+      {"digits named binary",
+       "digits.bin",
+       "00112233\r\n",
+       {"program", "FILE"},
+       2,
+       {"as bin (by the extension .bin)",
+        "The file's name says binary (.bin), but the file looks like Ascii hex: it was read as "
+        "binary. --format ascii reads it as Ascii hex."}},
+      {"records named binary",
+       "records.bin",
+       intel_,
+       {"convert", "FILE", path("out.bin")},
+       2,
+       {"--format intel reads it as Intel Hex."}},
+      // What follows the end record is read no further than padding, and never past a Ctrl-Z.
+      {"Ctrl-Z and bytes after the end",
+       "junk.hex",
+       intel_ + "\x1A" + binary,
+       {"program", "FILE"},
+       0,
+       {"as intel (by content)"}},
+      {"NULs after the end",
+       "nul.hex",
+       intel_ + std::string(300, '\0'),
+       {"program", "FILE"},
+       0,
+       {"followed by padding (NUL or FF bytes), which was passed over"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

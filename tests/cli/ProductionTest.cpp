@@ -447,7 +447,7 @@ TEST_F(ProductionTest, ABoardOfASplitImageGetsOneNumberAtItsBusAddress) {
 }
 
 TEST_F(ProductionTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {
-  write("two.hex", ":020010001122BB\r\n");
+  write("two.hex", ":020010001122BB\r\n:00000001FF\r\n");
   const nlohmann::json document = runJson({"program", "-d", "2716", path("two.hex")});
   EXPECT_EQ(code_, 0) << err_.str();
   EXPECT_EQ(document["fill"], "FF");

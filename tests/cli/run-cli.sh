@@ -64,6 +64,14 @@ out=$("$cli" blank -d 27C256 -n 1 --virtual --trace /dev/full --json 2>"$work/er
 "$cli" program -d 27C256 -n 5 "$work/image.bin" --virtual 2>&1 | head -1 >/dev/null
 code=${PIPESTATUS[0]}
 [ "$code" -eq 141 ] || failed "a reader gone gave exit code $code, not 141"
+# So does one that goes away from an image written to standard output, as for other tools.
+for job in "convert -d 27C256 $work/image.bin - --out-format intel" "read -d 27C2001 - --virtual" \
+           "read -d 27C2001 /dev/stdout --virtual"; do
+  $cli $job 2>"$work/err" | head -c 100 >/dev/null
+  code=${PIPESTATUS[0]}
+  [ "$code" -eq 141 ] || failed "$job | head -c 100 gave exit code $code, not 141: $(cat "$work/err")"
+  grep -q "pipe" "$work/err" && failed "$job | head -c 100 said: $(cat "$work/err")"
+done
 
 # Signals a second into a program run of some ten seconds.
 for signal in INT:130 TERM:143 HUP:129; do

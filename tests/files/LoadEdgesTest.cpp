@@ -150,7 +150,8 @@ namespace tandra::test {
 namespace {
 
 // The notes a load owes about the text it read as a whole: a mark an editor put before the
-// first record, text in two bytes a character, nothing set at all, records after the end.
+// first record, text in two bytes a character, nothing set at all, records after the end, an end
+// that never came, and lines that do not belong with the records around them.
 TEST(TextNotes, WhatATextBeginsAndEndsWithIsReadOrTold) {
   const std::string utf16 =
       "The file is UTF-16 text, which this program does not read: save "
@@ -159,14 +160,21 @@ TEST(TextNotes, WhatATextBeginsAndEndsWithIsReadOrTold) {
   const std::string joined =
       "The end record on line 2 ends the load: the lines after it were not read (two files "
       "joined?).";
+  const std::string noEnd = "No end record: the file may be cut short.";
+  const std::string intel = ":020000001122CB\r\n", intelEnd = ":00000001FF\r\n";
+  const std::string sRecord = "S10500001122C7\r\n";
+  const std::string padded =
+      "The end record on line 2 is followed by padding (NUL or FF bytes), which was passed over.";
   struct Case {
     const char* name;
     std::string text;
     std::string notes;  // or the error
-    std::uint8_t at0x10 = 0x00;
+    std::string information = {};
+    std::int32_t address = 0x10;  // where the load leaves `value`
+    std::uint8_t value = 0x00;
   };
   const Case cases[] = {
-      {"UTF-8 mark, Intel", "\xEF\xBB\xBF:020000001122CB\r\n:00000001FF\r\n", ""},
+      {"UTF-8 mark, Intel", "\xEF\xBB\xBF" + intel + intelEnd, ""},
       {"UTF-8 mark, S-records", "\xEF\xBB\xBFS10500001122C7\r\nS9030000FC\r\n", ""},
       {"UTF-8 mark, Ascii hex",
        "\xEF\xBB\xBF"
@@ -185,25 +193,59 @@ TEST(TextNotes, WhatATextBeginsAndEndsWithIsReadOrTold) {
       {"nothing", "", noByte},
       {"blank lines", "\r\n\r\n", noByte},
       {"a mark alone", "\xEF\xBB\xBF", noByte},
-      {"Intel end record alone", ":00000001FF\r\n", noByte},
+      {"Intel end record alone", intelEnd, noByte},
       {"S-record header and end", "S004000048B3\r\nS9030000FC\r\n", noByte},
       {"blank lines after the end", "S10500001122C7\r\nS9030000FC\r\n\r\n  \r\n", ""},
       {"two S-record files", "S10500001122C7\r\nS9030000FC\r\nS1050010334473\r\nS9030000FC\r\n",
        joined},
-      {"two Intel files", ":020000001122CB\r\n:00000001FF\r\n:02001000334477\r\n:00000001FF\r\n",
-       joined},
+      {"two Intel files", intel + intelEnd + ":02001000334477\r\n" + intelEnd, joined},
+      // A record that lost its start code reads as Ascii hex, over the record before it.
+      {"lost ':'", ":040000001122334452\r\n04000400556677883E\r\n" + intelEnd,
+       "Line 2 reads as Ascii hex in an Intel Hex file: a lost ':'?", "", 0, 0x04},
+      {"lost 'S'", sRecord + "1050010334473\r\nS9030000FC\r\n",
+       "Line 2 reads as Ascii hex in an S-record file: a lost 'S'?", "", 0x0000, 0x10},
+      // An address record of any other length than 2 would give a base of its checksum.
+      {"segment record of 0 bytes", ":00000002FE\r\n:0100000011EE\r\n" + intelEnd,
+       "The address record (type 02 or 04) on line 1 holds 0 bytes, not 2: it was not used.", "",
+       0x00000, 0x11},
+      {"linear record of 4 bytes", ":0400000400010000F7\r\n:0100000011EE\r\n" + intelEnd,
+       "The address record (type 02 or 04) on line 1 holds 4 bytes, not 2: it was not used.", "",
+       0x00000, 0x11},
+      // An end that never came: Intel Hex always writes one; S-records may count theirs.
+      {"Intel without an end", intel, noEnd},
+      {"Intel cut at a Ctrl-Z", intel + "\x1A" + ":02001000334477\r\n" + intelEnd,
+       "A Ctrl-Z on line 2 ends the text, with more after it that was not read."},
+      {"Ascii hex cut at a Ctrl-Z",
+       "1122\r\n\x1A"
+       "3344\r\n",
+       "A Ctrl-Z on line 2 ends the text, with more after it that was not read."},
+      {"Ascii hex padded with Ctrl-Z", std::string("1122\r\n\x1A\x1A\0\0", 10), ""},
+      {"S-records counted", sRecord + "S5030001FB\r\n", ""},
+      {"S-records miscounted", sRecord + "S5030002FA\r\nS9030000FC\r\n",
+       "The count record on line 2 counts 2 data records, but 1 came before it: records are "
+       "missing."},
+      {"S-records neither ended nor counted", sRecord, "",
+       "The file has no end record and no count record: whether it is whole cannot be told."},
+      // Padding after the end, as tools that fill a block write it.
+      {"NULs after the end", intel + intelEnd + std::string(40, '\0'), "", padded},
+      {"FFs and NULs after the end, a block of them",
+       intel + intelEnd + std::string(5000, '\xFF') + "\r\n" + std::string(9000, '\0'), "", padded},
+      {"Ctrl-Z and junk after the end", intel + intelEnd + "\x1A\x01\x02junk", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ImageBuffer image = imageFor(k27C256End);
-    std::string told;
+    std::string told, information;
     try {
-      told = loadText(image, c.text).notes();
+      const LoadReport report = loadText(image, c.text);
+      told = report.notes();
+      information = report.information();
     } catch (const FileError& error) {
       told = error.what();
     }
     EXPECT_EQ(told, c.notes);
-    EXPECT_EQ(image[0x10], c.at0x10) << "nothing after an end record is stored";
+    EXPECT_EQ(information, c.information);
+    EXPECT_EQ(image[c.address], c.value);
   }
   ImageBuffer image = imageFor(k27C256End);
   EXPECT_EQ(loadText(image, "\xEF\xBB\xBF:020000001122CB\r\n").bytesSet(), 2u);
@@ -229,14 +271,14 @@ TEST(TextNotes, RecordsPastTheDeviceAreFoldedAndToldOnceWithTheFirst) {
     std::string information;
   };
   const Case cases[] = {
-      {":02800000AABB19\r\n:01801000CCA3\r\n", k27C256End,
+      {":02800000AABB19\r\n:01801000CCA3\r\n:00000001FF\r\n", k27C256End,
        "Records past the device's end (07FFF) were folded onto it: the first, at 08000, was "
        "stored at 00000."},
-      {"S1058000AABB15\r\n", k2716End,
+      {"S1058000AABB15\r\nS9030000FC\r\n", k2716End,
        "Records past the device's end (007FF) were folded onto it: the first, at 08000, was "
        "stored at 00000."},
-      {":020000001122CB\r\n", k27C256End, ""},
-      {":02800000AABB19\r\n", 0, ""},  // no device chosen: nothing to fold onto
+      {":020000001122CB\r\n:00000001FF\r\n", k27C256End, ""},
+      {":02800000AABB19\r\n:00000001FF\r\n", 0, ""},  // no device chosen: nothing to fold onto
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -66,7 +66,7 @@ TEST(IntelRecords, WrongChecksumsLoadAndAreReportedWithTheFirstLine) {
   EXPECT_EQ(report.firstBadChecksumLine, 2);
   EXPECT_NE(report.notes().find("2 records have a wrong checksum; the first is on line 2"),
             std::string::npos);
-  EXPECT_EQ(loadText(image, ":0100000055AA\r\n").notes(), "");
+  EXPECT_EQ(loadText(image, ":0100000055AA\r\n:00000001FF\r\n").notes(), "");
 }
 
 TEST(IntelRecords, LongRecordsLoadWhole) {
@@ -297,13 +297,14 @@ TEST(TextLoad, FoldingThatMakesAFileWriteAnAddressTwiceIsNoted) {
   std::string upperHalf;
   for (const std::string& line :
        {std::string(":020000020000FC\r\n"),
-        std::string(":10800000") + "000102030405060708090A0B0C0D0E0F" + "F8\r\n"}) {
+        std::string(":10800000") + "000102030405060708090A0B0C0D0E0F" + "F8\r\n",
+        std::string(":00000001FF\r\n")}) {
     upperHalf += line;
   }
   EXPECT_EQ(loadText(image, upperHalf).notes(), "");
 }
 
-TEST(FileErrors, MissingFilesAndFoldersGiveTheInputOutputMessage) {
+TEST(FileErrors, MissingFilesAndFoldersSayWhatIsWrong) {
   ScratchFolder folder;
   ImageBuffer image = imageFor(k2716End);
   const auto message = [&](auto load, const std::string& path) -> std::string {
@@ -316,7 +317,9 @@ TEST(FileErrors, MissingFilesAndFoldersGiveTheInputOutputMessage) {
   };
   EXPECT_EQ(message(Load_Bin_File, folder.file("missing.bin")), "File not found");
   EXPECT_EQ(message(Load_Hex_File, folder.file("missing.hex")), "File not found");
-  EXPECT_EQ(message(Load_Hex_File, folder.path().string()), "File access denied");
+  // A folder is said to be one, whichever way it would be read.
+  EXPECT_EQ(message(Load_Hex_File, folder.path().string()), "This is a folder, not a file");
+  EXPECT_EQ(message(Load_Bin_File, folder.path().string()), "This is a folder, not a file");
   EXPECT_EQ(boxText("File not found"), "File not found.");
   EXPECT_EQ(boxText("Disk full."), "Disk full.");
   EXPECT_EQ(ioMessage(106), "Invalid numeric input");

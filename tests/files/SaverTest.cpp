@@ -195,14 +195,17 @@ TEST_F(AtomicSave, AShortWriteIsAnErrorAndLeavesNoTrace) {
   EXPECT_EQ(filesInFolder(), 1);  // the temporary file is gone
 }
 
-TEST_F(AtomicSave, AFolderInPlaceOfAFileIsRefused) {
+TEST_F(AtomicSave, AFolderInPlaceOfAFileIsRefusedAsAFolder) {
   fs::create_directory(folder.file("folder.bin"));
-  try {
-    Save_Bin_File(image, folder.file("folder.bin"));
-    FAIL() << "a folder was written over";
-  } catch (const FileError& error) {
-    EXPECT_STREQ(error.what(), "File access denied");
+  for (const FileFormat format : {FileFormat::Binary, FileFormat::IntelHex}) {
+    try {
+      saveInFormat(image, folder.file("folder.bin"), format);
+      ADD_FAILURE() << "a folder was written over";
+    } catch (const FileError& error) {
+      EXPECT_STREQ(error.what(), "This is a folder, not a file");
+    }
   }
+  EXPECT_TRUE(fs::is_directory(folder.file("folder.bin")));
 }
 
 }  // namespace

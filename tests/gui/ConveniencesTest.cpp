@@ -299,6 +299,11 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QCOMPARE(boxes_.size(), 1);
     QCOMPARE(form->workbench().image[3], std::uint8_t{0x04});
     QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + good);
+
+    // A folder is said to be one.
+    QVERIFY(drop(*form, folder.path()));
+    QCOMPARE(boxes_.size(), 2);
+    QVERIFY2(boxes_[1].startsWith("This is a folder, not a file.\n"), qPrintable(boxes_[1]));
   }
 
   // A dropped file is read as its content and name say, whatever format was chosen last; one
@@ -324,7 +329,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
 
     // A name that is not UTF-8 comes as the bytes of its URL, and is shown as they are.
     const std::string odd = folder.filePath("rom").toStdString() + "\xFF.hex";
-    std::ofstream(odd, std::ios::binary) << ":02000000334487\r\n";
+    std::ofstream(odd, std::ios::binary) << ":02000000334487\r\n:00000001FF\r\n";
     const QByteArray uri =
         "file://" + QByteArray::fromStdString(odd).toPercentEncoding("/") + "\r\n";
     QCOMPARE(dropUris(*form, uri), Qt::CopyAction);
