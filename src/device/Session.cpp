@@ -202,12 +202,16 @@ void Session::fillImage(std::uint8_t byte) {
 LoadReport Session::load(InputFile& file, const std::string& name, const FormatChoice& choice,
                          int busLanes) {
   const BusWindow bus(image_, busLanes);
+  const ImageBuffer before = image_.copy();
   try {
     const LoadReport report = loadInFormat(image_, file, choice);
     history_.loaded(name, report, image_.deviceEndAddress);
     return report;
   } catch (const FileError& error) {
-    history_.loadStopped(name, boxText(error.what()));
+    // What the file stored before its error stays in the buffer, and is named with it.
+    if (!std::equal(image_.data(), image_.data() + ImageBuffer::kSize, before.data())) {
+      history_.loadStopped(name, boxText(error.what()));
+    }
     throw;
   }
 }

@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
-#include <QShortcut>
 #include <QTimer>
 
 #include "device/Catalogue.h"
@@ -23,7 +22,6 @@
 #include "gui/PopupList.h"
 #include "gui/ProductionPanel.h"
 #include "gui/SocketLabel.h"
-#include "sim/VirtualProgrammer.h"
 
 namespace {
 

@@ -85,8 +85,9 @@ class TMainForm final : public QWidget, public tandra::Panel {
   tandra::ImageStanding bufferStanding() const { return workbench_.session.bufferStanding(); }
   // Load Buffer for another window of this one (the production panel): its dialog and boxes
   // over that window, the file read in the format its content (then its name) says, as a
-  // dropped file is, and the checksum.
-  void loadBufferFor(QWidget* asking);
+  // dropped file is, and the checksum. False, and nothing done, while this window could not
+  // load (a handler runs, or one of its lists is open).
+  bool loadBufferFor(QWidget* asking);
   Dialogs& dialogs() { return *dialogs_; }
   // Every key of the window and what it does, as F1 lists them; F9 only with a virtual
   // programmer.

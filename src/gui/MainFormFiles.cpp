@@ -112,7 +112,8 @@ bool TMainForm::loadAndShowChecksum(const std::string& path,
   return true;
 }
 
-void TMainForm::loadBufferFor(QWidget* asking) {
+bool TMainForm::loadBufferFor(QWidget* asking) {
+  if (handlerDepth_ > 0 || !Load_But->isEnabled()) return false;
   workingFor_ = asking;
   handle([this] {
     const QString name = dialogs_->openFileName(dialogParent(), dialogExtension_, 3, true);
@@ -122,6 +123,7 @@ void TMainForm::loadBufferFor(QWidget* asking) {
     loadAndShowChecksum(name.toStdString(), std::nullopt);
   });
   workingFor_ = nullptr;
+  return true;
 }
 
 void TMainForm::Load_ButClick() {

@@ -325,7 +325,9 @@ QLayout* ProductionPanel::createActions() {
 void ProductionPanel::connectControls() {
   connect(loadBuffer, &QPushButton::clicked, this, [this] {
     if (setRunning_) return;
-    form_.loadBufferFor(this);
+    if (!form_.loadBufferFor(this)) {
+      say("The main window is at work, or one of its lists is open: finish there first.");
+    }
     takeKeyboardBack(loadBuffer);
   });
   for (int socket = 1; socket <= 5; ++socket) {
