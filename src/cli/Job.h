@@ -81,7 +81,7 @@ class Job final : private ProductionRun::Observer {
   bool mayGoOn() override;
   void operationEnded(const OperationResult& result) override;
   void chipJudged(int set, const ChipVerdict& verdict) override;
-  // The virtual programmer's chips kept in a folder between runs (VirtualState.cpp).
+  // The virtual programmer's chips kept in a folder between runs (sim/VirtualState.h).
   void loadVirtualState();
   void saveVirtualState();
 

@@ -25,23 +25,20 @@
 #include "production/ProductionLog.h"
 #include "production/ProductionPlan.h"
 #include "sim/VirtualProgrammer.h"
+#include "sim/VirtualState.h"
 
 namespace tandra::cli {
 
 void Job::findAfterRestart() {
-  Session& session = *session_;
   const std::int64_t restartedAt = host_.monotonicMs();
-  for (;;) {
-    checkStop();
-    host_.messages.clear();  // a search that found nothing is no news while it restarts
-    if (session.connect(options_.serial)) {
-      console_.note("the programmer answered again " +
-                    durationText(host_.monotonicMs() - restartedAt) +
-                    " after its restart, with firmware " + session.firmwareVersionText());
-      return;
-    }
-    if (host_.monotonicMs() - restartedAt >= FirmwareUpdate::kRestartSearchMs) break;
-    host_.sleepMs(500);
+  const bool found = session_->findAfterRestart(options_.serial);
+  checkStop();
+  host_.messages.clear();  // a search that found nothing is no news while it restarts
+  if (found) {
+    console_.note("the programmer answered again " +
+                  durationText(host_.monotonicMs() - restartedAt) +
+                  " after its restart, with firmware " + session_->firmwareVersionText());
+    return;
   }
   throw JobError(exitcode::kProgrammer, "the programmer did not answer within " +
                                             durationText(FirmwareUpdate::kRestartSearchMs) +
@@ -176,8 +173,10 @@ void Job::fillVirtualSockets(const DeviceType& type) {
   }
   const std::string chipName(type.name);
   for (int socket = 1; socket <= kSockets; ++socket) {
-    Eprom& chip = virtualProgrammer_->insertChip(socket, chipName);
-    if (socket > static_cast<int>(options_.virtualChips.size())) continue;
+    if (socket > static_cast<int>(options_.virtualChips.size())) {
+      virtualProgrammer_->insertChip(socket, chipName);
+      continue;
+    }
     const std::string& path = options_.virtualChips[static_cast<std::size_t>(socket - 1)];
     ImageBuffer contents;
     contents.deviceEndAddress = type.endAddress;
@@ -185,7 +184,26 @@ void Job::fillVirtualSockets(const DeviceType& type) {
     // A chip's file is read in its own format, whatever --format says of the job's file.
     InputFile file = openInput(path, io_.inputDescriptor);
     loadImage(contents, file, path, inputFormat(file, path, std::nullopt).format);
-    std::copy(contents.data(), contents.data() + chip.size(), chip.cells().begin());
+    putChip(*virtualProgrammer_, socket, chipName,
+            std::span<const std::uint8_t>(contents.data(),
+                                          static_cast<std::size_t>(type.endAddress) + 1));
+  }
+}
+
+void Job::loadVirtualState() {
+  if (options_.virtualState.empty() || virtualProgrammer_ == nullptr) return;
+  try {
+    tandra::loadVirtualState(*virtualProgrammer_, options_.virtualState);
+  } catch (const VirtualStateError& error) {
+    throw JobError(exitcode::kUsage, error.what());
+  }
+}
+
+void Job::saveVirtualState() {
+  if (options_.virtualState.empty() || virtualProgrammer_ == nullptr) return;
+  for (const std::string& notKept :
+       tandra::saveVirtualState(*virtualProgrammer_, options_.virtualState, options_.device)) {
+    fail(notKept);
   }
 }
 

@@ -22,11 +22,11 @@ void BufferActions::FillClick() {
 bool BufferActions::FillBoxClick(int item) {
   switch (item) {
     case 0:
-      fillBuffer(session_.image_, 0x00);
+      session_.fillImage(0x00);
       session_.states_.IdleState();
       return true;
     case 1:
-      fillBuffer(session_.image_, 0xFF);
+      session_.fillImage(0xFF);
       session_.states_.IdleState();
       return true;
     case 2:
@@ -61,7 +61,7 @@ bool BufferActions::FillEditKeyPress(char character) {
     for (char c : fillEntry.text()) value = value * 16 + std::max(hexDigitValue(c), 0);
     const bool filled = !fillEntry.text().empty();
     if (filled) {
-      fillBuffer(session_.image_, static_cast<std::uint8_t>(value));
+      session_.fillImage(static_cast<std::uint8_t>(value));
       lastFillText = fillEntry.text();
     }
     session_.states_.IdleState();

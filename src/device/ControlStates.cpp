@@ -22,7 +22,8 @@ void ControlStates::BusyState() {
 }
 
 void ControlStates::IdleState() {
-  host_.showIdle(link_.connectionState > kNoProgrammer);
+  // A programmer lost from the bus takes no operation until it has been found again.
+  host_.showIdle(link_.connectionState > kNoProgrammer && !link_.programmerLost());
   showQuitCaption();
   link_.SendIdle();
   host_.processMessages();

@@ -12,6 +12,7 @@
 #include "device/SocketImages.h"
 #include "device/Verdict.h"
 #include "image/ImageBuffer.h"
+#include "link/Discovery.h"
 #include "link/Host.h"
 #include "link/Link.h"
 
@@ -115,7 +116,15 @@ void Operations::showStopped(std::int32_t address, bool socketLabels) {
   }
   // The Quit caption and the status name the same address: where the run stopped.
   image_.currentAddress = address;
-  host_.showStatus("Stopped at " + hexText(static_cast<std::uint32_t>(address), 4) + "....");
+  const std::string at = hexText(static_cast<std::uint32_t>(address), 4);
+  if (link_.programmerLost()) {
+    // Not a stop the operator can undo by starting again: the programmer is gone from the bus
+    // and is reached again only once it has been found anew.
+    host_.showStatus("Programmer lost at " + at + kLostAdvice);
+    host_.showStatusAdvice(Discovery::kRetryHint);
+    return;
+  }
+  host_.showStatus("Stopped at " + at + "....");
 }
 
 SocketResult Operations::unjudged(int socket) const {

@@ -95,6 +95,11 @@ void Operations::enterBusyState() {
   // gave up on it (the watchdog, Quit). Taken for the first block's reply, it would move every
   // later reply onto the command after its own, and a socket would be judged by another's.
   idleUnanswered_ = link_.connectionState == kIdentified && !link_.replyWhole();
+  // A programmer lost in an earlier operation is sent nothing until it is found again.
+  if (link_.programmerLost()) {
+    idleUnanswered_ = true;
+    link_.recordFault("The programmer was lost: it must be found again first.");
+  }
   if (idleUnanswered_) link_.quitFlag = std::max(link_.quitFlag, Link::kStop);
 }
 

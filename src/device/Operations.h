@@ -59,6 +59,8 @@ struct OperationResult {
 class Operations {
  public:
   static constexpr const char* kNoDeviceText = "No Device Was Selected.";
+  // After "Programmer lost at 2400" on the status line: what brings it back.
+  static constexpr const char* kLostAdvice = ": check its cable, then click here";
 
   Operations(Host& host, Link& link, ImageBuffer& image, const SocketImages& images,
              DeviceSettings& settings, Engine& engine, ControlStates& states)

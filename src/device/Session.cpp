@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/FileError.h"
+#include "common/TimeText.h"
 #include "files/Savers.h"
 #include "image/BusWindow.h"
 #include "image/Checksum.h"
@@ -19,7 +21,34 @@ Session::Session(FtApi& api, Host& hostRef)
       operations_(hostRef, link_, image_, socketImages_, settings_, engine_, states_) {
   link_.onCurrentAddressReset = [this] { image_.currentAddress = image_.deviceStartAddress; };
   discovery_.runVppStep = [this] { engine_.VppStep(); };
-  discovery_.runFirmwareUpdate = [this] { firmware_.run(); };
+  discovery_.runFirmwareUpdate = [this] {
+    firmware_.run();
+    restartPending_ = firmware_.restartSent();
+  };
+}
+
+bool Session::findAfterRestart(const std::string& serial) {
+  restartPending_ = false;
+  discovery_.wantedSerial = serial;
+  const std::int64_t restartedAt = host_.monotonicMs();
+  host_.showStatus(FirmwareUpdate::kLookingAgainStatus);
+  // The firmware takes a moment to start: a look before it has would cost the reply watchdog's
+  // three seconds.
+  host_.waitForEvents(FirmwareUpdate::kRestartFirstLookMs);
+  for (;;) {
+    if (stopped()) return false;
+    if (discovery_.searchAgain()) {
+      host_.insertLogLine("The programmer answered again " +
+                          durationText(host_.monotonicMs() - restartedAt) +
+                          " after its restart, with firmware " + firmwareVersionText());
+      return true;
+    }
+    if (host_.monotonicMs() - restartedAt >= FirmwareUpdate::kRestartSearchMs) break;
+    host_.waitForEvents(FirmwareUpdate::kRestartLookEveryMs);
+  }
+  host_.showStatus(FirmwareUpdate::kNotBackStatus);
+  host_.showStatusAdvice(Discovery::kRetryHint);
+  return false;
 }
 
 bool Session::connect(const std::string& serial) {
@@ -96,7 +125,9 @@ std::optional<std::string> untestedNote(const Chip& chip, Operation operation) {
 }
 
 const OperationResult& Session::run(Operation operation) {
+  const bool typeChosen = settings_.deviceFamily != 0;
   operations_.run(operation);
+  if (operation == Operation::Move && typeChosen) noteRead(1);
   // Newest on top: the note stands over the operation's own lines.
   if (const DeviceType* type = catalogueEntry(settings_.deviceListRow)) {
     if (const std::optional<std::string> note = untestedNote(*type, operation)) {
@@ -133,12 +164,23 @@ const OperationResult& Session::programWhereItCan() {
 }
 
 const OperationResult& Session::read(int socket) {
+  const bool typeChosen = settings_.deviceFamily != 0;
   operations_.run(Operation::Move, std::clamp(socket, 1, kSockets));
+  if (typeChosen) noteRead(std::clamp(socket, 1, kSockets));
   return operations_.lastResult();
 }
 
+void Session::noteRead(int socket) {
+  // A stopped read reports the start of the block it stopped in; every block before it was read.
+  const OperationResult& moved = operations_.lastResult();
+  if (moved.stopped && moved.reached <= image_.deviceStartAddress) return;
+  history_.read(socket, !moved.stopped, image_.deviceEndAddress);
+}
+
 std::vector<Session::Attached> Session::attached() {
-  // A look at the bus alone: a missing driver or an empty bus is no error to report.
+  // A look at the bus alone: a missing driver or an empty bus is no error to report, and the
+  // boxes stay as they were (off, once the programmer has been looked for).
+  const bool reporting = usb_.errorReporting();
   usb_.setErrorReporting(false);
   usb_.GetFTDeviceCount();
   std::vector<Attached> found;
@@ -148,17 +190,30 @@ std::vector<Session::Attached> Session::attached() {
     if (usb_.GetFTDeviceDescription(index) == ft::Ok) programmer.description = usb_.deviceString();
     found.push_back(std::move(programmer));
   }
-  usb_.setErrorReporting(true);
+  usb_.setErrorReporting(reporting);
   return found;
 }
 
 void Session::fillImage(std::uint8_t byte) {
   fillBuffer(image_, byte);
+  history_.filled(byte, image_.deviceEndAddress);
 }
 
-LoadReport Session::load(InputFile& file, const FormatChoice& choice, int busLanes) {
+LoadReport Session::load(InputFile& file, const std::string& name, const FormatChoice& choice,
+                         int busLanes) {
   const BusWindow bus(image_, busLanes);
-  return loadInFormat(image_, file, choice);
+  const ImageBuffer before = image_.copy();
+  try {
+    const LoadReport report = loadInFormat(image_, file, choice);
+    history_.loaded(name, report, image_.deviceEndAddress);
+    return report;
+  } catch (const FileError& error) {
+    // What the file stored before its error stays in the buffer, and is named with it.
+    if (!std::equal(image_.data(), image_.data() + ImageBuffer::kSize, before.data())) {
+      history_.loadStopped(name, boxText(error.what()));
+    }
+    throw;
+  }
 }
 
 void Session::save(const std::string& path, FileFormat format) const {

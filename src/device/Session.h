@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device/BufferHistory.h"
 #include "device/Catalogue.h"
 #include "device/ControlStates.h"
 #include "device/DeviceSettings.h"
@@ -53,7 +54,7 @@ class Session {
   // and asks for its firmware version; true when it answered. Firmware older than 1.20 is
   // offered the update through the host's question.
   bool connect(const std::string& serial = {});
-  bool connected() const { return link_.connectionState == kIdentified; }
+  bool connected() const { return link_.connectionState == kIdentified && !link_.programmerLost(); }
   // Idles the programmer and lets it go, as closing the window does.
   void close();
   // What the last search found: the firmware's version ("1.20", 120) and the driver used.
@@ -77,6 +78,14 @@ class Session {
   std::uint32_t latencyTimerMs() const { return usb_.latencyTimerMs(); }
   int quietPeriodMs() const { return link_.quietPeriodMs(); }
   IdentifyProbe probeIdentify() { return tandra::probeIdentify(link_); }
+  // After a firmware update the programmer restarts: the search that follows the update's
+  // restart command is pending until findAfterRestart() has run.
+  bool restartPending() const { return restartPending_; }
+  // Looks for the restarting programmer until it answers, for up to 10 s of its restart, as a
+  // click on the status line would, but quietly: a look that finds it still starting opens no
+  // box and logs no lost programmer. True when it answered; false when it did not, or a stop
+  // was asked meanwhile.
+  bool findAfterRestart(const std::string& serial = {});
   // How the last search for the programmer ended.
   Discovery::Outcome searchOutcome() const { return discovery_.outcome(); }
   int devicesCounted() const { return discovery_.devicesCounted(); }
@@ -107,10 +116,20 @@ class Session {
   const ImageBuffer& image() const { return image_; }
   // Every byte of the address window set to `byte`, as the Fill button and a blank do.
   void fillImage(std::uint8_t byte);
-  // Loads an open file into the image buffer in the format chosen, over the type's address
-  // window, or over a bus `busLanes` chips wide (2 or 4) whose lanes sockets take. Bytes the
-  // file does not set keep what the buffer held. Failures throw FileError naming the file.
-  LoadReport load(InputFile& file, const FormatChoice& choice, int busLanes = 0);
+  // Loads an open file, named `name`, into the image buffer in the format chosen, over the
+  // type's address window, or over a bus `busLanes` chips wide (2 or 4) whose lanes sockets
+  // take. Bytes the file does not set keep what the buffer held. Failures throw FileError
+  // naming the file; the bytes stored before stay.
+  LoadReport load(InputFile& file, const std::string& name, const FormatChoice& choice,
+                  int busLanes = 0);
+  // What the buffer's address window holds, by where its bytes came from: "B.bin over A.bin",
+  // "edits over A.bin"; empty when no file set a byte of it. And what those loads met.
+  std::string bufferName(bool fileNamesOnly = false) const {
+    return history_.name(image_.deviceEndAddress, fileNamesOnly);
+  }
+  ImageStanding bufferStanding() const { return history_.standing(image_.deviceEndAddress); }
+  // Bytes were typed into the buffer (the hex view).
+  void noteEdited() { history_.edited(); }
   // Saves the address window in `format`; failures throw FileError and keep the old file.
   void save(const std::string& path, FileFormat format) const;
   // What each socket holds when it is not the image buffer.
@@ -144,6 +163,9 @@ class Session {
   friend class DeviceSelection;
   friend class BufferActions;
 
+  // A chip read into the buffer from `socket`, all of it or up to where the read stopped.
+  void noteRead(int socket);
+
   // The parts, each built after the ones it works with.
   Host& host_;
   D2XXUnit usb_;
@@ -157,6 +179,8 @@ class Session {
   ControlStates states_;
   Operations operations_;
   OperationResult composed_;
+  BufferHistory history_;
+  bool restartPending_ = false;
 };
 
 }  // namespace tandra

@@ -18,15 +18,28 @@ void Workbench::FormCreate() {
 
 void Workbench::FormActivate() {
   panel.processMessages();
-  discovery.run();
+  search();
   states.BusyState();
   panel.setVisible(Control::Memo1, false);
   panel.setVisible(Control::Device_Box, true);
 }
 
 void Workbench::StaticText3Click() {
-  discovery.run();
+  search();
   states.IdleState();
+}
+
+void Workbench::search() {
+  discovery.run();
+  // A programmer whose firmware was just updated restarts: it is found again before anything is
+  // sent to it, as tandra-cli finds it.
+  if (session.restartPending()) session.findAfterRestart();
+}
+
+HexView::Effect Workbench::Edit_1KeyPress(char character) {
+  const HexView::Effect effect = view.KeyPress(character);
+  if (effect.byteLine >= 0) session.noteEdited();
+  return effect;
 }
 
 void Workbench::Device_nClick(int socket) {

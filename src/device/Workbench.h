@@ -67,10 +67,17 @@ class Workbench {
   void Move_EpromClick() { readIntoBuffer(); }
   void Prg_CompareClick() { session.run(Operation::ProgramCompare); }
 
+  // A key typed in the hex view; an edit of the buffer is noted as such.
+  HexView::Effect Edit_1KeyPress(char character);
+
   // Move Device #1; true when it read socket 1 into the buffer, all or part of it, so that the
   // buffer no longer holds the file last loaded. No type chosen, or a stop before the first
   // block, leaves the buffer as it was.
   bool readIntoBuffer();
+
+ private:
+  // The search at start-up and on the status line, and after an update the search again.
+  void search();
 };
 
 }  // namespace tandra

@@ -36,6 +36,11 @@ void HexViewWidget::keyPressEvent(QKeyEvent* event) {
     emit escaped();
     return;
   }
+  // Go to an address: never a control character typed into the buffer.
+  if (event->key() == Qt::Key_G && event->modifiers() == Qt::ControlModifier) {
+    emit addressAsked();
+    return;
+  }
   emit keyDown(event->key());
   const QString text = event->text();
   if (text.size() == 1 && text[0].unicode() < 0x100) {

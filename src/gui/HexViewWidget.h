@@ -25,6 +25,8 @@ class HexViewWidget final : public QPlainTextEdit {
   void tabbedAway();
   // Escape was pressed in the view: the view is to close, nothing stored.
   void escaped();
+  // Ctrl+G was pressed: the address entry is asked for, as a click on the header's address.
+  void addressAsked();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

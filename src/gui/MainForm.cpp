@@ -326,6 +326,7 @@ void TMainForm::connectHandlers() {
   connect(Edit_1, &HexViewWidget::keyUp, this, &TMainForm::Edit_1KeyUp);
   connect(Edit_1, &HexViewWidget::clickedAt, this, &TMainForm::Edit_1MouseDown);
   connect(Edit_1, &HexViewWidget::focusLost, this, &TMainForm::Edit_1Exit);
+  connect(Edit_1, &HexViewWidget::addressAsked, this, &TMainForm::openAddressEntry);
   connect(Chg_Edit_Add, &KeyEntry::keyTyped, this, &TMainForm::Chg_Edit_AddKeyPress);
 }
 
@@ -367,31 +368,4 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   workbench_.FormCloseQuery();
   keepChoices();
   event->accept();
-}
-
-void TMainForm::openProductionPanel() {
-  if (!productionPanel_) productionPanel_ = std::make_unique<ProductionPanel>(*this);
-  productionPanel_->show();
-  productionPanel_->raise();
-  productionPanel_->activateWindow();
-}
-
-bool TMainForm::runProductionWork(const std::function<void()>& work) {
-  if (handlerDepth_ > 0 || !Load_But->isEnabled()) return false;
-  // The keyboard of this window comes back to where it was, as after its own operations.
-  if (auto* focused = qobject_cast<QPushButton*>(focusWidget())) returnFocusTo_ = focused;
-  // Work that ran no operation (a set refused before a chip was touched) leaves the buttons as
-  // they were.
-  const bool operationButtons = Program_Eprom->isEnabled();
-  holdBusy_ = true;
-  disableAllButtons();
-  handle([&work] { work(); });
-  holdBusy_ = false;
-  enableButtons(heldEnabling_.value_or(operationButtons));
-  heldEnabling_.reset();
-  return true;
-}
-
-std::string TMainForm::bufferFileName() const {
-  return loadedFile_.path.empty() ? std::string() : loaderName(loadedFile_.path);
 }

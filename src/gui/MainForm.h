@@ -65,26 +65,33 @@ class TMainForm final : public QWidget, public tandra::Panel {
   QStringList logLines() const { return logLines_; }
 
   // The production panel: a window of its own that runs sets of chips on this window's session
-  // (its programmer, type, sockets and buffer). Alt+T opens it, as --production does.
+  // (its programmer, type, sockets and buffer). Alt+T opens it, as --production does; while the
+  // device list or the socket count is up it opens once they are answered, so that it never
+  // stands over a list that must be answered first.
   void openProductionPanel();
   ProductionPanel* productionPanel() { return productionPanel_.get(); }
   // The virtual programmer this window runs on, if it does: each new set of the panel finds
   // blank chips in its sockets, as an operator puts them in.
-  void setVirtualProgrammer(tandra::VirtualProgrammer* programmer) {
-    virtualProgrammer_ = programmer;
-  }
+  // Its cable can be pulled and put back from the keyboard (F9).
+  void setVirtualProgrammer(tandra::VirtualProgrammer* programmer);
   tandra::VirtualProgrammer* virtualProgrammer() const { return virtualProgrammer_; }
   // Runs the panel's work as one of this window's handlers, the window busy all through it (its
   // buttons come back only at the end, not between the operations of a set). False, and
   // nothing done, while a handler runs or a list, entry or view of the window is open.
   bool runProductionWork(const std::function<void()>& work);
-  // The file the buffer was last loaded from ("" before a load, and once Move or a fill
-  // replaced it), and what its load met.
-  std::string bufferFileName() const;
-  const tandra::ImageStanding& bufferStanding() const { return loadedFile_.standing; }
-  // Load Buffer, as its button does: the file dialog, then the load and the checksum.
-  void loadBuffer() { Load_ButClick(); }
+  // What the buffer holds, by the files loaded into it ("B.bin over A.bin"; "" when no file set
+  // a byte of it), and what those loads met.
+  std::string bufferFileName() const { return workbench_.session.bufferName(); }
+  tandra::ImageStanding bufferStanding() const { return workbench_.session.bufferStanding(); }
+  // Load Buffer for another window of this one (the production panel): its dialog and boxes
+  // over that window, the file read in the format its content (then its name) says, as a
+  // dropped file is, and the checksum. False, and nothing done, while this window could not
+  // load (a handler runs, or one of its lists is open).
+  bool loadBufferFor(QWidget* asking);
   Dialogs& dialogs() { return *dialogs_; }
+  // Every key of the window and what it does, as F1 lists them; F9 only with a virtual
+  // programmer.
+  static QString keysText(bool virtualProgrammer = false);
 
  signals:
   // A handler has ended: what it chose, loaded or found can be shown elsewhere.
@@ -171,12 +178,21 @@ class TMainForm final : public QWidget, public tandra::Panel {
   void createKeys();
   QString hintWithKey(QWidget* control, const QString& hint) const;
   void keyCheckSumWhileCaptionHasNone();
-  // Every key of the window and what it does, as F1 lists them.
-  static QString keysText();
   QWidget* control(tandra::Control control) const;
   // The button a pop-up list or entry belongs to; nullptr for other controls.
   QPushButton* openerOf(const QWidget* popup) const;
   void showLog();
+  // The status log stands in its place, or, while an update's log is held in view beside the
+  // device list, in the room left of the list.
+  void placeLog();
+  // The production panel asked for while the device list was up, once it is answered.
+  void openAskedProductionPanel();
+  // The hex view's address entry, opened from its header or its key.
+  void openAddressEntry();
+  // The virtual programmer's cable pulled, or put back.
+  void pullOrPlugCable();
+  // The parent of the boxes and dialogs: this window, or the one whose work runs.
+  QWidget* dialogParent();
   void unexpected(const char* cause);
   static int clickedRow(const QListWidget* list);
   // Runs a handler unless another one is still running (its message pumping would otherwise
@@ -231,7 +247,6 @@ class TMainForm final : public QWidget, public tandra::Panel {
     std::filesystem::file_time_type modified;
     std::uintmax_t size = 0;
     std::optional<tandra::FileFormat> asked;  // loaded again the same way
-    tandra::ImageStanding standing;           // what the load met
   } loadedFile_;
   int fileFormatCode_ = 0;
   QString dialogExtension_ = "Bin";
@@ -239,6 +254,7 @@ class TMainForm final : public QWidget, public tandra::Panel {
   tandra::Workbench workbench_;
   int handlerDepth_ = 0;
   bool activated_ = false;
+  bool startedUp_ = false;  // the start-up search has run
   bool closePending_ = false;
   QStringList logLines_;
   QHash<const QWidget*, QShortcut*> keyOf_;
@@ -256,6 +272,10 @@ class TMainForm final : public QWidget, public tandra::Panel {
   bool holdBusy_ = false;
   std::optional<bool> heldEnabling_;
   tandra::VirtualProgrammer* virtualProgrammer_ = nullptr;
+  // The window whose work runs on this one's session (the production panel), if any.
+  QWidget* workingFor_ = nullptr;
+  // The panel was asked for while the device list was up: it opens once that is answered.
+  bool productionPanelAsked_ = false;
   // Made last, so that it goes before the workbench its sets run on.
   std::unique_ptr<ProductionPanel> productionPanel_;
 
@@ -327,6 +347,7 @@ void TMainForm::handle(Handler&& handler) {
   startedBy_ = nullptr;
   --handlerDepth_;
   emit handlerEnded();
+  openAskedProductionPanel();
   if (closePending_) {
     closePending_ = false;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);

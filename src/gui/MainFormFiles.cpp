@@ -72,13 +72,17 @@ tandra::FileFormat TMainForm::chosenFormat() const {
 
 void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::FileFormat> asked) {
   tandra::Session& session = workbench_.session;
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(fileSystemPath(path), ignored);
+  // The buffer's record names the file as the file system has it, wherever it was chosen from.
+  const std::string name = loaderName(absolute);
   const tandra::LoadReport report = tandra::aboutFile(path, [&] {
     tandra::InputFile file(path);
     const tandra::FormatChoice choice = tandra::chooseInputFormat(file, path, asked);
-    if (choice.format == tandra::FileFormat::Binary) return session.load(file, choice);
+    if (choice.format == tandra::FileFormat::Binary) return session.load(file, name, choice);
     showProgressNote(kLoadingNote);
     try {
-      const tandra::LoadReport loaded = session.load(file, choice);
+      const tandra::LoadReport loaded = session.load(file, name, choice);
       StaticText2->hide();
       return loaded;
     } catch (...) {
@@ -87,12 +91,8 @@ void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::Fil
     }
   });
   setCaption(Control::StaticText4, "Last File Loaded in Buffer=" + tandra::shownName(path));
-  std::error_code ignored;
-  const std::filesystem::path absolute = std::filesystem::absolute(fileSystemPath(path), ignored);
   loadedFile_ = {absolute, std::filesystem::last_write_time(absolute, ignored),
-                 std::filesystem::file_size(absolute, ignored), asked,
-                 tandra::ImageStanding{.bytesSet = static_cast<std::int64_t>(report.bytesSet()),
-                                       .notes = report.notes()}};
+                 std::filesystem::file_size(absolute, ignored), asked};
   // A load that set no byte, or could not do all the file asked, is told; so is a fold.
   if (const std::string notes = report.boxText(); !notes.empty()) {
     showBox(BoxKind::Information, notes, std::nullopt);
@@ -109,6 +109,20 @@ bool TMainForm::loadAndShowChecksum(const std::string& path,
     return false;
   }
   workbench_.buffer.Chk_Sum_ButClick();
+  return true;
+}
+
+bool TMainForm::loadBufferFor(QWidget* asking) {
+  if (handlerDepth_ > 0 || !Load_But->isEnabled()) return false;
+  workingFor_ = asking;
+  handle([this] {
+    const QString name = dialogs_->openFileName(dialogParent(), dialogExtension_, 3, true);
+    if (name.isEmpty()) return;
+    dialogs_->openFolder = QFileInfo(name).absolutePath();
+    // Read as a dropped file is: the format chosen here is not shown in that window.
+    loadAndShowChecksum(name.toStdString(), std::nullopt);
+  });
+  workingFor_ = nullptr;
   return true;
 }
 

@@ -8,6 +8,8 @@
 
 void TMainForm::FormActivate() {
   handle([this] { workbench_.FormActivate(); });
+  startedUp_ = true;
+  openAskedProductionPanel();
 }
 
 void TMainForm::StaticText3Click() {

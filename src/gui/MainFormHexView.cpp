@@ -96,7 +96,7 @@ void TMainForm::Edit_1KeyDown(int qtKey) {
 }
 
 void TMainForm::Edit_1KeyPress(char character) {
-  applyViewEffect(workbench_.view.KeyPress(character));
+  applyViewEffect(workbench_.Edit_1KeyPress(character));
 }
 
 void TMainForm::Edit_1KeyUp() {
@@ -106,14 +106,16 @@ void TMainForm::Edit_1KeyUp() {
 void TMainForm::Edit_1MouseDown(int position) {
   const HexView::Effect effect =
       workbench_.view.MouseDown(HexView::fromSingleBreakPosition(position));
-  if (effect.openAddressEntry) {
-    Chg_Edit_Add->show();
-    Chg_Edit_Add->setFocus();  // the view loses the focus and hides...
-    Chg_Edit_Add->clear();
-    Edit_1->show();  // ...and is shown again beside the entry
-  }
+  if (effect.openAddressEntry) openAddressEntry();
   applyViewEffect(effect);
   placeViewCaret();
+}
+
+void TMainForm::openAddressEntry() {
+  Chg_Edit_Add->show();
+  Chg_Edit_Add->setFocus();  // the view loses the focus and hides...
+  Chg_Edit_Add->clear();
+  Edit_1->show();  // ...and is shown again beside the entry
 }
 
 void TMainForm::Edit_1Exit() {

@@ -55,16 +55,24 @@ constexpr WindowKey kWindowKeys[] = {
     {"Space", "the button in the focus frame"},
     {"Enter", "the row chosen in a list; what was typed in an entry"},
     {"Escape", "closes a list, an entry or the hex view without a choice"},
+    {"Ctrl+G", "in the hex view: the address to go to (type it in hexadecimal, then Enter)"},
     {"F1", "this list"},
 };
 
+// With a virtual programmer only.
+constexpr WindowKey kVirtualKey{"F9",
+                                "the virtual programmer's cable: pulled, or put back (then "
+                                "Alt+R finds the programmer again)"};
+
 }  // namespace
 
-QString TMainForm::keysText() {
+QString TMainForm::keysText(bool virtualProgrammer) {
   QString text = "<p><b>The keys of this window</b></p><table cellspacing=\"4\">";
-  for (const WindowKey& key : kWindowKeys) {
+  const auto row = [&text](const WindowKey& key) {
     text += QString("<tr><td>%1</td><td>%2</td></tr>").arg(key.keys, key.does);
-  }
+  };
+  for (const WindowKey& key : kWindowKeys) row(key);
+  if (virtualProgrammer) row(kVirtualKey);
   return text + "</table>";
 }
 
@@ -102,7 +110,10 @@ void TMainForm::createKeys() {
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   help->setContext(Qt::WindowShortcut);
   connect(help, &QShortcut::activated, this, [this] {
-    handle([this] { showBox(tandra::BoxKind::Information, keysText().toStdString(), {}); });
+    handle([this] {
+      showBox(tandra::BoxKind::Information, keysText(virtualProgrammer_ != nullptr).toStdString(),
+              {});
+    });
   });
 
   // The hints name the keys from the start (Check Sum's caption shows its key at first).

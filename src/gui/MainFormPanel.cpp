@@ -83,7 +83,18 @@ void TMainForm::showLog() {
 
 void TMainForm::insertLogLine(const std::string& text) {
   logLines_.prepend(QString::fromStdString(text));
+  // An update's log held in view keeps its end (the check's bytes) in view as lines come on top.
+  QScrollBar* bar = Memo1->verticalScrollBar();
+  const bool keepEnd =
+      workbench_.events.logHeld() && bar->maximum() > 0 && bar->value() == bar->maximum();
   showLog();
+  if (keepEnd) bar->setValue(bar->maximum());
+}
+
+void TMainForm::placeLog() {
+  // Beside the device list, in the room the hidden hex view leaves, not under the list.
+  const bool besideTheList = workbench_.events.logHeld() && Device_Box->isVisible();
+  Memo1->setGeometry(besideTheList ? QRect(144, 150, 236, 410) : QRect(200, 353, 397, 148));
 }
 
 void TMainForm::appendLogLine(const std::string& text) {
@@ -155,6 +166,7 @@ void TMainForm::setVisible(Control which, bool visible) {
   widget->setVisible(visible);
   // A list that comes up takes the keyboard, so that it can be answered with it.
   if (visible && qobject_cast<PopupList*>(widget) != nullptr) widget->setFocus();
+  if (which == Control::Memo1 || which == Control::Device_Box) placeLog();
 }
 
 void TMainForm::setFocus(Control which) {
@@ -233,16 +245,16 @@ void TMainForm::enableQuitButton() {
 
 void TMainForm::showBox(tandra::BoxKind kind, const std::string& text,
                         std::optional<tandra::ScreenPoint> topLeft) {
-  dialogs_->showBox(this, kind, QString::fromStdString(text), topLeft);
+  dialogs_->showBox(dialogParent(), kind, QString::fromStdString(text), topLeft);
 }
 
 bool TMainForm::askYesNo(const std::string& text, std::optional<tandra::ScreenPoint> topLeft) {
-  return dialogs_->askYesNo(this, QString::fromStdString(text), topLeft);
+  return dialogs_->askYesNo(dialogParent(), QString::fromStdString(text), topLeft);
 }
 
 std::optional<std::string> TMainForm::openFileDialog() {
   const QString name =
-      dialogs_->openFileName(this, dialogExtension_, dialogFilter_,
+      dialogs_->openFileName(dialogParent(), dialogExtension_, dialogFilter_,
                              fileFormatCode_ == static_cast<int>(tandra::FileFormat::MotorolaHex));
   if (name.isEmpty()) return std::nullopt;
   return name.toStdString();

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -13,6 +14,7 @@
 #include <QSpinBox>
 
 #include "gui/MainForm.h"
+#include "gui/WindowPlacement.h"
 #include "production/ProductionLog.h"
 #include "production/SerialLedger.h"
 #include "production/SessionFacts.h"
@@ -117,8 +119,7 @@ void ProductionPanel::closeEvent(QCloseEvent* event) {
 }
 
 void ProductionPanel::placeBesideMainWindow() {
-  // Both windows in view on the bench: the panel to the right of the main window, as far as
-  // the screen has room for it.
+  // Both windows in view on the bench: side by side where the screen has room for both.
   const QScreen* shownOn = form_.screen();
   if (shownOn == nullptr) return;
   const QRect room = shownOn->availableGeometry();
@@ -126,10 +127,34 @@ void ProductionPanel::placeBesideMainWindow() {
   // The frame is the window manager's, and not known before the panel is first shown: the main
   // window's stands in for it.
   const QSize frame = main.size() - form_.size();
-  QPoint at(main.right() + 8, main.top());
-  at.setX(std::max(room.left(), std::min(at.x(), room.right() - width() - frame.width())));
-  at.setY(std::max(room.top(), std::min(at.y(), room.bottom() - height() - frame.height())));
-  move(at);
+  resize(sizeHint().expandedTo(minimumSizeHint()).boundedTo(room.size() - frame));
+  const PairPlacement placed = placeSideBySide(room, main, size() + frame);
+  if (placed.main != main.topLeft()) form_.move(placed.main);
+  move(placed.panel);
+}
+
+void ProductionPanel::fitToScreen() {
+  if (!isVisible()) return;
+  const QScreen* shownOn = screen();
+  if (shownOn == nullptr) return;
+  layout()->activate();
+  const QRect room = shownOn->availableGeometry();
+  const QSize frame = frameGeometry().size() - size();
+  // As large as what it shows asks, never past the screen: the choices give way first.
+  const QSize wanted = sizeHint().expandedTo(size()).boundedTo(room.size() - frame);
+  if (wanted != size()) resize(wanted.expandedTo(minimumSizeHint()));
+  QRect at = frameGeometry();
+  at.moveBottom(std::min(at.bottom(), room.bottom()));
+  at.moveTop(std::max(at.top(), room.top()));
+  if (at.topLeft() != frameGeometry().topLeft()) move(at.topLeft());
+}
+
+void ProductionPanel::takeKeyboardBack(QWidget* control) {
+  // A window the work brought up (a box over the main window, the main window itself) would
+  // otherwise keep the keyboard, and its Alt keys do other things than the panel's.
+  raise();
+  activateWindow();
+  if (control != nullptr && control->isEnabled()) control->setFocus();
 }
 
 void ProductionPanel::showEvent(QShowEvent* event) {
@@ -137,7 +162,6 @@ void ProductionPanel::showEvent(QShowEvent* event) {
   refresh();
   if (!placed_) {
     placed_ = true;
-    adjustSize();
     placeBesideMainWindow();
   }
   if (programSet->isEnabled()) programSet->setFocus();

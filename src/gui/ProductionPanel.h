@@ -16,6 +16,7 @@ class QLabel;
 class QLayout;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class TMainForm;
 
@@ -57,6 +58,9 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
 
   // The controls, by their names.
   QLabel* sessionLine = nullptr;  // the type, the sockets and the programmer
+  // The images, the serial numbers and the log, which scroll where the screen is too small for
+  // them; the actions, the verdict and the statistics below stay in view.
+  QScrollArea* choicesArea = nullptr;
   QPushButton* loadBuffer = nullptr;
   QLabel* bufferLine = nullptr;
   QPushButton* clearFiles = nullptr;
@@ -124,6 +128,11 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
   QLayout* createActions();
   void connectControls();
   void placeBesideMainWindow();
+  // The panel as large as what it shows, as far as its screen has room, and on that screen.
+  void fitToScreen();
+  // After the panel's own work (a load, a dialog, a set): the keyboard is the panel's again,
+  // on `control`, whatever window the work brought up.
+  void takeKeyboardBack(QWidget* control);
 
   // ProductionPanelView.cpp: what the panel shows of the choices, the session and the run.
   void refresh();
@@ -131,8 +140,11 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
   void showNextNumbers(const tandra::ProductionPlan* plan);
   void showCounters();
   void showLogLine();
-  // Why the panel could not do what was asked (`problem`), or a note.
+  // Why the panel could not do what was asked (`problem`), or a note. It stands until the main
+  // window's type, sockets, buffer or programmer change, or the panel's choices do.
   void say(const QString& text, bool problem = true);
+  // A message that no longer holds goes.
+  void forgetStaleMessage();
   // The entries into the choices; false (and said) when one cannot be read.
   bool takeSerialEntries();
   bool readStartAndStep();
@@ -156,6 +168,7 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
   void runOneSet();
   void putInBlankChips();
   void showOutcome(const tandra::SetOutcome& outcome);
+  void logFailedChips(const tandra::SetOutcome& outcome);
   void finishRun(const QString& why);
   // Observer
   bool mayGoOn() override;
@@ -172,6 +185,15 @@ class ProductionPanel final : public QWidget, private tandra::ProductionRun::Obs
   bool closePending_ = false;
   bool refreshing_ = false;
   bool placed_ = false;
+  // The last set's sockets whose chips failed, to be put aside: said until the next set begins.
+  QString asideLine_;
+  // What the main window held when the message was said.
+  struct SaidOn {
+    Basis basis;
+    bool connected = false;
+    bool operator==(const SaidOn&) const = default;
+  };
+  SaidOn saidOn_;
   QString previewProblem_;       // what the choices lack, as said
   bool ledgerReadable_ = false;  // the ledger named holds its own format, width and step
   int setsRunHere_ = 0;          // sets this panel has run, for the virtual programmer's chips

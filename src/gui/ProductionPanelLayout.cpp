@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStyle>
@@ -54,6 +56,26 @@ class ElidingLabel final : public QLabel {
   Qt::TextElideMode mode_;
 };
 
+// The choices' room: it asks for the whole of what it holds where the screen has room for it,
+// and gives way down to a few lines (then scrolling) where it has not.
+class ChoicesArea final : public QScrollArea {
+ public:
+  explicit ChoicesArea(QWidget* parent) : QScrollArea(parent) {
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::NoFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+  QSize sizeHint() const override {
+    const QSize inner = widget() != nullptr ? widget()->sizeHint() : QSize();
+    return inner + QSize(verticalScrollBar()->sizeHint().width(), 0);
+  }
+  QSize minimumSizeHint() const override {
+    const int width = widget() != nullptr ? widget()->minimumSizeHint().width() : 0;
+    return {width + verticalScrollBar()->sizeHint().width(), 6 * fontMetrics().height()};
+  }
+};
+
 // An entry's label, whose underlined letter (with Alt) puts the keyboard into the entry.
 QLabel* buddyLabel(QWidget* parent, const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text, parent);
@@ -93,14 +115,21 @@ void ProductionPanel::createControls() {
   sessionLine = newLabel(this);
   sessionLine->setFont(largeBold(15));
   column->addWidget(sessionLine);
-  column->addWidget(createImageControls());
+  auto* choices = new QWidget(this);
+  auto* inner = new QVBoxLayout(choices);
+  inner->setContentsMargins(0, 0, 0, 0);
+  inner->addWidget(createImageControls());
   auto* settings = new QHBoxLayout;
   settings->addWidget(createSerialControls(), 3);
   auto* right = new QVBoxLayout;
   right->addWidget(createLogControls());
   right->addWidget(createRunBox(), 1);
   settings->addLayout(right, 2);
-  column->addLayout(settings);
+  inner->addLayout(settings);
+  inner->addStretch(1);
+  choicesArea = new ChoicesArea(this);
+  choicesArea->setWidget(choices);
+  column->addWidget(choicesArea, 1);
   column->addLayout(createActions());
 
   verdict = newLabel(this);
@@ -122,7 +151,6 @@ void ProductionPanel::createControls() {
   message = newLabel(this);
   message->setWordWrap(true);
   column->addWidget(message);
-  column->addStretch(1);
 }
 
 QWidget* ProductionPanel::createRunBox() {
@@ -296,7 +324,11 @@ QLayout* ProductionPanel::createActions() {
 
 void ProductionPanel::connectControls() {
   connect(loadBuffer, &QPushButton::clicked, this, [this] {
-    if (!setRunning_) form_.loadBuffer();
+    if (setRunning_) return;
+    if (!form_.loadBufferFor(this)) {
+      say("The main window is at work, or one of its lists is open: finish there first.");
+    }
+    takeKeyboardBack(loadBuffer);
   });
   for (int socket = 1; socket <= 5; ++socket) {
     connect(rows[static_cast<std::size_t>(socket - 1)].file, &QPushButton::clicked, this,

@@ -64,6 +64,7 @@ void ProductionPanel::programSetAsked() {
     say("The main window is at work, or one of its lists is open: finish there first.");
   }
   refresh();
+  takeKeyboardBack(programSet);
   if (closePending_) {
     closePending_ = false;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
@@ -86,8 +87,9 @@ bool ProductionPanel::startRun() {
     if (!facts.socketInUse(socket)) continue;
     if (const std::optional<std::string> why =
             tandra::imageShortfall(run->plan->standingOf(socket))) {
+      const QString reason = text(*why);
       say("Socket " + QString::number(socket) + " (" + text(run->plan->imageNameOf(socket)) +
-          "): " + text(*why) + ".");
+          "): " + reason + (reason.endsWith('.') ? "" : "."));
       return false;
     }
   }
@@ -140,6 +142,7 @@ void ProductionPanel::runOneSet() {
   const int set = run.sets->setsRun() + 1;
   setRunning_ = true;
   stopAsked_ = false;
+  asideLine_.clear();
   enableChoices(false);
   stopSet->setFocus();
   for (SocketRow& row : rows) {
@@ -171,6 +174,7 @@ void ProductionPanel::runOneSet() {
   if (outcome) {
     run.statistics.addSet(*outcome, outcome->elapsedMs);
     showOutcome(*outcome);
+    logFailedChips(*outcome);
     if (!outcome->unlogged.empty()) {
       QStringList chips;
       for (const tandra::UnloggedChip& chip : outcome->unlogged) {
@@ -181,7 +185,8 @@ void ProductionPanel::runOneSet() {
       ended = "The log " + text(choices_.logPath) + " could not be written (" +
               text(outcome->logError) + "); not in it: " + chips.join(", ") + ".";
     } else if (outcome->programmerLost) {
-      ended = "The programmer stopped answering in set " + QString::number(set) + ".";
+      ended = "The programmer stopped answering in set " + QString::number(set) +
+              ": look for it again in the main window (Alt+R there).";
     } else if (outcome->stopped) {
       ended = "Set " + QString::number(set) + " was stopped: its chips were not all judged.";
     }
@@ -219,12 +224,25 @@ void ProductionPanel::showOutcome(const tandra::SetOutcome& outcome) {
                      QString::number(inPlay) + " FAILED");
     paintVerdict(verdict, "#a4161a", "#ffffff");
   }
-  QString words = "Change the chips, then Enter";
+  asideLine_.clear();
   if (!failed.isEmpty()) {
-    words += "\n" + QString(failed.size() == 1 ? "Socket " : "Sockets ") + failed.join(", ") +
-             " failed: put " + (failed.size() == 1 ? "it" : "them") + " aside.";
+    asideLine_ = QString(failed.size() == 1 ? "Socket " : "Sockets ") + failed.join(", ") +
+                 " failed: put " + (failed.size() == 1 ? "it" : "them") + " aside.";
   }
-  prompt->setText(words);
+  prompt->setText("Change the chips, then Enter" +
+                  (asideLine_.isEmpty() ? QString() : "\n" + asideLine_));
+}
+
+void ProductionPanel::logFailedChips(const tandra::SetOutcome& outcome) {
+  // The main window's labels keep their own words for the set's last operation ("Didn't
+  // Verify"); its log names each failed chip by the step that failed first, as the panel does.
+  // Newest on top: socket 1's line above socket 2's.
+  for (auto chip = outcome.chips.rbegin(); chip != outcome.chips.rend(); ++chip) {
+    if (!chip->counted() || chip->result.state != tandra::SocketResult::State::Failed) continue;
+    session_.host().insertLogLine("set " + std::to_string(outcome.set) + ", socket " +
+                                  std::to_string(chip->result.socket) + ": " +
+                                  chip->result.describe());
+  }
 }
 
 void ProductionPanel::finishRun(const QString& why) {
@@ -246,8 +264,11 @@ void ProductionPanel::finishRun(const QString& why) {
   }
   statistics->setText("Statistics of the run:\n" + lines.join("\n"));
   statistics->setVisible(!lines.isEmpty());
+  fitToScreen();
   if (run->log) lastLog_ = {run->log->path(), run->linesLogged};
-  prompt->setText(why + " Enter begins a new run.");
+  // The failed chips are still to be put aside, whatever ended the run.
+  prompt->setText(why + " Enter begins a new run." +
+                  (asideLine_.isEmpty() ? QString() : "\n" + asideLine_));
 }
 
 bool ProductionPanel::mayGoOn() {

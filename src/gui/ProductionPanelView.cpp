@@ -50,6 +50,13 @@ const char* const kFormatWords[] = {"binary, low byte first", "binary, high byte
 void ProductionPanel::say(const QString& words, bool problem) {
   message->setText(words);
   message->setStyleSheet(problem ? "color: #8b0000; font-weight: bold" : "color: #004d00");
+  saidOn_ = {basisNow(), session_.connected()};
+}
+
+void ProductionPanel::forgetStaleMessage() {
+  if (message->text().isEmpty()) return;
+  const SaidOn now{basisNow(), session_.connected()};
+  if (!(now == saidOn_)) message->clear();
 }
 
 ProductionPanel::Basis ProductionPanel::basisNow() const {
@@ -109,6 +116,7 @@ void ProductionPanel::refresh() {
   if (refreshing_) return;
   refreshing_ = true;
   const tandra::SessionFacts facts = tandra::factsOf(session_);
+  forgetStaleMessage();
   // A run ends when the main window's type, sockets or buffer move from those it began on.
   if (run_ && !setRunning_ && !(run_->basis == basisNow())) {
     finishRun("The main window's type, sockets or buffer changed, so the run ended.");
@@ -152,7 +160,8 @@ void ProductionPanel::refresh() {
   if (buffer.name.empty()) {
     showInGrey(bufferLine, "Buffer: no file loaded");
   } else {
-    showName(bufferLine, buffer.name);
+    // Every file the buffer holds, newest first, by its own name; their folders in the hint.
+    bufferLine->setText(text(session_.bufferName(true)));
     bufferLine->setText("Buffer: " + bufferLine->text() + "   CheckSum=" +
                         text(tandra::hexText(tandra::bufferChecksum(session_.image()), 4)) +
                         (buffer.standing.notes.empty()
@@ -224,7 +233,7 @@ void ProductionPanel::showSocketRows(const tandra::SessionFacts& facts,
     }
     const tandra::ImageBuffer& shown = image != nullptr ? *image : session_.image();
     showName(row.image, name);
-    if (image == nullptr) row.image->setText("buffer: " + row.image->text());
+    if (image == nullptr) row.image->setText("buffer: " + text(session_.bufferName(true)));
     row.checksum->setText(text(tandra::hexText(tandra::bufferChecksum(shown), 4)));
     row.crc->setText(text(crc32Of(shown)));
     const std::optional<std::uint64_t>& number = numbers[static_cast<std::size_t>(socket - 1)];

@@ -1,7 +1,6 @@
 // The program entry: reads the command line, picks the programmer's driver, creates the window
 // and runs it.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QLockFile>
@@ -19,6 +18,8 @@
 #endif
 
 #include "common/Version.h"
+#include "device/Catalogue.h"
+#include "gui/CommandLine.h"
 #include "gui/MainForm.h"
 #include "gui/SingleInstance.h"
 #include "common/FileError.h"
@@ -28,93 +29,6 @@
 #include "sim/VirtualProgrammer.h"
 
 namespace {
-
-// What the command line asks for; nothing when the program is to end at once with `exitCode`.
-struct Start {
-  tandra::DriverChoice driver = tandra::DriverChoice::Automatic;
-  std::optional<std::pair<int, int>> virtualFirmware;
-  bool fullWaits = false;
-  std::string tracePath;
-  bool production = false;
-};
-
-std::optional<Start> readCommandLine(const QStringList& arguments, int* exitCode) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "The window of the Tandra USB gang EPROM programmer. Without options it looks for the "
-      "programmer on the USB bus.");
-  const QCommandLineOption help = parser.addHelpOption();
-  const QCommandLineOption version = parser.addVersionOption();
-  const QCommandLineOption virtualProgrammer("virtual",
-                                             "Use the virtual programmer, with five blank chips.");
-  const QCommandLineOption virtualFirmware(
-      "virtual-firmware",
-      "Use a virtual programmer whose firmware has this version (e.g. 1.10, which is offered "
-      "an update).",
-      "MAJOR.MINOR");
-  const QCommandLineOption driver("driver", "The USB driver: d2xx, libftdi or virtual.", "DRIVER");
-  const QCommandLineOption trace(
-      "trace",
-      "Write every transfer to and from the programmer, the start-up facts and the status log "
-      "into FILE (its form is in the README).",
-      "FILE");
-  const QCommandLineOption fullWaits(
-      "full-waits",
-      "Read every reply of the programmer to its full length, waiting out the read time-out, "
-      "as the protocol was first written (slower; no firmware needs it).");
-  const QCommandLineOption production(
-      "production",
-      "Open the production panel as well: sets of chips, each socket its image and serial "
-      "number, a log and the run's statistics.");
-  parser.addOptions({virtualProgrammer, virtualFirmware, driver, fullWaits, trace, production});
-
-  *exitCode = 0;
-  if (!parser.parse(arguments)) {
-    std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
-    *exitCode = 2;
-    return std::nullopt;
-  }
-  // --help-all, which the parser lists with --help, is answered the same: the window takes no
-  // options of the toolkit's own.
-  if (parser.isSet(help) || parser.isSet("help-all")) {
-    // Read without an application object, the parser cannot name the program itself.
-    QString text = parser.helpText();
-    text.replace("<executable_name>", QCoreApplication::applicationName());
-    std::fputs(qPrintable(text), stdout);
-    return std::nullopt;
-  }
-  if (parser.isSet(version)) {
-    std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()), tandra::kVersion);
-    return std::nullopt;
-  }
-
-  Start start;
-  if (parser.isSet(driver)) {
-    const std::optional<tandra::DriverChoice> choice =
-        tandra::parseDriverChoice(parser.value(driver).toStdString());
-    if (!choice) {
-      std::fprintf(stderr, "--driver wants d2xx, libftdi or virtual\n");
-      *exitCode = 2;
-      return std::nullopt;
-    }
-    start.driver = *choice;
-  }
-  if (parser.isSet(virtualProgrammer)) start.driver = tandra::DriverChoice::Virtual;
-  start.fullWaits = parser.isSet(fullWaits);
-  start.production = parser.isSet(production);
-  if (parser.isSet(trace)) start.tracePath = parser.value(trace).toStdString();
-  if (parser.isSet(virtualFirmware)) {
-    start.virtualFirmware =
-        tandra::VirtualProgrammer::parseFirmwareVersion(parser.value(virtualFirmware).toStdString());
-    if (!start.virtualFirmware) {
-      std::fprintf(stderr, "--virtual-firmware wants MAJOR.MINOR, each 0 to 255, e.g. 1.10\n");
-      *exitCode = 2;
-      return std::nullopt;
-    }
-    start.driver = tandra::DriverChoice::Virtual;
-  }
-  return start;
-}
 
 // SIGINT, SIGTERM and SIGHUP close the window as its close button does: the operation under way
 // stops where Quit would stop it, the programmer is idled and let go, the trace is finished.
@@ -170,7 +84,7 @@ int main(int argc, char* argv[]) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   int exitCode = 0;
-  const std::optional<Start> start = readCommandLine(arguments, &exitCode);
+  const std::optional<WindowStart> start = readCommandLine(arguments, &exitCode);
   if (!start) return exitCode;
 
   QApplication application(argc, argv);
@@ -196,6 +110,11 @@ int main(int argc, char* argv[]) {
     auto standIn = tandra::VirtualProgrammer::standIn(start->virtualFirmware);
     virtualProgrammer = standIn.get();
     driver = std::move(standIn);
+    if (const std::string problem = setUpVirtualProgrammer(*start, *virtualProgrammer);
+        !problem.empty()) {
+      std::fprintf(stderr, "%s\n", problem.c_str());
+      return 2;
+    }
   } else {
     driver = tandra::chooseDriver(start->driver, tandra::hardwareDrivers(), &probes);
   }
@@ -225,6 +144,14 @@ int main(int argc, char* argv[]) {
   MainForm.show();
   if (start->production) MainForm.openProductionPanel();
   int code = QApplication::exec();
+  if (virtualProgrammer != nullptr) {
+    // A chip that took whatever type was chosen is kept as that type.
+    const tandra::DeviceType* type =
+        tandra::catalogueEntry(MainForm.workbench().session.settings().deviceListRow);
+    const std::string notKept = keepVirtualState(
+        *start, *virtualProgrammer, type != nullptr ? std::string(type->name) : std::string());
+    if (!notKept.empty()) std::fprintf(stderr, "%s\n", notKept.c_str());
+  }
   // Ended by a signal: as a shell reports a process it stopped, 128 and the signal's number.
   if (stopSignal.load() != 0) code = 128 + stopSignal.load();
   if (trace) trace->fact("exit", std::to_string(code));

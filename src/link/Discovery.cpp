@@ -29,6 +29,20 @@ void Discovery::run() {
   host_.showLog(true);
   host_.insertLogLine("USB driver: " + usb_.driverName());
   if (trace != nullptr) trace->fact("driver", usb_.driverName());
+  search(false);
+  host_.showLog(false);
+}
+
+bool Discovery::searchAgain() {
+  // The programmer is still starting, or already there: a look that finds it silent is no news,
+  // and the update that restarted it is not offered again.
+  link_.lookingAgain = true;
+  search(true);
+  link_.lookingAgain = false;
+  return outcome_ == Outcome::Found;
+}
+
+void Discovery::search(bool again) {
   usb_.setErrorReporting(false);
 
   usb_.GetFTDeviceCount();
@@ -38,8 +52,7 @@ void Discovery::run() {
   if (!counted) {
     outcome_ = usb_.deviceCount() == 0 ? Outcome::NoDevice : Outcome::SeveralDevices;
     logDriverNotes();
-    notFound();
-    host_.showLog(false);
+    if (!again) notFound();
     return;
   }
   usb_.GetFTDeviceSerialNo(0);
@@ -68,8 +81,7 @@ void Discovery::run() {
                : !link_.replyHeaderArrived()    ? Outcome::NoAnswer
                                                 : Outcome::BadStatus;
     identifyStatus_ = link_.replyHeaderArrived() ? link_.replyStatus() : 0;
-    notFound();
-    host_.showLog(false);
+    if (!again) notFound();
     return;
   }
 
@@ -84,11 +96,10 @@ void Discovery::run() {
   if (trace != nullptr) trace->fact("firmware", versionText_);
 
   if (runVppStep) runVppStep();
-  if (versionNumber_ < kLeastAcceptedVersion &&
+  if (!again && versionNumber_ < kLeastAcceptedVersion &&
       host_.askQuestion(kFirmwareQuestion, kDiscoveryBoxCorner) && runFirmwareUpdate) {
     runFirmwareUpdate();
   }
-  host_.showLog(false);
 }
 
 }  // namespace tandra

@@ -35,6 +35,10 @@ class Discovery {
   std::function<void()> runFirmwareUpdate;
 
   void run();
+  // The programmer looked for again after it restarted: the status line says what was found,
+  // but a search that finds nothing opens no box and keeps the status log as it is. True when
+  // it answered.
+  bool searchAgain();
 
   int firmwareVersionNumber() const { return versionNumber_; }
   const std::string& firmwareVersionText() const { return versionText_; }
@@ -57,6 +61,8 @@ class Discovery {
   std::uint8_t identifyStatus() const { return identifyStatus_; }
 
  private:
+  // The search itself; `again` for a programmer looked for after its restart.
+  void search(bool again);
   void notFound();
   // What the driver met (a refused setting, a device it may not open) goes into the log.
   void logDriverNotes();

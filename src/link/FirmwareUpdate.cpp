@@ -104,6 +104,7 @@ void FirmwareUpdate::restart() {
 }
 
 void FirmwareUpdate::run() {
+  restartSent_ = false;
   host_.showBusy();
   host_.showStatus(kUpdatingText);
   const std::optional<std::string> path = host_.chooseUpdateFile();
@@ -117,6 +118,7 @@ void FirmwareUpdate::run() {
       host_.showMessage(BoxKind::Warning, good ? kGoodText : kBadText, std::nullopt);
       host_.showProgressEnd();
       restart();
+      restartSent_ = true;
       // The programmer runs its new firmware only once it has been found again.
       host_.showStatus(good ? kUpdatedStatus : kFailedStatus);
       host_.showStatusAdvice(Discovery::kRetryHint);

@@ -31,14 +31,23 @@ class FirmwareUpdate {
   static constexpr const char* kProgressName = "Firmware Update";
   // How long the restart command is given to leave the USB chip for the firmware.
   static constexpr int kRestartSendMs = 50;
-  // How long a restarted programmer is looked for before it counts as not answering.
+  // How long a restarted programmer is looked for before it counts as not answering, when the
+  // first look is, and how often it is looked for after that.
   static constexpr int kRestartSearchMs = 10000;
+  static constexpr int kRestartFirstLookMs = 1000;
+  static constexpr int kRestartLookEveryMs = 500;
+  static constexpr const char* kLookingAgainStatus =
+      "Programmer updated and restarting: looking for it....";
+  static constexpr const char* kNotBackStatus =
+      "No programmer 10 s after the restart: click here to look again";
 
   FirmwareUpdate(D2XXUnit& usb, Link& link, Host& host) : usb_(usb), link_(link), host_(host) {}
 
   // Runs the whole update; nothing else can be started meanwhile. A file that cannot be read
   // throws FileError before anything is sent.
   void run();
+  // The last run told the programmer to restart: it has to be found anew.
+  bool restartSent() const { return restartSent_; }
 
   // The number of whole records in a file of `length` bytes.
   static std::size_t recordCount(std::size_t length);
@@ -54,6 +63,7 @@ class FirmwareUpdate {
   D2XXUnit& usb_;
   Link& link_;
   Host& host_;
+  bool restartSent_ = false;
 };
 
 }  // namespace tandra

@@ -101,10 +101,11 @@ void Link::WaitReply(ReplyUse use) {
       // A programmer that can no longer be asked ends the running operation, as the watchdog
       // does; otherwise every later wait would fail the same way while the operation went on.
       if (status != ft::Ok) quitFlag = kStop;
+      if (status != ft::Ok && connectionState == kIdentified) programmerLost_ = true;
       host_.stopWatchdog();
       const std::string line = "Device no longer present ... PortStatus-" + std::to_string(status) +
                                " USB-" + std::to_string(watchdogFlag);
-      host_.insertLogLine(line);
+      if (!lookingAgain) host_.insertLogLine(line);
       recordFault(line);
       end_ = ReplyEnd::Lost;
       inDoubt_ = true;  // a reply given up on may still come
@@ -128,6 +129,7 @@ int Link::quietPeriodMs() const {
 }
 
 void Link::newConnection() {
+  programmerLost_ = false;
   headerReplyLength_ = 0;
   lengthSettled_ = true;
   owedBytes_ = 0;
@@ -267,7 +269,7 @@ void Link::drainReceiveQueue() {
 }
 
 void Link::SendIdle() {
-  if (connectionState == kIdentified) {
+  if (connectionState == kIdentified && !programmerLost_) {
     store(opcode::Idle);
     SendCommand();
   }

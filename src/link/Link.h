@@ -76,6 +76,8 @@ class Link {
   // Every reply is read to its full length, waiting out the read time-out where fewer bytes
   // come: for a programmer whose firmware pauses in the middle of a reply.
   bool fullWaits = false;
+  // The programmer is looked for while it restarts: a reply that does not come is no news.
+  bool lookingAgain = false;
 
   // Set by the owner: what the idle command resets (the current address goes back to the
   // device start), and what a lost reply resets (the hex view's cursor row).
@@ -168,6 +170,11 @@ class Link {
   // Where each reply wait and each byte thrown away is written as well; nullptr for none.
   Trace* trace = nullptr;
 
+  // The identified programmer can no longer be reached at all (its cable pulled, its USB chip
+  // gone from the bus): every call on its handle fails. Nothing more is sent to it, and it has
+  // to be found again, until which this stays.
+  bool programmerLost() const { return programmerLost_; }
+
   void Timer1Timer();  // the reply watchdog fired
   void Quit() { quitFlag = quitBeforeWatchdog_ = kStop; }
   // A stop that the idle command does not clear, as Quit's is cleared: it ends the running work
@@ -249,6 +256,7 @@ class Link {
   std::string stepFault_;
   std::string faultLine_;
   bool stopHeld_ = false;
+  bool programmerLost_ = false;
 };
 
 }  // namespace tandra

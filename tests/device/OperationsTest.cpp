@@ -288,6 +288,8 @@ TEST_F(OperationsTest, SilentProgrammerDuringProgramIsReportedAsAStop) {
   EXPECT_EQ(bench.link.packetLength, 8);
 }
 
+// A pulled cable is no stop to start again from: the status says the programmer was lost and
+// how it is found again, and no operation is offered until it has been.
 TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
   fillRandom(8);
   choose("27C256", 2);
@@ -297,9 +299,11 @@ TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
   };
   bench.Verify_EpromClick();
   host.onPump = nullptr;
-  EXPECT_EQ(status(), "Stopped at 2000....");
+  EXPECT_EQ(status(), "Programmer lost at 2000: check its cable, then click here");
   EXPECT_EQ(label(1), "1-Stopped");
   EXPECT_EQ(label(2), "2-Stopped");
+  EXPECT_FALSE(bench.session.connected());
+  EXPECT_FALSE(host.operationButtonsEnabled);
 }
 
 TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {

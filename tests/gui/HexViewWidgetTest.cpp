@@ -141,6 +141,18 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     QVERIFY(!form_->Chg_Edit_Add->isVisible());
     QVERIFY(form_->Edit_1->isVisible());
     QVERIFY(line(1).startsWith("005F0"));
+
+    // The same entry from the keyboard, named in the list of keys.
+    QTest::keyClick(form_->Edit_1, Qt::Key_G, Qt::ControlModifier);
+    QVERIFY(form_->Chg_Edit_Add->isVisible());
+    QCOMPARE(QApplication::focusWidget(), form_->Chg_Edit_Add);
+    QCOMPARE(form_->workbench().image[0x5F0], std::uint8_t{0x00});  // nothing typed into the view
+    QTest::keyClicks(form_->Chg_Edit_Add, "700");
+    QTest::keyClick(form_->Chg_Edit_Add, Qt::Key_Return);
+    QVERIFY(line(1).startsWith("00700"));
+    QCOMPARE(QApplication::focusWidget(), form_->Edit_1);
+    QTest::keyClick(form_->Edit_1, Qt::Key_F1);
+    QVERIFY(!boxes_.isEmpty() && boxes_.last().contains("Ctrl+G"));
   }
 
   // A button's Alt shortcut runs its handler with the view still open and focused: whatever it

@@ -299,9 +299,12 @@ class MainFormTest : public QObject, public WindowFixture {
     QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=0001"));
   }
 
+  // After a good update the restarting programmer is looked for until it answers, as
+  // tandra-cli looks for it: no lost programmer, no Alt+R, and the update's log in view.
   void oldFirmwareIsOfferedAnUpdateThatEndsGood() {
     VirtualProgrammer programmer{clock_};
     programmer.setFirmwareVersion(1, 10);
+    programmer.setRestartTakes(std::chrono::milliseconds(800));
     QTemporaryDir folder;
     const QString path = folder.filePath("update.bin");
     const std::vector<std::uint8_t> file = VirtualProgrammer::makeUpdateFile(20);
@@ -331,13 +334,18 @@ class MainFormTest : public QObject, public WindowFixture {
     QVERIFY(!form->Progress->isVisible());
     QCOMPARE(programmer.firmwareRecordsReceived(), 0);  // restarted
     QCOMPARE(programmer.restarts(), 1);
-    QCOMPARE(form->StaticText3->text(), QString(tandra::FirmwareUpdate::kUpdatedStatus));
+    QCOMPARE(form->StaticText3->text(), QString("Usb Programmer Found - FirmWare Version 1.20"));
+    for (const QString& line : form->logLines()) {
+      QVERIFY2(!line.startsWith("Device no longer present"), qPrintable(line));
+    }
     QVERIFY(form->logLines().last().startsWith("Found    - "));
     QVERIFY2(logShown.contains("\nExpected - ") && logShown.contains("\nFound    - "),
              qPrintable(logShown));
-    // The log stays up, beside the device list, until the operator's next action.
+    // The log stays up, beside the device list and not under it, until the operator's next
+    // action.
     QVERIFY(form->Device_Box->isVisible());
     QVERIFY(form->Memo1->isVisible());
+    QVERIFY(!form->Memo1->geometry().intersects(form->Device_Box->geometry()));
     QCOMPARE(form->Memo1->toPlainText(), form->logLines().join('\n'));
     const QTextBlock last = form->Memo1->document()->lastBlock();
     QVERIFY(last.text().startsWith("Found    - "));

@@ -1,5 +1,6 @@
 // The production panel as a line runs it: sets one after another on the main window's session,
-// each chip numbered and written down as tandra-cli writes it, and all of it from the keyboard.
+// each chip numbered and written down as tandra-cli writes it, all of it from the keyboard, and
+// what reaches the chips when a set is stopped or the cable is pulled.
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -8,49 +9,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <random>
 #include <sstream>
 
-#include "WindowFixture.h"
+#include "PanelFixture.h"
 #include "cli/Cli.h"
-#include "device/Catalogue.h"
-#include "gui/ProductionPanel.h"
 #include "link/ForwardingApi.h"
 
-using tandra::VirtualProgrammer;
-
 namespace {
-
-// A 27C256's image of random bytes, with room for a serial number at 7FF0.
-QByteArray randomImage() {
-  std::mt19937 random(7);
-  QByteArray bytes(0x8000, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(random());
-  bytes.replace(0x7FF0, 4, QByteArray(4, '\xFF'));
-  return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  QCOMPARE(file.write(bytes), bytes.size());
-}
-
-int listRow(const char* name) {
-  for (const tandra::DeviceType& type : tandra::kCatalogue) {
-    if (type.name == name) return type.row;
-  }
-  return -1;
-}
-
-// The new chips an operator puts in for a set: blank ones, and in the second set a chip in
-// socket 3 with a bit stuck at 0 where the image wants a 1.
-void changeChips(VirtualProgrammer& programmer, int set, int stuckBit) {
-  for (int socket = 1; socket <= 5; ++socket) programmer.socket(socket).emplace();
-  if (set == 2) programmer.chip(3).setStuckBit(0x100, stuckBit, false);
-}
 
 // tandra-cli's chips are changed as it reads each set's first read set-up: each set reads its
 // chips twice (Program Compare, then Verify).
@@ -74,19 +39,6 @@ class ChipChanger final : public tandra::ForwardingApi {
   int readSetUps_ = 0;
 };
 
-// A log's lines, without the time each was written. Both programs run in this one process, so
-// they share its run id and computer: those must be equal too.
-std::vector<nlohmann::json> linesOf(const QString& path) {
-  std::ifstream log(path.toStdString());
-  std::vector<nlohmann::json> lines;
-  for (std::string line; std::getline(log, line);) {
-    nlohmann::json fields = nlohmann::json::parse(line);
-    fields.erase("time");
-    lines.push_back(std::move(fields));
-  }
-  return lines;
-}
-
 // Tells whenever the widget it watches is enabled or disabled.
 class EnabledWatch final : public QObject {
  public:
@@ -104,16 +56,8 @@ class EnabledWatch final : public QObject {
 
 }  // namespace
 
-class ProductionPanelTest : public QObject, public WindowFixture {
+class ProductionPanelTest : public QObject, public PanelFixture {
   Q_OBJECT
-
-  ProductionPanel* openPanel(TMainForm& form) {
-    QTest::keyClick(&form, Qt::Key_T, Qt::AltModifier);
-    ProductionPanel* panel = form.productionPanel();
-    if (panel == nullptr || !QTest::qWaitForWindowExposed(panel)) return nullptr;
-    QApplication::setActiveWindow(panel);
-    return panel;
-  }
 
  private slots:
   void init() { resetScript(); }
@@ -148,8 +92,15 @@ class ProductionPanelTest : public QObject, public WindowFixture {
       QTest::keyClick(panel, Qt::Key_Return);
       QVERIFY2(panel->verdict->text().contains(set == 2 ? "1 OF 5 FAILED" : "ALL 5 PASSED"),
                qPrintable(panel->verdict->text()));
-      if (set == 2)
+      if (set == 2) {
         QVERIFY(panel->rows[2].verdict->text().contains("Can`t Be Programed at 0x00100"));
+        // The main window's label keeps its own words; its log names the step that failed
+        // first, as the panel does.
+        QCOMPARE(form->Device_n[2]->text(), QString("3-Didn't Verify"));
+        QVERIFY2(form->logLines().first().startsWith(
+                     "set 2, socket 3: Can`t Be Programed at 0x00100: expected 0x"),
+                 qPrintable(form->logLines().first()));
+      }
     }
     QCOMPARE(panel->rows[0].serial->text(), QString("1015"));  // the next set's numbers
     panel->endRun->click();
@@ -279,13 +230,23 @@ class ProductionPanelTest : public QObject, public WindowFixture {
     QCOMPARE(linesOf(folder.filePath("keys.log")).size(), std::size_t{4});
   }
 
-  // A stop while the set's Program Compare runs, from the panel (Alt+Q) or by closing the main
-  // window: the set ends there, and no page reaches a chip; the words alone are not the proof.
-  void aStopDuringProgramCompareReachesNoChip() {
-    for (const bool closeWindow : {false, true}) {
+  // A stop from the panel (Alt+Q) or by closing the main window: the set ends there. In Program
+  // Compare no page reaches a chip; in Program the page under way goes to every socket and no
+  // page after it, the chips hold those pages and nothing more, and each is written down as not
+  // passed. The counts are the proof, not the words.
+  void aStopReachesTheChipsNoFurtherThanThePageUnderWay() {
+    const struct {
+      const char* name;
+      int pagesBeforeStop;  // 0: in Program Compare
+      bool closeWindow;
+    } stops[] = {{"Alt+Q in Program Compare", 0, false},
+                 {"main window closed in Program Compare", 0, true},
+                 {"Alt+Q in Program", 9, false}};
+    for (const auto& stop : stops) {
       QTemporaryDir folder;
       const QString image = folder.filePath("image.bin");
-      writeFile(image, randomImage());
+      const QByteArray bytes = randomImage();
+      writeFile(image, bytes);
       VirtualProgrammer programmer{clock_};
       auto form = startWindow(programmer);
       clickRow(form->Device_Box, listRow("27C256"));
@@ -296,12 +257,12 @@ class ProductionPanelTest : public QObject, public WindowFixture {
       panel->loadBuffer->click();
       panel->logPath->setText(folder.filePath("stop.log"));
       programmer.clearPackets();
-      // At the first message pump of the set, inside its Program Compare.
+      // At the first message pump of the set after the pages asked for.
       QTimer stopper;
       connect(&stopper, &QTimer::timeout, this, [&] {
-        if (!panel->setRunning()) return;
+        if (!panel->setRunning() || programCommands(programmer) < stop.pagesBeforeStop) return;
         stopper.stop();
-        if (closeWindow) {
+        if (stop.closeWindow) {
           form->close();
         } else {
           QTest::keyClick(panel, Qt::Key_Q, Qt::AltModifier);
@@ -309,21 +270,88 @@ class ProductionPanelTest : public QObject, public WindowFixture {
       });
       stopper.start(0);
       QTest::keyClick(panel, Qt::Key_Return);
-      QVERIFY(QTest::qWaitFor([&] { return !panel->setRunning(); }, 5000));
-      int pages = 0;
-      for (const auto& packet : programmer.packets()) pages += packet[0] == 0x43;
-      QCOMPARE(pages, 0);
+      QVERIFY2(QTest::qWaitFor([&] { return !panel->setRunning(); }, 5000), stop.name);
+      const int pages = programCommands(programmer);
+      if (stop.pagesBeforeStop == 0) {
+        QVERIFY2(pages == 0, stop.name);
+      } else {
+        // The page under way, to both sockets, and none after it.
+        QVERIFY2(
+            pages % 2 == 0 && pages >= stop.pagesBeforeStop && pages <= stop.pagesBeforeStop + 2,
+            qPrintable(QString("%1: %2 pages").arg(stop.name).arg(pages)));
+      }
+      const int reached = pages / 2 * 256;
       for (int socket = 1; socket <= 2; ++socket) {
         const auto& cells = programmer.chip(socket).cells();
-        QVERIFY(std::all_of(cells.begin(), cells.begin() + 0x8000,
-                            [](std::uint8_t b) { return b == 0xFF; }));
+        QVERIFY2(std::equal(cells.begin(), cells.begin() + reached,
+                            reinterpret_cast<const std::uint8_t*>(bytes.constData())),
+                 stop.name);
+        QVERIFY2(std::all_of(cells.begin() + reached, cells.begin() + 0x8000,
+                             [](std::uint8_t b) { return b == 0xFF; }),
+                 stop.name);
       }
-      if (!closeWindow) {
-        QVERIFY2(panel->verdict->text().contains("SET 1 STOPPED"),
-                 qPrintable(panel->verdict->text()));
+      if (stop.closeWindow) {
+        form.reset();
+        continue;
       }
+      QVERIFY2(panel->verdict->text().contains("SET 1 STOPPED"),
+               qPrintable(panel->verdict->text()));
+      const std::vector<nlohmann::json> lines = linesOf(folder.filePath("stop.log"));
+      QCOMPARE(lines.size(), std::size_t{2});
+      for (const nlohmann::json& line : lines) {
+        QVERIFY(line["result"] != nlohmann::json("passed"));
+        QCOMPARE(line["verified"], nlohmann::json(false));
+      }
+      QVERIFY2(panel->statistics->text().contains("0 passed"),
+               qPrintable(panel->statistics->text()));
       form.reset();
     }
+  }
+
+  // The error boxes of the USB calls stay off once the panel has looked at the bus: a cable
+  // pulled during a set or after one is told in words, never in a storm of modal boxes.
+  void aPulledCableRaisesNoBoxAfterThePanelListedTheBus() {
+    QTemporaryDir folder;
+    const QString image = folder.filePath("image.bin");
+    writeFile(image, randomImage());
+    VirtualProgrammer programmer{clock_};
+    auto form = startWindow(programmer);
+    clickRow(form->Device_Box, listRow("27C256"));
+    clickRow(form->Num_Of_Devices, 2);
+    ProductionPanel* panel = openPanel(*form);
+    QVERIFY(panel != nullptr);
+    files_.enqueue(image);
+    panel->loadBuffer->click();
+
+    QTimer puller;
+    connect(&puller, &QTimer::timeout, this, [&] {
+      if (!panel->setRunning() || programCommands(programmer) < 4) return;
+      puller.stop();
+      programmer.setUnplugged(true);
+    });
+    puller.start(0);
+    QTest::keyClick(panel, Qt::Key_Return);
+    QVERIFY(QTest::qWaitFor([&] { return !panel->setRunning(); }, 5000));
+    QVERIFY2(panel->message->text().contains("stopped answering in set 1"),
+             qPrintable(panel->message->text()));
+    QCOMPARE(usbErrorBoxes(boxes_), 0);
+
+    // Found again, a set that runs to its end, the panel closed; then the cable goes once more.
+    programmer.setUnplugged(false);
+    for (int socket = 1; socket <= 2; ++socket) programmer.socket(socket).emplace();
+    QApplication::setActiveWindow(form.get());
+    QTest::keyClick(form.get(), Qt::Key_R, Qt::AltModifier);
+    QVERIFY(QTest::qWaitFor([&] { return form->workbench().session.connected(); }, 5000));
+    QApplication::setActiveWindow(panel);
+    QTest::keyClick(panel, Qt::Key_Return);
+    QVERIFY2(panel->verdict->text().contains("ALL 2 PASSED"), qPrintable(panel->verdict->text()));
+    QTest::keyClick(panel, Qt::Key_Escape);
+    QVERIFY(!panel->isVisible());
+    programmer.setUnplugged(true);
+    QTest::mouseClick(form->Blank_Chk, Qt::LeftButton);
+    QCOMPARE(usbErrorBoxes(boxes_), 0);
+    QVERIFY2(form->StaticText3->text().startsWith("Programmer lost at "),
+             qPrintable(form->StaticText3->text()));
   }
 };
 

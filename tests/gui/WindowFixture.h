@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 #include "DeviceTypes.h"
@@ -21,7 +22,10 @@ using tandra::test::rowOf;
 class WindowFixture {
  protected:
   // A window shown and through its start-up search, which ends with the device list up.
-  std::unique_ptr<TMainForm> startWindow(tandra::VirtualProgrammer& programmer) {
+  // `justShown` runs once the window is shown, before the search.
+  std::unique_ptr<TMainForm> startWindow(
+      tandra::VirtualProgrammer& programmer,
+      const std::function<void(TMainForm&)>& justShown = nullptr) {
     auto form = std::make_unique<TMainForm>(programmer);
     form->setSettings(std::make_unique<QSettings>(settingsPath(), QSettings::IniFormat));
     auto dialogs =
@@ -32,6 +36,7 @@ class WindowFixture {
     dialogs_ = dialogs.get();
     form->setDialogs(std::move(dialogs));
     form->show();
+    if (justShown) justShown(*form);
     QApplication::setActiveWindow(form.get());
     if (!QTest::qWaitFor([&] { return form->Device_Box->isVisible(); }, 5000)) {
       qWarning("the start-up search did not finish");
