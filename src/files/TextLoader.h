@@ -24,6 +24,8 @@ class TextLoader {
   // do not count). Looks no further than the first such line.
   void lookPastEnd(std::istream& in);
   long linesRead() const { return lineNumber_; }
+  // The addresses stored so far, as runs [first, end), lowest first.
+  std::vector<std::pair<std::int64_t, std::int64_t>> storedRanges() const;
 
  private:
   bool readLine(std::istream& in);
