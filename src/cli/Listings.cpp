@@ -88,12 +88,11 @@ void Job::serialLedger() {
       console_.note("the ledger " + path + " starts at " + std::to_string(state.next));
     }
     // Reading it checks it is whole; with a log, it is held against the log as well.
-    const LedgerState state = SerialLedger::read(path);
+    LoggedNumbers logged(options_.log);
+    const LedgerState state = options_.log.empty() ? SerialLedger::read(path)
+                                                   : SerialLedger::readAgainstLog(path, logged);
     document_["ledger"] = record::ledger(path, state);
     if (!options_.log.empty()) {
-      LoggedNumbers logged(options_.log);
-      logged.readOn();
-      holdAgainstLog(state, path, logged);
       // One number a line: what a script hands to whoever looks for those chips.
       nlohmann::json without = nlohmann::json::array();
       for (const std::uint64_t number : numbersWithoutAPass(state, options_.log)) {

@@ -163,13 +163,28 @@ LedgerState SerialLedger::read(const std::string& path) {
   return parse(readWhole(path), path);
 }
 
+LedgerState SerialLedger::readAgainstLog(const std::string& path, LoggedNumbers& logged) {
+  read(path);  // no lock file is left beside a ledger that is not there
+  const LedgerLock lock(path);
+  LedgerState state = read(path);
+  logged.readOn();
+  holdAgainstLog(state, path, logged);
+  return state;
+}
+
 SerialLedger::SerialLedger(std::string path, std::string runId, bool reuseFailed,
                            std::string logPath)
     : path_(std::move(path)), runId_(std::move(runId)), reuseFailed_(reuseFailed) {
-  if (!logPath.empty()) log_.emplace(std::move(logPath));
-  checked();  // a ledger that is not one, or not a whole one, is refused before anything else
+  // A ledger that is not one, or not a whole one, is refused before anything else happens.
+  if (logPath.empty()) {
+    read(path_);
+    return;
+  }
+  log_.emplace(std::move(logPath));
+  readAgainstLog(path_, *log_);
 }
 
+// Under the ledger's lock, taken by the caller.
 LedgerState SerialLedger::checked() {
   LedgerState state = read(path_);
   if (log_) {

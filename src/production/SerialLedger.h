@@ -48,6 +48,10 @@ class SerialLedger final : public SerialSource {
   // reserved or holds twice, or a run-out the numbers have not reached. The message names the
   // line.
   static LedgerState read(const std::string& path);
+  // Reads the ledger and holds it against the log `logged` reads on (see holdAgainstLog), both
+  // under the ledger's lock: a station that reserves numbers and logs them meanwhile would make
+  // the ledger look older than the log.
+  static LedgerState readAgainstLog(const std::string& path, LoggedNumbers& logged);
 
   // A ledger in use by this run; `reuseFailed`: failed chips' numbers go back into it where the
   // chips do not carry them. With `logPath`, the production log the run writes, it is held
