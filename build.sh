@@ -16,7 +16,7 @@ cd "$(dirname "$0")"
 RUN_PACKAGES=(build-essential cmake pkg-config qt6-base-dev libgl-dev libftdi1-dev libcli11-dev
               nlohmann-json3-dev libssl-dev zlib1g-dev)
 # What the tests need beyond that.
-TEST_PACKAGES=(libgtest-dev libgmock-dev umockdev srecord xxd python3-jsonschema)
+TEST_PACKAGES=(libgtest-dev libgmock-dev umockdev srecord xxd python3-jsonschema strace)
 BENCH_PACKAGES=(libbenchmark-dev)
 # What building and checking the Debian package needs.
 PACKAGE_PACKAGES=(file desktop-file-utils appstream lintian)

@@ -85,20 +85,23 @@ class Parser {
     program->add_flag("--repeat", o_.repeat,
                       "program set after set: Enter for the next, q (or Ctrl-D, Ctrl-C) to end");
     program->add_option("--sn-at", o_.serialAt,
-                        "write each chip's own serial number at this address (hexadecimal)");
-    program->add_option("--sn-start", o_.serialStart, "the first serial number")
-        ->capture_default_str();
-    program->add_option("--sn-step", o_.serialStep, "serial numbers go up by this")
-        ->capture_default_str();
+                        "write each chip's own serial number at this address (hexadecimal, 0x or "
+                        "not), where the image sets no byte");
+    program->add_option("--sn-start", o_.serialStart,
+                        "the first serial number (decimal, or hexadecimal after 0x)");
+    program->add_option("--sn-step", o_.serialStep,
+                        "serial numbers go up by this (decimal, or hexadecimal after 0x); 1 when "
+                        "not given");
     program
         ->add_option("--sn-format", o_.serialFormat,
-                     "le or be (binary), bcd (two digits a byte) or ascii (digits)")
-        ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}))
-        ->capture_default_str();
+                     "le or be (binary; le when not given), bcd (two digits a byte) or ascii "
+                     "(digits)")
+        ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}));
     program->add_option("--sn-width", o_.serialWidth,
                         "bytes the number takes (le, be, bcd: 4; ascii: 8)");
     program->add_flag("--sn-reuse-failed", o_.serialReuseFailed,
-                      "give a failed chip's serial number to the next chip");
+                      "give a failed chip's serial number to the next chip, where the chip was "
+                      "never sent the page its number is on");
     program->add_option("--sn-ledger", o_.serialLedger,
                         "take the serial numbers from this ledger (tandra-cli serial starts one): "
                         "each set reserves its numbers there before a chip is programmed");
@@ -111,11 +114,9 @@ class Parser {
     CLI::App* serial = app_.get_subcommand("serial");
     serial->add_option("ledger", o_.serialLedger, "the ledger file")->required();
     serial->add_option("--sn-start", o_.serialStart, "start a new ledger at this number");
-    serial->add_option("--sn-step", o_.serialStep, "its numbers go up by this")
-        ->capture_default_str();
-    serial->add_option("--sn-format", o_.serialFormat, "le, be, bcd or ascii")
-        ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}))
-        ->capture_default_str();
+    serial->add_option("--sn-step", o_.serialStep, "its numbers go up by this; 1 when not given");
+    serial->add_option("--sn-format", o_.serialFormat, "le (when not given), be, bcd or ascii")
+        ->check(CLI::IsMember({"le", "be", "bcd", "ascii"}));
     serial->add_option("--sn-width", o_.serialWidth, "bytes a number takes");
     serial->add_option("--log", o_.log, "the production log to look in for the chips that passed");
     app_.get_subcommand("read")
@@ -266,8 +267,9 @@ class Parser {
                     "the virtual programmer's chips from this folder at the start, and back "
                     "into it at the end (a file per socket, named with its type)");
     sub->add_option("--fill", o_.fill,
-                    "the byte for addresses the image does not set, hexadecimal (program, verify "
-                    "and compare: FF, an erased cell; checksum and convert: 00, as the window)");
+                    "the byte for addresses the image does not set, hexadecimal, 0x or not "
+                    "(program, verify and compare: FF, an erased cell; checksum and convert: 00, "
+                    "as the window)");
     sub->add_option("--driver", o_.driver, "USB driver: d2xx, libftdi or virtual")
         ->check(CLI::IsMember({"d2xx", "libftdi", "virtual"}, CLI::ignore_case));
     sub->add_option("--serial", o_.serial, "the programmer to use when several are attached");

@@ -76,8 +76,8 @@ struct CliOptions {
   int split = 0;                          // 2 or 4: the image's lanes, one a socket
   std::string serialAt;                   // where each chip's serial number goes
   std::string serialStart;
-  std::string serialStep = "1";
-  std::string serialFormat = "le";
+  std::string serialStep;          // 1 when not given
+  std::string serialFormat;        // le when not given
   std::optional<int> serialWidth;  // the format's own when not given
   bool serialReuseFailed = false;
   std::string serialLedger;        // the ledger the numbers come from

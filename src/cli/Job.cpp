@@ -54,7 +54,6 @@ Job::Job(const CliOptions& options, CliIo& io)
             io.clock),
       startedAt_(std::chrono::system_clock::now()) {
   startedMs_ = host_.monotonicMs();
-  statistics_ = RunStatistics(options.serialReuseFailed);
   host_.verbose = options.verbose;
   document_ = record::blank(options, startedAt_);
   // An image written to standard output leaves no room there for the record.
@@ -376,10 +375,11 @@ int Job::deviceWork() {
   for (const Operation operation : promise().operations) {
     if (const std::optional<std::string> note = untestedNote(type, operation)) console_.warn(*note);
   }
-  // The first set's images, the serial numbers and the log are settled before any chip is
-  // touched, and before the programmer is looked for.
+  // The images, the serial numbers' stamp and the log are checked before any chip is touched,
+  // and before the programmer is looked for; the numbers are taken as each set begins, so that
+  // a run refused here or by the programmer spends none.
   run_.emplace(*session_, plan_, promise(), kind_.id == JobId::Program && !options_.noCheck);
-  if (toChips) imagesForSet();
+  if (toChips) checkImages();
   openLog();
   checkStop();
   connect();

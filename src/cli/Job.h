@@ -61,10 +61,22 @@ class Job final : private ProductionRun::Observer {
   // after another, and a log a line's database can follow.
   void prepareSocketImages();
   void giveSocketImage(const std::string& entry);
-  // The serial numbers --sn-at and its options ask for, one for each chip of each set.
+  // The serial numbers --sn-at and its options ask for, one for each chip of each set
+  // (SerialOptions.cpp), counted by this run or taken from a ledger.
   void numberChips();
+  std::unique_ptr<SerialSource> countedNumbers(SerialStamp& stamp) const;
+  std::unique_ptr<SerialSource> ledgerNumbers(SerialStamp& stamp) const;
+  // The next set's numbers reserved while the operator changes the chips, and given back when
+  // the run ends there.
+  void holdNumbers();
+  void releaseNumbers();
+  // The ledger as the run has left it, into the record.
+  void recordLedger();
   void openLog();
+  // Whether the sets can be made, taking no serial number; then each set's images as it begins.
+  void checkImages();
   void imagesForSet();
+  [[noreturn]] void refuseSet(const SetShortfall& shortfall) const;
   ChipPromise promise() const;
   int runSets();
   int setCode(const SetOutcome& outcome) const;

@@ -83,6 +83,7 @@ ImageStanding Job::standingOf(const LoadReport& loaded) const {
   standing.bytesSet = static_cast<std::int64_t>(loaded.bytesSet());
   standing.notes = loaded.notes();
   standing.notesAccepted = options_.force;
+  standing.stored = loaded.storedRanges;
   return standing;
 }
 

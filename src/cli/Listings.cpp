@@ -72,7 +72,8 @@ void Job::serialLedger() {
     if (!options_.serialStart.empty()) {
       LedgerState state;
       state.next = optionNumber("--sn-start", options_.serialStart, 10);
-      state.step = optionNumber("--sn-step", options_.serialStep, 10);
+      state.step =
+          options_.serialStep.empty() ? 1 : optionNumber("--sn-step", options_.serialStep, 10);
       if (state.step == 0) {
         throw JobError(exitcode::kUsage,
                        "--sn-step 0 would give every chip the same number: give 1 or more");
@@ -86,22 +87,11 @@ void Job::serialLedger() {
       SerialLedger::create(path, state);
       console_.note("the ledger " + path + " starts at " + std::to_string(state.next));
     }
-    const LedgerState state = SerialLedger::read(path);
-    std::size_t reserved = 0;
-    for (const LedgerState::Reservation& r : state.reservations) reserved += r.numbers.size();
-    nlohmann::json returned = nlohmann::json::array();
-    for (const std::uint64_t number : state.returned) returned.push_back(std::to_string(number));
-    document_["ledger"] = {{"path", path},
-                           {"next", state.runOut ? nlohmann::json(nullptr)
-                                                 : nlohmann::json(std::to_string(state.next))},
-                           {"step", state.step},
-                           {"format", options_.serialFormat.empty() ? "le" : ""},
-                           {"width", state.width},
-                           {"returned", returned},
-                           {"reserved", reserved},
-                           {"without_pass", nullptr}};
-    static constexpr const char* kFormatWords[] = {"le", "be", "bcd", "ascii"};
-    document_["ledger"]["format"] = kFormatWords[static_cast<int>(state.format)];
+    // Reading it checks it is whole; with a log, it is held against the log as well.
+    LoggedNumbers logged(options_.log);
+    const LedgerState state = options_.log.empty() ? SerialLedger::read(path)
+                                                   : SerialLedger::readAgainstLog(path, logged);
+    document_["ledger"] = record::ledger(path, state);
     if (!options_.log.empty()) {
       // One number a line: what a script hands to whoever looks for those chips.
       nlohmann::json without = nlohmann::json::array();
@@ -112,16 +102,20 @@ void Job::serialLedger() {
       document_["ledger"]["without_pass"] = without;
       return;
     }
+    std::size_t reserved = 0;
+    for (const LedgerState::Reservation& r : state.reservations) reserved += r.numbers.size();
     say("next " + (state.runOut ? std::string("none: the numbers have run out")
                                 : std::to_string(state.next)));
     say("step " + std::to_string(state.step));
-    say(std::string("format ") + kFormatWords[static_cast<int>(state.format)] +
+    say("format " + document_["ledger"]["format"].get<std::string>() +
         (state.width > 0 ? ", " + std::to_string(state.width) + " bytes" : ""));
     std::string back;
     for (const std::uint64_t number : state.returned) back += " " + std::to_string(number);
     if (!back.empty()) say("to be given again:" + back);
     say("reserved " + std::to_string(reserved) + " numbers in " +
         std::to_string(state.reservations.size()) + " sets");
+    say("checked: every number reserved is below next, and each to be given again was reserved, "
+        "once");
   } catch (const LedgerError& error) {
     throw JobError(exitcode::kUsage, error.what());
   }

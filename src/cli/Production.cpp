@@ -74,20 +74,6 @@ void dropTypeAhead(int descriptor) {
 
 }  // namespace
 
-// An unsigned decimal or hexadecimal number as typed: digits only, no sign, no spaces, and no
-// more than 64 bits.
-std::uint64_t Job::optionNumber(const std::string& option, const std::string& text, int base) {
-  const UnsignedNumber parsed = parseUnsigned(text, base);
-  if (parsed.fault == UnsignedNumber::Fault::TooLarge) {
-    throw JobError(exitcode::kUsage, option + " " + text + " is larger than 64 bits hold");
-  }
-  if (!parsed) {
-    throw JobError(exitcode::kUsage, option + " wants a " + (base == 16 ? "hexadecimal" : "whole") +
-                                         " number of 0 or more, not '" + text + "'");
-  }
-  return parsed.value;
-}
-
 std::uint8_t Job::fillByte() const {
   const bool forChips = kind_.forChips;
   if (!options_.fill) return forChips ? 0xFF : 0x00;
@@ -161,79 +147,6 @@ void Job::giveSocketImage(const std::string& entry) {
   plan_.giveImage(socket, std::move(image), path, standingOf(loaded));
 }
 
-void Job::numberChips() {
-  if (options_.serialAt.empty()) {
-    for (const auto& [given, option] : {std::pair{!options_.serialStart.empty(), "--sn-start"},
-                                        std::pair{options_.serialWidth.has_value(), "--sn-width"},
-                                        std::pair{!options_.serialLedger.empty(), "--sn-ledger"}}) {
-      if (given) {
-        throw JobError(exitcode::kUsage,
-                       std::string(option) + " numbers the chips at --sn-at: give the address");
-      }
-    }
-    return;
-  }
-  SerialStamp stamp;
-  stamp.perBoard = options_.serialPer == "board";
-  if (stamp.perBoard && options_.split == 0) {
-    throw JobError(exitcode::kUsage,
-                   "--sn-per board numbers the boards of a split image: give "
-                   "--split");
-  }
-  std::unique_ptr<SerialSource> numbers;
-  if (!options_.serialLedger.empty()) {
-    // The ledger says how its numbers are written; the options may not say otherwise.
-    for (const auto& [given, option] : {std::pair{!options_.serialStart.empty(), "--sn-start"},
-                                        std::pair{options_.serialStep != "1", "--sn-step"}}) {
-      if (given) {
-        throw JobError(exitcode::kUsage, std::string(option) +
-                                             " is the ledger's to say: " + "tandra-cli serial " +
-                                             options_.serialLedger + " shows it");
-      }
-    }
-    try {
-      const LedgerState ledger = SerialLedger::read(options_.serialLedger);
-      stamp.format = ledger.format;
-      stamp.width = ledger.width;
-      numbers = std::make_unique<SerialLedger>(options_.serialLedger, runId(),
-                                               options_.serialReuseFailed);
-    } catch (const LedgerError& error) {
-      throw JobError(exitcode::kUsage, error.what());
-    }
-  } else {
-    const std::uint64_t step = optionNumber("--sn-step", options_.serialStep, 10);
-    if (step == 0) {
-      throw JobError(exitcode::kUsage,
-                     "--sn-step 0 would give every chip the same number: give 1 or more");
-    }
-    if (options_.serialWidth && (*options_.serialWidth < 1 || *options_.serialWidth > 20)) {
-      throw JobError(exitcode::kUsage, "--sn-width wants 1 to 20 bytes, not " +
-                                           std::to_string(*options_.serialWidth));
-    }
-    stamp.format = parseSerialFormat(options_.serialFormat).value_or(SerialFormat::LittleEndian);
-    stamp.width = options_.serialWidth.value_or(0);
-    numbers = std::make_unique<SerialNumbers>(
-        optionNumber("--sn-start", options_.serialStart.empty() ? "0" : options_.serialStart, 10),
-        step, options_.serialReuseFailed);
-  }
-  const std::uint64_t address = optionNumber("--sn-at", options_.serialAt, 16);
-  const std::int64_t chipEnd = session_->image().deviceEndAddress;
-  const std::int64_t end = stamp.perBoard ? (chipEnd + 1) * options_.split - 1 : chipEnd;
-  if (address + static_cast<std::uint64_t>(stamp.bytes()) - 1 > static_cast<std::uint64_t>(end)) {
-    throw JobError(exitcode::kUsage, "--sn-at " + options_.serialAt + ": a " +
-                                         std::to_string(stamp.bytes()) + "-byte number at 0x" +
-                                         hexText(address, 3) + " runs past the " +
-                                         (stamp.perBoard ? "board's" : "device") + " end (0x" +
-                                         hexText(static_cast<std::uint64_t>(end), 3) + ")");
-  }
-  stamp.address = static_cast<std::int32_t>(address);
-  try {
-    plan_.numberChips(std::move(numbers), stamp, fillByte(), options_.force);
-  } catch (const PlanError& error) {
-    throw JobError(exitcode::kUsage, std::string("--sn-per board: ") + error.what());
-  }
-}
-
 void Job::openLog() {
   if (options_.log.empty()) return;
   try {
@@ -251,14 +164,32 @@ void Job::openLog() {
   }
 }
 
+void Job::checkImages() {
+  std::optional<SetShortfall> shortfall;
+  try {
+    shortfall = plan_.checkSet(*session_);
+  } catch (const LedgerError& error) {
+    throw JobError(exitcode::kUsage, error.what());
+  }
+  if (shortfall) refuseSet(*shortfall);
+}
+
 void Job::imagesForSet() {
-  const std::optional<SetShortfall> shortfall = run_->prepareSet();
-  if (!shortfall) return;
-  const std::string text = shortfall->describe(plan_.facts(*session_));
+  std::optional<SetShortfall> shortfall;
+  try {
+    shortfall = run_->prepareSet();
+  } catch (const LedgerError& error) {
+    throw JobError(exitcode::kUsage, error.what());
+  }
+  if (shortfall) refuseSet(*shortfall);
+}
+
+void Job::refuseSet(const SetShortfall& shortfall) const {
+  const std::string text = shortfall.describe(plan_.facts(*session_));
   using Kind = SetShortfall::Kind;
-  switch (shortfall->kind) {
+  switch (shortfall.kind) {
     case Kind::NoImage: {
-      const std::string socket = std::to_string(shortfall->socket);
+      const std::string socket = std::to_string(shortfall.socket);
       throw JobError(exitcode::kUsage,
                      text + ": give the file, or --socket-image " + socket + "=FILE");
     }
@@ -287,7 +218,9 @@ ChipPromise Job::promise() const {
 int Job::runSets() {
   int code = exitcode::kPassed;
   for (;;) {
-    if (run_->setsRun() > 0) imagesForSet();  // the first set's were made before the search
+    // The set's images, and its serial numbers, are taken now: nothing but the chips can stop
+    // it any more.
+    if (kind_.file == JobFile::ToChips) imagesForSet();
     set_ = run_->setsRun() + 1;
     const SetOutcome outcome = run_->runSet(*this);
     statistics_.addSet(outcome, outcome.elapsedMs);
@@ -299,7 +232,9 @@ int Job::runSets() {
                          {"chips_stopped", chips.stopped}};
     document_["statistics"] = statistics_.json();
     code = std::max(code, setCode(outcome));
+    recordLedger();
     if (!outcome.unlogged.empty()) reportUnlogged(outcome);
+    if (!outcome.numbersError.empty()) throw JobError(exitcode::kUsage, outcome.numbersError);
     if (!console_.recordLost().empty() && !host_.stopAsked()) {
       throw JobError(exitcode::kUsage, console_.recordLost());
     }
@@ -338,6 +273,9 @@ bool Job::nextSet(const SetOutcome& outcome) {
            ? ""
            : " (" + failed + " failed: put " + (aside == 1 ? "it" : "them") + " aside)") +
       ", then Enter; q ends.";
+  // The numbers named are the next set's, reserved for it now: another station on the ledger
+  // takes others while the chips are changed.
+  holdNumbers();
   if (const std::string numbers = nextNumbersText(); !numbers.empty()) {
     prompt += " Next serial numbers: " + numbers + ".";
   }
@@ -345,7 +283,10 @@ bool Job::nextSet(const SetOutcome& outcome) {
   for (;;) {
     console_.warn(prompt);
     const Answer answer = answerOf(readLine(io_.inputDescriptor, host_));
-    if (answer == Answer::End) return false;
+    if (answer == Answer::End) {
+      releaseNumbers();
+      return false;
+    }
     if (answer == Answer::GoOn) break;
     prompt = "Enter starts the next set, q ends the run.";
   }

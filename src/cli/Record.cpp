@@ -62,6 +62,23 @@ void putPath(nlohmann::json& object, const std::string& path) {
   object["path_bytes"] = asciiLower(bytes);
 }
 
+nlohmann::json ledger(const std::string& path, const LedgerState& state) {
+  static constexpr const char* kFormatWords[] = {"le", "be", "bcd", "ascii"};
+  std::size_t reserved = 0;
+  for (const LedgerState::Reservation& r : state.reservations) reserved += r.numbers.size();
+  nlohmann::json returned = nlohmann::json::array();
+  for (const std::uint64_t number : state.returned) returned.push_back(std::to_string(number));
+  return {
+      {"path", path},
+      {"next", state.runOut ? nlohmann::json(nullptr) : nlohmann::json(std::to_string(state.next))},
+      {"step", state.step},
+      {"format", kFormatWords[static_cast<int>(state.format)]},
+      {"width", state.width},
+      {"returned", returned},
+      {"reserved", reserved},
+      {"without_pass", nullptr}};
+}
+
 std::string text(const nlohmann::json& record) {
   return record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -9,12 +9,13 @@
 #include "cli/Cli.h"
 #include "device/Operations.h"
 #include "production/RunRecords.h"
+#include "production/SerialLedger.h"
 
 namespace tandra::cli::record {
 
 // The JSON record of a job has the same keys whatever the job did or met: what was not reached
 // is null, lists that were not made are null, and "schema" counts changes to this shape.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // A record with every key: what the command line says, when and where the job started, and null
 // for everything still to come.
@@ -30,6 +31,9 @@ nlohmann::json image(std::string_view source, std::string_view bytes, std::uint1
 // record's text replaces, so that "path" no longer names the file) its exact bytes in
 // hexadecimal, null otherwise.
 void putPath(nlohmann::json& object, const std::string& path);
+// A serial number ledger at `path`: its numbers (as text), step, format and width, the numbers
+// to be given again and how many were reserved.
+nlohmann::json ledger(const std::string& path, const LedgerState& state);
 // The record as text: bytes that are not UTF-8 (a file name, a mistyped word) are replaced, so
 // that the document is always one a reader can parse.
 std::string text(const nlohmann::json& record);

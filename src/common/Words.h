@@ -56,4 +56,21 @@ inline UnsignedNumber parseUnsigned(std::string_view text, int base = 10) {
   return number;
 }
 
+// A hexadecimal number as data sheets and scripts write it: its digits, with or without 0x (or
+// 0X) before them.
+inline UnsignedNumber parseHexadecimal(std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
+  return parseUnsigned(text, 16);
+}
+
+// A whole number as people write one: decimal digits, or hexadecimal after 0x (or 0X). A leading
+// 0 is never octal: 010 is ten.
+inline UnsignedNumber parseWholeNumber(std::string_view text) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    return parseHexadecimal(text);
+  }
+  return parseUnsigned(text, 10);
+}
+
 }  // namespace tandra

@@ -56,6 +56,9 @@ void Operations::endProgress(std::int64_t reached, bool stopped, const Texts* te
   for (int socket = 1; texts != nullptr && socket <= std::min(settings_.socketCount, kSockets);
        ++socket) {
     SocketResult result = unjudged(socket);
+    if (lastResult_.kind == Operation::Program) {
+      result.lastPageSent = lastPageSent_[static_cast<std::size_t>(socket - 1)];
+    }
     if (result.state != SocketResult::State::Skipped && engine_.socketFailed(socket)) {
       result.state = SocketResult::State::Failed;
       result.words = texts->failure;

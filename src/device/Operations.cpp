@@ -243,6 +243,8 @@ void Operations::programPage() {
     packet[5] = link_.controlByte;
     packet[6] = selectCode;
     link_.SendCommand();
+    // Sent is pulsed, as far as anyone can tell: a page whose reply never came may have taken.
+    lastPageSent_[static_cast<std::size_t>(socket - 1)] = pageStart;
     if (!replyArrived()) return;  // the link is in doubt: nothing more until it is drained
     if (link_.replyStatus() == kSocketFailed) {
       engine_.resultMessage = kProgramTexts.failure;
@@ -256,6 +258,7 @@ void Operations::programPage() {
 void Operations::Program() {
   if (!deviceChosen()) return;
   pulseWidth_ = settings_.pulseWidth;  // read once: the width of every page
+  lastPageSent_ = {};
 
   enterBusyState();
   host_.showOperation(kProgramTexts.start);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +31,10 @@ struct SocketResult {
   std::optional<SocketFailure> failure;
   std::string image;  // the socket's own image, where it had one
   std::optional<std::uint64_t> serialNumber;
+  // Program: where the last page sent to this socket's chip began; nothing when none was (a
+  // chip refused before any pulse, or an operation stopped before its first page). The pages
+  // go out from the device's start, so the chip was sent every page up to this one.
+  std::optional<std::int32_t> lastPageSent;
 
   // "Verified OK", "Didn't Verify at 0x01A7F: expected 0x3C, read 0x38", "Stopped".
   std::string describe() const;
@@ -156,6 +161,7 @@ class Operations {
   Engine& engine_;
   ControlStates& states_;
   std::uint8_t pulseWidth_ = 0;
+  std::array<std::optional<std::int32_t>, kSockets> lastPageSent_{};  // of the running Program
   bool idleUnanswered_ = false;
   Progress progress_;
   std::int64_t startedMs_ = 0;

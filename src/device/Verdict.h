@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/Operations.h"
@@ -19,6 +20,9 @@ struct ImageStanding {
   std::string notes;
   // The operator saw the notes and chose to go on (--force).
   bool notesAccepted = false;
+  // The addresses the load set, as runs [first, end), lowest first; nothing where that is not
+  // known (an image edited by hand), and a byte then counts as set when it is not the fill.
+  std::optional<std::vector<std::pair<std::int64_t, std::int64_t>>> stored = std::nullopt;
 };
 
 // What a job promises of every chip it judges.

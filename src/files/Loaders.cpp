@@ -48,6 +48,7 @@ LoadReport loadBinaryFrom(ImageBuffer& image, ByteSource& source) {
   const std::size_t loaded = source.read(image.data(), wanted);
   report.extent = static_cast<std::int64_t>(loaded);
   report.bytesStored = loaded;
+  if (loaded > 0) report.storedRanges = {{0, static_cast<std::int64_t>(loaded)}};
   if (loaded == wanted) countTheRest(source, report);
   if (source.cutShort()) {
     report.inputCutShort = true;
@@ -95,6 +96,7 @@ LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* sour
   // only quiet before it cut the file short.
   noteCut();
   loader.lookPastEnd(in);
+  report.storedRanges = loader.storedRanges();
   return report;
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <istream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tandra {
 
@@ -28,6 +30,9 @@ struct LoadReport {
   long firstBadChecksumLine = 0;
   // Buffer addresses the load stored, each counted once (a binary file: the bytes loaded).
   std::uint64_t bytesStored = 0;
+  // The same addresses as runs [first, end), lowest first: where the file sets a byte, whatever
+  // byte it sets (a serial number may go only where it sets none).
+  std::vector<std::pair<std::int64_t, std::int64_t>> storedRanges;
   // An end record (S7/S8/S9, Intel 01) with more records after it, as in two files joined:
   // the line of the end record; 0 when nothing but blank lines followed it.
   long endRecordLine = 0;

@@ -371,6 +371,20 @@ void TextLoader::Read_Ascii_Hex_Line() {
   }
 }
 
+std::vector<std::pair<std::int64_t, std::int64_t>> TextLoader::storedRanges() const {
+  std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+  for (std::size_t address = 0; address < stores_.size(); ++address) {
+    if (stores_[address] == 0) continue;
+    const auto at = static_cast<std::int64_t>(address);
+    if (!ranges.empty() && ranges.back().second == at) {
+      ranges.back().second = at + 1;
+    } else {
+      ranges.emplace_back(at, at + 1);
+    }
+  }
+  return ranges;
+}
+
 void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded) {
   if (!ImageBuffer::contains(address)) {
     ++report_.bytesOutsideBuffer;

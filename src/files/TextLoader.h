@@ -26,6 +26,8 @@ class TextLoader {
   // the first byte that is no padding.
   void lookPastEnd(std::istream& in);
   long linesRead() const { return lineNumber_; }
+  // The addresses stored so far, as runs [first, end), lowest first.
+  std::vector<std::pair<std::int64_t, std::int64_t>> storedRanges() const;
 
  private:
   bool readLine(std::istream& in);

@@ -40,6 +40,7 @@ PanelImageFile loadFile(const std::string& path, std::int32_t chipEnd, int lanes
     }
     file.standing.bytesSet = static_cast<std::int64_t>(report.bytesSet());
     file.standing.notes = report.notes();
+    file.standing.stored = report.storedRanges;
     file.format = std::string(tandra::fileFormatInfo(static_cast<int>(choice.format)).listItem) +
                   ", " + choice.how;
   } catch (const tandra::FileError& error) {
@@ -114,7 +115,8 @@ std::unique_ptr<tandra::ProductionPlan> ProductionChoices::plan(const tandra::Se
     const tandra::LedgerState ledger = tandra::SerialLedger::read(serial.ledger);
     stamp.format = ledger.format;
     stamp.width = ledger.width;
-    numbers = std::make_unique<tandra::SerialLedger>(serial.ledger, runId, serial.reuseFailed);
+    numbers =
+        std::make_unique<tandra::SerialLedger>(serial.ledger, runId, serial.reuseFailed, logPath);
   } else {
     if (serial.step == 0) throw SerialError("a step of 0 would give every chip the same number");
     if (serial.width < 0 || serial.width > 20) {

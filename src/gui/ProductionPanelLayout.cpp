@@ -227,7 +227,9 @@ QWidget* ProductionPanel::createSerialControls() {
   numberChips->setToolTip("Every chip gets a serial number of its own, written into its image");
   grid->addWidget(numberChips, 0, 0, 1, 4);
 
-  serialAddress = newEntry(box, "serialAddress", "[0-9A-Fa-f]{1,5}", 80);
+  // Numbers as data sheets and scripts write them, and as tandra-cli takes them: hexadecimal
+  // with or without 0x, whole numbers in decimal or after 0x.
+  serialAddress = newEntry(box, "serialAddress", "(0[xX])?[0-9A-Fa-f]{1,5}", 80);
   serialAddress->setToolTip("Where the number goes in the chip, in hexadecimal");
   serialFormat = new QComboBox(box);
   serialFormat->addItems(
@@ -244,10 +246,10 @@ QWidget* ProductionPanel::createSerialControls() {
   grid->addWidget(buddyLabel(box, "&Width", serialWidth), 2, 2);
   grid->addWidget(serialWidth, 2, 3);
 
-  serialStart = newEntry(box, "serialStart", "[0-9]{1,20}", 170);
+  serialStart = newEntry(box, "serialStart", "0[xX][0-9A-Fa-f]{1,16}|[0-9]{1,20}", 170);
   serialStart->setText("1");
   serialStart->setToolTip("The first chip's number; it moves on as numbers are given");
-  serialStep = newEntry(box, "serialStep", "[0-9]{1,20}", 80);
+  serialStep = newEntry(box, "serialStep", "0[xX][0-9A-Fa-f]{1,16}|[0-9]{1,20}", 80);
   serialStep->setText("1");
   grid->addWidget(buddyLabel(box, "&Start", serialStart), 2, 0);
   grid->addWidget(serialStart, 2, 1);

@@ -118,7 +118,7 @@ bool ProductionPanel::startRun() {
     }
   }
   run->sets->setProgrammer(tandra::programmerSerial(session_));
-  run->statistics = tandra::RunStatistics(choices_.serial.reuseFailed);
+  run->statistics = tandra::RunStatistics();
   run->basis = basisNow();
   run_ = std::move(run);
   statistics->hide();
@@ -184,6 +184,8 @@ void ProductionPanel::runOneSet() {
       }
       ended = "The log " + text(choices_.logPath) + " could not be written (" +
               text(outcome->logError) + "); not in it: " + chips.join(", ") + ".";
+    } else if (!outcome->numbersError.empty()) {
+      ended = text(outcome->numbersError) + ".";
     } else if (outcome->programmerLost) {
       ended = "The programmer stopped answering in set " + QString::number(set) +
               ": look for it again in the main window (Alt+R there).";
@@ -252,7 +254,7 @@ void ProductionPanel::finishRun(const QString& why) {
   // numbers again; a ledger holds its own next number.
   if (choices_.serial.on && choices_.serial.ledger.empty()) {
     if (const auto* counted = dynamic_cast<const tandra::SerialNumbers*>(run->plan->numbers())) {
-      if (const std::optional<std::uint64_t> next = counted->next()) {
+      if (const std::optional<std::uint64_t> next = counted->firstNeverGiven()) {
         serialStart->setText(QString::number(*next));
       }
     }

@@ -10,6 +10,7 @@
 
 #include "common/HexText.h"
 #include "common/RunId.h"
+#include "common/Words.h"
 #include "device/Session.h"
 #include "gui/MainForm.h"
 #include "gui/ProductionPanel.h"
@@ -69,18 +70,23 @@ BufferFile ProductionPanel::bufferFile() const {
   return {form_.bufferFileName(), form_.bufferStanding()};
 }
 
+// The numbers are read as tandra-cli reads its options: decimal, or hexadecimal after 0x.
 bool ProductionPanel::readStartAndStep() {
-  bool ok = false;
-  choices_.serial.start = serialStart->text().toULongLong(&ok);
-  if (!ok) {
-    say("The first serial number wants digits, up to 18446744073709551615 (Alt+S).");
+  const tandra::UnsignedNumber start =
+      tandra::parseWholeNumber(serialStart->text().trimmed().toStdString());
+  if (!start) {
+    say("The first serial number wants digits (or 0x and hexadecimal ones), up to "
+        "18446744073709551615 (Alt+S).");
     return false;
   }
-  choices_.serial.step = serialStep->text().toULongLong(&ok);
-  if (!ok || choices_.serial.step == 0) {
+  choices_.serial.start = start.value;
+  const tandra::UnsignedNumber step =
+      tandra::parseWholeNumber(serialStep->text().trimmed().toStdString());
+  if (!step || step.value == 0) {
     say("The step wants a whole number of 1 or more (Alt+T).");
     return false;
   }
+  choices_.serial.step = step.value;
   return true;
 }
 
@@ -96,12 +102,13 @@ bool ProductionPanel::takeSerialEntries() {
   choices_.logFormat = csvLog->isChecked() ? tandra::LogFormat::Csv : tandra::LogFormat::JsonLines;
   ledgerReadable_ = false;
   if (!serial.on) return true;
-  bool ok = false;
-  serial.address = serialAddress->text().toInt(&ok, 16);
-  if (!ok) {
+  const tandra::UnsignedNumber address =
+      tandra::parseHexadecimal(serialAddress->text().trimmed().toStdString());
+  if (!address || address.value > 0x7FFFFFFF) {
     say("Give the address the serial number goes to, in hexadecimal (Alt+A).");
     return false;
   }
+  serial.address = static_cast<std::int32_t>(address.value);
   if (serial.ledger.empty()) return readStartAndStep();
   try {
     tandra::SerialLedger::read(serial.ledger);
@@ -269,9 +276,12 @@ void ProductionPanel::showNextNumbers(const tandra::ProductionPlan* plan) {
       words += text(error.what()) + ". ";
     }
   }
-  nextNumbers->setText(words + (upcoming.isEmpty()
-                                    ? QString()
-                                    : "Next serial numbers: " + upcoming.join(", ") + "."));
+  // A ledger's numbers are reserved as the set starts: another station may take these first,
+  // and the set's rows then show the ones its chips got.
+  const QString next = choices_.serial.ledger.empty()
+                           ? "Next serial numbers: "
+                           : "Next serial numbers, unless another station takes them first: ";
+  nextNumbers->setText(words + (upcoming.isEmpty() ? QString() : next + upcoming.join(", ") + "."));
 }
 
 void ProductionPanel::showLogLine() {

@@ -15,10 +15,13 @@ namespace {
 // What the log's lines look like; a reader can tell a later shape by it.
 constexpr int kLogSchema = 1;
 
-constexpr const char* kColumns[] = {
-    "schema",     "run_id",  "time",     "host",         "set",           "socket",
-    "programmer", "device",  "image",    "image_sha256", "serial_number", "result",
-    "text",       "address", "expected", "actual",       "operations",    "verified"};
+// The image's fields are each a column of their own; a log begun with fewer keeps to those.
+const std::vector<std::string> kColumns = {
+    "schema",         "run_id",       "time",        "host",          "set",
+    "socket",         "programmer",   "device",      "image",         "image_size",
+    "image_checksum", "image_sha256", "image_crc32", "serial_number", "result",
+    "text",           "address",      "expected",    "actual",        "operations",
+    "verified"};
 
 // The chip's result in each operation that had it: "Program Device: passed".
 std::vector<std::pair<std::string, std::string>> operationResults(
@@ -58,15 +61,20 @@ std::string csvValue(const nlohmann::json& value) {
 
 }  // namespace
 
+const std::vector<std::string>& csvColumns() {
+  return kColumns;
+}
+
 std::string csvHeader() {
   std::string line;
-  for (const char* column : kColumns) line += (line.empty() ? "" : ",") + std::string(column);
+  for (const std::string& column : kColumns) line += (line.empty() ? "" : ",") + column;
   return line;
 }
 
 std::string logLine(LogFormat format, const LogFacts& facts, int set, const ChipVerdict& chip,
                     const std::vector<OperationResult>& operations, const ImageBuffer* image,
-                    const std::string& imageName, const std::string& time) {
+                    const std::string& imageName, const std::string& time,
+                    const std::vector<std::string>& columns) {
   const SocketResult& result = chip.result;
   nlohmann::json line = socketJson(result);
   nlohmann::json imageRecord = nullptr;
@@ -92,21 +100,18 @@ std::string logLine(LogFormat format, const LogFacts& facts, int set, const Chip
       facts.programmer.empty() ? nlohmann::json(nullptr) : nlohmann::json(facts.programmer);
   line["device"] = facts.device;
   line["image"] = imageRecord;
-  line["serial_number"] = result.serialNumber ? nlohmann::json(std::to_string(*result.serialNumber))
-                                              : nlohmann::json(nullptr);
   line["operations"] = results;
   line["verified"] = verified(operations, result.socket);
   if (format == LogFormat::JsonLines) {
     return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   }
   std::string csv;
-  for (const char* column : kColumns) {
-    const std::string name(column);
+  for (const std::string& name : columns.empty() ? kColumns : columns) {
     std::string cell;
     if (name == "image") {
       cell = image != nullptr ? csvCell(imageName) : "";
-    } else if (name == "image_sha256") {
-      cell = image != nullptr ? imageRecord["sha256"].get<std::string>() : "";
+    } else if (name.starts_with("image_")) {
+      cell = image != nullptr ? csvValue(imageRecord[name.substr(6)]) : "";
     } else if (name == "operations") {
       cell = csvCell(resultsText);
     } else {

@@ -21,15 +21,18 @@ struct LogFacts {
   std::string device;      // the device type
 };
 
-// One chip's line: the run and set, the socket, the programmer and device, the image's name and
-// SHA-256, the serial number (as text: 64-bit numbers do not survive every JSON reader), each
-// operation's result, whether the chip was verified, the verdict and the time. `image`: the
-// chip's image over the device's range; `imageName` what the line calls it (empty for a job
-// that has none, a Blank Check).
+// One chip's line: the run and set, the socket, the programmer and device, the image's name,
+// size, checksum, SHA-256 and CRC-32, the serial number (as text: 64-bit numbers do not survive
+// every JSON reader), each operation's result, whether the chip was verified, the verdict and
+// the time. `image`: the chip's image over the device's range; `imageName` what the line calls
+// it (empty for a job that has none, a Blank Check). A CSV line has the cells of `columns`
+// (csvColumns() when empty), as the log's header names them.
 std::string logLine(LogFormat format, const LogFacts& facts, int set, const ChipVerdict& chip,
                     const std::vector<OperationResult>& operations, const ImageBuffer* image,
-                    const std::string& imageName, const std::string& time);
-// The CSV form's first line, naming its columns.
+                    const std::string& imageName, const std::string& time,
+                    const std::vector<std::string>& columns = {});
+// The CSV form's columns, as a new log's first line names them.
+const std::vector<std::string>& csvColumns();
 std::string csvHeader();
 
 }  // namespace tandra

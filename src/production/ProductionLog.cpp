@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -60,6 +62,47 @@ bool endsWithLineEnd(const std::string& path) {
   return ended;
 }
 
+// The first line of the file at `path`, without its line end; nothing when it is not a file
+// (a device, a pipe) or cannot be read. A header is short: a first line is looked for no
+// further than this.
+std::optional<std::string> firstLineOf(const std::string& path) {
+  constexpr std::size_t kLongest = 4096;
+#if defined(_WIN32)
+  const int descriptor = ::_open(path.c_str(), _O_RDONLY | _O_BINARY);
+  if (descriptor < 0) return std::nullopt;
+  std::string text(kLongest, '\0');
+  const int got = ::_read(descriptor, text.data(), static_cast<unsigned>(kLongest));
+  ::_close(descriptor);
+#else
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) return std::nullopt;
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(descriptor);
+    return std::nullopt;
+  }
+  std::string text(kLongest, '\0');
+  const ssize_t got = ::pread(descriptor, text.data(), kLongest, 0);
+  ::close(descriptor);
+#endif
+  if (got < 0) return std::nullopt;
+  text.resize(static_cast<std::size_t>(got));
+  text = text.substr(0, text.find('\n'));
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+std::vector<std::string> cellsOf(const std::string& header) {
+  std::vector<std::string> cells;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t comma = header.find(',', at);
+    cells.push_back(header.substr(at, comma - at));
+    if (comma == std::string::npos) return cells;
+    at = comma + 1;
+  }
+}
+
 // Room for the lines of many sets, so that a disk that is full is found before a chip is.
 constexpr unsigned long long kLeastRoom = 64 * 1024;
 
@@ -73,6 +116,7 @@ ProductionLog::ProductionLog(std::string path, LogFormat format)
     throw LogError("the log " + path_ + " cannot be opened to append to: " + std::strerror(errno));
   }
   checkRoom();
+  checkForm();
   if (cut) {
     std::size_t written = 0;
     if (!writeAll("\n", &written)) {
@@ -82,6 +126,33 @@ ProductionLog::ProductionLog(std::string path, LogFormat format)
   }
   if (format_ == LogFormat::Csv && isEmpty() && !append(csvHeader())) {
     throw LogError("the log " + path_ + " cannot be written: " + lastError_);
+  }
+}
+
+void ProductionLog::checkForm() {
+  if (format_ == LogFormat::Csv) columns_ = csvColumns();
+  const std::optional<std::string> first = firstLineOf(path_);
+  if (!first || first->empty()) return;  // a new log, or a device
+  // Lines of the other form would make it a file no reader of either can follow.
+  const bool header = first->starts_with("schema,");
+  const bool json = first->front() == '{';
+  const std::string other = ": name a log of its own for these lines";
+  if (format_ == LogFormat::JsonLines) {
+    if (header) throw LogError("the log " + path_ + " holds CSV lines, not JSON lines" + other);
+    return;
+  }
+  if (json) throw LogError("the log " + path_ + " holds JSON lines, not CSV lines" + other);
+  if (!header) {
+    throw LogError("the log " + path_ + " does not begin with the line that names its columns" +
+                   other);
+  }
+  // A log an earlier version began goes on with its columns, each line as long as its header.
+  columns_ = cellsOf(*first);
+  for (const std::string& column : columns_) {
+    if (std::find(csvColumns().begin(), csvColumns().end(), column) == csvColumns().end()) {
+      throw LogError("the log " + path_ + " has a column no chip's line fills, '" + column + "'" +
+                     other);
+    }
   }
 }
 
@@ -146,7 +217,7 @@ bool ProductionLog::append(const std::string& line) {
   // Writers of one log take turns, so that a line this one has to take back is its own.
   const bool locked = ::flock(descriptor_, LOCK_EX) == 0;
 #endif
-  const bool whole = writeAll(bytes, &written);
+  const bool whole = writeAll(bytes, &written) && handToDisk();
   if (whole) {
     lineOpen_ = false;
   } else if (written > 0 && !takeBack(written)) {
@@ -174,12 +245,19 @@ bool ProductionLog::takeBack(std::size_t written) {
 #endif
 }
 
-void ProductionLog::flush() {
+bool ProductionLog::handToDisk() {
+  // A device or a pipe has no disk to hand a line to.
 #if defined(_WIN32)
-  ::_commit(descriptor_);
+  struct _stat64 status {};
+  if (::_fstat64(descriptor_, &status) != 0 || (status.st_mode & _S_IFREG) == 0) return true;
+  if (::_commit(descriptor_) == 0) return true;
 #else
-  ::fsync(descriptor_);
+  struct stat status {};
+  if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) return true;
+  if (::fsync(descriptor_) == 0) return true;
 #endif
+  lastError_ = std::string("the disk did not take it: ") + std::strerror(errno);
+  return false;
 }
 
 }  // namespace tandra

@@ -47,6 +47,7 @@ struct SetShortfall {
   };
   Kind kind;
   int socket = 0;
+  // NumberTooLong: the number; NumbersRunOut: the last there was.
   std::uint64_t serialNumber = 0;
   std::int32_t address = 0;  // where the stamp would go (StampPastEnd, StampOverData)
 
@@ -61,6 +62,15 @@ struct ProductionPlanFacts {
   int stampBytes = 0;
   std::uint8_t fill = 0xFF;
   bool perBoard = false;
+  SerialFormat format = SerialFormat::LittleEndian;
+};
+
+// What became of a set's serial numbers: on chips that passed, given again (no chip carries
+// them), or spent.
+struct SerialSettlement {
+  std::vector<std::uint64_t> used;
+  std::vector<std::uint64_t> back;
+  std::vector<std::uint64_t> spent;
 };
 
 // A plan's options that cannot stand together, found as they are given.
@@ -90,14 +100,15 @@ class ProductionPlan {
   // Where the image of `socket` came from, for the rule that judges its chip.
   const ImageStanding& standingOf(int socket) const;
   // Every chip (or board) of every set gets the next of `numbers`, written as `stamp` says. The
-  // bytes under the stamp must be `fill` in every image, unless `overData` lets the number
-  // replace what the image sets there. A number per board wants a split image.
+  // stamp goes only where no image's file sets a byte (where that is not known, where the image
+  // holds `fill`), unless `overData` lets the number replace what the image sets there. A
+  // number per board wants a split image.
   void numberChips(std::unique_ptr<SerialSource> numbers, SerialStamp stamp, std::uint8_t fill,
                    bool overData = false);
   const std::optional<SerialStamp>& stamp() const { return stamp_; }
   const std::string& bufferName() const { return bufferName_; }
   const SerialSource* numbers() const { return numbers_.get(); }
-  // The numbers the next set would get, as far as can be known now.
+  // The numbers the next set would get: those held for it, or as far as can be known now.
   std::vector<std::uint64_t> upcomingNumbers(const Session& session) const;
   // The same, by the socket whose chip would get each (the chips of one board share theirs);
   // nothing for a socket not in use, or when the chips are not numbered.
@@ -109,13 +120,24 @@ class ProductionPlan {
   const std::string& imageNameOf(int socket) const;
   bool split() const { return split_; }
 
+  // Whether the next set can be made, taking no serial number: every socket in use has an image,
+  // every stamp lies in its chip and over no byte the image sets, and the numbers are there and
+  // fit the stamp.
+  std::optional<SetShortfall> checkSet(const Session& session) const;
   // Gives each socket in use its image for the next set (a copy where a number goes into it),
-  // the others the image buffer. When a socket falls short, no socket is given anything and no
-  // serial number is taken.
+  // the others the image buffer; the serial numbers are taken now (or those held are used).
+  // When the set falls short, no socket is given anything and no number is taken.
   std::optional<SetShortfall> composeSet(Session& session);
-  // What the set came to: the numbers of chips that did not pass are spent, or come back to be
-  // given again where numbers are reused.
-  void settleSet(const Session& session, const std::vector<ChipVerdict>& chips);
+  // Takes the next set's numbers now, so that what is said of them before the set starts holds
+  // whatever another station on the ledger takes meanwhile.
+  std::optional<SetShortfall> holdNumbers(const Session& session);
+  // Numbers held for a set that will not run go back, to be given first.
+  void releaseHeld();
+  // What the set came to. A number comes back to be given again (where numbers are reused)
+  // only when no chip of it passed and none was sent the page its stamp is on: a chip that was
+  // keeps its number spent, whatever came of it.
+  SerialSettlement settleSet(const Session& session, const std::vector<OperationResult>& operations,
+                             const std::vector<ChipVerdict>& chips);
   // Every socket takes the image buffer again, as operations run outside a production set
   // expect: the images a set was given (and their serial numbers) go.
   static void releaseSockets(Session& session);
@@ -138,9 +160,16 @@ class ProductionPlan {
   // The sockets in use, and the groups of them that take one number each.
   std::vector<std::vector<int>> numberedUnits(const Session& session) const;
   std::vector<Place> placesOf(const std::vector<int>& unit) const;
-  std::optional<SetShortfall> checkStamp(
-      const std::vector<Place>& places,
-      const std::array<std::optional<ImageBuffer>, kSockets>& images, std::int32_t deviceEnd) const;
+  std::optional<SetShortfall> checkStamp(const std::vector<Place>& places,
+                                         const Session& session) const;
+  // Whether the image of `socket` sets the byte at `address` of its chip.
+  bool imageSets(const Session& session, int socket, std::int32_t address) const;
+  SerialFits fits() const;
+  std::optional<SetShortfall> shortfallOf(const SerialTake& taken,
+                                          const std::vector<std::vector<int>>& units) const;
+  // The numbers of the set about to run: those held for it, or taken now.
+  std::optional<SetShortfall> numbersForSet(const std::vector<std::vector<int>>& units,
+                                            std::vector<std::uint64_t>& numbers);
 
   std::array<std::optional<Own>, kSockets> own_;
   std::string bufferName_;
@@ -151,6 +180,7 @@ class ProductionPlan {
   std::optional<SerialStamp> stamp_;
   std::uint8_t fill_ = 0xFF;
   bool stampOverData_ = false;
+  std::optional<std::vector<std::uint64_t>> held_;  // taken for the next set already
 };
 
 }  // namespace tandra

@@ -26,8 +26,9 @@ bool ProductionRun::logChip(const SetOutcome& outcome, const ChipVerdict& chip) 
   const int socket = chip.result.socket;
   const ImageBuffer* image = promise_.image.needed ? &session_.socketImages().of(socket) : nullptr;
   const std::string& name = chip.result.image.empty() ? plan_.bufferName() : chip.result.image;
-  const std::string line = logLine(log_->format(), logFacts_, outcome.set, chip, outcome.operations,
-                                   image, name, isoTime(std::chrono::system_clock::now()));
+  const std::string line =
+      logLine(log_->format(), logFacts_, outcome.set, chip, outcome.operations, image, name,
+              isoTime(std::chrono::system_clock::now()), log_->columns());
   return log_->append(line);
 }
 
@@ -68,8 +69,11 @@ SetOutcome ProductionRun::runSet(Observer& observer) {
     countChip(outcome.count, *verdict);
     outcome.chips.push_back(std::move(*verdict));
   }
-  if (log_ != nullptr) log_->flush();
-  plan_.settleSet(session_, outcome.chips);
+  try {
+    outcome.numbers = plan_.settleSet(session_, outcome.operations, outcome.chips);
+  } catch (const LedgerError& error) {
+    outcome.numbersError = error.what();
+  }
   outcome.elapsedMs = session_.host().monotonicMs() - startedMs;
   return outcome;
 }

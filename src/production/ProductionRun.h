@@ -31,6 +31,9 @@ struct SetOutcome {
   bool programmerLost = false;
   std::vector<UnloggedChip> unlogged;  // with the reason in `logError`
   std::string logError;
+  SerialSettlement numbers;  // what became of the set's serial numbers
+  // Why what became of them could not be written down (a ledger that cannot be written).
+  std::string numbersError;
   std::int64_t elapsedMs = 0;
 };
 

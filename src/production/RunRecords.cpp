@@ -45,15 +45,17 @@ std::string hostName() {
 
 nlohmann::json socketJson(const SocketResult& result) {
   const std::optional<SocketFailure>& failure = result.failure;
-  return {{"socket", result.socket},
-          {"result", stateWord(result.state)},
-          {"text", result.describe()},
-          {"address", failure ? nlohmann::json(failure->address) : nullptr},
-          {"expected", failure ? nullable(failure->expected) : nullptr},
-          {"actual", failure ? nullable(failure->actual) : nullptr},
-          {"image", result.image.empty() ? nlohmann::json(nullptr) : nlohmann::json(result.image)},
-          {"serial_number",
-           result.serialNumber ? nlohmann::json(*result.serialNumber) : nlohmann::json(nullptr)}};
+  return {
+      {"socket", result.socket},
+      {"result", stateWord(result.state)},
+      {"text", result.describe()},
+      {"address", failure ? nlohmann::json(failure->address) : nullptr},
+      {"expected", failure ? nullable(failure->expected) : nullptr},
+      {"actual", failure ? nullable(failure->actual) : nullptr},
+      {"image", result.image.empty() ? nlohmann::json(nullptr) : nlohmann::json(result.image)},
+      // As text: a reader that takes JSON numbers as doubles would round a 64-bit one.
+      {"serial_number", result.serialNumber ? nlohmann::json(std::to_string(*result.serialNumber))
+                                            : nlohmann::json(nullptr)}};
 }
 
 nlohmann::json imageJson(std::string_view source, std::string_view bytes, std::uint16_t checksum) {

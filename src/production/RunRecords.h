@@ -16,7 +16,8 @@ namespace tandra {
 
 // "passed", "failed", "stopped", "skipped".
 const char* stateWord(SocketResult::State state);
-// One socket's result: what became of it, where it first failed, its image and serial number.
+// One socket's result: what became of it, where it first failed, its image and serial number
+// (as text).
 nlohmann::json socketJson(const SocketResult& result);
 // An image: where it came from, its size, its 16-bit checksum and its digests.
 nlohmann::json imageJson(std::string_view source, std::string_view bytes, std::uint16_t checksum);

@@ -1,7 +1,6 @@
 #include "production/RunStatistics.h"
 
 #include <cstdio>
-#include <set>
 
 #include "common/TimeText.h"
 
@@ -10,7 +9,6 @@ namespace tandra {
 void RunStatistics::addSet(const SetOutcome& set, std::int64_t elapsedMs) {
   (set.stopped ? setsStopped_ : setsDone_) += 1;
   totalMs_ += elapsedMs;
-  std::set<std::uint64_t> passedNumbers, otherNumbers;
   for (const ChipVerdict& chip : set.chips) {
     if (!chip.counted()) continue;
     Tally& socket = sockets_.at(static_cast<std::size_t>(chip.result.socket - 1));
@@ -19,12 +17,9 @@ void RunStatistics::addSet(const SetOutcome& set, std::int64_t elapsedMs) {
     const bool stopped = !passed && state != SocketResult::State::Failed;
     (passed ? chips_.passed : stopped ? chips_.stopped : chips_.failed) += 1;
     (passed ? socket.passed : stopped ? socket.stopped : socket.failed) += 1;
-    if (chip.result.serialNumber)
-      (passed ? passedNumbers : otherNumbers).insert(*chip.result.serialNumber);
   }
-  numbersUsed_ += static_cast<int>(passedNumbers.size());
-  if (reuseFailed_) return;
-  for (const std::uint64_t number : otherNumbers) numbersSpent_ += passedNumbers.count(number) == 0;
+  numbersUsed_ += static_cast<int>(set.numbers.used.size());
+  numbersSpent_ += static_cast<int>(set.numbers.spent.size());
 }
 
 double RunStatistics::yieldPercent() const {

@@ -21,9 +21,6 @@ class RunStatistics {
     int stopped = 0;
   };
 
-  // `reuseFailed`: numbers of chips that did not pass are given again, not spent.
-  explicit RunStatistics(bool reuseFailed = false) : reuseFailed_(reuseFailed) {}
-
   void addSet(const SetOutcome& set, std::int64_t elapsedMs);
 
   int setsDone() const { return setsDone_; }
@@ -43,7 +40,6 @@ class RunStatistics {
   nlohmann::json json() const;
 
  private:
-  bool reuseFailed_;
   int setsDone_ = 0;
   int setsStopped_ = 0;
   Tally chips_;

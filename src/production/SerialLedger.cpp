@@ -1,5 +1,4 @@
 #include "production/SerialLedger.h"
-#include "common/Words.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,10 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <limits>
-#include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
@@ -26,30 +22,6 @@
 namespace tandra {
 
 namespace {
-
-constexpr const char* kFirstLine = "tandra-usb serial number ledger 1";
-
-const char* formatWord(SerialFormat format) {
-  switch (format) {
-    case SerialFormat::LittleEndian:
-      return "le";
-    case SerialFormat::BigEndian:
-      return "be";
-    case SerialFormat::Bcd:
-      return "bcd";
-    case SerialFormat::Ascii:
-      return "ascii";
-  }
-  return "le";
-}
-
-std::uint64_t numberIn(const std::string& word, const std::string& path) {
-  const UnsignedNumber parsed = parseUnsigned(word);
-  if (!parsed) {
-    throw LedgerError("the ledger " + path + " holds '" + word + "' where a number belongs");
-  }
-  return parsed.value;
-}
 
 // Holds the ledger's lock file locked while it lives: every reader and writer of one ledger
 // takes it, so one reservation is read, changed and written before the next begins.
@@ -165,94 +137,17 @@ void writeWhole(const std::string& path, const std::string& text) {
 #endif
 }
 
-// Takes `count` numbers from `state`: given-back ones first, then new ones; nothing when they run
-// out before `count`.
-std::optional<std::vector<std::uint64_t>> takeFrom(LedgerState& state, int count) {
-  std::vector<std::uint64_t> numbers;
-  for (int i = 0; i < count; ++i) {
-    if (!state.returned.empty()) {
-      numbers.push_back(state.returned.front());
-      state.returned.pop_front();
-      continue;
-    }
-    if (state.runOut) return std::nullopt;
-    numbers.push_back(state.next);
-    if (state.next > std::numeric_limits<std::uint64_t>::max() - state.step) {
-      state.runOut = true;
-    } else {
-      state.next += state.step;
-    }
-  }
-  return numbers;
+// The ledger's count of numbers, and the state it came from after a take.
+SerialCount countOf(const LedgerState& state) {
+  return SerialCount{state.next, state.step, state.runOut, state.returned};
+}
+void keepCount(LedgerState& state, const SerialCount& count) {
+  state.next = count.next;
+  state.runOut = count.runOut;
+  state.returned = count.returned;
 }
 
 }  // namespace
-
-std::string SerialLedger::text(const LedgerState& state) {
-  std::string text = std::string(kFirstLine) + "\n";
-  text += "format " + std::string(formatWord(state.format)) + "\n";
-  text += "width " + std::to_string(state.width) + "\n";
-  text += "step " + std::to_string(state.step) + "\n";
-  text += "next " + std::to_string(state.next) + "\n";
-  text += std::string("run-out ") + (state.runOut ? "yes" : "no") + "\n";
-  text += "returned";
-  for (const std::uint64_t number : state.returned) text += " " + std::to_string(number);
-  text += "\n";
-  for (const LedgerState::Reservation& reservation : state.reservations) {
-    text += "reserved " + reservation.time + " " + reservation.runId;
-    for (const std::uint64_t number : reservation.numbers) text += " " + std::to_string(number);
-    text += "\n";
-  }
-  return text;
-}
-
-LedgerState SerialLedger::parse(const std::string& text, const std::string& path) {
-  std::istringstream lines(text);
-  std::string line;
-  if (!std::getline(lines, line) || line != kFirstLine) {
-    throw LedgerError("the file " + path + " is not a serial number ledger");
-  }
-  LedgerState state;
-  bool sawNext = false;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string key;
-    words >> key;
-    std::vector<std::string> rest;
-    for (std::string word; words >> word;) rest.push_back(word);
-    auto one = [&]() -> const std::string& {
-      if (rest.size() != 1) throw LedgerError("the ledger " + path + " has a broken line: " + line);
-      return rest.front();
-    };
-    if (key == "format") {
-      const std::optional<SerialFormat> format = parseSerialFormat(one());
-      if (!format) throw LedgerError("the ledger " + path + " names no format it knows: " + line);
-      state.format = *format;
-    } else if (key == "width") {
-      state.width = static_cast<int>(numberIn(one(), path));
-    } else if (key == "step") {
-      state.step = numberIn(one(), path);
-      if (state.step == 0) throw LedgerError("the ledger " + path + " steps by 0");
-    } else if (key == "next") {
-      state.next = numberIn(one(), path);
-      sawNext = true;
-    } else if (key == "run-out") {
-      state.runOut = one() == "yes";
-    } else if (key == "returned") {
-      for (const std::string& word : rest) state.returned.push_back(numberIn(word, path));
-    } else if (key == "reserved") {
-      if (rest.size() < 2) throw LedgerError("the ledger " + path + " has a broken line: " + line);
-      LedgerState::Reservation reservation{rest[0], rest[1], {}};
-      for (std::size_t i = 2; i < rest.size(); ++i)
-        reservation.numbers.push_back(numberIn(rest[i], path));
-      state.reservations.push_back(std::move(reservation));
-    } else if (!key.empty()) {
-      throw LedgerError("the ledger " + path + " has a line it should not: " + line);
-    }
-  }
-  if (!sawNext) throw LedgerError("the ledger " + path + " holds no next number");
-  return state;
-}
 
 void SerialLedger::create(const std::string& path, const LedgerState& state) {
   const LedgerLock lock(path);
@@ -268,96 +163,116 @@ LedgerState SerialLedger::read(const std::string& path) {
   return parse(readWhole(path), path);
 }
 
-SerialLedger::SerialLedger(std::string path, std::string runId, bool reuseFailed)
+LedgerState SerialLedger::readAgainstLog(const std::string& path, LoggedNumbers& logged) {
+  read(path);  // no lock file is left beside a ledger that is not there
+  const LedgerLock lock(path);
+  LedgerState state = read(path);
+  logged.readOn();
+  holdAgainstLog(state, path, logged);
+  return state;
+}
+
+SerialLedger::SerialLedger(std::string path, std::string runId, bool reuseFailed,
+                           std::string logPath)
     : path_(std::move(path)), runId_(std::move(runId)), reuseFailed_(reuseFailed) {
-  read(path_);  // a ledger that is not one is refused before anything else happens
+  // A ledger that is not one, or not a whole one, is refused before anything else happens.
+  if (logPath.empty()) {
+    read(path_);
+    return;
+  }
+  log_.emplace(std::move(logPath));
+  readAgainstLog(path_, *log_);
 }
 
-std::optional<std::vector<std::uint64_t>> SerialLedger::take(int count) {
-  const LedgerLock lock(path_);
+// Under the ledger's lock, taken by the caller.
+LedgerState SerialLedger::checked() {
   LedgerState state = read(path_);
-  std::optional<std::vector<std::uint64_t>> numbers = takeFrom(state, count);
-  if (!numbers) return std::nullopt;
-  state.reservations.push_back({isoTime(std::chrono::system_clock::now()), runId_, *numbers});
-  writeWhole(path_, text(state));
-  return numbers;
+  if (log_) {
+    log_->readOn();
+    holdAgainstLog(state, path_, *log_);
+  }
+  return state;
 }
 
-void SerialLedger::failed(std::uint64_t number) {
-  if (!reuseFailed_) return;  // spent: no other chip gets it
+SerialTake SerialLedger::take(int count, const SerialFits& fits) {
+  const LedgerLock lock(path_);
+  LedgerState state = checked();
+  SerialCount numbers = countOf(state);
+  SerialTake taken = numbers.take(count, fits);
+  if (!taken) return taken;
+  keepCount(state, numbers);
+  state.reservations.push_back({isoTime(std::chrono::system_clock::now()), runId_, taken.numbers});
+  writeWhole(path_, text(state));
+  return taken;
+}
+
+SerialTake SerialLedger::peek(int count, const SerialFits& fits) const {
+  SerialCount numbers = countOf(read(path_));
+  return numbers.take(count, fits);
+}
+
+bool SerialLedger::failed(std::uint64_t number) {
+  if (!reuseFailed_) return false;  // spent: no other chip gets it
   const LedgerLock lock(path_);
   LedgerState state = read(path_);
   state.returned.push_back(number);
   writeWhole(path_, text(state));
+  return true;
+}
+
+void SerialLedger::giveBack(const std::vector<std::uint64_t>& numbers) {
+  if (numbers.empty()) return;
+  const LedgerLock lock(path_);
+  LedgerState state = read(path_);
+  state.returned.insert(state.returned.begin(), numbers.begin(), numbers.end());
+  writeWhole(path_, text(state));
 }
 
 std::vector<std::uint64_t> SerialLedger::upcoming(int count) const {
-  LedgerState state = read(path_);
-  std::vector<std::uint64_t> numbers;
+  SerialCount numbers = countOf(read(path_));
+  std::vector<std::uint64_t> upcoming;
   for (int i = 0; i < count; ++i) {
-    std::optional<std::vector<std::uint64_t>> one = takeFrom(state, 1);
+    const SerialTake one = numbers.take(1, {});
     if (!one) break;
-    numbers.push_back(one->front());
+    upcoming.push_back(one.numbers.front());
   }
-  return numbers;
+  return upcoming;
+}
+
+void holdAgainstLog(const LedgerState& ledger, const std::string& path,
+                    const LoggedNumbers& logged) {
+  for (const std::uint64_t number : ledger.returned) {
+    if (logged.passed().count(number) == 0) continue;
+    throw LedgerError("the ledger " + path + " cannot be trusted: line " +
+                      std::to_string(ledger.returnedLine) + ", '" + ledger.returnedText +
+                      "', gives " + std::to_string(number) +
+                      " back, but a chip that passed holds it in the log " + logged.path());
+  }
+  const std::optional<std::uint64_t>& highest = logged.highest();
+  // Run out, the next number is the last there was, and was given.
+  if (!highest || *highest < ledger.next || (ledger.runOut && *highest == ledger.next)) return;
+  throw LedgerError("the ledger " + path + " is older than the log " + logged.path() +
+                    ": a chip there holds " + std::to_string(*highest) +
+                    ", at or above the ledger's next number, " + std::to_string(ledger.next) +
+                    " (line " + std::to_string(ledger.nextLine) +
+                    "): restore it, or start a new one above " + std::to_string(*highest));
 }
 
 std::vector<std::uint64_t> numbersWithoutAPass(const LedgerState& ledger,
                                                const std::string& logPath) {
-  std::ifstream log(logPath, std::ios::binary);
-  if (!log) throw LedgerError("the log " + logPath + " cannot be read: " + std::strerror(errno));
-  std::set<std::uint64_t> passed;
-  std::vector<std::string> columns;
-  for (std::string line; std::getline(log, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    if (line.front() == '{') {
-      const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
-      if (parsed.is_discarded() || !parsed.is_object() || parsed.value("result", "") != "passed")
-        continue;
-      const nlohmann::json& serial = parsed["serial_number"];
-      if (serial.is_string()) {
-        // A line some other program wrote may hold anything there: only a number counts.
-        if (const UnsignedNumber number = parseUnsigned(serial.get<std::string>())) {
-          passed.insert(number.value);
-        }
-      }
-      if (serial.is_number_unsigned()) passed.insert(serial.get<std::uint64_t>());
-      continue;
-    }
-    // CSV: the header names the columns; numbers and results hold no commas or quotes.
-    std::vector<std::string> cells;
-    std::string cell;
-    bool quoted = false;
-    for (const char c : line) {
-      if (c == '"') {
-        quoted = !quoted;
-      } else if (c == ',' && !quoted) {
-        cells.push_back(cell);
-        cell.clear();
-      } else {
-        cell += c;
-      }
-    }
-    cells.push_back(cell);
-    if (columns.empty() || cells == columns) {
-      columns = cells;
-      continue;
-    }
-    const auto column = [&](const char* name) -> std::string {
-      for (std::size_t i = 0; i < columns.size() && i < cells.size(); ++i) {
-        if (columns[i] == name) return cells[i];
-      }
-      return "";
-    };
-    const UnsignedNumber serial = parseUnsigned(column("serial_number"));
-    if (column("result") == "passed" && serial) passed.insert(serial.value);
+  std::error_code ignored;
+  if (!std::filesystem::exists(logPath, ignored)) {
+    throw LedgerError("the log " + logPath + " cannot be read: " + std::strerror(ENOENT));
   }
+  LoggedNumbers logged(logPath);
+  logged.readOn();
   std::vector<std::uint64_t> without;
   std::set<std::uint64_t> listed;
   for (const LedgerState::Reservation& reservation : ledger.reservations) {
     for (const std::uint64_t number : reservation.numbers) {
-      if (passed.count(number) == 0 && listed.insert(number).second) without.push_back(number);
+      if (logged.passed().count(number) == 0 && listed.insert(number).second) {
+        without.push_back(number);
+      }
     }
   }
   return without;

@@ -56,55 +56,78 @@ bool writeSerialNumber(ImageBuffer& image, std::int32_t address, std::uint64_t n
   return true;
 }
 
+SerialTake SerialCount::take(int count, const SerialFits& fits) {
+  SerialCount trial = *this;
+  SerialTake taken;
+  for (int i = 0; i < count; ++i) {
+    std::uint64_t number = trial.next;
+    if (!trial.returned.empty()) {
+      number = trial.returned.front();
+      trial.returned.pop_front();
+    } else if (trial.runOut) {
+      return {{}, SerialTake::Fault::RunOut, last(), 0};
+    } else if (trial.next > std::numeric_limits<std::uint64_t>::max() - trial.step) {
+      trial.runOut = true;  // the next one would wrap round to a number given long ago
+    } else {
+      trial.next += trial.step;
+    }
+    if (fits && !fits(number)) {
+      return {{}, SerialTake::Fault::TooLong, number, static_cast<std::size_t>(i)};
+    }
+    taken.numbers.push_back(number);
+  }
+  *this = std::move(trial);
+  return taken;
+}
+
+std::uint64_t SerialCount::last() const {
+  if (runOut) return next;
+  return next + (std::numeric_limits<std::uint64_t>::max() - next) / step * step;
+}
+
 SerialNumbers::SerialNumbers(std::uint64_t first, std::uint64_t step, bool reuseFailed)
-    : next_(first), step_(step), reuseFailed_(reuseFailed) {
+    : count_{first, step, false, {}}, reuseFailed_(reuseFailed) {
   if (step == 0) throw std::invalid_argument("serial numbers must go up by at least 1");
 }
 
-std::optional<std::uint64_t> SerialNumbers::next() const {
-  if (!returned_.empty()) return returned_.front();
-  if (runOut_) return std::nullopt;
-  return next_;
+std::optional<std::uint64_t> SerialNumbers::firstNeverGiven() const {
+  if (count_.runOut) return std::nullopt;
+  return count_.next;
 }
 
 std::optional<std::uint64_t> SerialNumbers::take() {
-  const std::optional<std::uint64_t> number = next();
-  if (!number) return std::nullopt;
-  if (!returned_.empty()) {
-    returned_.pop_front();
-  } else if (next_ > std::numeric_limits<std::uint64_t>::max() - step_) {
-    runOut_ = true;  // the next one would wrap round to a number given long ago
-  } else {
-    next_ += step_;
-  }
-  return number;
+  const SerialTake taken = count_.take(1, {});
+  if (!taken) return std::nullopt;
+  return taken.numbers.front();
 }
 
-std::optional<std::vector<std::uint64_t>> SerialNumbers::take(int count) {
-  SerialNumbers trial = *this;
-  std::vector<std::uint64_t> numbers;
-  for (int i = 0; i < count; ++i) {
-    const std::optional<std::uint64_t> number = trial.take();
-    if (!number) return std::nullopt;
-    numbers.push_back(*number);
-  }
-  *this = std::move(trial);
-  return numbers;
+SerialTake SerialNumbers::take(int count, const SerialFits& fits) {
+  return count_.take(count, fits);
+}
+
+SerialTake SerialNumbers::peek(int count, const SerialFits& fits) const {
+  SerialCount trial = count_;
+  return trial.take(count, fits);
 }
 
 std::vector<std::uint64_t> SerialNumbers::upcoming(int count) const {
-  SerialNumbers trial = *this;
+  SerialCount trial = count_;
   std::vector<std::uint64_t> numbers;
   for (int i = 0; i < count; ++i) {
-    const std::optional<std::uint64_t> number = trial.take();
-    if (!number) break;
-    numbers.push_back(*number);
+    const SerialTake one = trial.take(1, {});
+    if (!one) break;
+    numbers.push_back(one.numbers.front());
   }
   return numbers;
 }
 
-void SerialNumbers::failed(std::uint64_t number) {
-  if (reuseFailed_) returned_.push_back(number);
+bool SerialNumbers::failed(std::uint64_t number) {
+  if (reuseFailed_) count_.returned.push_back(number);
+  return reuseFailed_;
+}
+
+void SerialNumbers::giveBack(const std::vector<std::uint64_t>& numbers) {
+  count_.returned.insert(count_.returned.begin(), numbers.begin(), numbers.end());
 }
 
 }  // namespace tandra

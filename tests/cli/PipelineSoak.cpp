@@ -1,5 +1,7 @@
 #include "PipelineSoak.h"
 
+#include "PipelineRun.h"
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -29,7 +31,6 @@ namespace tandra::test {
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Random = std::mt19937;
 
 int draw(Random& random, int least, int most) {
@@ -38,96 +39,6 @@ int draw(Random& random, int least, int most) {
 bool chance(Random& random, double p) {
   return std::bernoulli_distribution(p)(random);
 }
-
-enum class Images { Shared, PerSocket, Split };
-enum class Fault {
-  None,
-  LostReply,
-  CutReply,
-  PausedReply,
-  CablePulled,
-  Signal,
-  OutputFails,
-  LogFills
-};
-constexpr std::array<const char*, 8> kFaultNames = {"none",         "lost reply",   "cut reply",
-                                                    "paused reply", "cable pulled", "signal",
-                                                    "output fails", "log fills"};
-
-// The serial number as the chip should hold it, written here afresh from the options rather than
-// by the program's own code.
-Bytes stampOf(std::uint64_t number, const std::string& format, int bytes) {
-  Bytes out(static_cast<std::size_t>(bytes), 0);
-  for (int i = 0; i < bytes; ++i) {
-    const auto at = static_cast<std::size_t>(i);
-    const auto back = static_cast<std::size_t>(bytes - 1 - i);
-    if (format == "le") {
-      out[at] = static_cast<std::uint8_t>(i < 8 ? number >> (8 * i) : 0);
-    } else if (format == "be") {
-      out[back] = static_cast<std::uint8_t>(i < 8 ? number >> (8 * i) : 0);
-    } else if (format == "ascii") {
-      out[back] = static_cast<std::uint8_t>('0' + number % 10);
-      number /= 10;
-    } else {  // bcd
-      out[back] = static_cast<std::uint8_t>(number % 10 | (number / 10 % 10) << 4);
-      number /= 100;
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
-// One run as drawn, and what came of it.
-struct PipelineRun {
-  std::uint64_t number = 0;
-  std::string type;
-  std::int32_t size = 0;
-  int count = 1;
-  int leftOut = 0;  // bit s-1: socket s left out with --sockets
-  Images images = Images::Shared;
-  int lanes = 0;
-  std::array<Bytes, 6> expected;  // each socket's image, before its serial number
-  bool serials = false;
-  std::int32_t stampAt = 0;
-  std::string stampFormat = "le";
-  int stampBytes = 4;
-  std::uint64_t firstSerial = 0;
-  std::uint64_t serialStep = 1;
-  bool reuseFailed = false;
-  bool ledger = false;        // the numbers come from the soak's one ledger
-  bool ledgerSpoilt = false;  // ... which holds junk for this run
-  int setsWanted = 1;
-  bool noCheck = false;
-  bool noVerify = false;
-  bool json = false;
-  Fault fault = Fault::None;
-  std::uint64_t faultAt = 0;  // the command the fault strikes at
-  int signal = 0;
-  std::size_t outputFailsAfter = 0;
-  rlim_t logRoom = 0;
-  bool faultStruck = false;
-  std::vector<std::string> arguments;
-  std::string logPath;
-
-  int code = -1;
-  std::string out;
-  std::string err;
-  std::map<std::pair<int, int>, Bytes> chips;  // (set, socket): the chip when its set ended
-  int setsEnded = 0;
-
-  bool inUse(int socket) const { return socket <= count && (leftOut >> (socket - 1) & 1) == 0; }
-  std::string describe() const {
-    std::string text = "run " + std::to_string(number) + ": program " + type + " x" +
-                       std::to_string(count) + " sets " + std::to_string(setsWanted) + ", " +
-                       kFaultNames[static_cast<std::size_t>(fault)] + " at " +
-                       std::to_string(faultAt) + ";";
-    for (const std::string& argument : arguments) text += " " + argument;
-    return text;
-  }
-};
-
-namespace {
 
 // The programmer as the job's driver: strikes the run's fault at its command.
 class FaultyDriver final : public ForwardingApi {
@@ -201,8 +112,11 @@ class FailingOutput final : public std::stringbuf {
 // for the checks), the next set's are put in, and Enter (or q after the last set) is pressed.
 class Operator final : public std::stringbuf {
  public:
-  Operator(PipelineRun& run, VirtualProgrammer& programmer, Random& random, int keys)
-      : run_(run), programmer_(programmer), random_(random), keys_(keys) {}
+  // `line`: the ledger the run takes its numbers from, from which another station on the line
+  // takes numbers at some of the prompts; nullptr for a run numbered otherwise.
+  Operator(PipelineRun& run, VirtualProgrammer& programmer, Random& random, int keys,
+           SoakLine* line)
+      : run_(run), programmer_(programmer), random_(random), keys_(keys), line_(line) {}
 
   void putInChips(int set) {
     for (int socket = 1; socket <= 5; ++socket) {
@@ -226,8 +140,11 @@ class Operator final : public std::stringbuf {
       } else if (kind < 10) {
         programmer_.removeChip(socket);  // an empty socket
       }
+      if (run_.serials && programmer_.socket(socket)) {
+        const auto stamp = chip.cells().begin() + run_.stampAt;
+        run_.inserted[{set, socket}] = Bytes(stamp, stamp + run_.stampBytes);
+      }
     }
-    (void)set;
   }
 
   void keepChips(int set) {
@@ -250,6 +167,12 @@ class Operator final : public std::stringbuf {
     while (answered_ < prompts) {
       ++answered_;
       const int set = static_cast<int>(answered_);
+      announced(text, set + 1);
+      // The numbers the prompt named are the set's, whatever another station takes now.
+      if (line_ != nullptr && chance(random_, 0.5)) {
+        line_->otherStation(draw(random_, 1, 5));
+        ++run_.races;
+      }
       keepChips(set);
       run_.setsEnded = set;
       const bool more = set < run_.setsWanted;
@@ -261,10 +184,25 @@ class Operator final : public std::stringbuf {
   }
 
  private:
+  // The numbers the prompt before `set` named: "Next serial numbers: 1005, 1006."
+  void announced(const std::string& text, int set) {
+    static const std::string kPrompt = "then Enter; q ends.";
+    static const std::string kNumbers = " Next serial numbers: ";
+    std::size_t at = 0;
+    for (int seen = 1; seen < set; ++seen) at = text.find(kPrompt, at) + kPrompt.size();
+    if (text.compare(at, kNumbers.size(), kNumbers) != 0) return;
+    std::vector<std::uint64_t>& numbers = run_.announced[set];
+    std::istringstream list(text.substr(at + kNumbers.size(), text.find('.', at) - at));
+    for (std::string number; std::getline(list, number, ',');) {
+      numbers.push_back(std::stoull(number));
+    }
+  }
+
   PipelineRun& run_;
   VirtualProgrammer& programmer_;
   Random& random_;
   int keys_;
+  SoakLine* line_;
   std::size_t answered_ = 0;
 };
 
@@ -323,10 +261,7 @@ PipelineSoak::PipelineSoak(std::uint32_t seed) : seed_(seed) {
   std::filesystem::create_directories(folder_);
   // A log past the file-size limit is a failed write, as it is in tandra-cli.
   std::signal(SIGXFSZ, SIG_IGN);
-  ledgerPath_ = folder_ + "/line.ledger";
-  LedgerState start;
-  start.next = 1000;
-  SerialLedger::create(ledgerPath_, start);
+  line_ = std::make_unique<SoakLine>(folder_);
 }
 
 PipelineSoak::~PipelineSoak() {
@@ -370,33 +305,35 @@ void PipelineSoak::runOne(std::uint64_t number) {
   run.serials = chance(random, 0.4);
   // Some runs take their numbers from one ledger all the soak's runs share, as the processes of
   // a line do: a number on a passed chip is never given again, in this run or any later one.
-  run.ledger = run.serials && run.size >= 8 && chance(random, 0.4);
+  run.ledger = run.serials && chance(random, 0.4);
   if (run.ledger) {
+    // A long soak reads logs of a bounded size: a new ledger and log now and then.
+    if (++runsOnThisLog_ > 200) {
+      line_->rotate();
+      runsOnThisLog_ = 1;
+    }
+    run.trouble = line_->draw(random);
     run.stampFormat = "le";
     run.stampBytes = 4;
-    run.stampAt = draw(random, 0, run.size - run.stampBytes);
+    run.stampAt = draw(random, 64, run.size - run.stampBytes);
     run.reuseFailed = chance(random, 0.3);
-    run.ledgerSpoilt = chance(random, 0.05);
   } else if (run.serials) {
     static constexpr std::array<const char*, 4> kFormats = {"le", "be", "bcd", "ascii"};
     run.stampFormat = kFormats[static_cast<std::size_t>(draw(random, 0, 3))];
     run.stampBytes = run.stampFormat == "ascii" ? 8 : 4;
     if (chance(random, 0.3)) run.stampBytes = draw(random, 2, 8);
-    run.stampAt = draw(random, 0, run.size - run.stampBytes);
+    run.stampAt = draw(random, 64, run.size - run.stampBytes);
     run.serialStep = static_cast<std::uint64_t>(draw(random, 1, 3));
     run.firstSerial = chance(random, 0.8)
                           ? static_cast<std::uint64_t>(draw(random, 0, 100000))
                           : (std::uint64_t{1} << (8 * std::min(run.stampBytes, 7))) - 7;
     run.reuseFailed = chance(random, 0.3);
   }
-  auto clearStamp = [&](Bytes& image, int lanes, int lane) {
-    if (!run.serials) return;
-    for (int i = 0; i < run.stampBytes; ++i) {
-      const std::size_t at =
-          static_cast<std::size_t>(run.stampAt + i) * static_cast<std::size_t>(lanes) +
-          static_cast<std::size_t>(lane);
-      if (at < image.size()) image[at] = 0xFF;
-    }
+  // The number goes where no file sets a byte: the files end before it, in whole records.
+  const auto roomForTheNumber = [&](std::size_t extent, int lanes) {
+    if (!run.serials) return extent;
+    return std::min(
+        extent, static_cast<std::size_t>(run.stampAt / 64) * 64 * static_cast<std::size_t>(lanes));
   };
 
   // The images.
@@ -411,11 +348,11 @@ void PipelineSoak::runOne(std::uint64_t number) {
     const int lanes = run.images == Images::Split ? run.lanes : 1;
     const std::size_t whole = size * static_cast<std::size_t>(lanes);
     // A text file's last record is a whole one: a shorter file is cut at a record's end.
-    const std::size_t extent =
+    const std::size_t extent = roomForTheNumber(
         chance(random, 0.7) ? whole
-                            : static_cast<std::size_t>(draw(random, 1, run.size / 64)) * 64 * lanes;
+                            : static_cast<std::size_t>(draw(random, 1, run.size / 64)) * 64 * lanes,
+        lanes);
     Bytes file = randomBytes(random, extent);
-    for (int lane = 0; lane < lanes; ++lane) clearStamp(file, lanes, lane);
     const auto [path, format] = writeImage(folder_, "image", file, random);
     a.push_back(path);
     if (chance(random, 0.3)) a.insert(a.end(), {"--format", format});
@@ -431,11 +368,12 @@ void PipelineSoak::runOne(std::uint64_t number) {
   } else {
     for (int socket = 1; socket <= run.count; ++socket) {
       if (!run.inUse(socket)) continue;
-      Bytes image =
-          randomBytes(random, chance(random, 0.7)
-                                  ? size
-                                  : static_cast<std::size_t>(draw(random, 1, run.size / 64)) * 64);
-      clearStamp(image, 1, 0);
+      Bytes image = randomBytes(
+          random,
+          roomForTheNumber(chance(random, 0.7)
+                               ? size
+                               : static_cast<std::size_t>(draw(random, 1, run.size / 64)) * 64,
+                           1));
       const auto [path, format] =
           writeImage(folder_, "socket" + std::to_string(socket), image, random);
       a.insert(a.end(), {"--socket-image", std::to_string(socket) + "=" +
@@ -445,13 +383,16 @@ void PipelineSoak::runOne(std::uint64_t number) {
     }
   }
   if (run.serials) {
-    a.insert(a.end(), {"--sn-at", std::to_string(0) /*placeholder*/});
+    // As data sheets and scripts write an address, with 0x or without; over the file's first
+    // bytes where the run is to be refused for it.
     std::ostringstream at;
-    at << std::hex << std::uppercase << run.stampAt;
-    a.back() = at.str();
+    at << (chance(random, 0.5) ? "0x" : "") << std::hex << std::uppercase << run.stampAt;
+    a.insert(a.end(),
+             {"--sn-at", run.trouble == Trouble::StampOverData ? std::string("0") : at.str()});
   }
   if (run.ledger) {
-    a.insert(a.end(), {"--sn-ledger", ledgerPath_});
+    a.insert(a.end(), {"--sn-ledger", run.trouble == Trouble::NumberTooLong ? line_->narrowLedger()
+                                                                            : line_->ledger()});
     if (run.reuseFailed) a.push_back("--sn-reuse-failed");
   } else if (run.serials) {
     a.insert(a.end(),
@@ -471,13 +412,24 @@ void PipelineSoak::runOne(std::uint64_t number) {
   if (run.noCheck) a.push_back("--no-check");
   if (run.noVerify) a.push_back("--no-verify");
   if (run.json) a.push_back("--json");
-  run.logPath = folder_ + "/run.log";
-  std::filesystem::remove(run.logPath);
-  if (chance(random, 0.1)) std::ofstream(run.logPath) << "{\"cut\": ";  // an earlier run's cut line
+  // A run on the ledger writes the line's one log; another run a log of its own.
+  run.logPath = run.ledger ? line_->log() : folder_ + "/run.log";
+  if (run.trouble == Trouble::LogCannotOpen) run.logPath = folder_ + "/no/such/folder/line.log";
+  // The narrow ledger's numbers are lower than the line's: held against the line's log it would
+  // be refused as older than the log, before its numbers are found too long.
+  if (run.trouble == Trouble::NumberTooLong) run.logPath = folder_ + "/narrow.log";
+  if (!run.ledger) std::filesystem::remove(run.logPath);
+  if (chance(random, 0.1)) {
+    std::ofstream(run.logPath, std::ios::app) << "{\"cut\": ";  // an earlier run's cut line
+  }
+  std::error_code missing;
+  run.logFrom =
+      std::filesystem::exists(run.logPath) ? std::filesystem::file_size(run.logPath, missing) : 0;
   a.insert(a.end(), {"--log", run.logPath, "--quiet"});
 
-  // The fault, at a command drawn over the run's likely length.
-  if (chance(random, 0.6)) {
+  // The fault, at a command drawn over the run's likely length; none where the run is to be
+  // refused before a chip.
+  if (run.trouble == Trouble::None && chance(random, 0.6)) {
     run.fault = static_cast<Fault>(draw(random, 1, 7));
     const std::uint64_t pages = static_cast<std::uint64_t>(run.size) / 256;
     run.faultAt = static_cast<std::uint64_t>(
@@ -496,7 +448,13 @@ void PipelineSoak::runOne(std::uint64_t number) {
   FaultyDriver driver(programmer, run, stop);
   int keys[2];
   if (::pipe(keys) != 0) return;
-  Operator desk(run, programmer, random, keys[1]);
+  if (run.trouble == Trouble::NoProgrammer) programmer.setDeviceCount(0);
+  if (run.trouble == Trouble::OldFirmware) programmer.setFirmwareVersion(1, 10);
+  Operator desk(run, programmer, random, keys[1],
+                // No station writes the ledger while a run's file size is held down.
+                run.ledger && run.trouble == Trouble::None && run.fault != Fault::LogFills
+                    ? line_.get()
+                    : nullptr);
   desk.putInChips(1);
   FailingOutput out(run.fault == Fault::OutputFails ? std::optional(run.outputFailsAfter)
                                                     : std::nullopt);
@@ -520,16 +478,10 @@ void PipelineSoak::runOne(std::uint64_t number) {
     ::setrlimit(RLIMIT_FSIZE, &limited);
     run.faultStruck = true;
   }
-  std::string ledgerKept;
-  if (run.ledgerSpoilt) {
-    std::ifstream kept(ledgerPath_, std::ios::binary);
-    ledgerKept.assign(std::istreambuf_iterator<char>(kept), {});
-    std::ofstream(ledgerPath_, std::ios::trunc) << "tandra-usb serial number ledger 1\nnext 12x\n";
-  }
+  if (run.ledger) line_->before(run.trouble, random);
   run.code = cli::runCli(a, io);
-  if (run.ledgerSpoilt)
-    std::ofstream(ledgerPath_, std::ios::binary | std::ios::trunc) << ledgerKept;
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
+  const SoakLine::Refusal refusal = run.ledger ? line_->after(run.trouble) : SoakLine::Refusal{};
   ::close(keys[0]);
   ::close(keys[1]);
   if (run.fault == Fault::OutputFails) run.faultStruck = true;
@@ -540,226 +492,7 @@ void PipelineSoak::runOne(std::uint64_t number) {
   ++figures_.runs;
   if (run.ledger) ++figures_.ledgerRuns;
   check(run);
-}
-
-void PipelineSoak::check(const PipelineRun& run) {
-  struct Claim {
-    int set;
-    int socket;
-    std::string result;
-    std::optional<std::uint64_t> serial;
-    std::string where;
-  };
-  std::vector<Claim> verdicts;  // what the record or the result lines say of each chip
-  std::vector<Claim> logged;
-
-  // The log.
-  std::ifstream logFile(run.logPath);
-  for (std::string line; std::getline(logFile, line);) {
-    if (line.empty() || line.starts_with("{\"cut\": ")) continue;
-    nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
-    if (parsed.is_discarded()) {
-      if (logFile.peek() != EOF)
-        find(run, figures_.disagreements, "a log line is not JSON: " + line);
-      continue;  // the last line, cut by the full disk: its chip must be named as missing
-    }
-    std::optional<std::uint64_t> serial;
-    if (parsed["serial_number"].is_number()) serial = parsed["serial_number"].get<std::uint64_t>();
-    if (parsed["serial_number"].is_string())
-      serial = std::stoull(parsed["serial_number"].get<std::string>());
-    logged.push_back({parsed["set"].get<int>(), parsed["socket"].get<int>(),
-                      parsed["result"].get<std::string>(), serial, "log"});
-  }
-
-  // The record, or the result lines.
-  std::set<std::pair<int, int>> missing;
-  std::optional<nlohmann::json> record;
-  if (run.json) {
-    nlohmann::json parsed = nlohmann::json::parse(run.out, nullptr, false);
-    if (!parsed.is_discarded()) record = parsed;
-  }
-  bool linesWhole = !run.json && !(run.fault == Fault::OutputFails);
-  if (record) {
-    if ((*record)["chips"].is_array()) {
-      for (const auto& chip : (*record)["chips"]) {
-        std::optional<std::uint64_t> serial;
-        if (chip["serial_number"].is_number()) serial = chip["serial_number"].get<std::uint64_t>();
-        verdicts.push_back({chip["set"].get<int>(), chip["socket"].get<int>(),
-                            chip["result"].get<std::string>(), serial, "record"});
-      }
-    }
-    if ((*record)["log"].is_object()) {
-      for (const auto& chip : (*record)["log"]["missing"]) {
-        missing.insert({chip["set"].get<int>(), chip["socket"].get<int>()});
-      }
-    }
-  } else if (linesWhole) {
-    static const std::regex kLine(R"(^(?:set (\d+), )?socket (\d)(?: \(serial (\d+)\))?: (.*)$)");
-    std::map<std::pair<int, int>, Claim> last;
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-      std::smatch m;
-      if (!std::regex_match(line, m, kLine)) continue;
-      const int set = m[1].matched ? std::stoi(m[1]) : 1;
-      const int socket = std::stoi(m[2]);
-      const std::string words = m[4];
-      const bool passing = words == (run.noVerify ? "Programmed OK" : "Verified OK");
-      const std::string result = passing                        ? "passed"
-                                 : words.starts_with("Skipped") ? "skipped"
-                                 : words.starts_with("Stopped") || words.ends_with("not verified")
-                                     ? "stopped"
-                                     : "failed";
-      std::optional<std::uint64_t> serial;
-      if (m[3].matched) serial = std::stoull(m[3]);
-      last[{set, socket}] = {set, socket, result, serial, "line"};
-    }
-    for (const auto& [key, claim] : last) verdicts.push_back(claim);
-    static const std::regex kMissing(R"(set (\d+) socket (\d))");
-    const std::size_t notIn = run.err.find("not in it: ");
-    if (notIn != std::string::npos) {
-      const std::string list = run.err.substr(notIn, run.err.find('\n', notIn) - notIn);
-      for (std::sregex_iterator it(list.begin(), list.end(), kMissing), end; it != end; ++it) {
-        missing.insert({std::stoi((*it)[1]), std::stoi((*it)[2])});
-      }
-    }
-  }
-
-  // Every chip reported passed holds exactly its image and its serial number.
-  std::map<std::uint64_t, int> passedSerials, givenSerials;
-  auto checkPass = [&](const Claim& claim) {
-    if (claim.result != "passed") return;
-    const auto chip = run.chips.find({claim.set, claim.socket});
-    Bytes wanted = run.expected[static_cast<std::size_t>(claim.socket)];
-    if (run.serials) {
-      if (!claim.serial) {
-        find(run, figures_.falsePasses,
-             claim.where + ": set " + std::to_string(claim.set) + " socket " +
-                 std::to_string(claim.socket) + " passed without its serial number");
-        return;
-      }
-      const Bytes stamp = stampOf(*claim.serial, run.stampFormat, run.stampBytes);
-      std::copy(stamp.begin(), stamp.end(), wanted.begin() + run.stampAt);
-    }
-    if (chip == run.chips.end() || chip->second != wanted) {
-      std::string where = "it was not read back";
-      if (chip != run.chips.end()) {
-        const auto differ = std::mismatch(wanted.begin(), wanted.end(), chip->second.begin());
-        where = "at " + std::to_string(differ.first - wanted.begin()) + " it holds " +
-                std::to_string(*differ.second) + ", not " + std::to_string(*differ.first);
-      }
-      find(run, figures_.falsePasses,
-           claim.where + ": set " + std::to_string(claim.set) + " socket " +
-               std::to_string(claim.socket) +
-               " reported passed, but its chip does not hold its image: " + where);
-    }
-  };
-  for (const Claim& claim : verdicts) checkPass(claim);
-  for (const Claim& claim : logged) checkPass(claim);
-
-  // No serial number twice: among passed chips ever, among all chips unless failed ones are
-  // given again.
-  const std::vector<Claim>& numbered = logged.empty() ? verdicts : logged;
-  for (const Claim& claim : numbered) {
-    if (!claim.serial) continue;
-    if (claim.result == "passed" && ++passedSerials[*claim.serial] == 2) {
-      find(run, figures_.serialRepeats,
-           "serial number " + std::to_string(*claim.serial) + " passed twice");
-    }
-    if (!run.reuseFailed && claim.result != "skipped" && ++givenSerials[*claim.serial] == 2) {
-      find(run, figures_.serialRepeats,
-           "serial number " + std::to_string(*claim.serial) + " given twice");
-    }
-  }
-
-  // The shared ledger never gives a number that a passed chip of any run already holds.
-  if (run.ledger) {
-    for (const Claim& claim : numbered) {
-      if (!claim.serial) continue;
-      if (ledgerPassed_.count(*claim.serial) != 0) {
-        find(run, figures_.serialRepeats,
-             "the ledger gave " + std::to_string(*claim.serial) + " again after it passed");
-      }
-    }
-    for (const Claim& claim : numbered) {
-      if (claim.serial && claim.result == "passed") ledgerPassed_.insert(*claim.serial);
-    }
-  }
-
-  // Every chip an operation had is in the log once, or named as missing from it.
-  std::map<std::pair<int, int>, int> lines;
-  for (const Claim& claim : logged) {
-    if (++lines[{claim.set, claim.socket}] == 2) {
-      find(run, figures_.disagreements,
-           "set " + std::to_string(claim.set) + " socket " + std::to_string(claim.socket) +
-               " is in the log twice");
-    }
-  }
-  for (const Claim& claim : verdicts) {
-    if (claim.result == "skipped") continue;
-    ++figures_.chips;
-    if (claim.result == "passed") ++figures_.passes;
-    const std::pair<int, int> key{claim.set, claim.socket};
-    if (lines.count(key) == 0 && missing.count(key) == 0) {
-      find(run, figures_.unloggedChips,
-           "set " + std::to_string(claim.set) + " socket " + std::to_string(claim.socket) + " (" +
-               claim.result + ") is not in the log and not named as missing");
-    }
-  }
-  for (const Claim& claim : logged) {
-    if (record || linesWhole) {
-      const bool reported = std::any_of(verdicts.begin(), verdicts.end(), [&](const Claim& v) {
-        return v.set == claim.set && v.socket == claim.socket && v.result == claim.result;
-      });
-      if (!reported) {
-        find(run, figures_.disagreements,
-             "the log says set " + std::to_string(claim.set) + " socket " +
-                 std::to_string(claim.socket) + " " + claim.result + ", the report does not");
-      }
-    }
-  }
-
-  // The exit code, the closing line and the record's counts agree with the verdicts.
-  int passed = 0, counted = 0;
-  std::set<int> sets;
-  for (const Claim& claim : verdicts) {
-    if (claim.result == "skipped") continue;
-    ++counted;
-    passed += claim.result == "passed";
-    sets.insert(claim.set);
-  }
-  figures_.sets += sets.size();
-  const bool stopped = run.code >= 128;
-  if (stopped || run.code == 3) ++figures_.stopped;
-  if (run.code == 2 && counted == 0) ++figures_.refused;
-  if (run.ledgerSpoilt && (run.code == 0 || counted != 0)) {
-    find(run, figures_.disagreements, "a ledger holding junk did not stop the run before a chip");
-  }
-  if (run.code == 0 && (passed != counted || (counted == 0 && (record || linesWhole)))) {
-    find(run, figures_.disagreements,
-         "exit code 0 with " + std::to_string(passed) + " of " + std::to_string(counted) +
-             " chips passed");
-  }
-  if (run.code == 1 && passed == counted && counted > 0) {
-    find(run, figures_.disagreements, "exit code 1 with every chip passed");
-  }
-  if (record) {
-    if ((*record)["exit_code"] != run.code)
-      find(run, figures_.disagreements, "the record's exit code differs");
-    if ((*record)["sets"].is_object() && (*record)["sets"]["chips_passed"] != passed) {
-      find(run, figures_.disagreements,
-           "the record counts " + (*record)["sets"]["chips_passed"].dump() +
-               " chips passed, its chips say " + std::to_string(passed));
-    }
-  } else if (linesWhole && counted > 0) {
-    static const std::regex kClosing(R"(program: (\d+) of (\d+) (sockets|chips) passed)");
-    std::smatch m;
-    if (std::regex_search(run.out, m, kClosing) &&
-        (std::stoi(m[1]) != passed || std::stoi(m[2]) != counted)) {
-      find(run, figures_.disagreements,
-           "the closing line says " + m.str() + ", the lines " + std::to_string(passed) + " of " +
-               std::to_string(counted));
-    }
-  }
+  if (run.ledger) checkLine(run, refusal);
 }
 
 }  // namespace tandra::test

@@ -80,23 +80,30 @@ TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
 }
 
 TEST_F(ProductionTest, SerialNumbersGoIntoEachChipInTheFormatAsked) {
+  // The address and the first number as data sheets and scripts write them; a leading 0 is
+  // not octal.
   const struct {
     const char* format;
+    const char* at;
+    const char* start;
     std::vector<std::uint8_t> socket3;  // serial number 1002
-  } formats[] = {{"le", {0xEA, 0x03, 0x00, 0x00}},
-                 {"bcd", {0x00, 0x00, 0x10, 0x02}},
-                 {"ascii", {'0', '0', '0', '0', '1', '0', '0', '2'}}};
-  std::fill_n(image_.begin() + 0x7FF0, 8, 0xFF);  // the number goes where the image leaves room
-  write("image.bin", std::string(image_.begin(), image_.end()));
+  } formats[] = {{"le", "7FF0", "1000", {0xEA, 0x03, 0x00, 0x00}},
+                 {"bcd", "0x7FF0", "0x3E8", {0x00, 0x00, 0x10, 0x02}},
+                 {"ascii", "0X7ff0", "01000", {'0', '0', '0', '0', '1', '0', '0', '2'}}};
+  // The number goes where the file leaves room: past its end.
+  std::fill(image_.begin() + 0x7FF0, image_.end(), 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.begin() + 0x7FF0));
   for (const auto& f : formats) {
     for (int s = 1; s <= 5; ++s) programmer_.chip(s).erase();
     const nlohmann::json document =
-        runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--sn-at", "7FF0",
-                 "--sn-start", "1000", "--sn-format", f.format});
+        runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--sn-at", f.at,
+                 "--sn-start", f.start, "--sn-format", f.format});
     ASSERT_EQ(code_, 0) << f.format << document["error"];
     EXPECT_EQ(cells(3, 0x7FF0, f.socket3.size()), f.socket3) << f.format;
     for (int s = 1; s <= 5; ++s) {
-      EXPECT_EQ(document["operations"][1]["sockets"][s - 1]["serial_number"], 999 + s);
+      // As text, as the log has it: a reader that takes numbers as doubles would round them.
+      EXPECT_EQ(document["operations"][1]["sockets"][s - 1]["serial_number"],
+                std::to_string(999 + s));
     }
     EXPECT_EQ(cells(1, 0, 16), std::vector<std::uint8_t>(image_.begin(), image_.begin() + 16));
   }
@@ -130,8 +137,9 @@ class ChipChanger final : public ForwardingApi {
 TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
   int bit = 0;
   while ((image_[0x100] >> bit & 1) == 0) ++bit;  // a bit the image needs at 1
-  std::fill_n(image_.begin() + 0x7FF0, 4, 0xFF);
-  write("image.bin", std::string(image_.begin(), image_.end()));
+  // The file ends where the number goes: a file's own bytes are not written over.
+  std::fill(image_.begin() + 0x7FF0, image_.end(), 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.begin() + 0x7FF0));
   ChipChanger changer(programmer_, 0x100, bit);
   int keys[2];
   ASSERT_EQ(::pipe(keys), 0);
@@ -253,7 +261,11 @@ TEST_F(ProductionTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
 // chips one number: refused with a message before the programmer is reached.
 TEST_F(ProductionTest, OptionsThatCannotBeHonouredAreRefusedBeforeAnyChipIsTouched) {
   write("u2.bin", std::string(0x8000, '\x22'));
-  const std::string image = path("image.bin"), u2 = path("u2.bin");
+  write("room.hex", ":0400000001020304F2\r\n:00000001FF\r\n");    // sets 0x00 to 0x03 alone
+  write("erased.hex", ":04001000FFFFFFFFF0\r\n:00000001FF\r\n");  // sets 0x10 to 0x13 to FF
+  const std::string image = path("image.bin"), u2 = path("u2.bin"), room = path("room.hex");
+  const std::string ledger = path("le.ledger");
+  ASSERT_EQ(run({"serial", ledger, "--sn-start", "1"}), 0) << err_.str();
   const struct {
     std::vector<std::string> arguments;  // after "-d 27C256"
     const char* says;
@@ -271,19 +283,30 @@ TEST_F(ProductionTest, OptionsThatCannotBeHonouredAreRefusedBeforeAnyChipIsTouch
       {{"program", "-n", "2", u2, "--sn-at", "800007F0"}, "runs past the device end (0x7FFF)"},
       {{"program", "-n", "2", u2, "--sn-at", "7FFE", "--fill", "22"},
        "--sn-at 7FFE: a 4-byte number at 0x7FFE runs past the device end (0x7FFF)"},
-      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-step", "0"},
+      {{"program", "-n", "1", path("erased.hex"), "--sn-at", "10"},
+       "would replace bytes socket 1's image sets there"},
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-step", "0"},
        "--sn-step 0 would give every chip the same number"},
-      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-step", "-1"},
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-step", "0", "--sn-format", "ascii"},
+       "--sn-step 0 would give every chip the same number"},
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-step", "-1"},
        "--sn-step wants a whole number"},
-      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-start",
-        "18446744073709551616"},
+      {{"program", "-n", "2", room, "--sn-at", "0x"}, "--sn-at wants a hexadecimal number"},
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-start", "18446744073709551616"},
        "larger than 64 bits"},
-      {{"program", "-n", "5", u2, "--sn-at", "10", "--fill", "22", "--sn-width", "8", "--sn-start",
+      {{"program", "-n", "5", room, "--sn-at", "10", "--sn-width", "8", "--sn-start",
         "18446744073709551613"},
        "the serial numbers have run out"},
       {{"program", "-n", "2", u2, "--sn-start", "5"}, "--sn-start numbers the chips at --sn-at"},
-      {{"program", "-n", "2", u2, "--sn-at", "10", "--fill", "22", "--sn-width", "0"},
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-width", "0"},
        "--sn-width wants 1 to 20 bytes"},
+      // A ledger says how its numbers are written: an option that says otherwise is refused.
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-ledger", ledger, "--sn-format", "bcd"},
+       "--sn-format is the ledger's to say"},
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-ledger", ledger, "--sn-width", "2"},
+       "--sn-width is the ledger's to say"},
+      {{"program", "-n", "2", room, "--sn-at", "10", "--sn-ledger", ledger, "--sn-step", "3"},
+       "--sn-step is the ledger's to say"},
   };
   for (const auto& r : refused) {
     std::vector<std::string> arguments = r.arguments;
@@ -294,9 +317,16 @@ TEST_F(ProductionTest, OptionsThatCannotBeHonouredAreRefusedBeforeAnyChipIsTouch
     EXPECT_TRUE(says(r.says)) << err_.str();
     EXPECT_TRUE(programmer_.packets().empty()) << "the programmer is not even looked for";
   }
-  // A number over bytes the image sets goes there only when forced.
+  // A number over bytes the image sets goes there only when forced; one that says what the
+  // ledger says is no contradiction.
   EXPECT_EQ(run({"program", "-d", "27C256", "-n", "1", image, "--sn-at", "100", "--force"}), 0)
       << err_.str();
+  programmer_.chip(1).erase();
+  EXPECT_EQ(run({"program", "-d", "27C256", "-n", "1", room, "--sn-at", "10", "--sn-ledger", ledger,
+                 "--sn-format", "le", "--sn-width", "4", "--sn-step", "1"}),
+            0)
+      << err_.str();
+  EXPECT_EQ(cells(1, 0x10, 4), (std::vector<std::uint8_t>{1, 0, 0, 0}));
 }
 
 TEST_F(ProductionTest, ASocketsImageIsReadInTheFormatAskedAndSaysHow) {
@@ -330,8 +360,9 @@ std::vector<nlohmann::json> logLines(const std::string& path) {
 // A line's database hands out serial numbers by the log: no chip that was touched may be missing
 // from it, whatever happens to the program's other outputs or to the log itself.
 TEST_F(ProductionTest, NoChipThatWasTouchedIsMissingFromTheLogOrUnnamed) {
-  std::fill_n(image_.begin() + 0x7FF0, 4, 0xFF);
-  write("image.bin", std::string(image_.begin(), image_.end()));
+  // The file ends where the number goes: a file's own bytes are not written over.
+  std::fill(image_.begin() + 0x7FF0, image_.end(), 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.begin() + 0x7FF0));
   const std::vector<std::string> job = {
       "program", "-d",   "27C256",     "-n", "2",    path("image.bin"),
       "--sn-at", "7FF0", "--sn-start", "77", "--log"};
@@ -397,8 +428,9 @@ TEST_F(ProductionTest, NoChipThatWasTouchedIsMissingFromTheLogOrUnnamed) {
 }
 
 TEST_F(ProductionTest, ALedgerHandsOutEachNumberOnceAcrossRunsAndSaysWhichHaveNoPassedChip) {
-  std::fill_n(image_.begin() + 0x7FF0, 4, 0xFF);
-  write("image.bin", std::string(image_.begin(), image_.end()));
+  // The file ends where the number goes: a file's own bytes are not written over.
+  std::fill(image_.begin() + 0x7FF0, image_.end(), 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.begin() + 0x7FF0));
   const std::string ledger = path("line.ledger");
   EXPECT_EQ(run({"serial", ledger, "--sn-start", "5000", "--sn-step", "2"}), 0) << err_.str();
   EXPECT_EQ(run({"serial", ledger, "--sn-start", "1"}), 2) << "a ledger is not started twice";
@@ -429,9 +461,7 @@ TEST_F(ProductionTest, ALedgerHandsOutEachNumberOnceAcrossRunsAndSaysWhichHaveNo
 }
 
 TEST_F(ProductionTest, ABoardOfASplitImageGetsOneNumberAtItsBusAddress) {
-  std::string bus(0x10000, '\x5A');
-  for (std::size_t a = 0xFFE0; a < 0xFFE4; ++a) bus[a] = '\xFF';
-  write("bus.bin", bus);
+  write("bus.bin", std::string(0xFFE0, '\x5A'));  // the bus's last 32 bytes are left to the number
   EXPECT_EQ(run({"program", "-d", "27C256", "-n", "4", "--split", "2", path("bus.bin"), "--sn-per",
                  "board", "--sn-at", "FFE0", "--sn-start", "305419896"}),
             0)
@@ -448,7 +478,8 @@ TEST_F(ProductionTest, ABoardOfASplitImageGetsOneNumberAtItsBusAddress) {
 
 TEST_F(ProductionTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {
   write("two.hex", ":020010001122BB\r\n:00000001FF\r\n");
-  const nlohmann::json document = runJson({"program", "-d", "2716", path("two.hex")});
+  const nlohmann::json document =
+      runJson({"program", "-d", "2716", path("two.hex"), "--fill", "0xff"});
   EXPECT_EQ(code_, 0) << err_.str();
   EXPECT_EQ(document["fill"], "FF");
   EXPECT_EQ(cells(1, 0x0F, 4), (std::vector<std::uint8_t>{0xFF, 0x11, 0x22, 0xFF}));

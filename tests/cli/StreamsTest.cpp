@@ -130,7 +130,7 @@ TEST_F(RecordTest, TellsWhatATraceabilityRecordNeeds) {
       runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--pulse", "7",
                "--no-check"});
   EXPECT_EQ(code_, 1);
-  EXPECT_EQ(document["schema"], 2);
+  EXPECT_EQ(document["schema"], 3);
   EXPECT_EQ(document["device"], "27C256");
   EXPECT_EQ(document["pulse_width"], 7);
   EXPECT_EQ(document["vpp"], "12.5");

@@ -42,9 +42,14 @@ int main(int argc, char** argv) {
             << "sets                  " << f.sets << "\n"
             << "chips                 " << f.chips << ", " << f.passes << " reported passed\n"
             << "faults injected       " << f.faults << "\n"
-            << "shared-ledger runs    " << f.ledgerRuns << "\n"
+            << "shared-ledger runs    " << f.ledgerRuns << " (" << f.troubles
+            << " refused before a chip or for a hand edit, " << f.races
+            << " prompts raced by another station)\n"
+            << "numbers carried       " << f.carried
+            << " (on chips that passed or were sent their stamp's page)\n"
             << "false passes          " << f.falsePasses << "\n"
             << "serial repeats        " << f.serialRepeats << "\n"
+            << "numbers spent by refused runs " << f.spentByRefused << "\n"
             << "unlogged chips        " << f.unloggedChips << "\n"
             << "disagreements         " << f.disagreements << "\n"
             << "wall time             " << std::fixed << std::setprecision(1) << seconds << " s\n";

@@ -163,10 +163,27 @@ jsonschema.Draft7Validator.check_schema(schema)
 for line in lines:
     for error in jsonschema.Draft7Validator(schema).iter_errors(line):
         sys.exit("FAILED: a log line: %s at %s" % (error.message, list(error.path)))
+# The image's fields are columns of their own, beside its name.
 columns = list(schema["required"])
-columns.insert(columns.index("image") + 1, "image_sha256")
-assert list(rows[0].keys()) == columns, "the CSV columns differ from the schema's fields"
+at = columns.index("image") + 1
+columns[at:at] = ["image_size", "image_checksum", "image_sha256", "image_crc32"]
+assert list(rows[0].keys()) == columns, "the CSV columns differ: %s" % list(rows[0].keys())
 EOF
+
+# A line the disk did not take (its fsync failed) is no line: the chip did not pass, the run
+# stops with the log's exit code and names the chips the log lacks, and what went out is taken
+# back.
+eio() { strace -f -o /dev/null -e trace=fsync -e inject=fsync:error=EIO "$@"; }
+if eio true 2>/dev/null; then
+  eio "$cli" program -d 2716 -n 2 "$work/code.bin" --virtual --log "$work/eio.log" --json \
+    >"$work/out" 2>"$work/err"
+  code=$?
+  [ "$code" -eq 2 ] && grep -q "not in it: set 1 socket 1, set 1 socket 2" "$work/out" &&
+    ! grep -q '"passed"' "$work/eio.log" ||
+    failed "a log line whose fsync failed: exit $code, $(grep error "$work/out")"
+else
+  echo "strace cannot inject faults here: a failing fsync of the log was not tried"
+fi
 
 # A file-size limit met in the middle of a save is an error, not a death: the old bytes stay
 # under every name of a hard-linked target, and no temporary file is left behind. The limit

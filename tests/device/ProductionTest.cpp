@@ -111,7 +111,7 @@ TEST_F(ProductionTest, APlanGivesEachSetItsImagesAndNumbersAndTakesBackAFailedCh
   promise.operations.push_back(Operation::Verify);
   std::vector<ChipVerdict> verdicts;
   for (int socket = 1; socket <= 5; ++socket) verdicts.push_back(*judgeChip(promise, set, socket));
-  plan.settleSet(session, verdicts);
+  plan.settleSet(session, set, verdicts);
   const ChipCount chips = countChips(promise, set);
   EXPECT_EQ(chips.passed, 3);
   EXPECT_EQ(chips.failed, 1);
