@@ -48,7 +48,7 @@ inline std::string isoTime(std::chrono::system_clock::time_point when) {
 #endif
   const std::int64_t offsetMinutes = (secondsAsUtc(local) - secondsAsUtc(utc)) / 60;
   const std::int64_t away = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-  char text[48];
+  char text[128];  // room for any int the fields can hold
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                 offsetMinutes < 0 ? '-' : '+', static_cast<int>(away / 60),

@@ -42,6 +42,7 @@ DriverFactories hardwareDrivers() {
   return drivers;
 }
 
+#if defined(_WIN32)
 namespace {
 
 // The vendor's library missing where it is the only way to the chip (Windows, where it comes
@@ -54,6 +55,7 @@ std::unique_ptr<FtApi> withoutTheVendorsDriver() {
 }
 
 }  // namespace
+#endif
 
 std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers,
                                     std::vector<std::string>* probes) {

@@ -105,7 +105,7 @@ EXPORTED unsigned long FT_GetDeviceInfoDetail(unsigned int index, unsigned int* 
   *type = state.detailHighSpeed ? 8u : 5u;
   *id = state.detailHighSpeed ? 0x04036014u : 0x04036001u;
   *location = 0x11 + index;
-  std::snprintf(static_cast<char*>(serial), 16, "FT5EED0%u", index);
+  std::snprintf(static_cast<char*>(serial), 16, "FT5EED0%u", index % 10);
   std::snprintf(static_cast<char*>(description), 64, "Fake Programmer");
   *handle = open ? kFakeD2xxHandle : nullptr;
   return state.result;
