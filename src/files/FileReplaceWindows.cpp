@@ -197,11 +197,11 @@ void putInPlace(const fs::path& target, const fs::path& temporary, bool exists) 
   if (exists) {
     takeAccessList(target, temporary);
     takeAttributes(target, temporary);
-  }
-  if (!exists) {
-    if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0) return;
-  } else if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0) {
+    if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr) != 0) {
+      return;
+    }
+  } else if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0) {
     return;
   }
   const DWORD why = ::GetLastError();

@@ -155,6 +155,7 @@ struct Ftd2xxLibrary::Functions {
 
   // One entry of the library's device list.
   struct Listed {
+    Dword index = 0;  // its place in the library's list
     Dword flags = 0;
     Dword type = 0;
     Dword id = 0;  // vendor id in the high 16 bits, product id in the low
@@ -173,6 +174,7 @@ struct Ftd2xxLibrary::Functions {
     }
     for (Dword index = 0; index < std::min(count, kMostListed); ++index) {
       Listed device;
+      device.index = index;
       if (getDeviceInfoDetail(index, &device.flags, &device.type, &device.id, &device.location,
                               device.serial, device.description, &device.handle) == ft::Ok) {
         devices.push_back(device);
@@ -254,7 +256,6 @@ std::vector<UsbDevice> Ftd2xxLibrary::usbDevices() const {
 
 std::vector<UsbDevice> Ftd2xxLibrary::libraryUsbDevices() const {
   std::vector<UsbDevice> devices;
-  Dword index = 0;
   for (const Functions::Listed& listed : functions_->listed()) {
     UsbDevice device;
     device.vendorId = hex4(listed.id >> 16);
@@ -266,7 +267,7 @@ std::vector<UsbDevice> Ftd2xxLibrary::libraryUsbDevices() const {
     const bool highSpeed = (listed.flags & kFlagHighSpeed) != 0;
     device.speed = highSpeed ? "480" : "12";
     device.maxPacketSize = highSpeed ? 512 : 64;  // a bulk endpoint's at that speed
-    device.node = "D2XX device " + std::to_string(index++);
+    device.node = "D2XX device " + std::to_string(listed.index);
     // Windows gives a USB device to whoever runs the program; one open elsewhere is told when
     // the open is refused.
     device.mayOpen = true;
