@@ -2,7 +2,10 @@
 # Tandra USB build helper. Each command installs only the Debian packages it needs.
 #   ./build.sh run       build and start the window on the virtual programmer
 #   ./build.sh test      build and run every test (a test whose tools are missing says so)
-#   ./build.sh test-all  the same tests with every tool they can use (MinGW, lintian, ...)
+#   ./build.sh test-all  the same tests with every tool they can use (MinGW, lintian, ...), then
+#                        the Windows build's tests under Wine
+#   ./build.sh test-windows  the Qt-free part built for Windows (MinGW-w64), its tests under Wine
+#   ./build.sh package-windows  tandra-cli-<version>-windows-x64.zip in build-windows
 #   ./build.sh sanitize  the tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./build.sh bench     build and run the benchmarks
 #   ./build.sh soak [seed] [runs]  the seeded soaks of the core and of the whole tandra-cli pipeline
@@ -22,8 +25,10 @@ BENCH_PACKAGES=(libbenchmark-dev)
 PACKAGE_PACKAGES=(file desktop-file-utils appstream lintian)
 # The loaders' fuzzers: clang and its libFuzzer.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# The Windows cross-build of the Qt-free part (about 290 MB).
-CROSS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
+# The Windows build of the Qt-free part and its run under Wine (about 290 MB for MinGW-w64, as
+# much again for Wine); GoogleTest is built for it from libgtest-dev's sources, the zip's manual
+# made with groff.
+CROSS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 libgtest-dev groff-base ccache)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_missing() {  # install_missing package...
@@ -37,6 +42,27 @@ install_missing() {  # install_missing package...
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -q
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Whether the Windows build can be made and run here; says what is missing when not.
+windows_tools() {
+  local missing=()
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing+=(g++-mingw-w64-x86-64-posix)
+  command -v wine64 >/dev/null 2>&1 || [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
+  [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(libgtest-dev)
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "The Windows build is skipped: ${missing[*]} not installed (./build.sh test-all installs them)"
+  return 1
+}
+
+# The Windows build in build-windows: MinGW-w64, ccache where it is installed.
+build_windows() {  # build_windows [target]
+  local launcher=()
+  command -v ccache >/dev/null 2>&1 &&
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/MinGW-w64.cmake \
+    -DTANDRA_BUILD_TESTS=ON "${launcher[@]}" >/dev/null
+  cmake --build build-windows -j "$JOBS" ${1:+--target "$1"}
 }
 
 build() {  # build <dir> [cmake options...]
@@ -64,8 +90,24 @@ case "${1:-}" in
   test-all)
     install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${BENCH_PACKAGES[@]}" \
       "${PACKAGE_PACKAGES[@]}" "${CROSS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
-    "$0" test
-    exec "$0" fuzz 5  # briefly: the fuzzers build with clang, and their seeds find nothing
+    build build -DTANDRA_BUILD_TESTS=ON
+    # The Windows build below compiles everything windows.cross-compile would, and runs it.
+    ctest --test-dir build --output-on-failure -j "$JOBS" -E '^windows\.cross-compile$'
+    "$0" fuzz 5  # briefly: the fuzzers build with clang, and their seeds find nothing
+    exec "$0" test-windows
+    ;;
+  test-windows)
+    windows_tools || exit 0
+    build_windows
+    # Each test program starts under Wine: one at a time per core keeps Wine's start-up quick.
+    ctest --test-dir build-windows --output-on-failure -j "$JOBS"
+    ;;
+  package-windows)
+    install_missing "${RUN_PACKAGES[@]}" "${CROSS_PACKAGES[@]}"
+    windows_tools || exit 1
+    build_windows windows-zip
+    ls build-windows/tandra-cli-*-windows-x64.zip
+    ctest --test-dir build-windows --output-on-failure -R '^windows\.package$'
     ;;
   sanitize)
     install_missing "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
@@ -113,7 +155,7 @@ case "${1:-}" in
     done
     ;;
   *)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
     exit 1
     ;;
 esac

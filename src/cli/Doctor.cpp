@@ -71,16 +71,15 @@ int Job::doctor() {
   // What is attached, whether this user may open it, and who holds it.
   const std::vector<UsbDevice> devices = driver_->usbDevices();
   if (devices.empty()) {
-    check("no FTDI USB device is attached",
-          "plug the programmer in (lsusb lists its chip as 0403:6001 or a near number), then run "
-          "tandra-cli doctor again");
+    const UnlistedUsb unlisted = driver_->whyNoUsbDevice();
+    check(unlisted.found, unlisted.toDo + ", then run tandra-cli doctor again");
     return done(exitcode::kProgrammer);
   }
-  bool real = false;
+  bool real = false;  // a device node of the system's, which the udev rule gives to the user
   bool mayOpen = true;
   for (const UsbDevice& device : devices) {
     const bool isVirtual = device.node == "virtual";
-    real = real || !isVirtual;
+    real = real || device.node.starts_with("/dev/");
     check("USB device " + device.vidPid() + ", bcdDevice " + device.bcdDevice + ", serial " +
           (device.serial.empty() ? "none" : device.serial) + ", " + device.speedText() +
           (device.maxPacketSize > 0 ? ", " + std::to_string(device.maxPacketSize) + "-byte packets"

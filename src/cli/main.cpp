@@ -1,7 +1,8 @@
-// The command-line program: a stop signal becomes the session's stop, the outputs are written
-// with every failure seen, then the job runs.
+// The command-line program: a stop from outside becomes the session's stop, the outputs are
+// written with every failure seen, then the job runs.
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,22 +10,18 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <iostream>
 #include <streambuf>
+#include <string>
+#include <vector>
 
 #include "cli/Cli.h"
 #include "common/FileSizeLimit.h"
+#include "common/Stops.h"
 
 namespace {
 
 std::atomic<int> stopSignal{0};
-
-extern "C" void onStopSignal(int signal) {
-  // The first signal is the one the job ends with.
-  int none = 0;
-  stopSignal.compare_exchange_strong(none, signal);
-}
 
 // An output written straight to its descriptor, keeping the reason of a failed write: a full
 // disk and a reader that went away end a job differently.
@@ -80,23 +77,12 @@ bool isOpen(int descriptor) {
 #endif
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-  // The job stops at the next point where Quit would stop it; system calls in progress go on,
-  // so no packet is ever half sent. A closed pipe is an error of the write, not a death.
+int runProgram(const std::vector<std::string>& words) {
+  tandra::catchStops(stopSignal);
+  tandra::letWritesPastTheSizeLimitFail();
 #if defined(_WIN32)
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
   const bool terminal = ::_isatty(2) != 0;
 #else
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-  tandra::letWritesPastTheSizeLimitFail();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
 #endif
 
@@ -115,16 +101,32 @@ int main(int argc, char* argv[]) {
   io.stopSignal = &stopSignal;
   io.outError = [&] { return outBuffer.error(); };
   io.errError = [&] { return errBuffer.error(); };
-  const int code = tandra::cli::runCli({argv + 1, argv + argc}, io);
+  const int code = tandra::cli::runCli(words, io);
   out.flush();
   err.flush();
-  // Stopped by a signal: the programmer is idled and let go, the record and the log are written;
-  // now the program ends by that signal, as a shell expects, so that a script that ran it stops
-  // too rather than going on to its next command.
-  const int signal = stopSignal.load();
-  if (signal != 0 && code == tandra::cli::exitcode::kSignalBase + signal) {
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-  }
-  return code;
+  return tandra::endAfterJob(stopSignal.load(), code);
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// Windows hands main its words in the local code page, which cannot spell every file name; the
+// program takes them as UTF-8, as it names files everywhere.
+int wmain(int argc, wchar_t* argv[]) {
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string word(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+    if (size > 0) {
+      ::WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, word.data(), size, nullptr, nullptr);
+    }
+    word.pop_back();  // the terminating zero
+    words.push_back(word);
+  }
+  return runProgram(words);
+}
+#else
+int main(int argc, char* argv[]) {
+  return runProgram({argv + 1, argv + argc});
+}
+#endif

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -21,22 +22,38 @@ inline std::string durationText(std::int64_t ms) {
          " s";
 }
 
+// Seconds since 1970 of a broken-down time read as if it were UTC.
+inline std::int64_t secondsAsUtc(const std::tm& time) {
+  using namespace std::chrono;
+  const sys_days date = year{time.tm_year + 1900} / month{static_cast<unsigned>(time.tm_mon + 1)} /
+                        day{static_cast<unsigned>(time.tm_mday)};
+  return date.time_since_epoch().count() * std::int64_t{86400} + time.tm_hour * 3600 +
+         time.tm_min * 60 + time.tm_sec;
+}
+
 // A moment in local time with its offset from UTC, ISO 8601: 2026-12-08T14:04:06+01:00. The
-// record, the log, the ledger and the trace all write their times so.
+// record, the log, the ledger and the trace all write their times so. The offset is the local
+// time's distance from UTC at that moment, summer time included; strftime's %z is no help, as
+// Windows' C library writes the zone's name for it ("W. Europe Standard Time").
 inline std::string isoTime(std::chrono::system_clock::time_point when) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
+  std::tm utc{};
 #if defined(_WIN32)
   localtime_s(&local, &seconds);
+  gmtime_s(&utc, &seconds);
 #else
   localtime_r(&seconds, &local);
+  gmtime_r(&seconds, &utc);
 #endif
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  // strftime writes the offset as +0100; ISO 8601 with separators wants +01:00.
-  const std::string_view iso(text);
-  if (iso.size() < 5) return std::string(iso);
-  return std::string(iso.substr(0, iso.size() - 2)) + ":" + std::string(iso.substr(iso.size() - 2));
+  const std::int64_t offsetMinutes = (secondsAsUtc(local) - secondsAsUtc(utc)) / 60;
+  const std::int64_t away = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+  char text[128];  // room for any int the fields can hold
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                offsetMinutes < 0 ? '-' : '+', static_cast<int>(away / 60),
+                static_cast<int>(away % 60));
+  return text;
 }
 
 }  // namespace tandra

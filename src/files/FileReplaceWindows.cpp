@@ -2,10 +2,13 @@
 // one step, keeping the old file's security descriptor. A failure keeps the old file. A file with a
 // second name, or in a folder that refuses the temporary file, is rewritten itself, and its old
 // contents are put back should that fail.
+// clang-format off
+#include <windows.h>
+#include <aclapi.h>
+// clang-format on
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,8 +36,8 @@ namespace {
 
 void writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const int written =
-        ::_write(fd, bytes.data(), static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 30)));
+    const int written = ::_write(
+        fd, bytes.data(), static_cast<unsigned>(std::min<std::size_t>(bytes.size(), 1 << 30)));
     if (written <= 0) throw FileError(ioMessageForErrno(written < 0 ? errno : ENOSPC));
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
@@ -101,6 +104,19 @@ void rewriteInPlace(const fs::path& target, std::string_view bytes) {
   if (::_close(fd) != 0) throw FileError(ioMessageForErrno(errno));
 }
 
+// How many names the file has. The C library's stat, and so std::filesystem, says 1 for every
+// file on Windows; the file itself knows.
+DWORD namesOf(const fs::path& target) {
+  const HANDLE file =
+      ::CreateFileW(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool known = ::GetFileInformationByHandle(file, &information) != 0;
+  ::CloseHandle(file);
+  return known ? information.nNumberOfLinks : 1;
+}
+
 SaveTarget examine(const fs::path& target) {
   SaveTarget facts;
   std::error_code error;
@@ -110,8 +126,99 @@ SaveTarget examine(const fs::path& target) {
   facts.directory = fs::is_directory(status);
   facts.regular = fs::is_regular_file(status);
   facts.writable = (status.permissions() & fs::perms::owner_write) != fs::perms::none;
-  facts.sharedIdentity = fs::hard_link_count(target, error) > 1;
+  facts.sharedIdentity = facts.regular && namesOf(target) > 1;
   return facts;
+}
+
+// The name with its folder: ReplaceFileW makes a file of its own in the folder the name gives,
+// and Wine's finds none in a bare "out.bin" (ERROR_DIRECTORY); Windows takes either.
+fs::path fullName(const fs::path& name) {
+  // A name in Windows' own spelling (\\?\C:\..., a long one) is whole already, and
+  // std::filesystem takes it for a relative one.
+  if (name.native().starts_with(L"\\\\?\\")) return name;
+  std::error_code failed;
+  fs::path full = fs::absolute(name, failed);
+  return failed ? name : full;
+}
+
+// Why the complete new file could not take the old one's place.
+FileError placingRefused(DWORD why) {
+  switch (why) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+      return FileError(ioMessage(5))
+          .withHint("Another program may have the file open: close it there, then save again.");
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return FileError(ioMessage(101));
+    default:
+      return FileError(ioMessage(5));
+  }
+}
+
+// The old file's access list (the rights it gives other users) and its attributes (hidden,
+// system, archive, not indexed) on the new one. ReplaceFileW carries them over on Windows; Wine's
+// does not, and giving them first does no harm.
+void takeAccessList(const fs::path& target, const fs::path& temporary) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL list = nullptr;
+  if (::GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+  // A list of its own stays its own; one the folder gave is given by the folder again.
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                          : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  ::SetNamedSecurityInfoW(const_cast<LPWSTR>(temporary.c_str()), SE_FILE_OBJECT, what, nullptr,
+                          nullptr, list, nullptr);
+  ::LocalFree(descriptor);
+}
+
+void takeAttributes(const fs::path& target, const fs::path& temporary) {
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD attributes = ::GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kKept) == 0) return;
+  ::SetFileAttributesW(temporary.c_str(), attributes & kKept);
+}
+
+// Replaces the old file with the complete temporary one in one step. An existing file keeps its
+// security descriptor (the rights it gave other users), its attributes and its streams, which
+// ReplaceFileW carries over and MoveFileExW would not; a new file is moved into place, on the
+// disk when it returns. A refusal keeps the old file and removes the temporary one.
+void putInPlace(const fs::path& target, const fs::path& temporary, bool exists) {
+  if (exists) {
+    takeAccessList(target, temporary);
+    takeAttributes(target, temporary);
+    if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr) != 0) {
+      return;
+    }
+  } else if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0) {
+    return;
+  }
+  const DWORD why = ::GetLastError();
+  if (why == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    // The old file was moved aside but the new one not put in its place: the new one is the
+    // image now, and is never removed with its temporary name.
+    if (::MoveFileExW(temporary.c_str(), target.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return;
+    }
+    const std::u8string kept = temporary.u8string();
+    throw FileError(ioMessage(5))
+        .withHint("The new image is kept in " + std::string(kept.begin(), kept.end()) + ".");
+  }
+  std::error_code ignored;
+  fs::remove(temporary, ignored);
+  throw placingRefused(why);
 }
 
 }  // namespace
@@ -122,7 +229,7 @@ void writeToDescriptor(int descriptor, std::string_view bytes) {
 }
 
 void replaceFile(const std::string& path, std::string_view bytes) {
-  const fs::path target = fs::u8path(path);
+  const fs::path target = fullName(fs::u8path(path));
   const SaveTarget facts = examine(target);
   switch (firstWay(facts)) {
     case SaveWay::Refuse:
@@ -157,18 +264,7 @@ void replaceFile(const std::string& path, std::string_view bytes) {
     fs::remove(temporary, ignored);  // a full disk: the old file stays as it was
     throw;
   }
-  // Replaces the old file in one step. An existing file keeps its security descriptor (the
-  // rights it gave other users), its attributes and its streams, which ReplaceFileW carries
-  // over and MoveFileExW would not; a new file is moved into place, on the disk when it returns.
-  const bool placed =
-      facts.exists ? ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
-                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
-                   : ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-  if (!placed) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw FileError(ioMessage(5));
-  }
+  putInPlace(target, temporary, facts.exists);
 }
 
 }  // namespace tandra

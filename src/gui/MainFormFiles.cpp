@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "common/FileError.h"
+#include "common/FileNames.h"
 #include "common/InputFile.h"
 #include "files/FileFormat.h"
 #include "files/FormatGuess.h"
@@ -50,20 +51,11 @@ void TMainForm::showProgressNote(const char* text) {
 }
 
 std::filesystem::path TMainForm::fileSystemPath(const std::string& name) {
-#if defined(_WIN32)
-  return std::filesystem::path(std::u8string(name.begin(), name.end()));
-#else
-  return std::filesystem::path(name);
-#endif
+  return tandra::fileSystemPath(name);
 }
 
 std::string TMainForm::loaderName(const std::filesystem::path& path) {
-#if defined(_WIN32)
-  const std::u8string name = path.u8string();
-  return std::string(name.begin(), name.end());
-#else
-  return path.string();
-#endif
+  return tandra::programsName(path);
 }
 
 tandra::FileFormat TMainForm::chosenFormat() const {

@@ -8,7 +8,6 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -17,12 +16,13 @@
 #include <unistd.h>
 #endif
 
+#include "common/FileError.h"
+#include "common/Stops.h"
 #include "common/Version.h"
 #include "device/Catalogue.h"
 #include "gui/CommandLine.h"
 #include "gui/MainForm.h"
 #include "gui/SingleInstance.h"
-#include "common/FileError.h"
 #include "link/HardwareBackend.h"
 #include "link/Trace.h"
 #include "link/TracingApi.h"
@@ -30,45 +30,31 @@
 
 namespace {
 
-// SIGINT, SIGTERM and SIGHUP close the window as its close button does: the operation under way
-// stops where Quit would stop it, the programmer is idled and let go, the trace is finished.
-// The handler only notes the signal and wakes the event loop through a pipe.
+// SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and a closing console) close the
+// window as its close button does: the operation under way stops where Quit would stop it, the
+// programmer is idled and let go, the trace is finished.
 std::atomic<int> stopSignal{0};
-#if !defined(_WIN32)
-int signalPipe[2] = {-1, -1};
-#endif
-
-extern "C" void onStopSignal(int signal) {
-  int none = 0;
-  stopSignal.compare_exchange_strong(none, signal);
-#if !defined(_WIN32)
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-#endif
-}
 
 void closeOnStopSignals(QWidget& window) {
 #if defined(_WIN32)
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
+  // Nothing a console handler can write to wakes Qt's loop on Windows: the window looks.
+  tandra::catchStops(stopSignal);
   auto* timer = new QTimer(&window);
   QObject::connect(timer, &QTimer::timeout, &window, [&window] {
     if (stopSignal.load() != 0) window.close();
   });
   timer->start(200);
 #else
-  if (::pipe(signalPipe) != 0) return;
-  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+  // The signal's handler wakes the loop through a pipe.
+  static int wake[2] = {-1, -1};
+  if (::pipe(wake) != 0) return;
+  auto* notifier = new QSocketNotifier(wake[0], QSocketNotifier::Read, &window);
   QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
     char byte = 0;
-    [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+    [[maybe_unused]] const ssize_t got = ::read(wake[0], &byte, 1);
     window.close();
   });
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  tandra::catchStops(stopSignal, wake[1]);
 #endif
 }
 

@@ -36,6 +36,7 @@ class ForwardingApi : public FtApi {
   std::uint32_t latencyTimerMs() const override { return inner_.latencyTimerMs(); }
   std::vector<DriverFact> facts() const override { return inner_.facts(); }
   std::vector<UsbDevice> usbDevices() const override { return inner_.usbDevices(); }
+  UnlistedUsb whyNoUsbDevice() const override { return inner_.whyNoUsbDevice(); }
 
  private:
   FtApi& inner_;

@@ -95,6 +95,8 @@ class FtApi {
   // The USB chips attached, as the system lists them, whether this user may open each, and the
   // kernel driver that holds it.
   virtual std::vector<UsbDevice> usbDevices() const { return listUsbDevices(); }
+  // What the operator is told when usbDevices() lists none, and what to do about it.
+  virtual UnlistedUsb whyNoUsbDevice() const { return noUsbDeviceListed(); }
 
   static constexpr std::uint32_t kChipLatencyTimerMs = 16;
   // What the backends ask of the chip: a short reply is not held back for long.

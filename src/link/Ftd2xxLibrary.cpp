@@ -48,12 +48,46 @@ using SetLatencyTimerFn = Ulong(TANDRA_D2XX_CALL*)(void*, unsigned char);
 using PurgeFn = Ulong(TANDRA_D2XX_CALL*)(void*, Ulong);
 using LibraryVersionFn = Ulong(TANDRA_D2XX_CALL*)(Dword*);
 using DeviceInfoFn = Ulong(TANDRA_D2XX_CALL*)(void*, Ulong*, Dword*, char*, char*, void*);
+using CreateDeviceInfoListFn = Ulong(TANDRA_D2XX_CALL*)(Dword*);
+using GetDeviceInfoDetailFn = Ulong(TANDRA_D2XX_CALL*)(Dword, Dword*, Dword*, Dword*, Dword*, void*,
+                                                       void*, void**);
 
-// FT_DEVICE values of the published interface.
+// FT_DEVICE values of the published interface, with the bcdDevice each kind of chip reports (the
+// driver tells the kind by it); empty where no one release stands for the kind.
+struct ChipKind {
+  const char* name;
+  const char* bcdDevice;
+};
+constexpr ChipKind kChipKinds[] = {
+    {"FT232BM", "0400"}, {"FT232AM", "0200"}, {"FT100AX", ""},     {"unknown", ""},
+    {"FT2232C", "0500"}, {"FT232R", "0600"},  {"FT2232H", "0700"}, {"FT4232H", "0800"},
+    {"FT232H", "0900"},  {"FT-X", "1000"},
+};
+
+ChipKind chipKind(Ulong type) {
+  return type < std::size(kChipKinds) ? kChipKinds[type] : ChipKind{"unknown", ""};
+}
+
 const char* chipName(Ulong type) {
-  static constexpr const char* kNames[] = {"FT232BM", "FT232AM", "FT100AX", "unknown", "FT2232C",
-                                           "FT232R",  "FT2232H", "FT4232H", "FT232H"};
-  return type < std::size(kNames) ? kNames[type] : "unknown";
+  return chipKind(type).name;
+}
+
+// FT_GetDeviceInfoDetail's flags.
+constexpr Dword kFlagOpened = 1;  // open already, in this process or another
+constexpr Dword kFlagHighSpeed = 2;
+
+// No more than this many devices are taken from a library's count.
+constexpr Dword kMostListed = 64;
+
+// A text the library wrote, cut at its end or at the buffer's, with anything that is not
+// printable ASCII shown as '?'.
+std::string libraryText(const char* text, std::size_t capacity) {
+  std::string shown;
+  for (std::size_t i = 0; i < capacity && text[i] != '\0'; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    shown += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  }
+  return shown;
 }
 
 std::string hex4(unsigned value) {
@@ -115,6 +149,39 @@ struct Ftd2xxLibrary::Functions {
   PurgeFn purge = nullptr;                      // Optional, as the latency timer.
   LibraryVersionFn libraryVersion = nullptr;    // Optional: for the trace.
   DeviceInfoFn deviceInfo = nullptr;            // Optional: for the trace.
+  // Optional: the devices attached, where the system has no list of its own.
+  CreateDeviceInfoListFn createDeviceInfoList = nullptr;
+  GetDeviceInfoDetailFn getDeviceInfoDetail = nullptr;
+
+  // One entry of the library's device list.
+  struct Listed {
+    Dword index = 0;  // its place in the library's list
+    Dword flags = 0;
+    Dword type = 0;
+    Dword id = 0;  // vendor id in the high 16 bits, product id in the low
+    Dword location = 0;
+    char serial[64] = {};  // the library writes up to 16 bytes, 64 for a description
+    char description[64] = {};
+    void* handle = nullptr;  // the device's handle where it is open in this process
+  };
+  // The devices the library lists now; none where it cannot list them.
+  std::vector<Listed> listed() const {
+    std::vector<Listed> devices;
+    Dword count = 0;
+    if (createDeviceInfoList == nullptr || getDeviceInfoDetail == nullptr ||
+        createDeviceInfoList(&count) != ft::Ok) {
+      return devices;
+    }
+    for (Dword index = 0; index < std::min(count, kMostListed); ++index) {
+      Listed device;
+      device.index = index;
+      if (getDeviceInfoDetail(index, &device.flags, &device.type, &device.id, &device.location,
+                              device.serial, device.description, &device.handle) == ft::Ok) {
+        devices.push_back(device);
+      }
+    }
+    return devices;
+  }
 };
 
 const char* Ftd2xxLibrary::defaultLibraryName() {
@@ -147,6 +214,8 @@ std::unique_ptr<Ftd2xxLibrary> Ftd2xxLibrary::load(const std::string& path) {
   resolve(module, "FT_Purge", functions->purge);
   resolve(module, "FT_GetLibraryVersion", functions->libraryVersion);
   resolve(module, "FT_GetDeviceInfo", functions->deviceInfo);
+  resolve(module, "FT_CreateDeviceInfoList", functions->createDeviceInfoList);
+  resolve(module, "FT_GetDeviceInfoDetail", functions->getDeviceInfoDetail);
   return std::unique_ptr<Ftd2xxLibrary>(new Ftd2xxLibrary(module, std::move(functions)));
 }
 
@@ -175,6 +244,49 @@ std::vector<DriverFact> Ftd2xxLibrary::facts() const {
   }
   facts.insert(facts.end(), openFacts_.begin(), openFacts_.end());
   return facts;
+}
+
+std::vector<UsbDevice> Ftd2xxLibrary::usbDevices() const {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(systemUsbDevices, ignored)) {
+    return listUsbDevices(systemUsbDevices);
+  }
+  return libraryUsbDevices();
+}
+
+std::vector<UsbDevice> Ftd2xxLibrary::libraryUsbDevices() const {
+  std::vector<UsbDevice> devices;
+  for (const Functions::Listed& listed : functions_->listed()) {
+    UsbDevice device;
+    device.vendorId = hex4(listed.id >> 16);
+    device.productId = hex4(listed.id);
+    const ChipKind kind = chipKind(listed.type);
+    device.bcdDevice = *kind.bcdDevice != '\0' ? kind.bcdDevice : "unknown";
+    device.serial = libraryText(listed.serial, sizeof listed.serial);
+    device.product = libraryText(listed.description, sizeof listed.description);
+    const bool highSpeed = (listed.flags & kFlagHighSpeed) != 0;
+    device.speed = highSpeed ? "480" : "12";
+    device.maxPacketSize = highSpeed ? 512 : 64;  // a bulk endpoint's at that speed
+    device.node = "D2XX device " + std::to_string(listed.index);
+    // Windows gives a USB device to whoever runs the program; one open elsewhere is told when
+    // the open is refused.
+    device.mayOpen = true;
+    devices.push_back(device);
+  }
+  return devices;
+}
+
+// What the library's list adds of the device just opened: its release and speed.
+void Ftd2xxLibrary::addDetailFacts(FtHandle opened) {
+  for (const Functions::Listed& listed : functions_->listed()) {
+    if (listed.handle != opened || (listed.flags & kFlagOpened) == 0) continue;
+    const ChipKind kind = chipKind(listed.type);
+    if (*kind.bcdDevice != '\0') openFacts_.push_back({"bcdDevice", kind.bcdDevice});
+    const bool highSpeed = (listed.flags & kFlagHighSpeed) != 0;
+    openFacts_.push_back({"max-packet-size", highSpeed ? "512" : "64"});
+    openFacts_.push_back({"speed", highSpeed ? "high speed (480 Mb/s)" : "full speed (12 Mb/s)"});
+    return;
+  }
 }
 
 std::vector<std::string> Ftd2xxLibrary::takeNotes() {
@@ -225,6 +337,7 @@ FtStatus Ftd2xxLibrary::OpenEx(void* arg1, std::uint32_t flags, FtHandle* handle
       openFacts_.push_back({"chip", chipName(type)});
     }
   }
+  addDetailFacts(opened);
   // The chip holds back a part-filled packet until its latency timer runs out, which would add
   // that much to every short reply of the programmer. A refusal only costs speed, so it does
   // not fail the open.

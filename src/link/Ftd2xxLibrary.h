@@ -34,17 +34,26 @@ class Ftd2xxLibrary final : public FtApi {
   std::vector<std::string> takeNotes() override;
   std::uint32_t latencyTimerMs() const override { return latencyTimerMs_; }
   std::vector<DriverFact> facts() const override;
+  // The system's own list where it has one (Linux's /sys, which also says who may open each);
+  // elsewhere (Windows) the library's: FT_CreateDeviceInfoList and FT_GetDeviceInfoDetail.
+  std::vector<UsbDevice> usbDevices() const override;
 
   // Whether the kernel's serial driver is loaded (on Linux, /sys/module/ftdi_sio), and whether
   // this user may open the USB chips' device nodes; tests give their own answers.
   std::function<bool()> serialDriverLoaded;
   std::function<bool()> deviceNodesOpenable;
+  // Where the system lists USB devices; where it is not, the library is asked (tests name a
+  // folder that is not there).
+  std::string systemUsbDevices = "/sys/bus/usb/devices";
 
  private:
   struct Functions;
   Ftd2xxLibrary(void* module, std::unique_ptr<Functions> functions);
   Ftd2xxLibrary(const Ftd2xxLibrary&) = delete;
   Ftd2xxLibrary& operator=(const Ftd2xxLibrary&) = delete;
+
+  std::vector<UsbDevice> libraryUsbDevices() const;
+  void addDetailFacts(FtHandle opened);
 
   void* module_;
   std::unique_ptr<Functions> functions_;

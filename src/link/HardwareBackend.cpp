@@ -42,6 +42,21 @@ DriverFactories hardwareDrivers() {
   return drivers;
 }
 
+#if defined(_WIN32)
+namespace {
+
+// The vendor's library missing where it is the only way to the chip (Windows, where it comes
+// with the driver), said as what to do.
+std::unique_ptr<FtApi> withoutTheVendorsDriver() {
+  return std::make_unique<NoDriver>(
+      std::string(Ftd2xxLibrary::defaultLibraryName()) + " was not found: install the FTDI driver",
+      "install the FTDI driver (it brings " + std::string(Ftd2xxLibrary::defaultLibraryName()) +
+          ")");
+}
+
+}  // namespace
+#endif
+
 std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers,
                                     std::vector<std::string>* probes) {
   const std::string d2xxName = Ftd2xxLibrary::defaultLibraryName();
@@ -55,7 +70,11 @@ std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& 
       probe("asked for the vendor's library");
       if ((d2xx = drivers.d2xx())) return d2xx;
       probe(d2xxName + " could not be loaded");
+#if defined(_WIN32)
+      return withoutTheVendorsDriver();
+#else
       return std::make_unique<NoDriver>("no USB driver: " + d2xxName + " could not be loaded");
+#endif
     case DriverChoice::LibFtdi:
       probe("asked for libftdi1");
       if ((libFtdi = drivers.libFtdi())) return libFtdi;
@@ -73,6 +92,7 @@ std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& 
   }
   probe(d2xxName + " could not be loaded");
   if ((libFtdi = drivers.libFtdi())) return libFtdi;
+  return withoutTheVendorsDriver();
 #else
   // A stock Linux system gives the chip to its serial driver, which the vendor's library
   // cannot open past and libftdi1 detaches; the vendor's library serves where libftdi1 is
@@ -98,9 +118,9 @@ std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& 
     probe("libftdi1 chosen: neither sees a device, and it is the driver for a stock system");
     return libFtdi;
   }
-#endif
   return std::make_unique<NoDriver>("no USB driver: " + d2xxName +
                                     " could not be loaded and this build has no libftdi1");
+#endif
 }
 
 FtStatus NoDriver::ListDevices(void* arg1, void*, std::uint32_t flags) {
@@ -109,6 +129,11 @@ FtStatus NoDriver::ListDevices(void* arg1, void*, std::uint32_t flags) {
     return ft::Ok;
   }
   return ft::DeviceNotFound;
+}
+
+UnlistedUsb NoDriver::whyNoUsbDevice() const {
+  if (toDo_.empty()) return FtApi::whyNoUsbDevice();
+  return {why_.substr(0, why_.find(':')), toDo_};
 }
 
 }  // namespace tandra

@@ -33,10 +33,12 @@ DriverFactories hardwareDrivers();
 std::unique_ptr<FtApi> chooseDriver(DriverChoice choice, const DriverFactories& drivers,
                                     std::vector<std::string>* probes = nullptr);
 
-// A driver that finds nothing, for a build or a system without a USB driver.
+// A driver that finds nothing, for a build or a system without a USB driver: its name says why,
+// and `toDo`, when given, what the operator is to do where no device can be listed without it.
 class NoDriver final : public FtApi {
  public:
-  explicit NoDriver(std::string why) : why_(std::move(why)) {}
+  explicit NoDriver(std::string why, std::string toDo = {})
+      : why_(std::move(why)), toDo_(std::move(toDo)) {}
   FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
   FtStatus OpenEx(void*, std::uint32_t, FtHandle*) override { return ft::DeviceNotFound; }
   FtStatus SetTimeouts(FtHandle, std::uint32_t, std::uint32_t) override {
@@ -51,9 +53,11 @@ class NoDriver final : public FtApi {
   }
   FtStatus Close(FtHandle) override { return ft::InvalidHandle; }
   std::string driverName() const override { return why_; }
+  UnlistedUsb whyNoUsbDevice() const override;
 
  private:
   std::string why_;
+  std::string toDo_;
 };
 
 }  // namespace tandra

@@ -8,6 +8,7 @@
 #endif
 
 #include "common/FileError.h"
+#include "common/FileNames.h"
 #include "common/HexText.h"
 #include "common/RunId.h"
 #include "common/TimeText.h"
@@ -15,7 +16,7 @@
 namespace tandra {
 
 std::unique_ptr<Trace> Trace::create(const std::string& path) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(fileSystemPath(path), std::ios::binary | std::ios::trunc);
   if (!file) throw FileError(ioMessageForErrno(errno != 0 ? errno : EACCES)).about(path);
   return std::make_unique<Trace>(std::move(file));
 }

@@ -62,6 +62,17 @@ bool mayReadAndWrite(const std::string& node) {
 
 }  // namespace
 
+UnlistedUsb noUsbDeviceListed() {
+#if defined(_WIN32)
+  return {"no FTDI USB device is attached",
+          "plug the programmer in (the Device Manager shows its chip as a USB Serial Converter "
+          "under Universal Serial Bus controllers)"};
+#else
+  return {"no FTDI USB device is attached",
+          "plug the programmer in (lsusb lists its chip as 0403:6001 or a near number)"};
+#endif
+}
+
 std::string UsbDevice::speedText() const {
   if (speed == "1.5") return "low speed (1.5 Mb/s)";
   if (speed == "12") return "full speed (12 Mb/s)";

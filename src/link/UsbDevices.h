@@ -27,6 +27,14 @@ struct UsbDevice {
 // The USB chip's vendor and the product ids the udev rule names.
 inline constexpr const char* kFtdiVendorId = "0403";
 
+// When no FTDI device is listed: what was found, and what the operator is to do.
+struct UnlistedUsb {
+  std::string found;  // "no FTDI USB device is attached"
+  std::string toDo;   // "plug the programmer in (...)"
+};
+// Where this system shows the chip once it is plugged in.
+UnlistedUsb noUsbDeviceListed();
+
 // The FTDI devices attached, from the system's device tree (on Linux /sys/bus/usb/devices and
 // /dev/bus/usb; tests give a tree of their own). Empty where the system has none to read.
 std::vector<UsbDevice> listUsbDevices(const std::string& sysRoot = "/sys/bus/usb/devices",

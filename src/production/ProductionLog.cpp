@@ -9,29 +9,57 @@
 #include <optional>
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <sys/file.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
+#include "common/FileNames.h"
+
 namespace tandra {
 
 namespace {
 
 #if defined(_WIN32)
-int openForAppend(const char* path) {
-  return ::_open(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+int openForAppend(const std::string& path) {
+  return ::_wopen(fileSystemPath(path).c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY,
+                  _S_IREAD | _S_IWRITE);
 }
 long writeSome(int descriptor, const char* bytes, std::size_t count) {
   return ::_write(descriptor, bytes, static_cast<unsigned>(count));
 }
+// Writers of one log take turns. Windows' C library appends by a seek to the end and a write,
+// which two programs can interleave, one line over the other: the turn covers both. The lock is
+// on a byte far past any log's end, since Windows keeps others from the bytes a lock covers.
+OVERLAPPED turnByte() {
+  OVERLAPPED at{};
+  at.OffsetHigh = 0x40000000;
+  return at;
+}
+bool takeTurn(int descriptor) {
+  OVERLAPPED at = turnByte();
+  return ::LockFileEx(reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor)),
+                      LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+}
+void endTurn(int descriptor) {
+  OVERLAPPED at = turnByte();
+  ::UnlockFileEx(reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor)), 0, 1, 0, &at);
+}
 #else
-int openForAppend(const char* path) {
-  return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+int openForAppend(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
 }
 long writeSome(int descriptor, const char* bytes, std::size_t count) {
   return static_cast<long>(::write(descriptor, bytes, count));
+}
+// Writers of one log take turns, so that a line this one has to take back is its own.
+bool takeTurn(int descriptor) {
+  return ::flock(descriptor, LOCK_EX) == 0;
+}
+void endTurn(int descriptor) {
+  ::flock(descriptor, LOCK_UN);
 }
 #endif
 
@@ -39,7 +67,7 @@ long writeSome(int descriptor, const char* bytes, std::size_t count) {
 bool endsWithLineEnd(const std::string& path) {
   const int descriptor =
 #if defined(_WIN32)
-      ::_open(path.c_str(), _O_RDONLY | _O_BINARY);
+      ::_wopen(fileSystemPath(path).c_str(), _O_RDONLY | _O_BINARY);
 #else
       ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 #endif
@@ -111,7 +139,7 @@ constexpr unsigned long long kLeastRoom = 64 * 1024;
 ProductionLog::ProductionLog(std::string path, LogFormat format)
     : path_(std::move(path)), format_(format) {
   const bool cut = !endsWithLineEnd(path_);
-  descriptor_ = openForAppend(path_.c_str());
+  descriptor_ = openForAppend(path_);
   if (descriptor_ < 0) {
     throw LogError("the log " + path_ + " cannot be opened to append to: " + std::strerror(errno));
   }
@@ -213,19 +241,15 @@ bool ProductionLog::append(const std::string& line) {
   // A line cut short by a failed write is ended first: the new line must stand on its own.
   std::string bytes = (lineOpen_ ? "\n" : "") + line + "\n";
   std::size_t written = 0;
-#if !defined(_WIN32)
   // Writers of one log take turns, so that a line this one has to take back is its own.
-  const bool locked = ::flock(descriptor_, LOCK_EX) == 0;
-#endif
+  const bool turn = takeTurn(descriptor_);
   const bool whole = writeAll(bytes, &written) && handToDisk();
   if (whole) {
     lineOpen_ = false;
   } else if (written > 0 && !takeBack(written)) {
     lineOpen_ = bytes[written - 1] != '\n';
   }
-#if !defined(_WIN32)
-  if (locked) ::flock(descriptor_, LOCK_UN);
-#endif
+  if (turn) endTurn(descriptor_);
   return whole;
 }
 
@@ -233,8 +257,12 @@ bool ProductionLog::takeBack(std::size_t written) {
   // A line cut at its newline reads as a whole one: a chip the run reports as not logged would
   // stand in the log as passed. What went out of a failed line is taken back where it can be.
 #if defined(_WIN32)
-  (void)written;
-  return false;
+  const long long size = ::_lseeki64(descriptor_, 0, SEEK_END);
+  if (::GetFileType(reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor_))) != FILE_TYPE_DISK ||
+      size < static_cast<long long>(written)) {
+    return false;
+  }
+  return ::_chsize_s(descriptor_, size - static_cast<long long>(written)) == 0;
 #else
   struct stat status {};
   if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode) ||

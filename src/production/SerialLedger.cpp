@@ -17,6 +17,7 @@
 #include <unistd.h>
 #endif
 
+#include "common/FileNames.h"
 #include "production/RunRecords.h"
 
 namespace tandra {
@@ -30,7 +31,8 @@ class LedgerLock {
   explicit LedgerLock(const std::string& ledger) {
     const std::string path = ledger + ".lock";
 #if defined(_WIN32)
-    descriptor_ = ::_open(path.c_str(), _O_RDWR | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    descriptor_ = ::_wopen(fileSystemPath(path).c_str(), _O_RDWR | _O_CREAT | _O_BINARY,
+                           _S_IREAD | _S_IWRITE);
     if (descriptor_ < 0) fail(path);
     OVERLAPPED whole{};
     if (!LockFileEx(reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor_)),
@@ -72,7 +74,7 @@ class LedgerLock {
 };
 
 std::string readWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fileSystemPath(path), std::ios::binary);
   if (!in) throw LedgerError("the ledger " + path + " cannot be read: " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
@@ -85,8 +87,9 @@ void writeWhole(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".new";
   {
 #if defined(_WIN32)
-    const int descriptor = ::_open(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-                                   _S_IREAD | _S_IWRITE);
+    const int descriptor =
+        ::_wopen(fileSystemPath(temporary).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                 _S_IREAD | _S_IWRITE);
 #else
     const int descriptor =
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -117,14 +120,16 @@ void writeWhole(const std::string& path, const std::string& text) {
     ::close(descriptor);
 #endif
     if (!ok) {
-      std::remove(temporary.c_str());
+      std::error_code ignored;
+      std::filesystem::remove(fileSystemPath(temporary), ignored);
       throw LedgerError("the ledger " + path + " cannot be written: " + std::strerror(error));
     }
   }
   std::error_code failed;
-  std::filesystem::rename(temporary, path, failed);
+  std::filesystem::rename(fileSystemPath(temporary), fileSystemPath(path), failed);
   if (failed) {
-    std::remove(temporary.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(fileSystemPath(temporary), ignored);
     throw LedgerError("the ledger " + path + " cannot be written: " + failed.message());
   }
 #if !defined(_WIN32)
@@ -152,7 +157,7 @@ void keepCount(LedgerState& state, const SerialCount& count) {
 void SerialLedger::create(const std::string& path, const LedgerState& state) {
   const LedgerLock lock(path);
   std::error_code ignored;
-  if (std::filesystem::exists(path, ignored)) {
+  if (std::filesystem::exists(fileSystemPath(path), ignored)) {
     throw LedgerError("the ledger " + path + " exists already: it is not started again");
   }
   if (state.step == 0) throw LedgerError("serial numbers must go up by at least 1");

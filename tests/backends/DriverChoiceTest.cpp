@@ -61,6 +61,21 @@ TEST(DriverChoice, LinuxPrefersLibFtdiAndFallsBackToTheVendorLibrary) {
             std::string::npos);
 }
 
+TEST(DriverChoice, WindowsTakesTheVendorsLibraryOrSaysPlainlyThatItIsMissing) {
+#if !defined(_WIN32)
+  GTEST_SKIP() << "Windows' choice: Linux prefers libftdi1, as the case above shows";
+#else
+  EXPECT_EQ(chooseDriver(DriverChoice::Automatic, drivers(0, 1))->driverName(), "d2xx");
+  for (const DriverChoice choice : {DriverChoice::Automatic, DriverChoice::D2xx}) {
+    const std::unique_ptr<FtApi> none = chooseDriver(choice, drivers(-1, -1));
+    EXPECT_EQ(none->driverName(), "ftd2xx.dll was not found: install the FTDI driver");
+    // Without it no USB device can be listed: the first-contact check says why.
+    EXPECT_EQ(none->whyNoUsbDevice().found, "ftd2xx.dll was not found");
+    EXPECT_EQ(none->whyNoUsbDevice().toDo, "install the FTDI driver (it brings ftd2xx.dll)");
+  }
+#endif
+}
+
 TEST(DriverChoice, TheOperatorsChoiceIsTakenOrSaysWhyNot) {
   EXPECT_EQ(chooseDriver(DriverChoice::D2xx, drivers(0, 1))->driverName(), "d2xx");
   EXPECT_EQ(chooseDriver(DriverChoice::LibFtdi, drivers(1, 0))->driverName(), "libftdi");

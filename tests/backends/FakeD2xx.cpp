@@ -1,17 +1,29 @@
-// Exports the D2XX functions with the signatures of the vendor's Linux header: DWORD is
-// unsigned int, ULONG (and so FT_STATUS) unsigned long.
+// Exports the D2XX functions with the signatures of the vendor's headers: DWORD is unsigned int,
+// ULONG (and so FT_STATUS) unsigned long, which on Windows are both 32 bits.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "FakeD2xx.h"
 
-#define EXPORTED __attribute__((visibility("default")))
+#if defined(_WIN32)
+#define EXPORTED extern "C" __declspec(dllexport)
+#else
+#define EXPORTED extern "C" __attribute__((visibility("default")))
+#endif
+
+#if !defined(FAKE_D2XX_ATTACHED)
+#define FAKE_D2XX_ATTACHED 0
+#endif
 
 namespace {
-FakeD2xxState state;
-}
-
-extern "C" {
+// A fresh process finds as many devices attached as the build says.
+FakeD2xxState state = [] {
+  FakeD2xxState attached{};
+  attached.deviceCount = FAKE_D2XX_ATTACHED;
+  return attached;
+}();
+}  // namespace
 
 EXPORTED FakeD2xxState* FakeD2xx_State() {
   return &state;
@@ -30,6 +42,7 @@ EXPORTED unsigned long FT_ListDevices(void* arg1, void* arg2, unsigned int flags
 EXPORTED unsigned long FT_OpenEx(void* arg1, unsigned int, void** handle) {
   std::strncpy(state.openText, static_cast<const char*>(arg1), sizeof state.openText - 1);
   if (state.result == 0) *handle = kFakeD2xxHandle;
+  if (state.result == 0) state.openIndex = 1;
   return state.result;
 }
 
@@ -70,6 +83,31 @@ EXPORTED unsigned long FT_Read(void* handle, void* buffer, unsigned int count,
 
 EXPORTED unsigned long FT_Close(void* handle) {
   state.lastHandle = handle;
+  state.openIndex = 0;
+  return state.result;
+}
+
+// Device i is serial FT5EED0i, an FT232R (0403:6001) or, with detailHighSpeed, an FT232H
+// (0403:6014) at high speed; the last one opened is listed as open with its handle.
+EXPORTED unsigned long FT_CreateDeviceInfoList(unsigned int* count) {
+  ++state.infoListCalls;
+  *count = state.deviceCount;
+  return state.result;
+}
+
+EXPORTED unsigned long FT_GetDeviceInfoDetail(unsigned int index, unsigned int* flags,
+                                              unsigned int* type, unsigned int* id,
+                                              unsigned int* location, void* serial,
+                                              void* description, void** handle) {
+  if (index >= state.deviceCount) return 2;  // FT_DEVICE_NOT_FOUND
+  const bool open = state.openIndex == static_cast<int>(index) + 1;
+  *flags = (open ? 1u : 0u) | (state.detailHighSpeed ? 2u : 0u);
+  *type = state.detailHighSpeed ? 8u : 5u;
+  *id = state.detailHighSpeed ? 0x04036014u : 0x04036001u;
+  *location = 0x11 + index;
+  std::snprintf(static_cast<char*>(serial), 16, "FT5EED0%u", index % 10);
+  std::snprintf(static_cast<char*>(description), 64, "Fake Programmer");
+  *handle = open ? kFakeD2xxHandle : nullptr;
   return state.result;
 }
 
@@ -88,5 +126,3 @@ EXPORTED unsigned long FT_SetLatencyTimer(void* handle, unsigned char latency) {
   return state.result;
 }
 #endif
-
-}  // extern "C"

@@ -1,10 +1,17 @@
 #include "link/Ftd2xxLibrary.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "FakeD2xx.h"
@@ -12,11 +19,39 @@
 namespace tandra {
 namespace {
 
+// The fake library reached by the test itself, as the system loads libraries.
+#if defined(_WIN32)
+void* openLibrary(const char* path) {
+  return reinterpret_cast<void*>(::LoadLibraryA(path));
+}
+void* symbolIn(void* module, const char* name) {
+  const FARPROC address = ::GetProcAddress(reinterpret_cast<HMODULE>(module), name);
+  void* symbol = nullptr;
+  std::memcpy(&symbol, &address, sizeof symbol);
+  return symbol;
+}
+void closeLibrary(void* module) {
+  ::FreeLibrary(reinterpret_cast<HMODULE>(module));
+}
+bool isLoaded(const char* path) {
+  return ::GetModuleHandleA(path) != nullptr;
+}
+#else
+void* openLibrary(const char* path) {
+  return dlopen(path, RTLD_NOW);
+}
+void* symbolIn(void* module, const char* name) {
+  return dlsym(module, name);
+}
+void closeLibrary(void* module) {
+  dlclose(module);
+}
 bool isLoaded(const char* path) {
   void* const module = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
   if (module != nullptr) dlclose(module);
   return module != nullptr;
 }
+#endif
 
 TEST(Ftd2xxLibraryLoad, TakesOnlyCompleteLibrariesAndUnloadsThem) {
   EXPECT_EQ(Ftd2xxLibrary::load("/nonexistent/libftd2xx.so"), nullptr);
@@ -38,7 +73,7 @@ class Ftd2xxLibraryCalls : public ::testing::Test {
  protected:
   void SetUp() override {
     FakeD2xxStateFn stateFn = nullptr;
-    void* const symbol = module_ != nullptr ? dlsym(module_, kFakeD2xxStateSymbol) : nullptr;
+    void* const symbol = module_ != nullptr ? symbolIn(module_, kFakeD2xxStateSymbol) : nullptr;
     std::memcpy(&stateFn, &symbol, sizeof stateFn);
     ASSERT_NE(stateFn, nullptr);
     *(fake = stateFn()) = FakeD2xxState{};
@@ -46,10 +81,10 @@ class Ftd2xxLibraryCalls : public ::testing::Test {
   }
   void TearDown() override {
     library.reset();
-    if (module_ != nullptr) dlclose(module_);
+    if (module_ != nullptr) closeLibrary(module_);
   }
 
-  void* module_ = dlopen(FAKE_D2XX_PATH, RTLD_NOW);
+  void* module_ = openLibrary(FAKE_D2XX_PATH);
   FakeD2xxState* fake = nullptr;
   std::unique_ptr<Ftd2xxLibrary> library;
   std::uint32_t n = 0;
@@ -109,6 +144,45 @@ TEST_F(Ftd2xxLibraryCalls, AChipNotOpenedIsExplainedWithTheFixForItsCause) {
     EXPECT_EQ(library->takeNotes(), c.notes) << c.nodesOpenable << c.driverLoaded;
     EXPECT_TRUE(library->takeNotes().empty());  // told once
   }
+}
+
+// Where the system keeps no list of USB devices (Windows), the library's list says what is
+// attached, and an open device's release and speed come from it.
+TEST_F(Ftd2xxLibraryCalls, WithoutTheSystemsListTheLibraryListsTheDevices) {
+  library->systemUsbDevices = "/nonexistent/usb/devices";
+  EXPECT_TRUE(library->usbDevices().empty());
+  fake->deviceCount = 2;
+  std::vector<UsbDevice> devices = library->usbDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[1].vidPid(), "0403:6001");
+  EXPECT_EQ(devices[1].bcdDevice, "0600");  // an FT232R
+  EXPECT_EQ(devices[1].serial, "FT5EED01");
+  EXPECT_EQ(devices[1].product, "Fake Programmer");
+  EXPECT_EQ(devices[1].speedText(), "full speed (12 Mb/s)");
+  EXPECT_EQ(devices[1].maxPacketSize, 64);
+  EXPECT_EQ(devices[1].node, "D2XX device 1");
+  EXPECT_TRUE(devices[1].mayOpen);
+
+  fake->detailHighSpeed = true;
+  devices = library->usbDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].vidPid(), "0403:6014");
+  EXPECT_EQ(devices[0].bcdDevice, "0900");  // an FT232H
+  EXPECT_EQ(devices[0].speedText(), "high speed (480 Mb/s)");
+  EXPECT_EQ(devices[0].maxPacketSize, 512);
+
+  char first[] = "FT5EED00";
+  FtHandle handle = nullptr;
+  ASSERT_EQ(library->OpenEx(first, ft::OpenBySerialNumber, &handle), ft::Ok);
+  std::vector<std::string> facts;
+  for (const DriverFact& fact : library->facts()) facts.push_back(fact.key + " " + fact.value);
+  for (const char* fact :
+       {"bcdDevice 0900", "max-packet-size 512", "speed high speed (480 Mb/s)"}) {
+    EXPECT_NE(std::find(facts.begin(), facts.end(), fact), facts.end()) << fact;
+  }
+
+  fake->result = ft::IoError;  // a library that cannot list lists nothing
+  EXPECT_TRUE(library->usbDevices().empty());
 }
 
 TEST(Ftd2xxLibraryLatency, ALibraryOrChipWithoutTheLatencyTimerIsToldOf) {

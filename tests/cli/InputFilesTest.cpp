@@ -1,8 +1,7 @@
 // What tandra-cli makes of the file it is given: read as the window reads it, refused where
 // reading it would burn something other than what the file means, every refusal and note said.
-#include <unistd.h>
-
 #include "CliFixture.h"
+#include "TestPipes.h"
 
 namespace tandra::test {
 namespace {
@@ -174,7 +173,7 @@ TEST_F(InputFilesTest, FilesThatWouldBeMisreadOrSetNothingAreRefusedWithTheReaso
 
 TEST_F(InputFilesTest, AnEmptyPipeIsNotAnImage) {
   int ends[2];
-  ASSERT_EQ(::pipe(ends), 0);
+  ASSERT_EQ(openPipe(ends), 0);
   ::close(ends[1]);  // as `false | tandra-cli program ... -`
   cli::CliIo io(out_, err_);
   io.driver = &programmer_;

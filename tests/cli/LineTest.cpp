@@ -2,7 +2,9 @@
 // their numbers from, and the log. A number stays on one chip: it comes back only from a chip
 // its stamp never reached, a refused run spends none, the numbers a prompt names are the ones
 // its set gets, and a ledger set back by hand or older than the log is refused by its line.
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 #include <unistd.h>
 
 #include <csignal>
@@ -10,6 +12,7 @@
 #include <functional>
 
 #include "CliFixture.h"
+#include "TestPipes.h"
 #include "production/SerialLedger.h"
 
 namespace tandra::test {
@@ -80,14 +83,21 @@ TEST_F(LineTest, ANumberComesBackOnlyFromAChipItsStampNeverReached) {
       {"failed on the stamp's own page", 0x7F80, true, false, false},
       {"verified, but its log line could not be written", -1, false, true, false},
   };
+#if defined(SIGXFSZ)
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+#if defined(_WIN32)
+    // A full disk is made with a limit on a file's size, which Windows lacks.
+    if (c.logFills) continue;
+#endif
     newChips();
     if (c.stuckAt >= 0) {
       programmer_.chip(1).setStuckBit(static_cast<std::uint32_t>(c.stuckAt),
                                       bitOf(c.stuckAt, !c.stuckValue), c.stuckValue);
     }
+#if !defined(_WIN32)
     rlimit before{};
     ::getrlimit(RLIMIT_FSIZE, &before);
     if (c.logFills) {
@@ -95,10 +105,13 @@ TEST_F(LineTest, ANumberComesBackOnlyFromAChipItsStampNeverReached) {
       room.rlim_cur = std::filesystem::file_size(path("line.log")) + 100;
       ::setrlimit(RLIMIT_FSIZE, &room);
     }
+#endif
     std::vector<std::string> arguments = job(1);
     arguments.push_back("--sn-reuse-failed");
     const int code = run(arguments);
+#if !defined(_WIN32)
     ::setrlimit(RLIMIT_FSIZE, &before);
+#endif
     EXPECT_EQ(code, c.logFills ? 2 : 1) << err_.str();
     const LedgerState ledger = SerialLedger::read(ledger_);
     const std::uint64_t number = ledger.reservations.back().numbers.front();
@@ -231,7 +244,7 @@ class OtherStation final : public std::stringbuf {
       std::ofstream(ledger_, std::ios::trunc) << SerialLedger::text(state);
       newChips_();
       const char* key = announced.size() == 1 ? "\n" : "q\n";
-      if (::write(keys_, key, std::strlen(key)) < 0) return -1;
+      if (writeSome(keys_, key, std::strlen(key)) < 0) return -1;
     }
     return 0;
   }
@@ -245,7 +258,7 @@ class OtherStation final : public std::stringbuf {
 TEST_F(LineTest, TheNumbersAPromptNamesAreTheOnesItsSetGets) {
   ASSERT_EQ(run({"serial", ledger_, "--sn-start", "1000"}), 0) << err_.str();
   int keys[2];
-  ASSERT_EQ(::pipe(keys), 0);
+  ASSERT_EQ(openPipe(keys), 0);
   OtherStation station(keys[1], ledger_, [this] { newChips(); });
   std::ostream err(&station);
   cli::CliIo io(out_, err);
@@ -298,8 +311,8 @@ TEST_F(LineTest, ALedgerThatCannotBeWrittenIsExitCodeTwoNamingIt) {
   // Once five chips have passed, the next set's numbers cannot be reserved.
   LedgerBlocker blocker(programmer_, ledger_ + ".new");
   int keys[2];
-  ASSERT_EQ(::pipe(keys), 0);
-  ASSERT_EQ(::write(keys[1], "\n", 1), 1);
+  ASSERT_EQ(openPipe(keys), 0);
+  ASSERT_EQ(writeSome(keys[1], "\n", 1), 1);
   ::close(keys[1]);
   out_.str("");
   cli::CliIo io(out_, err_);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/resource.h>
-
 #include <array>
 #include <cstdint>
 #include <map>
@@ -56,7 +54,7 @@ struct PipelineRun {
   std::uint64_t faultAt = 0;  // the command the fault strikes at
   int signal = 0;
   std::size_t outputFailsAfter = 0;
-  rlim_t logRoom = 0;
+  std::uint64_t logRoom = 0;
   bool faultStruck = false;
   std::vector<std::string> arguments;
   std::string logPath;

@@ -5,38 +5,52 @@
 
 #include <optional>
 
+#include "common/Stops.h"
+
 namespace tandra::test {
 namespace {
-
-// Raises the stop once the programmer has taken the `nth` command with `opcode`; `nth` 0
-// raises it before the job begins.
-class StoppingProgrammer final : public ForwardingApi {
- public:
-  StoppingProgrammer(VirtualProgrammer& programmer, std::atomic<int>& flag, int signal,
-                     std::uint8_t opcode, int nth)
-      : ForwardingApi(programmer), flag_(flag), signal_(signal), opcode_(opcode), left_(nth) {
-    if (nth == 0) flag_ = signal_;
-  }
-  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
-    const FtStatus status = ForwardingApi::Write(h, b, c, n);
-    if (c > 0 && static_cast<const std::uint8_t*>(b)[0] == opcode_ && --left_ == 0) flag_ = signal_;
-    return status;
-  }
-
- private:
-  std::atomic<int>& flag_;
-  int signal_;
-  std::uint8_t opcode_;
-  int left_;
-};
 
 struct Phase {
   const char* name;
   int signal;  // SIGINT 2, SIGTERM 15, SIGHUP 1
   std::uint8_t opcode;
   int nth;
-  int programCommands;  // program block commands the programmer takes; -1: a multiple of five
+  int programCommands;        // program block commands the programmer takes; -1: a multiple of five
   bool compareFirst = false;  // Program Compare before Program (no --no-check)
+  // On Windows: the console event (CTRL_C_EVENT 0 ...) that asks for the stop, handled as the
+  // program's console handler handles it; -1 for the signal itself.
+  long consoleEvent = -1;
+};
+
+// Raises the stop once the programmer has taken the `nth` command with `opcode`; `nth` 0
+// raises it before the job begins.
+class StoppingProgrammer final : public ForwardingApi {
+ public:
+  StoppingProgrammer(VirtualProgrammer& programmer, std::atomic<int>& flag, const Phase& phase)
+      : ForwardingApi(programmer), flag_(flag), phase_(phase), left_(phase.nth) {
+    if (left_ == 0) stop();
+  }
+  FtStatus Write(FtHandle h, const void* b, std::uint32_t c, std::uint32_t* n) override {
+    const FtStatus status = ForwardingApi::Write(h, b, c, n);
+    if (c > 0 && static_cast<const std::uint8_t*>(b)[0] == phase_.opcode && --left_ == 0) stop();
+    return status;
+  }
+
+ private:
+  void stop() {
+#if defined(_WIN32)
+    if (phase_.consoleEvent >= 0) {
+      catchStops(flag_);
+      stopForConsoleEvent(static_cast<unsigned long>(phase_.consoleEvent));
+      return;
+    }
+#endif
+    flag_ = phase_.signal;
+  }
+
+  std::atomic<int>& flag_;
+  const Phase& phase_;
+  int left_;
 };
 
 // Five 27C256 take 128 pages each: 640 program block commands in all.
@@ -50,15 +64,21 @@ constexpr Phase kPhases[] = {
     {"TerminatedMidRun", 15, 0x43, 38, -1},
     {"HungUpInTheOpeningIdle", 1, 0x24, 1, 0},
     {"HungUpInProgramCompare", 1, 0x20, 3, 0, true},
+#if defined(_WIN32)
+    // Ctrl-C (CTRL_C_EVENT 0) and Ctrl-Break (1) are SIGINT's, a closing console (2) SIGHUP's.
+    {"CtrlCMidRun", 2, 0x43, 38, -1, false, 0},
+    {"CtrlBreakMidRun", 2, 0x43, 38, -1, false, 1},
+    {"ConsoleClosedInTheOpeningIdle", 1, 0x24, 1, 0, false, 2},
+#endif
 };
 
 class StopTest : public CliFixture, public ::testing::WithParamInterface<Phase> {};
 
 TEST_P(StopTest, EndsWithoutAPassIdledAndLetGo) {
   const Phase& phase = GetParam();
-  StoppingProgrammer stopping(programmer_, stopSignal_, phase.signal, phase.opcode, phase.nth);
-  std::vector<std::string> arguments = {"program", "-d",  "27C256", "-n", "5", path("image.bin"),
-                                         "--log",   path("stop.log")};
+  StoppingProgrammer stopping(programmer_, stopSignal_, phase);
+  std::vector<std::string> arguments = {"program",         "-d",    "27C256",        "-n", "5",
+                                        path("image.bin"), "--log", path("stop.log")};
   if (!phase.compareFirst) arguments.push_back("--no-check");
   const nlohmann::json document = runJson(arguments, &stopping);
   EXPECT_EQ(code_, 128 + phase.signal) << out_.str() << err_.str();

@@ -2,11 +2,11 @@
 // parseable whatever the job met.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <thread>
 
 #include "CliFixture.h"
+#include "TestPipes.h"
 
 namespace tandra::test {
 namespace {
@@ -18,7 +18,7 @@ class Feeder {
       : thread_([bytes = std::move(bytes), openWriteEnd] {
           const int fd = openWriteEnd();
           for (std::size_t done = 0; fd >= 0 && done < bytes.size();) {
-            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            const long n = writeSome(fd, bytes.data() + done, bytes.size() - done);
             if (n <= 0) break;
             done += static_cast<std::size_t>(n);
           }
@@ -49,12 +49,16 @@ TEST_P(PipedImageTest, ProgramsTheWholeImage) {
   std::unique_ptr<Feeder> feeder;
   int readEnd = -1;
   if (source.way == Way::NamedPipe) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows keeps no named pipes in its folders";
+#else
     name = path("fifo");
     ASSERT_EQ(::mkfifo(name.c_str(), 0600), 0);
     feeder = std::make_unique<Feeder>(bytes, [name] { return ::open(name.c_str(), O_WRONLY); });
+#endif
   } else if (source.way == Way::StandardInput) {
     int ends[2];
-    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(openPipe(ends), 0);
     readEnd = ends[0];
     feeder = std::make_unique<Feeder>(bytes, [end = ends[1]] { return end; });
     name = "-";
@@ -69,15 +73,14 @@ TEST_P(PipedImageTest, ProgramsTheWholeImage) {
   EXPECT_TRUE(chipHoldsTheImage(1));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ways, PipedImageTest,
-    ::testing::Values(Source{"BinaryFile", Way::File, false},
-                      Source{"BinaryNamedPipe", Way::NamedPipe, false},
-                      Source{"BinaryStandardInput", Way::StandardInput, false},
-                      Source{"IntelFile", Way::File, true},
-                      Source{"IntelNamedPipe", Way::NamedPipe, true},
-                      Source{"IntelStandardInput", Way::StandardInput, true}),
-    [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ways, PipedImageTest,
+                         ::testing::Values(Source{"BinaryFile", Way::File, false},
+                                           Source{"BinaryNamedPipe", Way::NamedPipe, false},
+                                           Source{"BinaryStandardInput", Way::StandardInput, false},
+                                           Source{"IntelFile", Way::File, true},
+                                           Source{"IntelNamedPipe", Way::NamedPipe, true},
+                                           Source{"IntelStandardInput", Way::StandardInput, true}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 class RecordTest : public CliFixture {
  protected:
@@ -94,6 +97,9 @@ class RecordTest : public CliFixture {
 };
 
 TEST_F(RecordTest, NamesThatAreNotUtf8GiveARecordOfTheSameShape) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows names files in UTF-16: every name reaches the program as UTF-8";
+#endif
   const nlohmann::json clean = runJson({"checksum", "-d", "27C256", path("image.bin")});
   const std::string odd = path("image\xff\xfe.bin");
   std::filesystem::copy_file(path("image.bin"), odd);
@@ -126,9 +132,8 @@ TEST_F(RecordTest, NamesThatAreNotUtf8GiveARecordOfTheSameShape) {
 
 TEST_F(RecordTest, TellsWhatATraceabilityRecordNeeds) {
   programmer_.chip(4).setStuckBit(0x1A7F, 2, false);
-  const nlohmann::json document =
-      runJson({"program", "-d", "27C256", "-n", "5", path("image.bin"), "--pulse", "7",
-               "--no-check"});
+  const nlohmann::json document = runJson(
+      {"program", "-d", "27C256", "-n", "5", path("image.bin"), "--pulse", "7", "--no-check"});
   EXPECT_EQ(code_, 1);
   EXPECT_EQ(document["schema"], 3);
   EXPECT_EQ(document["device"], "27C256");
@@ -136,7 +141,7 @@ TEST_F(RecordTest, TellsWhatATraceabilityRecordNeeds) {
   EXPECT_EQ(document["vpp"], "12.5");
   EXPECT_EQ(document["programmer"]["serial"], "VP000001");
   EXPECT_EQ(document["programmer"]["firmware"], "1.20");
-  EXPECT_TRUE(document["input"]["path"].get<std::string>().starts_with("/"));
+  EXPECT_TRUE(std::filesystem::u8path(document["input"]["path"].get<std::string>()).is_absolute());
   EXPECT_EQ(document["image"]["size"], 0x8000);
   EXPECT_EQ(document["image"]["crc32"].get<std::string>().size(), 8u);
   EXPECT_EQ(document["image"]["sha256"].get<std::string>().size(), 64u);

@@ -139,6 +139,7 @@ TEST_F(WorkbenchTest, ATraceTakesTheSearchsFactsAndEveryStatusLogLine) {
   std::ifstream file(path);
   std::stringstream text;
   text << file.rdbuf();
+  file.close();  // Windows removes no open file
   std::filesystem::remove(path);
   EXPECT_NE(text.str().find(" fact firmware 1.20\n"), std::string::npos) << text.str();
   for (const std::string& line : host.log) {

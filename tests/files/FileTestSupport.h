@@ -15,6 +15,13 @@
 
 namespace tandra::test {
 
+// Why a case stands skipped on Windows.
+inline constexpr const char* kNoModesOnWindows =
+    "Windows files have attributes and access lists, not POSIX modes (WindowsFilesTest checks "
+    "what a save keeps there)";
+inline constexpr const char* kNoSpecialFilesOnWindows =
+    "Windows keeps no named pipes, device nodes or symbolic links of a user's in its folders";
+
 inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -37,13 +44,24 @@ class ScratchFolder {
     std::error_code ignored;
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
+#if defined(_WIN32)
+    // Windows removes no read-only file.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add, ignored);
+    }
+#endif
     std::filesystem::remove_all(path_, ignored);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const {
+    return (path_ / name).string();
+  }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
 
   // Runs a shell command line in the folder; a failure carries the command's error output.
   ::testing::AssertionResult run(const std::string& command) const;

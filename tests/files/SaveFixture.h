@@ -1,8 +1,10 @@
 #pragma once
 
+#if !defined(_WIN32)
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <functional>
 
@@ -15,14 +17,18 @@ namespace tandra::test {
 // over it.
 class AtomicSave : public ::testing::Test {
  protected:
+#if !defined(_WIN32)
   static constexpr uid_t kNobody = 65534;
+#endif
 
   ScratchFolder folder;
   const std::string target = folder.file("image.bin");
   ImageBuffer image = imageFor(0x7FFF, 0x42);
   const std::string saved = std::string(0x8000, '\x42');
 
-  void SetUp() override { writeFile(target, "old contents"); }
+  void SetUp() override {
+    writeFile(target, "old contents");
+  }
 
   std::string saveError(const std::string& path) {
     try {
@@ -32,15 +38,20 @@ class AtomicSave : public ::testing::Test {
     }
     return {};
   }
-  std::string saveError() { return saveError(target); }
+  std::string saveError() {
+    return saveError(target);
+  }
   int filesInFolder() const {
-    return static_cast<int>(
-        std::distance(std::filesystem::directory_iterator(folder.path()), {}));
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator(folder.path()), {}));
   }
 
   // What `work` gives when run by a user without special rights: where the tests run as root,
   // in a child process that gives up root for the unprivileged user nobody.
+  // (Windows has no root to give up.)
   std::string asNobody(const std::function<std::string()>& work) {
+#if defined(_WIN32)
+    return work();
+#else
     if (::geteuid() != 0) return work();
     int channel[2];
     if (::pipe(channel) != 0) return "no pipe";
@@ -64,17 +75,20 @@ class AtomicSave : public ::testing::Test {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the child could not give up root";
     return answer;
+#endif
   }
 
   // The save's error as an operator without special rights meets it, the scratch folder and
   // its files being the operator's own.
   std::string saveErrorAsOperator() {
+#if !defined(_WIN32)
     if (::geteuid() == 0) {
       for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
         EXPECT_EQ(::chown(entry.path().c_str(), kNobody, kNobody), 0);
       }
       EXPECT_EQ(::chown(folder.path().c_str(), kNobody, kNobody), 0);
     }
+#endif
     return asNobody([this] { return saveError(); });
   }
 };

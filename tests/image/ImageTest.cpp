@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 #include "common/TimeText.h"
 #include "image/Checksum.h"
 #include "image/ImageBuffer.h"
@@ -112,10 +116,58 @@ TEST(DurationText, TenthsUnderAMinuteThenMinutesAndSeconds) {
   const struct {
     std::int64_t ms;
     const char* text;
-  } cases[] = {{-5, "0.0 s"},         {0, "0.0 s"},          {349, "0.3 s"},
-               {59999, "59.9 s"},     {60000, "1 min 00 s"}, {125400, "2 min 05 s"},
+  } cases[] = {{-5, "0.0 s"},           {0, "0.0 s"},          {349, "0.3 s"},
+               {59999, "59.9 s"},       {60000, "1 min 00 s"}, {125400, "2 min 05 s"},
                {3600000, "60 min 00 s"}};
   for (const auto& c : cases) EXPECT_EQ(durationText(c.ms), c.text) << c.ms;
+}
+
+// The local time zone, as the C library reads it from TZ, for as long as it lives.
+class LocalZone {
+ public:
+  explicit LocalZone(const std::string& zone) {
+    if (const char* now = std::getenv("TZ")) before_ = now;
+    set(zone);
+  }
+  ~LocalZone() { set(before_.value_or("")); }
+  LocalZone(const LocalZone&) = delete;
+  LocalZone& operator=(const LocalZone&) = delete;
+
+ private:
+  static void set(const std::string& zone) {
+#if defined(_WIN32)
+    _putenv(("TZ=" + zone).c_str());
+    _tzset();
+#else
+    if (zone.empty()) {
+      unsetenv("TZ");
+    } else {
+      setenv("TZ", zone.c_str(), 1);
+    }
+    tzset();
+#endif
+  }
+  std::optional<std::string> before_;
+};
+
+// The record, the log, the ledger and the trace write a moment as its local time and that
+// time's offset from UTC, whatever the zone and on every system.
+TEST(IsoTime, LocalTimeWithItsOffsetFromUtcInEveryZone) {
+  using namespace std::chrono;
+  const system_clock::time_point moment =
+      sys_days{year{2026} / 12 / 9} + hours{20} + minutes{0} + seconds{9};
+  const struct {
+    const char* zone;  // as TZ gives it: the name, then the hours to add to reach UTC
+    const char* text;
+  } cases[] = {
+      {"UTC0", "2026-12-09T20:00:09+00:00"},     {"CET-1", "2026-12-09T21:00:09+01:00"},
+      {"IST-5:30", "2026-12-10T01:30:09+05:30"}, {"NST3:30", "2026-12-09T16:30:09-03:30"},
+      {"HST10", "2026-12-09T10:00:09-10:00"},
+  };
+  for (const auto& c : cases) {
+    const LocalZone zone(c.zone);
+    EXPECT_EQ(isoTime(moment), c.text) << c.zone;
+  }
 }
 
 }  // namespace tandra::test

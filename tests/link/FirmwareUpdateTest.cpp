@@ -167,8 +167,13 @@ TEST_F(FirmwareUpdateTest, AnUnreadableFileThrowsBeforeAnythingIsSent) {
   }
   EXPECT_TRUE(programmer.packets().empty());
   EXPECT_EQ(link.packetLength, 8);
+}
 
-  // A pipe nobody writes to holds the search up only for a while, and is no update.
+// A pipe nobody writes to holds the search up only for a while, and is no update.
+TEST_F(FirmwareUpdateTest, APipeNobodyWritesToIsNoUpdate) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows keeps no named pipes in its folders";
+#else
   const std::string pipe = (folder_ / "pipe").string();
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   host.fileAnswers.push_back(pipe);
@@ -177,6 +182,7 @@ TEST_F(FirmwareUpdateTest, AnUnreadableFileThrowsBeforeAnythingIsSent) {
   EXPECT_THROW(firmware.run(), FileError);
   InputFile::writerWaitMs = waited;
   EXPECT_TRUE(programmer.packets().empty());
+#endif
 }
 
 TEST_F(FirmwareUpdateTest, UnansweredRecordsAreLoggedAndTheTransferGoesOn) {
@@ -202,11 +208,11 @@ TEST_F(FirmwareUpdateTest, AnUnansweredFlashCheckIsNeverAGoodUpdateAndNoBytesAre
   programmer.dropReplies(1);
   update(file);
   EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"Warning: Bad Update..."});
-  EXPECT_EQ(logTail(2), (std::vector<std::string>{
-                            "Expected - 0000", "Found    - no reply came to the flash check"}));
-  EXPECT_TRUE(std::none_of(host.log.begin(), host.log.end(),
-                          [](const std::string& line) { return line.size() == 2; }))
-      << "no reply bytes that never came";
+  EXPECT_EQ(logTail(2), (std::vector<std::string>{"Expected - 0000",
+                                                  "Found    - no reply came to the flash check"}));
+  EXPECT_TRUE(std::none_of(host.log.begin(), host.log.end(), [](const std::string& line) {
+    return line.size() == 2;
+  })) << "no reply bytes that never came";
 }
 
 TEST_F(FirmwareUpdateTest, TheFlashCheckWaitsUntilNothingOfTheRecordsRepliesIsLeft) {

@@ -30,7 +30,7 @@ if ! xargs -P 2 -I{} sh -c "$compiler -std=c++20 -Wall -Wextra -Werror -I. -I'$g
   echo "FAILED: a source does not compile for Windows"
   exit 1
 fi
-if ! $compiler -static -o "$work/tandra-cli.exe" "$work"/*.o -lz -lbcrypt; then
+if ! $compiler -static -municode -o "$work/tandra-cli.exe" "$work"/*.o -lz -lbcrypt; then
   echo "FAILED: tandra-cli.exe does not link"
   exit 1
 fi

@@ -1,0 +1,49 @@
+#!/bin/sh
+# Runs a Windows program of the build under Wine, as ctest and gtest's test listing run them:
+#   wine-run.sh PROGRAM.exe ARGUMENT...
+# Wine keeps its own Windows folder (TANDRA_WINEPREFIX, or one in the user's cache shared by every
+# build), made once; a second run waits for the first to finish making it. Wine's own messages
+# are left out. Exit code 77 when Wine is not installed.
+set -u
+wine=""
+for candidate in wine64 /usr/lib/wine/wine64 wine; do
+  if command -v "$candidate" >/dev/null 2>&1; then
+    wine=$candidate
+    break
+  fi
+done
+if [ -z "$wine" ]; then
+  echo "Wine is not installed: the Windows programs cannot run here (./build.sh test-all installs it)"
+  exit 77
+fi
+
+WINEPREFIX=${TANDRA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/tandra-usb/wine}
+WINEDEBUG=-all
+# Wine offers to install its .NET and HTML engines when it makes a prefix: none is needed.
+WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "making the Wine folder $WINEPREFIX (once)" >&2
+      "$wine" wineboot.exe --init >/dev/null 2>&1
+      wineserver -w 2>/dev/null || true
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+
+# A test program's list of its cases is read by CMake line by line: without the carriage
+# returns that Windows' text mode puts before each line feed.
+for argument in "$@"; do
+  if [ "$argument" = --gtest_list_tests ]; then
+    listing=$(mktemp)
+    "$wine" "$@" >"$listing"
+    status=$?
+    tr -d '\r' <"$listing"
+    rm -f "$listing"
+    exit $status
+  fi
+done
+exec "$wine" "$@"
