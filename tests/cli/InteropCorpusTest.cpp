@@ -160,7 +160,7 @@ class InteropCorpusTest : public CliFixture {
       InputFile file(path(c.name));
       const FormatChoice choice = chooseInputFormat(
           file, path(c.name), c.asked.empty() ? std::nullopt : cli::parseFormat(c.asked, &valid));
-      const LoadReport report = session.load(file, choice);
+      const LoadReport report = session.load(file, c.name, choice);
       *told = report.boxText();
       bytes->assign(reinterpret_cast<const char*>(session.image().data()), size);
       return report.notes().empty();
