@@ -233,7 +233,7 @@ void replaceFile(const std::string& path, std::string_view bytes) {
   const SaveTarget facts = examine(target);
   switch (firstWay(facts)) {
     case SaveWay::Refuse:
-      throw FileError(ioMessage(5));
+      throw FileError(facts.directory ? folderMessage() : ioMessage(5));
     case SaveWay::InPlace:
       if (facts.regular) {
         rewriteInPlace(target, bytes);

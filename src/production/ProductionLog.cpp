@@ -143,17 +143,24 @@ ProductionLog::ProductionLog(std::string path, LogFormat format)
   if (descriptor_ < 0) {
     throw LogError("the log " + path_ + " cannot be opened to append to: " + std::strerror(errno));
   }
-  checkRoom();
-  checkForm();
-  if (cut) {
-    std::size_t written = 0;
-    if (!writeAll("\n", &written)) {
+  // A log refused here is let go at once: Windows would keep it from being moved or deleted
+  // for as long as the program runs, and a script goes on to name another.
+  try {
+    checkRoom();
+    checkForm();
+    if (cut) {
+      std::size_t written = 0;
+      if (!writeAll("\n", &written)) {
+        throw LogError("the log " + path_ + " cannot be written: " + lastError_);
+      }
+      endedCutLine_ = true;
+    }
+    if (format_ == LogFormat::Csv && isEmpty() && !append(csvHeader())) {
       throw LogError("the log " + path_ + " cannot be written: " + lastError_);
     }
-    endedCutLine_ = true;
-  }
-  if (format_ == LogFormat::Csv && isEmpty() && !append(csvHeader())) {
-    throw LogError("the log " + path_ + " cannot be written: " + lastError_);
+  } catch (...) {
+    closeDescriptor();
+    throw;
   }
 }
 
@@ -194,12 +201,17 @@ bool ProductionLog::isEmpty() const {
 }
 
 ProductionLog::~ProductionLog() {
+  closeDescriptor();
+}
+
+void ProductionLog::closeDescriptor() {
   if (descriptor_ < 0) return;
 #if defined(_WIN32)
   ::_close(descriptor_);
 #else
   ::close(descriptor_);
 #endif
+  descriptor_ = -1;
 }
 
 void ProductionLog::checkRoom() {

@@ -53,6 +53,7 @@ class ProductionLog {
   void checkRoom();
   // Refuses a file whose first line says it holds the other form; takes a CSV log's columns.
   void checkForm();
+  void closeDescriptor();  // lets the file go, once
   bool isEmpty() const;
 
   std::string path_;

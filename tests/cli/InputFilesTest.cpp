@@ -149,7 +149,7 @@ TEST_F(InputFilesTest, FilesThatWouldBeMisreadOrSetNothingAreRefusedWithTheReaso
        0,
        {"as intel (by content)"}},
       {"NULs after the end",
-       "nul.hex",
+       "nuls.hex",
        intel_ + std::string(300, '\0'),
        {"program", "FILE"},
        0,

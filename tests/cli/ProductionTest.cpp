@@ -417,8 +417,9 @@ TEST_F(ProductionTest, ALogThatFillsNamesTheChipsItLacks) {
 #if defined(_WIN32)
   GTEST_SKIP() << "a full disk is made with a limit on a file's size, which Windows lacks";
 #else
-  std::fill_n(image_.begin() + 0x7FF0, 4, 0xFF);
-  write("image.bin", std::string(image_.begin(), image_.end()));
+  // The file ends where the number goes: a file's own bytes are not written over.
+  std::fill(image_.begin() + 0x7FF0, image_.end(), 0xFF);
+  write("image.bin", std::string(image_.begin(), image_.begin() + 0x7FF0));
   const std::vector<std::string> job = {
       "program", "-d",   "27C256",     "-n", "2",    path("image.bin"),
       "--sn-at", "7FF0", "--sn-start", "77", "--log"};

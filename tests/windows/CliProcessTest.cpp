@@ -188,7 +188,7 @@ TEST_F(WindowsCli, WithoutTheVendorsLibraryItIsSaidPlainlyAndTheVirtualProgramme
   EXPECT_EQ(doctor.exitCode, 3u);
   EXPECT_NE(doctor.out.find("ftd2xx.dll was not found: install the FTDI driver"), std::string::npos)
       << doctor.out << doctor.err;
-  write("code.bin", std::string(2048, '\x42'));
+  write("code.bin", std::string(2048, '\xA5'));
   const Finished virtualRun =
       run({"program", "-d", "2716", "-n", "2", path("code.bin"), "--virtual", "--quiet"});
   EXPECT_EQ(virtualRun.exitCode, 0u) << virtualRun.err;
