@@ -81,8 +81,8 @@ void addRecordNotes(const LoadReport& report, std::string& text) {
       addLine(text, "The file is " + other + ", not " + asked + " as asked: it was read as " +
                         other + ".");
     } else {
-      addLine(text, "Line " + std::to_string(report.otherFormatLine) + " is " + other +
-                        " among the " + asked + " asked for: it was read as " + other + ".");
+      addLine(text, "Line " + std::to_string(report.otherFormatLine) + " is " + other + " among " +
+                        asked + ": it was read as " + other + ".");
     }
   }
   if (report.countMismatchLine > 0) {
