@@ -241,12 +241,12 @@ class Parser {
 
   void shared(CLI::App* sub) {
     sub->add_option("--format", o_.format,
-                    "format of the file read (or written by read): bin, intel, srec, ascii or "
-                    "auto (by content, then by extension)")
+                    "format of the file read (or written by read): " + formatWords() +
+                        " or auto (by content, then by extension)")
         ->capture_default_str();
-    sub->add_option("--out-format", o_.outFormat,
-                    "format of the file convert writes: bin, intel, srec, ascii or auto (by "
-                    "extension)")
+    sub->add_option(
+           "--out-format", o_.outFormat,
+           "format of the file convert writes: " + formatWords() + " or auto (by extension)")
         ->capture_default_str();
     sub->add_option("--pulse", pulse_, "programming pulse width, 1 to 255");
     sub->add_option("--vpp", o_.vpp, "programming voltage: 25, 21 or 12.5")

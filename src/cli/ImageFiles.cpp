@@ -13,6 +13,7 @@
 #include "common/FileError.h"
 #include "common/HexText.h"
 #include "common/InputFile.h"
+#include "device/Session.h"
 #include "files/Savers.h"
 
 namespace tandra::cli {
@@ -52,28 +53,13 @@ bool namesDescriptor(const std::string& path, int descriptor) {
 }
 
 std::optional<FileFormat> parseFormat(std::string_view word, bool* valid) {
-  *valid = true;
-  const std::string lower = asciiLower(word);
-  if (lower == "bin") return FileFormat::Binary;
-  if (lower == "intel") return FileFormat::IntelHex;
-  if (lower == "srec") return FileFormat::MotorolaHex;
-  if (lower == "ascii") return FileFormat::AsciiHex;
-  *valid = lower == "auto";
-  return std::nullopt;
+  const std::optional<FileFormat> format = formatOfWord(word);
+  *valid = format || asciiLower(word) == "auto";
+  return format;
 }
 
 std::string_view formatWord(FileFormat format) {
-  switch (format) {
-    case FileFormat::IntelHex:
-      return "intel";
-    case FileFormat::MotorolaHex:
-      return "srec";
-    case FileFormat::AsciiHex:
-      return "ascii";
-    case FileFormat::Binary:
-      break;
-  }
-  return "bin";
+  return fileFormatInfo(format).word;
 }
 
 InputFile openInput(const std::string& path, int standardInput) {
@@ -99,13 +85,14 @@ FormatChoice outputFormat(const std::string& path, std::optional<FileFormat> ask
   return chooseOutputFormat(path, asked);
 }
 
-LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
-                     const FormatChoice& choice) {
-  // The text loader reads Intel Hex, S-records and Ascii hex alike, as the window's does.
+// Whatever the load reads into, a failure names the file, with the --format that would read it,
+// and a note of the wrong look says which --format would.
+template <typename Load>
+LoadReport loadSaying(const std::string& path, const FormatChoice& choice, Load&& load) {
   return aboutFile(path, [&] {
     LoadReport report;
     try {
-      report = loadInFormat(image, file, choice);
+      report = load();
     } catch (const FileError& error) {
       throw withFormatToTry(error, choice.look);
     }
@@ -116,21 +103,30 @@ LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& pat
 }
 
 LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
+                     const FormatChoice& choice) {
+  return loadSaying(path, choice, [&] { return loadInFormat(image, file, choice); });
+}
+
+LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
                      FileFormat format) {
   return loadImage(image, file, path, FormatChoice{format, "as asked", lookOf(file)});
 }
 
-void saveImage(const ImageBuffer& image, const std::string& path, FileFormat format,
+LoadReport loadImage(Session& session, InputFile& file, const std::string& path,
+                     const FormatChoice& choice, int busLanes) {
+  std::error_code ignored;
+  const std::string name =
+      isStandardStream(path) ? path : std::filesystem::absolute(path, ignored).string();
+  return loadSaying(path, choice, [&] { return session.load(file, name, choice, busLanes); });
+}
+
+void saveImage(const Session& session, const std::string& path, FileFormat format,
                int standardOutput) {
   if (!isStandardStream(path)) {
-    if (format == FileFormat::Binary) {
-      Save_Bin_File(image, path);
-    } else {
-      Save_Hex_File(image, path, format);
-    }
+    session.save(path, format);
     return;
   }
-  aboutFile(path, [&] { writeToDescriptor(standardOutput, savedBytes(image, format)); });
+  aboutFile(path, [&] { session.saveTo(standardOutput, format); });
 }
 
 }  // namespace tandra::cli

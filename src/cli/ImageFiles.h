@@ -11,6 +11,7 @@
 namespace tandra {
 class ImageBuffer;
 class InputFile;
+class Session;
 }  // namespace tandra
 
 namespace tandra::cli {
@@ -44,14 +45,20 @@ FormatChoice inputFormat(InputFile& file, const std::string& path, std::optional
 // A file to write: as asked, else by its extension, else binary.
 FormatChoice outputFormat(const std::string& path, std::optional<FileFormat> asked);
 
-// Through the window's own loaders and savers; failures throw FileError naming the file, and
-// when the file did not look like the format it was read in, the --format that would read it.
+// An image of its own (a socket's, a virtual chip's) through the window's own loaders; failures
+// throw FileError naming the file, and when the file did not look like the format it was read in,
+// the --format that would read it.
 LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
                      const FormatChoice& choice);
 LoadReport loadImage(ImageBuffer& image, InputFile& file, const std::string& path,
                      FileFormat format);
-// "-" writes to the descriptor `standardOutput`, in place.
-void saveImage(const ImageBuffer& image, const std::string& path, FileFormat format,
+// The job's own image, into the session's buffer through Session::load, as the window loads
+// it; over a bus `busLanes` chips wide when that is asked.
+LoadReport loadImage(Session& session, InputFile& file, const std::string& path,
+                     const FormatChoice& choice, int busLanes);
+// The session's buffer through Session::save; "-" writes to the descriptor `standardOutput`,
+// in place.
+void saveImage(const Session& session, const std::string& path, FileFormat format,
                int standardOutput);
 
 }  // namespace tandra::cli

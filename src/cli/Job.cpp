@@ -400,7 +400,7 @@ int Job::readSocket() {
   if (code != exitcode::kPassed) return code;
   recordImage(("socket " + std::to_string(options_.readSocket)).c_str(),
               std::int64_t{session_->image().deviceEndAddress} + 1);
-  saveOutput(options_.input, options_.format);
+  saveOutput(options_.input, options_.format, "--format");
   return code;
 }
 

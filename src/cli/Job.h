@@ -88,7 +88,9 @@ class Job final : private ProductionRun::Observer {
   // The serial number ledger job (Listings.cpp).
   void serialLedger();
   std::uint8_t fillByte() const;
-  static std::optional<FileFormat> askedFormat(const std::string& word);
+  // The format a word of `option` (--format, --out-format) asks for; a word that names none is
+  // refused in that option's name.
+  static std::optional<FileFormat> askedFormat(const std::string& word, const char* option);
   // What a set tells the job as it runs.
   bool mayGoOn() override;
   void operationEnded(const OperationResult& result) override;
@@ -118,7 +120,7 @@ class Job final : private ProductionRun::Observer {
   // An operation's result kept for the record and the exit code, and why it stopped told.
   void keepResult(const OperationResult& result);
   const OperationResult& operate(const std::function<const OperationResult&()>& work);
-  void saveOutput(const std::string& path, const std::string& formatWord);
+  void saveOutput(const std::string& path, const std::string& formatWord, const char* option);
   // The image record of the buffer's first `size` bytes.
   void recordImage(const char* source, std::int64_t size);
   void closeProgrammer();

@@ -28,19 +28,19 @@
 
 namespace tandra::cli {
 
-std::optional<FileFormat> Job::askedFormat(const std::string& word) {
+std::optional<FileFormat> Job::askedFormat(const std::string& word, const char* option) {
   bool valid = true;
   const std::optional<FileFormat> format = parseFormat(word, &valid);
   if (!valid) {
-    throw JobError(exitcode::kUsage,
-                   "--format takes bin, intel, srec, ascii or auto, not '" + word + "'");
+    throw JobError(exitcode::kUsage, std::string(option) + " takes " + formatWords() +
+                                         " or auto, not '" + word + "'");
   }
   return format;
 }
 
 LoadReport Job::loadInput(const std::string& path) {
   InputFile file = openInput(path, io_.inputDescriptor);
-  const FormatChoice format = inputFormat(file, path, askedFormat(options_.format));
+  const FormatChoice format = inputFormat(file, path, askedFormat(options_.format, "--format"));
   console_.note("reading " + shownName(path) + " as " + std::string(formatWord(format.format)) +
                 " (" + format.how + ")");
   std::error_code ignored;
@@ -50,25 +50,28 @@ LoadReport Job::loadInput(const std::string& path) {
       {"format", formatWord(format.format)}, {"format_chosen", format.how}, {"notes", nullptr}};
   record::putPath(document_["input"], absolute);
   // What the file does not set is the fill byte: an erased cell's 0xFF for the chips.
-  ImageBuffer& image = session_->image();
-  fillBuffer(image, fillByte());
+  session_->fillImage(fillByte());
   document_["fill"] = hexByte(fillByte());
   if (kind_.forChips) {
     console_.note("bytes the file does not set are 0x" + hexByte(fillByte()));
   }
-  LoadReport report;
-  std::int64_t loaded = 0;  // the bytes of the image the chips take
+  std::int64_t busSize = 0;
   {
-    const BusWindow bus(image, options_.split);
+    const BusWindow bus(session_->image(), options_.split);
     if (!bus.fits()) {
       throw JobError(exitcode::kUsage, "the image of " + std::to_string(options_.split) + " " +
                                            options_.device + " is larger than the 256 KiB buffer");
     }
-    report = loadImage(image, file, path, format);
-    // A split bus's image is the file, as far as it reaches into the lanes.
-    loaded =
-        options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, bus.size()) : bus.size();
+    busSize = bus.size();
   }
+  const LoadReport report = loadImage(*session_, file, path, format, options_.split);
+  // What the load read is what the record names: a file of another format than the one asked is
+  // named by its own, and its load is noted.
+  if (report.formatRead) document_["input"]["format"] = formatWord(*report.formatRead);
+  // The bytes of the image the chips take: a split bus's image is the file, as far as it
+  // reaches into the lanes.
+  const std::int64_t loaded =
+      options_.split > 0 ? std::clamp<std::int64_t>(report.extent, 0, busSize) : busSize;
   splitExtent_ = report.extent;
   document_["input"]["notes"] = report.notes();
   // What the load met is said whatever --quiet asks: it is about the data that goes to the chips.
@@ -121,11 +124,12 @@ void Job::sayNotesSince(std::size_t line) {
   }
 }
 
-void Job::saveOutput(const std::string& path, const std::string& formatWordAsked) {
-  const FormatChoice format = outputFormat(path, askedFormat(formatWordAsked));
+void Job::saveOutput(const std::string& path, const std::string& formatWordAsked,
+                     const char* option) {
+  const FormatChoice format = outputFormat(path, askedFormat(formatWordAsked, option));
   console_.note("writing " + shownName(path) + " as " + std::string(formatWord(format.format)) +
                 " (" + format.how + ")");
-  saveImage(session_->image(), path, format.format, io_.outputDescriptor);
+  saveImage(*session_, path, format.format, io_.outputDescriptor);
   document_["output"] = {{"format", formatWord(format.format)}};
   record::putPath(document_["output"], path);
 }
@@ -143,7 +147,7 @@ void Job::convert() {
   openDriver(nullptr);
   chooseDevice(type);
   refuseUncleanLoad(loadInput(options_.input), "converted");
-  saveOutput(options_.output, options_.outFormat);
+  saveOutput(options_.output, options_.outFormat, "--out-format");
 }
 
 }  // namespace tandra::cli

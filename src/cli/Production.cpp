@@ -139,7 +139,7 @@ void Job::giveSocketImage(const std::string& entry) {
   image.deviceEndAddress = session_->image().deviceEndAddress;
   fillBuffer(image, fillByte());
   InputFile file = openInput(path, io_.inputDescriptor);
-  const FormatChoice format = inputFormat(file, path, askedFormat(formatAsked));
+  const FormatChoice format = inputFormat(file, path, askedFormat(formatAsked, "--format"));
   console_.note("socket " + std::to_string(socket) + ": reading " + path + " as " +
                 std::string(formatWord(format.format)) + " (" + format.how + ")");
   const LoadReport loaded = loadImage(image, file, path, format.format);

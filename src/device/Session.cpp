@@ -220,6 +220,10 @@ void Session::save(const std::string& path, FileFormat format) const {
   saveInFormat(image_, path, format);
 }
 
+void Session::saveTo(int descriptor, FileFormat format) const {
+  writeToDescriptor(descriptor, savedBytes(image_, format));
+}
+
 std::uint16_t Session::checksum() const {
   return bufferChecksum(image_);
 }

@@ -132,6 +132,8 @@ class Session {
   void noteEdited() { history_.edited(); }
   // Saves the address window in `format`; failures throw FileError and keep the old file.
   void save(const std::string& path, FileFormat format) const;
+  // The same, written to an open descriptor (standard output) as it stands.
+  void saveTo(int descriptor, FileFormat format) const;
   // What each socket holds when it is not the image buffer.
   SocketImages& socketImages() { return socketImages_; }
   const SocketImages& socketImages() const { return socketImages_; }

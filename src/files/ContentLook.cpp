@@ -8,6 +8,7 @@
 #include "common/HexText.h"
 #include "common/InputFile.h"
 #include "common/ShownName.h"
+#include "files/FileFormat.h"
 
 namespace tandra {
 
@@ -213,17 +214,12 @@ std::string_view lookName(ContentLook look) {
   for (const Container& container : kContainers) {
     if (container.look == look) return container.name;
   }
+  if (const std::optional<FileFormat> format = formatOfLook(look)) {
+    return fileFormatInfo(*format).name;
+  }
   switch (look) {
     case ContentLook::Empty:
       return "empty";
-    case ContentLook::Binary:
-      return "binary";
-    case ContentLook::IntelHex:
-      return "Intel Hex";
-    case ContentLook::MotorolaHex:
-      return "S-records";
-    case ContentLook::AsciiHex:
-      return "Ascii hex";
     case ContentLook::OtherText:
       return "text";
     default:
@@ -233,18 +229,10 @@ std::string_view lookName(ContentLook look) {
 }
 
 std::optional<FileFormat> formatOfLook(ContentLook look) {
-  switch (look) {
-    case ContentLook::Binary:
-      return FileFormat::Binary;
-    case ContentLook::IntelHex:
-      return FileFormat::IntelHex;
-    case ContentLook::MotorolaHex:
-      return FileFormat::MotorolaHex;
-    case ContentLook::AsciiHex:
-      return FileFormat::AsciiHex;
-    default:
-      return std::nullopt;
+  for (const FileFormatInfo& info : fileFormats()) {
+    if (info.look == look) return info.format;
   }
+  return std::nullopt;
 }
 
 bool isContainer(ContentLook look) {

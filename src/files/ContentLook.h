@@ -4,11 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "files/FileFormat.h"
-
 namespace tandra {
 
 class InputFile;
+enum class FileFormat : int;
 
 // What the first bytes of a file look like.
 enum class ContentLook {

@@ -1,7 +1,6 @@
 #include "files/FormatGuess.h"
 #include "common/Words.h"
 
-#include <array>
 #include <filesystem>
 
 #include "common/FileError.h"
@@ -11,29 +10,12 @@ namespace tandra {
 
 namespace {
 
-constexpr std::array<NamedFormat, 14> kExtensions{{
-    {FileFormat::Binary, ".bin"},
-    {FileFormat::Binary, ".rom"},
-    {FileFormat::Binary, ".img"},
-    {FileFormat::IntelHex, ".hex"},
-    {FileFormat::IntelHex, ".ihx"},
-    {FileFormat::IntelHex, ".ihex"},
-    {FileFormat::MotorolaHex, ".s19"},
-    {FileFormat::MotorolaHex, ".s28"},
-    {FileFormat::MotorolaHex, ".s37"},
-    {FileFormat::MotorolaHex, ".srec"},
-    {FileFormat::MotorolaHex, ".mot"},
-    {FileFormat::AsciiHex, ".txt"},
-    {FileFormat::AsciiHex, ".asc"},
-    {FileFormat::AsciiHex, ".ascii"},
-}};
-
 bool isTextFormat(FileFormat format) {
-  return format != FileFormat::Binary;
+  return fileFormatInfo(format).text;
 }
 
 std::string formatName(FileFormat format) {
-  return std::string(fileFormatInfo(static_cast<int>(format)).listItem);
+  return std::string(fileFormatInfo(format).listItem);
 }
 
 FormatChoice byName(const NamedFormat& named, ContentLook look) {
@@ -50,8 +32,11 @@ void refuseAsText(ContentLook look) {
 
 std::optional<NamedFormat> formatByName(const std::string& path) {
   const std::string ending = asciiLower(std::filesystem::path(path).extension().string());
-  for (const NamedFormat& named : kExtensions) {
-    if (named.extension == ending) return named;
+  if (ending.empty()) return std::nullopt;
+  for (const FileFormatInfo& info : fileFormats()) {
+    for (const std::string_view extension : info.extensions) {
+      if (extension == ending) return NamedFormat{info.format, extension};
+    }
   }
   return std::nullopt;
 }
@@ -118,8 +103,7 @@ LoadReport loadInFormat(ImageBuffer& image, InputFile& file, const FormatChoice&
   if (isTextFormat(choice.format)) refuseAsText(choice.look);
   LoadReport report;
   try {
-    report =
-        choice.format == FileFormat::Binary ? loadBinary(image, file) : loadHexText(image, file);
+    report = fileFormatInfo(choice.format).load(image, file);
   } catch (const FileError& error) {
     if (disagreement.empty()) throw;
     throw error.withHint(disagreement);

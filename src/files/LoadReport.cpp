@@ -74,6 +74,17 @@ void addRecordNotes(const LoadReport& report, std::string& text) {
                       (report.amongIntelRecords ? "an Intel Hex file: a lost ':'?"
                                                 : "an S-record file: a lost 'S'?"));
   }
+  if (report.otherFormatLine > 0 && report.formatAsked) {
+    const std::string other(fileFormatInfo(report.otherFormat).name);
+    const std::string asked(fileFormatInfo(*report.formatAsked).name);
+    if (report.formatRead != report.formatAsked) {
+      addLine(text, "The file is " + other + ", not " + asked + " as asked: it was read as " +
+                        other + ".");
+    } else {
+      addLine(text, "Line " + std::to_string(report.otherFormatLine) + " is " + other + " among " +
+                        asked + ": it was read as " + other + ".");
+    }
+  }
   if (report.countMismatchLine > 0) {
     addLine(
         text,

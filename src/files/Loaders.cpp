@@ -54,6 +54,7 @@ LoadReport loadBinaryFrom(ImageBuffer& image, ByteSource& source) {
     report.inputCutShort = true;
     report.cutAfterBytes = loaded + report.bytesNotLoaded;
   }
+  report.formatRead = report.formatAsked = FileFormat::Binary;
   return report;
 }
 
@@ -77,9 +78,10 @@ LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path) {
 
 namespace {
 
-LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* source) {
+LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* source,
+                    std::optional<FileFormat> asked) {
   LoadReport report;
-  TextLoader loader(image, report);
+  TextLoader loader(image, report, asked);
   const auto noteCut = [&] {
     if (source == nullptr || !source->cutShort()) return;
     report.inputCutShort = true;
@@ -96,6 +98,7 @@ LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* sour
   // only quiet before it cut the file short.
   noteCut();
   loader.lookPastEnd(in);
+  loader.judgeFormat();
   report.storedRanges = loader.storedRanges();
   return report;
 }
@@ -103,13 +106,23 @@ LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* sour
 }  // namespace
 
 LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
-  return loadText(image, in, nullptr);
+  return loadText(image, in, nullptr, std::nullopt);
 }
 
 LoadReport loadHexText(ImageBuffer& image, InputFile& file) {
   InputFileBuffer buffer(file);
   std::istream in(&buffer);
-  return loadText(image, in, &file);
+  return loadText(image, in, &file, std::nullopt);
+}
+
+LoadReport loadText(ImageBuffer& image, std::istream& in, FileFormat asked) {
+  return loadText(image, in, nullptr, asked);
+}
+
+LoadReport loadText(ImageBuffer& image, InputFile& file, FileFormat asked) {
+  InputFileBuffer buffer(file);
+  std::istream in(&buffer);
+  return loadText(image, in, &file, asked);
 }
 
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path) {

@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "files/FileFormat.h"
 
 namespace tandra {
 
@@ -66,6 +69,14 @@ struct LoadReport {
   long paddingAfterEndLine = 0;
   // The file does not look like the format it was read in (records read as binary).
   std::string lookNote;
+  // The format the load read: the one asked, or, when no line of the asked text format stored
+  // a byte, the format whose lines did. None for a text load that was asked for none.
+  std::optional<FileFormat> formatRead;
+  std::optional<FileFormat> formatAsked;
+  // The first line of another text format than the one asked that stored bytes (0 when none
+  // did), and that format.
+  long otherFormatLine = 0;
+  FileFormat otherFormat = FileFormat::Binary;
 
   // How many bytes the load set; a load that set none is not a clean one.
   std::uint64_t bytesSet() const { return bytesStored; }
@@ -89,6 +100,8 @@ LoadReport Load_Bin_File(ImageBuffer& image, const std::string& path);
 LoadReport loadBinary(ImageBuffer& image, std::istream& in);
 // The same from a file that is open already: what was looked at (peeked) is loaded too.
 LoadReport loadBinary(ImageBuffer& image, InputFile& file);
+// The device range's bytes, as a binary save writes them.
+std::string deviceRangeBytes(const ImageBuffer& image);
 
 // Intel Hex, Motorola S-records and Ascii hex lines, in any mix. Every data record's start is
 // folded into the device range; bytes addressed past the image buffer are dropped and counted.
@@ -97,5 +110,9 @@ LoadReport loadBinary(ImageBuffer& image, InputFile& file);
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path);
 LoadReport loadHexText(ImageBuffer& image, std::istream& in);
 LoadReport loadHexText(ImageBuffer& image, InputFile& file);
+// The same, told which text format was asked: lines of another format are still read, and
+// noted (the report's formatRead says what was read).
+LoadReport loadText(ImageBuffer& image, std::istream& in, FileFormat asked);
+LoadReport loadText(ImageBuffer& image, InputFile& file, FileFormat asked);
 
 }  // namespace tandra

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/FileError.h"
-#include "files/TextSaver.h"
+#include "files/Loaders.h"
 #include "image/ImageBuffer.h"
 
 namespace tandra {
@@ -18,31 +18,20 @@ std::string_view deviceRange(const ImageBuffer& image) {
 
 }  // namespace
 
+std::string deviceRangeBytes(const ImageBuffer& image) {
+  return std::string(deviceRange(image));
+}
+
 void Save_Bin_File(const ImageBuffer& image, const std::string& path) {
   aboutFile(path, [&] { replaceFile(path, deviceRange(image)); });
 }
 
 std::string savedBytes(const ImageBuffer& image, FileFormat format) {
-  return format == FileFormat::Binary ? std::string(deviceRange(image))
-                                      : hexFileText(image, format);
+  return fileFormatInfo(format).save(image);
 }
 
 std::string hexFileText(const ImageBuffer& image, FileFormat format) {
-  TextSaver saver(image);
-  switch (format) {
-    case FileFormat::IntelHex:
-      saver.Write_Intel_Hex();
-      break;
-    case FileFormat::MotorolaHex:
-      saver.Write_Motorola_Hex();
-      break;
-    case FileFormat::AsciiHex:
-      saver.Write_Ascii_Hex();
-      break;
-    case FileFormat::Binary:
-      break;
-  }
-  return saver.text();
+  return fileFormatInfo(format).text ? savedBytes(image, format) : std::string();
 }
 
 void Save_Hex_File(const ImageBuffer& image, const std::string& path, FileFormat format) {
@@ -50,11 +39,7 @@ void Save_Hex_File(const ImageBuffer& image, const std::string& path, FileFormat
 }
 
 void saveInFormat(const ImageBuffer& image, const std::string& path, FileFormat format) {
-  if (format == FileFormat::Binary) {
-    Save_Bin_File(image, path);
-  } else {
-    Save_Hex_File(image, path, format);
-  }
+  aboutFile(path, [&] { replaceFile(path, savedBytes(image, format)); });
 }
 
 }  // namespace tandra

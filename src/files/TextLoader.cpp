@@ -185,6 +185,7 @@ void TextLoader::dispatch() {
   const char lead = line_[0];
   rest_ = std::string_view(line_).substr(1);
   if (lead == ':') {
+    lineFormat_ = FileFormat::IntelHex;
     countLine(true, false, false);
     Read_Intel_Record();
   } else if (lead == 'S') {
@@ -195,6 +196,7 @@ void TextLoader::dispatch() {
 }
 
 void TextLoader::dispatchSRecord() {
+  lineFormat_ = FileFormat::MotorolaHex;
   sRecordType_ = 0;
   if (!rest_.empty()) {
     if (std::isdigit(static_cast<unsigned char>(rest_[0]))) {
@@ -363,26 +365,13 @@ void TextLoader::Store_Record_Data() {
 }
 
 void TextLoader::Read_Ascii_Hex_Line() {
+  lineFormat_ = FileFormat::AsciiHex;
   rest_ = line_;
   if (line_.size() >= 2) countLine(false, false, true);
   for (std::size_t pairs = line_.size() / 2; pairs > 0; --pairs) {
     storeByte(loadAddress_, dataByte());
     ++loadAddress_;
   }
-}
-
-std::vector<std::pair<std::int64_t, std::int64_t>> TextLoader::storedRanges() const {
-  std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
-  for (std::size_t address = 0; address < stores_.size(); ++address) {
-    if (stores_[address] == 0) continue;
-    const auto at = static_cast<std::int64_t>(address);
-    if (!ranges.empty() && ranges.back().second == at) {
-      ranges.back().second = at + 1;
-    } else {
-      ranges.emplace_back(at, at + 1);
-    }
-  }
-  return ranges;
 }
 
 void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded) {
@@ -400,6 +389,7 @@ void TextLoader::storeByte(std::int64_t address, std::uint8_t value, bool folded
   // came from a folded record, and then the file held more than the device.
   if ((marks & kStored) != 0 && (folded || (marks & kStoredByFold) != 0)) ++report_.bytesFoldedOver;
   if (marks == 0) ++report_.bytesStored;
+  if (firstStoringLines_.empty() || firstStoringLines_.back().first != lineFormat_) noteFormat();
   marks |= folded ? kStored | kStoredByFold : kStored;
   report_.extent = std::max(report_.extent, address + 1);
   image_[static_cast<std::int32_t>(address)] = value;

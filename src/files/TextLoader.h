@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,10 @@ namespace tandra {
 // dispatched on the line's first character to the Intel, S-record or Ascii hex parser.
 class TextLoader {
  public:
-  TextLoader(ImageBuffer& image, LoadReport& report) : image_(image), report_(report) {}
+  // `asked`: the text format the operator chose; lines of another format are read all the same,
+  // and the report says so.
+  TextLoader(ImageBuffer& image, LoadReport& report, std::optional<FileFormat> asked = std::nullopt)
+      : image_(image), report_(report), asked_(asked) {}
 
   // Reads records up to the end record or the end of the text.
   void load(std::istream& in);
@@ -26,6 +30,8 @@ class TextLoader {
   // the first byte that is no padding.
   void lookPastEnd(std::istream& in);
   long linesRead() const { return lineNumber_; }
+  // After the load: which format it read, and the first line of another than the one asked.
+  void judgeFormat();
   // The addresses stored so far, as runs [first, end), lowest first.
   std::vector<std::pair<std::int64_t, std::int64_t>> storedRanges() const;
 
@@ -58,9 +64,14 @@ class TextLoader {
   void noteBadChecksum();
   void noteBadAddressRecord();
   void storeByte(std::int64_t address, std::uint8_t value, bool folded = false);
+  void noteFormat();
 
   ImageBuffer& image_;
   LoadReport& report_;
+  std::optional<FileFormat> asked_;
+  // The format of the line being read, and the first line of each format that stored a byte.
+  FileFormat lineFormat_ = FileFormat::AsciiHex;
+  std::vector<std::pair<FileFormat, long>> firstStoringLines_;
   // Which buffer addresses this load has stored, and which of them a folded record stored.
   static constexpr std::uint8_t kStored = 1;
   static constexpr std::uint8_t kStoredByFold = 2;

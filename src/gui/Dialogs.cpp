@@ -1,16 +1,20 @@
 #include "gui/Dialogs.h"
 
+#include "files/FileFormat.h"
+
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStringList>
 
-QStringList fileDialogFilters(bool sRecords) {
-  // S-record files come under many names; the default extension stays Hex.
-  const QString hex =
-      sRecords ? "Hex (*.Hex *.hex *.s19 *.s28 *.s37 *.srec *.mot)" : "Hex (*.Hex *.hex)";
-  return {"Bin (*.Bin *.bin)", hex, "All (*)"};
+QStringList fileDialogFilters(bool everyName) {
+  // Files come under many names (.s19, .ihx, .rom...); the default extensions stay Bin and Hex.
+  QStringList filters;
+  for (const tandra::DialogFilter& filter : tandra::dialogFilters(everyName)) {
+    filters << QString::fromStdString(filter.name + " (" + filter.patterns + ")");
+  }
+  return filters;
 }
 
 namespace {
@@ -91,9 +95,9 @@ bool QtDialogs::askYesNo(QWidget* parent, const QString& text,
 }
 
 QString QtDialogs::openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
-                                bool sRecords) {
+                                bool everyName) {
   return runFileDialog(parent, QFileDialog::AcceptOpen, openFolder, defaultSuffix, filterIndex,
-                       fileDialogFilters(sRecords));
+                       fileDialogFilters(everyName));
 }
 
 QString QtDialogs::saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) {

@@ -8,8 +8,9 @@
 
 class QWidget;
 
-// The file dialogs' three filters: Bin, Hex, All.
-QStringList fileDialogFilters(bool sRecords);
+// The file dialogs' filters, one for each dialog extension of the formats, then All; with
+// `everyName` each offers every name its formats' files go by.
+QStringList fileDialogFilters(bool everyName);
 
 // The window's modal boxes and file dialogs, behind one seam so that tests answer them
 // without a person.
@@ -20,10 +21,10 @@ class Dialogs {
                        std::optional<tandra::ScreenPoint> topLeft) = 0;
   virtual bool askYesNo(QWidget* parent, const QString& text,
                         std::optional<tandra::ScreenPoint> topLeft) = 0;
-  // An empty string when the operator cancels. With `sRecords` the Hex filter also offers the
-  // names S-record files go by.
+  // An empty string when the operator cancels. With `everyName` the filters offer every name
+  // image files go by (an image file is opened); without, only the dialog extensions.
   virtual QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
-                               bool sRecords) = 0;
+                               bool everyName) = 0;
   virtual QString saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) = 0;
 
   // The folders the open and the save dialog start in; empty for the working folder.
@@ -39,6 +40,6 @@ class QtDialogs final : public Dialogs {
   bool askYesNo(QWidget* parent, const QString& text,
                 std::optional<tandra::ScreenPoint> topLeft) override;
   QString openFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex,
-                       bool sRecords) override;
+                       bool everyName) override;
   QString saveFileName(QWidget* parent, const QString& defaultSuffix, int filterIndex) override;
 };

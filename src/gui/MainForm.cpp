@@ -1,5 +1,7 @@
 #include "gui/MainForm.h"
 
+#include "files/FileFormat.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -250,8 +252,13 @@ void TMainForm::createControls() {
   }
   Device_Box = list("Device_Box", 386, 44, 319, 485, deviceRows);
   Device_Box->fitRows();
+  QStringList formatItems;
+  for (const tandra::FileFormatInfo& format : tandra::fileFormats()) {
+    formatItems << QString::fromUtf8(format.listItem.data(),
+                                     static_cast<qsizetype>(format.listItem.size()));
+  }
   File_Type =
-      list("File_Type", 128, 200, 105, 72, {"Binary", "Intel Hex", "Motorola Hex", "Ascii Hex"});
+      list("File_Type", 128, 200, 105, 18 * static_cast<int>(formatItems.size()), formatItems);
   FillBox = list("FillBox", 128, 384, 160, 72,
                  {"Fill Buffer With 00", "Fill Buffer With FF", "Fill Buffer With XX", "Cancel"});
   FillEdit = entry("FillEdit", 296, 413, 38, 2);

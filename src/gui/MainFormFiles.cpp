@@ -31,15 +31,14 @@ void TMainForm::File_ButClick() {
 
 void TMainForm::File_TypeClick() {
   handle([this] {
-    const int item = File_Type->currentRow();
-    if (item < 0 || item >= static_cast<int>(tandra::kFileFormats.size())) return;
-    fileFormatCode_ = item;
-    const tandra::FileFormatInfo& info = tandra::fileFormatInfo(item);
-    File_But->setText(QString::fromUtf8(info.buttonCaption.data(),
-                                        static_cast<qsizetype>(info.buttonCaption.size())));
-    dialogExtension_ = QString::fromUtf8(info.defaultExtension.data(),
-                                         static_cast<qsizetype>(info.defaultExtension.size()));
-    dialogFilter_ = info.filterIndex;
+    const tandra::FileFormatInfo* info = tandra::fileFormatOfCode(File_Type->currentRow());
+    if (info == nullptr) return;
+    fileFormatCode_ = static_cast<int>(info->format);
+    File_But->setText(QString::fromUtf8(info->buttonCaption.data(),
+                                        static_cast<qsizetype>(info->buttonCaption.size())));
+    dialogExtension_ = QString::fromUtf8(info->dialogExtension.data(),
+                                         static_cast<qsizetype>(info->dialogExtension.size()));
+    dialogFilter_ = tandra::dialogFilterIndex(info->format);
     workbench_.IdleState();
   });
 }
@@ -59,7 +58,7 @@ std::string TMainForm::loaderName(const std::filesystem::path& path) {
 }
 
 tandra::FileFormat TMainForm::chosenFormat() const {
-  return tandra::fileFormatInfo(fileFormatCode_).format;
+  return static_cast<tandra::FileFormat>(fileFormatCode_);
 }
 
 void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::FileFormat> asked) {
@@ -71,7 +70,7 @@ void TMainForm::loadImageFile(const std::string& path, std::optional<tandra::Fil
   const tandra::LoadReport report = tandra::aboutFile(path, [&] {
     tandra::InputFile file(path);
     const tandra::FormatChoice choice = tandra::chooseInputFormat(file, path, asked);
-    if (choice.format == tandra::FileFormat::Binary) return session.load(file, name, choice);
+    if (!tandra::fileFormatInfo(choice.format).text) return session.load(file, name, choice);
     showProgressNote(kLoadingNote);
     try {
       const tandra::LoadReport loaded = session.load(file, name, choice);
@@ -132,8 +131,8 @@ void TMainForm::Load_ButClick() {
 
 void TMainForm::saveImageFile(const std::string& path) {
   const tandra::Session& session = workbench_.session;
-  const tandra::FileFormat format = tandra::fileFormatInfo(fileFormatCode_).format;
-  if (format == tandra::FileFormat::Binary) {
+  const tandra::FileFormat format = chosenFormat();
+  if (!tandra::fileFormatInfo(format).text) {
     session.save(path, format);
     return;
   }

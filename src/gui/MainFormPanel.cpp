@@ -254,8 +254,7 @@ bool TMainForm::askYesNo(const std::string& text, std::optional<tandra::ScreenPo
 
 std::optional<std::string> TMainForm::openFileDialog() {
   const QString name =
-      dialogs_->openFileName(dialogParent(), dialogExtension_, dialogFilter_,
-                             fileFormatCode_ == static_cast<int>(tandra::FileFormat::MotorolaHex));
+      dialogs_->openFileName(dialogParent(), dialogExtension_, dialogFilter_, true);
   if (name.isEmpty()) return std::nullopt;
   return name.toStdString();
 }

@@ -41,8 +41,7 @@ PanelImageFile loadFile(const std::string& path, std::int32_t chipEnd, int lanes
     file.standing.bytesSet = static_cast<std::int64_t>(report.bytesSet());
     file.standing.notes = report.notes();
     file.standing.stored = report.storedRanges;
-    file.format = std::string(tandra::fileFormatInfo(static_cast<int>(choice.format)).listItem) +
-                  ", " + choice.how;
+    file.format = std::string(tandra::fileFormatInfo(choice.format).listItem) + ", " + choice.how;
   } catch (const tandra::FileError& error) {
     file.error = tandra::boxText(error.what());
   }
