@@ -13,16 +13,17 @@ failed() { echo "FAILED: $*"; failures=$((failures + 1)); }
 # Waits until FILE holds COUNT (1 if not given) lines matching the extended regex PATTERN: what a
 # job's trace or log shows it has got to. Fails after a minute without.
 wait_for_lines() {  # wait_for_lines FILE PATTERN [COUNT]
-  local _
+  local _ found
   for _ in $(seq 600); do
-    [ "$(grep -c -E -- "$2" "$1" 2>/dev/null)" -ge "${3:-1}" ] && return 0
+    found=$(grep -c -E -- "$2" "$1" 2>/dev/null)
+    [ "${found:-0}" -ge "${3:-1}" ] && return 0
     sleep 0.1
   done
   failed "$1 never held ${3:-1} lines like '$2'"
   return 1
 }
-# A trace's line for a program block command sent: the chips are being programmed.
-programming=' > [0-9]+ [0-9]+ [0-9]+ 43 '
+# A trace's line for a command sent to the programmer: the job is at work.
+sent=' > [0-9]+ [0-9]+ [0-9]+ '
 expect() {  # expect CODE COMMAND...
   want=$1; shift
   "$@" >"$work/out" 2>"$work/err"
@@ -86,14 +87,14 @@ for job in "convert -d 27C256 $work/image.bin - --out-format intel" "read -d 27C
   grep -q "pipe" "$work/err" && failed "$job | head -c 100 said: $(cat "$work/err")"
 done
 
-# Signals in the middle of a program run of some ten seconds: sent once its trace shows the
-# chips being programmed.
+# Signals in the middle of a program run of some ten seconds: sent once its trace shows it at
+# work.
 for signal in INT:130 TERM:143 HUP:129; do
   rm -f "$work/signal.trace"
   "$cli" program -d 27C256 -n 5 "$work/image.bin" --virtual --json --trace "$work/signal.trace" \
     >"$work/out" 2>"$work/err" &
   job=$!
-  wait_for_lines "$work/signal.trace" "$programming"
+  wait_for_lines "$work/signal.trace" "$sent"
   kill -"${signal%:*}" $job
   wait $job
   code=$?
@@ -115,11 +116,11 @@ mkfifo "$work/keys"
 job=$!
 exec 4>"$work/keys"
 printf '\n' >&4  # the second set starts at once after the first
-# Killed once the first set's two lines are logged (after all its blocks were sent) and the
-# second set has sent a block.
+# Killed once the first set's two lines are logged (after all it sent) and the second set has
+# sent a command.
 wait_for_lines "$work/line.log" '.' 2
-blocks=$(grep -c -E -- "$programming" "$work/line.trace")
-wait_for_lines "$work/line.trace" "$programming" $((blocks + 1))
+commands=$(grep -c -E -- "$sent" "$work/line.trace")
+wait_for_lines "$work/line.trace" "$sent" $((commands + 1))
 kill -KILL $job
 wait $job 2>/dev/null
 exec 4>&-
@@ -146,7 +147,7 @@ signal.signal(signal.SIGINT, signal.SIG_DFL)
 os.setsid()
 os.execvp("bash", ["bash", sys.argv[1]])' "$work/loop.sh" >"$work/loop.out" 2>&1 &
 loop=$!
-wait_for_lines "$work/loop.trace" "$programming"
+wait_for_lines "$work/loop.trace" "$sent"
 kill -INT -- -$loop
 wait $loop
 grep -q "after run" "$work/loop.out" && failed "the script went on after Ctrl-C: $(cat "$work/loop.out")"
