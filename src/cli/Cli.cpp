@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <tuple>
 
 #include "cli/Job.h"
@@ -188,6 +189,7 @@ class Parser {
       *message = "no job '" + arguments.front() + "'; " + jobsText();
       return exitcode::kUsage;
     }
+    const JobKind* kind = arguments.empty() ? nullptr : findJob(arguments.front());
     std::reverse(arguments.begin(), arguments.end());  // the order CLI11 takes them in
     try {
       app_.parse(arguments);
@@ -204,9 +206,12 @@ class Parser {
         app_.exit(error, io.out, io.err);
         return exitcode::kPassed;
       }
+      // (A job's parser names its words left over with the job's name, not the error's.)
+      const bool leftOver = error.get_exit_code() == static_cast<int>(CLI::ExitCodes::ExtrasError);
       *message = error.get_name() == "RequiredError" && app_.get_subcommands().empty()
                      ? "which job? " + jobsText()
-                     : std::string(error.what());
+                 : leftOver ? foreignWord(error.what(), kind)
+                            : std::string(error.what());
       return exitcode::kUsage;
     }
     o_.command = app_.get_subcommands().front()->get_name();
@@ -266,6 +271,19 @@ class Parser {
       option->group("");
       foreign_.push_back({std::string(kind.name), name, option});
     }
+  }
+
+  // An option of another job given to this one is named with the job; other words left over
+  // are told as the parser tells them ("... not expected: 5 --sn-start").
+  static std::string foreignWord(const std::string& parserText, const JobKind* kind) {
+    const std::size_t listed = parserText.find(": ");
+    if (kind == nullptr || listed == std::string::npos) return parserText;
+    std::istringstream words(parserText.substr(listed + 2));
+    for (std::string word; words >> word;) {
+      if (!word.starts_with("-") || word == "-") continue;
+      return "the " + std::string(kind->name) + " job takes no " + word.substr(0, word.find('='));
+    }
+    return parserText;
   }
 
   // The job was given an option it has no use for: it is refused rather than ignored.

@@ -206,6 +206,10 @@ TEST_F(CliTest, AnOptionTheJobDoesNotUseIsRefused) {
       {convert, {"--replay", path("t.trace")}, false},
       {convert, {"--full-waits"}, true},
       {serial, {"--virtual-state", path("state")}, false},
+      // Options of other jobs alone.
+      {checksum, {"--sn-start", "5"}, false},
+      {{"devices"}, {"--force"}, false},
+      {blank, {"--no-verify"}, false},
   };
   for (const auto& row : rows) {
     std::vector<std::string> arguments = row.before ? row.option : row.job;
