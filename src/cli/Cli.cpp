@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
+#include <sstream>
 #include <tuple>
 
 #include "cli/Job.h"
@@ -61,6 +62,26 @@ std::pair<int, int> socketChoice(const std::string& text) {
   while ((chosen >> (count - 1) & 1) == 0) --count;
   return {count, ((1 << count) - 1) & ~chosen};
 }
+
+// The options every job's parser knows, by the group a job's entry names when it uses them;
+// -v, --json and --quiet are every job's.
+constexpr std::pair<const char*, unsigned> kSharedGroups[] = {
+    {"--format", takes::kFormat},
+    {"--out-format", takes::kOutFormat},
+    {"--fill", takes::kFill},
+    {"--pulse", takes::kChipSettings},
+    {"--vpp", takes::kChipSettings},
+    {"--update-firmware", takes::kChipSettings},
+    {"--serial", takes::kSerial},
+    {"--driver", takes::kProgrammer},
+    {"--virtual", takes::kProgrammer},
+    {"--virtual-chips", takes::kProgrammer},
+    {"--virtual-firmware", takes::kProgrammer},
+    {"--virtual-state", takes::kProgrammer},
+    {"--full-waits", takes::kProgrammer},
+    {"--trace", takes::kProgrammer},
+    {"--replay", takes::kProgrammer},
+};
 
 // The command line: one subcommand per job, each with the options it takes, the shared ones
 // included, so that `tandra-cli JOB --help` tells all of them.
@@ -168,9 +189,11 @@ class Parser {
       *message = "no job '" + arguments.front() + "'; " + jobsText();
       return exitcode::kUsage;
     }
+    const JobKind* kind = arguments.empty() ? nullptr : findJob(arguments.front());
     std::reverse(arguments.begin(), arguments.end());  // the order CLI11 takes them in
     try {
       app_.parse(arguments);
+      refuseForeign();
       if (pulse_) o_.pulse = wholeNumber("--pulse", *pulse_, 1, 255);
       if (count_ && socketList_) {
         throw CLI::ValidationError("give -n (a count) or --sockets, not both");
@@ -183,9 +206,12 @@ class Parser {
         app_.exit(error, io.out, io.err);
         return exitcode::kPassed;
       }
+      // (A job's parser names its words left over with the job's name, not the error's.)
+      const bool leftOver = error.get_exit_code() == static_cast<int>(CLI::ExitCodes::ExtrasError);
       *message = error.get_name() == "RequiredError" && app_.get_subcommands().empty()
                      ? "which job? " + jobsText()
-                     : std::string(error.what());
+                 : leftOver ? foreignWord(error.what(), kind)
+                            : std::string(error.what());
       return exitcode::kUsage;
     }
     o_.command = app_.get_subcommands().front()->get_name();
@@ -237,6 +263,35 @@ class Parser {
       if (kind.file != JobFile::ToChips) input->required();
     }
     shared(sub);
+    for (const auto& [name, group] : kSharedGroups) {
+      if (kind.uses(group)) continue;
+      // Still known to the job's parser, so that its value is not taken for the job's file,
+      // but kept out of its help and refused when given.
+      CLI::Option* option = sub->get_option(name);
+      option->group("");
+      foreign_.push_back({std::string(kind.name), name, option});
+    }
+  }
+
+  // An option of another job given to this one is named with the job; other words left over
+  // are told as the parser tells them ("... not expected: 5 --sn-start").
+  static std::string foreignWord(const std::string& parserText, const JobKind* kind) {
+    const std::size_t listed = parserText.find(": ");
+    if (kind == nullptr || listed == std::string::npos) return parserText;
+    std::istringstream words(parserText.substr(listed + 2));
+    for (std::string word; words >> word;) {
+      if (!word.starts_with("-") || word == "-") continue;
+      return "the " + std::string(kind->name) + " job takes no " + word.substr(0, word.find('='));
+    }
+    return parserText;
+  }
+
+  // The job was given an option it has no use for: it is refused rather than ignored.
+  void refuseForeign() const {
+    for (const Foreign& foreign : foreign_) {
+      if (foreign.option->count() == 0) continue;
+      throw CLI::ValidationError("the " + foreign.job + " job takes no " + foreign.name);
+    }
   }
 
   void shared(CLI::App* sub) {
@@ -290,6 +345,13 @@ class Parser {
   std::optional<std::string> pulse_;
   std::optional<std::string> count_;
   std::optional<std::string> socketList_;
+  // Each job's options it has no use for.
+  struct Foreign {
+    std::string job;
+    std::string name;
+    CLI::Option* option;
+  };
+  std::vector<Foreign> foreign_;
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "cli/Job.h"
+#include "cli/JobTable.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -69,7 +70,7 @@ int Job::run() {
   int code = exitcode::kPassed;
   try {
     startTrace();
-    code = runCommand();
+    code = (this->*kind_.work)();
   } catch (const Stopped&) {
     code = stopCode();
   } catch (const JobError& error) {
@@ -194,32 +195,6 @@ std::string Job::outcome(int code) const {
 
 void Job::checkStop() {
   if (host_.stopIfAsked()) throw Stopped{};
-}
-
-int Job::runCommand() {
-  // The jobs that need no programmer end well unless they throw.
-  switch (kind_.id) {
-    case JobId::List:
-      listProgrammers();
-      break;
-    case JobId::Devices:
-      listDevices();
-      break;
-    case JobId::Checksum:
-      checksum();
-      break;
-    case JobId::Convert:
-      convert();
-      break;
-    case JobId::Serial:
-      serialLedger();
-      break;
-    case JobId::Doctor:
-      return doctor();
-    default:
-      return deviceWork();
-  }
-  return exitcode::kPassed;
 }
 
 void Job::say(const std::string& line) {

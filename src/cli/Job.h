@@ -12,7 +12,7 @@
 #include "cli/Cli.h"
 #include "cli/Console.h"
 #include "cli/ConsoleHost.h"
-#include "cli/JobTable.h"
+#include "cli/JobKind.h"
 #include "device/Catalogue.h"
 #include "device/Session.h"
 #include "files/FileFormat.h"
@@ -45,17 +45,20 @@ class Job final : private ProductionRun::Observer {
   // Runs the command and gives the exit code.
   int run();
 
+  // The jobs' work, each named by its entry in kJobTable: the exit code, where no exception
+  // ends the job first.
+  int listProgrammers();
+  int listDevices();
+  int checksum();
+  int convert();
+  int serialLedger();
+  int deviceWork();
+  int doctor();
+
  private:
   // Thrown where a stop was asked for (a signal, a reader that went away): the job ends there,
   // as after Quit.
   struct Stopped {};
-
-  int runCommand();
-  void listProgrammers();
-  void listDevices();
-  void checksum();
-  void convert();
-  int deviceWork();
 
   // Production runs (Production.cpp): images of their own per socket, serial numbers, sets one
   // after another, and a log a line's database can follow.
@@ -85,8 +88,6 @@ class Job final : private ProductionRun::Observer {
   std::string socketLine(const SocketResult& socket) const;
   void reportUnlogged(const SetOutcome& outcome);
   void reportStatistics();
-  // The serial number ledger job (Listings.cpp).
-  void serialLedger();
   std::uint8_t fillByte() const;
   // The format a word of `option` (--format, --out-format) asks for; a word that names none is
   // refused in that option's name.
@@ -178,7 +179,6 @@ class Job final : private ProductionRun::Observer {
 
   // tandra-cli doctor (Doctor.cpp): each finding is a check, OK or with what to do about it.
   using Check = std::function<void(const std::string& found, const std::string& toDo)>;
-  int doctor();
   void reportNoContact(Discovery::Outcome outcome, bool mayOpen, const Check& check);
   void judgeIdentify(const IdentifyProbe& probe, const Check& check);
 };

@@ -134,20 +134,22 @@ void Job::saveOutput(const std::string& path, const std::string& formatWordAsked
   record::putPath(document_["output"], path);
 }
 
-void Job::checksum() {
+int Job::checksum() {
   const DeviceType& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
   refuseUncleanLoad(loadInput(options_.input), "checksummed");
   say("CheckSum=" + hexText(session_->checksum(), 4));
+  return exitcode::kPassed;
 }
 
-void Job::convert() {
+int Job::convert() {
   const DeviceType& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
   refuseUncleanLoad(loadInput(options_.input), "converted");
   saveOutput(options_.output, options_.outFormat, "--out-format");
+  return exitcode::kPassed;
 }
 
 }  // namespace tandra::cli

@@ -86,7 +86,7 @@ void Job::openDriver(const DeviceType* type) {
     driver_ = replay_.get();
   } else if (wantsVirtual) {
     ownDriver_ = makeVirtualProgrammer();
-  } else if (!kind_.usesDriver) {
+  } else if (!kind_.usesDriver()) {
     ownDriver_ = std::make_unique<NoDriver>("no programmer needed");
   } else {
     // The drivers are tried before the trace can watch them: what each showed goes in as facts.

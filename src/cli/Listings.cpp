@@ -26,7 +26,7 @@
 
 namespace tandra::cli {
 
-void Job::listDevices() {
+int Job::listDevices() {
   document_["devices"] = nlohmann::json::array();
   for (const DeviceType& type : kCatalogue) {
     const std::string name(type.name);
@@ -41,9 +41,10 @@ void Job::listDevices() {
     document_["devices"].push_back(
         {{"type", name}, {"bytes", bytes}, {"vpp", vpp}, {"pulse", type.pulseWidth}});
   }
+  return exitcode::kPassed;
 }
 
-void Job::listProgrammers() {
+int Job::listProgrammers() {
   openDriver(nullptr);
   const std::vector<Session::Attached> attached = session_->attached();
   document_["programmers"] = nlohmann::json::array();
@@ -64,9 +65,10 @@ void Job::listProgrammers() {
   if (attached.empty()) {
     throw JobError(exitcode::kProgrammer, "no programmer found through " + session_->driverName());
   }
+  return exitcode::kPassed;
 }
 
-void Job::serialLedger() {
+int Job::serialLedger() {
   const std::string& path = options_.serialLedger;
   try {
     if (!options_.serialStart.empty()) {
@@ -100,7 +102,7 @@ void Job::serialLedger() {
         without.push_back(std::to_string(number));
       }
       document_["ledger"]["without_pass"] = without;
-      return;
+      return exitcode::kPassed;
     }
     std::size_t reserved = 0;
     for (const LedgerState::Reservation& r : state.reservations) reserved += r.numbers.size();
@@ -119,6 +121,7 @@ void Job::serialLedger() {
   } catch (const LedgerError& error) {
     throw JobError(exitcode::kUsage, error.what());
   }
+  return exitcode::kPassed;
 }
 
 }  // namespace tandra::cli

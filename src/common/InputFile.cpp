@@ -98,7 +98,8 @@ std::size_t InputFile::readOnce(std::uint8_t* into, std::size_t count) {
   for (;;) {
     if (!regular_) {
       pollfd waiting{fd_, POLLIN, 0};
-      const int ready = ::poll(&waiting, 1, kQuietPipeMs);
+      const int ready = waitForBytes != nullptr ? waitForBytes(fd_, kQuietPipeMs)
+                                                : ::poll(&waiting, 1, kQuietPipeMs);
       if (ready < 0 && errno != EINTR) throw FileError(ioMessageForErrno(errno));
       if (ready == 0 && received_) {
         // Quiet after it had begun: taken as the end, and told, for there may have been more.

@@ -41,6 +41,10 @@ class InputFile final : public ByteSource {
   static constexpr int kQuietPipeMs = 500;
   // How long the first bytes of a pipe are waited for (tests shorten it).
   static inline int writerWaitMs = 10000;
+  // Waits up to `timeoutMs` for a pipe's next bytes: above 0 when they are there, 0 when the
+  // time passed, below 0 on an error (errno tells). Null: the system's poll. Tests answer in
+  // its place, so that a pipe's pauses take no time.
+  static inline int (*waitForBytes)(int fd, int timeoutMs) = nullptr;
 
   std::size_t read(std::uint8_t* into, std::size_t count) override;
   bool cutShort() const override { return cutShort_; }

@@ -1,7 +1,8 @@
 // tandra-cli end to end on the virtual programmer: the command line in, the exit code, the
 // result lines and the JSON document out.
+#include <filesystem>
+#include <sstream>
 #include "CliFixture.h"
-#include "device/Chips.h"
 
 namespace tandra::test {
 namespace {
@@ -149,14 +150,79 @@ TEST_F(CliTest, ListAndDevicesTellWhatThereIs) {
   ASSERT_EQ(programmers["programmers"].size(), 1u);
   EXPECT_EQ(programmers["programmers"][0]["serial"], "VP000001");
   EXPECT_EQ(programmers["programmers"][0]["firmware"], "1.20");
-  const nlohmann::json devices = runJson({"devices"})["devices"];
-  ASSERT_EQ(devices.size(), std::size(kChips));
-  for (std::size_t i = 0; i < std::size(kChips); ++i) {
-    EXPECT_EQ(devices[i]["type"], std::string(kChips[i].name)) << i;
-    EXPECT_EQ(devices[i]["bytes"], kChips[i].size) << i;
+  // The listing as a user reads it, held to the types and figures their data sheets give; the
+  // record names the same types in the same order.
+  std::ifstream listing(std::string(TANDRA_TEST_DATA) + "/devices.txt");
+  const std::string expected{std::istreambuf_iterator<char>(listing), {}};
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(run({"devices"}), 0);
+  EXPECT_EQ(out_.str(), expected);
+  std::istringstream lines(expected);
+  std::string type;
+  std::string rest;
+  const nlohmann::json document = runJson({"devices"});
+  for (const nlohmann::json& device : document["devices"]) {
+    lines >> type;
+    std::getline(lines, rest);
+    EXPECT_EQ(device["type"], type);
   }
+  EXPECT_FALSE(lines >> type) << type << " is listed, not recorded";
   EXPECT_EQ(run({"--version"}), 0);
   EXPECT_EQ(run({"frobnicate"}), 2);
+}
+
+// An option is taken only by the jobs that use it: given to another, before the job or after
+// it, it is refused with the job's name and the option's, and the job does nothing.
+TEST_F(CliTest, AnOptionTheJobDoesNotUseIsRefused) {
+  const std::vector<std::string> checksum{"checksum", "-d", "27C256", path("image.bin")};
+  const std::vector<std::string> blank{"blank", "-d", "27C256"};
+  const std::vector<std::string> read{"read", "-d", "27C256", path("read.bin")};
+  const std::vector<std::string> convert{"convert", "-d", "27C256", path("image.bin"),
+                                         path("out.hex")};
+  const std::vector<std::string> serial{"serial", path("ledger")};
+  const struct {
+    std::vector<std::string> job;
+    std::vector<std::string> option;
+    bool before;  // given before the job's word
+  } rows[] = {
+      {checksum, {"--pulse", "9"}, false},
+      {checksum, {"--vpp", "25"}, false},
+      {checksum, {"--serial", "X"}, false},
+      {checksum, {"--update-firmware", "/nonexistent"}, false},
+      {checksum, {"--virtual"}, false},
+      {checksum, {"--driver", "virtual"}, true},
+      {checksum, {"--out-format", "bin"}, false},
+      {{"devices"}, {"--format", "srec"}, false},
+      {{"devices"}, {"--fill", "12"}, false},
+      {{"devices"}, {"--trace", path("t.trace")}, true},
+      {{"list"}, {"--format", "bin"}, false},
+      {{"list"}, {"--serial", "VP000001"}, false},
+      {{"list"}, {"--pulse", "9"}, true},
+      {{"doctor"}, {"--vpp", "21"}, false},
+      {blank, {"--format", "srec"}, false},
+      {blank, {"--fill", "00"}, true},
+      {read, {"--fill", "00"}, false},
+      {read, {"--out-format", "srec"}, false},
+      {convert, {"--replay", path("t.trace")}, false},
+      {convert, {"--full-waits"}, true},
+      {serial, {"--virtual-state", path("state")}, false},
+      // Options of other jobs alone.
+      {checksum, {"--sn-start", "5"}, false},
+      {{"devices"}, {"--force"}, false},
+      {blank, {"--no-verify"}, false},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> arguments = row.before ? row.option : row.job;
+    const std::vector<std::string>& rest = row.before ? row.job : row.option;
+    arguments.insert(arguments.end(), rest.begin(), rest.end());
+    const std::string line = row.job[0] + " " + row.option[0];
+    EXPECT_EQ(run(arguments), 2) << line;
+    EXPECT_TRUE(says("the " + row.job[0] + " job takes no " + row.option[0])) << line << err_.str();
+    EXPECT_EQ(out_.str(), "") << line;
+  }
+  EXPECT_FALSE(std::filesystem::exists(path("out.hex")));
+  EXPECT_FALSE(std::filesystem::exists(path("read.bin")));
+  EXPECT_FALSE(std::filesystem::exists(path("t.trace")));
 }
 
 }  // namespace

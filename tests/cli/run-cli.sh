@@ -10,6 +10,20 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 failed() { echo "FAILED: $*"; failures=$((failures + 1)); }
+# Waits until FILE holds COUNT (1 if not given) lines matching the extended regex PATTERN: what a
+# job's trace or log shows it has got to. Fails after a minute without.
+wait_for_lines() {  # wait_for_lines FILE PATTERN [COUNT]
+  local _ found
+  for _ in $(seq 600); do
+    found=$(grep -c -E -- "$2" "$1" 2>/dev/null)
+    [ "${found:-0}" -ge "${3:-1}" ] && return 0
+    sleep 0.1
+  done
+  failed "$1 never held ${3:-1} lines like '$2'"
+  return 1
+}
+# A trace's line for a command sent to the programmer: the job is at work.
+sent=' > [0-9]+ [0-9]+ [0-9]+ '
 expect() {  # expect CODE COMMAND...
   want=$1; shift
   "$@" >"$work/out" 2>"$work/err"
@@ -73,11 +87,14 @@ for job in "convert -d 27C256 $work/image.bin - --out-format intel" "read -d 27C
   grep -q "pipe" "$work/err" && failed "$job | head -c 100 said: $(cat "$work/err")"
 done
 
-# Signals a second into a program run of some ten seconds.
+# Signals in the middle of a program run of some ten seconds: sent once its trace shows it at
+# work.
 for signal in INT:130 TERM:143 HUP:129; do
-  "$cli" program -d 27C256 -n 5 "$work/image.bin" --virtual --json >"$work/out" 2>"$work/err" &
+  rm -f "$work/signal.trace"
+  "$cli" program -d 27C256 -n 5 "$work/image.bin" --virtual --json --trace "$work/signal.trace" \
+    >"$work/out" 2>"$work/err" &
   job=$!
-  sleep 1.5
+  wait_for_lines "$work/signal.trace" "$sent"
   kill -"${signal%:*}" $job
   wait $job
   code=$?
@@ -95,15 +112,15 @@ expect 1 "$cli" blank -d 2716 -n 3 --virtual --virtual-state "$work/chips" --qui
 # A line's log holds every line written before a kill, each whole.
 mkfifo "$work/keys"
 "$cli" program -d 27C256 -n 2 "$work/image.bin" --virtual --repeat --log "$work/line.log" \
-  --quiet <"$work/keys" >/dev/null 2>&1 &
+  --trace "$work/line.trace" --quiet <"$work/keys" >/dev/null 2>&1 &
 job=$!
 exec 4>"$work/keys"
 printf '\n' >&4  # the second set starts at once after the first
-for _ in $(seq 300); do
-  [ -s "$work/line.log" ] && [ "$(wc -l <"$work/line.log")" -ge 2 ] && break
-  sleep 0.1
-done
-sleep 1
+# Killed once the first set's two lines are logged (after all it sent) and the second set has
+# sent a command.
+wait_for_lines "$work/line.log" '.' 2
+commands=$(grep -c -E -- "$sent" "$work/line.trace")
+wait_for_lines "$work/line.trace" "$sent" $((commands + 1))
 kill -KILL $job
 wait $job 2>/dev/null
 exec 4>&-
@@ -119,7 +136,8 @@ assert len(records) == 2 and [r["socket"] for r in records] == [1, 2], records
 # by the signal, as a shell expects.
 cat >"$work/loop.sh" <<EOF
 for run in 1 2 3; do
-  "$cli" program -d 27C256 -n 5 "$work/image.bin" --virtual --quiet >/dev/null 2>&1
+  "$cli" program -d 27C256 -n 5 "$work/image.bin" --virtual --quiet --trace "$work/loop.trace" \
+    >/dev/null 2>&1
   echo "after run \$run"
 done
 EOF
@@ -129,7 +147,7 @@ signal.signal(signal.SIGINT, signal.SIG_DFL)
 os.setsid()
 os.execvp("bash", ["bash", sys.argv[1]])' "$work/loop.sh" >"$work/loop.out" 2>&1 &
 loop=$!
-sleep 1.5
+wait_for_lines "$work/loop.trace" "$sent"
 kill -INT -- -$loop
 wait $loop
 grep -q "after run" "$work/loop.out" && failed "the script went on after Ctrl-C: $(cat "$work/loop.out")"

@@ -51,6 +51,17 @@ expect "$work/files/image.hex $work/files/image.s19" tandra-cli program "$work/f
 expect "$work/files/other.bin" tandra-cli program -n 5 --socket-image 2 = "$work/files/o"
 expect "$work/files/image.s19" tandra-cli blank --trace "$work/files/image.s"
 expect "" tandra-cli program --pulse ""
+# Options before the job: their values, the jobs after them, and every option that may stand there.
+expect "d2xx libftdi virtual" tandra-cli --driver ""
+expect "d2xx libftdi virtual" tandra-cli --driver = ""
+expect "program" tandra-cli --trace "$work/files/t.trace" -v pro
+expect "-h --help --version -v --verbose --json --quiet --format --out-format --fill --pulse --vpp
+  --update-firmware --serial --driver --virtual --virtual-chips --virtual-firmware --virtual-state
+  --full-waits --trace --replay" tandra-cli -
+complete_line tandra-cli program --format ""
+format_words=$offered
+complete_line tandra-cli --format ""
+[ "$offered" = "$format_words" ] || failed "--format before the job offers '${offered//$'\n'/ }'"
 
 # Every type tandra-cli lists, and only those.
 want=$(tandra-cli devices | awk '{ print $1 }' | sort)

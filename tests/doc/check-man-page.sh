@@ -4,11 +4,13 @@
 # under JOBS, every key of the JSON record under JSON RECORD, and groff formats the page
 # without a warning. "Described" means the option heads an entry of its own (the line after a
 # .TP), not that it is named in passing.
-#   check-man-page.sh PAGE PROGRAM [RECORD_SCHEMA]
+# With a README, its sentence "`PROGRAM --help` lists the jobs (...)" names the same jobs.
+#   check-man-page.sh PAGE PROGRAM [RECORD_SCHEMA [README]]
 set -u
 page=$1
 program=$2
 schema=${3:-}
+readme=${4:-}
 name=$(basename "$page")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -54,6 +56,16 @@ while read -r job; do
   fi
   options_of <"$work/help-$job" | sed "s/^/$job --help\t/" >>"$work/options"
 done <"$work/jobs"
+
+if [ -n "$readme" ]; then
+  # The words in backquotes from "lists the jobs (" to the closing parenthesis.
+  tr '\n' ' ' <"$readme" | grep -o 'lists the jobs ([^)]*)' | grep -o '`[^`]*`' | tr -d '`' |
+    sort >"$work/readme-jobs"
+  [ -s "$work/readme-jobs" ] || failed "$readme: no sentence that lists the jobs"
+  sort "$work/jobs" | diff - "$work/readme-jobs" >"$work/jobs-diff" ||
+    failed "$readme lists other jobs than $(basename "$program") --help (<: help, >: README):
+$(grep '^[<>]' "$work/jobs-diff")"
+fi
 
 while IFS=$'\t' read -r where option; do
   described OPTIONS "$option" ||

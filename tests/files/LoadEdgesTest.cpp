@@ -2,11 +2,14 @@
 // operator: bytes past the device, what a binary file really held, one message per bad record.
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #include "FileTestSupport.h"
@@ -226,14 +229,49 @@ TEST_F(PipeLoad, AWriterThatPausesIsCutThereAndSaysSo) {
   GTEST_SKIP() << kNoSpecialFilesOnWindows;
 }
 #else
-// A program upstream of a named pipe: it opens it after `startMs`, writes `first`, keeps quiet
-// for `pauseMs`, then writes `second` and closes it.
+// The pipe's waits as the test has them, so that none takes time. Before any byte came, the
+// reader finds the pipe quiet `quietBefore` times (its writer starts after them); once bytes
+// came and were all read, `quietAfter` times (the writer pauses there). Otherwise the bytes
+// are waited for as they come.
+struct PipeScript {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int quietBefore = 0;
+  int quietAfter = 0;
+  bool paused = false;  // a quiet after bytes was given
+  bool sawBytes = false;
+  void quiet(int& count, bool pause) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    --count;
+    paused = paused || pause;
+    changed.notify_all();
+  }
+};
+PipeScript pipeScript;
+
+int scriptedWait(int fd, int /*timeoutMs*/) {
+  pollfd waiting{fd, POLLIN, 0};
+  int ready = ::poll(&waiting, 1, 0);
+  if (ready == 0 && !pipeScript.sawBytes && pipeScript.quietBefore > 0) {
+    pipeScript.quiet(pipeScript.quietBefore, false);
+    return 0;
+  }
+  if (ready == 0 && pipeScript.sawBytes && pipeScript.quietAfter > 0) {
+    pipeScript.quiet(pipeScript.quietAfter, true);
+    return 0;
+  }
+  if (ready == 0) ready = ::poll(&waiting, 1, 10000);
+  pipeScript.sawBytes = pipeScript.sawBytes || ready > 0;
+  return ready;
+}
+
+// A program upstream of a named pipe: it opens it, writes `first` once the reader has found
+// the pipe quiet as often as the script says, and `second` once the reader found it quiet
+// after `first` (or the test is over); then it closes it.
 class LateWriter {
  public:
-  LateWriter(std::string pipe, int startMs, std::string first, int pauseMs = 0,
-             std::string second = {})
-      : thread_([=] {
-          std::this_thread::sleep_for(std::chrono::milliseconds(startMs));
+  LateWriter(std::string pipe, std::string first, std::string second = {})
+      : thread_([this, pipe, first, second] {
           const int fd = ::open(pipe.c_str(), O_WRONLY);
           if (fd < 0) return;
           const auto put = [fd](const std::string& bytes) {
@@ -243,14 +281,31 @@ class LateWriter {
               done += static_cast<std::size_t>(n);
             }
           };
+          waitFor([] { return pipeScript.quietBefore == 0; });
           put(first);
-          std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-          put(second);
+          if (!second.empty()) {
+            waitFor([] { return pipeScript.paused; });
+            put(second);
+          }
           ::close(fd);
         }) {}
-  ~LateWriter() { thread_.join(); }
+  ~LateWriter() {
+    {
+      const std::lock_guard<std::mutex> lock(pipeScript.mutex);
+      over_ = true;
+      pipeScript.changed.notify_all();
+    }
+    thread_.join();
+  }
 
  private:
+  template <typename Condition>
+  void waitFor(Condition condition) {
+    std::unique_lock<std::mutex> lock(pipeScript.mutex);
+    pipeScript.changed.wait(lock, [&] { return condition() || over_; });
+  }
+
+  bool over_ = false;  // guarded by pipeScript.mutex
   std::thread thread_;
 };
 
@@ -262,17 +317,31 @@ class PipeLoad : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     std::signal(SIGPIPE, SIG_IGN);  // a writer whose reader has gone on gets an error instead
+    InputFile::waitForBytes = scriptedWait;
+  }
+  void TearDown() override { InputFile::waitForBytes = nullptr; }
+  // The quiet waits the next load meets.
+  static void script(int quietBefore, int quietAfter) {
+    const std::lock_guard<std::mutex> lock(pipeScript.mutex);
+    pipeScript.quietBefore = quietBefore;
+    pipeScript.quietAfter = quietAfter;
+    pipeScript.paused = false;
+    pipeScript.sawBytes = false;
   }
 };
 
 TEST_F(PipeLoad, AWriterThatStartsLateIsWaitedFor) {
+  // Two quiet waits, a second all told, before the first bytes come: still waited for.
+  script(2, 0);
   {
-    LateWriter writer(pipe, 1200, ":020000001122CB\r\n:00000001FF\r\n");
+    LateWriter writer(pipe, ":020000001122CB\r\n:00000001FF\r\n");
     EXPECT_EQ(Load_Hex_File(image, pipe).notes(), "");
   }
+  EXPECT_EQ(pipeScript.quietBefore, 0);
   EXPECT_EQ(image[1], 0x22);
+  script(2, 0);
   {
-    LateWriter writer(pipe, 1200, std::string(0x8000, '\x5A'));
+    LateWriter writer(pipe, std::string(0x8000, '\x5A'));
     EXPECT_EQ(Load_Bin_File(image, pipe).notes(), "");
   }
   EXPECT_EQ(image[0x7FFF], 0x5A);
@@ -281,6 +350,7 @@ TEST_F(PipeLoad, AWriterThatStartsLateIsWaitedFor) {
 TEST_F(PipeLoad, AWriterThatNeverComesIsAnErrorInTime) {
   const int waited = InputFile::writerWaitMs;
   InputFile::writerWaitMs = 700;
+  script(4, 0);
   std::string message;
   try {
     Load_Hex_File(image, pipe);
@@ -289,19 +359,23 @@ TEST_F(PipeLoad, AWriterThatNeverComesIsAnErrorInTime) {
   }
   InputFile::writerWaitMs = waited;
   EXPECT_EQ(message, "No program opened the pipe to write to it within 1 seconds");
+  EXPECT_EQ(pipeScript.quietBefore, 2);  // 2 waits of 500 ms: past the 700 asked
 }
 
 TEST_F(PipeLoad, AWriterThatPausesIsCutThereAndSaysSo) {
+  // The first lines come, then the pipe keeps quiet for a wait: the load ends there.
+  script(0, 1);
   {
-    LateWriter writer(pipe, 0, "0102\r\n0304\r\n", 900, "0506\r\n");
+    LateWriter writer(pipe, "0102\r\n0304\r\n", "0506\r\n");
     const LoadReport report = Load_Hex_File(image, pipe);
     EXPECT_EQ(report.notes(),
               "The input stopped for 500 ms after line 2; what came before is loaded.");
   }
   EXPECT_EQ(image[3], 0x04);
   EXPECT_EQ(image[4], 0x00);
+  script(0, 1);
   {
-    LateWriter writer(pipe, 0, std::string(100, '\x11'), 900, std::string(100, '\x22'));
+    LateWriter writer(pipe, std::string(100, '\x11'), std::string(100, '\x22'));
     EXPECT_EQ(Load_Bin_File(image, pipe).notes(),
               "The input stopped for 500 ms after 100 bytes; what came before is loaded.");
   }
