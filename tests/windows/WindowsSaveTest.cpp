@@ -209,6 +209,11 @@ TEST_F(WindowsSave, AFileAnotherProgramHoldsIsRefusedAndKept) {
     ::CloseHandle(viewed);
   }
   EXPECT_EQ(fs::file_size(fs::u8path(path)), 0x800u);
+  // A file marked read-only is refused, and stays as it was.
+  std::ofstream(fs::u8path(path), std::ios::binary | std::ios::trunc) << "old contents";
+  ASSERT_TRUE(::SetFileAttributesW(fs::u8path(path).c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(saveError(path).starts_with("File access denied.")) << saveError(path);
+  EXPECT_EQ(fs::file_size(fs::u8path(path)), 12u);
 }
 
 // The window and the loaders hold names in UTF-8; Windows names files in UTF-16.

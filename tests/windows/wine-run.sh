@@ -46,4 +46,18 @@ for argument in "$@"; do
     exit $status
   fi
 done
-exec "$wine" "$@"
+
+# On a loaded machine Wine now and then fails to start a program at all: it ends at once, having
+# printed nothing (a test program always says something). Such a start is tried again, once.
+out=$(mktemp)
+err=$(mktemp)
+for try in 1 2; do
+  "$wine" "$@" >"$out" 2>"$err"
+  status=$?
+  [ "$status" -eq 0 ] || [ -s "$out" ] || [ -s "$err" ] || [ "$try" -eq 2 ] || continue
+  break
+done
+cat "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
+exit $status
