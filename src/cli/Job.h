@@ -80,6 +80,9 @@ class Job final : private ProductionRun::Observer {
   void checkImages();
   void imagesForSet();
   [[noreturn]] void refuseSet(const SetShortfall& shortfall) const;
+  // Runs a check of the set: what it finds lacking refuses the set, a ledger it cannot trust is a
+  // usage error.
+  void judgeSet(const std::function<std::optional<SetShortfall>()>& check) const;
   ChipPromise promise() const;
   int runSets();
   int setCode(const SetOutcome& outcome) const;

@@ -164,24 +164,22 @@ void Job::openLog() {
   }
 }
 
-void Job::checkImages() {
+void Job::judgeSet(const std::function<std::optional<SetShortfall>()>& check) const {
   std::optional<SetShortfall> shortfall;
   try {
-    shortfall = plan_.checkSet(*session_);
+    shortfall = check();
   } catch (const LedgerError& error) {
     throw JobError(exitcode::kUsage, error.what());
   }
   if (shortfall) refuseSet(*shortfall);
 }
 
+void Job::checkImages() {
+  judgeSet([this] { return plan_.checkSet(*session_); });
+}
+
 void Job::imagesForSet() {
-  std::optional<SetShortfall> shortfall;
-  try {
-    shortfall = run_->prepareSet();
-  } catch (const LedgerError& error) {
-    throw JobError(exitcode::kUsage, error.what());
-  }
-  if (shortfall) refuseSet(*shortfall);
+  judgeSet([this] { return run_->prepareSet(); });
 }
 
 void Job::refuseSet(const SetShortfall& shortfall) const {

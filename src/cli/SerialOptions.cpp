@@ -121,13 +121,7 @@ std::unique_ptr<SerialSource> Job::ledgerNumbers(SerialStamp& stamp) const {
 }
 
 void Job::holdNumbers() {
-  std::optional<SetShortfall> shortfall;
-  try {
-    shortfall = plan_.holdNumbers(*session_);
-  } catch (const LedgerError& error) {
-    throw JobError(exitcode::kUsage, error.what());
-  }
-  if (shortfall) refuseSet(*shortfall);
+  judgeSet([this] { return plan_.holdNumbers(*session_); });
   recordLedger();
 }
 
