@@ -27,8 +27,9 @@ PACKAGE_PACKAGES=(file desktop-file-utils appstream lintian)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Windows build of the Qt-free part and its run under Wine (about 290 MB for MinGW-w64, as
 # much again for Wine); GoogleTest is built for it from libgtest-dev's sources, the zip's manual
-# made with groff.
-CROSS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 libgtest-dev groff-base ccache)
+# made with groff. The build takes ccache where it is installed, but does not install it: its
+# cache would double what the build keeps on disk.
+CROSS_PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 libgtest-dev groff-base)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 install_missing() {  # install_missing package...
@@ -42,6 +43,8 @@ install_missing() {  # install_missing package...
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -q
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # The downloaded packages are not kept: a build machine's disk holds the builds.
+  $sudo apt-get clean
 }
 
 # Whether the Windows build can be made and run here; says what is missing when not.

@@ -30,6 +30,17 @@ std::string readWhole(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// A copy made by reading and writing, whose failure names the file and what was written of it.
+void copyWhole(const fs::path& from, const fs::path& to) {
+  const std::string bytes = readWhole(from);
+  ASSERT_FALSE(bytes.empty()) << "nothing could be read from " << from;
+  std::ofstream out(to, std::ios::binary);
+  out << bytes;
+  out.close();
+  ASSERT_TRUE(out.good()) << to << " could not be written (a full disk?)";
+  ASSERT_EQ(fs::file_size(to), bytes.size()) << to;
+}
+
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -201,8 +212,9 @@ TEST_F(WindowsCli, WithoutTheVendorsLibraryItIsSaidPlainlyAndTheVirtualProgramme
 // Where the system keeps no list of USB devices, the first-contact check asks the vendor's
 // library: here a stand-in for it, beside the program, that finds one FT232R.
 TEST_F(WindowsCli, TheDoctorListsTheDevicesTheVendorsLibraryFinds) {
-  fs::copy_file(cliProgram(), folder_ / "tandra-cli.exe");
-  fs::copy_file(fs::absolute(fs::u8path(FAKE_D2XX_ATTACHED)), folder_ / "ftd2xx.dll");
+  ASSERT_NO_FATAL_FAILURE(copyWhole(cliProgram(), folder_ / "tandra-cli.exe"));
+  ASSERT_NO_FATAL_FAILURE(
+      copyWhole(fs::absolute(fs::u8path(FAKE_D2XX_ATTACHED)), folder_ / "ftd2xx.dll"));
   Launch launch;
   launch.words = {"doctor", "--trace", path("doctor.trace")};
   launch.folder = folder_.native();

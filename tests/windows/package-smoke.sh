@@ -7,8 +7,11 @@ set -u
 cmake=$1 build=$2 version=$3 objdump=$4 emulator=$5
 failed() { echo "FAILED: $*"; exit 1; }
 
+# What stopped the zip is CMake's error, not make's last lines; a full disk shows in df.
 "$cmake" --build "$build" --target windows-zip >"$build/windows-zip.log" 2>&1 ||
-  failed "the zip was not made: $(tail -5 "$build/windows-zip.log")"
+  failed "the zip was not made: $(grep -A8 "CMake Error" "$build/windows-zip.log" ||
+    tail -5 "$build/windows-zip.log")
+$(df -h "$build" | tail -1)"
 zip="$build/tandra-cli-$version-windows-x64.zip"
 [ -s "$zip" ] || failed "no $zip"
 work=$(mktemp -d)
