@@ -141,7 +141,7 @@ std::string checkLoad(Loader loader, const std::uint8_t* data, std::size_t size)
   bool completed = false;
   try {
     report =
-        loader == Loader::Binary ? tandra::loadBinary(image, in) : tandra::loadHexText(image, in);
+        loader == Loader::Binary ? tandra::loadBinary(image, in) : tandra::loadText(image, in);
     completed = true;
   } catch (const tandra::FileError& error) {
     // A field that is not hexadecimal: the error box, an expected outcome.

@@ -105,11 +105,11 @@ LoadReport loadText(ImageBuffer& image, std::istream& in, const ByteSource* sour
 
 }  // namespace
 
-LoadReport loadHexText(ImageBuffer& image, std::istream& in) {
+LoadReport loadText(ImageBuffer& image, std::istream& in) {
   return loadText(image, in, nullptr, std::nullopt);
 }
 
-LoadReport loadHexText(ImageBuffer& image, InputFile& file) {
+LoadReport loadText(ImageBuffer& image, InputFile& file) {
   InputFileBuffer buffer(file);
   std::istream in(&buffer);
   return loadText(image, in, &file, std::nullopt);
@@ -128,7 +128,7 @@ LoadReport loadText(ImageBuffer& image, InputFile& file, FileFormat asked) {
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path) {
   return aboutFile(path, [&] {
     InputFile file(path);
-    return loadHexText(image, file);
+    return loadText(image, file);
   });
 }
 

@@ -108,8 +108,8 @@ std::string deviceRangeBytes(const ImageBuffer& image);
 // Failures (a file that cannot be read, a field that is not hexadecimal) throw FileError; the
 // bytes stored before stay in the buffer.
 LoadReport Load_Hex_File(ImageBuffer& image, const std::string& path);
-LoadReport loadHexText(ImageBuffer& image, std::istream& in);
-LoadReport loadHexText(ImageBuffer& image, InputFile& file);
+LoadReport loadText(ImageBuffer& image, std::istream& in);
+LoadReport loadText(ImageBuffer& image, InputFile& file);
 // The same, told which text format was asked: lines of another format are still read, and
 // noted (the report's formatRead says what was read).
 LoadReport loadText(ImageBuffer& image, std::istream& in, FileFormat asked);

@@ -94,7 +94,7 @@ inline ImageBuffer imageFor(std::int32_t deviceEnd, std::uint8_t fill = 0x00) {
 
 inline LoadReport loadText(ImageBuffer& image, const std::string& text) {
   std::istringstream in(text);
-  return loadHexText(image, in);
+  return loadText(image, in);
 }
 
 // The message of the FileError a load throws, or "" when it throws none.

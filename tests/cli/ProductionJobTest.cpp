@@ -18,7 +18,7 @@
 namespace tandra::test {
 namespace {
 
-class ProductionTest : public CliFixture {
+class ProductionJobTest : public CliFixture {
  protected:
   std::vector<std::uint8_t> cells(int socket, std::size_t from, std::size_t count) {
     const auto& all = programmer_.chip(socket).cells();
@@ -28,7 +28,7 @@ class ProductionTest : public CliFixture {
   int commandsTo(int socket) const { return blocksToSocket(programmer_.packets(), socket); }
 };
 
-TEST_F(ProductionTest, EachSocketGetsItsOwnImageAndIsVerifiedAgainstIt) {
+TEST_F(ProductionJobTest, EachSocketGetsItsOwnImageAndIsVerifiedAgainstIt) {
   std::vector<std::string> arguments = {"program", "-d", "27C256", "-n", "5"};
   for (int socket = 1; socket <= 5; ++socket) {
     const std::string name = "u" + std::to_string(socket) + ".bin";
@@ -51,7 +51,7 @@ TEST_F(ProductionTest, EachSocketGetsItsOwnImageAndIsVerifiedAgainstIt) {
   EXPECT_TRUE(says("socket 3: Verified OK"));
 }
 
-TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
+TEST_F(ProductionJobTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
   std::string bus(0x10000, '\0');
   for (std::size_t i = 0; i < bus.size(); ++i) bus[i] = static_cast<char>(i * 7 + (i >> 8));
   write("bus.bin", bus);
@@ -82,7 +82,7 @@ TEST_F(ProductionTest, ASplitImageGoesLaneByLaneAndInterleavesBackToTheSource) {
   EXPECT_EQ(odd["image"]["sha256"], sha256Hex(bus.substr(0, 0x7FFF)));
 }
 
-TEST_F(ProductionTest, SerialNumbersGoIntoEachChipInTheFormatAsked) {
+TEST_F(ProductionJobTest, SerialNumbersGoIntoEachChipInTheFormatAsked) {
   // The address and the first number as data sheets and scripts write them; a leading 0 is
   // not octal.
   const struct {
@@ -137,7 +137,7 @@ class ChipChanger final : public ForwardingApi {
   int readSetUps_ = 0;
 };
 
-TEST_F(ProductionTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
+TEST_F(ProductionJobTest, ALinesLoopCountsSetsNumbersChipsAndLogsEachSocket) {
   int bit = 0;
   while ((image_[0x100] >> bit & 1) == 0) ++bit;  // a bit the image needs at 1
   // The file ends where the number goes: a file's own bytes are not written over.
@@ -201,7 +201,7 @@ class Answering final : public std::stringbuf {
   bool answered_ = false;
 };
 
-TEST_F(ProductionTest, OnlyEnterStartsTheNextSet) {
+TEST_F(ProductionJobTest, OnlyEnterStartsTheNextSet) {
   // Answers that are neither Enter nor q ask again; Enter goes on; the end of the input ends.
   int keys[2];
   ASSERT_EQ(openPipe(keys), 0);
@@ -222,7 +222,7 @@ TEST_F(ProductionTest, OnlyEnterStartsTheNextSet) {
 }
 
 // At a terminal, an Enter pressed while the set ran is no answer to the question after it.
-TEST_F(ProductionTest, AtATerminalKeysTypedWhileASetRunsAreNoAnswer) {
+TEST_F(ProductionJobTest, AtATerminalKeysTypedWhileASetRunsAreNoAnswer) {
 #if defined(_WIN32)
   GTEST_SKIP() << "a pseudo-terminal is a POSIX system's: on Windows the console is not emptied "
                   "before the question";
@@ -248,7 +248,7 @@ TEST_F(ProductionTest, AtATerminalKeysTypedWhileASetRunsAreNoAnswer) {
 #endif
 }
 
-TEST_F(ProductionTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
+TEST_F(ProductionJobTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
   const nlohmann::json document =
       runJson({"program", "-d", "27C256", "--sockets", "1,3,5", path("image.bin")});
   EXPECT_EQ(code_, 0) << err_.str();
@@ -269,7 +269,7 @@ TEST_F(ProductionTest, SocketsLeftOutAreSentNothingAndReportedSkipped) {
 
 // Each of these would program chips with an image the operator did not ask for, or give two
 // chips one number: refused with a message before the programmer is reached.
-TEST_F(ProductionTest, OptionsThatCannotBeHonouredAreRefusedBeforeAnyChipIsTouched) {
+TEST_F(ProductionJobTest, OptionsThatCannotBeHonouredAreRefusedBeforeAnyChipIsTouched) {
   write("u2.bin", std::string(0x8000, '\x22'));
   write("room.hex", ":0400000001020304F2\r\n:00000001FF\r\n");    // sets 0x00 to 0x03 alone
   write("erased.hex", ":04001000FFFFFFFFF0\r\n:00000001FF\r\n");  // sets 0x10 to 0x13 to FF
@@ -339,7 +339,7 @@ TEST_F(ProductionTest, OptionsThatCannotBeHonouredAreRefusedBeforeAnyChipIsTouch
   EXPECT_EQ(cells(1, 0x10, 4), (std::vector<std::uint8_t>{1, 0, 0, 0}));
 }
 
-TEST_F(ProductionTest, ASocketsImageIsReadInTheFormatAskedAndSaysHow) {
+TEST_F(ProductionJobTest, ASocketsImageIsReadInTheFormatAskedAndSaysHow) {
   // Hex digits, given as binary: their characters are the image, not the bytes they spell.
   write("digits.bin", std::string(0x8000, 'A'));
   write("u2.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
@@ -369,7 +369,7 @@ std::vector<nlohmann::json> logLines(const std::string& path) {
 
 // A line's database hands out serial numbers by the log: no chip that was touched may be missing
 // from it, whatever happens to the program's other outputs or to the log itself.
-TEST_F(ProductionTest, NoChipThatWasTouchedIsMissingFromTheLogOrUnnamed) {
+TEST_F(ProductionJobTest, NoChipThatWasTouchedIsMissingFromTheLogOrUnnamed) {
   // The file ends where the number goes: a file's own bytes are not written over.
   std::fill(image_.begin() + 0x7FF0, image_.end(), 0xFF);
   write("image.bin", std::string(image_.begin(), image_.begin() + 0x7FF0));
@@ -413,7 +413,7 @@ TEST_F(ProductionTest, NoChipThatWasTouchedIsMissingFromTheLogOrUnnamed) {
 }
 
 // A cut line an earlier run left is ended; a log that fills names the chips it lacks.
-TEST_F(ProductionTest, ALogThatFillsNamesTheChipsItLacks) {
+TEST_F(ProductionJobTest, ALogThatFillsNamesTheChipsItLacks) {
 #if defined(_WIN32)
   GTEST_SKIP() << "a full disk is made with a limit on a file's size, which Windows lacks";
 #else
@@ -455,7 +455,7 @@ TEST_F(ProductionTest, ALogThatFillsNamesTheChipsItLacks) {
 #endif
 }
 
-TEST_F(ProductionTest, ALedgerHandsOutEachNumberOnceAcrossRunsAndSaysWhichHaveNoPassedChip) {
+TEST_F(ProductionJobTest, ALedgerHandsOutEachNumberOnceAcrossRunsAndSaysWhichHaveNoPassedChip) {
   // The file ends where the number goes: a file's own bytes are not written over.
   std::fill(image_.begin() + 0x7FF0, image_.end(), 0xFF);
   write("image.bin", std::string(image_.begin(), image_.begin() + 0x7FF0));
@@ -488,7 +488,7 @@ TEST_F(ProductionTest, ALedgerHandsOutEachNumberOnceAcrossRunsAndSaysWhichHaveNo
             2);
 }
 
-TEST_F(ProductionTest, ABoardOfASplitImageGetsOneNumberAtItsBusAddress) {
+TEST_F(ProductionJobTest, ABoardOfASplitImageGetsOneNumberAtItsBusAddress) {
   write("bus.bin", std::string(0xFFE0, '\x5A'));  // the bus's last 32 bytes are left to the number
   EXPECT_EQ(run({"program", "-d", "27C256", "-n", "4", "--split", "2", path("bus.bin"), "--sn-per",
                  "board", "--sn-at", "FFE0", "--sn-start", "305419896"}),
@@ -504,7 +504,7 @@ TEST_F(ProductionTest, ABoardOfASplitImageGetsOneNumberAtItsBusAddress) {
       << "a number per board wants --split";
 }
 
-TEST_F(ProductionTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {
+TEST_F(ProductionJobTest, WhatTheImageLeavesOpenIsAnErasedByteAndTheVoltageIsTheTypes) {
   write("two.hex", ":020010001122BB\r\n:00000001FF\r\n");
   const nlohmann::json document =
       runJson({"program", "-d", "2716", path("two.hex"), "--fill", "0xff"});
