@@ -126,7 +126,7 @@ void ConsoleHost::showOperation(const std::string& note) {
 
 void ConsoleHost::showSocket(int socket, const std::string& words, SocketLook look) {
   if (!shownLooks.empty()) shownLooks.back()[socket] = look;
-  if (trace != nullptr) trace->socketShown(socket, look, words);
+  if (trace != nullptr) trace->socketShown(socket, socketLookWord(look), words);
 }
 
 void ConsoleHost::showMessage(BoxKind kind, const std::string& text, std::optional<ScreenPoint>) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "link/Clock.h"
-#include "link/Host.h"
+#include "device/SocketView.h"
 
 namespace tandra {
 class Clock;
@@ -23,7 +23,7 @@ class Console;
 // job's report, the reply watchdog runs on the clock, a stop signal (or a reader that went
 // away) stops the session, and the progress of long work is one line that updates in place on a
 // terminal.
-class ConsoleHost final : public Host {
+class ConsoleHost final : public SessionHost {
  public:
   // `showProgress`: draw the progress line (standard error is a terminal and not --quiet).
   // `stopSignal`: set by a signal that asks the job to stop. `clock`: the time waits are

@@ -49,14 +49,14 @@ std::string Job::verdictDifference() const {
   const auto& traced = replay_->tracedLooks();
   const auto& shown = host_.shownLooks;
   if (traced.empty()) return {};  // a trace from before the labels were traced
-  const auto word = [](SocketLook look) { return std::string(Trace::lookWord(look)); };
   for (std::size_t i = 0; i < std::min(traced.size(), shown.size()); ++i) {
     for (const auto& [socket, look] : traced[i]) {
       const auto here = shown[i].find(socket);
-      const SocketLook now = here == shown[i].end() ? SocketLook::Plain : here->second;
+      const std::string now(
+          socketLookWord(here == shown[i].end() ? SocketLook::Plain : here->second));
       if (now == look) continue;
       return "operation " + std::to_string(i + 1) + ": socket " + std::to_string(socket) +
-             " ended " + word(look) + " in the trace and " + word(now) + " in the replay";
+             " ended " + look + " in the trace and " + now + " in the replay";
     }
   }
   if (traced.size() != shown.size()) {

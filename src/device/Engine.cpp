@@ -5,7 +5,7 @@
 #include "device/DeviceSettings.h"
 #include "device/FamilyRules.h"
 #include "image/ImageBuffer.h"
-#include "link/Host.h"
+#include "device/SocketView.h"
 #include "link/Link.h"
 
 namespace tandra {

@@ -9,7 +9,7 @@
 
 namespace tandra {
 
-class Host;
+class SessionHost;
 class ImageBuffer;
 class Link;
 struct DeviceSettings;
@@ -29,7 +29,7 @@ class Engine {
   static constexpr int kBlockSize = 2048;
   static constexpr int kPageSize = 256;
 
-  Engine(Host& host, Link& link, ImageBuffer& image, DeviceSettings& settings)
+  Engine(SessionHost& host, Link& link, ImageBuffer& image, DeviceSettings& settings)
       : host_(host), link_(link), image_(image), settings_(settings) {}
 
   // Bit s-1 set while socket s is in play.
@@ -73,7 +73,7 @@ class Engine {
   void CommonSetUp();
   void latch(void (Link::*latchCommand)(), std::uint16_t value);
 
-  Host& host_;
+  SessionHost& host_;
   Link& link_;
   ImageBuffer& image_;
   DeviceSettings& settings_;

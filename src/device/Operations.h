@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "device/Engine.h"
-#include "link/Host.h"
+#include "device/SocketView.h"
 
 namespace tandra {
 
 class ControlStates;
 class Engine;
 class SocketImages;
-class Host;
+class SessionHost;
 class ImageBuffer;
 class Link;
 struct DeviceSettings;
@@ -67,7 +67,7 @@ class Operations {
   // After "Programmer lost at 2400" on the status line: what brings it back.
   static constexpr const char* kLostAdvice = ": check its cable, then click here";
 
-  Operations(Host& host, Link& link, ImageBuffer& image, const SocketImages& images,
+  Operations(SessionHost& host, Link& link, ImageBuffer& image, const SocketImages& images,
              DeviceSettings& settings, Engine& engine, ControlStates& states)
       : host_(host),
         link_(link),
@@ -153,7 +153,7 @@ class Operations {
   // many were left out.
   std::string summaryLine() const;
 
-  Host& host_;
+  SessionHost& host_;
   Link& link_;
   ImageBuffer& image_;
   const SocketImages& images_;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/Host.h"
+#include "device/SocketView.h"
 
 namespace tandra {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/Panel.h"
-#include "link/Host.h"
+#include "device/SocketView.h"
 
 namespace tandra {
 
@@ -15,7 +15,7 @@ std::string socketCaption(int socket, std::string_view words);
 // The core's events shown on the window's controls, with the window's own texts: the status
 // line is StaticText3, an address is the Quit button's caption, a socket is its label "n-…",
 // the busy state disables the buttons, and so on.
-class PanelHost final : public Host {
+class PanelHost final : public SessionHost {
  public:
   explicit PanelHost(Panel& panel) : panel_(panel) {}
 

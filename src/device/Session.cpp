@@ -10,7 +10,7 @@
 
 namespace tandra {
 
-Session::Session(FtApi& api, Host& hostRef)
+Session::Session(FtApi& api, SessionHost& hostRef)
     : host_(hostRef),
       usb_(api, hostRef),
       link_(usb_, hostRef),

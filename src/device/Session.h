@@ -13,6 +13,7 @@
 #include "device/Engine.h"
 #include "device/Operations.h"
 #include "device/SocketImages.h"
+#include "device/SocketView.h"
 #include "files/FormatGuess.h"
 #include "files/Loaders.h"
 #include "image/ImageBuffer.h"
@@ -20,7 +21,6 @@
 #include "link/Discovery.h"
 #include "link/FirmwareUpdate.h"
 #include "link/FirstContact.h"
-#include "link/Host.h"
 #include "link/Link.h"
 
 namespace tandra {
@@ -45,7 +45,7 @@ class Session {
  public:
   static constexpr const char* kPulseRangeText = "Pulse Width Must Be 1 To 255.";
 
-  Session(FtApi& api, Host& host);
+  Session(FtApi& api, SessionHost& host);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -157,7 +157,7 @@ class Session {
   bool stopped() const { return link_.stopHeld(); }
 
   // Where the session's events go, and its clock.
-  Host& host() const { return host_; }
+  SessionHost& host() const { return host_; }
 
  private:
   // The window's handlers are the programmer's own behaviour over these parts.
@@ -169,7 +169,7 @@ class Session {
   void noteRead(int socket);
 
   // The parts, each built after the ones it works with.
-  Host& host_;
+  SessionHost& host_;
   D2XXUnit usb_;
   Link link_;
   Discovery discovery_;

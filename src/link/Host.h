@@ -51,13 +51,8 @@ class FrontEnd {
   virtual void clearLog() = 0;
 };
 
-// How a socket's label looks: as any other; under way in a running operation (no verdict yet);
-// marked passed or failed once the operation has judged it; or left out of the operations.
-enum class SocketLook { Plain, Running, Passed, Failed, Skipped };
-
 // What the core tells a front end and asks of it, in the core's own words and values, by
-// concern: the status, the progress of the running work, the sockets and the settings they run
-// with, and the operator's boxes and questions. The window shows each event on its controls and
+// concern: the status, the progress of the running work, and the operator's boxes and questions. The window shows each event on its controls and
 // makes their captions; the command-line program turns them into lines; tests record them. A
 // front end implements what it shows: doing nothing is right for every event that has a body
 // here. The core never touches a widget, never prints and never exits.
@@ -89,18 +84,6 @@ class ProgressView {
   virtual void showProgressEnd() {}
 };
 
-class SocketView {
- public:
-  virtual ~SocketView() = default;
-  // A socket's standing in the running operation, in the operation's words ("Verified OK",
-  // "Didn't Verify", "Stopped", "Skipped"), and its look.
-  virtual void showSocket(int socket, const std::string& words, SocketLook look) = 0;
-  // The programming voltage now chosen, in volts as the data sheets write them ("12.5").
-  virtual void showVpp(std::string_view /*volts*/) {}
-  // The checksum of the image buffer's address window.
-  virtual void showChecksum(std::uint16_t /*checksum*/) {}
-};
-
 class OperatorDialogs {
  public:
   virtual ~OperatorDialogs() = default;
@@ -112,10 +95,8 @@ class OperatorDialogs {
   virtual std::optional<std::string> chooseUpdateFile() { return std::nullopt; }
 };
 
-class Host : public FrontEnd,
-             public StatusView,
-             public ProgressView,
-             public SocketView,
-             public OperatorDialogs {};
+// What the link's parts (the USB unit, the packets, the search and the firmware update) ask of
+// a front end. A session asks for the sockets' view besides (device/SocketView.h).
+class Host : public FrontEnd, public StatusView, public ProgressView, public OperatorDialogs {};
 
 }  // namespace tandra

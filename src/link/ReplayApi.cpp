@@ -124,11 +124,7 @@ ReplayApi ReplayApi::load(const std::string& path) {
           std::string look;
           fields >> socket >> look;
           if (!replay.tracedLooks_.empty()) {
-            replay.tracedLooks_.back()[socket] = look == "passed"    ? SocketLook::Passed
-                                                 : look == "failed"  ? SocketLook::Failed
-                                                 : look == "skipped" ? SocketLook::Skipped
-                                                 : look == "running" ? SocketLook::Running
-                                                                     : SocketLook::Plain;
+            replay.tracedLooks_.back()[socket] = look;
           }
           fields.clear();
         } else if (what == "reply") {

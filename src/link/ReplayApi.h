@@ -40,8 +40,9 @@ class ReplayApi final : public FtApi {
   const std::optional<Difference>& difference() const { return difference_; }
   // Commands of the trace that the program did not send.
   std::size_t commandsLeft() const;
-  // Every operation's sockets as their labels last looked in the traced run, in order.
-  const std::vector<std::map<int, SocketLook>>& tracedLooks() const { return tracedLooks_; }
+  // Every operation's sockets as their labels last looked in the traced run, in order, by the
+  // trace's words for the looks.
+  const std::vector<std::map<int, std::string>>& tracedLooks() const { return tracedLooks_; }
   // The traced run ended a wait on time, not by count (a reply incomplete when its time ran
   // out, replies out of step): a replay serves bytes without their timing and cannot show such
   // a fault.
@@ -94,7 +95,7 @@ class ReplayApi final : public FtApi {
   std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> received_;
   bool readSinceWrite_ = false;
   std::pair<std::size_t, std::vector<std::uint8_t>> replyBehind() const;
-  std::vector<std::map<int, SocketLook>> tracedLooks_;
+  std::vector<std::map<int, std::string>> tracedLooks_;
   bool endedOnTime_ = false;
   bool open_ = false;
 };

@@ -79,25 +79,8 @@ void Trace::shown(std::string_view what, std::string_view text) {
   end();
 }
 
-std::string_view Trace::lookWord(SocketLook look) {
-  switch (look) {
-    case SocketLook::Plain:
-      return "plain";
-    case SocketLook::Running:
-      return "running";
-    case SocketLook::Passed:
-      return "passed";
-    case SocketLook::Failed:
-      return "failed";
-    case SocketLook::Skipped:
-      return "skipped";
-  }
-  return "plain";
-}
-
-void Trace::socketShown(int socket, SocketLook look, std::string_view words) {
-  shown("socket",
-        std::to_string(socket) + " " + std::string(lookWord(look)) + " " + std::string(words));
+void Trace::socketShown(int socket, std::string_view look, std::string_view words) {
+  shown("socket", std::to_string(socket) + " " + std::string(look) + " " + std::string(words));
 }
 
 void Trace::boxShown(BoxKind kind, std::string_view text) {

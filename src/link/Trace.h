@@ -75,12 +75,11 @@ class Trace {
   // What the operator was shown or answered: `what` is status, box, question, answer,
   // update-file, operation or socket; the text as it was shown, on one line.
   void shown(std::string_view what, std::string_view text);
-  void socketShown(int socket, SocketLook look, std::string_view words);
+  // A socket label's look (its word: plain, running, passed, failed, skipped) and words.
+  void socketShown(int socket, std::string_view look, std::string_view words);
   void boxShown(BoxKind kind, std::string_view text);
   void questionAnswered(std::string_view text, bool yes);
   void updateFileChosen(const std::optional<std::string>& path);
-  // The word a look is written as: plain, running, passed, failed, skipped.
-  static std::string_view lookWord(SocketLook look);
   // Any other event: what, and its fields as they are to stand.
   void event(std::string_view what, std::string_view fields);
   void sent(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t written,
