@@ -1,4 +1,4 @@
-#include "device/PanelHost.h"
+#include "controller/PanelHost.h"
 
 #include <array>
 
