@@ -68,8 +68,8 @@ void Workbench::Program_EpromClick() {
 }
 
 bool Workbench::readIntoBuffer() {
-  const bool typeChosen =
-      session.settings().deviceFamily != 0;  // without one Move stops at its box
+  // Without a type Move stops at its box.
+  const bool typeChosen = session.settings().deviceFamily != 0;
   const OperationResult& moved = session.run(Operation::Move);
   // A stopped run reports the start of the block it stopped in; every block before it was read.
   return typeChosen && (!moved.stopped || moved.reached > session.image().deviceStartAddress);
