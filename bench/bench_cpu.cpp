@@ -53,7 +53,8 @@ Use window() {
   while (!form.Device_Box->isVisible()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   form.workbench().selection.Device_BoxClick(k27C256Row);
   form.workbench().selection.Num_Of_DevicesClick(5);
-  for (std::int32_t a = 0; a < 0x8000; ++a) form.workbench().image[a] = static_cast<std::uint8_t>(a);
+  tandra::ImageBuffer& image = form.workbench().session.image();
+  for (std::int32_t a = 0; a < 0x8000; ++a) image[a] = static_cast<std::uint8_t>(a);
 
   rusage before{};
   ::getrusage(RUSAGE_SELF, &before);

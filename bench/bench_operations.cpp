@@ -9,8 +9,8 @@
 
 #include "BenchReport.h"
 #include "TestHost.h"
+#include "controller/Workbench.h"
 #include "device/Catalogue.h"
-#include "device/Workbench.h"
 #include "link/Trace.h"
 #include "link/TracingApi.h"
 #include "sim/VirtualProgrammer.h"
@@ -39,7 +39,7 @@ struct Bench {
     bench.selection.Device_BoxClick(k27C2001Row);
     bench.selection.Num_Of_DevicesClick(5);
     for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
-      bench.image[a] = static_cast<std::uint8_t>(a * 13 + (a >> 8));
+      bench.session.image()[a] = static_cast<std::uint8_t>(a * 13 + (a >> 8));
     }
   }
   test::TestHost host;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/BufferHistory.h"
@@ -156,15 +158,25 @@ class Session {
   void resume() { link_.releaseStop(); }
   bool stopped() const { return link_.stopHeld(); }
 
+  // The result of the last operation that ran.
+  const OperationResult& lastResult() const { return operations_.lastResult(); }
+  // The checksum of the address window shown, as the Checksum button shows it, ending idle.
+  void showChecksum() { operations_.showChecksum(); }
+
+  // --- The window's own work ---
+  // A list, an entry or a dialog of the window opens in the busy state and closes in the idle
+  // state, as every operation does: the idle command is sent, the sockets in use are counted
+  // afresh from the socket count, and the front end is told.
+  void enterBusyState() { states_.BusyState(); }
+  void enterIdleState() { states_.IdleState(); }
+  // What the front end does when a reply is lost (the window puts its hex view's cursor back on
+  // the first row).
+  void whenReplyLost(std::function<void()> then) { link_.onReplyLost = std::move(then); }
+
   // Where the session's events go, and its clock.
   SessionHost& host() const { return host_; }
 
  private:
-  // The window's handlers are the programmer's own behaviour over these parts.
-  friend class Workbench;
-  friend class DeviceSelection;
-  friend class BufferActions;
-
   // A chip read into the buffer from `socket`, all of it or up to where the read stopped.
   void noteRead(int socket);
 

@@ -15,10 +15,10 @@
 #include <optional>
 
 #include "common/FileError.h"
-#include "device/Panel.h"
+#include "controller/Panel.h"
+#include "controller/Workbench.h"
 #include "device/Verdict.h"
 #include "files/FileFormat.h"
-#include "device/Workbench.h"
 #include "gui/Dialogs.h"
 #include "gui/WindowSettings.h"
 

@@ -123,7 +123,7 @@ int main(int argc, char* argv[]) {
   }
 
   TMainForm MainForm(tracer ? static_cast<tandra::FtApi&>(*tracer) : *driver);
-  MainForm.workbench().link.fullWaits = start->fullWaits;
+  MainForm.workbench().session.setFullWaits(start->fullWaits);
   MainForm.workbench().setTrace(trace.get());
   MainForm.setVirtualProgrammer(virtualProgrammer);
   closeOnStopSignals(MainForm);

@@ -19,14 +19,14 @@ class OperationsFixture : public WorkbenchFixture {
   void fillRandom(unsigned seed) {
     std::mt19937 random(seed);
     for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
-      bench.image[a] = static_cast<std::uint8_t>(random());
+      bench.session.image()[a] = static_cast<std::uint8_t>(random());
     }
   }
 
   bool chipHoldsTheBuffer(int socket) {
     const Eprom& chip = programmer.chip(socket);
-    for (std::int32_t a = 0; a <= bench.image.deviceEndAddress; ++a) {
-      if (chip.read(static_cast<std::uint32_t>(a)) != bench.image[a]) return false;
+    for (std::int32_t a = 0; a <= bench.session.image().deviceEndAddress; ++a) {
+      if (chip.read(static_cast<std::uint32_t>(a)) != bench.session.image()[a]) return false;
     }
     return true;
   }

@@ -17,7 +17,7 @@ TEST_F(OperationsTest, ProgramThenVerifyOnEveryTypeAndSocketCount) {
     for (int s = 1; s <= 5; ++s) programmer.insertChip(s, type.name);
     fillRandom(static_cast<unsigned>(index));
     choose(type.name, sockets);
-    ASSERT_EQ(bench.image.deviceEndAddress, type.size - 1);
+    ASSERT_EQ(bench.session.image().deviceEndAddress, type.size - 1);
     bench.Program_EpromClick();
     EXPECT_EQ(status(), "Programming Done....");
     for (int s = 1; s <= 5; ++s) EXPECT_EQ(chipHoldsTheBuffer(s), s <= sockets) << "socket " << s;
@@ -32,18 +32,21 @@ TEST_F(OperationsTest, ProgramThenVerifyOnEveryTypeAndSocketCount) {
     EXPECT_EQ(status(), "Program Compare Test Done....");
     EXPECT_EQ(label(1), "1-Can Be Programed");
   }
-  // Programming leaves the link as it found it.
-  EXPECT_EQ(bench.link.packetLength, 8);
-  EXPECT_EQ(bench.link.replyDataLength, 2048);
+  // Programming leaves the link as it found it: commands of 8 bytes, blocks of 2048 read whole.
+  programmer.clearPackets();
+  bench.Verify_EpromClick();
+  EXPECT_EQ(label(1), "1- Verified OK   ");
+  for (const Bytes& sent : programmer.packets()) EXPECT_EQ(sent.size(), 8u);
 }
 
 TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
   fillRandom(1);
-  bench.image[0x4321] = 0x00;
+  bench.session.image()[0x4321] = 0x00;
   choose("27C256", 2);
   bench.Program_EpromClick();
-  bench.image[0x4321] = 0x01;
-  bench.image[0x0100] = static_cast<std::uint8_t>(bench.image[0x0100] & 0x7E);  // only clears
+  bench.session.image()[0x4321] = 0x01;
+  bench.session.image()[0x0100] =
+      static_cast<std::uint8_t>(bench.session.image()[0x0100] & 0x7E);  // only clears
   bench.Prg_CompareClick();
   EXPECT_EQ(label(1), "1-Can`t Be Programed");
   EXPECT_EQ(label(2), "2-Can`t Be Programed");
@@ -52,12 +55,13 @@ TEST_F(OperationsTest, ProgramCompareFailsWhereABitWouldHaveToRise) {
   for (const std::int32_t address : {0x07FF, 0x0FFF, 0x7FFF}) {
     SCOPED_TRACE(address);
     bench.Program_EpromClick();
-    bench.image[address] = static_cast<std::uint8_t>(programmer.chip(2).cells()[address] | 0x01);
+    bench.session.image()[address] =
+        static_cast<std::uint8_t>(programmer.chip(2).cells()[address] | 0x01);
     programmer.chip(2).cells()[address] &= 0xFE;
     bench.Prg_CompareClick();
     EXPECT_EQ(label(2), "2-Can`t Be Programed");
-    ASSERT_TRUE(bench.operations.lastResult().sockets[1].failure);
-    EXPECT_EQ(bench.operations.lastResult().sockets[1].failure->address, address);
+    ASSERT_TRUE(bench.session.lastResult().sockets[1].failure);
+    EXPECT_EQ(bench.session.lastResult().sockets[1].failure->address, address);
     programmer.chip(2).erase();
   }
 }
@@ -68,11 +72,11 @@ TEST_F(OperationsTest, VerifyWantsEqualBytesProgramCompareOnlyBitsThatCanStillBe
   bench.Program_EpromClick();
   // Socket 1 still holds a 1 where the buffer now wants a 0: programmable, but not the same.
   programmer.chip(1).cells()[0x1234] = 0x3F;
-  bench.image[0x1234] = 0x0F;
+  bench.session.image()[0x1234] = 0x0F;
   for (int s : {2, 3}) programmer.chip(s).cells()[0x1234] = 0x0F;
   // Socket 3 lacks a 1 the buffer wants at another address: neither.
   programmer.chip(3).cells()[0x5000] = 0x0F;
-  bench.image[0x5000] = 0x10;
+  bench.session.image()[0x5000] = 0x10;
   for (int s : {1, 2}) programmer.chip(s).cells()[0x5000] = 0x10;
 
   bench.Verify_EpromClick();
@@ -139,7 +143,7 @@ TEST_F(OperationsTest, VerifyMarksOnlyTheDifferingSocketAndStopsReadingIt) {
   choose("27C256", 3);
   bench.Program_EpromClick();
   programmer.chip(2).cells()[0x0800 + 17] &= 0x00;  // the second block
-  bench.image[0x0800 + 17] = 0xFF;
+  bench.session.image()[0x0800 + 17] = 0xFF;
   for (int s : {1, 3}) programmer.chip(s).cells()[0x0800 + 17] = 0xFF;
   programmer.clearPackets();
   bench.Verify_EpromClick();
@@ -152,7 +156,7 @@ TEST_F(OperationsTest, VerifyMarksOnlyTheDifferingSocketAndStopsReadingIt) {
 
 TEST_F(OperationsTest, ASocketThatRefusesAPageIsNeverSentAnother) {
   fillRandom(3);
-  bench.image[0] = 0x00;
+  bench.session.image()[0] = 0x00;
   choose("27C64", 2);
   programmer.chip(1).setStuckBit(0, 3, true);
   programmer.clearPackets();
@@ -170,7 +174,7 @@ TEST_F(OperationsTest, ProgramStopsAfterThePageWhereEverySocketFailed) {
   choose("27C256", 2);
   programmer.removeChip(1);
   programmer.chip(2).setStuckBit(5, 0, false);
-  bench.image[5] = 0x01;
+  bench.session.image()[5] = 0x01;
   programmer.clearPackets();
   bench.Program_EpromClick();
   EXPECT_EQ(label(1), "1-Not Programmed");
@@ -207,13 +211,13 @@ TEST_F(OperationsTest, ProgramSendsThePulseWidthAndAlgorithmOfTheDevice) {
 TEST_F(OperationsTest, MoveCopiesSocketOneOverTheDeviceRangeOnly) {
   choose("27C64", 3);
   fillRandom(5);
-  const std::uint8_t beyond = bench.image[0x2000];
+  const std::uint8_t beyond = bench.session.image()[0x2000];
   for (std::uint32_t a = 0; a < 0x40000; ++a)
     programmer.chip(1).cells()[a] = static_cast<std::uint8_t>(a * 7);
   bench.Move_EpromClick();
   for (std::int32_t a = 0; a < 0x2000; ++a)
-    ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>(a * 7));
-  EXPECT_EQ(bench.image[0x2000], beyond);
+    ASSERT_EQ(bench.session.image()[a], static_cast<std::uint8_t>(a * 7));
+  EXPECT_EQ(bench.session.image()[0x2000], beyond);
   EXPECT_EQ(status(), "Device #1 Has Been Moved to Buffer....");
   EXPECT_TRUE(host.caption(Control::Chk_Sum_But).starts_with("CheckSum="));
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0000");
@@ -227,9 +231,10 @@ TEST_F(OperationsTest, MoveOfA256KDeviceReadsAllOfIt) {
   }
   bench.Move_EpromClick();
   for (std::int32_t a = 0; a < 0x40000; a += 0x1001) {
-    ASSERT_EQ(bench.image[a], static_cast<std::uint8_t>((a >> 16) * 0x40 + (a & 0x3F))) << a;
+    ASSERT_EQ(bench.session.image()[a], static_cast<std::uint8_t>((a >> 16) * 0x40 + (a & 0x3F)))
+        << a;
   }
-  EXPECT_EQ(bench.image[0x3FFFF], static_cast<std::uint8_t>(3 * 0x40 + 0x3F));
+  EXPECT_EQ(bench.session.image()[0x3FFFF], static_cast<std::uint8_t>(3 * 0x40 + 0x3F));
 }
 
 TEST_F(OperationsTest, ProgressShowsEveryBlockAddressOnTheQuitButton) {
@@ -246,10 +251,12 @@ TEST_F(OperationsTest, QuitDuringAVerifyStopsItAndTheNextRunReadsCleanData) {
   choose("27C256", 3);
   bench.Program_EpromClick();
   // Quit in the third block, with the programmer's reply to it coming too late to be read.
-  host.onPump = [this] {
-    if (host.caption(Control::Quit_Func_But) == "&Quit = 1000" && bench.link.quitFlag == 0 &&
+  bool quitClicked = false;
+  host.onPump = [this, &quitClicked] {
+    if (host.caption(Control::Quit_Func_But) == "&Quit = 1000" && !quitClicked &&
         host.caption(Control::StaticText3) != "Stopped at 1000....") {
       programmer.setReplyDelay(Clock::Millis(700));
+      quitClicked = true;
       bench.Quit_Func_ButClick();
     }
   };
@@ -285,7 +292,13 @@ TEST_F(OperationsTest, SilentProgrammerDuringProgramIsReportedAsAStop) {
   EXPECT_EQ(label(1), "1-Stopped");
   EXPECT_EQ(label(2), "2-Stopped");
   EXPECT_FALSE(host.buttonsBusy);
-  EXPECT_EQ(bench.link.packetLength, 8);
+  // Found again, the programmer is sent commands of a command's length, not a page's.
+  programmer.dropReplies(0);
+  programmer.clearPackets();
+  bench.StaticText3Click();
+  EXPECT_TRUE(bench.session.connected());
+  ASSERT_FALSE(programmer.packets().empty());
+  for (const Bytes& sent : programmer.packets()) EXPECT_EQ(sent.size(), 8u);
 }
 
 // A pulled cable is no stop to start again from: the status says the programmer was lost and
@@ -308,11 +321,11 @@ TEST_F(OperationsTest, UnpluggedProgrammerStopsAReadTestWithoutAVerdict) {
 
 TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
   fillRandom(14);
-  bench.image[0x1A7F] = 0x3C;
+  bench.session.image()[0x1A7F] = 0x3C;
   choose("27C256", 5);
   programmer.chip(4).setStuckBit(0x1A7F, 2, false);  // reads 0x38 where 0x3C was written
   bench.Program_EpromClick();
-  const OperationResult& program = bench.operations.lastResult();
+  const OperationResult& program = bench.session.lastResult();
   ASSERT_EQ(program.sockets.size(), 5u);
   EXPECT_EQ(program.sockets[3].describe(), "Not Programmed at 0x01A00");
   EXPECT_EQ(program.sockets[0].describe(), "Programmed OK");
@@ -320,7 +333,7 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
 
   // Verify finds the byte itself.
   bench.Verify_EpromClick();
-  const OperationResult& verify = bench.operations.lastResult();
+  const OperationResult& verify = bench.session.lastResult();
   EXPECT_EQ(verify.operation, "Verify Device");
   for (int s : {1, 2, 3, 5}) {
     EXPECT_EQ(verify.sockets[static_cast<std::size_t>(s - 1)].state, SocketResult::State::Passed);
@@ -329,15 +342,15 @@ TEST_F(OperationsTest, EachSocketsResultNamesWhereAndHowItFirstFailed) {
   EXPECT_EQ(host.log.at(1), "socket 4: Didn't Verify at 0x01A7F: expected 0x3C, read 0x38");
 
   bench.Blank_ChkClick();
-  EXPECT_EQ(bench.operations.lastResult().sockets[0].describe(),
-            "Is Not Blank at 0x00000: expected 0xFF, read 0x" + hexByte(bench.image[0]));
+  EXPECT_EQ(bench.session.lastResult().sockets[0].describe(),
+            "Is Not Blank at 0x00000: expected 0xFF, read 0x" + hexByte(bench.session.image()[0]));
 
   host.onPump = [this] {
     if (host.caption(Control::Quit_Func_But) == "&Quit = 1000") bench.Quit_Func_ButClick();
   };
   bench.Prg_CompareClick();
   host.onPump = nullptr;
-  const OperationResult& stopped = bench.operations.lastResult();
+  const OperationResult& stopped = bench.session.lastResult();
   EXPECT_TRUE(stopped.stopped);
   EXPECT_EQ(stopped.sockets[0].describe(), "Stopped");
   EXPECT_EQ(stopped.sockets[3].state, SocketResult::State::Stopped);
@@ -405,7 +418,7 @@ TEST_F(OperationsTest, WithoutADeviceTypeNoOperationSendsAnything) {
   choose("27C256", 2);  // then the heading: the end address and the count stay
   bench.selection.DeviceClick();
   bench.selection.Device_BoxClick(0);
-  ASSERT_EQ(bench.settings.deviceFamily, 0);
+  ASSERT_EQ(bench.session.settings().deviceFamily, 0);
   const std::vector<void (Workbench::*)()> clicks = {
       &Workbench::Program_EpromClick, &Workbench::Blank_ChkClick, &Workbench::Verify_EpromClick,
       &Workbench::Move_EpromClick, &Workbench::Prg_CompareClick};

@@ -10,8 +10,8 @@
 
 #include "PausedReplies.h"
 #include "TestHost.h"
+#include "controller/Workbench.h"
 #include "device/Catalogue.h"
-#include "device/Workbench.h"
 #include "sim/VirtualProgrammer.h"
 
 namespace tandra::test {
@@ -29,9 +29,9 @@ class PausedRun {
   explicit PausedRun(const PausedReply& paused) : paused_(paused) {
     host_.onWatchdog = [this] { bench_.Timer1Timer(); };
     programmer_.setFullLengthReplies(paused.fullLength);
-    bench_.link.fullWaits = paused.fullWaits;
+    bench_.session.setFullWaits(paused.fullWaits);
     for (std::int32_t a = 0; a < 2048; ++a)
-      bench_.image[a] = static_cast<std::uint8_t>(a * 37 + 11);
+      bench_.session.image()[a] = static_cast<std::uint8_t>(a * 37 + 11);
   }
 
   // Start-up (with the firmware update the case asks for), then Program twice.
@@ -49,7 +49,7 @@ class PausedRun {
     bench_.FormActivate();
     // After an update the operator clicks the status line to find the programmer again.
     if (paused_.updates()) bench_.StaticText3Click();
-    ASSERT_EQ(bench_.link.connectionState, kIdentified);
+    ASSERT_TRUE(bench_.session.connected());
     bench_.selection.DeviceClick();
     bench_.selection.Device_BoxClick(deviceListRow("2716"));
     bench_.selection.Num_Of_DevicesClick(5);
@@ -58,7 +58,7 @@ class PausedRun {
     if (paused_.reply == Reply::OpeningIdle) arm(0);
     if (paused_.reply == Reply::ClosingIdle) arm(1 + kProgramReplies);
     bench_.Program_EpromClick();
-    first = bench_.operations.lastResult();
+    first = bench_.session.lastResult();
     firstLabels = host_.socketLooks;
 
     // The next operation follows at once, as in a job: nothing of the paused reply may be left
@@ -66,7 +66,7 @@ class PausedRun {
     programmer_.clearFaults();
     freshChips();
     bench_.Program_EpromClick();
-    second = bench_.operations.lastResult();
+    second = bench_.session.lastResult();
   }
 
   // A passed socket holds the image; the empty one never passes, in its result or its label.
@@ -112,7 +112,7 @@ class PausedRun {
   bool holdsImage(int socket) const {
     const auto& cells = const_cast<VirtualProgrammer&>(programmer_).chip(socket).cells();
     for (std::int32_t a = 0; a < 2048; ++a) {
-      if (cells[static_cast<std::size_t>(a)] != bench_.image[a]) return false;
+      if (cells[static_cast<std::size_t>(a)] != bench_.session.image()[a]) return false;
     }
     return true;
   }

@@ -20,7 +20,7 @@ class ProductionTest : public WorkbenchFixture {
   }
   ImageBuffer filled(std::uint8_t value) {
     ImageBuffer image;
-    image.deviceEndAddress = bench.image.deviceEndAddress;
+    image.deviceEndAddress = bench.session.image().deviceEndAddress;
     fillBuffer(image, value);
     return image;
   }
@@ -29,7 +29,7 @@ class ProductionTest : public WorkbenchFixture {
 };
 
 TEST_F(ProductionTest, EachSocketIsProgrammedAndJudgedWithItsOwnImage) {
-  bench.image[0] = 0x11;  // sockets without an image of their own take the image buffer
+  bench.session.image()[0] = 0x11;  // sockets without an image of their own take the image buffer
   session.socketImages().set(2, filled(0x22), "u2.bin", 1002);
   session.socketImages().set(4, filled(0x44), "u4.bin");
   EXPECT_TRUE(session.run(Operation::Program).allPassed());
@@ -65,7 +65,7 @@ TEST_F(ProductionTest, ASocketLeftOutIsSentNothingAndIsNeitherPassedNorFailed) {
 }
 
 TEST_F(ProductionTest, AChipThatCannotTakeItsImageGetsNoPulse) {
-  bench.image[0x123] = 0xF0;
+  bench.session.image()[0x123] = 0xF0;
   programmer.chip(3).cells()[0x123] = 0x0F;  // the upper four bits can no longer rise
   programmer.clearPackets();
   const OperationResult& result = session.programWhereItCan();
@@ -78,13 +78,14 @@ TEST_F(ProductionTest, AChipThatCannotTakeItsImageGetsNoPulse) {
   EXPECT_EQ(pulsesToSocket3, 0);
   EXPECT_EQ(programmer.chip(3).cells()[0], 0xFF);  // left as it was
   EXPECT_EQ(result.sockets[4].state, SocketResult::State::Passed);
-  EXPECT_EQ(bench.settings.skippedSockets, 0) << "the sockets left out for the run are back";
+  EXPECT_EQ(bench.session.settings().skippedSockets, 0)
+      << "the sockets left out for the run are back";
 }
 
 TEST_F(ProductionTest, AnySocketCanBeReadIntoTheBuffer) {
   std::fill_n(programmer.chip(4).cells().begin(), 0x800, 0x4D);
   session.read(4);
-  EXPECT_EQ(bench.image[0x7FF], 0x4D);
+  EXPECT_EQ(bench.session.image()[0x7FF], 0x4D);
   EXPECT_EQ(commandsToSocket(1), 0);
 }
 

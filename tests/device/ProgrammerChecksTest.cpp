@@ -15,7 +15,8 @@ class ProgrammerChecksTest : public WorkbenchFixture {
   std::vector<Bytes> recordedRun() {
     startUp();
     choose("27C64", 2);
-    for (std::int32_t a = 0; a < 0x2000; ++a) bench.image[a] = static_cast<std::uint8_t>(a * 3);
+    for (std::int32_t a = 0; a < 0x2000; ++a)
+      bench.session.image()[a] = static_cast<std::uint8_t>(a * 3);
     programmer.clearPackets();
     bench.Program_EpromClick();
     bench.Verify_EpromClick();

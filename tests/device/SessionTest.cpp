@@ -12,23 +12,24 @@ class SessionTest : public WorkbenchFixture {
   SessionTest() {
     startUp();
     session.select(typeNamed("27C256"), 3);
-    for (std::int32_t a = 0; a < 0x8000; ++a) bench.image[a] = static_cast<std::uint8_t>(a * 7);
+    for (std::int32_t a = 0; a < 0x8000; ++a)
+      bench.session.image()[a] = static_cast<std::uint8_t>(a * 7);
   }
   Session& session = bench.session;
 };
 
 TEST_F(SessionTest, SettingsAreTakenAsValuesAndRefusedWhenTheProgrammerCannotTakeThem) {
-  EXPECT_EQ(bench.image.deviceEndAddress, 0x7FFF);
-  EXPECT_EQ(bench.settings.socketCount, 3);
-  EXPECT_EQ(bench.settings.pulseWidth, 5);      // the type's own
-  EXPECT_EQ(programmer.vppSelectCode(), 0xBF);  // its 12.5 V sent
+  EXPECT_EQ(bench.session.image().deviceEndAddress, 0x7FFF);
+  EXPECT_EQ(bench.session.settings().socketCount, 3);
+  EXPECT_EQ(bench.session.settings().pulseWidth, 5);  // the type's own
+  EXPECT_EQ(programmer.vppSelectCode(), 0xBF);        // its 12.5 V sent
   session.setVpp(2);
   EXPECT_EQ(programmer.vppSelectCode(), 0x1F);
   EXPECT_THROW(session.setPulseWidth(0), SettingError);
   EXPECT_THROW(session.setPulseWidth(256), SettingError);
   session.setPulseWidth(255);
   session.chooseSocketCount(9);
-  EXPECT_EQ(bench.settings.socketCount, 5);
+  EXPECT_EQ(bench.session.settings().socketCount, 5);
 
   const OperationResult& programmed = session.run(Operation::Program);
   EXPECT_TRUE(programmed.allPassed());
@@ -40,8 +41,8 @@ TEST_F(SessionTest, SettingsAreTakenAsValuesAndRefusedWhenTheProgrammerCannotTak
 TEST_F(SessionTest, AStopOutlastsTheIdleCommandUntilResumed) {
   session.socketImages().set(2, ImageBuffer{}, "u2.bin", 41);
   session.stop();
-  bench.states.BusyState();  // the idle command a Quit would not survive
-  EXPECT_GT(bench.link.quitFlag, 0);
+  bench.BusyState();  // the idle command a Quit would not survive
+  EXPECT_TRUE(session.stopped());
   programmer.clearPackets();
   const OperationResult& refused = session.run(Operation::Program);
   EXPECT_TRUE(programmer.packets().empty()) << "a stopped session sends nothing";
@@ -83,14 +84,13 @@ TEST_F(SessionTest, AnOperationWhoseIdleCommandWentWrongSendsNothingAndPassesNoS
         // A firmware that sent headers alone sends a block behind one: the rest is on the line
         // when the next operation's idle command goes out.
         session.run(Operation::Verify);
-        ASSERT_TRUE(bench.link.replyLengthSettled());
         programmer.setFullLengthReplies(true);
-        bench.link.store(opcode::Idle);
-        bench.link.SendCommand();
+        bench.BusyState();  // its idle command's header is read, the block behind it is not
       }};
   for (const auto& goWrong : ways) {
     // Socket 1 refuses the page at 0x2400: a bit of it is stuck the other way.
-    programmer.insertChip(1, "27C256").setStuckBit(0x2400, 3, (bench.image[0x2400] & 0x08) == 0);
+    programmer.insertChip(1, "27C256")
+        .setStuckBit(0x2400, 3, (bench.session.image()[0x2400] & 0x08) == 0);
     programmer.insertChip(2, "27C256");
     goWrong();
     programmer.clearPackets();
@@ -115,8 +115,8 @@ TEST_F(SessionTest, ABitFlippedOnTheWayFailsVerifyWhereItLandedAndNowhereElse) {
   const OperationResult& verify = session.run(Operation::Verify);
   for (int s : {1, 2}) {
     EXPECT_EQ(verify.sockets[static_cast<std::size_t>(s - 1)].describe(),
-              "Didn't Verify at 0x00123: expected 0x" + hexByte(bench.image[0x123]) + ", read 0x" +
-                  hexByte(bench.image[0x123] ^ 0x10));
+              "Didn't Verify at 0x00123: expected 0x" + hexByte(bench.session.image()[0x123]) +
+                  ", read 0x" + hexByte(bench.session.image()[0x123] ^ 0x10));
   }
   EXPECT_EQ(verify.sockets[2].state, SocketResult::State::Passed);
   const auto& changes = programmer.replyFaults().changes();

@@ -21,7 +21,7 @@ class VerdictsTest : public OperationsFixture {
   }
 
   const SocketResult& result(int socket) const {
-    return bench.operations.lastResult().sockets.at(static_cast<std::size_t>(socket - 1));
+    return bench.session.lastResult().sockets.at(static_cast<std::size_t>(socket - 1));
   }
 };
 
@@ -80,7 +80,7 @@ TEST_F(VerdictsTest, ABlockReplyCutShortIsNoPassForItsSocket) {
   EXPECT_EQ(status(), "Stopped at 0000....");
   EXPECT_EQ(label(2), "2-Stopped");
   EXPECT_EQ(result(2).state, SocketResult::State::Stopped);
-  EXPECT_TRUE(bench.operations.lastResult().stopped);
+  EXPECT_TRUE(bench.session.lastResult().stopped);
 }
 
 TEST_F(VerdictsTest, AfterQuitTheRestOfTheBlockIsJudgedOnItsFirstByteOnly) {
@@ -90,10 +90,12 @@ TEST_F(VerdictsTest, AfterQuitTheRestOfTheBlockIsJudgedOnItsFirstByteOnly) {
   spoil(3, 0x1000);  // the first byte of the block: still judged
   spoil(4, 0x17FF);
   // Quit while the programmer reads socket 2's part of the third block.
-  host.onPump = [this] {
+  bool quitClicked = false;
+  host.onPump = [this, &quitClicked] {
     const Bytes& last = programmer.packets().back();
-    if (bench.link.quitFlag == 0 && host.caption(Control::Quit_Func_But) == "&Quit = 1000" &&
+    if (!quitClicked && host.caption(Control::Quit_Func_But) == "&Quit = 1000" &&
         last[0] == opcode::ReadBlock && last[4] == 0xBD) {
+      quitClicked = true;
       bench.Quit_Func_ButClick();
     }
   };

@@ -117,17 +117,17 @@ class ConveniencesTest : public QObject, public WindowFixture {
     press(Qt::Key_Return);
     QCOMPARE(form->Device->text(), QString("3 - 27C256"));
     QCOMPARE(form->Pulse->text(), QString("Pulse = 7"));
-    QCOMPARE(form->workbench().settings.pulseWidth, 7);
+    QCOMPARE(form->workbench().session.settings().pulseWidth, 7);
     // 25 V was the choice of the moment: the chip comes back at the voltage it is made for.
     QCOMPARE(form->Vpp_But->text(), QString("Vpp = 12.5"));
-    QCOMPARE(form->workbench().settings.vppSetting, 3);
+    QCOMPARE(form->workbench().session.settings().vppSetting, 3);
     QCOMPARE(dialogs_->openFolder, loadFolder);
     QCOMPARE(dialogs_->saveFolder, saveFolder);
     QTest::mouseClick(form->Fill, Qt::LeftButton);
     clickRow(form->FillBox, 2);
     QCOMPARE(form->FillEdit->text(), QString("5A"));
     press(Qt::Key_Return);
-    QCOMPARE(form->workbench().image[0], std::uint8_t{0x5A});
+    QCOMPARE(form->workbench().session.image()[0], std::uint8_t{0x5A});
 
     // Another type gets its own width, as always.
     form->Device->click();
@@ -228,7 +228,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
 
     choose(f, "27C256", 5);
     QTest::mouseClick(f.Chk_Sum_But, Qt::LeftButton);  // its caption's "&" goes, its key stays
-    f.workbench().image[0] = 0x01;
+    f.workbench().session.image()[0] = 0x01;
     const auto closeWithEscape = [] { press(Qt::Key_Escape); };
     const struct {
       Qt::Key key;
@@ -297,7 +297,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     writeFile(bad, ":04000000010203\n");
     QVERIFY(drop(*form, bad));
     QCOMPARE(boxes_.size(), 1);
-    QCOMPARE(form->workbench().image[3], std::uint8_t{0x04});
+    QCOMPARE(form->workbench().session.image()[3], std::uint8_t{0x04});
     QCOMPARE(form->StaticText4->text(), "Last File Loaded in Buffer=" + good);
 
     // A folder is said to be one.
@@ -317,7 +317,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     const QString intel = folder.filePath("rom.hex");
     writeFile(intel, ":020000001122CB\r\n:00000001FF\r\n");
     QVERIFY(drop(*form, intel));
-    QCOMPARE(form->workbench().image[1], std::uint8_t{0x22});
+    QCOMPARE(form->workbench().session.image()[1], std::uint8_t{0x22});
     QVERIFY(boxes_.isEmpty());
 
     const QString binary = folder.filePath("binary.hex");
@@ -325,7 +325,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QVERIFY(drop(*form, binary));
     QCOMPARE(boxes_.size(), 1);
     QVERIFY(boxes_[0].contains("The file's name says Intel Hex (.hex), but the file looks binary"));
-    QCOMPARE(form->workbench().image[1], std::uint8_t{0x22});
+    QCOMPARE(form->workbench().session.image()[1], std::uint8_t{0x22});
 
     // A name that is not UTF-8 comes as the bytes of its URL, and is shown as they are.
     const std::string odd = folder.filePath("rom").toStdString() + "\xFF.hex";
@@ -335,7 +335,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QCOMPARE(dropUris(*form, uri), Qt::CopyAction);
     std::filesystem::remove(odd);  // which QTemporaryDir cannot name
     QVERIFY2(boxes_.size() == 1, qPrintable(boxes_.last()));
-    QCOMPARE(form->workbench().image[1], std::uint8_t{0x44});
+    QCOMPARE(form->workbench().session.image()[1], std::uint8_t{0x44});
     QCOMPARE(form->StaticText4->text(),
              "Last File Loaded in Buffer=" + folder.filePath("rom") + "\\xFF.hex");
   }
@@ -367,7 +367,7 @@ class ConveniencesTest : public QObject, public WindowFixture {
     QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
     QTest::mouseClick(form->Program_Eprom, Qt::LeftButton);
     QCOMPARE(boxes_.size(), 2);
-    QCOMPARE(form->workbench().image[0x100], std::uint8_t{0x22});
+    QCOMPARE(form->workbench().session.image()[0x100], std::uint8_t{0x22});
 
     // A buffer read from a chip is no longer the file's.
     writeFile(path, QByteArray(0x800, '\x33'));

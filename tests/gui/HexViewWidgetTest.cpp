@@ -70,7 +70,7 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     QTest::keyClick(form_->Edit_1, Qt::Key_4);
     const int afterFirstDigit = changes;
     QTest::keyClick(form_->Edit_1, Qt::Key_1);
-    QCOMPARE(form_->workbench().image[0], std::uint8_t{0x41});
+    QCOMPARE(form_->workbench().session.image()[0], std::uint8_t{0x41});
     QVERIFY(line(1).startsWith("00000  41 00"));
     QCOMPARE(line(1).right(16), QString("A..............."));
     QVERIFY(changedCharacters <= 73);  // a line at a time, never the page
@@ -97,7 +97,7 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     QVERIFY(line(0).startsWith("Address = 00011"));
     QCOMPARE(caret(), digitPosition(1, 1));
     QTest::keyClicks(form_->Edit_1, "12");
-    QCOMPARE(form_->workbench().image[0x11], std::uint8_t{0x12});
+    QCOMPARE(form_->workbench().session.image()[0x11], std::uint8_t{0x12});
     QVERIFY(screenShowsTheBuffer());
 
     clickAt(digitPosition(15, 15));
@@ -105,8 +105,8 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     QTest::keyClick(form_->Edit_1, Qt::Key_Down);
     QVERIFY(line(0).startsWith("Address = 00110"));
     QTest::keyClicks(form_->Edit_1, "77");
-    QCOMPARE(form_->workbench().image[0xFF], std::uint8_t{0xCD});
-    QCOMPARE(form_->workbench().image[0x110], std::uint8_t{0x77});
+    QCOMPARE(form_->workbench().session.image()[0xFF], std::uint8_t{0xCD});
+    QCOMPARE(form_->workbench().session.image()[0x110], std::uint8_t{0x77});
     QVERIFY(line(0).startsWith("Address = "));
     QVERIFY(screenShowsTheBuffer());
   }
@@ -118,7 +118,7 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     clickAt(73 + 74 * 2 + 57 + 4);  // data line 2, character of byte 4
     QCOMPARE(form_->workbench().view.areaFlag, 1);
     QTest::keyClicks(form_->Edit_1, "Z");
-    QCOMPARE(form_->workbench().image[0x24], std::uint8_t{'Z'});
+    QCOMPARE(form_->workbench().session.image()[0x24], std::uint8_t{'Z'});
     QCOMPARE(form_->workbench().view.cursorColumn, 5);
   }
 
@@ -146,7 +146,8 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     QTest::keyClick(form_->Edit_1, Qt::Key_G, Qt::ControlModifier);
     QVERIFY(form_->Chg_Edit_Add->isVisible());
     QCOMPARE(QApplication::focusWidget(), form_->Chg_Edit_Add);
-    QCOMPARE(form_->workbench().image[0x5F0], std::uint8_t{0x00});  // nothing typed into the view
+    QCOMPARE(form_->workbench().session.image()[0x5F0],
+             std::uint8_t{0x00});  // nothing typed into the view
     QTest::keyClicks(form_->Chg_Edit_Add, "700");
     QTest::keyClick(form_->Chg_Edit_Add, Qt::Key_Return);
     QVERIFY(line(1).startsWith("00700"));
@@ -167,7 +168,7 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     files_ << path;
     QTest::keyClick(form_->Edit_1, Qt::Key_L, Qt::AltModifier);
     QVERIFY(QTest::qWaitFor([&] { return files_.isEmpty(); }));  // a mnemonic clicks a moment later
-    QCOMPARE(form_->workbench().image[0], std::uint8_t{0x5A});
+    QCOMPARE(form_->workbench().session.image()[0], std::uint8_t{0x5A});
     QVERIFY(form_->Edit_1->isVisible());
     QVERIFY(screenShowsTheBuffer());
     QVERIFY(line(1).contains("5A 5A"));
@@ -176,8 +177,8 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
     QApplication::setActiveWindow(form_.get());
     form_->Edit_1->setFocus();
     QTest::keyClick(form_->Edit_1, Qt::Key_M, Qt::AltModifier);
-    QVERIFY(QTest::qWaitFor([&] { return form_->workbench().image[0x10] == 0x3C; }));
-    QCOMPARE(form_->workbench().image[0x10], std::uint8_t{0x3C});
+    QVERIFY(QTest::qWaitFor([&] { return form_->workbench().session.image()[0x10] == 0x3C; }));
+    QCOMPARE(form_->workbench().session.image()[0x10], std::uint8_t{0x3C});
     QVERIFY(screenShowsTheBuffer());
   }
 
@@ -186,19 +187,19 @@ class HexViewWidgetTest : public QObject, public WindowFixture {
   void escapeClosesTheViewAndStoresNothing() {
     const int asciiOfByte24 = 73 + 74 * 2 + 57 + 4;
     for (const int position : {digitPosition(2, 4), asciiOfByte24}) {
-      form_->workbench().image[0x24] = 0x42;
+      form_->workbench().session.image()[0x24] = 0x42;
       QTest::mouseClick(form_->Edit, Qt::LeftButton);
       clickAt(position);
       QCOMPARE(form_->workbench().view.cursorAddress(), 0x24);
       QTest::keyClick(form_->Edit_1, Qt::Key_Escape);
-      QCOMPARE(form_->workbench().image[0x24], std::uint8_t{0x42});
+      QCOMPARE(form_->workbench().session.image()[0x24], std::uint8_t{0x42});
       QVERIFY(!form_->Edit_1->isVisible());
       QCOMPARE(QApplication::focusWidget(), form_->Edit);
     }
     QTest::mouseClick(form_->Edit, Qt::LeftButton);
     clickAt(asciiOfByte24);
     QTest::keyClick(form_->Edit_1, Qt::Key_Backspace);
-    QCOMPARE(form_->workbench().image[0x24], std::uint8_t{0x08});
+    QCOMPARE(form_->workbench().session.image()[0x24], std::uint8_t{0x08});
     QVERIFY(form_->Edit_1->isVisible());
   }
 

@@ -27,7 +27,7 @@ class MainFormTest : public QObject, public WindowFixture {
     QCOMPARE(form->StaticText3->text(), QString("Usb Programmer Found - FirmWare Version 1.20"));
     QVERIFY(!form->Memo1->isVisible());
     QVERIFY(boxes_.isEmpty());
-    QCOMPARE(form->workbench().link.connectionState, 2);
+    QVERIFY(form->workbench().session.connected());
     QCOMPARE(form->Vpp_But->text(), QString("Vpp = 25"));
     QCOMPARE(form->Device->text(), QString("No Device"));
     // The start-up search sends the identify, the voltage and then the busy state's idle.
@@ -82,7 +82,7 @@ class MainFormTest : public QObject, public WindowFixture {
     auto form = startWindow(programmer);
     QCOMPARE(boxes_, QStringList{"The Vasko Programmer Could Not Be Found...."});
     QCOMPARE(form->StaticText3->text(), QString("Looking For Programmer"));
-    form->workbench().states.IdleState();
+    form->workbench().IdleState();
     for (QPushButton* button : form->buttons()) {
       const bool operation = button == form->Program_Eprom || button == form->Blank_Chk ||
                              button == form->Verify_Eprom || button == form->Move_Eprom ||
@@ -95,11 +95,9 @@ class MainFormTest : public QObject, public WindowFixture {
     VirtualProgrammer programmer{clock_};
     auto form = startWindow(programmer);
     auto& bench = form->workbench();
-    bench.image.currentAddress = 0x7F;
-    bench.states.showQuitCaption();
+    bench.events.showAddress(0x7F);
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 007F"));
-    bench.image.currentAddress = 0x1F800;
-    bench.states.showQuitCaption();
+    bench.events.showAddress(0x1F800);
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 1F800"));
   }
 
@@ -172,13 +170,13 @@ class MainFormTest : public QObject, public WindowFixture {
     QCOMPARE(form->FillEdit->text(), QString("5A"));
     QTest::keyClick(form->FillEdit, Qt::Key_Return);
     QVERIFY(!form->FillEdit->isVisible());
-    QCOMPARE(form->workbench().image[0x3FFFF], std::uint8_t{0x5A});
+    QCOMPARE(form->workbench().session.image()[0x3FFFF], std::uint8_t{0x5A});
   }
 
   void checksumRefreshShowsTheSumAndQuitAtTheStart() {
     VirtualProgrammer programmer{clock_};
     auto form = startIdleWindow(programmer);
-    form->workbench().image.currentAddress = 0x123;
+    form->workbench().session.image().currentAddress = 0x123;
     QTest::mouseClick(form->Chk_Sum_But, Qt::LeftButton);
     QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=0000"));
     QCOMPARE(form->Quit_Func_But->text(), QString("&Quit = 0000"));
@@ -293,7 +291,8 @@ class MainFormTest : public QObject, public WindowFixture {
     QCOMPARE(form->StaticText4->text(), QString("Last File Loaded in Buffer=No File Loaded"));
     QCOMPARE(form->Chk_Sum_But->text(), QString("&Check Sum=0000"));
     QVERIFY(!form->StaticText2->isVisible());
-    QCOMPARE(form->workbench().image[2], std::uint8_t{0x01});  // stored before the failure
+    QCOMPARE(form->workbench().session.image()[2],
+             std::uint8_t{0x01});  // stored before the failure
     // A cancelled dialog still refreshes the checksum.
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
     QCOMPARE(form->Chk_Sum_But->text(), QString("CheckSum=0001"));
@@ -372,7 +371,11 @@ class MainFormTest : public QObject, public WindowFixture {
     QCOMPARE(boxes_.last(), QString("File not found.\n/nonexistent/update.bin"));
     for (const auto& packet : programmer.packets())
       QVERIFY(packet.size() == 8 && packet[0] != 0xAA);
-    QCOMPARE(form.workbench().link.packetLength, 8);
+    // The commands that follow go out at a command's length.
+    const std::size_t sent = programmer.packets().size();
+    form.workbench().BusyState();
+    QCOMPARE(programmer.packets().size(), sent + 1);
+    QCOMPARE(programmer.packets().back().size(), std::size_t{8});
   }
 
   void closingSendsIdleAndClosesTheIdentifiedProgrammer() {

@@ -39,8 +39,8 @@ class ProductionPanelViewTest : public QObject, public PanelFixture {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::AltModifier);
     QVERIFY(QTest::qWaitFor([&] { return files_.isEmpty(); }, 2000));
     QTRY_COMPARE(QApplication::activeWindow(), panel);
-    QCOMPARE(form->workbench().image[0], std::uint8_t{0x11});
-    QCOMPARE(form->workbench().image[3], std::uint8_t{0x44});
+    QCOMPARE(form->workbench().session.image()[0], std::uint8_t{0x11});
+    QCOMPARE(form->workbench().session.image()[3], std::uint8_t{0x44});
     QVERIFY(dialogs_->lastOpenParent == panel);
 
     files_.enqueue(own);
@@ -159,7 +159,7 @@ class ProductionPanelViewTest : public QObject, public PanelFixture {
     QTest::mouseClick(form->Edit, Qt::LeftButton);
     QTest::keyClicks(form->Edit_1, "33");
     QTest::keyClick(form->Edit_1, Qt::Key_Escape);
-    QCOMPARE(form->workbench().image[0], std::uint8_t{0x33});
+    QCOMPARE(form->workbench().session.image()[0], std::uint8_t{0x33});
     QApplication::setActiveWindow(panel);
     QTest::keyClick(panel, Qt::Key_Return);
     QVERIFY2(panel->verdict->text().contains("PASSED"), qPrintable(panel->verdict->text()));

@@ -47,7 +47,7 @@ class WindowFixture {
   // The same, then back to the idle state, as after a device has been chosen.
   std::unique_ptr<TMainForm> startIdleWindow(tandra::VirtualProgrammer& programmer) {
     auto form = startWindow(programmer);
-    form->workbench().states.IdleState();
+    form->workbench().IdleState();
     return form;
   }
 

@@ -86,7 +86,7 @@ class WindowTest : public QObject, public WindowFixture {
     press(Qt::Key_Return);
     QVERIFY(form->Device->text().endsWith(" - 27C256"));
     QCOMPARE(form->End_Add->text(), QString("End Of Eprom=7FFF"));
-    QCOMPARE(form->workbench().settings.deviceFamily, 4);
+    QCOMPARE(form->workbench().session.settings().deviceFamily, 4);
 
     // Back in the idle state the keyboard is on the button that opened the lists: a Space
     // opens them again and starts nothing.
@@ -247,7 +247,7 @@ class WindowTest : public QObject, public WindowFixture {
     QCOMPARE(form->File_But->text(), QString("Binary File"));
     QCOMPARE(QApplication::focusWidget(), form->File_But);
 
-    form->workbench().image[0] = 0x42;
+    form->workbench().session.image()[0] = 0x42;
     form->Fill->setFocus();
     press(Qt::Key_Space);
     press(Qt::Key_Escape);
@@ -259,7 +259,7 @@ class WindowTest : public QObject, public WindowFixture {
     press(Qt::Key_5);
     press(Qt::Key_Escape);
     QVERIFY(!form->FillEdit->isVisible());
-    QCOMPARE(form->workbench().image[0], std::uint8_t{0x42});
+    QCOMPARE(form->workbench().session.image()[0], std::uint8_t{0x42});
     QVERIFY(form->Program_Eprom->isEnabled());
 
     QTest::mouseClick(form->Pulse, Qt::LeftButton);
@@ -336,7 +336,7 @@ class WindowTest : public QObject, public WindowFixture {
     QCOMPARE(form->StaticText3->toolTip(),
              QString("Click to look for the programmer again (Alt+R)"));
 
-    form->workbench().states.IdleState();
+    form->workbench().IdleState();
     QTest::mouseClick(form->File_But, Qt::LeftButton);
     clickRow(form->File_Type, 2);  // Motorola Hex
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
@@ -376,7 +376,7 @@ class WindowTest : public QObject, public WindowFixture {
     files_ << path;
     QTest::mouseClick(form->Load_But, Qt::LeftButton);
     QTest::mouseClick(form->Verify_Eprom, Qt::LeftButton);
-    const tandra::OperationResult& window = form->workbench().operations.lastResult();
+    const tandra::OperationResult& window = form->workbench().session.lastResult();
 
     VirtualProgrammer forCli{clock_};
     sameChips(forCli);
@@ -471,7 +471,7 @@ class WindowTest : public QObject, public WindowFixture {
       QTest::mouseClick(form->Device_n[static_cast<std::size_t>(socket - 1)], Qt::LeftButton);
     }
     QCOMPARE(form->Device_n[1]->text(), QString(""));
-    QCOMPARE(form->workbench().settings.skippedSockets, 0);
+    QCOMPARE(form->workbench().session.settings().skippedSockets, 0);
   }
 
   void longWorkShowsItsProgressAndTime() {

@@ -13,8 +13,9 @@ allowed() {  # the folders a layer may include, its own among them
     device) echo "common link image files device" ;;
     sim) echo "common link sim" ;;
     production) echo "common link image files device production" ;;
+    controller) echo "common link image files device controller" ;;
     cli) echo "common link image files device production sim cli" ;;
-    gui) echo "common link image files device production sim gui" ;;
+    gui) echo "common link image files device production controller sim gui" ;;
     *) echo "" ;;
   esac
 }

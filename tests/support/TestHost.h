@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "device/Panel.h"
-#include "device/PanelHost.h"
+#include "controller/Panel.h"
+#include "controller/PanelHost.h"
 #include "link/Clock.h"
 
 namespace tandra::test {

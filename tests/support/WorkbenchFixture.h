@@ -4,7 +4,7 @@
 
 #include "DeviceTypes.h"
 #include "TestHost.h"
-#include "device/Workbench.h"
+#include "controller/Workbench.h"
 #include "sim/VirtualProgrammer.h"
 
 namespace tandra::test {

@@ -1,16 +1,15 @@
-#include "device/Workbench.h"
+#include "controller/Workbench.h"
 
 namespace tandra {
 
 Workbench::Workbench(FtApi& api, Panel& panelRef)
     : panel(panelRef), events(panelRef), session(api, events) {
-  link.onReplyLost = [this] { view.cursorRow = 0; };
+  session.whenReplyLost([this] { view.cursorRow = 0; });
 }
 
 void Workbench::FormCreate() {
-  link.packetLength = Link::kCommandLength;
-  link.replyDataLength = Link::kDefaultReplyDataLength;
-  settings.vppSetting = 1;
+  // A new session starts with the command packet's length, the default reply length and the
+  // first Vpp setting: the window starts from those.
   panel.clearLog();
   panel.setCaption(Control::Device, "No Device");
   panel.processMessages();
@@ -19,18 +18,18 @@ void Workbench::FormCreate() {
 void Workbench::FormActivate() {
   panel.processMessages();
   search();
-  states.BusyState();
+  session.enterBusyState();
   panel.setVisible(Control::Memo1, false);
   panel.setVisible(Control::Device_Box, true);
 }
 
 void Workbench::StaticText3Click() {
   search();
-  states.IdleState();
+  session.enterIdleState();
 }
 
 void Workbench::search() {
-  discovery.run();
+  session.connect();
   // A programmer whose firmware was just updated restarts: it is found again before anything is
   // sent to it, as tandra-cli finds it.
   if (session.restartPending()) session.findAfterRestart();
@@ -44,9 +43,10 @@ HexView::Effect Workbench::Edit_1KeyPress(char character) {
 
 void Workbench::Device_nClick(int socket) {
   if (socket < 1 || socket > kSockets) return;
-  session.leaveOut(settings.skippedSockets ^ (1 << (socket - 1)));
+  const int bit = 1 << (socket - 1);
+  session.leaveOut(session.settings().skippedSockets ^ bit);
   const Control label = socketLabel(socket);
-  if (engine.socketSkipped(socket)) {
+  if ((session.settings().skippedSockets & bit) != 0) {
     events.showSocket(socket, "Skipped", SocketLook::Skipped);
     panel.setHint(label, "Left out of the operations: click to put socket " +
                              std::to_string(socket) + " back");
@@ -61,16 +61,18 @@ void Workbench::Device_nClick(int socket) {
 void Workbench::Program_EpromClick() {
   // The width sent is the one the caption shows: an entry left without Enter is applied as
   // Enter would, and one the programmer cannot take stops Program before anything is sent.
-  if (!operations.deviceChosen()) return;
-  if (!selection.applyPulseWidth()) return;
+  // Without a type Program refuses with its own box before any width is looked at.
+  const bool typeChosen = session.settings().deviceFamily != 0;
+  if (typeChosen && !selection.applyPulseWidth()) return;
   session.run(Operation::Program);
 }
 
 bool Workbench::readIntoBuffer() {
-  const bool typeChosen = settings.deviceFamily != 0;  // without one Move stops at its box
+  // Without a type Move stops at its box.
+  const bool typeChosen = session.settings().deviceFamily != 0;
   const OperationResult& moved = session.run(Operation::Move);
   // A stopped run reports the start of the block it stopped in; every block before it was read.
-  return typeChosen && (!moved.stopped || moved.reached > image.deviceStartAddress);
+  return typeChosen && (!moved.stopped || moved.reached > session.image().deviceStartAddress);
 }
 
 }  // namespace tandra

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/Panel.h"
+#include "controller/Panel.h"
 #include "device/SocketView.h"
 
 namespace tandra {

@@ -1,4 +1,4 @@
-#include "device/PanelHost.h"
+#include "controller/PanelHost.h"
 
 #include <array>
 
@@ -113,7 +113,8 @@ void PanelHost::showSocket(int socket, const std::string& words, SocketLook look
   panel_.setCaption(socketLabel(socket), caption);
   panel_.showSocketLook(socket, look);
   // The trace holds the label as it read, after its "n-".
-  if (trace_ != nullptr) trace_->socketShown(socket, socketLookWord(look), caption.substr(caption.find('-') + 1));
+  if (trace_ != nullptr)
+    trace_->socketShown(socket, socketLookWord(look), caption.substr(caption.find('-') + 1));
 }
 
 void PanelHost::showMessage(BoxKind kind, const std::string& text,

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "device/BufferActions.h"
-#include "device/DeviceSelection.h"
-#include "device/Panel.h"
-#include "device/PanelHost.h"
+#include "controller/BufferActions.h"
+#include "controller/DeviceSelection.h"
+#include "controller/Panel.h"
+#include "controller/PanelHost.h"
 #include "device/Session.h"
 #include "image/HexView.h"
 
@@ -24,24 +24,14 @@ class Workbench {
   Panel& panel;
   PanelHost events;
   Session session;
-  // The session's parts, by the names the handlers use.
-  D2XXUnit& usb = session.usb_;
-  Link& link = session.link_;
-  Discovery& discovery = session.discovery_;
-  FirmwareUpdate& firmware = session.firmware_;
-  ImageBuffer& image = session.image_;
-  DeviceSettings& settings = session.settings_;
-  Engine& engine = session.engine_;
-  ControlStates& states = session.states_;
-  Operations& operations = session.operations_;
-  HexView view{session.image_};
+  HexView view{session.image()};
   DeviceSelection selection{panel, session};
   BufferActions buffer{panel, session};
 
   // The trace the start-up search's facts and every status-log line are written into as well;
   // nullptr for none.
   void setTrace(Trace* trace) {
-    discovery.trace = trace;
+    session.setTrace(trace);
     events.setTrace(trace);
   }
 
@@ -49,13 +39,13 @@ class Workbench {
   void FormCreate();
   void FormActivate();
   void StaticText3Click();
-  void Quit_Func_ButClick() { link.Quit(); }
-  void Timer1Timer() { link.Timer1Timer(); }
+  void Quit_Func_ButClick() { session.quit(); }
+  void Timer1Timer() { session.watchdogFired(); }
   void FormCloseQuery() { session.close(); }
 
   // The busy and idle states that frame the window's own work (file dialogs, loads, saves).
-  void BusyState() { states.BusyState(); }
-  void IdleState() { states.IdleState(); }
+  void BusyState() { session.enterBusyState(); }
+  void IdleState() { session.enterIdleState(); }
 
   // A click on a socket's label: the socket is left out of the operations, or put back.
   void Device_nClick(int socket);

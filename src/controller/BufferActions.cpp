@@ -1,21 +1,21 @@
-#include "device/BufferActions.h"
+#include "controller/BufferActions.h"
 
 #include <algorithm>
 #include <string>
 
 #include "common/HexText.h"
-#include "device/Panel.h"
+#include "controller/Panel.h"
 #include "device/Session.h"
 #include "image/Checksum.h"
 
 namespace tandra {
 
 void BufferActions::Chk_Sum_ButClick() {
-  session_.operations_.showChecksum();
+  session_.showChecksum();
 }
 
 void BufferActions::FillClick() {
-  session_.states_.BusyState();
+  session_.enterBusyState();
   panel_.setVisible(Control::FillBox, true);
 }
 
@@ -23,11 +23,11 @@ bool BufferActions::FillBoxClick(int item) {
   switch (item) {
     case 0:
       session_.fillImage(0x00);
-      session_.states_.IdleState();
+      session_.enterIdleState();
       return true;
     case 1:
       session_.fillImage(0xFF);
-      session_.states_.IdleState();
+      session_.enterIdleState();
       return true;
     case 2:
       panel_.setVisible(Control::FillEdit, true);
@@ -47,7 +47,7 @@ bool BufferActions::FillBoxClick(int item) {
 }
 
 void BufferActions::FillBoxEscape() {
-  session_.states_.IdleState();
+  session_.enterIdleState();
 }
 
 bool BufferActions::FillEditKeyPress(char character) {
@@ -64,7 +64,7 @@ bool BufferActions::FillEditKeyPress(char character) {
       session_.fillImage(static_cast<std::uint8_t>(value));
       lastFillText = fillEntry.text();
     }
-    session_.states_.IdleState();
+    session_.enterIdleState();
     return filled;
   }
   fillEntry.type(character);

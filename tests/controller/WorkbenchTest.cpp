@@ -15,7 +15,7 @@ class WorkbenchTest : public WorkbenchFixture {};
 
 TEST_F(WorkbenchTest, StartUpIdentifiesSendsTheVoltageAndOpensTheDeviceList) {
   startUp();
-  EXPECT_EQ(bench.link.connectionState, kIdentified);
+  EXPECT_TRUE(bench.session.connected());
   EXPECT_EQ(host.caption(Control::Vpp_But), "Vpp = 25");
   EXPECT_EQ(host.caption(Control::Device), "No Device");
   ASSERT_EQ(programmer.packets().size(), 3u);
@@ -27,31 +27,14 @@ TEST_F(WorkbenchTest, StartUpIdentifiesSendsTheVoltageAndOpensTheDeviceList) {
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0000");
 }
 
-TEST_F(WorkbenchTest, BusyStateSetsTheMaskFromTheCountAndClearsOnlyThoseSockets) {
-  bench.settings.socketCount = 3;
-  bench.engine.socketFailureFlags = {1, 1, 1, 1, 1};
-  bench.image.currentAddress = 0x1234;
-  bench.link.quitFlag = 5;
-  bench.states.BusyState();
-  EXPECT_EQ(bench.engine.activeSocketMask, 7);
-  EXPECT_EQ(bench.engine.socketFailureFlags, (std::array<int, 5>{0, 0, 0, 1, 1}));
-  EXPECT_EQ(bench.image.currentAddress, 0);
-  EXPECT_EQ(bench.link.quitFlag, 0);
-  EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0000");
-
-  bench.settings.socketCount = 0;  // no count chosen: the mask stays as it was
-  bench.states.BusyState();
-  EXPECT_EQ(bench.engine.activeSocketMask, 7);
-}
-
 TEST_F(WorkbenchTest, IdleStateShowsTheReachedAddressThenResetsIt) {
   startUp();
   host.visible.insert(Control::FillBox);
   host.visible.insert(Control::StaticText2);
-  bench.image.currentAddress = 0x800;
-  bench.states.IdleState();
+  bench.session.image().currentAddress = 0x800;
+  bench.IdleState();
   EXPECT_EQ(host.caption(Control::Quit_Func_But), "&Quit = 0800");
-  EXPECT_EQ(bench.image.currentAddress, 0);
+  EXPECT_EQ(bench.session.image().currentAddress, 0);
   EXPECT_FALSE(host.isVisible(Control::FillBox));
   EXPECT_FALSE(host.isVisible(Control::StaticText2));
   EXPECT_TRUE(host.operationButtonsEnabled);
@@ -61,7 +44,7 @@ TEST_F(WorkbenchTest, IdleStateShowsTheReachedAddressThenResetsIt) {
 TEST_F(WorkbenchTest, WithoutAProgrammerTheIdleStateLeavesOperationButtonsDisabled) {
   programmer.setDeviceCount(0);
   startUp();
-  bench.states.IdleState();
+  bench.IdleState();
   EXPECT_FALSE(host.buttonsBusy);
   EXPECT_FALSE(host.operationButtonsEnabled);
   EXPECT_TRUE(programmer.packets().empty());
@@ -80,19 +63,18 @@ TEST_F(WorkbenchTest, ClosingAnIdentifiedProgrammerSendsIdleAndClosesIt) {
 TEST_F(WorkbenchTest, ClosingInStateOneSendsNothingAndClosesNothing) {
   programmer.setIdentifyStatus(0xFF);
   startUp();
-  ASSERT_EQ(bench.link.connectionState, kOpened);
+  ASSERT_EQ(bench.session.searchOutcome(), Discovery::Outcome::BadStatus);
   programmer.clearPackets();
   bench.FormCloseQuery();
   EXPECT_TRUE(programmer.packets().empty());
   EXPECT_EQ(programmer.closeCount(), 0);
-  EXPECT_EQ(bench.link.quitFlag, 5);
 }
 
 TEST_F(WorkbenchTest, ALostReplyPutsTheHexViewCursorOnItsFirstRow) {
   startUp();
   bench.view.cursorRow = 9;
   programmer.dropReplies(1);
-  bench.link.SendIdle();
+  bench.BusyState();  // its idle command goes unanswered
   EXPECT_EQ(bench.view.cursorRow, 0);
 }
 
@@ -101,7 +83,7 @@ TEST_F(WorkbenchTest, StatusLineClickSearchesAgainAndEndsIdle) {
   startUp();
   programmer.setDeviceCount(1);
   bench.StaticText3Click();
-  EXPECT_EQ(bench.link.connectionState, kIdentified);
+  EXPECT_TRUE(bench.session.connected());
   EXPECT_EQ(host.caption(Control::StaticText3), "Usb Programmer Found - FirmWare Version 1.20");
   EXPECT_TRUE(host.operationButtonsEnabled);
   EXPECT_FALSE(host.buttonsBusy);
@@ -122,7 +104,7 @@ TEST_F(WorkbenchTest, MoveSaysWhetherItReadTheChipIntoTheBuffer) {
   };
   EXPECT_TRUE(bench.readIntoBuffer());
   host.onPump = nullptr;
-  EXPECT_TRUE(bench.operations.lastResult().stopped);
+  EXPECT_TRUE(bench.session.lastResult().stopped);
 }
 
 TEST_F(WorkbenchTest, ATraceTakesTheSearchsFactsAndEveryStatusLogLine) {

@@ -11,7 +11,7 @@ class BufferActionsTest : public WorkbenchFixture {
   }
   bool filledWith(std::uint8_t value) const {
     for (std::int32_t a = 0; a < ImageBuffer::kSize; ++a) {
-      if (bench.image[a] != value) return false;
+      if (bench.session.image()[a] != value) return false;
     }
     return true;
   }
@@ -33,12 +33,12 @@ TEST_F(BufferActionsTest, FillListFillsTheWholeBufferAndEndsIdle) {
 }
 
 TEST_F(BufferActionsTest, CancelAndNoSelectionLeaveTheBuffer) {
-  bench.image[5] = 0x77;
+  bench.session.image()[5] = 0x77;
   bench.buffer.FillClick();
   bench.buffer.FillBoxClick(-1);
   EXPECT_TRUE(host.buttonsBusy);  // nothing happens until a row is clicked
   bench.buffer.FillBoxClick(3);
-  EXPECT_EQ(bench.image[5], 0x77);
+  EXPECT_EQ(bench.session.image()[5], 0x77);
   EXPECT_FALSE(host.buttonsBusy);
   EXPECT_TRUE(host.quitEnabled);
 
@@ -50,7 +50,7 @@ TEST_F(BufferActionsTest, CancelAndNoSelectionLeaveTheBuffer) {
   bench.buffer.FillClick();
   bench.buffer.FillBoxClick(2);
   typeFill("5\x1B");
-  EXPECT_EQ(bench.image[5], 0x77);
+  EXPECT_EQ(bench.session.image()[5], 0x77);
   EXPECT_FALSE(host.buttonsBusy);
   EXPECT_FALSE(host.isVisible(Control::FillEdit));
 }
@@ -84,11 +84,11 @@ TEST_F(BufferActionsTest, EntryKeyFilterEmptiesOnWrongKeys) {
 }
 
 TEST_F(BufferActionsTest, EnterOnAnEmptyEntryLeavesTheBuffer) {
-  bench.image[0x3FFFF] = 0x42;
+  bench.session.image()[0x3FFFF] = 0x42;
   bench.buffer.FillClick();
   bench.buffer.FillBoxClick(2);
   typeFill("\r");
-  EXPECT_EQ(bench.image[0x3FFFF], 0x42);
+  EXPECT_EQ(bench.session.image()[0x3FFFF], 0x42);
   EXPECT_FALSE(host.buttonsBusy);
 }
 
@@ -96,8 +96,8 @@ TEST_F(BufferActionsTest, ChecksumRefreshShowsTheSumAndTheStartAddress) {
   startUp();
   bench.selection.Device_BoxClick(rowOf("2716"));
   bench.selection.Num_Of_DevicesClick(1);
-  fillBuffer(bench.image, 0xFF);
-  bench.image.currentAddress = 0x400;
+  fillBuffer(bench.session.image(), 0xFF);
+  bench.session.image().currentAddress = 0x400;
   programmer.clearPackets();
   bench.buffer.Chk_Sum_ButClick();
   EXPECT_EQ(host.caption(Control::Chk_Sum_But), "CheckSum=F800");

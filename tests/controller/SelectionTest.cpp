@@ -21,8 +21,8 @@ TEST_F(SelectionTest, EveryTypeOfTheListGivesItsCaptionVoltageAndPulse) {
     bench.selection.DeviceClick();
     bench.selection.Device_BoxClick(type.row);
     EXPECT_EQ(host.caption(Control::Device), type.caption);
-    EXPECT_EQ(bench.image.deviceEndAddress, type.size - 1);
-    EXPECT_EQ(bench.settings.deviceFamily, type.family);
+    EXPECT_EQ(bench.session.image().deviceEndAddress, type.size - 1);
+    EXPECT_EQ(bench.session.settings().deviceFamily, type.family);
     EXPECT_EQ(host.caption(Control::Vpp_But), "Vpp = " + std::string(voltsText(type.ratedVpp)));
     EXPECT_EQ(host.caption(Control::Pulse), "Pulse = " + std::to_string(type.pulseWidth));
     EXPECT_EQ(bench.selection.pulseEntry.text(), std::to_string(type.pulseWidth));
@@ -46,15 +46,15 @@ TEST_F(SelectionTest, RowsWithoutATypeSelectNoDeviceAndReturnToIdle) {
     host.boxes.clear();
     bench.selection.DeviceClick();
     bench.selection.Device_BoxClick(row);
-    EXPECT_EQ(bench.settings.deviceFamily, 0) << row;
+    EXPECT_EQ(bench.session.settings().deviceFamily, 0) << row;
     EXPECT_EQ(host.caption(Control::Device), "No Device") << row;
     EXPECT_EQ(host.boxTexts(), std::vector<std::string>{"No Device Was Selected."}) << row;
     EXPECT_FALSE(host.isVisible(Control::Num_Of_Devices)) << row;
     EXPECT_FALSE(host.buttonsBusy) << row;
     EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 5") << row;
     EXPECT_EQ(host.caption(Control::Vpp_But), "Vpp = 12.5") << row;
-    EXPECT_EQ(bench.image.deviceEndAddress, 0x7FFF) << row;
-    EXPECT_EQ(bench.settings.socketCount, 2) << row;
+    EXPECT_EQ(bench.session.image().deviceEndAddress, 0x7FFF) << row;
+    EXPECT_EQ(bench.session.settings().socketCount, 2) << row;
   }
 }
 
@@ -103,7 +103,7 @@ TEST_F(SelectionTest, VppButtonCyclesAndSendsEachVoltageToAnIdentifiedProgrammer
 TEST_F(SelectionTest, VppButtonOnAnUnidentifiedProgrammerOnlyChangesTheCaption) {
   programmer.setIdentifyStatus(0xFF);
   startUp();
-  ASSERT_EQ(bench.link.connectionState, kOpened);
+  ASSERT_EQ(bench.session.searchOutcome(), Discovery::Outcome::BadStatus);
   programmer.clearPackets();
   bench.selection.Vpp_ButClick();
   EXPECT_EQ(host.caption(Control::Vpp_But), "Vpp = 21");
@@ -193,7 +193,7 @@ TEST_F(SelectionTest, EscapeReturnsTheWindowToWhereItWasBeforeTheListOrEntryOpen
   bench.selection.Num_Of_DevicesEscape();
   EXPECT_FALSE(host.isVisible(Control::Num_Of_Devices));
   EXPECT_FALSE(host.buttonsBusy);
-  EXPECT_EQ(bench.settings.socketCount, 2);
+  EXPECT_EQ(bench.session.settings().socketCount, 2);
   EXPECT_EQ(host.caption(Control::Device), "2 - 2716");
   EXPECT_EQ(host.caption(Control::End_Add), "End Of Eprom=07FF");
 
@@ -202,7 +202,7 @@ TEST_F(SelectionTest, EscapeReturnsTheWindowToWhereItWasBeforeTheListOrEntryOpen
   EXPECT_FALSE(host.isVisible(Control::P_Edit));
   EXPECT_EQ(host.caption(Control::P_Edit), "40");
   EXPECT_EQ(host.caption(Control::Pulse), "Pulse = 40");
-  EXPECT_EQ(bench.settings.pulseWidth, 40);
+  EXPECT_EQ(bench.session.settings().pulseWidth, 40);
 }
 
 TEST_F(SelectionTest, AWidthAndVoltageKeptFromAnEarlierRunComeBackUnlessUnfit) {
@@ -217,8 +217,8 @@ TEST_F(SelectionTest, AWidthAndVoltageKeptFromAnEarlierRunComeBackUnlessUnfit) {
 
   // A settings file edited by hand: nothing the programmer cannot take goes through.
   bench.selection.restoreWidthAndVoltage(300, 9);
-  EXPECT_EQ(bench.settings.pulseWidth, 7);
-  EXPECT_EQ(bench.settings.vppSetting, 1);
+  EXPECT_EQ(bench.session.settings().pulseWidth, 7);
+  EXPECT_EQ(bench.session.settings().vppSetting, 1);
   EXPECT_TRUE(host.boxes.empty());
 }
 
