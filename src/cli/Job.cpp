@@ -201,16 +201,22 @@ void Job::say(const std::string& line) {
   if (!options_.json) console_.record(line);
 }
 
-const DeviceType& Job::deviceType() const {
-  if (const DeviceType* type = findDeviceType(options_.device)) return *type;
+const Chip& Job::deviceType() const {
+  if (const Chip* type = findChip(options_.device)) return *type;
   throw JobError(exitcode::kUsage, "no device type '" + options_.device + "'; the nearest are " +
                                        nearestDeviceNames(options_.device) +
                                        " (tandra-cli devices lists them all)");
 }
 
-void Job::chooseDevice(const DeviceType& type) {
+void Job::chooseDevice(const Chip& type) {
   // The programmer is not reached yet, so nothing is sent.
   type_ = &type;
+  // A maker's name is taken for the listed type it prints the number of: said, with the
+  // voltage that type is programmed at, so that a wrong match is caught before a chip is.
+  if (!namesChipExactly(type, options_.device) && !options_.device.empty()) {
+    console_.note(options_.device + " is taken for the " + std::string(type.name) + " (" +
+                  std::string(voltsText(type.ratedVpp)) + " V)");
+  }
   session_->select(type, options_.sockets);
   session_->leaveOut(options_.skippedSockets);
   document_["device"] = std::string(type.name);
@@ -332,7 +338,7 @@ int Job::exitCodeFor(const OperationResult& result) const {
 }
 
 int Job::deviceWork() {
-  const DeviceType& type = deviceType();
+  const Chip& type = deviceType();
   checkStop();  // a job stopped before it began leaves the programmer alone
   openDriver(&type);
   chooseDevice(type);

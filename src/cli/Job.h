@@ -104,11 +104,11 @@ class Job final : private ProductionRun::Observer {
   void saveVirtualState();
 
   // The steps of a job.
-  const DeviceType& deviceType() const;
-  void openDriver(const DeviceType* type);
+  const Chip& deviceType() const;
+  void openDriver(const Chip* type);
   std::unique_ptr<FtApi> makeVirtualProgrammer();
-  void fillVirtualSockets(const DeviceType& type);
-  void chooseDevice(const DeviceType& type);
+  void fillVirtualSockets(const Chip& type);
+  void chooseDevice(const Chip& type);
   LoadReport loadInput(const std::string& path);
   // Refuses to work with a file that did not load cleanly, unless --force says otherwise.
   // An unsigned decimal or hexadecimal number as typed for `option`, or the job refused.
@@ -168,7 +168,7 @@ class Job final : private ProductionRun::Observer {
   std::unique_ptr<Session> session_;
   bool linkLost_ = false;
   std::vector<OperationResult> results_;
-  const DeviceType* type_ = nullptr;
+  const Chip* type_ = nullptr;
   ProductionPlan plan_;
   ImageStanding imageStanding_;  // what the chips' image came from
   std::optional<ProductionRun> run_;
