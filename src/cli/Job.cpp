@@ -99,8 +99,9 @@ int Job::run() {
   }
   closeProgrammer();
   reportReplay(code);
+  reportAcceptance(code);
   finish(code);
-  if (trace_) trace_->fact("exit", std::to_string(code));
+  if (trace_ && !traceEnded_) trace_->fact("exit", std::to_string(code));
   return code;
 }
 
@@ -180,6 +181,10 @@ std::string Job::outcome(int code) const {
   if (host_.stopAsked()) return "interrupted";
   if (code != exitcode::kPassed && code != exitcode::kSocketFailed) {
     return "stopped (exit code " + std::to_string(code) + ")";
+  }
+  if (acceptance_) {
+    return code == exitcode::kPassed ? "every step passed on every socket"
+                                     : "a socket failed a step (the report says which)";
   }
   const RunStatistics::Tally& chips = statistics_.chips();
   const int judged = chips.passed + chips.failed + chips.stopped;

@@ -130,6 +130,8 @@ void Job::startTrace() {
   std::string path = options_.trace;
   // The first-contact check keeps a trace unless told where: it is what a maintainer asks for.
   if (path.empty() && kind_.id == JobId::Doctor) path = "tandra-doctor-" + runId() + ".trace";
+  // An acceptance run's trace goes with its report.
+  if (path.empty() && kind_.id == JobId::Accept) path = "tandra-accept-" + runId() + ".trace";
   if (path.empty()) return;
   trace_ = Trace::create(path);
   trace_->startFacts(std::string("tandra-cli ") + kVersion);
