@@ -27,7 +27,7 @@ extern char** environ;
 
 namespace {
 
-constexpr int k27C256Row = tandra::deviceListRow("27C256");
+const int k27C256Row = tandra::deviceListRow("27C256");
 
 struct Use {
   double userS = 0;

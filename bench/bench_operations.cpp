@@ -19,7 +19,7 @@ namespace {
 
 using namespace tandra;
 
-constexpr int k27C2001Row = deviceListRow("27C2001");
+const int k27C2001Row = deviceListRow("27C2001");
 constexpr double kFullSpeedBytesPerSecond = 12e6 / 8;  // the bus's raw rate, a lower bound
 
 // The core on the virtual programmer; with `traced`, through a trace written to a file.

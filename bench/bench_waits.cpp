@@ -27,7 +27,7 @@ namespace {
 
 using namespace tandra;
 
-constexpr int k27C256Row = deviceListRow("27C256");
+const int k27C256Row = deviceListRow("27C256");
 
 double cpuSeconds() {
   rusage usage{};

@@ -98,6 +98,9 @@ class Parser {
     for (const JobKind& kind : kJobTable) addJob(kind);
     app_.get_subcommand("doctor")->add_option("-d,--device", o_.device,
                                               "the type socket 1 is read as (27C256 if not given)");
+    app_.get_subcommand("accept")->add_option(
+        "--report", o_.report,
+        "the report's file (tandra-accept-RUN.json in the current folder if not given)");
     CLI::App* program = app_.get_subcommand("program");
     program->add_flag("--no-verify", o_.noVerify, "do not verify after programming");
     program->add_flag("--no-check", o_.noCheck,

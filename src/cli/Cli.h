@@ -70,6 +70,7 @@ struct CliOptions {
   bool noVerify = false;
   bool force = false;
   std::string updateFirmware;
+  std::string report;  // accept: the report's file
 
   // Production runs.
   std::vector<std::string> socketImages;  // "S=FILE": socket S gets an image of its own

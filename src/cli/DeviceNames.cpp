@@ -28,17 +28,9 @@ std::size_t distance(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-const DeviceType* findDeviceType(std::string_view name) {
-  const std::string wanted = asciiUpper(name);
-  for (const DeviceType& type : kCatalogue) {
-    if (asciiUpper(type.name) == wanted || asciiUpper(type.caption) == wanted) return &type;
-  }
-  return nullptr;
-}
-
 std::string nearestDeviceNames(std::string_view name) {
   std::vector<std::pair<std::size_t, std::string_view>> ranked;
-  for (const DeviceType& type : kCatalogue) {
+  for (const Chip& type : chips()) {
     ranked.emplace_back(distance(asciiUpper(name), type.name), type.name);
   }
   std::stable_sort(ranked.begin(), ranked.end(),

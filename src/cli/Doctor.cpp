@@ -41,7 +41,7 @@ std::string seconds(std::int64_t ms) {
 
 int Job::doctor() {
   const std::string typeName = options_.device.empty() ? kDefaultType : options_.device;
-  const DeviceType* type = findDeviceType(typeName);
+  const Chip* type = findChip(typeName);
   if (type == nullptr) throw JobError(exitcode::kUsage, "no device type '" + typeName + "'");
   int problems = 0;
   // Every line goes to the trace as well: the trace alone tells a maintainer what the user was

@@ -99,8 +99,9 @@ int Job::run() {
   }
   closeProgrammer();
   reportReplay(code);
+  reportAcceptance(code);
   finish(code);
-  if (trace_) trace_->fact("exit", std::to_string(code));
+  if (trace_ && !traceEnded_) trace_->fact("exit", std::to_string(code));
   return code;
 }
 
@@ -181,6 +182,10 @@ std::string Job::outcome(int code) const {
   if (code != exitcode::kPassed && code != exitcode::kSocketFailed) {
     return "stopped (exit code " + std::to_string(code) + ")";
   }
+  if (acceptance_) {
+    return code == exitcode::kPassed ? "every step passed on every socket"
+                                     : "a socket failed a step (the report says which)";
+  }
   const RunStatistics::Tally& chips = statistics_.chips();
   const int judged = chips.passed + chips.failed + chips.stopped;
   if (judged == 0) return "done";
@@ -201,16 +206,22 @@ void Job::say(const std::string& line) {
   if (!options_.json) console_.record(line);
 }
 
-const DeviceType& Job::deviceType() const {
-  if (const DeviceType* type = findDeviceType(options_.device)) return *type;
+const Chip& Job::deviceType() const {
+  if (const Chip* type = findChip(options_.device)) return *type;
   throw JobError(exitcode::kUsage, "no device type '" + options_.device + "'; the nearest are " +
                                        nearestDeviceNames(options_.device) +
                                        " (tandra-cli devices lists them all)");
 }
 
-void Job::chooseDevice(const DeviceType& type) {
+void Job::chooseDevice(const Chip& type) {
   // The programmer is not reached yet, so nothing is sent.
   type_ = &type;
+  // A maker's name is taken for the listed type it prints the number of: said, with the
+  // voltage that type is programmed at, so that a wrong match is caught before a chip is.
+  if (!namesChipExactly(type, options_.device) && !options_.device.empty()) {
+    console_.note(options_.device + " is taken for the " + std::string(type.name) + " (" +
+                  std::string(voltsText(type.ratedVpp)) + " V)");
+  }
   session_->select(type, options_.sockets);
   session_->leaveOut(options_.skippedSockets);
   document_["device"] = std::string(type.name);
@@ -332,7 +343,7 @@ int Job::exitCodeFor(const OperationResult& result) const {
 }
 
 int Job::deviceWork() {
-  const DeviceType& type = deviceType();
+  const Chip& type = deviceType();
   checkStop();  // a job stopped before it began leaves the programmer alone
   openDriver(&type);
   chooseDevice(type);

@@ -17,6 +17,7 @@
 #include "device/Session.h"
 #include "files/FileFormat.h"
 #include "files/Loaders.h"
+#include "production/Acceptance.h"
 #include "production/ProductionPlan.h"
 #include "production/ProductionRun.h"
 #include "production/RunStatistics.h"
@@ -54,6 +55,7 @@ class Job final : private ProductionRun::Observer {
   int serialLedger();
   int deviceWork();
   int doctor();
+  int accept();
 
  private:
   // Thrown where a stop was asked for (a signal, a reader that went away): the job ends there,
@@ -104,11 +106,11 @@ class Job final : private ProductionRun::Observer {
   void saveVirtualState();
 
   // The steps of a job.
-  const DeviceType& deviceType() const;
-  void openDriver(const DeviceType* type);
+  const Chip& deviceType() const;
+  void openDriver(const Chip* type);
   std::unique_ptr<FtApi> makeVirtualProgrammer();
-  void fillVirtualSockets(const DeviceType& type);
-  void chooseDevice(const DeviceType& type);
+  void fillVirtualSockets(const Chip& type);
+  void chooseDevice(const Chip& type);
   LoadReport loadInput(const std::string& path);
   // Refuses to work with a file that did not load cleanly, unless --force says otherwise.
   // An unsigned decimal or hexadecimal number as typed for `option`, or the job refused.
@@ -168,7 +170,7 @@ class Job final : private ProductionRun::Observer {
   std::unique_ptr<Session> session_;
   bool linkLost_ = false;
   std::vector<OperationResult> results_;
-  const DeviceType* type_ = nullptr;
+  const Chip* type_ = nullptr;
   ProductionPlan plan_;
   ImageStanding imageStanding_;  // what the chips' image came from
   std::optional<ProductionRun> run_;
@@ -184,6 +186,13 @@ class Job final : private ProductionRun::Observer {
   using Check = std::function<void(const std::string& found, const std::string& toDo)>;
   void reportNoContact(Discovery::Outcome outcome, bool mayOpen, const Check& check);
   void judgeIdentify(const IdentifyProbe& probe, const Check& check);
+
+  // tandra-cli accept (Accept.cpp): the acceptance run, and its report written once the
+  // programmer is let go and the trace is ended.
+  std::unique_ptr<AcceptanceRun> acceptance_;
+  bool traceEnded_ = false;
+  std::string acceptanceReportPath() const;
+  void reportAcceptance(int& code);
 };
 
 }  // namespace tandra::cli

@@ -135,7 +135,7 @@ void Job::saveOutput(const std::string& path, const std::string& formatWordAsked
 }
 
 int Job::checksum() {
-  const DeviceType& type = deviceType();
+  const Chip& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
   refuseUncleanLoad(loadInput(options_.input), "checksummed");
@@ -144,7 +144,7 @@ int Job::checksum() {
 }
 
 int Job::convert() {
-  const DeviceType& type = deviceType();
+  const Chip& type = deviceType();
   openDriver(nullptr);
   chooseDevice(type);
   refuseUncleanLoad(loadInput(options_.input), "converted");

@@ -15,6 +15,7 @@ enum class JobId {
   List,
   Devices,
   Doctor,
+  Accept,
   Program,
   Verify,
   Blank,

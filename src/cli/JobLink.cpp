@@ -66,7 +66,7 @@ std::string Job::verdictDifference() const {
   return {};
 }
 
-void Job::openDriver(const DeviceType* type) {
+void Job::openDriver(const Chip* type) {
   const std::optional<DriverChoice> named = parseDriverChoice(options_.driver);
   const bool wantsVirtual = options_.virtualProgrammer || !options_.virtualChips.empty() ||
                             !options_.virtualFirmware.empty() || named == DriverChoice::Virtual;
@@ -130,6 +130,8 @@ void Job::startTrace() {
   std::string path = options_.trace;
   // The first-contact check keeps a trace unless told where: it is what a maintainer asks for.
   if (path.empty() && kind_.id == JobId::Doctor) path = "tandra-doctor-" + runId() + ".trace";
+  // An acceptance run's trace goes with its report.
+  if (path.empty() && kind_.id == JobId::Accept) path = "tandra-accept-" + runId() + ".trace";
   if (path.empty()) return;
   trace_ = Trace::create(path);
   trace_->startFacts(std::string("tandra-cli ") + kVersion);
@@ -165,7 +167,7 @@ void Job::reportReplay(int& code) {
   code = std::max(code, exitcode::kProgrammer);
 }
 
-void Job::fillVirtualSockets(const DeviceType& type) {
+void Job::fillVirtualSockets(const Chip& type) {
   // The virtual programmer's sockets hold chips of the chosen type, blank or from files.
   if (options_.virtualChips.size() > kSockets) {
     throw JobError(exitcode::kUsage, "the programmer has five sockets, not " +
@@ -179,14 +181,14 @@ void Job::fillVirtualSockets(const DeviceType& type) {
     }
     const std::string& path = options_.virtualChips[static_cast<std::size_t>(socket - 1)];
     ImageBuffer contents;
-    contents.deviceEndAddress = type.endAddress;
+    contents.deviceEndAddress = type.endAddress();
     fillBuffer(contents, 0xFF);
     // A chip's file is read in its own format, whatever --format says of the job's file.
     InputFile file = openInput(path, io_.inputDescriptor);
     loadImage(contents, file, path, inputFormat(file, path, std::nullopt).format);
     putChip(*virtualProgrammer_, socket, chipName,
             std::span<const std::uint8_t>(contents.data(),
-                                          static_cast<std::size_t>(type.endAddress) + 1));
+                                          static_cast<std::size_t>(type.endAddress()) + 1));
   }
 }
 

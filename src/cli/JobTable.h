@@ -35,6 +35,16 @@ inline constexpr auto kJobTable = std::to_array<JobKind>({
      .work = &Job::doctor,
      .options = takes::kProgrammer | takes::kSerial,
      .forChips = true},
+    {.id = JobId::Accept,
+     .name = "accept",
+     .does = "the acceptance run that proves a type on a programmer: blank check, a test pattern "
+             "programmed, verified, read back from every socket and compared, program compare; "
+             "writes a trace and a report (--report) to attach when the type is marked tested",
+     .work = &Job::accept,
+     .options = detail::kOnChips,
+     .needsType = true,
+     .takesSockets = true,
+     .forChips = true},
     {.id = JobId::Program,
      .name = "program",
      .does = "program sockets 1..n from the file, then verify them",

@@ -28,18 +28,18 @@ namespace tandra::cli {
 
 int Job::listDevices() {
   document_["devices"] = nlohmann::json::array();
-  for (const DeviceType& type : kCatalogue) {
+  for (const Chip& type : chips()) {
     const std::string name(type.name);
     const int bytes = type.size;
     const std::string vpp(voltsText(type.ratedVpp));
-    const std::string pulse = std::to_string(type.pulseWidth);
+    const std::string pulse = std::to_string(type.pulseCode);
     const std::string size = std::to_string(bytes / 1024) + "K x 8";
     const std::string volts = "Vpp " + vpp + " V";
     say(name + std::string(9 - std::min<std::size_t>(name.size(), 8), ' ') + size +
         std::string(10 - std::min<std::size_t>(size.size(), 9), ' ') + volts +
         std::string(12 - std::min<std::size_t>(volts.size(), 11), ' ') + "pulse " + pulse);
     document_["devices"].push_back(
-        {{"type", name}, {"bytes", bytes}, {"vpp", vpp}, {"pulse", type.pulseWidth}});
+        {{"type", name}, {"bytes", bytes}, {"vpp", vpp}, {"pulse", type.pulseCode}});
   }
   return exitcode::kPassed;
 }

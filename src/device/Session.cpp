@@ -68,19 +68,19 @@ void Session::close() {
   }
 }
 
-const DeviceType* Session::chooseType(int row) {
+const Chip* Session::chooseType(int row) {
   settings_.deviceListRow = row;
   image_.deviceStartAddress = 0;
   settings_.vppSetting = 3;
   settings_.deviceFamily = 0;
   settings_.pulseWidth = kNoTypePulseWidth;
-  const DeviceType* type = catalogueEntry(row);
+  const Chip* type = catalogueEntry(row);
   if (type != nullptr) {
     settings_.deviceCaption = std::string(type->caption);
-    image_.deviceEndAddress = type->endAddress;
+    image_.deviceEndAddress = type->endAddress();
     settings_.deviceFamily = type->family;
     settings_.vppSetting = vppSetting(type->ratedVpp);
-    settings_.pulseWidth = static_cast<std::uint8_t>(type->pulseWidth);
+    settings_.pulseWidth = static_cast<std::uint8_t>(type->pulseCode);
   } else {
     settings_.deviceCaption = "No Device";
   }
@@ -91,8 +91,8 @@ void Session::chooseSocketCount(int sockets) {
   settings_.socketCount = std::clamp(sockets, 1, kSockets);
 }
 
-void Session::select(const DeviceType& type, int sockets) {
-  chooseType(type.row);
+void Session::select(const Chip& type, int sockets) {
+  chooseType(type.row());
   engine_.VppStep();
   chooseSocketCount(sockets);
 }
@@ -129,7 +129,7 @@ const OperationResult& Session::run(Operation operation) {
   operations_.run(operation);
   if (operation == Operation::Move && typeChosen) noteRead(1);
   // Newest on top: the note stands over the operation's own lines.
-  if (const DeviceType* type = catalogueEntry(settings_.deviceListRow)) {
+  if (const Chip* type = catalogueEntry(settings_.deviceListRow)) {
     if (const std::optional<std::string> note = untestedNote(*type, operation)) {
       host_.insertLogLine(*note);
     }

@@ -96,11 +96,11 @@ class Session {
   // --- Settings ---
   // The row of the device list: the address window, the family, and the type's own voltage and
   // pulse width. Nothing is sent. nullptr (and no device) for a row that selects no type.
-  const DeviceType* chooseType(int row);
+  const Chip* chooseType(int row);
   // The sockets in use: 1 to 5 (below 1 counts as 1, above 5 as 5).
   void chooseSocketCount(int sockets);
   // A type and its sockets, with the type's voltage sent to the programmer.
-  void select(const DeviceType& type, int sockets);
+  void select(const Chip& type, int sockets);
   // 1 to 255; any other width throws SettingError.
   void setPulseWidth(int width);
   // 1: 25 V, 2: 21 V, 3: 12.5 V; sent to the programmer.

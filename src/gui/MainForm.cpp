@@ -247,7 +247,7 @@ void TMainForm::createControls() {
       list("Num_Of_Devices", 296, 48, 103, 97, {"# of Devices", "1", "2", "3", "4", "5"});
   Num_Of_Devices->fitRows();
   QStringList deviceRows;
-  for (std::string_view row : tandra::kDeviceListRows) {
+  for (std::string_view row : tandra::deviceListRows()) {
     deviceRows << QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
   }
   Device_Box = list("Device_Box", 386, 44, 319, 485, deviceRows);

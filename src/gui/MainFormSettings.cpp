@@ -31,12 +31,12 @@ bool mayDrop(const QMimeData* data) {
   return !droppedFile(data).empty();
 }
 
-QString typeName(const tandra::DeviceType& type) {
+QString typeName(const tandra::Chip& type) {
   return QString::fromUtf8(type.name.data(), static_cast<qsizetype>(type.name.size()));
 }
 
 // The Vpp button's settings 1 to 3 are 25, 21 and 12.5 V: a lower setting is a higher voltage.
-bool vppAboveRating(const tandra::DeviceType& type, int vppSetting) {
+bool vppAboveRating(const tandra::Chip& type, int vppSetting) {
   return vppSetting >= 1 && vppSetting < tandra::vppSetting(type.ratedVpp);
 }
 
@@ -66,7 +66,7 @@ void TMainForm::keepChoices() {
   const tandra::DeviceSettings chosen = workbench_.session.settings();
   // A type counts once its socket count is chosen too, and the lists are closed again.
   const bool choosing = Device_Box->isVisible() || Num_Of_Devices->isVisible();
-  const tandra::DeviceType* type = tandra::catalogueEntry(chosen.deviceListRow);
+  const tandra::Chip* type = tandra::catalogueEntry(chosen.deviceListRow);
   if (!choosing && type != nullptr && chosen.socketCount > 0) {
     kept_.deviceRow = chosen.deviceListRow;
     kept_.sockets = chosen.socketCount;
@@ -89,7 +89,7 @@ void TMainForm::offerKeptChoices() {
 }
 
 void TMainForm::restoreKeptWidthAndVoltage() {
-  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.session.settings().deviceListRow);
+  const tandra::Chip* type = tandra::catalogueEntry(workbench_.session.settings().deviceListRow);
   if (type != nullptr) {
     const auto kept = kept_.byType.constFind(typeName(*type));
     if (kept != kept_.byType.cend() && kept->pulseWidth > 0) {
@@ -104,7 +104,7 @@ void TMainForm::restoreKeptWidthAndVoltage() {
 }
 
 void TMainForm::showVppAboveRating() {
-  const tandra::DeviceType* type = tandra::catalogueEntry(workbench_.session.settings().deviceListRow);
+  const tandra::Chip* type = tandra::catalogueEntry(workbench_.session.settings().deviceListRow);
   const int setting = workbench_.session.settings().vppSetting;
   if (type != nullptr && vppAboveRating(*type, setting)) {
     const std::string warning = "Vpp = " + std::string(voltsText(setting)) + " is above the " +

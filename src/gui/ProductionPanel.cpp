@@ -183,7 +183,7 @@ void ProductionPanel::chooseSocketFile(int socket) {
   }
   const QString name = form_.dialogs().openFileName(this, "Bin", 3, true);
   if (name.isEmpty()) return;
-  choices_.chooseSocketFile(socket, name.toStdString(), facts.type->endAddress);
+  choices_.chooseSocketFile(socket, name.toStdString(), facts.type->endAddress());
   choicesChanged();
 }
 
@@ -196,7 +196,7 @@ void ProductionPanel::chooseBusFile() {
   }
   const QString name = form_.dialogs().openFileName(this, "Bin", 3, true);
   if (name.isEmpty()) return;
-  choices_.chooseSplitFile(name.toStdString(), facts.type->endAddress);
+  choices_.chooseSplitFile(name.toStdString(), facts.type->endAddress());
   choicesChanged();
 }
 

@@ -345,7 +345,7 @@ void ProductionPanel::connectControls() {
     choices_.chooseLanes(index == 1   ? 2
                          : index == 2 ? 4
                                       : 0,
-                         facts.type != nullptr ? facts.type->endAddress : 0);
+                         facts.type != nullptr ? facts.type->endAddress() : 0);
     choicesChanged();
   });
   connect(busFile, &QPushButton::clicked, this, &ProductionPanel::chooseBusFile);

@@ -62,7 +62,7 @@ void ProductionPanel::forgetStaleMessage() {
 
 ProductionPanel::Basis ProductionPanel::basisNow() const {
   const tandra::SessionFacts facts = tandra::factsOf(session_);
-  return {facts.type != nullptr ? facts.type->row : -1, facts.socketCount, facts.inUse,
+  return {facts.type != nullptr ? facts.type->row() : -1, facts.socketCount, facts.inUse,
           form_.bufferFileName(), tandra::bufferChecksum(session_.image())};
 }
 
@@ -128,7 +128,7 @@ void ProductionPanel::refresh() {
   if (run_ && !setRunning_ && !(run_->basis == basisNow())) {
     finishRun("The main window's type, sockets or buffer changed, so the run ended.");
   }
-  if (facts.type != nullptr) choices_.followChipEnd(facts.type->endAddress);
+  if (facts.type != nullptr) choices_.followChipEnd(facts.type->endAddress());
   const bool entriesRead = takeSerialEntries();
   preview_.reset();
   if (!run_ && facts.type != nullptr && entriesRead) {

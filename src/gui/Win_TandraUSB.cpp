@@ -132,7 +132,7 @@ int main(int argc, char* argv[]) {
   int code = QApplication::exec();
   if (virtualProgrammer != nullptr) {
     // A chip that took whatever type was chosen is kept as that type.
-    const tandra::DeviceType* type =
+    const tandra::Chip* type =
         tandra::catalogueEntry(MainForm.workbench().session.settings().deviceListRow);
     const std::string notKept = keepVirtualState(
         *start, *virtualProgrammer, type != nullptr ? std::string(type->name) : std::string());

@@ -7,7 +7,7 @@
 namespace {
 
 QString typeName(int deviceRow) {
-  const tandra::DeviceType* type = tandra::catalogueEntry(deviceRow);
+  const tandra::Chip* type = tandra::catalogueEntry(deviceRow);
   if (type == nullptr) return {};
   return QString::fromUtf8(type->name.data(), static_cast<qsizetype>(type->name.size()));
 }

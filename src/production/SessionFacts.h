@@ -11,7 +11,7 @@ class Session;
 // What a production front end shows of the session its sets run on: the type and the sockets the
 // operator chose with the window's own controls, and whether the programmer answered.
 struct SessionFacts {
-  const DeviceType* type = nullptr;  // nullptr until a type is chosen
+  const Chip* type = nullptr;  // nullptr until a type is chosen
   int socketCount = 0;
   int inUse = 0;  // bit s-1: socket s is counted and not left out
   bool connected = false;

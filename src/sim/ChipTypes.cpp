@@ -14,17 +14,17 @@ const PinoutRules& rulesFor(Pinout pinout) {
   return kPinoutRules.front();
 }
 
-const ChipType* findChipType(std::string_view name) {
+const Chip* findChip(std::string_view name) {
   const auto same = sameIgnoringCase;
   if (same(name, "27010")) name = "27C010";
-  for (const ChipType& type : kChipTypes) {
+  for (const Chip& type : kChips) {
     if (same(type.name, name)) return &type;
   }
   return nullptr;
 }
 
-const ChipType& chipType(std::string_view name) {
-  if (const ChipType* type = findChipType(name)) return *type;
+const Chip& chipNamed(std::string_view name) {
+  if (const Chip* type = findChip(name)) return *type;
   throw std::invalid_argument("no EPROM type " + std::string(name));
 }
 

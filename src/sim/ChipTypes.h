@@ -126,83 +126,80 @@ inline constexpr std::uint32_t kKiB = 1024;
 
 // One EPROM type as it is printed on the chip. A new type of a pinout already here is one more
 // record below; the host keeps its own record of it (device/Chips.h), never this one.
-struct ChipType {
+struct Chip {
   std::string_view name;
   std::uint32_t size;
   Pinout pinout;
   std::uint8_t vppSelectCode;  // the programming voltage the type is made for
 };
 
-inline constexpr std::array kChipTypes{
-    ChipType{
-        .name = "2716", .size = 2 * kKiB, .pinout = Pinout::Dip24x2K, .vppSelectCode = vpp::V25},
-    ChipType{
+inline constexpr std::array kChips{
+    Chip{.name = "2716", .size = 2 * kKiB, .pinout = Pinout::Dip24x2K, .vppSelectCode = vpp::V25},
+    Chip{
         .name = "27C16", .size = 2 * kKiB, .pinout = Pinout::Dip24x2K, .vppSelectCode = vpp::V12_5},
-    ChipType{
-        .name = "2732", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V25},
-    ChipType{
-        .name = "2732A", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V21},
-    ChipType{
+    Chip{.name = "2732", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V25},
+    Chip{.name = "2732A", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V21},
+    Chip{
         .name = "27C32", .size = 4 * kKiB, .pinout = Pinout::Dip24x4K, .vppSelectCode = vpp::V12_5},
-    ChipType{
+    Chip{
         .name = "2764", .size = 8 * kKiB, .pinout = Pinout::Dip28x8K16K, .vppSelectCode = vpp::V21},
-    ChipType{.name = "2764A",
-             .size = 8 * kKiB,
-             .pinout = Pinout::Dip28x8K16K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C64",
-             .size = 8 * kKiB,
-             .pinout = Pinout::Dip28x8K16K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27128",
-             .size = 16 * kKiB,
-             .pinout = Pinout::Dip28x8K16K,
-             .vppSelectCode = vpp::V21},
-    ChipType{.name = "27128A",
-             .size = 16 * kKiB,
-             .pinout = Pinout::Dip28x8K16K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C128",
-             .size = 16 * kKiB,
-             .pinout = Pinout::Dip28x8K16K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27256",
-             .size = 32 * kKiB,
-             .pinout = Pinout::Dip28x32K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C256",
-             .size = 32 * kKiB,
-             .pinout = Pinout::Dip28x32K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27512",
-             .size = 64 * kKiB,
-             .pinout = Pinout::Dip28x64K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C512",
-             .size = 64 * kKiB,
-             .pinout = Pinout::Dip28x64K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C010",
-             .size = 128 * kKiB,
-             .pinout = Pinout::Dip32x128K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C1001",
-             .size = 128 * kKiB,
-             .pinout = Pinout::Dip32x128K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C020",
-             .size = 256 * kKiB,
-             .pinout = Pinout::Dip32x128K,
-             .vppSelectCode = vpp::V12_5},
-    ChipType{.name = "27C2001",
-             .size = 256 * kKiB,
-             .pinout = Pinout::Dip32x128K,
-             .vppSelectCode = vpp::V12_5},
+    Chip{.name = "2764A",
+         .size = 8 * kKiB,
+         .pinout = Pinout::Dip28x8K16K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C64",
+         .size = 8 * kKiB,
+         .pinout = Pinout::Dip28x8K16K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27128",
+         .size = 16 * kKiB,
+         .pinout = Pinout::Dip28x8K16K,
+         .vppSelectCode = vpp::V21},
+    Chip{.name = "27128A",
+         .size = 16 * kKiB,
+         .pinout = Pinout::Dip28x8K16K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C128",
+         .size = 16 * kKiB,
+         .pinout = Pinout::Dip28x8K16K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27256",
+         .size = 32 * kKiB,
+         .pinout = Pinout::Dip28x32K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C256",
+         .size = 32 * kKiB,
+         .pinout = Pinout::Dip28x32K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27512",
+         .size = 64 * kKiB,
+         .pinout = Pinout::Dip28x64K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C512",
+         .size = 64 * kKiB,
+         .pinout = Pinout::Dip28x64K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C010",
+         .size = 128 * kKiB,
+         .pinout = Pinout::Dip32x128K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C1001",
+         .size = 128 * kKiB,
+         .pinout = Pinout::Dip32x128K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C020",
+         .size = 256 * kKiB,
+         .pinout = Pinout::Dip32x128K,
+         .vppSelectCode = vpp::V12_5},
+    Chip{.name = "27C2001",
+         .size = 256 * kKiB,
+         .pinout = Pinout::Dip32x128K,
+         .vppSelectCode = vpp::V12_5},
 };
 
 // The type printed as `name` (any case; "27010" is taken for the 27C010); nullptr for none.
-const ChipType* findChipType(std::string_view name);
+const Chip* findChip(std::string_view name);
 // The same, throwing std::invalid_argument for an unknown name.
-const ChipType& chipType(std::string_view name);
+const Chip& chipNamed(std::string_view name);
 
 }  // namespace tandra::sim

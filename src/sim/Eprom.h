@@ -22,11 +22,11 @@ class Eprom {
   static constexpr std::size_t kLargest = 0x40000;
 
   explicit Eprom(std::size_t size = kLargest) : cells_(size, 0xFF) {}
-  explicit Eprom(const sim::ChipType& type) : cells_(type.size, 0xFF), type_(&type) {}
+  explicit Eprom(const sim::Chip& type) : cells_(type.size, 0xFF), type_(&type) {}
 
   std::size_t size() const { return cells_.size(); }
   // nullptr for a chip that takes the type the host sets the programmer up for.
-  const sim::ChipType* type() const { return type_; }
+  const sim::Chip* type() const { return type_; }
   std::uint8_t read(std::uint32_t address) const;
   // Programs the bytes from `address` on; false when any byte does not read back as asked.
   bool program(std::uint32_t address, std::span<const std::uint8_t> data);
@@ -43,7 +43,7 @@ class Eprom {
   }
 
   std::vector<std::uint8_t> cells_;
-  const sim::ChipType* type_ = nullptr;
+  const sim::Chip* type_ = nullptr;
   std::map<std::uint32_t, std::uint8_t> stuckOnes_;
   std::map<std::uint32_t, std::uint8_t> stuckZeros_;
 };

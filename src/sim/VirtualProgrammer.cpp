@@ -63,7 +63,7 @@ std::optional<std::pair<int, int>> VirtualProgrammer::parseFirmwareVersion(std::
 }
 
 Eprom& VirtualProgrammer::insertChip(int number, std::string_view typeName) {
-  return socket(number).emplace(sim::chipType(typeName));
+  return socket(number).emplace(sim::chipNamed(typeName));
 }
 
 void VirtualProgrammer::shortenWrites(int count, std::uint32_t missing) {

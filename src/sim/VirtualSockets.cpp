@@ -163,7 +163,7 @@ Eprom* VirtualProgrammer::chipIn(int socketNumber) {
 
 bool VirtualProgrammer::takesPulse(const Eprom& chip, std::uint8_t algorithm) const {
   if (firmware_.wiring == nullptr || firmware_.vppLevelCode != sim::vpp::kLevel) return false;
-  const sim::ChipType* type = chip.type();
+  const sim::Chip* type = chip.type();
   if (type == nullptr)
     return algorithm == firmware_.wiring->algorithm && isVoltage(firmware_.vppSelectCode);
   // A chip driven as another type, with another algorithm or at another voltage is left as

@@ -79,7 +79,7 @@ std::vector<std::string> saveVirtualState(VirtualProgrammer& programmer, const f
     std::size_t size = chip->size();
     if (chip->type() == nullptr && !type.empty()) {
       try {
-        size = std::min(size, Eprom(sim::chipType(type)).size());
+        size = std::min(size, Eprom(sim::chipNamed(type)).size());
       } catch (const std::invalid_argument&) {
       }
     }

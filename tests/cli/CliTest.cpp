@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <sstream>
 #include "CliFixture.h"
+#include "production/Acceptance.h"
+#include "production/Digest.h"
 
 namespace tandra::test {
 namespace {
@@ -223,6 +225,66 @@ TEST_F(CliTest, AnOptionTheJobDoesNotUseIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(path("out.hex")));
   EXPECT_FALSE(std::filesystem::exists(path("read.bin")));
   EXPECT_FALSE(std::filesystem::exists(path("t.trace")));
+}
+
+// The acceptance run is a type's evidence: every step on every socket in the report, the chips
+// left holding the test pattern, and the trace it names by its digest.
+TEST_F(CliTest, AnAcceptanceRunReportsEveryStepOnEverySocket) {
+  ASSERT_EQ(run({"accept", "-d", "27C256", "-n", "5", "--virtual", "--report", path("report.json"),
+                 "--trace", path("accept.trace")}),
+            0)
+      << err_.str();
+  const nlohmann::json report = nlohmann::json::parse(std::ifstream(path("report.json")));
+  EXPECT_EQ(report["type"], "27C256");
+  EXPECT_EQ(report["data_sheet_vpp_mv"], 12750);
+  EXPECT_EQ(report["programmer"]["firmware"], "1.20");
+  EXPECT_EQ(report["sockets"], nlohmann::json({1, 2, 3, 4, 5}));
+  EXPECT_EQ(report["passed"], true);
+  const std::vector<std::string> steps{"blank check", "program", "verify", "read back",
+                                       "program compare"};
+  ASSERT_EQ(report["steps"].size(), steps.size());
+  for (std::size_t step = 0; step < steps.size(); ++step) {
+    SCOPED_TRACE(steps[step]);
+    EXPECT_EQ(report["steps"][step]["step"], steps[step]);
+    ASSERT_EQ(report["steps"][step]["sockets"].size(), 5U);
+    for (const nlohmann::json& socket : report["steps"][step]["sockets"]) {
+      EXPECT_EQ(socket["result"], "passed") << socket["text"];
+    }
+  }
+  std::ifstream trace(path("accept.trace"), std::ios::binary);
+  const std::string traced((std::istreambuf_iterator<char>(trace)), {});
+  EXPECT_EQ(report["trace"]["sha256"], sha256Hex(traced));
+  EXPECT_NE(traced.find(" fact exit 0"), std::string::npos);
+  for (int socket = 1; socket <= 5; ++socket) {
+    const auto& cells = programmer_.chip(socket).cells();
+    for (std::int32_t address = 0; address < 0x8000; ++address) {
+      ASSERT_EQ(cells[static_cast<std::size_t>(address)], acceptancePatternByte(address))
+          << "socket " << socket << ", address " << address;
+    }
+  }
+}
+
+// A faulty chip fails the report where it fails, and the exit code says so; a maker's name is
+// taken for its type.
+TEST_F(CliTest, AFaultyChipFailsTheAcceptanceReport) {
+  programmer_.chip(4).setStuckBit(0x1A7F, 2, false);
+  EXPECT_EQ(run({"accept", "-d", "M27C256B-12F1", "-n", "5", "--virtual", "--report",
+                 path("report.json"), "--trace", path("accept.trace")}),
+            1);
+  EXPECT_TRUE(says("M27C256B-12F1 is taken for the 27C256 (12.5 V)"));
+  const nlohmann::json report = nlohmann::json::parse(std::ifstream(path("report.json")));
+  EXPECT_EQ(report["type"], "27C256");
+  EXPECT_EQ(report["passed"], false);
+  EXPECT_EQ(report["exit_code"], 1);
+  for (const nlohmann::json& step : report["steps"]) {
+    SCOPED_TRACE(step["step"].get<std::string>());
+    EXPECT_EQ(step["passed"], false);
+    for (const nlohmann::json& socket : step["sockets"]) {
+      EXPECT_EQ(socket["result"], socket["socket"] == 4 ? "failed" : "passed") << socket["text"];
+    }
+  }
+  EXPECT_EQ(report["steps"][3]["sockets"][3]["text"],
+            "Read back at 0x01A7F: expected 0x65, read 0x61");
 }
 
 }  // namespace

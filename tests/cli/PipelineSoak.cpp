@@ -22,7 +22,7 @@
 
 #include "TestPipes.h"
 #include "cli/Cli.h"
-#include "device/Chips.h"
+#include "device/Catalogue.h"
 #include "files/Savers.h"
 #include "image/ImageBuffer.h"
 #include "link/Clock.h"
@@ -212,7 +212,7 @@ class Operator final : public std::stringbuf {
 const std::vector<std::pair<std::string, std::int32_t>>& chipTypes() {
   static const std::vector<std::pair<std::string, std::int32_t>> types = [] {
     std::vector<std::pair<std::string, std::int32_t>> all;
-    for (const Chip& chip : kChips) all.emplace_back(std::string(chip.name), chip.size);
+    for (const Chip& chip : chips()) all.emplace_back(std::string(chip.name), chip.size);
     return all;
   }();
   return types;

@@ -244,6 +244,7 @@ record() {  # record NAME COMMAND...
 record list "$cli" list --virtual
 record devices "$cli" devices
 record doctor "$cli" doctor -d 2716 --virtual --trace "$work/doctor.trace"
+record accept "$cli" accept -d 27C64 -n 2 --virtual --report "$work/accept.json" --trace "$work/accept.trace"
 record program "$cli" program -d 27C256 -n 2 "$work/image.bin" --virtual
 record verify "$cli" verify -d 27C256 -n 2 "$work/image.bin" --virtual
 record blank "$cli" blank -d 2716 -n 3 --virtual

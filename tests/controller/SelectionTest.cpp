@@ -16,16 +16,16 @@ class SelectionTest : public WorkbenchFixture {
 // A click on a type's row shows what the type's record says, for every type of the list: one
 // added a moment ago is shown as its record has it.
 TEST_F(SelectionTest, EveryTypeOfTheListGivesItsCaptionVoltageAndPulse) {
-  for (const DeviceType& type : kCatalogue) {
+  for (const Chip& type : chips()) {
     SCOPED_TRACE(std::string(type.name));
     bench.selection.DeviceClick();
-    bench.selection.Device_BoxClick(type.row);
+    bench.selection.Device_BoxClick(type.row());
     EXPECT_EQ(host.caption(Control::Device), type.caption);
     EXPECT_EQ(bench.session.image().deviceEndAddress, type.size - 1);
     EXPECT_EQ(bench.session.settings().deviceFamily, type.family);
     EXPECT_EQ(host.caption(Control::Vpp_But), "Vpp = " + std::string(voltsText(type.ratedVpp)));
-    EXPECT_EQ(host.caption(Control::Pulse), "Pulse = " + std::to_string(type.pulseWidth));
-    EXPECT_EQ(bench.selection.pulseEntry.text(), std::to_string(type.pulseWidth));
+    EXPECT_EQ(host.caption(Control::Pulse), "Pulse = " + std::to_string(type.pulseCode));
+    EXPECT_EQ(bench.selection.pulseEntry.text(), std::to_string(type.pulseCode));
     EXPECT_TRUE(host.isVisible(Control::Num_Of_Devices));
     EXPECT_TRUE(host.boxes.empty());
   }
@@ -36,9 +36,9 @@ TEST_F(SelectionTest, EveryTypeOfTheListGivesItsCaptionVoltageAndPulse) {
 // A row that shows no voltage (a heading, a blank row, an EEPROM) and a row past the list.
 TEST_F(SelectionTest, RowsWithoutATypeSelectNoDeviceAndReturnToIdle) {
   choose("27C256", 2);  // first: its end address and count stay
-  std::vector<int> rows = {-1, static_cast<int>(kDeviceListRows.size())};
-  for (std::size_t row = 0; row < kDeviceListRows.size(); ++row) {
-    if (kDeviceListRows[row].find("V)") == std::string_view::npos) {
+  std::vector<int> rows = {-1, static_cast<int>(deviceListRows().size())};
+  for (std::size_t row = 0; row < deviceListRows().size(); ++row) {
+    if (deviceListRows()[row].find("V)") == std::string_view::npos) {
       rows.push_back(static_cast<int>(row));
     }
   }

@@ -30,7 +30,7 @@ namespace {
 // How an honest programmer and host behave for one operation: each choice is a condition a
 // real desk meets, none a fault.
 struct Conditions {
-  const DeviceType* type = nullptr;
+  const Chip* type = nullptr;
   int sockets = 1;
   Operation operation = Operation::Program;
   bool fullLength = false;
@@ -81,8 +81,8 @@ struct Conditions {
 
 Conditions drawConditions(Random& random) {
   Conditions c;
-  c.type = &kCatalogue[static_cast<std::size_t>(
-      draw(random, 0, static_cast<int>(kCatalogue.size()) - 1))];
+  c.type = &chips()[static_cast<std::size_t>(
+      draw(random, 0, static_cast<int>(chips().size()) - 1))];
   c.sockets = draw(random, 1, kSockets);
   constexpr std::array<Operation, 8> kWeighted = {
       Operation::Program, Operation::Program,    Operation::Verify,         Operation::Verify,
@@ -115,7 +115,7 @@ Conditions drawConditions(Random& random) {
 // holding the image but for one bit: each socket's true verdict follows from them.
 void prepareChips(VirtualProgrammer& programmer, const ImageBuffer& image, const Conditions& c,
                   Random& random) {
-  const std::int32_t end = c.type->endAddress;
+  const std::int32_t end = c.type->endAddress();
   for (int s = 1; s <= kSockets; ++s) {
     programmer.insertChip(s, c.type->caption);
     std::vector<std::uint8_t>& cells = programmer.chip(s).cells();
@@ -186,7 +186,7 @@ void HonestSoak::runOne(std::uint64_t number) {
     rig.session.connect();
   }
   rig.session.select(*c.type, c.sockets);
-  fillImage(rig.session.image(), c.type->endAddress, random);
+  fillImage(rig.session.image(), c.type->endAddress(), random);
   prepareChips(programmer, rig.session.image(), c, random);
   const auto pause = [&programmer, &c](int skip) {
     programmer.pauseReplies(c.pausedReplies, c.pauseAfter, Clock::Millis(c.pauseMs), skip);
@@ -228,7 +228,7 @@ void HonestSoak::runOne(std::uint64_t number) {
   for (const std::string& violation : programmer.violations()) {
     finding(figures_.falseAlarms, "the programmer objected: " + violation);
   }
-  const std::int32_t end = c.type->endAddress;
+  const std::int32_t end = c.type->endAddress();
   const ImageBuffer& image = rig.session.image();
   if (c.operation == Operation::Move) {
     if (!result.stopped && !truth(Operation::Verify, programmer.chip(1), image, end)) {

@@ -10,8 +10,8 @@ class OperationsTest : public OperationsFixture {};
 // Every type of the list, one added a moment ago too, in chips the virtual programmer makes from
 // its own record of the type; the socket count steps through 1 to 5 from one type to the next.
 TEST_F(OperationsTest, ProgramThenVerifyOnEveryTypeAndSocketCount) {
-  for (std::size_t index = 0; index < kCatalogue.size(); ++index) {
-    const DeviceType& type = kCatalogue[index];
+  for (std::size_t index = 0; index < chips().size(); ++index) {
+    const Chip& type = chips()[index];
     const int sockets = 1 + static_cast<int>(index % 5);
     SCOPED_TRACE(std::string(type.name) + " in " + std::to_string(sockets) + " sockets");
     for (int s = 1; s <= 5; ++s) programmer.insertChip(s, type.name);

@@ -250,8 +250,8 @@ void Soak::runOne(std::uint64_t number) {
 
   SoakPlan plan;
   plan.number = number;
-  plan.type = &kCatalogue[static_cast<std::size_t>(
-      draw(random, 0, static_cast<int>(kCatalogue.size()) - 1))];
+  plan.type = &chips()[static_cast<std::size_t>(
+      draw(random, 0, static_cast<int>(chips().size()) - 1))];
   plan.sockets = draw(random, 1, kSockets);
   constexpr std::array<Operation, 10> kWeighted = {
       Operation::Program,    Operation::Program,        Operation::Program,

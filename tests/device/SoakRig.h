@@ -77,7 +77,7 @@ struct PumpAction {
 // One operation as drawn: what runs on which chips, and the faults that meet it.
 struct SoakPlan {
   std::uint64_t number = 0;
-  const DeviceType* type = nullptr;
+  const Chip* type = nullptr;
   int sockets = 1;
   Operation operation = Operation::Program;
   bool fullLengthReplies = false;  // the firmware sends 2,048 bytes after every header
@@ -88,7 +88,7 @@ struct SoakPlan {
   bool stopHeld = false;             // set when it happens
   std::int64_t operatorPauseMs = 0;  // before the clean check
 
-  std::int32_t end() const { return type->endAddress; }
+  std::int32_t end() const { return type->endAddress(); }
   // How long the operation may run on the programmer's clock before it counts as a hang.
   std::int64_t boundMs() const;
   // "operation 17: Verify 27C256 x3; late reply x2 by 3500 ms at pump 120"

@@ -113,7 +113,7 @@ class SoakChecksOnChips : public ::testing::Test {
   }
   static constexpr std::int32_t kEnd = 0x1FFF;
   ImageBuffer image;
-  Eprom chip{sim::chipType("27C64")};
+  Eprom chip{sim::chipNamed("27C64")};
 };
 
 TEST_F(SoakChecksOnChips, APassedSocketsChipIsReadBackAndABadByteIsFound) {

@@ -34,8 +34,8 @@ inline void writeFile(const QString& path, const QByteArray& bytes) {
 }
 
 inline int listRow(const char* name) {
-  for (const tandra::DeviceType& type : tandra::kCatalogue) {
-    if (type.name == name) return type.row;
+  for (const tandra::Chip& type : tandra::chips()) {
+    if (type.name == name) return type.row();
   }
   return -1;
 }
