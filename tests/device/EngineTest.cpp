@@ -32,12 +32,12 @@ class EngineTest : public ::testing::Test {
 
   // The type named in as many sockets, at a Vpp setting, with the setting sent.
   void chooseAt(std::string_view name, int sockets, int vpp) {
-    const DeviceType& type = typeNamed(name);
-    settings.deviceListRow = type.row;
+    const Chip& type = typeNamed(name);
+    settings.deviceListRow = type.row();
     settings.deviceFamily = type.family;
-    settings.pulseWidth = static_cast<std::uint8_t>(type.pulseWidth);
+    settings.pulseWidth = static_cast<std::uint8_t>(type.pulseCode);
     settings.socketCount = sockets;
-    image.deviceEndAddress = type.endAddress;
+    image.deviceEndAddress = type.endAddress();
     settings.vppSetting = vpp;
     engine.VppStep();
     programmer.clearPackets();
