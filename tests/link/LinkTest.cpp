@@ -158,6 +158,18 @@ TEST_F(LinkTest, QuitDuringAWaitStillReadsWhatComesWithinTheReadTimeout) {
   EXPECT_EQ(usb.readBuffer()[0], opcode::ReadBlock);  // the late reply was still read
   EXPECT_EQ(programmer.pendingReplyBytes(), 0u);
   EXPECT_TRUE(host.log.empty());
+
+  // A reply that never comes: Quit ends the wait at the read time-out, not at the watchdog.
+  link.quitFlag = 0;
+  programmer.dropReplies(1);
+  int pumps = 0;
+  host.onPump = [&] {
+    if (++pumps == 5) link.Quit();
+  };
+  const auto started = host.clock.now();
+  link.store(opcode::Idle);
+  link.SendCommand();
+  EXPECT_LT((host.clock.now() - started).count(), 1000);
 }
 
 TEST_F(LinkTest, ShortWriteIsLoggedTheWaitStillRunsAndTheRunningWorkEnds) {
