@@ -4,6 +4,7 @@
 
 #include "common/HexText.h"
 #include "device/Session.h"
+#include "device/Verdict.h"
 
 namespace tandra {
 
@@ -76,24 +77,17 @@ AcceptanceResult AcceptanceRun::judged(AcceptanceStep step, const OperationResul
   if (result.stopped) {
     judged.stopReason = result.stopReason.empty() ? "stopped" : result.stopReason;
   }
+  // Each socket by the one rule for a pass, the step's operation as the whole promise.
+  const ChipPromise promise = ChipPromise::of(result.kind);
   for (const SocketResult& socket : result.sockets) {
-    AcceptanceSocket found{.socket = socket.socket, .result = {}, .text = socket.describe()};
-    switch (socket.state) {
-      case SocketResult::State::Skipped:
-        found.result = "skipped";
-        break;
-      case SocketResult::State::Failed:
-        found.result = "failed";
-        break;
-      case SocketResult::State::Passed:
-        // A socket passes a step only when the step ran to its end in step with its replies.
-        found.result = result.stopped || !result.repliesInStep ? "not judged" : "passed";
-        break;
-      default:
-        found.result = "not judged";
-        break;
-    }
-    judged.sockets.push_back(found);
+    const std::optional<ChipVerdict> verdict = judgeChip(promise, {result}, socket.socket);
+    if (!verdict) continue;
+    const char* word = verdict->passed()                                      ? "passed"
+                       : verdict->shortfall == Shortfall::LeftOut             ? "skipped"
+                       : verdict->result.state == SocketResult::State::Failed ? "failed"
+                                                                              : "not judged";
+    judged.sockets.push_back(
+        {.socket = socket.socket, .result = word, .text = verdict->result.describe()});
   }
   return judged;
 }
