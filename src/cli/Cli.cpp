@@ -209,10 +209,14 @@ class Parser {
         app_.exit(error, io.out, io.err);
         return exitcode::kPassed;
       }
-      // (A job's parser names its words left over with the job's name, not the error's.)
+      // An option the job does not take is told as that, even when its value was wrong too (the
+      // parser cannot name an option kept out of the job's help); other words left over are
+      // named with the job's name, not the error's.
       const bool leftOver = error.get_exit_code() == static_cast<int>(CLI::ExitCodes::ExtrasError);
+      const std::optional<std::string> foreign = foreignGiven();
       *message = error.get_name() == "RequiredError" && app_.get_subcommands().empty()
                      ? "which job? " + jobsText()
+                 : foreign  ? *foreign
                  : leftOver ? foreignWord(error.what(), kind)
                             : std::string(error.what());
       return exitcode::kUsage;
@@ -247,7 +251,9 @@ class Parser {
   void addJob(const JobKind& kind) {
     CLI::App* sub = app_.add_subcommand(std::string(kind.name), std::string(kind.does));
     if (kind.needsType) {
-      sub->add_option("-d,--device", o_.device, "device type as the list shows it, e.g. 27C256")
+      sub->add_option("-d,--device", o_.device,
+                      "device type as the list shows it, e.g. 27C256, or a maker's part name for "
+                      "it (M27C256B-12F1)")
           ->required();
     }
     if (kind.takesSockets) {
@@ -290,10 +296,17 @@ class Parser {
   }
 
   // The job was given an option it has no use for: it is refused rather than ignored.
-  void refuseForeign() const {
+  std::optional<std::string> foreignGiven() const {
     for (const Foreign& foreign : foreign_) {
       if (foreign.option->count() == 0) continue;
-      throw CLI::ValidationError("the " + foreign.job + " job takes no " + foreign.name);
+      return "the " + foreign.job + " job takes no " + foreign.name;
+    }
+    return std::nullopt;
+  }
+
+  void refuseForeign() const {
+    if (const std::optional<std::string> foreign = foreignGiven()) {
+      throw CLI::ValidationError(*foreign);
     }
   }
 

@@ -189,6 +189,8 @@ TEST_F(CliTest, AnOptionTheJobDoesNotUseIsRefused) {
   } rows[] = {
       {checksum, {"--pulse", "9"}, false},
       {checksum, {"--vpp", "25"}, false},
+      {checksum, {"--vpp", "99"}, false},  // refused before its value is looked at
+      {{"devices"}, {"--driver", "usb"}, false},
       {checksum, {"--serial", "X"}, false},
       {checksum, {"--update-firmware", "/nonexistent"}, false},
       {checksum, {"--virtual"}, false},
