@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 
 #include "cli/ImageFiles.h"
 #include "cli/Job.h"
@@ -266,7 +267,7 @@ bool Job::nextSet(const SetOutcome& outcome) {
                                     [](const ChipVerdict& c) { return c.counted(); });
   std::string prompt =
       "Set " + std::to_string(outcome.set) + " done: " + std::to_string(outcome.count.passed) +
-      " passed. Change " + kHowMany[std::clamp<long>(inPlay, 0, 5)] +
+      " passed. Change " + kHowMany[std::clamp<std::ptrdiff_t>(inPlay, 0, 5)] +
       (failed.empty()
            ? ""
            : " (" + failed + " failed: put " + (aside == 1 ? "it" : "them") + " aside)") +
