@@ -52,10 +52,11 @@ class FrontEnd {
 };
 
 // What the core tells a front end and asks of it, in the core's own words and values, by
-// concern: the status, the progress of the running work, and the operator's boxes and questions. The window shows each event on its controls and
-// makes their captions; the command-line program turns them into lines; tests record them. A
-// front end implements what it shows: doing nothing is right for every event that has a body
-// here. The core never touches a widget, never prints and never exits.
+// concern: the status, the progress of the running work, and the operator's boxes and
+// questions. The window shows each event on its controls and makes their captions; the
+// command-line program turns them into lines; tests record them. A front end implements what it
+// shows: doing nothing is right for every event that has a body here. The core never touches a
+// widget, never prints and never exits.
 class StatusView {
  public:
   virtual ~StatusView() = default;
